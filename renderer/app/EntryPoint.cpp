@@ -1,0 +1,87 @@
+#include "app/EntryPoint.h"
+
+#include "app/Logger.h"
+#include "app/RenderConfig.h"
+#include "app/RenderTask.h"
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace vistrel {
+
+namespace {
+
+fs::path programFile(const std::string& programPath)
+{
+    const fs::path given(programPath);
+    if (!given.has_parent_path()) {
+        std::error_code ec;
+        fs::path self = fs::read_symlink("/proc/self/exe", ec);
+        if (!ec && !self.empty()) {
+            return self;
+        }
+    }
+    std::error_code ec;
+    fs::path absolute = fs::absolute(given, ec);
+    if (ec) {
+        throw fs::filesystem_error("absolute", given, ec);
+    }
+    return absolute;
+}
+
+}  // namespace
+
+std::string defaultConfigPath(const std::string& programPath)
+{
+    const fs::path candidate = programFile(programPath).parent_path() / "config" / "render.json";
+    std::error_code ec;
+    const fs::file_status status = fs::status(candidate, ec);
+    if (ec && status.type() != fs::file_type::not_found) {
+        throw fs::filesystem_error("exists", candidate, ec);
+    }
+    if (fs::exists(status)) {
+        return candidate.string();
+    }
+    return "config/render.json";
+}
+
+int runVistrel(int argc, char** argv)
+{
+    // Arguments arrive as UTF-8 and the console takes UTF-8 as it is.
+    std::string configPath;
+    try {
+        if (argc >= 2) {
+            configPath = argv[1];
+        } else {
+            configPath = defaultConfigPath(argc >= 1 && argv[0] ? argv[0] : "Vistrel");
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "Cannot locate the default configuration: " << e.what() << '\n';
+        std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
+        return 1;
+    }
+
+    try {
+        Logger::instance().init("logs", "render");
+    } catch (const std::exception& e) {
+        std::cerr << "Cannot create the log folder \"logs\" in the working directory: " << e.what() << '\n';
+        return 1;
+    }
+
+    Logger& log = Logger::instance();
+    log.info("Using config: " + configPath);
+
+    RenderConfig config;
+    if (!loadRenderConfig(config, configPath)) {
+        log.error("Invalid config.");
+        std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
+        return 1;
+    }
+    printConfigSummary(config);
+    return runRenderTask(std::move(config));
+}
+
+}  // namespace vistrel

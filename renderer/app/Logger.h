@@ -1,0 +1,49 @@
+#pragma once
+
+#include <fstream>
+#include <mutex>
+#include <string>
+
+namespace vistrel {
+
+// The process-wide log sink. Every line goes to standard output (where the
+// front end reads the progress protocol) and, once init() has opened it, to
+// logs/<prefix>_<timestamp>.log. Both sinks are flushed after every line.
+class Logger {
+public:
+    enum Level { Info = 0, Warn = 1, Error = 2, Debug = 3 };
+
+    static Logger& instance();
+
+    // Creates `dir` with its parents and opens <dir>/<prefix>_<timestamp>.log
+    // for appending. Throws std::filesystem::filesystem_error when the folder
+    // cannot be created; a file that cannot be opened only disables the file sink.
+    void init(const std::string& dir, const std::string& prefix);
+
+    void info(const std::string& message) { log(Info, message); }
+    void warn(const std::string& message) { log(Warn, message); }
+    void error(const std::string& message) { log(Error, message); }
+    void log(int level, const std::string& message);
+
+    // Path of the open log file (empty before init or when it did not open).
+    std::string filePath() const;
+
+    // Flushes and closes the file; registered to run at process exit.
+    void shutdown();
+
+    static const char* levelWord(int level);
+    // Local time as YYYYMMDD_HHMMSS.
+    static std::string timestamp();
+
+private:
+    Logger() = default;
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    mutable std::mutex mutex_;
+    std::ofstream file_;
+    std::string filePath_;
+    bool fileEnabled_ = false;
+};
+
+}  // namespace vistrel

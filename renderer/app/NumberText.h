@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace vistrel {
+
+// A number as a default-configured output stream writes it: at most six
+// significant digits, exponent form when needed (3345678.9 -> 3.34568e+06).
+std::string streamNumber(double value);
+
+// Fixed-point text with exactly `decimals` decimals, "." as the point.
+std::string fixedNumber(double value, int decimals);
+
+// printf "%f": fixed with six decimals.
+std::string printfNumber(double value);
+
+}  // namespace vistrel

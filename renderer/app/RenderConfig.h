@@ -1,0 +1,81 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// Every setting of a run, one field per key of render.json, in the file's
+// documented key order.
+struct RenderConfig {
+    int width = 3840;
+    int height = 2160;
+    double distance = 300.0;
+    std::string background = "white";
+    std::string output_format = "png";
+    int jpg_quality = 95;
+    int output_dpi = 300;
+    double camera_padding = 1.05;
+    double oblique_padding_factor = 1.02;
+    double oblique_distance_factor = 0.8;
+    double oblique_view_angle = 50.0;
+    bool avoid_occlusion = true;
+    double occlusion_sample_step = 0.35;
+    std::vector<std::string> angles;
+    std::string osgb_path;
+    std::string shp_path;
+    std::string output_dir = "output";
+    std::string field_name = "NAME";
+    std::vector<std::string> field_names;
+    std::string field_separator = "_";
+    std::string photo_name_template;
+    int preview_limit = 0;
+    double shp_offset_x = 0.0;
+    double shp_offset_y = 0.0;
+    double gauss_zone_prefix = 0.0;
+    bool auto_strip_gauss_zone = true;
+    bool auto_align_shp_to_scene = true;
+    bool output_top_range = false;
+    bool transparent_bg = false;
+    int multisample = 4;
+    int warmup_frames = 8;
+    double range_line_lift = 0.08;
+    double range_line_sample_step = 1.0;
+    double range_line_width = 5.0;
+    std::string range_line_color = "red";
+    double range_line_smooth_limit = 0.6;
+    int num_threads = 4;
+};
+
+// The view-angle keys accepted in `angles` (case-sensitive).
+const std::vector<std::string>& supportedAngleKeys();
+
+// Reads, resolves and validates `configPath` into `config`, which must hold
+// the defaults. On failure the reason has been written to `err` (standard
+// error by default) and false is returned.
+bool loadRenderConfig(RenderConfig& config, const std::string& configPath);
+bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::ostream& err);
+
+// Key readers: do nothing unless `root` is an object holding a non-null `key`.
+void readIntKey(const nlohmann::json& root, const char* key, int& field);
+void readDoubleKey(const nlohmann::json& root, const char* key, double& field);
+void readBoolKey(const nlohmann::json& root, const char* key, bool& field);
+void readStringKey(const nlohmann::json& root, const char* key, std::string& field);
+void readStringListKey(const nlohmann::json& root, const char* key, std::vector<std::string>& field);
+
+// Makes osgb_path, shp_path and output_dir absolute against the folder of
+// `configPath` (weakly canonical). Throws std::filesystem::filesystem_error.
+void resolveConfigPaths(RenderConfig& config, const std::string& configPath);
+
+// Checks and normalises the record in place; the first failing check writes
+// its message to `err` and returns false.
+bool validateRenderConfig(RenderConfig& config, std::ostream& err);
+
+// The summary of effective settings, written to `out` (standard output).
+void printConfigSummary(const RenderConfig& config, std::ostream& out);
+void printConfigSummary(const RenderConfig& config);
+
+}  // namespace vistrel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system temp folder, removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag = "vistrel");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+void writeFile(const fs::path& path, const std::string& content);
+std::string readFile(const fs::path& path);
+std::vector<std::string> readLines(const fs::path& path);
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args` in `workDir` and waits for it. `env` entries
+// are set (an empty value removes the variable) on top of the inherited
+// environment.
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
+                         const fs::path& workDir,
+                         const std::map<std::string, std::string>& env = {},
+                         int timeoutSeconds = 600);
+
+// build/bin/Vistrel.
+std::string vistrelExecutable();
+
+// Counts non-overlapping occurrences of `needle`.
+int countOccurrences(const std::string& text, const std::string& needle);
+
+// True when the process can write into folders it has chmod'ed read-only
+// (root ignores permission bits), so permission tests must use another way.
+bool permissionsIgnored();
+
+}  // namespace testsupport

@@ -1,0 +1,340 @@
+#include "app/RenderConfig.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace vistrel;
+using namespace testsupport;
+
+namespace {
+
+// Writes `body` as render.json into a temp folder that also holds an existing
+// model folder and shapefile, so validation can get past the path checks.
+struct ConfigFixture {
+    TempDir dir{"cfg"};
+    fs::path configPath = dir / "render.json";
+
+    ConfigFixture()
+    {
+        fs::create_directories(dir / "model");
+        writeFile(dir / "parcels.shp", "x");
+    }
+
+    // Loads `body`; returns success and fills `err`.
+    bool load(const std::string& body, RenderConfig& config, std::string& err)
+    {
+        writeFile(configPath, body);
+        std::ostringstream errStream;
+        bool ok = loadRenderConfig(config, configPath.string(), errStream);
+        err = errStream.str();
+        return ok;
+    }
+
+    // `extra` is spliced into an object that already names the two inputs.
+    bool loadWithInputs(const std::string& extra, RenderConfig& config, std::string& err)
+    {
+        std::string body = R"({"osgb_path":"model","shp_path":"parcels.shp")";
+        if (!extra.empty()) {
+            body += "," + extra;
+        }
+        body += "}";
+        return load(body, config, err);
+    }
+};
+
+}  // namespace
+
+TEST(RenderConfigLoad, DefaultsFollowTheKeyTable)
+{
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs("", c, err)) << err;
+    EXPECT_EQ(c.width, 3840);
+    EXPECT_EQ(c.height, 2160);
+    EXPECT_DOUBLE_EQ(c.distance, 300.0);
+    EXPECT_EQ(c.background, "white");
+    EXPECT_EQ(c.output_format, "png");
+    EXPECT_EQ(c.jpg_quality, 95);
+    EXPECT_EQ(c.output_dpi, 300);
+    EXPECT_DOUBLE_EQ(c.camera_padding, 1.05);
+    EXPECT_DOUBLE_EQ(c.oblique_padding_factor, 1.02);
+    EXPECT_DOUBLE_EQ(c.oblique_distance_factor, 0.8);
+    EXPECT_DOUBLE_EQ(c.oblique_view_angle, 50.0);
+    EXPECT_TRUE(c.avoid_occlusion);
+    EXPECT_DOUBLE_EQ(c.occlusion_sample_step, 0.35);
+    EXPECT_EQ(c.angles, std::vector<std::string>{"top"});
+    EXPECT_EQ(c.field_name, "NAME");
+    EXPECT_EQ(c.field_names, std::vector<std::string>{"NAME"});
+    EXPECT_EQ(c.field_separator, "_");
+    EXPECT_EQ(c.warmup_frames, 8);
+    EXPECT_EQ(c.multisample, 4);
+    EXPECT_EQ(c.range_line_color, "red");
+    EXPECT_DOUBLE_EQ(c.range_line_smooth_limit, 0.6);
+    EXPECT_EQ(c.num_threads, 4);
+    // Without an output_dir key the default "output" sits beside the config.
+    EXPECT_EQ(c.output_dir, (f.dir.path() / "output").string());
+    EXPECT_EQ(c.osgb_path, (f.dir.path() / "model").string());
+}
+
+TEST(RenderConfigLoad, TypeErrorsCarryTheLibraryMessages)
+{
+    struct Case {
+        std::string json;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {R"("background":5)", "Config load failed: [json.exception.type_error.302] type must be string, but is number\n"},
+        {R"("distance":true)", "Config load failed: [json.exception.type_error.302] type must be number, but is boolean\n"},
+        {R"("avoid_occlusion":1)", "Config load failed: [json.exception.type_error.302] type must be boolean, but is number\n"},
+        {R"("angles":"top")", "Config load failed: [json.exception.type_error.302] type must be array, but is string\n"},
+        {R"("angles":["top",3])", "Config load failed: [json.exception.type_error.302] type must be string, but is number\n"},
+        {R"("width":[1])", "Config load failed: [json.exception.type_error.302] type must be number, but is array\n"},
+        {R"("width":"abc")", "Config load failed: invalid stoi argument\n"},
+        {R"("width":"99999999999")", "Config load failed: stoi argument out of range\n"},
+        {R"("distance":"x1")", "Config load failed: invalid stod argument\n"},
+        {R"("distance":"1e999")", "Config load failed: stod argument out of range\n"},
+    };
+    for (const auto& tc : cases) {
+        ConfigFixture f;
+        RenderConfig c;
+        std::string err;
+        EXPECT_FALSE(f.loadWithInputs(tc.json, c, err)) << tc.json;
+        EXPECT_EQ(err, tc.expected) << tc.json;
+    }
+}
+
+TEST(RenderConfigLoad, NumberConversions)
+{
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs(R"("width":"1920","height":1080.9,"warmup_frames":true,"distance":"250.5","preview_limit":" -3x")", c, err)) << err;
+    EXPECT_EQ(c.width, 1920);
+    EXPECT_EQ(c.height, 1080);
+    EXPECT_EQ(c.warmup_frames, 1);
+    EXPECT_DOUBLE_EQ(c.distance, 250.5);
+    EXPECT_EQ(c.preview_limit, 0);  // -3 read, then clamped
+
+    RenderConfig negative;
+    ASSERT_TRUE(f.loadWithInputs(R"("width":-1.9)", negative, err) == false);
+    EXPECT_EQ(err, "Config error: width and height must be positive.\n");  // -1.9 truncates to -1
+
+    RenderConfig wrapped;
+    // A JSON integer keeps its low 32 bits: 4294967297 = 2^32 + 1.
+    ASSERT_TRUE(f.loadWithInputs(R"("width":4294967297)", wrapped, err)) << err;
+    EXPECT_EQ(wrapped.width, 1);
+
+    RenderConfig huge;
+    EXPECT_FALSE(f.loadWithInputs(R"("width":1e30)", huge, err));
+    EXPECT_EQ(err.rfind("Config load failed: ", 0), 0u) << err;
+}
+
+TEST(RenderConfigLoad, NullKeysBomAndTrailingTextAndComments)
+{
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs(R"("width":null,"unknown_key":[1,2],"angles":null)", c, err)) << err;
+    EXPECT_EQ(c.width, 3840);
+    EXPECT_EQ(c.angles, std::vector<std::string>{"top"});
+
+    RenderConfig withBom;
+    ASSERT_TRUE(f.load("\xEF\xBB\xBF{\"osgb_path\":\"model\",\"shp_path\":\"parcels.shp\",\"width\":640}", withBom, err)) << err;
+    EXPECT_EQ(withBom.width, 640);
+
+    RenderConfig trailing;
+    ASSERT_TRUE(f.load(R"({"osgb_path":"model","shp_path":"parcels.shp","width":641} garbage)", trailing, err)) << err;
+    EXPECT_EQ(trailing.width, 641);
+
+    RenderConfig commented;
+    EXPECT_FALSE(f.load("// note\n{\"osgb_path\":\"model\"}", commented, err));
+    EXPECT_NE(err.find("Config load failed: [json.exception.parse_error"), std::string::npos) << err;
+
+    RenderConfig notObject;
+    EXPECT_FALSE(f.load(R"([{"osgb_path":"model","shp_path":"parcels.shp"}])", notObject, err));
+    EXPECT_EQ(err, "Config error: osgb_path and shp_path are required.\n");
+}
+
+TEST(RenderConfigLoad, MissingFileAndEmptyObject)
+{
+    TempDir dir("cfg");
+    RenderConfig c;
+    std::ostringstream err;
+    EXPECT_FALSE(loadRenderConfig(c, (dir / "absent.json").string(), err));
+    EXPECT_EQ(err.str(), "Cannot open config: " + (dir / "absent.json").string() + "\n");
+
+    ConfigFixture f;
+    std::string text;
+    RenderConfig empty;
+    EXPECT_FALSE(f.load("{}", empty, text));
+    EXPECT_EQ(text, "Config error: osgb_path and shp_path are required.\n");
+    // The clamps ran before the required-path check.
+    RenderConfig clamped;
+    EXPECT_FALSE(f.load(R"({"output_dpi":5000,"oblique_view_angle":80})", clamped, text));
+    EXPECT_EQ(clamped.output_dpi, 1200);
+    EXPECT_DOUBLE_EQ(clamped.oblique_view_angle, 70.0);
+}
+
+TEST(RenderConfigValidate, MessagesInTheirOrder)
+{
+    struct Case {
+        std::string json;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {R"("width":0,"distance":0)", "Config error: width and height must be positive."},
+        {R"("height":-5)", "Config error: width and height must be positive."},
+        {R"("distance":0,"angles":["bogus"])", "Config error: distance must be positive."},
+        {R"("angles":["top","Top"],"output_format":"PNG")", "Config error: unsupported angle Top"},
+        {R"("angles":["top_range"])", "Config error: unsupported angle top_range"},
+        {R"("output_format":"PNG","jpg_quality":0)", "Config error: output_format must be png, jpg, or pdf."},
+        {R"("output_format":"png","jpg_quality":0)", "Config error: jpg_quality must be 1-100."},
+        {R"("jpg_quality":101)", "Config error: jpg_quality must be 1-100."},
+        {R"("field_separator":"/")", "Config error: field_separator contains invalid Windows path characters."},
+        {R"("field_separator":"\t")", "Config error: field_separator contains invalid Windows path characters."},
+        {R"("field_separator":"a\\b")", "Config error: field_separator contains invalid Windows path characters."},
+        {R"("field_separator":"<")", "Config error: field_separator contains invalid Windows path characters."},
+    };
+    for (const auto& tc : cases) {
+        ConfigFixture f;
+        RenderConfig c;
+        std::string err;
+        EXPECT_FALSE(f.loadWithInputs(tc.json, c, err)) << tc.json;
+        EXPECT_EQ(err, tc.expected + "\n") << tc.json;
+    }
+}
+
+TEST(RenderConfigValidate, InputPathsMustExist)
+{
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    EXPECT_FALSE(f.load(R"({"osgb_path":"nope","shp_path":"parcels.shp"})", c, err));
+    EXPECT_EQ(err, "Config error: osgb_path does not exist: " + (f.dir.path() / "nope").string() + "\n");
+
+    RenderConfig d;
+    EXPECT_FALSE(f.load(R"({"osgb_path":"model","shp_path":"sub/../missing.shp"})", d, err));
+    EXPECT_EQ(err, "Config error: shp_path does not exist: " + (f.dir.path() / "missing.shp").string() + "\n");
+
+    RenderConfig onlyOne;
+    EXPECT_FALSE(f.load(R"({"osgb_path":"model"})", onlyOne, err));
+    EXPECT_EQ(err, "Config error: osgb_path and shp_path are required.\n");
+}
+
+TEST(RenderConfigValidate, ClampsAndNormalisations)
+{
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs(
+        R"("output_dpi":50,"camera_padding":0.2,"oblique_padding_factor":9,"oblique_distance_factor":0.1,)"
+        R"("oblique_view_angle":10,"occlusion_sample_step":2,"preview_limit":-4,"num_threads":0,)"
+        R"("multisample":-1,"warmup_frames":-2,"range_line_lift":-1,"range_line_sample_step":0.01,)"
+        R"("range_line_width":0.5,"range_line_smooth_limit":-3,"angles":["north","top","north"],)"
+        R"("output_dir":"","field_separator":"","field_name":"ZDDM")",
+        c, err)) << err;
+    EXPECT_EQ(c.output_dpi, 72);
+    EXPECT_DOUBLE_EQ(c.camera_padding, 1.0);
+    EXPECT_DOUBLE_EQ(c.oblique_padding_factor, 1.5);
+    EXPECT_DOUBLE_EQ(c.oblique_distance_factor, 0.25);
+    EXPECT_DOUBLE_EQ(c.oblique_view_angle, 30.0);
+    EXPECT_DOUBLE_EQ(c.occlusion_sample_step, 0.9);
+    EXPECT_EQ(c.preview_limit, 0);
+    EXPECT_EQ(c.num_threads, 1);
+    EXPECT_EQ(c.multisample, 0);
+    EXPECT_EQ(c.warmup_frames, 0);
+    EXPECT_DOUBLE_EQ(c.range_line_lift, 0.0);
+    EXPECT_DOUBLE_EQ(c.range_line_sample_step, 0.2);
+    EXPECT_DOUBLE_EQ(c.range_line_width, 1.0);
+    EXPECT_DOUBLE_EQ(c.range_line_smooth_limit, 0.0);
+    EXPECT_EQ(c.angles, (std::vector<std::string>{"north", "top", "north"}));
+    // An empty output_dir stays relative to the working directory.
+    EXPECT_EQ(c.output_dir, "output");
+    EXPECT_EQ(c.field_separator, "_");
+    EXPECT_EQ(c.field_names, std::vector<std::string>{"ZDDM"});
+
+    RenderConfig upper;
+    ASSERT_TRUE(f.loadWithInputs(R"("output_dpi":5000,"output_format":"jpeg","jpg_quality":1)", upper, err)) << err;
+    EXPECT_EQ(upper.output_dpi, 1200);
+    EXPECT_EQ(upper.output_format, "jpeg");
+
+    RenderConfig noNames;
+    ASSERT_TRUE(f.loadWithInputs(R"("field_name":"")", noNames, err)) << err;
+    EXPECT_TRUE(noNames.field_names.empty());
+    EXPECT_TRUE(noNames.field_name.empty());
+
+    RenderConfig listWins;
+    ASSERT_TRUE(f.loadWithInputs(R"("field_name":"ZDDM","field_names":["FWBH","ZDDM"])", listWins, err)) << err;
+    EXPECT_EQ(listWins.field_names, (std::vector<std::string>{"FWBH", "ZDDM"}));
+}
+
+TEST(RenderConfigValidate, SeparatorsThatAreAccepted)
+{
+    for (const std::string separator : {R"("\\")", R"("、")", R"("-")", R"(" ")"}) {
+        ConfigFixture f;
+        RenderConfig c;
+        std::string err;
+        EXPECT_TRUE(f.loadWithInputs(R"("field_separator":)" + separator, c, err)) << separator << ": " << err;
+    }
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs(R"("field_separator":"\\")", c, err));
+    EXPECT_EQ(c.field_separator, "\\");
+}
+
+TEST(RenderConfigResolve, RelativePathsFollowTheConfigFolder)
+{
+    RenderConfig c;
+    c.osgb_path = "../data";
+    c.shp_path = "/abs/parcels.shp";
+    c.output_dir = "./out/../images";
+    resolveConfigPaths(c, "/jobs/a/render.json");
+    EXPECT_EQ(c.osgb_path, "/jobs/data");
+    EXPECT_EQ(c.shp_path, "/abs/parcels.shp");
+    EXPECT_EQ(c.output_dir, "/jobs/a/images");
+
+    RenderConfig empty;
+    empty.osgb_path = "";
+    empty.output_dir = "";
+    resolveConfigPaths(empty, "/jobs/a/render.json");
+    EXPECT_EQ(empty.osgb_path, "");
+    EXPECT_EQ(empty.output_dir, "");
+}
+
+TEST(RenderConfigSummary, ThirteenLinesWithStreamNumbers)
+{
+    RenderConfig c;
+    c.osgb_path = "/m";
+    c.shp_path = "/s.shp";
+    c.output_dir = "/o";
+    c.shp_offset_x = 3345678.9;
+    c.gauss_zone_prefix = 38000000;
+    c.preview_limit = 5;
+    std::ostringstream out;
+    printConfigSummary(c, out);
+    const std::string expected =
+        "OSGB path: /m\n"
+        "SHP path: /s.shp\n"
+        "Output: /o\n"
+        "SHP offset: x=3.34568e+06, y=0, gauss_zone_prefix=3.8e+07, auto_strip_gauss_zone=true, "
+        "auto_align_shp_to_scene=true, output_top_range=false\n"
+        "Size: 3840x2160\n"
+        "Camera padding: 1.05\n"
+        "Oblique factors: padding=1.02, distance=0.8, view_angle=50\n"
+        "Avoid occlusion: true, sample_step=0.35\n"
+        "Warmup frames: 8\n"
+        "Range line: lift=0.08, sample_step=1, width=5, color=red\n"
+        "Format: png\n"
+        "DPI: 300\n"
+        "Preview limit: 5\n";
+    EXPECT_EQ(out.str(), expected);
+
+    c.preview_limit = 0;
+    std::ostringstream noPreview;
+    printConfigSummary(c, noPreview);
+    EXPECT_EQ(noPreview.str().find("Preview limit"), std::string::npos);
+}
