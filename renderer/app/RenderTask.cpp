@@ -1,6 +1,9 @@
 #include "app/RenderTask.h"
 
 #include "app/Logger.h"
+#include "geodata/FrameHeights.h"
+#include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneLoader.h"
 
 #include <exception>
 #include <filesystem>
@@ -21,6 +24,31 @@ int runRenderTask(RenderConfig config)
             throw fs::filesystem_error("create_directories", outputDir, ec);
         }
         log.info("Starting Vistrel.");
+
+        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
+        if (!scene) {
+            return ExitNoScene;
+        }
+
+        std::vector<PolygonFrame> frames =
+            readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
+                              config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
+                              config.auto_strip_gauss_zone);
+        if (frames.empty()) {
+            log.warn("No polygon or multipolygon features found in SHP.");
+            return ExitNoFrames;
+        }
+
+        if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
+            frames.resize(static_cast<std::size_t>(config.preview_limit));
+            log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+        }
+
+        resetFrameHeights(frames, scene.get());
+        if (config.auto_align_shp_to_scene) {
+            checkFramesNearScene(frames, scene.get());
+        }
+        sampleFrameHeights(scene.get(), frames);
         return ExitSuccess;
     } catch (const std::exception& e) {
         log.error(std::string("Task failed: ") + e.what());

@@ -1,5 +1,8 @@
 // Vistrel started as a process: configuration lookup, messages and exit codes.
+#include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
+
+#include <ogr_core.h>
 
 #include <gtest/gtest.h>
 
@@ -157,4 +160,62 @@ TEST(VistrelProcess, LogsFolderBlockedByAFile)
     const auto result = runProcess(vistrelExecutable(), {(root / "render.json").string()}, root.path());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("Cannot create the log folder"), std::string::npos) << result.err;
+}
+
+namespace {
+
+// A model with one loadable tile, a polygon shapefile and a line shapefile.
+void makeLoadableInputs(const fs::path& folder)
+{
+    writeNode(folder / "model" / "Data" / "T" / "T.osgb",
+              *makeBox(osg::Vec3(0, 0, 0), osg::Vec3(10, 10, 5), osg::Vec4(1, 0, 0, 1)));
+    writeVectorFile(folder / "parcels.shp", "ESRI Shapefile", wkbPolygon, {"NAME"},
+                    {{"POLYGON ((1 1,9 1,9 9,1 9,1 1))", {{"NAME", "p1"}}}});
+    writeVectorFile(folder / "lines.shp", "ESRI Shapefile", wkbLineString, {"NAME"},
+                    {{"LINESTRING (0 0,5 5)", {{"NAME", "l1"}}}});
+}
+
+ProcessResult runWith(const TempDir& root, const std::string& body)
+{
+    writeFile(root / "render.json", body);
+    return runProcess(vistrelExecutable(), {(root / "render.json").string()}, root.path());
+}
+
+}  // namespace
+
+TEST(VistrelProcessExitCodes, ModelWithoutTilesExitsTwo)
+{
+    TempDir root("proc");
+    makeLoadableInputs(root.path());
+    fs::create_directories(root / "no-tiles");
+    const auto result = runWith(root, R"({"osgb_path":"no-tiles","shp_path":"parcels.shp"})");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.out.find("[ERROR] No root .osgb files found in: " + (root / "no-tiles").string()), std::string::npos);
+    // The output folder exists, but no report was written.
+    EXPECT_TRUE(fs::is_directory(root / "output"));
+    EXPECT_FALSE(fs::exists(root / "output" / "render_report.csv"));
+}
+
+TEST(VistrelProcessExitCodes, LinesOnlyShapefileExitsThree)
+{
+    TempDir root("proc");
+    makeLoadableInputs(root.path());
+    const auto result = runWith(root, R"({"osgb_path":"model","shp_path":"lines.shp"})");
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_NE(result.out.find("[WARN] No polygon or multipolygon features found in SHP."), std::string::npos)
+        << result.out;
+    EXPECT_TRUE(fs::is_directory(root / "output"));
+    EXPECT_FALSE(fs::exists(root / "output" / "render_report.csv"));
+}
+
+TEST(VistrelProcessExitCodes, UnreadableShapefileExitsOne)
+{
+    TempDir root("proc");
+    makeLoadableInputs(root.path());
+    writeFile(root / "broken.shp", "garbage that no driver reads");
+    const auto result = runWith(root, R"({"osgb_path":"model","shp_path":"broken.shp"})");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("[ERROR] Task failed: Failed to open SHP: " + (root / "broken.shp").string()),
+              std::string::npos)
+        << result.out;
 }

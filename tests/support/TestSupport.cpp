@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <fstream>
 #include <poll.h>
 #include <random>
@@ -159,6 +160,25 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 std::string vistrelExecutable()
 {
     return std::string(VISTREL_BIN_DIR) + "/Vistrel";
+}
+
+CapturedOutput::CapturedOutput()
+{
+    testing::internal::CaptureStdout();
+}
+
+CapturedOutput::~CapturedOutput()
+{
+    text();
+}
+
+const std::string& CapturedOutput::text()
+{
+    if (!done_) {
+        text_ = testing::internal::GetCapturedStdout();
+        done_ = true;
+    }
+    return text_;
 }
 
 int countOccurrences(const std::string& text, const std::string& needle)

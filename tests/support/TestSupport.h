@@ -45,6 +45,21 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 // build/bin/Vistrel.
 std::string vistrelExecutable();
 
+// Captures everything written to standard output (the log's console sink)
+// from construction until text() is first called.
+class CapturedOutput {
+public:
+    CapturedOutput();
+    ~CapturedOutput();
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    const std::string& text();
+
+private:
+    bool done_ = false;
+    std::string text_;
+};
+
 // Counts non-overlapping occurrences of `needle`.
 int countOccurrences(const std::string& text, const std::string& needle);
 

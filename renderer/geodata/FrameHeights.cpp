@@ -1,0 +1,158 @@
+#include "geodata/FrameHeights.h"
+
+#include "app/Logger.h"
+#include "app/NumberText.h"
+
+#include <osgUtil/IntersectionVisitor>
+#include <osgUtil/LineSegmentIntersector>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace vistrel {
+
+namespace {
+
+std::string floatText(float value)
+{
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << value;
+    return out.str();
+}
+
+std::string sceneCenterText(const osg::BoundingSphere& bound)
+{
+    return "sceneCenter=(" + floatText(bound.center().x()) + ", " + floatText(bound.center().y()) + ", " +
+           floatText(bound.center().z()) + ")";
+}
+
+}  // namespace
+
+std::string formatBounds(double minX, double minY, double maxX, double maxY)
+{
+    return "(" + streamNumber(minX) + ", " + streamNumber(minY) + ") - (" + streamNumber(maxX) + ", " +
+           streamNumber(maxY) + "), center=(" + streamNumber((minX + maxX) * 0.5) + ", " +
+           streamNumber((minY + maxY) * 0.5) + ")";
+}
+
+void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot)
+{
+    if (!sceneRoot) {
+        return;
+    }
+    const double cz = static_cast<double>(sceneRoot->getBound().center().z());
+    for (auto& frame : frames) {
+        frame.centerZ = cz;
+        frame.minZ = cz;
+        frame.maxZ = cz;
+    }
+}
+
+void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot)
+{
+    if (!sceneRoot) {
+        return;
+    }
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool any = false;
+    for (const auto& frame : frames) {
+        if (!(frame.maxX >= frame.minX && frame.maxY >= frame.minY)) {
+            continue;
+        }
+        if (!any) {
+            minX = frame.minX;
+            minY = frame.minY;
+            maxX = frame.maxX;
+            maxY = frame.maxY;
+            any = true;
+        } else {
+            minX = std::min(minX, frame.minX);
+            minY = std::min(minY, frame.minY);
+            maxX = std::max(maxX, frame.maxX);
+            maxY = std::max(maxY, frame.maxY);
+        }
+    }
+
+    const osg::BoundingSphere& bound = sceneRoot->getBound();
+    const double r = bound.radius();
+    if (maxX >= minX && maxY >= minY && r >= 0.0) {
+        const double limit = 2.0 * std::max(r, 1.0);
+        const double d = std::hypot((minX + maxX) * 0.5 - bound.center().x(), (minY + maxY) * 0.5 - bound.center().y());
+        if (d > limit) {
+            Logger::instance().warn("SHP XY is far from scene after configured offsets. "
+                                    "No extra center alignment was applied. SHP bounds=" +
+                                    formatBounds(minX, minY, maxX, maxY) + ", " + sceneCenterText(bound));
+            return;
+        }
+    }
+    Logger::instance().info("SHP XY already near scene. Bounds=" + formatBounds(minX, minY, maxX, maxY) + ", " +
+                            sceneCenterText(bound));
+}
+
+void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
+{
+    if (!sceneRoot) {
+        return;
+    }
+    const osg::BoundingSphere bound = sceneRoot->getBound();
+    const float cz = bound.center().z();
+    const float r = bound.radius();
+    const double zTop = static_cast<double>(cz + r) + 100.0;
+    const double zBottom = static_cast<double>(cz - r) - 100.0;
+
+    for (auto& frame : frames) {
+        const double w = std::max(1.0, frame.maxX - frame.minX);
+        const double h = std::max(1.0, frame.maxY - frame.minY);
+        double lowest = std::numeric_limits<double>::infinity();
+        double highest = -std::numeric_limits<double>::infinity();
+        bool hit = false;
+        for (int i = 0; i <= 4; ++i) {
+            for (int j = 0; j <= 4; ++j) {
+                const double x = frame.minX + i * 0.25 * w;
+                const double y = frame.minY + j * 0.25 * h;
+                osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector =
+                    new osgUtil::LineSegmentIntersector(osg::Vec3d(x, y, zTop), osg::Vec3d(x, y, zBottom));
+                osgUtil::IntersectionVisitor visitor(intersector.get());
+                sceneRoot->accept(visitor);
+                for (const auto& intersection : intersector->getIntersections()) {
+                    const double z = intersection.getWorldIntersectPoint().z();
+                    lowest = std::min(lowest, z);
+                    highest = std::max(highest, z);
+                    hit = true;
+                }
+            }
+        }
+        if (hit) {
+            frame.minZ = lowest;
+            frame.maxZ = highest;
+            frame.centerZ = (highest + lowest) * 0.5;
+        }
+    }
+
+    const double resetZ = static_cast<double>(cz);
+    int sampled = 0;
+    double zMin = 0, zMax = 0;
+    for (const auto& frame : frames) {
+        if (frame.maxZ == frame.minZ && frame.centerZ == resetZ) {
+            continue;
+        }
+        if (sampled == 0) {
+            zMin = frame.minZ;
+            zMax = frame.maxZ;
+        } else {
+            zMin = std::min(zMin, frame.minZ);
+            zMax = std::max(zMax, frame.maxZ);
+        }
+        ++sampled;
+    }
+    std::string line = "Sampled model heights for " + std::to_string(sampled) + "/" + std::to_string(frames.size()) + " frames";
+    if (sampled > 0) {
+        line += ". Z range=(" + streamNumber(zMin) + ", " + streamNumber(zMax) + ")";
+    }
+    Logger::instance().info(line);
+}
+
+}  // namespace vistrel

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "geodata/PolygonFrame.h"
+
+#include <osg/Node>
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// Gives every frame the height of the scene's bounding-sphere centre.
+void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot);
+
+// Logs whether the frames' joint x/y bounds lie near the scene. Moves nothing.
+void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot);
+
+// Measures the model surface under every frame on a 5 x 5 grid of vertical
+// lines through the loaded tiles only (nothing is paged in).
+void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames);
+
+// "(minX, minY) - (maxX, maxY), center=(cx, cy)".
+std::string formatBounds(double minX, double minY, double maxX, double maxY);
+
+}  // namespace vistrel

@@ -1,0 +1,282 @@
+#include "geodata/PolygonFrameReader.h"
+
+#include "app/Logger.h"
+#include "app/NumberText.h"
+
+#include <cpl_conv.h>
+#include <gdal.h>
+#include <gdal_priv.h>
+#include <ogr_feature.h>
+#include <ogr_geometry.h>
+#include <ogrsf_frmts.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#ifndef VISTREL_GDAL_DATA_DIR
+#define VISTREL_GDAL_DATA_DIR "/usr/share/gdal"
+#endif
+#ifndef VISTREL_PROJ_DATA_DIR
+#define VISTREL_PROJ_DATA_DIR "/usr/share/proj"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace vistrel {
+
+namespace {
+
+struct FeatureDeleter {
+    void operator()(OGRFeature* feature) const { OGRFeature::DestroyFeature(feature); }
+};
+using FeaturePtr = std::unique_ptr<OGRFeature, FeatureDeleter>;
+
+std::map<std::string, std::string> readAttributes(OGRFeature& feature)
+{
+    std::map<std::string, std::string> attributes;
+    const int count = feature.GetFieldCount();
+    for (int i = 0; i < count; ++i) {
+        const OGRFieldDefn* defn = feature.GetFieldDefnRef(i);
+        if (!defn || !defn->GetNameRef() || !*defn->GetNameRef()) {
+            continue;
+        }
+        if (!feature.IsFieldSetAndNotNull(i)) {
+            continue;
+        }
+        const char* value = feature.GetFieldAsString(i);
+        if (!value) {
+            continue;
+        }
+        attributes[defn->GetNameRef()] = value;
+    }
+    return attributes;
+}
+
+std::vector<std::string> collectNameValues(OGRFeature& feature, const std::string& fieldName,
+                                           const std::vector<std::string>& fieldNames)
+{
+    std::vector<std::string> names = fieldNames;
+    if (names.empty() && !fieldName.empty()) {
+        names.push_back(fieldName);
+    }
+    std::vector<std::string> values;
+    for (const auto& name : names) {
+        if (name.empty()) {
+            continue;
+        }
+        const int index = feature.GetFieldIndex(name.c_str());
+        if (index < 0 || !feature.IsFieldSetAndNotNull(index)) {
+            continue;
+        }
+        const char* value = feature.GetFieldAsString(index);
+        if (value && *value) {
+            values.emplace_back(value);
+        }
+    }
+    return values;
+}
+
+std::string joinNames(const std::vector<std::string>& values, const std::string& separator, int index)
+{
+    std::string name;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) {
+            name += separator;
+        }
+        name += values[i];
+    }
+    return name.empty() ? defaultFrameName(index) : name;
+}
+
+void appendRingPoints(std::vector<RingPoint>& points, const OGRLinearRing* ring, double dx, double dy)
+{
+    if (!ring) {
+        return;
+    }
+    const int count = ring->getNumPoints();
+    points.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
+    for (int i = 0; i < count; ++i) {
+        points.push_back({ring->getX(i) + dx, ring->getY(i) + dy});
+    }
+}
+
+void appendPolygonRing(PolygonFrame& frame, const OGRPolygon* polygon, double dx, double dy)
+{
+    if (!polygon) {
+        return;
+    }
+    std::vector<RingPoint> points;
+    appendRingPoints(points, polygon->getExteriorRing(), dx, dy);
+    if (!points.empty()) {
+        frame.rings.push_back(std::move(points));
+    }
+}
+
+std::string paddedCount(int value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d", value);
+    return text;
+}
+
+}  // namespace
+
+std::string defaultFrameName(int index)
+{
+    return "frame_" + paddedCount(index);
+}
+
+double detectGaussZonePrefix(double minX, double maxX)
+{
+    const double cx = (minX + maxX) * 0.5;
+    if (!std::isfinite(cx)) {
+        return 0.0;
+    }
+    const double a = std::fabs(cx);
+    if (a < 10000000.0) {
+        return 0.0;
+    }
+    const double t = std::floor(a / 1000000.0) * 1000000.0;
+    if (t >= 10000000.0 && t <= 99000000.0 && a - t <= 1000000.0) {
+        return cx < 0 ? -t : t;
+    }
+    return 0.0;
+}
+
+void setDataDirOption(const char* option, const std::string& relativeDir, const std::string& fallback)
+{
+    const fs::path candidate = fs::current_path() / relativeDir;
+    std::error_code ec;
+    const fs::file_status status = fs::status(candidate, ec);
+    if (ec && status.type() != fs::file_type::not_found) {
+        throw fs::filesystem_error("exists", candidate, ec);
+    }
+    CPLSetConfigOption(option, fs::exists(status) ? candidate.string().c_str() : fallback.c_str());
+}
+
+std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
+                                            const std::vector<std::string>& fieldNames,
+                                            const std::string& fieldSeparator, double shpOffsetX,
+                                            double shpOffsetY, double gaussZonePrefix,
+                                            bool autoStripGaussZone)
+{
+    setDataDirOption("GDAL_DATA", "share/gdal", VISTREL_GDAL_DATA_DIR);
+    setDataDirOption("PROJ_DATA", "share/proj", VISTREL_PROJ_DATA_DIR);
+    GDALAllRegister();
+    CPLSetConfigOption("GDAL_FILENAME_IS_UTF8", "YES");
+    CPLSetConfigOption("SHAPE_ENCODING", "UTF-8");
+
+    GDALDataset* dataset = static_cast<GDALDataset*>(
+        GDALOpenEx(shpPath.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    if (!dataset) {
+        throw std::runtime_error("Failed to open SHP: " + shpPath);
+    }
+    struct DatasetCloser {
+        GDALDataset* dataset;
+        ~DatasetCloser() { GDALClose(dataset); }
+    } closer{dataset};
+
+    Logger& log = Logger::instance();
+    std::vector<PolygonFrame> frames;
+    std::map<std::string, int> nameCounts;
+    bool detectionPending = gaussZonePrefix == 0.0 && autoStripGaussZone;
+    double prefix = gaussZonePrefix;
+    bool offsetLogged = false;
+    double boundsMinX = 0, boundsMinY = 0, boundsMaxX = 0, boundsMaxY = 0;
+
+    const int layerCount = dataset->GetLayerCount();
+    for (int layerIndex = 0; layerIndex < layerCount; ++layerIndex) {
+        OGRLayer* layer = dataset->GetLayer(layerIndex);
+        if (!layer) {
+            continue;
+        }
+        layer->ResetReading();
+        for (FeaturePtr feature(layer->GetNextFeature()); feature; feature.reset(layer->GetNextFeature())) {
+            const OGRGeometry* geometry = feature->GetGeometryRef();
+            if (!geometry) {
+                continue;
+            }
+            const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
+            if (type != wkbPolygon && type != wkbMultiPolygon) {
+                continue;
+            }
+            OGREnvelope envelope;
+            envelope.MinX = INFINITY;
+            envelope.MaxX = -INFINITY;
+            envelope.MinY = INFINITY;
+            envelope.MaxY = -INFINITY;
+            geometry->getEnvelope(&envelope);
+
+            if (detectionPending) {
+                prefix = detectGaussZonePrefix(envelope.MinX, envelope.MaxX);
+                detectionPending = false;
+            }
+            const double dx = shpOffsetX - prefix;
+            const double dy = shpOffsetY;
+            if (!offsetLogged && (dx != 0.0 || dy != 0.0)) {
+                std::string line = "Applying SHP coordinate offset: x=" + streamNumber(dx) + ", y=" + streamNumber(dy);
+                if (prefix != 0.0) {
+                    line += " (Gauss zone prefix " + streamNumber(prefix) + ")";
+                }
+                log.info(line);
+                offsetLogged = true;
+            }
+
+            PolygonFrame frame;
+            frame.index = static_cast<std::int32_t>(frames.size() + 1);
+            frame.attributes = readAttributes(*feature);
+            const std::vector<std::string> values = collectNameValues(*feature, fieldName, fieldNames);
+            frame.nameValues = values.empty() ? std::vector<std::string>{defaultFrameName(frame.index)} : values;
+            frame.name = joinNames(values, fieldSeparator, frame.index);
+
+            const int count = ++nameCounts[frame.name];
+            frame.uniqueName = frame.name;
+            if (count > 1) {
+                const std::string suffix = "_" + paddedCount(count);
+                frame.uniqueName += suffix;
+                frame.nameValues.back() += suffix;
+            }
+
+            frame.minX = envelope.MinX + dx;
+            frame.minY = envelope.MinY + dy;
+            frame.maxX = envelope.MaxX + dx;
+            frame.maxY = envelope.MaxY + dy;
+
+            if (type == wkbPolygon) {
+                appendPolygonRing(frame, geometry->toPolygon(), dx, dy);
+            } else {
+                const OGRMultiPolygon* multi = geometry->toMultiPolygon();
+                for (int part = 0; part < multi->getNumGeometries(); ++part) {
+                    appendPolygonRing(frame, multi->getGeometryRef(part), dx, dy);
+                }
+            }
+
+            if (frames.empty()) {
+                boundsMinX = frame.minX;
+                boundsMinY = frame.minY;
+                boundsMaxX = frame.maxX;
+                boundsMaxY = frame.maxY;
+            } else {
+                boundsMinX = std::min(boundsMinX, frame.minX);
+                boundsMinY = std::min(boundsMinY, frame.minY);
+                boundsMaxX = std::max(boundsMaxX, frame.maxX);
+                boundsMaxY = std::max(boundsMaxY, frame.maxY);
+            }
+            frames.push_back(std::move(frame));
+        }
+    }
+
+    std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + shpPath;
+    if (!frames.empty()) {
+        summary += ". Bounds=(" + streamNumber(boundsMinX) + ", " + streamNumber(boundsMinY) + ") - (" +
+                   streamNumber(boundsMaxX) + ", " + streamNumber(boundsMaxY) + ")";
+    }
+    log.info(summary);
+    return frames;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "geodata/PolygonFrame.h"
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// Reads every polygon and multipolygon feature of the shapefile (all layers)
+// as a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
+// (configured, or detected from the first polygon when `gaussZonePrefix` is 0
+// and `autoStripGaussZone` is set) and both axes get the configured offsets.
+// Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
+// open the file.
+std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
+                                            const std::vector<std::string>& fieldNames,
+                                            const std::string& fieldSeparator, double shpOffsetX,
+                                            double shpOffsetY, double gaussZonePrefix,
+                                            bool autoStripGaussZone);
+
+// The zone prefix implied by an x range: whole millions between 10 and 99
+// million when the centre lies within a million above them; 0 otherwise.
+double detectGaussZonePrefix(double minX, double maxX);
+
+// "frame_" + index padded to four digits.
+std::string defaultFrameName(int index);
+
+// Sets a GDAL option to <cwd>/<relativeDir> when it exists, else to `fallback`.
+void setDataDirOption(const char* option, const std::string& relativeDir, const std::string& fallback);
+
+}  // namespace vistrel

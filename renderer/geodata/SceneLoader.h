@@ -1,0 +1,43 @@
+#pragma once
+
+#include <osg/Node>
+#include <osg/ref_ptr>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// The model origin that the tiles' local coordinates are relative to.
+struct SceneOrigin {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    std::string sourcePath;  // the file the origin came from
+    std::string srs;         // SRS text of metadata.xml; empty for .dsm origins
+    bool valid = false;
+};
+
+// Loads every tile root of `osgbPath` (a project folder, a Data folder, a
+// tile folder or one .osgb file) under one group, placed at the model origin.
+// Returns null after logging the reason when nothing could be loaded.
+// File-system failures other than "not found" throw filesystem_error.
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath);
+
+// Adds <cwd>/plugins/osgPlugins-<version> and the installed plug-in folder
+// to the registry's library path list (each once, when it exists).
+void setupPluginPath();
+
+std::vector<std::filesystem::path> findRootOsgbFiles(const std::filesystem::path& path);
+std::filesystem::path findTileRootFile(const std::filesystem::path& folder);
+
+SceneOrigin readSceneOrigin(const std::filesystem::path& path);
+// Searches the SRSOrigin (and SRS) elements. A malformed number throws
+// std::invalid_argument / std::out_of_range.
+SceneOrigin parseMetadataOrigin(const std::filesystem::path& file);
+// The last window of two little-endian doubles that looks like a projected
+// origin (100 000 <= |x| <= 10 000 000, 1 000 000 <= |y| <= 10 000 000).
+SceneOrigin scanDsmOrigin(const std::filesystem::path& file);
+
+}  // namespace vistrel
