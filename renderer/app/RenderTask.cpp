@@ -1,6 +1,7 @@
 #include "app/RenderTask.h"
 
 #include "app/Logger.h"
+#include "app/RenderBatch.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"
@@ -49,7 +50,15 @@ int runRenderTask(RenderConfig config)
             checkFramesNearScene(frames, scene.get());
         }
         sampleFrameHeights(scene.get(), frames);
-        return ExitSuccess;
+
+        bool succeeded = false;
+        {
+            RenderBatch batch(config);
+            succeeded = batch.run(scene.get(), frames);
+        }
+        frames.clear();
+        scene = nullptr;
+        return succeeded ? ExitSuccess : ExitRenderFailure;
     } catch (const std::exception& e) {
         log.error(std::string("Task failed: ") + e.what());
         return ExitConfigOrTaskFailure;

@@ -1,0 +1,99 @@
+// A whole batch over the sample city at the default 3840 x 2160 and warm-up:
+// where the time per image goes, images per minute, and peak memory.
+//
+//   batch_bench [sample folder] [frames] [angles...]
+#include "BenchSupport.h"
+
+#include "app/Logger.h"
+#include "app/RenderBatch.h"
+#include "geodata/FrameHeights.h"
+#include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneLoader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+namespace fs = std::filesystem;
+using namespace vistrel;
+
+int main(int argc, char** argv)
+{
+    const fs::path sample = argc > 1 ? fs::path(argv[1]) : fs::path(VISTREL_BUILD_DIR) / "sample";
+    const int frameCount = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    std::vector<std::string> angles;
+    for (int i = 3; i < argc; ++i) {
+        angles.emplace_back(argv[i]);
+    }
+    if (angles.empty()) {
+        angles = {"top", "north", "east", "se45"};
+    }
+    if (!fs::exists(sample / "city")) {
+        std::cerr << "No sample city in " << sample << "; build the sample_city target first.\n";
+        return 1;
+    }
+    const fs::path out = fs::temp_directory_path() / "vistrel_batch_bench";
+    fs::remove_all(out);
+
+    RenderConfig config;  // defaults: 3840 x 2160, 8 warm-up frames, PNG
+    config.osgb_path = (sample / "city").string();
+    config.shp_path = (sample / "parcels.shp").string();
+    config.output_dir = out.string();
+    config.angles = angles;
+    config.field_names = {"ZDDM", "FWBH"};
+    config.distance = 100;
+
+    const auto start = bench::Clock::now();
+    osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
+    if (!scene) {
+        return 1;
+    }
+    std::vector<PolygonFrame> frames =
+        readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
+    // Repeat the layer's frames when it has fewer than asked for.
+    const std::size_t available = frames.size();
+    while (frames.size() < static_cast<std::size_t>(frameCount)) {
+        PolygonFrame copy = frames[frames.size() % available];
+        copy.index = static_cast<int>(frames.size() + 1);
+        copy.uniqueName += "_r" + std::to_string(frames.size());
+        frames.push_back(copy);
+    }
+    frames.resize(static_cast<std::size_t>(frameCount));
+    resetFrameHeights(frames, scene.get());
+    sampleFrameHeights(scene.get(), frames);
+
+    RenderBatch batch(config);
+    const auto batchStart = bench::Clock::now();
+    batch.run(scene.get(), frames);
+    const double batchSeconds = bench::secondsSince(batchStart);
+    const double totalSeconds = bench::secondsSince(start);
+
+    std::vector<double> perImage;
+    int images = 0;
+    for (const auto& frameResults : batch.results()) {
+        for (const auto& [angle, result] : frameResults) {
+            perImage.push_back(result.seconds);
+            ++images;
+        }
+    }
+    const RenderTimings& t = batch.renderer().timings();
+    const double other = batchSeconds - t.drawSeconds - t.sleepSeconds - t.writeSeconds;
+    const int configured = frameCount * static_cast<int>(angles.size());
+    std::printf("\nbatch_bench: %d frames x %zu angles at %dx%d, warm-up %d, context %s (%s)\n", frameCount,
+                angles.size(), config.width, config.height, config.warmup_frames,
+                batch.renderer().contextDescription().c_str(), batch.renderer().glRenderer().c_str());
+    std::printf("  batch wall time          %8.2f s  (%.2f s with loading and heights)\n", batchSeconds, totalSeconds);
+    std::printf("  images per minute        %8.2f  (%d configured images)\n", configured / batchSeconds * 60.0,
+                configured);
+    std::printf("  median time per image    %8.3f s  (%d images incl. outline images)\n", bench::median(perImage),
+                images);
+    std::printf("  draws                    %8.2f s  %5.1f %%  (%d draws)\n", t.drawSeconds,
+                100.0 * t.drawSeconds / batchSeconds, t.draws);
+    std::printf("  warm-up sleeps           %8.2f s  %5.1f %%\n", t.sleepSeconds, 100.0 * t.sleepSeconds / batchSeconds);
+    std::printf("  encoding and writing     %8.2f s  %5.1f %%\n", t.writeSeconds, 100.0 * t.writeSeconds / batchSeconds);
+    std::printf("  everything else          %8.2f s  %5.1f %%\n", other, 100.0 * other / batchSeconds);
+    std::printf("  peak resident memory     %8.1f MiB\n", bench::peakResidentMiB());
+    fs::remove_all(out);
+    return 0;
+}

@@ -1,0 +1,129 @@
+// Median encoding times of the image writers for one 3840 x 2160 capture.
+//
+//   encode_bench [runs] [folder]
+//
+// The capture imitates a rendered view: a flat clear-colour border around the
+// model, ground with photo-like texture, and buildings with shaded roofs and
+// window rows. Files are written into `folder` (the system temp folder by
+// default) and removed afterwards.
+
+#include "app/RenderConfig.h"
+#include "output/ImageWriter.h"
+#include "output/PdfWriter.h"
+
+#include <osg/Image>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 3840;
+constexpr int kHeight = 2160;
+
+struct Noise {
+    std::uint32_t state = 2463534242u;
+    int next(int amplitude)
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<int>(state % static_cast<std::uint32_t>(2 * amplitude + 1)) - amplitude;
+    }
+};
+
+unsigned char clampByte(int value)
+{
+    return static_cast<unsigned char>(std::clamp(value, 0, 255));
+}
+
+osg::ref_ptr<osg::Image> renderedLookingCapture()
+{
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(kWidth, kHeight, 1, GL_RGBA, GL_UNSIGNED_BYTE);
+    Noise noise;
+    const int modelLeft = kWidth / 6;
+    const int modelRight = kWidth * 5 / 6;
+    for (int y = 0; y < kHeight; ++y) {
+        unsigned char* row = image->data(0, y);
+        for (int x = 0; x < kWidth; ++x) {
+            unsigned char* p = row + 4 * x;
+            int r = 255, g = 255, b = 255;  // clear colour outside the model
+            if (x >= modelLeft && x < modelRight && y > kHeight / 10 && y < kHeight * 9 / 10) {
+                // Ground: slow gradient with texture grain.
+                const int grain = noise.next(10);
+                r = 110 + x / 90 + grain;
+                g = 120 + y / 60 + grain;
+                b = 95 + grain / 2;
+                const int bx = (x - modelLeft) % 420;
+                const int by = y % 380;
+                if (bx > 40 && bx < 360 && by > 50 && by < 330) {
+                    // A building: flat roof colour, lightly textured, with window rows on the facade band.
+                    const bool facade = by > 260;
+                    const bool window = facade && (bx % 30 < 14) && (by % 24 < 12);
+                    r = window ? 40 : (facade ? 190 : 160) + noise.next(3);
+                    g = window ? 60 : (facade ? 180 : 150) + noise.next(3);
+                    b = window ? 80 : (facade ? 170 : 140) + noise.next(3);
+                }
+            }
+            p[0] = clampByte(r);
+            p[1] = clampByte(g);
+            p[2] = clampByte(b);
+            p[3] = 255;
+        }
+    }
+    return image;
+}
+
+double medianSeconds(int runs, const std::function<bool()>& step)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!step()) {
+            std::fprintf(stderr, "write failed\n");
+            return -1.0;
+        }
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
+    const osg::ref_ptr<osg::Image> capture = renderedLookingCapture();
+
+    vistrel::RenderConfig config;
+    config.jpg_quality = 95;
+    config.output_dpi = 300;
+    const std::string png = (folder / "encode_bench.png").string();
+    const std::string jpg = (folder / "encode_bench.jpg").string();
+    const std::string pdf = (folder / "encode_bench.pdf").string();
+
+    const double pngTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, png, "png"); });
+    const double jpgTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, jpg, "jpg"); });
+    const double pdfTime = medianSeconds(runs, [&] { return vistrel::writePdf(capture.get(), config.output_dpi, pdf); });
+
+    std::printf("capture %d x %d RGBA, %d runs each (median)\n", kWidth, kHeight, runs);
+    std::printf("png  %.3f s  %8.1f KiB\n", pngTime, fs::file_size(png) / 1024.0);
+    std::printf("jpeg %.3f s  %8.1f KiB (quality %d)\n", jpgTime, fs::file_size(jpg) / 1024.0, config.jpg_quality);
+    std::printf("pdf  %.3f s  %8.1f KiB\n", pdfTime, fs::file_size(pdf) / 1024.0);
+    for (const auto& path : {png, jpg, pdf}) {
+        fs::remove(path);
+    }
+    return pngTime < 0 || jpgTime < 0 || pdfTime < 0 ? 1 : 0;
+}

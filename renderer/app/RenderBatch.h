@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/ImageResult.h"
+#include "app/RenderConfig.h"
+#include "geodata/PolygonFrame.h"
+#include "output/NameTemplate.h"
+#include "render/FrameCamera.h"
+#include "render/OffscreenRenderer.h"
+
+#include <osg/Node>
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// One batch: every frame from every configured angle, with the progress
+// protocol on the log (FRAME_PROGRESS, SKIP_FRAME, IMAGE_PROGRESS and the
+// final summary) and the CSV report at the end.
+class RenderBatch {
+public:
+    explicit RenderBatch(const RenderConfig& config);
+
+    // True when no image failed. The report is written whenever the loop ran.
+    bool run(osg::Node* scene, const std::vector<PolygonFrame>& frames);
+
+    // True when the frame's vertical view shows no usable model; `reason` says why.
+    bool precheckFrame(const PolygonFrame& frame, std::string& reason);
+
+    const RenderConfig& config() const { return config_; }
+    const NameTemplate& names() const { return names_; }
+    OffscreenRenderer& renderer() { return renderer_; }
+    // The results of the last run, one map per frame.
+    const ResultsTable& results() const { return results_; }
+
+private:
+    const RenderConfig& config_;
+    FrameCamera camera_;
+    OffscreenRenderer renderer_;
+    NameTemplate names_;
+    ResultsTable results_;
+};
+
+// The IMAGE_PROGRESS line after an image.
+std::string imageProgressLine(int done, int totalImages, int frame, int totalFrames, double elapsed, double eta,
+                              const std::string& angle, bool success);
+
+}  // namespace vistrel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/ImageResult.h"
+#include "app/RenderConfig.h"
+#include "geodata/PolygonFrame.h"
+#include "output/NameTemplate.h"
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// Writes <output_dir>/render_report.csv: UTF-8 with a byte-order mark, LF line
+// ends, one header line with Chinese titles and one row per frame with its
+// identity, folder, extent, heights and, per configured angle (and for the
+// range-line image after "top" when output_top_range is set), the image's
+// file name, outcome, time, occlusion score, camera angle and remark.
+// The file replaces an earlier report only once it is complete. When it
+// cannot be written, only "Failed to write CSV report: " is logged (WARN).
+void writeRenderReport(const RenderConfig& config, const NameTemplate& names,
+                       const std::vector<PolygonFrame>& frames, const ResultsTable& results);
+
+// RFC 4180 cell: enclosed in double quotes, with inner quotes doubled, when
+// the text holds a comma, double quote, CR or LF; otherwise unchanged.
+std::string csvField(const std::string& text);
+
+// A TAB followed by the value with three decimals, so spreadsheets keep it as text.
+std::string textNumberCell(double value);
+
+}  // namespace vistrel

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/RenderConfig.h"
+
+#include <osg/Image>
+
+#include <string>
+
+namespace vistrel {
+
+// `name` with an extension: unchanged when its file name has one, otherwise
+// ".jpg" appended for output_format "jpeg" and "." + output_format for any other.
+std::string resolveOutputPath(const std::string& name, const std::string& outputFormat);
+
+// The format to write `path` in: its extension lower-cased ("jpeg" read as
+// "jpg") when that is png, jpg or pdf; otherwise `outputFormat` ("jpeg" read as "jpg").
+std::string effectiveFormat(const std::string& path, const std::string& outputFormat);
+
+// The write step after a successful render. Completes the name, creates its
+// folder, picks the format and writes a PDF or a raster file, logging "Wrote "
+// or "Failed to write image: " with the path. `image` is the renderer's
+// capture image: RGBA, 8 bits per channel, bottom row first.
+// Throws std::filesystem::filesystem_error ("create_directories") when the
+// folder cannot be created; the caller reports it as a render failure.
+bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name);
+
+// Writes `image` to `path` as JPEG (format "jpg" or "jpeg", with jpg_quality)
+// or PNG (any other format), recording output_dpi. When the encoder fails,
+// OpenSceneGraph's image writer gets a last try. The file appears under `path`
+// only when complete; an earlier file there survives a failure.
+bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,
+                      const std::string& format);
+
+}  // namespace vistrel

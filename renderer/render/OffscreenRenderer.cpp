@@ -1,0 +1,224 @@
+#include "render/OffscreenRenderer.h"
+
+#include "app/Logger.h"
+#include "output/ImageWriter.h"
+#include "render/EglGraphicsContext.h"
+
+#include <osg/GL>
+#include <osg/Viewport>
+#include <osgDB/DatabasePager>
+#include <osgUtil/RenderStage>
+#include <osgUtil/SceneView>
+#include <osgViewer/Renderer>
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+namespace vistrel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count() / 1e9;
+}
+
+osg::Vec4 clearColour(const RenderConfig& config)
+{
+    if (config.transparent_bg) {
+        return osg::Vec4(0, 0, 0, 0);
+    }
+    if (config.background == "black") {
+        return osg::Vec4(0, 0, 0, 1);
+    }
+    if (config.background == "transparent") {
+        return osg::Vec4(0, 0, 0, 0);
+    }
+    return osg::Vec4(1, 1, 1, 1);
+}
+
+}  // namespace
+
+OffscreenRenderer::OffscreenRenderer(const RenderConfig& config) : config_(config)
+{
+}
+
+OffscreenRenderer::~OffscreenRenderer()
+{
+    // The viewer closes the context; drop the camera's references first.
+    camera_ = nullptr;
+    viewer_ = nullptr;
+}
+
+osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext()
+{
+    Logger& log = Logger::instance();
+    std::string eglFailure;
+    osg::ref_ptr<EglGraphicsContext> egl = EglGraphicsContext::create(config_.width, config_.height, eglFailure);
+    if (egl.valid()) {
+        contextDescription_ = egl->description();
+        return egl;
+    }
+
+    // With a display, an X pbuffer context through OpenSceneGraph.
+    osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
+    traits->x = 0;
+    traits->y = 0;
+    traits->width = config_.width;
+    traits->height = config_.height;
+    traits->windowDecoration = false;
+    traits->doubleBuffer = false;
+    traits->pbuffer = true;
+    traits->sharedContext = nullptr;
+    traits->readDISPLAY();
+    if (traits->displayNum < 0) {
+        traits->displayNum = 0;
+    }
+    if (traits->screenNum < 0) {
+        traits->screenNum = 0;
+    }
+    osg::ref_ptr<osg::GraphicsContext> context = osg::GraphicsContext::createGraphicsContext(traits.get());
+    if (context.valid()) {
+        contextDescription_ = "GLX pbuffer";
+        if (context->getState()) {
+            osg::GLExtensions::Set(context->getState()->getContextID(), nullptr);
+        }
+        return context;
+    }
+    log.warn("EGL context unavailable: " + eglFailure);
+    return nullptr;
+}
+
+bool OffscreenRenderer::initialize(osg::Node* scene)
+{
+    Logger& log = Logger::instance();
+    if (!scene) {
+        log.error("Cannot initialize renderer with null scene.");
+        return false;
+    }
+    viewer_ = new osgViewer::Viewer;
+    viewer_->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+
+    osg::ref_ptr<osg::GraphicsContext> context = createContext();
+    if (!context.valid()) {
+        log.error("Failed to create off-screen OpenGL graphics context.");
+        viewer_ = nullptr;
+        return false;
+    }
+
+    camera_ = viewer_->getCamera();
+    camera_->setGraphicsContext(context.get());
+    camera_->setViewport(new osg::Viewport(0, 0, config_.width, config_.height));
+    camera_->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
+    camera_->setClearMask(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    camera_->setClearColor(clearColour(config_));
+
+    captureImage_ = new osg::Image;
+    captureImage_->allocateImage(config_.width, config_.height, 1, GL_RGBA, GL_UNSIGNED_BYTE, 1);
+    camera_->attach(osg::Camera::COLOR_BUFFER, captureImage_.get(), 0, 0);
+
+    scene_ = scene;
+    sceneRoot_ = new osg::Group;
+    sceneRoot_->addChild(scene);
+
+    viewer_->setDatabasePager(new osgDB::DatabasePager);
+    viewer_->setSceneData(sceneRoot_.get());
+    viewer_->realize();
+    if (!context->isRealized()) {
+        log.error("Failed to create off-screen OpenGL graphics context.");
+        camera_ = nullptr;
+        viewer_ = nullptr;
+        return false;
+    }
+
+    if (context->makeCurrent()) {
+        const GLubyte* renderer = glGetString(GL_RENDERER);
+        glRenderer_ = renderer ? reinterpret_cast<const char*>(renderer) : "unknown";
+        context->releaseContext();
+    }
+    initialized_ = true;
+    log.info("FBO renderer initialized.");
+    log.info("OpenGL context: " + contextDescription_ + ", renderer: " + glRenderer_);
+    return true;
+}
+
+void OffscreenRenderer::drawOneFrame()
+{
+    const auto start = Clock::now();
+    viewer_->frame();
+    timings_.drawSeconds += secondsSince(start);
+    ++timings_.draws;
+}
+
+bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
+{
+    if (!initialized_ || !viewer_ || !camera_ || !captureImage_) {
+        Logger::instance().error("Renderer is not initialized.");
+        return false;
+    }
+    try {
+        FrameCamera(config_).applyToCamera(camera_.get(), setup);
+        for (int i = 0; i < config_.warmup_frames; ++i) {
+            drawOneFrame();
+            const auto sleepStart = Clock::now();
+            const auto until = sleepStart + std::chrono::milliseconds(25);
+            while (Clock::now() < until) {
+                std::this_thread::sleep_until(until);
+            }
+            timings_.sleepSeconds += secondsSince(sleepStart);
+        }
+        drawOneFrame();
+        return true;
+    } catch (const std::exception& e) {
+        Logger::instance().error(std::string("Render failed: ") + e.what());
+        return false;
+    }
+}
+
+bool OffscreenRenderer::renderAndWrite(const CameraSetup& setup, const std::string& name)
+{
+    if (!renderFrame(setup)) {
+        return false;
+    }
+    const auto start = Clock::now();
+    bool written = false;
+    try {
+        written = writeImageFile(captureImage_.get(), config_, name);
+    } catch (const std::exception& e) {
+        Logger::instance().error(std::string("Render failed: ") + e.what());
+        written = false;
+    }
+    timings_.writeSeconds += secondsSince(start);
+    return written;
+}
+
+bool OffscreenRenderer::renderAndSave(const CameraSetup& setup, const std::string& name)
+{
+    prepareSceneRoot();
+    return renderAndWrite(setup, name);
+}
+
+void OffscreenRenderer::prepareSceneRoot()
+{
+    if (scene_ && sceneRoot_ && sceneRoot_->getNumChildren() != 1) {
+        sceneRoot_->removeChildren(1, sceneRoot_->getNumChildren() - 1);
+    }
+}
+
+bool OffscreenRenderer::drewThroughFrameBufferObject() const
+{
+    if (!camera_ || camera_->getRenderTargetImplementation() != osg::Camera::FRAME_BUFFER_OBJECT) {
+        return false;
+    }
+    auto* renderer = dynamic_cast<osgViewer::Renderer*>(camera_->getRenderer());
+    if (!renderer || !renderer->getSceneView(0)) {
+        return false;
+    }
+    osgUtil::RenderStage* stage = renderer->getSceneView(0)->getRenderStage();
+    return stage && stage->getFrameBufferObject() != nullptr;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,171 @@
+#include "FileSizeLimit.h"
+#include "ImageReadBack.h"
+#include "output/ImageWriter.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace vistrel;
+using namespace testsupport;
+using namespace outputtest;
+
+namespace {
+
+using Rgb = std::array<int, 3>;
+
+RenderConfig configFor(const std::string& format, int dpi = 300, int quality = 90)
+{
+    RenderConfig config;
+    config.output_format = format;
+    config.output_dpi = dpi;
+    config.jpg_quality = quality;
+    return config;
+}
+
+// An RGBA capture of pseudo-random pixels: large files, sensitive to quality.
+osg::ref_ptr<osg::Image> noisyCapture(int size)
+{
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(size, size, 1, GL_RGBA, GL_UNSIGNED_BYTE);
+    unsigned state = 12345u;
+    for (unsigned i = 0; i < image->getTotalSizeInBytes(); ++i) {
+        state = state * 1103515245u + 12345u;
+        image->data()[i] = static_cast<unsigned char>(state >> 16);
+    }
+    return image;
+}
+
+std::string magic(const fs::path& path)
+{
+    return readFile(path).substr(0, 4);
+}
+
+}  // namespace
+
+TEST(ImageWriter, PngAndJpegAreUprightRgbWithResolution)
+{
+    TempDir dir("raster");
+    const auto capture = bandedCapture(48, 32);
+    testing::internal::CaptureStdout();
+    // The folder does not exist yet: the write step creates it.
+    ASSERT_TRUE(writeImageFile(capture.get(), configFor("png", 300), (dir / "a/b/photo").string()));
+    ASSERT_TRUE(writeImageFile(capture.get(), configFor("jpg", 1200), (dir / "photo").string()));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[INFO] Wrote " + (dir / "a/b/photo.png").string()), std::string::npos) << log;
+
+    const DecodedImage png = readPng(dir / "a/b/photo.png");
+    EXPECT_EQ(png.width, 48);
+    EXPECT_EQ(png.height, 32);
+    EXPECT_EQ(png.channels, 3);  // alpha dropped
+    EXPECT_EQ(png.dpiX, 300);    // 11811 pixels per metre
+    EXPECT_EQ(png.dpiY, 300);
+    EXPECT_EQ(png.pixel(5, 0), (Rgb{255, 0, 0}));
+    EXPECT_EQ(png.pixel(5, 7), (Rgb{255, 0, 0}));
+    EXPECT_EQ(png.pixel(5, 8), (Rgb{0, 255, 0}));
+    EXPECT_EQ(png.pixel(47, 31), (Rgb{0, 0, 255}));
+
+    const DecodedImage jpeg = readJpeg(dir / "photo.jpg");
+    EXPECT_EQ(jpeg.width, 48);
+    EXPECT_EQ(jpeg.height, 32);
+    EXPECT_EQ(jpeg.channels, 3);
+    EXPECT_EQ(jpeg.dpiX, 1200);
+    EXPECT_EQ(jpeg.dpiY, 1200);
+    EXPECT_GT(jpeg.pixel(20, 1)[0], 200);  // lossy: red on top, blue at the bottom
+    EXPECT_LT(jpeg.pixel(20, 1)[2], 60);
+    EXPECT_GT(jpeg.pixel(20, 30)[2], 200);
+    EXPECT_LT(jpeg.pixel(20, 30)[0], 60);
+}
+
+TEST(ImageWriter, JpegQualityReachesTheEncoder)
+{
+    TempDir dir("quality");
+    const auto noise = noisyCapture(64);
+    ASSERT_TRUE(writeRasterImage(noise.get(), configFor("jpg", 300, 1), (dir / "q1.jpg").string(), "jpg"));
+    ASSERT_TRUE(writeRasterImage(noise.get(), configFor("jpg", 300, 100), (dir / "q100.jpg").string(), "jpg"));
+    EXPECT_LT(fs::file_size(dir / "q1.jpg") * 3, fs::file_size(dir / "q100.jpg"));
+}
+
+TEST(ImageWriter, ExtensionDecidesFormatOverConfiguration)
+{
+    const std::array<const char*, 4> cases[] = {
+        {"a", "jpeg", "a.jpg", "jpg"},      {"a", "pdf", "a.pdf", "pdf"},   {"a.png", "jpg", "a.png", "png"},
+        {"a.JPEG", "png", "a.JPEG", "jpg"}, {"a.tif", "jpeg", "a.tif", "jpg"}, {"a.b/c", "png", "a.b/c.png", "png"},
+    };
+    for (const auto& [name, outputFormat, path, format] : cases) {
+        EXPECT_EQ(resolveOutputPath(name, outputFormat), path) << name;
+        EXPECT_EQ(effectiveFormat(path, outputFormat), format) << name;
+    }
+    TempDir dir("format");
+    const auto capture = bandedCapture(8, 8);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpg"), (dir / "x.png").string()));
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("png"), (dir / "y.JPEG").string()));
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpeg"), (dir / "z").string()));
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("pdf"), (dir / "w").string()));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(magic(dir / "x.png"), "\x89PNG");
+    EXPECT_EQ(magic(dir / "y.JPEG").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(magic(dir / "z.jpg").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(magic(dir / "w.pdf"), "%PDF");
+}
+
+TEST(ImageWriter, TransparentBackgroundIsBlackAndOtherLayoutsUseTheLastResort)
+{
+    TempDir dir("clear");
+    osg::ref_ptr<osg::Image> clear = new osg::Image;
+    clear->allocateImage(16, 16, 1, GL_RGBA, GL_UNSIGNED_BYTE);
+    std::fill(clear->data(), clear->data() + clear->getTotalSizeInBytes(), 0);
+    ASSERT_TRUE(writeRasterImage(clear.get(), configFor("png"), (dir / "t.png").string(), "png"));
+    const DecodedImage png = readPng(dir / "t.png");
+    EXPECT_EQ(png.channels, 3);
+    EXPECT_EQ(std::count(png.rgb.begin(), png.rgb.end(), 0), 16 * 16 * 3);
+
+    // A layout the encoders do not take goes to OpenSceneGraph's writer.
+    osg::ref_ptr<osg::Image> grey = new osg::Image;
+    grey->allocateImage(8, 4, 1, GL_LUMINANCE, GL_UNSIGNED_BYTE);
+    std::fill(grey->data(), grey->data() + 32, 77);
+    ASSERT_TRUE(writeRasterImage(grey.get(), configFor("png"), (dir / "g.png").string(), "png"));
+    EXPECT_EQ(readPng(dir / "g.png").pixel(0, 0), (Rgb{77, 77, 77}));
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"g.png", "t.png"}));
+}
+
+TEST(ImageWriter, UncreatableFolderThrowsFilesystemError)
+{
+    TempDir dir("nofolder");
+    writeFile(dir / "blocker", "a file where a folder is needed");
+    const auto capture = bandedCapture(8, 8);
+    try {
+        writeImageFile(capture.get(), configFor("png"), (dir / "blocker/sub/photo").string());
+        FAIL() << "no exception";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos) << error.what();
+        EXPECT_EQ(error.path1(), dir / "blocker/sub");
+    }
+}
+
+TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
+{
+    TempDir dir("keep");
+    const auto capture = noisyCapture(256);
+    for (const std::string format : {"png", "jpg", "pdf"}) {
+        const fs::path target = dir / ("photo." + format);
+        writeFile(target, "earlier good file");
+        bool written = true;
+        testing::internal::CaptureStdout();
+        {
+            FileSizeLimit limit(4096);  // every encoder, the last resort too, runs out of room
+            written = writeImageFile(capture.get(), configFor(format), target.string());
+        }
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(written) << format;
+        EXPECT_NE(log.find("[ERROR] Failed to write image: " + target.string()), std::string::npos) << log;
+        EXPECT_TRUE(readFile(target) == "earlier good file") << format;
+    }
+    // A folder in the way of the file name: the rename fails.
+    fs::create_directories(dir / "taken.png/inside");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(writeImageFile(capture.get(), configFor("png"), (dir / "taken.png").string()));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(folderEntries(dir / "taken.png"), std::vector<std::string>{"inside"});
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"photo.jpg", "photo.pdf", "photo.png", "taken.png"}));
+}

@@ -1,0 +1,117 @@
+#include "render/OcclusionAvoidance.h"
+#include "support/GeoFixtures.h"
+#include "support/TestSupport.h"
+
+#include <osg/Group>
+
+#include <gtest/gtest.h>
+
+using namespace vistrel;
+using namespace testsupport;
+
+TEST(OcclusionAvoidance, CandidateAngles)
+{
+    EXPECT_EQ(candidateViewAngles(50), (std::vector<int>{50, 55, 60, 65, 70}));
+    EXPECT_EQ(candidateViewAngles(52), (std::vector<int>{50, 55, 60, 65, 70}));
+    EXPECT_EQ(candidateViewAngles(52.5), (std::vector<int>{55, 60, 65, 70}));
+    EXPECT_EQ(candidateViewAngles(68), (std::vector<int>{70}));
+    EXPECT_EQ(candidateViewAngles(32), (std::vector<int>{30, 35, 40, 45, 50, 55, 60, 65, 70}));
+    EXPECT_EQ(candidateViewAngles(10), (std::vector<int>{30, 35, 40, 45, 50, 55, 60, 65, 70}));
+}
+
+TEST(OcclusionAvoidance, TiesKeepTheFlatterCandidateAndFreeViewsStop)
+{
+    const auto pick = [](std::vector<double> scores, int& tried, double& best) {
+        tried = 0;
+        return pickCandidate(
+            scores.size(), [&](std::size_t i) { ++tried; return scores[i]; }, best);
+    };
+    int tried = 0;
+    double best = 0;
+    EXPECT_EQ(pick({0.6, 0.4, 0.4, 0.2, 0.2}, tried, best), 3u);
+    EXPECT_DOUBLE_EQ(best, 0.2);
+    EXPECT_EQ(tried, 5);
+    EXPECT_EQ(pick({1.0, 1.0, 1.0}, tried, best), 0u);
+    EXPECT_DOUBLE_EQ(best, 1.0);
+    EXPECT_EQ(pick({0.4, 0.0, 0.0, 0.2}, tried, best), 1u);
+    EXPECT_EQ(tried, 2);
+    EXPECT_EQ(pick({0.0, 0.4}, tried, best), 0u);
+    EXPECT_EQ(tried, 1);
+}
+
+namespace {
+
+PolygonFrame houseFrame()
+{
+    PolygonFrame frame;
+    frame.name = "house";
+    frame.minX = -5;
+    frame.maxX = 5;
+    frame.minY = -5;
+    frame.maxY = 5;
+    frame.minZ = 0;
+    frame.maxZ = 6;
+    frame.centerZ = 3;
+    return frame;
+}
+
+}  // namespace
+
+TEST(OcclusionAvoidance, VerticalAndDisabledMakeNoRayTests)
+{
+    osg::ref_ptr<osg::Node> scene = makeBox(osg::Vec3(-20, -60, 0), osg::Vec3(20, -30, 80), osg::Vec4(1, 0, 0, 1));
+    RenderConfig config;
+    config.distance = 100;
+    const std::size_t before = occlusionRayTestCount();
+    OcclusionChoice choice;
+    chooseCamera(config, scene.get(), houseFrame(), "top", choice);
+    EXPECT_DOUBLE_EQ(choice.viewAngle, 90.0);
+    EXPECT_DOUBLE_EQ(choice.score, 0.0);
+    config.avoid_occlusion = false;
+    config.oblique_view_angle = 45;
+    const CameraSetup setup = chooseCamera(config, scene.get(), houseFrame(), "south", choice);
+    EXPECT_DOUBLE_EQ(choice.viewAngle, 45.0);
+    EXPECT_DOUBLE_EQ(choice.score, 0.0);
+    EXPECT_EQ(setup.eye, FrameCamera(config).computeSetup(houseFrame(), "south").eye);
+    EXPECT_EQ(occlusionRayTestCount(), before);
+}
+
+TEST(OcclusionAvoidance, BlockedSideClimbsToAFreeAngle)
+{
+    // A tower south of a small house: its south view is blocked at 50 degrees.
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(makeBox(osg::Vec3(-20, -50, 0), osg::Vec3(20, -28, 80), osg::Vec4(1, 0, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 6), osg::Vec4(0, 1, 0, 1)));
+    RenderConfig config;
+    config.distance = 100;
+
+    const FrameCamera camera(config);
+    EXPECT_GT(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 50)), 0.0);
+    EXPECT_DOUBLE_EQ(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "north", 50)), 0.0);
+
+    CapturedOutput log;
+    const std::size_t before = occlusionRayTestCount();
+    OcclusionChoice south;
+    const CameraSetup setup = chooseCamera(config, scene.get(), houseFrame(), "south", south);
+    EXPECT_GT(south.viewAngle, 50.0);
+    EXPECT_LE(south.viewAngle, 70.0);
+    EXPECT_DOUBLE_EQ(south.score, 0.0);
+    EXPECT_EQ(setup.eye, camera.computeSetupWithViewAngle(houseFrame(), "south", south.viewAngle).eye);
+    EXPECT_EQ((occlusionRayTestCount() - before) % 5, 0u);
+    EXPECT_NE(log.text().find("Occlusion choice frame=house angle=south score=0.000 view_angle=" +
+                              std::to_string(static_cast<int>(south.viewAngle)) + ".000"),
+              std::string::npos)
+        << log.text();
+
+    // The free north side stops after the first candidate: five rays.
+    const std::size_t beforeNorth = occlusionRayTestCount();
+    OcclusionChoice north;
+    chooseCamera(config, scene.get(), houseFrame(), "north", north);
+    EXPECT_EQ(occlusionRayTestCount() - beforeNorth, 5u);
+    EXPECT_DOUBLE_EQ(north.viewAngle, 50.0);
+
+    // A wider sampling step reaches obstacles nearer the frame.
+    config.occlusion_sample_step = 0.9;
+    EXPECT_GE(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 70)),
+              occlusionScore(RenderConfig{}, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 70)));
+}
