@@ -1,0 +1,49 @@
+#pragma once
+
+// One tile of the model as an export lays it out: a root file holding the
+// coarse level and a PagedLOD that pages in the middle level, which splits
+// the tile into quadrants whose PagedLODs page in the finest level.
+//
+//   Tile_+000_+000.osgb        L17, whole tile     -> Tile_+000_+000_L18_0.osgb
+//   Tile_+000_+000_L18_0.osgb  L18, four quadrants -> Tile_+000_+000_L19_0<q>.osgb
+//   Tile_+000_+000_L19_0<q>.osgb  L19, one quadrant (q = 0 SW, 1 SE, 2 NW, 3 NE)
+
+#include "CityLayout.h"
+#include "CityMesh.h"
+
+#include <osg/Geode>
+#include <osg/PagedLOD>
+#include <osg/ref_ptr>
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace samplecity {
+
+struct TileModel {
+    int i = 0;
+    int j = 0;
+    std::string name;
+    Rect area;
+    osg::ref_ptr<osg::Geode> coarse;                 // L17
+    std::array<Rect, 4> quadrants;
+    std::array<osg::ref_ptr<osg::Geode>, 4> middle;  // L18
+    std::array<osg::ref_ptr<osg::Geode>, 4> fine;    // L19
+};
+
+const std::array<LevelDetail, 3>& levelDetails();
+
+TileModel buildTileModel(const CityLayout& city, int i, int j);
+
+struct WrittenTile {
+    osg::ref_ptr<osg::PagedLOD> root;  // the root node as written
+    std::vector<std::string> files;    // file names in the tile folder, root first
+};
+
+// Writes the tile's files into `folder` (which must exist). Throws on a
+// failed write.
+WrittenTile writeTileFiles(const TileModel& tile, const std::filesystem::path& folder);
+
+}  // namespace samplecity

@@ -1,0 +1,162 @@
+// make_sample_city <out-folder>
+//
+// Writes the sample city: a tiled, textured photogrammetry-style model
+// (city/ with metadata.xml, city_dsm/ with a Data.dsm origin instead), the
+// parcel and line shapefiles, and truth.json with what a renderer should
+// measure on them. The output is the same, byte for byte, on every run.
+
+#include "CityLayout.h"
+#include "GroundTruth.h"
+#include "MeshAgreement.h"
+#include "OriginFiles.h"
+#include "OutputFolder.h"
+#include "ShapefileWriter.h"
+#include "TileHierarchy.h"
+#include "TruthManifest.h"
+
+#include <osg/Group>
+#include <osg/MatrixTransform>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+namespace fs = std::filesystem;
+using namespace samplecity;
+
+namespace {
+
+std::vector<FrameTruth> measureFrames(const CityLayout& city, const CameraSettings& camera)
+{
+    std::vector<FrameTruth> frames;
+    for (std::size_t k = 0; k < city.frames.size(); ++k) {
+        FrameTruth truth;
+        truth.index = static_cast<int>(k + 1);
+        truth.spec = &city.frames[k];
+        truth.bounds = frameBounds(city.frames[k]);
+        try {
+            truth.heights = measureFrameHeights(city, truth.bounds);
+            truth.occlusion = measureOcclusion(city, truth.bounds, truth.heights, camera);
+        } catch (const std::exception& e) {
+            throw std::runtime_error("frame " + std::to_string(truth.index) + " (" + truth.spec->role +
+                                     "): " + e.what());
+        }
+        frames.push_back(truth);
+    }
+    return frames;
+}
+
+SphereEntry sphereOf(const osg::Node& node)
+{
+    const osg::BoundingSphere& bound = node.getBound();
+    return {{bound.center().x(), bound.center().y(), bound.center().z()}, bound.radius()};
+}
+
+void writeText(const fs::path& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+void generate(const fs::path& out)
+{
+    const CityLayout city = makeSampleCity();
+    const CameraSettings camera;
+
+    // Truth first: a layout where a sample line grazes an edge is rejected
+    // before anything is written.
+    std::vector<FrameTruth> frames = measureFrames(city, camera);
+
+    std::vector<TileModel> tiles;
+    for (int i = 0; i < city.tilesX; ++i) {
+        for (int j = 0; j < city.tilesY; ++j) {
+            if (city.tileExists(i, j)) {
+                tiles.push_back(buildTileModel(city, i, j));
+            }
+        }
+    }
+    std::vector<Point2> sampleLines;
+    for (const FrameTruth& frame : frames) {
+        const std::vector<Point2> points = heightSamplePoints(frame.bounds);
+        sampleLines.insert(sampleLines.end(), points.begin(), points.end());
+    }
+    checkMeshesAgree(city, tiles, sampleLines);
+
+    ManifestInput manifest;
+    manifest.city = &city;
+    manifest.camera = camera;
+    osg::ref_ptr<osg::Group> roots = new osg::Group;
+    const fs::path data = out / "city" / "Data";
+    for (const TileModel& tile : tiles) {
+        fs::create_directories(data / tile.name);
+        WrittenTile written = writeTileFiles(tile, data / tile.name);
+        roots->addChild(written.root.get());
+        TileEntry entry{tile.name, {}};
+        for (const std::string& file : written.files) {
+            entry.files.push_back("city/Data/" + tile.name + "/" + file);
+        }
+        manifest.tiles.push_back(entry);
+    }
+    writeMetadataXml(city, out / "city" / "metadata.xml");
+
+    fs::create_directories(out / "city_dsm");
+    fs::copy(data, out / "city_dsm" / "Data", fs::copy_options::recursive);
+    manifest.dsm = writeDsmOrigin(city, out / "city_dsm" / "Data.dsm");
+
+    writeParcelShapefile(city, out / "parcels.shp");
+    writeLineShapefile(city, out / "lines.shp");
+
+    // The bound a loader reports for the roots under the origin transform.
+    osg::ref_ptr<osg::MatrixTransform> placed =
+        new osg::MatrixTransform(osg::Matrixd::translate(city.origin[0], city.origin[1], city.origin[2]));
+    placed->addChild(roots.get());
+    manifest.sceneBound = sphereOf(*placed);
+    manifest.sceneBoundLocal = sphereOf(*roots);
+    manifest.frames = std::move(frames);
+    writeText(out / "truth.json", makeTruthManifest(manifest).dump(2) + "\n");
+}
+
+void printSummary(const fs::path& out, double seconds)
+{
+    std::uintmax_t bytes = 0;
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(out)) {
+        if (entry.is_regular_file()) {
+            bytes += entry.file_size();
+            ++files;
+        }
+    }
+    std::cout << "Sample city written to " << out.string() << ": " << files << " files, " << bytes << " bytes in "
+              << seconds << " s" << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2 || std::string(argv[1]).empty()) {
+        std::cerr << "usage: make_sample_city <out-folder>" << std::endl;
+        return 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    OutputFolder folder;
+    try {
+        folder = prepareOutputFolder(argv[1]);
+        generate(folder.staging);
+        publishOutputFolder(folder);
+    } catch (const std::exception& e) {
+        discardOutputFolder(folder);
+        std::cerr << "make_sample_city: " << e.what() << std::endl;
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    printSummary(folder.target, seconds);
+    return 0;
+}
