@@ -1,0 +1,210 @@
+// Loading a settings object into the form, collecting the form into one,
+// and saving it.
+
+#include "MainWindow.h"
+
+#include "DefaultSettings.h"
+#include "FormChoices.h"
+#include "SettingsFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QSpinBox>
+
+namespace {
+
+// Readers with a fallback: a missing key or a value of the wrong JSON type
+// gives the fallback.
+
+QString textOr(const QJsonObject& settings, const char* key, const QString& fallback)
+{
+    const QJsonValue value = settings.value(QLatin1String(key));
+    return value.isString() ? value.toString() : fallback;
+}
+
+// Whole numbers that fit into an int only; 1920.5 gives the fallback.
+int integerOr(const QJsonObject& settings, const char* key, int fallback)
+{
+    return settings.value(QLatin1String(key)).toInt(fallback);
+}
+
+double numberOr(const QJsonObject& settings, const char* key, double fallback)
+{
+    const QJsonValue value = settings.value(QLatin1String(key));
+    return value.isDouble() ? value.toDouble() : fallback;
+}
+
+bool flagOr(const QJsonObject& settings, const char* key, bool fallback)
+{
+    const QJsonValue value = settings.value(QLatin1String(key));
+    return value.isBool() ? value.toBool() : fallback;
+}
+
+QStringList stringsOf(const QJsonValue& value)
+{
+    QStringList strings;
+    for (const QJsonValue& item : value.toArray()) {
+        if (item.isString())
+            strings.append(item.toString());
+    }
+    return strings;
+}
+
+QString cleanNativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+void selectByText(QComboBox* combo, const QString& text)
+{
+    const int index = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+}
+
+void selectByData(QComboBox* combo, const QString& value)
+{
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemData(i).toString() == value) {
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+void MainWindow::loadSettings(const QJsonObject& s)
+{
+    m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path", QString())));
+    m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path", QString())));
+    m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir", QString())));
+
+    m_widthSpin->setValue(integerOr(s, "width", 3840));
+    m_heightSpin->setValue(integerOr(s, "height", 2160));
+    m_warmupSpin->setValue(integerOr(s, "warmup_frames", 8));
+    m_previewSpin->setValue(integerOr(s, "preview_limit", 0));
+    m_dpiSpin->setValue(integerOr(s, "output_dpi", 300));
+    m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding", 1.05));
+    m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor", 1.02));
+    m_obliqueDistanceSpin->setValue(numberOr(s, "oblique_distance_factor", 0.8));
+    m_gaussPrefixSpin->setValue(numberOr(s, "gauss_zone_prefix", 0));
+    m_offsetXSpin->setValue(numberOr(s, "shp_offset_x", 0));
+    m_offsetYSpin->setValue(numberOr(s, "shp_offset_y", 0));
+    m_lineLiftSpin->setValue(numberOr(s, "range_line_lift", 0.08));
+    m_lineWidthSpin->setValue(numberOr(s, "range_line_width", 5));
+    m_occlusionStepSpin->setValue(numberOr(s, "occlusion_sample_step", 0.35));
+
+    // Values the lists do not offer leave them on their current item.
+    selectByText(m_viewAngleCombo, QString::number(integerOr(s, "oblique_view_angle", 50)));
+    selectByText(m_formatCombo, textOr(s, "output_format", QStringLiteral("png")));
+
+    m_templateEdit->setText(textOr(s, "photo_name_template", QString()));
+
+    const QString separator = textOr(s, "field_separator", QString::fromUtf8(kUnderscoreSeparator));
+    if (separator == QLatin1String(kUnderscoreSeparator) || separator == QLatin1String(kDashSeparator)) {
+        selectByText(m_separatorCombo, separator);
+    } else if (separator == QLatin1String("\\")) {
+        selectByText(m_separatorCombo, QString::fromUtf8(kNestedFolderSeparator));
+    } else {
+        selectByText(m_separatorCombo, QString::fromUtf8(kCustomSeparator));
+        m_customSeparatorEdit->setText(separator);
+    }
+
+    QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
+    if (fields.isEmpty())
+        fields.append(textOr(s, "field_name", QString::fromUtf8(kDefaultField)));
+    rebuildFieldPicker(fields, fields);
+
+    m_stripGaussCheck->setChecked(flagOr(s, "auto_strip_gauss_zone", true));
+    m_alignCheck->setChecked(flagOr(s, "auto_align_shp_to_scene", true));
+    m_topRangeCheck->setChecked(flagOr(s, "output_top_range", false));
+    m_avoidOcclusionCheck->setChecked(flagOr(s, "avoid_occlusion", true));
+
+    selectByData(m_colourCombo, textOr(s, "range_line_color", QStringLiteral("red")));
+
+    const QJsonValue angles = s.contains(QLatin1String("angles"))
+        ? s.value(QLatin1String("angles"))
+        : defaultSettings().value(QLatin1String("angles"));
+    for (auto& [key, check] : m_angleChecks)
+        check->setChecked(false);
+    for (const QString& key : stringsOf(angles)) {
+        const auto it = m_angleChecks.find(key);
+        if (it != m_angleChecks.end())
+            it->second->setChecked(true);
+    }
+}
+
+QJsonObject MainWindow::collectSettings(bool testMode) const
+{
+    // Keys without a widget keep the defaults, whatever a loaded file said.
+    QJsonObject s = defaultSettings();
+
+    s.insert(QStringLiteral("width"), m_widthSpin->value());
+    s.insert(QStringLiteral("height"), m_heightSpin->value());
+    s.insert(QStringLiteral("warmup_frames"), m_warmupSpin->value());
+    s.insert(QStringLiteral("output_dpi"), m_dpiSpin->value());
+
+    s.insert(QStringLiteral("camera_padding"), m_cameraPaddingSpin->value());
+    s.insert(QStringLiteral("oblique_padding_factor"), m_obliquePaddingSpin->value());
+    s.insert(QStringLiteral("oblique_distance_factor"), m_obliqueDistanceSpin->value());
+    s.insert(QStringLiteral("gauss_zone_prefix"), m_gaussPrefixSpin->value());
+    s.insert(QStringLiteral("shp_offset_x"), m_offsetXSpin->value());
+    s.insert(QStringLiteral("shp_offset_y"), m_offsetYSpin->value());
+    s.insert(QStringLiteral("range_line_lift"), m_lineLiftSpin->value());
+    s.insert(QStringLiteral("range_line_width"), m_lineWidthSpin->value());
+    s.insert(QStringLiteral("occlusion_sample_step"), m_occlusionStepSpin->value());
+
+    s.insert(QStringLiteral("oblique_view_angle"), m_viewAngleCombo->currentData().toInt());
+    s.insert(QStringLiteral("preview_limit"), testMode ? m_previewSpin->value() : 0);
+    s.insert(QStringLiteral("output_format"), m_formatCombo->currentText());
+
+    s.insert(QStringLiteral("osgb_path"), cleanNativePath(m_modelPathEdit->text()));
+    s.insert(QStringLiteral("shp_path"), cleanNativePath(m_shapefileEdit->text()));
+    s.insert(QStringLiteral("output_dir"), cleanNativePath(m_outputDirEdit->text()));
+
+    const QStringList fields = selectedFields();
+    s.insert(QStringLiteral("field_names"), QJsonArray::fromStringList(fields));
+    s.insert(QStringLiteral("field_name"),
+             fields.isEmpty() ? QString::fromUtf8(kDefaultField) : fields.first());
+
+    const QString separatorItem = m_separatorCombo->currentText();
+    QString separator = separatorItem;
+    if (separatorItem == QString::fromUtf8(kNestedFolderSeparator))
+        separator = QStringLiteral("\\");
+    else if (separatorItem == QString::fromUtf8(kCustomSeparator))
+        separator = m_customSeparatorEdit->text().trimmed();
+    s.insert(QStringLiteral("field_separator"), separator);
+
+    s.insert(QStringLiteral("photo_name_template"), m_templateEdit->text().trimmed());
+
+    QJsonArray angles;
+    for (const auto& [key, check] : m_angleChecks) { // key order
+        if (check->isChecked())
+            angles.append(key);
+    }
+    if (angles.isEmpty())
+        angles.append(QStringLiteral("top"));
+    s.insert(QStringLiteral("angles"), angles);
+
+    s.insert(QStringLiteral("auto_strip_gauss_zone"), m_stripGaussCheck->isChecked());
+    s.insert(QStringLiteral("auto_align_shp_to_scene"), m_alignCheck->isChecked());
+    s.insert(QStringLiteral("output_top_range"), m_topRangeCheck->isChecked());
+    s.insert(QStringLiteral("avoid_occlusion"), m_avoidOcclusionCheck->isChecked());
+
+    s.insert(QStringLiteral("range_line_color"), m_colourCombo->currentData().toString());
+    return s;
+}
+
+bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
+{
+    QString errorText;
+    if (writeSettingsFile(path, settings, &errorText))
+        return true;
+    showMessage(QMessageBox::Critical, QStringLiteral("保存配置失败"), errorText);
+    return false;
+}

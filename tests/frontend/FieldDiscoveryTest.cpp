@@ -1,0 +1,190 @@
+// Field names from dBASE headers built byte by byte, and the output field
+// picker they feed.
+
+#include "FrontendTestSupport.h"
+
+#include "DbfFieldNames.h"
+#include "LegacyCodePage.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <clocale>
+
+// Main header, one 32-byte descriptor per name, the terminator (unless
+// headerLength is given), then padding up to fileSize.
+static QByteArray dbfFile(const QList<QByteArray>& names, int headerLength = -1, int fileSize = 0)
+{
+    QByteArray bytes(32, '\0');
+    for (const QByteArray& name : names)
+        bytes += name + QByteArray(32 - name.size(), '\0');
+    if (headerLength < 0) {
+        bytes += '\x0D';
+        headerLength = int(bytes.size());
+    }
+    bytes[8] = char(headerLength & 0xFF);
+    bytes[9] = char(headerLength >> 8);
+    return bytes + QByteArray(qMax(0, fileSize - int(bytes.size())), ' ');
+}
+
+class FieldDiscoveryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void headerWalk();
+    void namesAndEncodings();
+    void pickerMoves();
+    void discoveryKeepsOnlyFieldsTheNewFileHas();
+    void missingAttributeFile();
+
+private:
+    QStringList read(const QByteArray& bytes);
+    QString shapefile(const QString& name, const QList<QByteArray>& fields);
+    QStringList order() const;
+    QAction* entry(const QString& name) const;
+    QString buttonText() const { return widget<QToolButton>(*m_window, "fieldButton")->text(); }
+    void click(const char* name) { QTest::mouseClick(widget<QPushButton>(*m_window, name), Qt::LeftButton); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<MainWindow> m_window;
+    std::shared_ptr<QList<UserMessage>> m_messages;
+};
+
+void FieldDiscoveryTest::init()
+{
+    // A UTF-8 locale, as on a usual Linux desktop: non-UTF-8 names are read
+    // in the Chinese code page.
+    QVERIFY(std::setlocale(LC_CTYPE, "C.UTF-8"));
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    m_messages = captureMessages(*m_window);
+}
+
+QStringList FieldDiscoveryTest::read(const QByteArray& bytes)
+{
+    writeFile(m_dir->filePath(u"t.dbf"_s), bytes);
+    return readDbfFieldNames(m_dir->filePath(u"t.dbf"_s));
+}
+
+QString FieldDiscoveryTest::shapefile(const QString& name, const QList<QByteArray>& fields)
+{
+    writeFile(m_dir->filePath(name + u".dbf"_s), dbfFile(fields));
+    writeFile(m_dir->filePath(name + u".shp"_s), "");
+    return m_dir->filePath(name + u".shp"_s);
+}
+
+QStringList FieldDiscoveryTest::order() const
+{
+    QStringList names;
+    for (QAction* action : widget<QMenu>(*m_window, "fieldMenu")->actions())
+        names.append(action->text());
+    return names;
+}
+
+QAction* FieldDiscoveryTest::entry(const QString& name) const
+{
+    const QList<QAction*> actions = widget<QMenu>(*m_window, "fieldMenu")->actions();
+    for (QAction* action : actions) {
+        if (action->text() == name)
+            return action;
+    }
+    qFatal("no entry %s", qPrintable(name));
+}
+
+void FieldDiscoveryTest::headerWalk()
+{
+    const QList<QByteArray> three = {"ZDDM", "FWBH", "QLR"};
+    // 65: the descriptor at 64 would end at 96, beyond the header.
+    QCOMPARE(read(dbfFile(three, 65, 200)), QStringList{u"ZDDM"_s});
+    QCOMPARE(read(dbfFile(three, 97, 200)), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+    // The file size bounds the walk too; below 64 nothing is read.
+    QCOMPARE(read(dbfFile(three, 4000).left(96)), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+    QVERIFY(read(dbfFile(three, 63, 200)).isEmpty());
+    QVERIFY(read(QByteArray(31, '\0')).isEmpty());
+    QVERIFY(readDbfFieldNames(m_dir->filePath(u"missing.dbf"_s)).isEmpty());
+
+    QByteArray stopped = dbfFile(three, 129, 200);
+    stopped[64] = 0x0D;
+    QCOMPARE(read(stopped), QStringList{u"ZDDM"_s});
+}
+
+void FieldDiscoveryTest::namesAndEncodings()
+{
+    QCOMPARE(read(dbfFile({"ZDDM", " ZDDM ", "zddm", "   ", "FWBH"})), (QStringList{u"ZDDM"_s, u"zddm"_s, u"FWBH"_s}));
+
+    QByteArray full = dbfFile({"X"});
+    full.replace(32, 12, "ABCDEFGHIJKC"); // 11 name bytes, no NUL, then the type
+    QCOMPARE(read(full), QStringList{u"ABCDEFGHIJK"_s});
+
+    // "宗地代码" in GBK beside "房屋" in UTF-8.
+    QCOMPARE(read(dbfFile({"\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB", "\xE6\x88\xBF\xE5\xB1\x8B"})),
+             (QStringList{u"宗地代码"_s, u"房屋"_s}));
+    QCOMPARE(legacyCodePageName("ISO-8859-1"), QByteArray("ISO-8859-1"));
+    QCOMPARE(dbfPathForShapefile(u"/data/parcels.v2.SHP"_s), u"/data/parcels.v2.dbf"_s);
+}
+
+void FieldDiscoveryTest::pickerMoves()
+{
+    QCOMPARE(order(), QStringList{u"ZDDM"_s});
+    QCOMPARE(buttonText(), u"ZDDM"_s);
+
+    m_window->rebuildFieldPicker({u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}, {u"ZDDM"_s, u"FWBH"_s});
+    // Clicking an entry toggles it and makes it current: FWBH stays checked.
+    entry(u"FWBH"_s)->trigger();
+    entry(u"FWBH"_s)->trigger();
+    click("fieldUpButton");
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+    QCOMPARE(buttonText(), u"FWBH, ZDDM"_s);
+    QCOMPARE(m_window->collectSettings(false)[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+    QCOMPARE(m_window->collectSettings(false)[u"field_name"_s].toString(), u"FWBH"_s);
+    click("fieldUpButton");
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+
+    click("fieldDownButton");
+    click("fieldDownButton");
+    click("fieldDownButton");
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QVERIFY(!entry(u"QLR"_s)->isChecked());
+    entry(u"QLR"_s)->trigger(); // rebuilt entries still drive the button
+    QCOMPARE(buttonText(), u"ZDDM, QLR, FWBH"_s);
+}
+
+void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
+{
+    m_window->rebuildFieldPicker({u"FWBH"_s, u"ZDDM"_s}, {u"FWBH"_s, u"ZDDM"_s});
+    m_window->discoverShapefileFields(shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"}));
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+
+    m_window->discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
+    QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
+    QCOMPARE(buttonText(), u"选择字段"_s);
+    const QJsonObject collected = m_window->collectSettings(false);
+    QCOMPARE(collected[u"field_names"_s].toArray(), QJsonArray());
+    QCOMPARE(collected[u"field_name"_s].toString(), u"ZDDM"_s);
+    click("fieldUpButton"); // nothing selected: nothing moves
+    QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
+    QVERIFY(m_messages->isEmpty());
+}
+
+void FieldDiscoveryTest::missingAttributeFile()
+{
+    m_window->rebuildFieldPicker({u"ZDDM"_s, u"FWBH"_s}, {u"FWBH"_s});
+    writeFile(m_dir->filePath(u"lonely.shp"_s), "");
+    m_window->discoverShapefileFields(m_dir->filePath(u"lonely.shp"_s));
+    QCOMPARE(m_messages->size(), 1);
+    QCOMPARE(m_messages->first().icon, QMessageBox::Warning);
+    QCOMPARE(m_messages->first().title, u"读取字段"_s);
+    QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+    QCOMPARE(buttonText(), u"FWBH"_s);
+}
+
+QTEST_MAIN(FieldDiscoveryTest)
+#include "FieldDiscoveryTest.moc"
