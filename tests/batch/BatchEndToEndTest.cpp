@@ -1,0 +1,296 @@
+// Vistrel over the sample city, end to end: progress protocol, images,
+// skipped frames, failures, the report, occlusion choices and outlines.
+#include "SampleRun.h"
+
+#include "geodata/PolygonFrameReader.h"
+#include "render/FrameCamera.h"
+#include "app/NumberText.h"
+#include "support/OutputProbes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+using namespace batchtest;
+using namespace testsupport;
+using nlohmann::json;
+
+namespace {
+
+class SampleCity : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (truth().is_null()) {
+            FAIL() << "no sample city in " << sampleDir() << " (build the sample_city target)";
+        }
+    }
+};
+
+// Frame names made unique the way the reader does it: _0002 from the second on.
+std::vector<std::string> uniqueNames()
+{
+    std::vector<std::string> names;
+    std::map<std::string, int> counts;
+    for (const auto& frame : truth().at("frames")) {
+        const std::string name = frame.at("name");
+        const int count = ++counts[name];
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "_%04d", count);
+        names.push_back(count > 1 ? name + suffix : name);
+    }
+    return names;
+}
+
+std::map<std::string, std::size_t> columnsOf(const std::vector<std::string>& header)
+{
+    std::map<std::string, std::size_t> columns;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        columns.emplace(header[i], i);
+    }
+    return columns;
+}
+
+double cellNumber(const std::string& cell)
+{
+    return std::stod(cell[0] == '\t' ? cell.substr(1) : cell);
+}
+
+bool isMagenta(const unsigned char* p)
+{
+    return p[0] > 170 && p[1] < 80 && p[2] > 190;
+}
+
+int magentaPixels(const DecodedPng& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            count += isMagenta(image.pixel(x, y)) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// Share of points along the frame's rings that have an outline-coloured
+// pixel within `band` pixels of their projection into the vertical image.
+double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& frame,
+                       const vistrel::RenderConfig& config, int band)
+{
+    const vistrel::CameraSetup setup = vistrel::FrameCamera(config).computeSetup(frame, "top");
+    int points = 0;
+    int covered = 0;
+    for (const auto& ring : frame.rings) {
+        for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+            const double length = std::hypot(ring[i + 1].x - ring[i].x, ring[i + 1].y - ring[i].y);
+            const int steps = std::max(1, static_cast<int>(length));
+            for (int s = 0; s < steps; ++s) {
+                const double t = static_cast<double>(s) / steps;
+                const double x = ring[i].x + t * (ring[i + 1].x - ring[i].x);
+                const double y = ring[i].y + t * (ring[i + 1].y - ring[i].y);
+                const int px = static_cast<int>((x - setup.center.x()) / setup.orthoWidth * image.width + image.width / 2.0);
+                const int py = static_cast<int>(image.height / 2.0 - (y - setup.center.y()) / setup.orthoHeight * image.height);
+                ++points;
+                bool found = false;
+                for (int dy = -band; dy <= band && !found; ++dy) {
+                    for (int dx = -band; dx <= band && !found; ++dx) {
+                        const int qx = px + dx;
+                        const int qy = py + dy;
+                        if (qx >= 0 && qy >= 0 && qx < image.width && qy < image.height) {
+                            found = isMagenta(image.pixel(qx, qy));
+                        }
+                    }
+                }
+                covered += found ? 1 : 0;
+            }
+        }
+    }
+    return points ? static_cast<double>(covered) / points : 0.0;
+}
+
+std::vector<vistrel::PolygonFrame> sampleFrames()
+{
+    CapturedOutput quiet;
+    return vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0, 0, 0, true);
+}
+
+}  // namespace
+
+TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
+{
+    TempDir dir("batch");
+    const json config = smallConfig({{"angles", {"north", "top"}}, {"output_top_range", true},
+                                     {"range_line_color", "magenta"}, {"range_line_width", 3}});
+    const SampleRun run = runVistrel(dir, config);
+    ASSERT_EQ(run.process.exitCode, 0) << run.log() << run.process.err;
+
+    const auto& frames = truth().at("frames");
+    const int n = static_cast<int>(frames.size());
+    const auto names = uniqueNames();
+
+    // Progress protocol: one line per frame and angle, in order, ending with eta 0.
+    const auto progress = linesWith(run.log(), "IMAGE_PROGRESS ");
+    ASSERT_EQ(static_cast<int>(progress.size()), 2 * n);
+    for (int i = 0; i < 2 * n; ++i) {
+        EXPECT_EQ(fieldValue(progress[i], "image"), std::to_string(i + 1));
+        EXPECT_EQ(fieldValue(progress[i], "total_images"), std::to_string(2 * n));
+        EXPECT_EQ(fieldValue(progress[i], "frame"), std::to_string(i / 2 + 1));
+        EXPECT_EQ(fieldValue(progress[i], "angle"), i % 2 == 0 ? "north" : "top");
+    }
+    EXPECT_EQ(fieldValue(progress.back(), "eta"), "0.00");
+    EXPECT_EQ(static_cast<int>(linesWith(run.log(), "FRAME_PROGRESS ").size()), n);
+
+    // Files and skips against the manifest.
+    int skippedFrames = 0;
+    for (int i = 0; i < n; ++i) {
+        const auto& frame = frames[i];
+        const fs::path folder = run.outputDir / names[i];
+        if (frame.at("skip").get<bool>()) {
+            ++skippedFrames;
+            EXPECT_NE(run.log().find("SKIP_FRAME name=" + frame.at("name").get<std::string>() +
+                                     " reason=正射图斑范围内疑似无有效模型或图像异常 white="),
+                      std::string::npos)
+                << frame.at("role");
+            EXPECT_EQ(fieldValue(progress[2 * i], "success"), "0");
+            EXPECT_EQ(fieldValue(progress[2 * i + 1], "success"), "0");
+            EXPECT_FALSE(fs::exists(folder / "top.png"));
+            continue;
+        }
+        EXPECT_EQ(fieldValue(progress[2 * i], "success"), "1") << frame.at("role");
+        for (const char* file : {"north.png", "top.png", "top_range.png"}) {
+            int width = 0, height = 0;
+            ASSERT_TRUE(pngSize(folder / file, width, height)) << folder / file;
+            EXPECT_EQ(width, 320);
+            EXPECT_EQ(height, 180);
+        }
+    }
+    EXPECT_GE(skippedFrames, 2);  // outside the model and over the hole
+    EXPECT_NE(run.log().find("Render finished. Success " + std::to_string(2 * (n - skippedFrames)) + "/" +
+                             std::to_string(2 * n) + ", skipped " + std::to_string(2 * skippedFrames) + ", failed 0"),
+              std::string::npos);
+
+    // The report: one row per frame, heights as the manifest has them.
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    ASSERT_EQ(static_cast<int>(rows.size()), n + 1);
+    ASSERT_EQ(rows[0].size(), 26u);
+    auto col = columnsOf(rows[0]);
+    for (int i = 0; i < n; ++i) {
+        const auto& row = rows[i + 1];
+        const auto& frame = frames[i];
+        ASSERT_EQ(row.size(), 26u);
+        EXPECT_EQ(row[col.at("序号")], std::to_string(i + 1));
+        EXPECT_EQ(row[col.at("文件夹名称")], names[i]);
+        if (frame.at("skip").get<bool>()) {
+            EXPECT_EQ(row[col.at("北侧结果")], "跳过");
+            EXPECT_EQ(row[col.at("范围线正射结果")], "跳过");
+            EXPECT_EQ(row[col.at("正射备注")].rfind("正射图斑范围内疑似无有效模型或图像异常", 0), 0u);
+            continue;
+        }
+        EXPECT_EQ(row[col.at("正射结果")], "成功");
+        EXPECT_EQ(row[col.at("范围线正射图片")], "top_range.png");
+        EXPECT_NEAR(cellNumber(row[col.at("最低高程")]), frame.at("ground_z").get<double>(), 0.5) << frame.at("role");
+        EXPECT_NEAR(cellNumber(row[col.at("最高高程")]), frame.at("roof_z").get<double>(), 0.5) << frame.at("role");
+        EXPECT_NEAR(cellNumber(row[col.at("最小X")]), frame.at("bounds")[0].get<double>(), 0.01);
+        EXPECT_EQ(row[col.at("最小X")][0], '\t');
+    }
+
+    // Outlines: the range-line image shows the outline; the ordinary images of
+    // the frame and the next frame's first image show none.
+    vistrel::RenderConfig renderConfig;
+    renderConfig.width = 320;
+    renderConfig.height = 180;
+    const auto shapes = sampleFrames();
+    ASSERT_EQ(static_cast<int>(shapes.size()), n);
+    int checked = 0;
+    for (int i = 0; i < n; ++i) {
+        if (frames[i].at("skip").get<bool>() || frames[i].at("role") == "courtyard") {
+            continue;
+        }
+        vistrel::PolygonFrame shape = shapes[i];
+        const fs::path folder = run.outputDir / names[i];
+        const DecodedPng outlined = readPng(folder / "top_range.png");
+        EXPECT_GT(outlineCoverage(outlined, shape, renderConfig, 3), 0.8) << names[i];
+        EXPECT_EQ(magentaPixels(readPng(folder / "top.png")), 0) << names[i];
+        if (i + 1 < n && !frames[i + 1].at("skip").get<bool>()) {
+            EXPECT_EQ(magentaPixels(readPng(run.outputDir / names[i + 1] / "north.png")), 0) << names[i + 1];
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 5);
+}
+
+TEST_F(SampleCity, PreviewLimitRendersTheFirstFrames)
+{
+    TempDir dir("batch");
+    const SampleRun run = runVistrel(dir, smallConfig({{"preview_limit", 5}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    EXPECT_NE(run.log().find("[INFO] Preview mode enabled. Rendering first 5 frames."), std::string::npos);
+    EXPECT_EQ(linesWith(run.log(), "FRAME_PROGRESS ").size(), 5u);
+    EXPECT_EQ(fieldValue(linesWith(run.log(), "IMAGE_PROGRESS ").back(), "total_images"), "5");
+    EXPECT_EQ(parseCsv(readFile(run.outputDir / "render_report.csv")).size(), 6u);
+}
+
+TEST_F(SampleCity, AnUnwritableImageFailsAlone)
+{
+    TempDir dir("batch");
+    const auto names = uniqueNames();
+    // A folder where the first frame's vertical image should go.
+    fs::create_directories(dir / "out" / names[0] / "top.png");
+    const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"top", "east"}}}));
+    EXPECT_EQ(run.process.exitCode, 4) << run.log();
+    EXPECT_NE(run.log().find("[ERROR] Failed to write image: " + (run.outputDir / names[0] / "top.png").string()),
+              std::string::npos)
+        << run.log();
+    EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "east.png"));
+    EXPECT_TRUE(fs::exists(run.outputDir / names[1] / "top.png"));
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    ASSERT_GT(rows.size(), 2u);
+    auto col = columnsOf(rows[0]);
+    EXPECT_EQ(rows[1][col.at("正射结果")], "失败");
+    EXPECT_EQ(rows[1][col.at("正射图片")], "top.png");
+    EXPECT_EQ(rows[1][col.at("东侧结果")], "成功");
+    EXPECT_NE(run.log().find(", failed 1\n"), std::string::npos);
+}
+
+TEST_F(SampleCity, TheSameAngleTwiceGivesTwoImagesAndOneEntry)
+{
+    TempDir dir("batch");
+    const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"top", "top"}}, {"preview_limit", 3}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    EXPECT_EQ(linesWith(run.log(), "IMAGE_PROGRESS ").size(), 6u);
+    const auto names = uniqueNames();
+    EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "top.png"));
+    EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "top_2.png"));
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].size(), 11u + 12u);
+    // Both column groups show the one stored entry: the later image.
+    EXPECT_EQ(rows[1][11], "top_2.png");
+    EXPECT_EQ(rows[1][17], "top_2.png");
+}
+
+TEST_F(SampleCity, OccludedHouseClimbsToAFreeAngle)
+{
+    TempDir dir("batch");
+    const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"south"}}}));
+    ASSERT_EQ(run.process.exitCode, 0) << run.log();
+    const json& house = frameByRole("occluded_house");
+    const json& expected = house.at("occlusion").at("south");
+    const double chosenAngle = expected.at("chosen_angle").get<double>();
+    const double chosenScore = expected.at("chosen_score").get<double>();
+    EXPECT_GT(expected.at("scores")[0].get<double>(), 0.0);
+    EXPECT_GT(chosenAngle, 50.0);
+    EXPECT_LT(chosenScore, expected.at("scores")[0].get<double>());
+
+    char line[256];
+    std::snprintf(line, sizeof line, " angle=south score=%.3f view_angle=%.3f", chosenScore, chosenAngle);
+    EXPECT_NE(run.log().find("Occlusion choice frame=" + house.at("name").get<std::string>() + line), std::string::npos)
+        << run.log();
+
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    auto col = columnsOf(rows[0]);
+    const auto& row = rows.at(house.at("index").get<std::size_t>());
+    EXPECT_EQ(row[col.at("南侧相机角度")], vistrel::fixedNumber(chosenAngle, 3));
+    EXPECT_EQ(row[col.at("南侧遮挡评分")], vistrel::fixedNumber(chosenScore, 3));
+}

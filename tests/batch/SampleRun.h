@@ -1,0 +1,35 @@
+#pragma once
+
+#include "support/TestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+// Runs Vistrel over the generated sample city (build/sample) with a small,
+// fast configuration and gives access to what it wrote.
+namespace batchtest {
+
+namespace fs = std::filesystem;
+
+// build/sample/truth.json, parsed once; the test is skipped without it.
+const nlohmann::json& truth();
+fs::path sampleDir();
+
+// The test configuration: 320 x 180 PNG, no warm-up, the sample's name
+// fields and camera distance; `overrides` replace keys.
+nlohmann::json smallConfig(const nlohmann::json& overrides);
+
+struct SampleRun {
+    testsupport::ProcessResult process;
+    fs::path outputDir;
+    std::string log() const { return process.out; }
+};
+
+// Writes the configuration into `dir` and runs Vistrel there, headless.
+SampleRun runVistrel(const testsupport::TempDir& dir, const nlohmann::json& config);
+
+// The manifest frame with `role` (the first one).
+const nlohmann::json& frameByRole(const std::string& role);
+
+}  // namespace batchtest
