@@ -14,4 +14,10 @@ std::string fixedNumber(double value, int decimals);
 // printf "%f": fixed with six decimals.
 std::string printfNumber(double value);
 
+// std::stoi / std::stod whose failures carry the messages the configuration
+// and origin readers report: "invalid stoi argument", "stoi argument out of
+// range", "invalid stod argument", "stod argument out of range".
+int textToInt(const std::string& text);
+double textToDouble(const std::string& text);
+
 }  // namespace vistrel

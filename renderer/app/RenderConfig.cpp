@@ -1,5 +1,7 @@
 #include "app/RenderConfig.h"
 
+#include "app/NumberText.h"
+
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -37,29 +39,6 @@ const json* findValue(const json& root, const char* key)
 [[noreturn]] void throwNumberTypeError(const json& value)
 {
     throw json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(), &value);
-}
-
-// std::stoi with the messages the configuration documents for bad text.
-int textToInt(const std::string& text)
-{
-    try {
-        return std::stoi(text);
-    } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("invalid stoi argument");
-    } catch (const std::out_of_range&) {
-        throw std::out_of_range("stoi argument out of range");
-    }
-}
-
-double textToDouble(const std::string& text)
-{
-    try {
-        return std::stod(text);
-    } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("invalid stod argument");
-    } catch (const std::out_of_range&) {
-        throw std::out_of_range("stod argument out of range");
-    }
 }
 
 template <typename T>

@@ -85,17 +85,6 @@ void forEachEntry(const fs::path& folder, Visit visit)
     }
 }
 
-double originNumber(const std::string& text)
-{
-    try {
-        return std::stod(text);
-    } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("invalid stod argument");
-    } catch (const std::out_of_range&) {
-        throw std::out_of_range("stod argument out of range");
-    }
-}
-
 double littleEndianDouble(const unsigned char* bytes)
 {
     std::uint64_t bits = 0;
@@ -224,9 +213,9 @@ SceneOrigin parseMetadataOrigin(const fs::path& file)
     if (!std::regex_search(text, match, originPattern)) {
         return origin;
     }
-    const double x = originNumber(match[1].str());
-    const double y = originNumber(match[2].str());
-    const double z = originNumber(match[3].str());
+    const double x = textToDouble(match[1].str());
+    const double y = textToDouble(match[2].str());
+    const double z = textToDouble(match[3].str());
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
         return origin;
     }

@@ -22,26 +22,11 @@ class SampleCity : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (truth().is_null()) {
+        if (!fs::exists(sampleDir() / "truth.json")) {
             FAIL() << "no sample city in " << sampleDir() << " (build the sample_city target)";
         }
     }
 };
-
-// Frame names made unique the way the reader does it: _0002 from the second on.
-std::vector<std::string> uniqueNames()
-{
-    std::vector<std::string> names;
-    std::map<std::string, int> counts;
-    for (const auto& frame : truth().at("frames")) {
-        const std::string name = frame.at("name");
-        const int count = ++counts[name];
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "_%04d", count);
-        names.push_back(count > 1 ? name + suffix : name);
-    }
-    return names;
-}
 
 std::map<std::string, std::size_t> columnsOf(const std::vector<std::string>& header)
 {
@@ -127,7 +112,19 @@ TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
 
     const auto& frames = truth().at("frames");
     const int n = static_cast<int>(frames.size());
-    const auto names = uniqueNames();
+    const auto names = uniqueFrameNames();
+
+    // Loading: origin, zone prefix, frames, alignment and heights.
+    for (const std::string& expected :
+         {"[INFO] Read metadata model origin from " + (sampleDir() / "city" / "metadata.xml").string() +
+              ": x=512000, y=3.39e+06, z=0, srs=EPSG:4547",
+          std::string("[INFO] Applying SHP coordinate offset: x=-3.8e+07, y=0 (Gauss zone prefix 3.8e+07)"),
+          "[INFO] Read " + std::to_string(n) + " polygon frames from " + (sampleDir() / "parcels.shp").string() +
+              ". Bounds=(",
+          std::string("[INFO] SHP XY already near scene. Bounds="), std::string("[INFO] Sampled model heights for "),
+          std::string("[INFO] FBO renderer initialized.")}) {
+        EXPECT_NE(run.log().find(expected), std::string::npos) << expected;
+    }
 
     // Progress protocol: one line per frame and angle, in order, ending with eta 0.
     const auto progress = linesWith(run.log(), "IMAGE_PROGRESS ");
@@ -234,7 +231,7 @@ TEST_F(SampleCity, PreviewLimitRendersTheFirstFrames)
 TEST_F(SampleCity, AnUnwritableImageFailsAlone)
 {
     TempDir dir("batch");
-    const auto names = uniqueNames();
+    const auto names = uniqueFrameNames();
     // A folder where the first frame's vertical image should go.
     fs::create_directories(dir / "out" / names[0] / "top.png");
     const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"top", "east"}}}));
@@ -259,7 +256,7 @@ TEST_F(SampleCity, TheSameAngleTwiceGivesTwoImagesAndOneEntry)
     const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"top", "top"}}, {"preview_limit", 3}}));
     EXPECT_EQ(run.process.exitCode, 0) << run.log();
     EXPECT_EQ(linesWith(run.log(), "IMAGE_PROGRESS ").size(), 6u);
-    const auto names = uniqueNames();
+    const auto names = uniqueFrameNames();
     EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "top.png"));
     EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "top_2.png"));
     const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));

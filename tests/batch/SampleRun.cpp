@@ -2,36 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 
 namespace batchtest {
-
-fs::path sampleDir()
-{
-    return fs::path(VISTREL_SAMPLE_DIR);
-}
-
-const nlohmann::json& truth()
-{
-    static const nlohmann::json manifest = [] {
-        std::ifstream in(sampleDir() / "truth.json");
-        if (!in) {
-            return nlohmann::json();
-        }
-        return nlohmann::json::parse(in);
-    }();
-    return manifest;
-}
-
-const nlohmann::json& frameByRole(const std::string& role)
-{
-    for (const auto& frame : truth().at("frames")) {
-        if (frame.at("role") == role) {
-            return frame;
-        }
-    }
-    throw std::runtime_error("no frame with role " + role);
-}
 
 nlohmann::json smallConfig(const nlohmann::json& overrides)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/SampleData.h"
 #include "support/TestSupport.h"
 
 #include <nlohmann/json.hpp>
@@ -12,9 +13,10 @@ namespace batchtest {
 
 namespace fs = std::filesystem;
 
-// build/sample/truth.json, parsed once; the test is skipped without it.
-const nlohmann::json& truth();
-fs::path sampleDir();
+using testsupport::frameByRole;
+using testsupport::sampleDir;
+using testsupport::truth;
+using testsupport::uniqueFrameNames;
 
 // The test configuration: 320 x 180 PNG, no warm-up, the sample's name
 // fields and camera distance; `overrides` replace keys.
@@ -28,8 +30,5 @@ struct SampleRun {
 
 // Writes the configuration into `dir` and runs Vistrel there, headless.
 SampleRun runVistrel(const testsupport::TempDir& dir, const nlohmann::json& config);
-
-// The manifest frame with `role` (the first one).
-const nlohmann::json& frameByRole(const std::string& role);
 
 }  // namespace batchtest

@@ -16,30 +16,6 @@
 
 namespace citytest {
 
-fs::path sampleDir() { return fs::path(VISTREL_SAMPLE_DIR); }
-
-const nlohmann::json& truth()
-{
-    static const nlohmann::json manifest = [] {
-        std::ifstream in(sampleDir() / "truth.json");
-        if (!in) {
-            throw std::runtime_error("no truth.json in " + sampleDir().string() + " (build the sample_city target)");
-        }
-        return nlohmann::json::parse(in);
-    }();
-    return manifest;
-}
-
-const nlohmann::json& frameByRole(const std::string& role)
-{
-    for (const nlohmann::json& frame : truth().at("frames")) {
-        if (frame.at("role") == role) {
-            return frame;
-        }
-    }
-    throw std::runtime_error("no frame with role " + role);
-}
-
 Bounds frameBounds(const nlohmann::json& frame)
 {
     const nlohmann::json& b = frame.at("bounds");

@@ -3,6 +3,8 @@
 // Access to the generated sample city for its tests: the manifest, the
 // model loaded the way the renderer loads it, and ray tests against it.
 
+#include "support/SampleData.h"
+
 #include <nlohmann/json.hpp>
 #include <osg/Node>
 #include <osg/ref_ptr>
@@ -15,13 +17,9 @@ namespace citytest {
 
 namespace fs = std::filesystem;
 
-// The city the build generated (build/sample).
-fs::path sampleDir();
-
-// truth.json of sampleDir(), parsed once.
-const nlohmann::json& truth();
-
-const nlohmann::json& frameByRole(const std::string& role);
+using testsupport::frameByRole;
+using testsupport::sampleDir;
+using testsupport::truth;
 
 struct Bounds {
     double minX = 0, minY = 0, maxX = 0, maxY = 0;
