@@ -9,6 +9,7 @@
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"
+#include "render/OcclusionAvoidance.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,16 @@
 
 namespace fs = std::filesystem;
 using namespace vistrel;
+
+namespace {
+
+// Keeps the log lines of the timed extra calls off the console.
+struct CapturedLogSilence {
+    CapturedLogSilence() { std::cout.setstate(std::ios::failbit); }
+    ~CapturedLogSilence() { std::cout.clear(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -94,6 +105,29 @@ int main(int argc, char** argv)
     std::printf("  encoding and writing     %8.2f s  %5.1f %%\n", t.writeSeconds, 100.0 * t.writeSeconds / batchSeconds);
     std::printf("  everything else          %8.2f s  %5.1f %%\n", other, 100.0 * other / batchSeconds);
     std::printf("  peak resident memory     %8.1f MiB\n", bench::peakResidentMiB());
+
+    // What the vertical pre-check and the occlusion search add to each frame.
+    std::vector<double> prechecks;
+    std::vector<double> occlusion;
+    for (const auto& frame : frames) {
+        std::string reason;
+        auto t0 = bench::Clock::now();
+        {
+            CapturedLogSilence quiet;
+            batch.precheckFrame(frame, reason);
+        }
+        prechecks.push_back(bench::secondsSince(t0));
+        t0 = bench::Clock::now();
+        for (const auto& angle : angles) {
+            OcclusionChoice choice;
+            CapturedLogSilence quiet;
+            chooseCamera(config, scene.get(), frame, angle, choice);
+        }
+        occlusion.push_back(bench::secondsSince(t0));
+    }
+    std::printf("  pre-check per frame      %8.3f s  (median; one vertical render)\n", bench::median(prechecks));
+    std::printf("  occlusion rays per frame %8.4f s  (median over the %zu angles; %zu ray tests in all)\n",
+                bench::median(occlusion), angles.size(), occlusionRayTestCount());
     fs::remove_all(out);
     return 0;
 }

@@ -135,6 +135,17 @@ TEST(FrameCamera, DegenerateBoundsLiftAndPadding)
     EXPECT_NEAR(top.orthoWidth, 1.05 * 3840 / 2160, 1e-9);
     expectVec(top.eye, 10, 20, 305);
 
+    // A line (no x span): the extent is the y span; still centred on the line.
+    PolygonFrame line = point;
+    line.minY = 0;
+    line.maxY = 40;
+    const CameraSetup lineTop = camera.computeSetup(line, "top");
+    EXPECT_NEAR(lineTop.orthoHeight, 42.0, 1e-9);
+    expectVec(lineTop.center, 10, 20, 5);
+    const CameraSetup lineSide = camera.computeSetup(line, "west");
+    EXPECT_TRUE(lineSide.eye.x() < 10.0);
+    EXPECT_NEAR(lineSide.orthoHeight, 40 * 1.05 * 1.02, 1e-9);
+
     // A model above the computed eye: the eye is lifted above it.
     PolygonFrame tower = point;
     tower.minZ = 0;

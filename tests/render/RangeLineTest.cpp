@@ -99,6 +99,15 @@ PolygonFrame ringFrame(std::vector<RingPoint> ring)
     return frame;
 }
 
+RenderConfig tinyConfig()
+{
+    RenderConfig config;
+    config.width = 64;
+    config.height = 48;
+    config.warmup_frames = 0;
+    return config;
+}
+
 const osg::Vec3Array* firstVertices(osg::Node* node)
 {
     auto* geode = node->asGeode();
@@ -109,10 +118,7 @@ const osg::Vec3Array* firstVertices(osg::Node* node)
 
 TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
 {
-    RenderConfig config;
-    config.width = 64;
-    config.height = 48;
-    config.warmup_frames = 0;
+    const RenderConfig config = tinyConfig();
     OffscreenRenderer renderer(config);
     osg::ref_ptr<osg::Node> scene = steppedScene();
     ASSERT_TRUE(renderer.initialize(scene.get()));
@@ -138,7 +144,7 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
         EXPECT_EQ(vertices->front(), vertices->back());
     }
 
-    RenderConfig raw = config;
+    RenderConfig raw = tinyConfig();
     raw.range_line_smooth_limit = 0;
     OffscreenRenderer rawRenderer(raw);
     ASSERT_TRUE(rawRenderer.initialize(scene.get()));
@@ -157,10 +163,7 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
 TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillWritesTheImage)
 {
     TempDir dir("range");
-    RenderConfig config;
-    config.width = 64;
-    config.height = 48;
-    config.warmup_frames = 0;
+    const RenderConfig config = tinyConfig();
     OffscreenRenderer renderer(config);
     osg::ref_ptr<osg::Node> scene = steppedScene();
     ASSERT_TRUE(renderer.initialize(scene.get()));
