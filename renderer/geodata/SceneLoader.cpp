@@ -33,16 +33,6 @@ namespace vistrel {
 
 namespace {
 
-bool existsOrThrow(const fs::path& path, const char* operation = "exists")
-{
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec && status.type() != fs::file_type::not_found) {
-        throw fs::filesystem_error(operation, path, ec);
-    }
-    return fs::exists(status);
-}
-
 fs::file_status statusOrThrow(const fs::path& path, const char* operation)
 {
     std::error_code ec;
@@ -51,6 +41,11 @@ fs::file_status statusOrThrow(const fs::path& path, const char* operation)
         throw fs::filesystem_error(operation, path, ec);
     }
     return status;
+}
+
+bool existsOrThrow(const fs::path& path)
+{
+    return fs::exists(statusOrThrow(path, "exists"));
 }
 
 // A folder given with a trailing separator still has a name.
