@@ -4,8 +4,8 @@
 //   batch_bench [sample folder] [frames] [angles...]
 #include "BenchSupport.h"
 
-#include "app/Logger.h"
 #include "app/RenderBatch.h"
+#include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
         }
     }
     const RenderTimings& t = batch.renderer().timings();
-    const double other = batchSeconds - t.drawSeconds - t.sleepSeconds - t.writeSeconds;
+    const double other = batchSeconds - t.drawSeconds - t.sleepSeconds;
     const int configured = frameCount * static_cast<int>(angles.size());
     std::printf("\nbatch_bench: %d frames x %zu angles at %dx%d, warm-up %d, context %s (%s)\n", frameCount,
                 angles.size(), config.width, config.height, config.warmup_frames,
@@ -102,7 +102,6 @@ int main(int argc, char** argv)
     std::printf("  draws                    %8.2f s  %5.1f %%  (%d draws)\n", t.drawSeconds,
                 100.0 * t.drawSeconds / batchSeconds, t.draws);
     std::printf("  warm-up sleeps           %8.2f s  %5.1f %%\n", t.sleepSeconds, 100.0 * t.sleepSeconds / batchSeconds);
-    std::printf("  encoding and writing     %8.2f s  %5.1f %%\n", t.writeSeconds, 100.0 * t.writeSeconds / batchSeconds);
     std::printf("  everything else          %8.2f s  %5.1f %%\n", other, 100.0 * other / batchSeconds);
     std::printf("  peak resident memory     %8.1f MiB\n", bench::peakResidentMiB());
 

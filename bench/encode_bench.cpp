@@ -7,7 +7,7 @@
 // window rows. Files are written into `folder` (the system temp folder by
 // default) and removed afterwards.
 
-#include "app/RenderConfig.h"
+#include "core/RenderConfig.h"
 #include "output/ImageWriter.h"
 #include "output/PdfWriter.h"
 

@@ -4,8 +4,8 @@
 //   render_bench [city folder] [repeats]
 #include "BenchSupport.h"
 
-#include "app/Logger.h"
-#include "app/RenderConfig.h"
+#include "core/Logger.h"
+#include "core/RenderConfig.h"
 #include "geodata/SceneLoader.h"
 #include "output/ImageWriter.h"
 #include "output/PdfWriter.h"

@@ -1,8 +1,8 @@
 #include "app/EntryPoint.h"
 
-#include "app/Logger.h"
-#include "app/RenderConfig.h"
 #include "app/RenderTask.h"
+#include "core/Logger.h"
+#include "core/RenderConfig.h"
 
 #include <filesystem>
 #include <iostream>

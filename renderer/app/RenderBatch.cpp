@@ -1,8 +1,9 @@
 #include "app/RenderBatch.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
 #include "app/RenderReport.h"
+#include "app/SaveImage.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 #include "render/OcclusionAvoidance.h"
 #include "render/RangeLine.h"
 #include "render/VerticalCheck.h"
@@ -107,7 +108,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                     result.occlusionScore = choice.score;
                     result.viewAngle = choice.viewAngle;
                     result.path = names_.buildPhotoPath(frame, angle);
-                    if (renderer_.renderAndSave(setup, result.path)) {
+                    if (renderer_.renderModel(setup) &&
+                        saveImage(renderer_.captureImage(), config_, result.path)) {
                         ++succeeded;
                         result.success = true;
                     } else {
@@ -117,7 +119,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                         ImageResult rangeResult;
                         const auto rangeStart = Clock::now();
                         rangeResult.path = names_.buildPhotoPath(frame, "top_range");
-                        rangeResult.success = renderRangeLineImage(renderer_, setup, frame, rangeResult.path);
+                        rangeResult.success = renderRangeLineFrame(renderer_, setup, frame) &&
+                                              saveImage(renderer_.captureImage(), config_, rangeResult.path);
                         if (!rangeResult.success) {
                             ++failedImages;
                         }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/ImageResult.h"
-#include "app/RenderConfig.h"
-#include "geodata/PolygonFrame.h"
+#include "core/ImageResult.h"
+#include "core/PolygonFrame.h"
+#include "core/RenderConfig.h"
 #include "output/NameTemplate.h"
 #include "render/FrameCamera.h"
 #include "render/OffscreenRenderer.h"

@@ -1,9 +1,9 @@
 #include "app/RenderReport.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
+#include "core/CameraAngle.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 #include "output/StagedFile.h"
-#include "render/CameraAngle.h"
 
 #include <cstdio>
 #include <exception>

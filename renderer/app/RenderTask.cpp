@@ -1,7 +1,7 @@
 #include "app/RenderTask.h"
 
-#include "app/Logger.h"
 #include "app/RenderBatch.h"
+#include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RenderConfig.h"
+#include "core/RenderConfig.h"
 
 namespace vistrel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "geodata/PolygonFrame.h"
+#include "core/PolygonFrame.h"
 
 #include <osg/Node>
 

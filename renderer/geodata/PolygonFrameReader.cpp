@@ -1,7 +1,7 @@
 #include "geodata/PolygonFrameReader.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 
 #include <cpl_conv.h>
 #include <gdal.h>

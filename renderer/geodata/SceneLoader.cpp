@@ -1,7 +1,7 @@
 #include "geodata/SceneLoader.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 
 #include <osg/Group>
 #include <osg/MatrixTransform>

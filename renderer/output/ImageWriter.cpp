@@ -1,6 +1,6 @@
 #include "output/ImageWriter.h"
 
-#include "app/Logger.h"
+#include "core/Logger.h"
 #include "output/CaptureRows.h"
 #include "output/JpegEncoder.h"
 #include "output/PdfWriter.h"

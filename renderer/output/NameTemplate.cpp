@@ -1,8 +1,8 @@
 #include "output/NameTemplate.h"
 
+#include "core/CameraAngle.h"
 #include "output/TemplatePlaceholder.h"
 #include "output/Utf8Text.h"
-#include "render/CameraAngle.h"
 
 #include <filesystem>
 #include <regex>

@@ -1,6 +1,6 @@
 #include "output/PdfWriter.h"
 
-#include "app/NumberText.h"
+#include "core/NumberText.h"
 #include "output/CaptureRows.h"
 #include "output/StagedFile.h"
 

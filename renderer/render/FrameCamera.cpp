@@ -1,6 +1,6 @@
 #include "render/FrameCamera.h"
 
-#include "render/CameraAngle.h"
+#include "core/CameraAngle.h"
 
 #include <algorithm>
 #include <cmath>

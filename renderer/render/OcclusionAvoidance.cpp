@@ -1,7 +1,7 @@
 #include "render/OcclusionAvoidance.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 
 #include <osgUtil/IntersectionVisitor>
 #include <osgUtil/LineSegmentIntersector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/RenderConfig.h"
-#include "geodata/PolygonFrame.h"
+#include "core/PolygonFrame.h"
+#include "core/RenderConfig.h"
 #include "render/FrameCamera.h"
 
 #include <osg/Node>

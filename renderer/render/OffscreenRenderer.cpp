@@ -1,7 +1,6 @@
 #include "render/OffscreenRenderer.h"
 
-#include "app/Logger.h"
-#include "output/ImageWriter.h"
+#include "core/Logger.h"
 #include "render/EglGraphicsContext.h"
 
 #include <osg/GL>
@@ -178,27 +177,10 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
     }
 }
 
-bool OffscreenRenderer::renderAndWrite(const CameraSetup& setup, const std::string& name)
-{
-    if (!renderFrame(setup)) {
-        return false;
-    }
-    const auto start = Clock::now();
-    bool written = false;
-    try {
-        written = writeImageFile(captureImage_.get(), config_, name);
-    } catch (const std::exception& e) {
-        Logger::instance().error(std::string("Render failed: ") + e.what());
-        written = false;
-    }
-    timings_.writeSeconds += secondsSince(start);
-    return written;
-}
-
-bool OffscreenRenderer::renderAndSave(const CameraSetup& setup, const std::string& name)
+bool OffscreenRenderer::renderModel(const CameraSetup& setup)
 {
     prepareSceneRoot();
-    return renderAndWrite(setup, name);
+    return renderFrame(setup);
 }
 
 void OffscreenRenderer::prepareSceneRoot()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RenderConfig.h"
+#include "core/RenderConfig.h"
 #include "render/FrameCamera.h"
 
 #include <osg/Group>
@@ -17,7 +17,6 @@ struct RenderTimings {
     int draws = 0;
     double drawSeconds = 0.0;   // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
-    double writeSeconds = 0.0;  // encoding and writing image files
 };
 
 // Draws the model into a hidden frame-buffer object and reads every frame
@@ -30,17 +29,19 @@ public:
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
     bool initialize(osg::Node* scene);
-    // Places the camera and draws warm-up frames plus the captured one.
+    // Places the camera and draws warm-up frames plus the captured one, with
+    // whatever overlays hang under the scene root. The picture is then in
+    // captureImage().
     bool renderFrame(const CameraSetup& setup);
-    // Removes overlays, renders and writes the image file named `name`.
-    bool renderAndSave(const CameraSetup& setup, const std::string& name);
-    // Renders without removing overlays and writes the image file.
-    bool renderAndWrite(const CameraSetup& setup, const std::string& name);
+    // Removes overlays, then renders the model alone.
+    bool renderModel(const CameraSetup& setup);
     // Leaves only the model under the scene root.
     void prepareSceneRoot();
 
     osg::Node* scene() const { return scene_.get(); }
     osg::Group* sceneRoot() const { return sceneRoot_.get(); }
+    // The picture of the last render: RGBA, 8 bits per channel, bottom row
+    // first. Owned by the renderer and overwritten by the next render.
     osg::Image* captureImage() const { return captureImage_.get(); }
     osg::Camera* camera() const { return camera_.get(); }
     const RenderConfig& config() const { return config_; }

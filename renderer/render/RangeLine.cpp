@@ -1,7 +1,7 @@
 #include "render/RangeLine.h"
 
-#include "app/Logger.h"
-#include "app/NumberText.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
 #include "render/OffscreenRenderer.h"
 
 #include <osg/Geode>
@@ -188,8 +188,7 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
     return geode;
 }
 
-bool renderRangeLineImage(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame,
-                          const std::string& name)
+bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame)
 {
     osg::Group* sceneRoot = renderer.sceneRoot();
     if (!sceneRoot) {
@@ -198,12 +197,12 @@ bool renderRangeLineImage(OffscreenRenderer& renderer, const CameraSetup& setup,
     osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, frame);
     if (!overlay) {
         Logger::instance().warn("No range outline available for " + frame.name);
-        return renderer.renderAndWrite(setup, name);
+        return renderer.renderFrame(setup);
     }
     sceneRoot->addChild(overlay.get());
-    const bool written = renderer.renderAndWrite(setup, name);
+    const bool rendered = renderer.renderFrame(setup);
     sceneRoot->removeChild(overlay.get());
-    return written;
+    return rendered;
 }
 
 }  // namespace vistrel

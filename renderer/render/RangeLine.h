@@ -1,6 +1,6 @@
 #pragma once
 
-#include "geodata/PolygonFrame.h"
+#include "core/PolygonFrame.h"
 #include "render/FrameCamera.h"
 
 #include <osg/Node>
@@ -15,10 +15,10 @@ namespace vistrel {
 
 class OffscreenRenderer;
 
-// Renders the frame's vertical view with its outline draped on the model and
-// writes it to `name`; without a usable outline the plain view is written.
-bool renderRangeLineImage(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame,
-                          const std::string& name);
+// Renders the frame's vertical view with its outline draped on the model into
+// the renderer's capture image; without a usable outline the plain view is
+// rendered (and a WARN logged). The overlay is removed again afterwards.
+bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame);
 
 // The outline overlay of all rings of the frame, or null when no ring gives
 // samples (or there is no scene).

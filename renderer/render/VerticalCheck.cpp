@@ -1,6 +1,6 @@
 #include "render/VerticalCheck.h"
 
-#include "app/NumberText.h"
+#include "core/NumberText.h"
 #include "render/OffscreenRenderer.h"
 
 #include <algorithm>
@@ -10,8 +10,7 @@ namespace vistrel {
 
 VerticalCheckResult checkVerticalImage(OffscreenRenderer& renderer, const CameraSetup& setup)
 {
-    renderer.prepareSceneRoot();
-    if (!renderer.renderFrame(setup)) {
+    if (!renderer.renderModel(setup)) {
         VerticalCheckResult result;
         result.message = "正射图质量检测渲染失败";
         return result;

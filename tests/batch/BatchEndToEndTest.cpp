@@ -2,9 +2,9 @@
 // skipped frames, failures, the report, occlusion choices and outlines.
 #include "SampleRun.h"
 
+#include "core/NumberText.h"
 #include "geodata/PolygonFrameReader.h"
 #include "render/FrameCamera.h"
-#include "app/NumberText.h"
 #include "support/OutputProbes.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "FileSizeLimit.h"
 #include "ImageReadBack.h"
 #include "output/ImageWriter.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

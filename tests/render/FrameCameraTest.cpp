@@ -1,4 +1,3 @@
-#include "render/CameraAngle.h"
 #include "render/FrameCamera.h"
 
 #include <gtest/gtest.h>
@@ -113,12 +112,6 @@ TEST(FrameCamera, ErrorsAndLabels)
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Camera is null");
     }
-    EXPECT_EQ(angleLabel("top"), "正射");
-    EXPECT_EQ(angleLabel("top_range"), "范围线正射");
-    EXPECT_EQ(angleLabel("north"), "北侧");
-    EXPECT_EQ(angleLabel("sw45"), "西南45");
-    EXPECT_EQ(angleLabel("oblique"), "倾斜");
-    EXPECT_EQ(angleLabel("nadir"), "nadir");
 }
 
 TEST(FrameCamera, DegenerateBoundsLiftAndPadding)

@@ -177,15 +177,14 @@ TEST(OffscreenRenderer, FailuresAreReportedNotThrown)
     OffscreenRenderer renderer(config);
     CapturedOutput log;
     EXPECT_FALSE(renderer.renderFrame(CameraSetup{}));
-    EXPECT_FALSE(renderer.renderAndSave(CameraSetup{}, "/tmp/never-written"));
+    EXPECT_FALSE(renderer.renderModel(CameraSetup{}));
     EXPECT_FALSE(renderer.initialize(nullptr));
     EXPECT_EQ(countOccurrences(log.text(), "[ERROR] Renderer is not initialized."), 2);
     EXPECT_NE(log.text().find("[ERROR] Cannot initialize renderer with null scene."), std::string::npos);
 }
 
-TEST(OffscreenRenderer, RenderAndSaveRemovesOverlays)
+TEST(OffscreenRenderer, RenderModelRemovesOverlays)
 {
-    TempDir dir("render");
     RenderConfig config = smallConfig();
     OffscreenRenderer renderer(config);
     osg::ref_ptr<osg::Node> scene = testScene();
@@ -200,28 +199,10 @@ TEST(OffscreenRenderer, RenderAndSaveRemovesOverlays)
     ASSERT_TRUE(renderer.renderFrame(top));
     EXPECT_TRUE(colourAt(*renderer.captureImage(), 160, 120, 255, 255, 0));
 
-    CapturedOutput log;
-    ASSERT_TRUE(renderer.renderAndSave(top, (dir / "plain").string()));
+    ASSERT_TRUE(renderer.renderModel(top));
     EXPECT_EQ(renderer.sceneRoot()->getNumChildren(), 1u);
     EXPECT_EQ(renderer.sceneRoot()->getChild(0), scene.get());
     EXPECT_TRUE(colourAt(*renderer.captureImage(), 160, 120, 0, 255, 0));
-    EXPECT_TRUE(fs::exists(dir / "plain.png"));
-    EXPECT_NE(log.text().find("[INFO] Wrote " + (dir / "plain.png").string()), std::string::npos) << log.text();
-}
-
-TEST(OffscreenRenderer, UncreatableFolderFailsTheImage)
-{
-    TempDir dir("render");
-    writeFile(dir / "blocker", "a file");
-    RenderConfig config = smallConfig();
-    OffscreenRenderer renderer(config);
-    osg::ref_ptr<osg::Node> scene = testScene();
-    ASSERT_TRUE(renderer.initialize(scene.get()));
-    CapturedOutput log;
-    EXPECT_FALSE(renderer.renderAndSave(FrameCamera(config).computeSetup(frameAround(-4, -4, 4, 4), "top"),
-                                        (dir / "blocker" / "sub" / "top").string()));
-    EXPECT_NE(log.text().find("[ERROR] Render failed: "), std::string::npos) << log.text();
-    EXPECT_EQ(log.text().find("Wrote "), std::string::npos);
 }
 
 TEST(OffscreenRenderer, StaleExtensionObjectsDoNotDisableTheFrameBufferObject)

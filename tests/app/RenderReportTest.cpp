@@ -1,5 +1,5 @@
-#include "FileSizeLimit.h"
 #include "app/RenderReport.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,7 +95,7 @@ TEST(RenderReport, UnwritableReportOnlyWarnsAndKeepsEarlierOne)
     writeFile(dir / "earlier/render_report.csv", "earlier report");
     fs::permissions(dir / "earlier", fs::perms::owner_read | fs::perms::owner_exec);
     {
-        outputtest::FileSizeLimit limit(512);  // room for the captured log line only
+        testsupport::FileSizeLimit limit(512);  // room for the captured log line only
         log = writeReport(config, frames, results);
     }
     fs::permissions(dir / "earlier", fs::perms::owner_all);

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace outputtest {
+namespace testsupport {
 
 // While alive, no file of this process may grow beyond `bytes`: writes past
 // it fail (EFBIG). Unlike permission bits this also stops root.
@@ -27,4 +27,4 @@ private:
     rlimit previous_{};
 };
 
-}  // namespace outputtest
+}  // namespace testsupport

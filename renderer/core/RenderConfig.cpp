@@ -1,6 +1,6 @@
-#include "app/RenderConfig.h"
+#include "core/RenderConfig.h"
 
-#include "app/NumberText.h"
+#include "core/NumberText.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/RenderConfig.h"
+#include "core/RenderConfig.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

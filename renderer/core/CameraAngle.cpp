@@ -1,4 +1,4 @@
-#include "render/CameraAngle.h"
+#include "core/CameraAngle.h"
 
 namespace vistrel {
 

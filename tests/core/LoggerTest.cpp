@@ -1,4 +1,4 @@
-#include "app/Logger.h"
+#include "core/Logger.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "core/RenderConfig.h"
+
+#include <osg/Image>
+
+#include <string>
+
+namespace vistrel {
+
+// Writes a rendered picture to the image file named `name` (see
+// writeImageFile). A file-system exception, such as a folder that cannot be
+// created, is logged as "Render failed: " and gives false like any other
+// failed write.
+bool saveImage(const osg::Image* image, const RenderConfig& config, const std::string& name);
+
+}  // namespace vistrel
