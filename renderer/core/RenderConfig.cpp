@@ -288,6 +288,12 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
         readStringKey(root, "range_line_color", config.range_line_color);
         readDoubleKey(root, "range_line_smooth_limit", config.range_line_smooth_limit);
         readIntKey(root, "num_threads", config.num_threads);
+        readBoolKey(root, "range_line_depth_test", config.range_line_depth_test);
+        readBoolKey(root, "warmup_until_loaded", config.warmup_until_loaded);
+        readBoolKey(root, "resume", config.resume);
+        readIntKey(root, "shard_index", config.shard_index);
+        readIntKey(root, "shard_count", config.shard_count);
+        readBoolKey(root, "html_report", config.html_report);
 
         resolveConfigPaths(config, configPath);
         return validateRenderConfig(config, err);

@@ -48,6 +48,13 @@ struct RenderConfig {
     std::string range_line_color = "red";
     double range_line_smooth_limit = 0.6;
     int num_threads = 4;
+    // Keys beyond the original set; at their defaults a run behaves as before.
+    bool range_line_depth_test = false;  // outline hidden where the model covers it
+    bool warmup_until_loaded = false;    // draw as soon as the database pager is idle
+    bool resume = false;                 // skip images the run journal records as done
+    int shard_index = 0;                 // this process renders frames i with i % shard_count == shard_index
+    int shard_count = 1;
+    bool html_report = false;            // also write render_report.html with thumbnails
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).
