@@ -39,20 +39,24 @@ RenderBatch::RenderBatch(const RenderConfig& config)
 {
 }
 
-bool RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason)
+RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason)
 {
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");
         const VerticalCheckResult check = checkVerticalImage(renderer_, setup);
         if (check.passed) {
-            return false;
+            return Precheck::Render;
         }
         reason = check.message.empty() ? "正射图斑范围内疑似无有效模型或图像异常" : check.message;
+        if (!check.rendered) {
+            // A picture that could not be drawn says nothing about the model.
+            return Precheck::Fail;
+        }
     } catch (const std::exception& e) {
         reason = std::string("正射图质量检测失败: ") + e.what();
     }
     Logger::instance().warn("SKIP_FRAME name=" + frame.name + " reason=" + reason);
-    return true;
+    return Precheck::Skip;
 }
 
 bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
@@ -85,7 +89,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         log.info("FRAME_PROGRESS frame=" + std::to_string(f + 1) + " total_frames=" + std::to_string(totalFrames) +
                  " name=" + frame.name);
         std::string reason;
-        const bool skip = precheckFrame(frame, reason);
+        const Precheck precheck = precheckFrame(frame, reason);
+        const bool skip = precheck == Precheck::Skip;
 
         for (const std::string& angle : config_.angles) {
             ImageResult result;
@@ -101,6 +106,15 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                     frameResults["top_range"] = rangeResult;
                 }
                 ++skippedImages;
+            } else if (precheck == Precheck::Fail) {
+                result.note = reason;
+                ++failedImages;
+                if (withRangeLine) {
+                    ImageResult rangeResult;
+                    rangeResult.note = reason;
+                    frameResults["top_range"] = rangeResult;
+                    ++failedImages;
+                }
             } else {
                 try {
                     OcclusionChoice choice;

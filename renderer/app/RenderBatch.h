@@ -24,8 +24,15 @@ public:
     // True when no image failed. The report is written whenever the loop ran.
     bool run(osg::Node* scene, const std::vector<PolygonFrame>& frames);
 
-    // True when the frame's vertical view shows no usable model; `reason` says why.
-    bool precheckFrame(const PolygonFrame& frame, std::string& reason);
+    // What the vertical pre-check decides for a frame.
+    enum class Precheck {
+        Render,  // the vertical view shows a model
+        Skip,    // no usable model in view (SKIP_FRAME logged)
+        Fail,    // the view could not be rendered: the frame's images fail
+    };
+    // Renders and judges the frame's vertical view; `reason` says why a frame
+    // is skipped or failed.
+    Precheck precheckFrame(const PolygonFrame& frame, std::string& reason);
 
     const RenderConfig& config() const { return config_; }
     const NameTemplate& names() const { return names_; }

@@ -66,7 +66,38 @@ CameraSetup FrameCamera::computeSetupWithViewAngle(const PolygonFrame& frame, co
         setup.orthoHeight = p * spanY;
         setup.orthoWidth = static_cast<double>(config_.width) * setup.orthoHeight / static_cast<double>(config_.height);
     }
+    growToHoldFrameBox(frame, p, setup);
     return setup;
+}
+
+void FrameCamera::growToHoldFrameBox(const PolygonFrame& frame, double padding, CameraSetup& setup) const
+{
+    // The image plane of the look-at placement: the same axes applyToCamera gives.
+    osg::Vec3d forward = setup.center - setup.eye;
+    forward.normalize();
+    osg::Vec3d right = forward ^ setup.up;
+    right.normalize();
+    const osg::Vec3d up = right ^ forward;
+
+    double halfU = 0.0;
+    double halfV = 0.0;
+    for (const double x : {frame.minX, frame.maxX}) {
+        for (const double y : {frame.minY, frame.maxY}) {
+            for (const double z : {frame.minZ, frame.maxZ}) {
+                const osg::Vec3d offset = osg::Vec3d(x, y, z) - setup.center;
+                halfU = std::max(halfU, std::fabs(offset * right));
+                halfV = std::max(halfV, std::fabs(offset * up));
+            }
+        }
+    }
+    const double aspect = static_cast<double>(config_.width) / static_cast<double>(config_.height);
+    const double width = std::max(padding * 2.0 * halfU, padding * 2.0 * halfV * aspect);
+    // Only ever wider: a placement that holds the box already keeps its exact
+    // size (the margin absorbs rounding in the projection above).
+    if (width > setup.orthoWidth * (1.0 + 1e-9)) {
+        setup.orthoWidth = width;
+        setup.orthoHeight = width / aspect;
+    }
 }
 
 void FrameCamera::applyToCamera(osg::Camera* camera, const CameraSetup& setup) const

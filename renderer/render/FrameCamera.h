@@ -20,7 +20,7 @@ struct CameraSetup {
 };
 
 // Places an orthographic camera over a frame for a view angle so that the
-// padded frame fills the image.
+// padded frame, its tallest part included, fills the image.
 class FrameCamera {
 public:
     explicit FrameCamera(const RenderConfig& config) : config_(config) {}
@@ -37,6 +37,9 @@ public:
     void applyToCamera(osg::Camera* camera, const CameraSetup& setup) const;
 
 private:
+    // Widens the view volume, keeping the image's aspect ratio, until the
+    // padded projection of the frame's box (x/y bounds by minZ..maxZ) fits.
+    void growToHoldFrameBox(const PolygonFrame& frame, double padding, CameraSetup& setup) const;
     osg::Vec3d directionFromOffset(double dx, double dy, double viewAngle) const;
 
     const RenderConfig& config_;

@@ -1,8 +1,10 @@
 #include "render/OffscreenRenderer.h"
 
 #include "core/Logger.h"
+#include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
 
+#include <osg/FrameBufferObject>
 #include <osg/GL>
 #include <osg/Viewport>
 #include <osgDB/DatabasePager>
@@ -10,6 +12,7 @@
 #include <osgUtil/SceneView>
 #include <osgViewer/Renderer>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -40,6 +43,35 @@ osg::Vec4 clearColour(const RenderConfig& config)
 }
 
 }  // namespace
+
+RenderTargetLimits queryRenderTargetLimits()
+{
+    RenderTargetLimits limits;
+    GLint value[2] = {0, 0};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE_EXT, value);
+    limits.renderbuffer = value[0];
+    value[0] = value[1] = 0;
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, value);
+    limits.viewportWidth = value[0];
+    limits.viewportHeight = value[1];
+    return limits;
+}
+
+std::string renderTargetLimitError(int width, int height, const RenderTargetLimits& limits)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    // A limit the driver did not report (0) is not held against the size.
+    if (limits.renderbuffer > 0 && (width > limits.renderbuffer || height > limits.renderbuffer)) {
+        return "Render target " + size + " exceeds the OpenGL limit GL_MAX_RENDERBUFFER_SIZE " +
+               std::to_string(limits.renderbuffer) + ".";
+    }
+    if ((limits.viewportWidth > 0 && width > limits.viewportWidth) ||
+        (limits.viewportHeight > 0 && height > limits.viewportHeight)) {
+        return "Render target " + size + " exceeds the OpenGL limit GL_MAX_VIEWPORT_DIMS " +
+               std::to_string(limits.viewportWidth) + "x" + std::to_string(limits.viewportHeight) + ".";
+    }
+    return std::string();
+}
 
 OffscreenRenderer::OffscreenRenderer(const RenderConfig& config) : config_(config)
 {
@@ -114,6 +146,7 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     camera_->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
     camera_->setClearMask(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     camera_->setClearColor(clearColour(config_));
+    camera_->setInitialDrawCallback(new ArrayPointerReset);
 
     captureImage_ = new osg::Image;
     captureImage_->allocateImage(config_.width, config_.height, 1, GL_RGBA, GL_UNSIGNED_BYTE, 1);
@@ -133,10 +166,24 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
         return false;
     }
 
+    std::string limitError;
     if (context->makeCurrent()) {
         const GLubyte* renderer = glGetString(GL_RENDERER);
         glRenderer_ = renderer ? reinterpret_cast<const char*>(renderer) : "unknown";
+        limits_ = queryRenderTargetLimits();
+        if (targetLimit_ > 0) {
+            limits_.renderbuffer = limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
+        }
+        limitError = renderTargetLimitError(config_.width, config_.height, limits_);
         context->releaseContext();
+    }
+    if (!limitError.empty()) {
+        // The frame-buffer object could not be made: every picture would come
+        // back empty, so the renderer does not start.
+        log.error(limitError);
+        camera_ = nullptr;
+        viewer_ = nullptr;
+        return false;
     }
     initialized_ = true;
     log.info("FBO renderer initialized.");
@@ -170,6 +217,12 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
             timings_.sleepSeconds += secondsSince(sleepStart);
         }
         drawOneFrame();
+        if (!drewThroughFrameBufferObject()) {
+            // The driver fell back to the tiny window surface: the capture
+            // holds no picture of this placement.
+            Logger::instance().error("Render failed: the picture was not drawn through a frame-buffer object");
+            return false;
+        }
         return true;
     } catch (const std::exception& e) {
         Logger::instance().error(std::string("Render failed: ") + e.what());

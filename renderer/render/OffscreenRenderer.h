@@ -19,6 +19,20 @@ struct RenderTimings {
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
 };
 
+// The largest render target the context takes (0 where not reported).
+struct RenderTargetLimits {
+    int renderbuffer = 0;    // GL_MAX_RENDERBUFFER_SIZE
+    int viewportWidth = 0;   // GL_MAX_VIEWPORT_DIMS
+    int viewportHeight = 0;
+};
+
+// The limits of the current context.
+RenderTargetLimits queryRenderTargetLimits();
+
+// Empty when a width x height target fits the limits, else the ERROR text
+// naming the size and the limit it exceeds.
+std::string renderTargetLimitError(int width, int height, const RenderTargetLimits& limits);
+
 // Draws the model into a hidden frame-buffer object and reads every frame
 // back into one RGBA image. Created once per run and reused for every image.
 class OffscreenRenderer {
@@ -28,10 +42,17 @@ public:
     OffscreenRenderer(const OffscreenRenderer&) = delete;
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
+    // Fails (ERROR logged) when no context can be made or the configured size
+    // is beyond what the context can render into.
     bool initialize(osg::Node* scene);
+    // Holds render targets to at most `pixels` per side on top of what the
+    // context reports; for memory caps and for tests. Call before initialize.
+    void limitTargetSize(int pixels) { targetLimit_ = pixels; }
+    const RenderTargetLimits& targetLimits() const { return limits_; }
     // Places the camera and draws warm-up frames plus the captured one, with
     // whatever overlays hang under the scene root. The picture is then in
-    // captureImage().
+    // captureImage(). A frame not drawn through the frame-buffer object is a
+    // render failure.
     bool renderFrame(const CameraSetup& setup);
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup);
@@ -66,6 +87,8 @@ private:
     osg::ref_ptr<osg::Camera> camera_;
     osg::ref_ptr<osg::Image> captureImage_;
     bool initialized_ = false;
+    int targetLimit_ = 0;
+    RenderTargetLimits limits_;
     std::string contextDescription_;
     std::string glRenderer_;
     RenderTimings timings_;

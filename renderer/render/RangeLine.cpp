@@ -7,6 +7,7 @@
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/LineWidth>
+#include <osg/MatrixTransform>
 #include <osgUtil/IntersectionVisitor>
 #include <osgUtil/LineSegmentIntersector>
 
@@ -15,6 +16,13 @@
 #include <cmath>
 
 namespace vistrel {
+
+namespace {
+
+// After the opaque (0) and transparent (10) bins of the model.
+constexpr int kOutlineRenderBin = 100;
+
+}  // namespace
 
 osg::Vec4 rangeLineColour(const std::string& name)
 {
@@ -131,6 +139,11 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
     }
     const RenderConfig& config = renderer.config();
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    // Vertices are single precision; far from the scene origin (projected
+    // coordinates in the millions) a float is a quarter metre coarse. They are
+    // therefore stored relative to the frame's centre, and a transform held in
+    // double precision puts them back in place.
+    const osg::Vec3d origin((frame.minX + frame.maxX) / 2.0, (frame.minY + frame.maxY) / 2.0, frame.centerZ);
 
     const osg::BoundingSphere& bound = scene->getBound();
     const double top = bound.center().z() + bound.radius() + 100.0;
@@ -166,8 +179,9 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
         osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
         vertices->reserve(samples.size());
         for (std::size_t j = 0; j < samples.size(); ++j) {
-            vertices->push_back(osg::Vec3(static_cast<float>(samples[j].x()), static_cast<float>(samples[j].y()),
-                                          static_cast<float>(z[j])));
+            const osg::Vec3d local = osg::Vec3d(samples[j].x(), samples[j].y(), z[j]) - origin;
+            vertices->push_back(osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()),
+                                          static_cast<float>(local.z())));
         }
         osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
         geometry->setVertexArray(vertices.get());
@@ -184,8 +198,17 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
     state->setAttributeAndModes(new osg::LineWidth(static_cast<float>(config.range_line_width)),
                                 osg::StateAttribute::ON);
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    state->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
-    return geode;
+    if (config.range_line_depth_test) {
+        // Draped: parts behind higher model parts stay hidden.
+        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+    } else {
+        // Always visible: drawn after the model, whatever covers the ground.
+        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
+        state->setRenderBinDetails(kOutlineRenderBin, "RenderBin");
+    }
+    osg::ref_ptr<osg::MatrixTransform> placed = new osg::MatrixTransform(osg::Matrixd::translate(origin));
+    placed->addChild(geode.get());
+    return placed;
 }
 
 bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame)

@@ -21,7 +21,10 @@ class OffscreenRenderer;
 bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame);
 
 // The outline overlay of all rings of the frame, or null when no ring gives
-// samples (or there is no scene).
+// samples (or there is no scene): a transform to the frame's centre holding
+// one geode with a line strip per ring, in coordinates relative to that
+// centre. Unless range_line_depth_test is set the outline is drawn after the
+// model without depth test, so nothing hides it.
 osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame);
 
 // Samples along a ring every `step` units: every segment from its start

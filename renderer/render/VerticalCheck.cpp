@@ -12,6 +12,7 @@ VerticalCheckResult checkVerticalImage(OffscreenRenderer& renderer, const Camera
 {
     if (!renderer.renderModel(setup)) {
         VerticalCheckResult result;
+        result.rendered = false;
         result.message = "正射图质量检测渲染失败";
         return result;
     }

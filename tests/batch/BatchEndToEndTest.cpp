@@ -2,9 +2,11 @@
 // skipped frames, failures, the report, occlusion choices and outlines.
 #include "SampleRun.h"
 
+#include "app/RenderBatch.h"
 #include "core/NumberText.h"
 #include "geodata/PolygonFrameReader.h"
 #include "render/FrameCamera.h"
+#include "support/GeoFixtures.h"
 #include "support/OutputProbes.h"
 
 #include <gtest/gtest.h>
@@ -92,12 +94,6 @@ double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& fra
         }
     }
     return points ? static_cast<double>(covered) / points : 0.0;
-}
-
-std::vector<vistrel::PolygonFrame> sampleFrames()
-{
-    CapturedOutput quiet;
-    return vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0, 0, 0, true);
 }
 
 }  // namespace
@@ -192,29 +188,54 @@ TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
         EXPECT_EQ(row[col.at("最小X")][0], '\t');
     }
 
-    // Outlines: the range-line image shows the outline; the ordinary images of
-    // the frame and the next frame's first image show none.
+    // The ordinary images of a frame and the next frame's first image show no outline.
+    for (int i = 0; i < n; ++i) {
+        if (frames[i].at("skip").get<bool>()) {
+            continue;
+        }
+        const fs::path folder = run.outputDir / names[i];
+        EXPECT_GT(magentaPixels(readPng(folder / "top_range.png")), 0) << names[i];
+        EXPECT_EQ(magentaPixels(readPng(folder / "top.png")), 0) << names[i];
+        if (i + 1 < n && !frames[i + 1].at("skip").get<bool>()) {
+            EXPECT_EQ(magentaPixels(readPng(run.outputDir / names[i + 1] / "north.png")), 0) << names[i + 1];
+        }
+    }
+}
+
+TEST_F(SampleCity, OutlinesLieOnTheFrameEdges)
+{
+    // The frames moved by 0.125 units: at y = 3.39e6 that falls between two
+    // floats, a shift of about 4 pixels here if the outline were stored in them.
+    TempDir dir("batch");
+    const json config =
+        smallConfig({{"angles", {"top"}}, {"output_top_range", true}, {"range_line_color", "magenta"},
+                     {"range_line_width", 2}, {"width", 1280}, {"height", 720}, {"shp_offset_y", 0.125}});
+    const SampleRun run = runVistrel(dir, config);
+    ASSERT_EQ(run.process.exitCode, 0) << run.log() << run.process.err;
+
+    const auto& frames = truth().at("frames");
+    const int n = static_cast<int>(frames.size());
+    const auto names = uniqueFrameNames();
     vistrel::RenderConfig renderConfig;
-    renderConfig.width = 320;
-    renderConfig.height = 180;
-    const auto shapes = sampleFrames();
+    renderConfig.width = 1280;
+    renderConfig.height = 720;
+    std::vector<vistrel::PolygonFrame> shapes;
+    {
+        CapturedOutput quiet;
+        shapes = vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0,
+                                            0.125, 0, true);
+    }
     ASSERT_EQ(static_cast<int>(shapes.size()), n);
     int checked = 0;
     for (int i = 0; i < n; ++i) {
         if (frames[i].at("skip").get<bool>() || frames[i].at("role") == "courtyard") {
             continue;
         }
-        vistrel::PolygonFrame shape = shapes[i];
-        const fs::path folder = run.outputDir / names[i];
-        const DecodedPng outlined = readPng(folder / "top_range.png");
-        EXPECT_GT(outlineCoverage(outlined, shape, renderConfig, 3), 0.8) << names[i];
-        EXPECT_EQ(magentaPixels(readPng(folder / "top.png")), 0) << names[i];
-        if (i + 1 < n && !frames[i + 1].at("skip").get<bool>()) {
-            EXPECT_EQ(magentaPixels(readPng(run.outputDir / names[i + 1] / "north.png")), 0) << names[i + 1];
-        }
+        const DecodedPng outlined = readPng(run.outputDir / names[i] / "top_range.png");
+        EXPECT_GT(outlineCoverage(outlined, shapes[i], renderConfig, 1), 0.95) << names[i];
         ++checked;
     }
-    EXPECT_GT(checked, 5);
+    EXPECT_GT(checked, 10);
 }
 
 TEST_F(SampleCity, PreviewLimitRendersTheFirstFrames)
@@ -248,6 +269,43 @@ TEST_F(SampleCity, AnUnwritableImageFailsAlone)
     EXPECT_EQ(rows[1][col.at("正射图片")], "top.png");
     EXPECT_EQ(rows[1][col.at("东侧结果")], "成功");
     EXPECT_NE(run.log().find(", failed 1\n"), std::string::npos);
+}
+
+TEST_F(SampleCity, ARenderTargetBeyondTheContextFailsTheRunWithoutSkips)
+{
+    // 17000 pixels are more than the context renders into: no frame may pass
+    // for "no model" on an empty picture.
+    TempDir dir("batch");
+    const SampleRun run = runVistrel(dir, smallConfig({{"width", 17000}, {"height", 64}}));
+    EXPECT_EQ(run.process.exitCode, 4) << run.log();
+    EXPECT_NE(run.log().find("[ERROR] Render target 17000x64 exceeds the OpenGL limit"), std::string::npos)
+        << run.log();
+    EXPECT_EQ(run.log().find("SKIP_FRAME"), std::string::npos);
+    EXPECT_EQ(run.log().find("IMAGE_PROGRESS"), std::string::npos);
+}
+
+TEST(RenderBatchPrecheck, AViewThatCannotBeDrawnFailsTheFrameInsteadOfSkippingIt)
+{
+    vistrel::RenderConfig config;
+    config.width = 64;
+    config.height = 48;
+    config.warmup_frames = 0;
+    vistrel::RenderBatch batch(config);
+    osg::ref_ptr<osg::Node> scene = makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 5), osg::Vec4(1, 0, 0, 1));
+    ASSERT_TRUE(batch.renderer().initialize(scene.get()));
+    vistrel::PolygonFrame frame;
+    frame.name = "box";
+    frame.minX = frame.minY = -5;
+    frame.maxX = frame.maxY = 5;
+    frame.maxZ = 5;
+    std::string reason;
+    EXPECT_EQ(batch.precheckFrame(frame, reason), vistrel::RenderBatch::Precheck::Render);
+
+    batch.renderer().camera()->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER);
+    CapturedOutput log;
+    EXPECT_EQ(batch.precheckFrame(frame, reason), vistrel::RenderBatch::Precheck::Fail);
+    EXPECT_EQ(reason, "正射图质量检测渲染失败");
+    EXPECT_EQ(log.text().find("SKIP_FRAME"), std::string::npos);
 }
 
 TEST_F(SampleCity, TheSameAngleTwiceGivesTwoImagesAndOneEntry)

@@ -1,11 +1,13 @@
 // Rendering through the headless context: orientation, clear colours, the
 // frame-buffer object, warm-up frames and overlays.
 #include "render/OffscreenRenderer.h"
+#include "support/CapturePixels.h"
 #include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
 
 #include <osg/GLExtensions>
 #include <osg/Group>
+#include <osg/PagedLOD>
 #include <osg/StateSet>
 
 #include <gtest/gtest.h>
@@ -48,22 +50,6 @@ RenderConfig smallConfig()
     config.height = 240;
     config.warmup_frames = 0;
     return config;
-}
-
-struct Rgba {
-    int r, g, b, a;
-};
-
-// (x, y) counted from the top-left corner of the picture.
-Rgba pixelFromTop(const osg::Image& image, int x, int yFromTop)
-{
-    const unsigned char* p = image.data(x, image.t() - 1 - yFromTop);
-    return {p[0], p[1], p[2], p[3]};
-}
-
-bool isColour(const Rgba& c, int r, int g, int b)
-{
-    return std::abs(c.r - r) <= 2 && std::abs(c.g - g) <= 2 && std::abs(c.b - b) <= 2;
 }
 
 ::testing::AssertionResult colourAt(const osg::Image& image, int x, int yFromTop, int r, int g, int b)
@@ -144,31 +130,88 @@ TEST(OffscreenRenderer, ClearColours)
     }
 }
 
-TEST(OffscreenRenderer, WarmupFramesSleepsAndMultisample)
+TEST(OffscreenRenderer, WarmupFramesLetThePagerLoadFinerLevels)
 {
-    osg::ref_ptr<osg::Node> scene = testScene();
+    // A paged tile: green while far, a red level on disk once it covers more
+    // than 100 pixels. Only draws give the pager time to fetch the red level.
+    TempDir dir("warmup");
+    writeNode(dir / "fine.osgb", *makeGround(-50, -50, 50, 50, 0, osg::Vec4(1, 0, 0, 1)));
+    osg::ref_ptr<osg::PagedLOD> tile = new osg::PagedLOD;
+    tile->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+    tile->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
+    tile->setCenter(osg::Vec3(0, 0, 0));
+    tile->setRadius(71);
+    tile->addChild(makeGround(-50, -50, 50, 50, 0, osg::Vec4(0, 1, 0, 1)), 0, 100);
+    tile->setFileName(1, "fine.osgb");
+    tile->setRange(1, 100, 1e9);
+    tile->setDatabasePath(dir.path().string() + "/");
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(tile.get());
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
     const PolygonFrame frame = frameAround(-40, -40, 40, 40);
-    std::vector<unsigned char> pixels[2];
-    const int multisample[2] = {0, 8};
-    for (int i = 0; i < 2; ++i) {
+
+    for (const int warmup : {0, 8}) {
         RenderConfig config = smallConfig();
-        config.multisample = multisample[i];
-        config.warmup_frames = i == 0 ? 0 : 2;
+        config.warmup_frames = warmup;
         OffscreenRenderer renderer(config);
         ASSERT_TRUE(renderer.initialize(scene.get()));
-        ASSERT_TRUE(renderer.renderFrame(FrameCamera(config).computeSetup(frame, "ne45")));
-        if (i == 0) {
-            EXPECT_EQ(renderer.timings().draws, 1);
-            EXPECT_EQ(renderer.timings().sleepSeconds, 0.0);
+        ASSERT_TRUE(renderer.renderFrame(FrameCamera(config).computeSetup(frame, "top")));
+        EXPECT_EQ(renderer.timings().draws, warmup + 1);
+        EXPECT_GE(renderer.timings().sleepSeconds, warmup * 0.025);
+        if (warmup == 0) {
+            EXPECT_TRUE(colourAt(*renderer.captureImage(), 160, 120, 0, 255, 0));
         } else {
-            EXPECT_EQ(renderer.timings().draws, 3);
-            EXPECT_GE(renderer.timings().sleepSeconds, 0.05);
+            EXPECT_TRUE(colourAt(*renderer.captureImage(), 160, 120, 255, 0, 0));
         }
-        const osg::Image* image = renderer.captureImage();
-        pixels[i].assign(image->data(), image->data() + image->getTotalSizeInBytes());
     }
-    // multisample is read but the off-screen context takes none from it.
-    EXPECT_TRUE(pixels[0] == pixels[1]);
+}
+
+TEST(OffscreenRenderer, TargetBeyondTheContextLimitsDoesNotStart)
+{
+    RenderTargetLimits gpu;
+    gpu.renderbuffer = 8192;
+    gpu.viewportWidth = 16384;
+    gpu.viewportHeight = 8192;
+    EXPECT_EQ(renderTargetLimitError(8192, 8192, gpu), "");
+    EXPECT_EQ(renderTargetLimitError(8193, 2160, gpu),
+              "Render target 8193x2160 exceeds the OpenGL limit GL_MAX_RENDERBUFFER_SIZE 8192.");
+    gpu.renderbuffer = 0;  // not reported: only the viewport limit holds
+    EXPECT_EQ(renderTargetLimitError(12000, 8193, gpu),
+              "Render target 12000x8193 exceeds the OpenGL limit GL_MAX_VIEWPORT_DIMS 16384x8192.");
+    EXPECT_EQ(renderTargetLimitError(12000, 8000, gpu), "");
+
+    // The context's own limits are read at initialize.
+    RenderConfig config = smallConfig();
+    osg::ref_ptr<osg::Node> scene = testScene();
+    {
+        OffscreenRenderer renderer(config);
+        ASSERT_TRUE(renderer.initialize(scene.get()));
+        EXPECT_GE(renderer.targetLimits().renderbuffer, 320);
+        EXPECT_GE(renderer.targetLimits().viewportHeight, 240);
+    }
+    OffscreenRenderer renderer(config);
+    renderer.limitTargetSize(256);
+    CapturedOutput log;
+    EXPECT_FALSE(renderer.initialize(scene.get()));
+    EXPECT_NE(log.text().find("[ERROR] Render target 320x240 exceeds the OpenGL limit GL_MAX_RENDERBUFFER_SIZE 256."),
+              std::string::npos)
+        << log.text();
+    EXPECT_FALSE(renderer.renderFrame(FrameCamera(config).computeSetup(frameAround(-4, -4, 4, 4), "top")));
+}
+
+TEST(OffscreenRenderer, AFrameNotDrawnThroughTheFrameBufferObjectFails)
+{
+    RenderConfig config = smallConfig();
+    OffscreenRenderer renderer(config);
+    osg::ref_ptr<osg::Node> scene = testScene();
+    ASSERT_TRUE(renderer.initialize(scene.get()));
+    // What a driver's fallback does: the picture goes to the hidden surface.
+    renderer.camera()->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER);
+    CapturedOutput log;
+    EXPECT_FALSE(renderer.renderFrame(FrameCamera(config).computeSetup(frameAround(-40, -40, 40, 40), "top")));
+    EXPECT_NE(log.text().find("[ERROR] Render failed: the picture was not drawn through a frame-buffer object"),
+              std::string::npos)
+        << log.text();
 }
 
 TEST(OffscreenRenderer, FailuresAreReportedNotThrown)

@@ -1,5 +1,6 @@
 #include "render/OffscreenRenderer.h"
 #include "render/RangeLine.h"
+#include "support/CapturePixels.h"
 #include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
 
@@ -7,8 +8,12 @@
 #include <osg/Geometry>
 #include <osg/Group>
 #include <osg/LineWidth>
+#include <osg/MatrixTransform>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 using namespace vistrel;
 using namespace testsupport;
@@ -47,18 +52,32 @@ TEST(RangeLineSampling, ClosedOpenAndShortSegments)
 
 TEST(RangeLineSmoothing, RoofStepIsSpreadAndZeroLimitKeepsRawHeights)
 {
-    std::vector<double> z = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
+    // A closed ring crossing a 10-unit roof: the last sample repeats the first.
+    const std::vector<double> z = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
     std::vector<double> clamped = z;
     clampHeightSteps(clamped, 0.6);
-    for (std::size_t i = 1; i < clamped.size(); ++i) {
-        EXPECT_LE(std::fabs(clamped[i] - clamped[i - 1]), 0.6 + 1e-12) << i;
+    // Up the wall 0.6 per step, then down again from the roof's last sample.
+    const std::vector<double> expectedClamp = {0, 0, 0, 0.6, 1.2, 1.8, 2.4, 1.8, 1.2, 0.6};
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        EXPECT_NEAR(clamped[i], expectedClamp[i], 1e-9) << i;
     }
+    // Each step is held from the previous sample on: a high end is pulled
+    // down, a high start carried forward.
+    std::vector<double> rising = {0, 0, 5};
+    clampHeightSteps(rising, 1.0);
+    EXPECT_EQ(rising, (std::vector<double>{0, 0, 1}));
+    std::vector<double> leading = {5, 0, 0};
+    clampHeightSteps(leading, 1.0);
+    EXPECT_EQ(leading, (std::vector<double>{5, 4, 3}));
+
     std::vector<double> smoothed = z;
     smoothRingHeights(smoothed, 0.6);
-    EXPECT_DOUBLE_EQ(smoothed.back(), smoothed.front());
-    // The wrapped 1-2-1 average of the clamped values.
-    EXPECT_NEAR(smoothed[4], 0.25 * clamped[3] + 0.5 * clamped[4] + 0.25 * clamped[5], 1e-12);
-    EXPECT_NEAR(smoothed[0], 0.25 * clamped[8] + 0.5 * clamped[0] + 0.25 * clamped[1], 1e-12);
+    // 1-2-1 over the clamped values; sample 0 wraps to sample 8, the last
+    // sample is set back to the first.
+    const std::vector<double> expectedSmooth = {0.3, 0.0, 0.15, 0.6, 1.2, 1.8, 2.1, 1.8, 1.2, 0.3};
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        EXPECT_NEAR(smoothed[i], expectedSmooth[i], 1e-9) << i;
+    }
 
     std::vector<double> raw = z;
     smoothRingHeights(raw, 0.0);
@@ -108,10 +127,24 @@ RenderConfig tinyConfig()
     return config;
 }
 
-const osg::Vec3Array* firstVertices(osg::Node* node)
+// The overlay is a transform to the frame's centre holding one geode.
+osg::Geode* overlayGeode(osg::Node* overlay)
 {
-    auto* geode = node->asGeode();
-    return static_cast<const osg::Vec3Array*>(geode->getDrawable(0)->asGeometry()->getVertexArray());
+    auto* placed = dynamic_cast<osg::MatrixTransform*>(overlay);
+    return placed && placed->getNumChildren() == 1 ? placed->getChild(0)->asGeode() : nullptr;
+}
+
+// The first ring's vertices in scene coordinates.
+std::vector<osg::Vec3d> firstVertices(osg::Node* overlay)
+{
+    const auto* placed = static_cast<osg::MatrixTransform*>(overlay);
+    const auto* local = static_cast<const osg::Vec3Array*>(
+        overlayGeode(overlay)->getDrawable(0)->asGeometry()->getVertexArray());
+    std::vector<osg::Vec3d> world;
+    for (const osg::Vec3& v : *local) {
+        world.push_back(osg::Vec3d(v) * placed->getMatrix());
+    }
+    return world;
 }
 
 }  // namespace
@@ -132,16 +165,16 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
                                   "limit=0.600000"),
                   std::string::npos)
             << log.text();
-        const osg::StateSet* state = overlay->getStateSet();
+        ASSERT_NE(overlayGeode(overlay.get()), nullptr);
+        const osg::StateSet* state = overlayGeode(overlay.get())->getStateSet();
         ASSERT_NE(state, nullptr);
         EXPECT_EQ(state->getMode(GL_LIGHTING), osg::StateAttribute::OFF);
-        EXPECT_EQ(state->getMode(GL_DEPTH_TEST), osg::StateAttribute::ON);
         const auto* width = dynamic_cast<const osg::LineWidth*>(state->getAttribute(osg::StateAttribute::LINEWIDTH));
         ASSERT_NE(width, nullptr);
         EXPECT_FLOAT_EQ(width->getWidth(), 5.0f);
-        const osg::Vec3Array* vertices = firstVertices(overlay.get());
-        EXPECT_EQ(vertices->size(), 23u);
-        EXPECT_EQ(vertices->front(), vertices->back());
+        const auto vertices = firstVertices(overlay.get());
+        EXPECT_EQ(vertices.size(), 23u);
+        EXPECT_EQ(vertices.front(), vertices.back());
     }
 
     RenderConfig raw = tinyConfig();
@@ -151,10 +184,10 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     CapturedOutput log;
     osg::ref_ptr<osg::Node> rawOverlay = buildRangeLine(rawRenderer, frame);
     EXPECT_EQ(log.text().find("smoothing"), std::string::npos);
-    const osg::Vec3Array* vertices = firstVertices(rawOverlay.get());
+    const auto vertices = firstVertices(rawOverlay.get());
     // Raw hits plus the lift: ground at x = 2, roof at x = 5.
-    EXPECT_NEAR((*vertices)[2].z(), 0.08, 1e-5);
-    EXPECT_NEAR((*vertices)[5].z(), 10.08, 1e-5);
+    EXPECT_NEAR(vertices[2].z(), 0.08, 1e-5);
+    EXPECT_NEAR(vertices[5].z(), 10.08, 1e-5);
 
     // Rings of one point give no overlay.
     EXPECT_FALSE(buildRangeLine(renderer, ringFrame({{0, 0}})).valid());
@@ -171,7 +204,7 @@ TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
     outside.maxZ = 7;
     osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, outside);
     ASSERT_TRUE(overlay.valid());
-    EXPECT_NEAR(firstVertices(overlay.get())->front().z(), 7 + 2 * 0.08, 1e-5);
+    EXPECT_NEAR(firstVertices(overlay.get()).front().z(), 7 + 2 * 0.08, 1e-5);
 
     PolygonFrame noRing = ringFrame({});
     noRing.rings.clear();
@@ -180,4 +213,135 @@ TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
     EXPECT_TRUE(renderRangeLineFrame(renderer, setup, noRing));
     EXPECT_NE(log.text().find("[WARN] No range outline available for ringed"), std::string::npos);
     EXPECT_EQ(renderer.sceneRoot()->getNumChildren(), 1u);
+}
+
+namespace {
+
+// Share of points along the frame's ring, every 0.25 units, that have an
+// outline pixel within `band` pixels of where the point projects.
+double ringCoverage(const osg::Image& image, const PolygonFrame& frame, const CameraSetup& setup, int band)
+{
+    int points = 0;
+    int covered = 0;
+    const auto& ring = frame.rings.front();
+    for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+        const double length = std::hypot(ring[i + 1].x - ring[i].x, ring[i + 1].y - ring[i].y);
+        const int steps = std::max(1, static_cast<int>(length * 4));
+        for (int s = 0; s < steps; ++s) {
+            const double t = static_cast<double>(s) / steps;
+            const double x = ring[i].x + t * (ring[i + 1].x - ring[i].x);
+            const double y = ring[i].y + t * (ring[i + 1].y - ring[i].y);
+            const int px = static_cast<int>((x - setup.center.x()) / setup.orthoWidth * image.s() + image.s() / 2.0);
+            const int py = static_cast<int>(image.t() / 2.0 - (y - setup.center.y()) / setup.orthoHeight * image.t());
+            ++points;
+            bool found = false;
+            for (int dy = -band; dy <= band && !found; ++dy) {
+                for (int dx = -band; dx <= band && !found; ++dx) {
+                    const int qx = px + dx;
+                    const int qy = py + dy;
+                    found = qx >= 0 && qy >= 0 && qx < image.s() && qy < image.t() &&
+                            isRed(pixelFromTop(image, qx, qy));
+                }
+            }
+            covered += found ? 1 : 0;
+        }
+    }
+    return points ? static_cast<double>(covered) / points : 0.0;
+}
+
+PolygonFrame squareFrame(double minX, double minY, double size, double minZ, double maxZ)
+{
+    PolygonFrame frame;
+    frame.name = "square";
+    frame.minX = minX;
+    frame.minY = minY;
+    frame.maxX = minX + size;
+    frame.maxY = minY + size;
+    frame.minZ = minZ;
+    frame.maxZ = maxZ;
+    frame.centerZ = (minZ + maxZ) / 2;
+    frame.rings.push_back({{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY},
+                           {frame.minX, frame.maxY}, {frame.minX, frame.minY}});
+    return frame;
+}
+
+}  // namespace
+
+TEST(RangeLineOverlay, OutlineLiesOnTheFrameEdgesFarFromTheOrigin)
+{
+    // Projected coordinates as real exports have them: a float is a quarter
+    // metre coarse here, and .125 falls between two floats.
+    const osg::Vec3d site(500000, 2500000, 0);
+    osg::ref_ptr<osg::MatrixTransform> scene = new osg::MatrixTransform(osg::Matrixd::translate(site));
+    scene->addChild(makeGround(-100, -100, 100, 100, 0, osg::Vec4(0, 1, 0, 1)));
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+
+    RenderConfig config;  // 3840 x 2160
+    config.warmup_frames = 0;
+    config.range_line_width = 2;
+    OffscreenRenderer renderer(config);
+    ASSERT_TRUE(renderer.initialize(scene.get()));
+    const PolygonFrame frame = squareFrame(site.x() - 15.125, site.y() - 15.125, 30, 0, 0);
+    const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
+    ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
+    const osg::Image& image = *renderer.captureImage();
+    const double pxPerUnit = image.s() / setup.orthoWidth;
+
+    // Centre of the outline's pixels across each edge, against the edge's
+    // projection, along the middle half of the edge.
+    double worst = 0.0;
+    const double left = (frame.minX - setup.center.x()) * pxPerUnit + image.s() / 2.0;
+    const double right = (frame.maxX - setup.center.x()) * pxPerUnit + image.s() / 2.0;
+    const double top = image.t() / 2.0 - (frame.maxY - setup.center.y()) * pxPerUnit;
+    const double bottom = image.t() / 2.0 - (frame.minY - setup.center.y()) * pxPerUnit;
+    const auto across = [&](double expected, bool vertical, int along) {
+        double sum = 0.0;
+        int count = 0;
+        for (int d = -20; d <= 20; ++d) {
+            const int at = static_cast<int>(expected) + d;
+            const Rgba c = vertical ? pixelFromTop(image, at, along) : pixelFromTop(image, along, at);
+            if (isRed(c)) {
+                sum += at + 0.5;
+                ++count;
+            }
+        }
+        EXPECT_GT(count, 0) << (vertical ? "column " : "row ") << expected << " at " << along;
+        return count ? std::fabs(sum / count - expected) : 1e9;
+    };
+    for (int k = 0; k <= 20; ++k) {
+        const int row = static_cast<int>(top + (bottom - top) * (0.25 + 0.5 * k / 20.0));
+        const int column = static_cast<int>(left + (right - left) * (0.25 + 0.5 * k / 20.0));
+        worst = std::max({worst, across(left, true, row), across(right, true, row), across(top, false, column),
+                          across(bottom, false, column)});
+    }
+    EXPECT_LE(worst, 1.5);
+}
+
+TEST(RangeLineOverlay, OutlineOnARoofEdgeIsWholeUnlessTheDepthTestIsAskedFor)
+{
+    // A 3 x 3 frame across the edge of a 10-unit roof: the smoothing pulls the
+    // roof half of the line below the roof.
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(makeGround(-30, -30, 30, 30, 0, osg::Vec4(0, 1, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(0, -30, 0), osg::Vec3(30, 30, 10), osg::Vec4(0.6f, 0.6f, 0.6f, 1)));
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+    const PolygonFrame frame = squareFrame(-1.5, -1.5, 3, 0, 10);
+
+    double coverage[2] = {0, 0};
+    for (const bool depthTest : {false, true}) {
+        RenderConfig config;
+        config.width = 640;
+        config.height = 360;
+        config.warmup_frames = 0;
+        config.range_line_width = 3;
+        config.range_line_depth_test = depthTest;
+        OffscreenRenderer renderer(config);
+        ASSERT_TRUE(renderer.initialize(scene.get()));
+        const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
+        ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
+        coverage[depthTest] = ringCoverage(*renderer.captureImage(), frame, setup, 2);
+    }
+    EXPECT_GE(coverage[0], 0.99);
+    EXPECT_LE(coverage[1], 0.8);
+    EXPECT_GE(coverage[1], 0.3);  // the ground half stays visible
 }
