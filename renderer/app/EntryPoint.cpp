@@ -1,6 +1,7 @@
 #include "app/EntryPoint.h"
 
 #include "app/RenderTask.h"
+#include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 
@@ -50,6 +51,7 @@ std::string defaultConfigPath(const std::string& programPath)
 
 int runVistrel(int argc, char** argv)
 {
+    installSignalHandlers();
     // Arguments arrive as UTF-8 and the console takes UTF-8 as it is.
     std::string configPath;
     try {

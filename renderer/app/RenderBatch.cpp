@@ -2,6 +2,7 @@
 
 #include "app/RenderReport.h"
 #include "app/SaveImage.h"
+#include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "render/OcclusionAvoidance.h"
@@ -83,7 +84,12 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     int failedImages = 0;
     const auto start = Clock::now();
 
-    for (int f = 0; f < totalFrames; ++f) {
+    stopped_ = false;
+    for (int f = 0; f < totalFrames && !stopped_; ++f) {
+        if (stopRequested()) {
+            stopped_ = true;
+            break;
+        }
         const PolygonFrame& frame = frames[static_cast<std::size_t>(f)];
         FrameResults& frameResults = results_[static_cast<std::size_t>(f)];
         log.info("FRAME_PROGRESS frame=" + std::to_string(f + 1) + " total_frames=" + std::to_string(totalFrames) +
@@ -93,6 +99,10 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         const bool skip = precheck == Precheck::Skip;
 
         for (const std::string& angle : config_.angles) {
+            if (stopRequested()) {
+                stopped_ = true;
+                break;
+            }
             ImageResult result;
             const auto imageStart = Clock::now();
             const bool withRangeLine = config_.output_top_range && angle == "top";
@@ -163,10 +173,13 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         }
     }
 
-    writeRenderReport(config_, names_, frames, results_);
+    if (stopped_) {
+        log.warn("Stopped by signal");
+    }
+    const bool reported = writeRenderReport(config_, names_, frames, results_);
     log.info("Render finished. Success " + std::to_string(succeeded) + "/" + std::to_string(totalImages) +
              ", skipped " + std::to_string(skippedImages) + ", failed " + std::to_string(failedImages));
-    return failedImages == 0;
+    return failedImages == 0 && reported;
 }
 
 }  // namespace vistrel

@@ -21,8 +21,12 @@ class RenderBatch {
 public:
     explicit RenderBatch(const RenderConfig& config);
 
-    // True when no image failed. The report is written whenever the loop ran.
+    // True when no image failed and the report was written. The report is
+    // written whenever the loop ran. A stop signal ends the loop after the
+    // image in hand (see stopped()).
     bool run(osg::Node* scene, const std::vector<PolygonFrame>& frames);
+    // True when the last run ended early on a stop signal.
+    bool stopped() const { return stopped_; }
 
     // What the vertical pre-check decides for a frame.
     enum class Precheck {
@@ -46,6 +50,7 @@ private:
     OffscreenRenderer renderer_;
     NameTemplate names_;
     ResultsTable results_;
+    bool stopped_ = false;
 };
 
 // The IMAGE_PROGRESS line after an image.

@@ -39,27 +39,31 @@ std::string headerLine(const RenderConfig& config)
     return line;
 }
 
-const ImageResult& resultFor(const ResultsTable& results, std::size_t frame, const std::string& angle)
+// The image's result, or null when the run never came to it (it was stopped).
+const ImageResult* resultFor(const ResultsTable& results, std::size_t frame, const std::string& angle)
 {
-    static const ImageResult fresh;
     if (frame >= results.size()) {
-        return fresh;
+        return nullptr;
     }
     const auto found = results[frame].find(angle);
-    return found == results[frame].end() ? fresh : found->second;
+    return found == results[frame].end() ? nullptr : &found->second;
 }
 
-std::string outcomeWord(const ImageResult& result)
+std::string outcomeWord(const ImageResult* result)
 {
-    if (result.skipped) {
+    if (!result) {
+        return "未完成";
+    }
+    if (result->skipped) {
         return "跳过";
     }
-    return result.success ? "成功" : "失败";
+    return result->success ? "成功" : "失败";
 }
 
-std::string fileNameCell(const ImageResult& result)
+std::string fileNameCell(const ImageResult* result)
 {
-    return result.path.empty() ? std::string() : csvField(fs::path(result.path).filename().string());
+    return !result || result->path.empty() ? std::string()
+                                            : csvTextField(fs::path(result->path).filename().string());
 }
 
 // The frame's folder; a name that cannot form a path leaves the cell empty
@@ -67,7 +71,7 @@ std::string fileNameCell(const ImageResult& result)
 std::string folderCell(const NameTemplate& names, const PolygonFrame& frame)
 {
     try {
-        return csvField(names.buildFrameFolder(frame));
+        return csvTextField(names.buildFrameFolder(frame));
     } catch (const std::exception&) {
         return std::string();
     }
@@ -76,20 +80,23 @@ std::string folderCell(const NameTemplate& names, const PolygonFrame& frame)
 std::string dataLine(const RenderConfig& config, const NameTemplate& names, const PolygonFrame& frame,
                      std::size_t position, const ResultsTable& results)
 {
-    std::string line = std::to_string(frame.index) + "," + csvField(frame.name) + "," +
-                       csvField(frame.uniqueName) + "," + folderCell(names, frame);
+    std::string line = std::to_string(frame.index) + "," + csvTextField(frame.name) + "," +
+                       csvTextField(frame.uniqueName) + "," + folderCell(names, frame);
     for (const double value : {frame.minX, frame.minY, frame.maxX, frame.maxY, frame.minZ, frame.maxZ,
                                frame.centerZ}) {
         line += "," + textNumberCell(value);
     }
+    static const ImageResult notDone;
     for (const std::string& angle : config.angles) {
-        const ImageResult& result = resultFor(results, position, angle);
-        line += "," + fileNameCell(result) + "," + outcomeWord(result) + "," + fixedNumber(result.seconds, 3) +
-                "," + fixedNumber(result.occlusionScore, 3) + "," + fixedNumber(result.viewAngle, 3) + "," +
-                csvField(result.note);
+        const ImageResult* found = resultFor(results, position, angle);
+        const ImageResult& result = found ? *found : notDone;
+        line += "," + fileNameCell(found) + "," + outcomeWord(found) + "," + fixedNumber(result.seconds, 3) + "," +
+                fixedNumber(result.occlusionScore, 3) + "," + fixedNumber(result.viewAngle, 3) + "," +
+                csvTextField(result.note);
         if (hasRangeLineColumns(config, angle)) {
-            const ImageResult& range = resultFor(results, position, kRangeLineAngle);
-            line += "," + fileNameCell(range) + "," + outcomeWord(range) + "," + fixedNumber(range.seconds, 3);
+            const ImageResult* range = resultFor(results, position, kRangeLineAngle);
+            line += "," + fileNameCell(range) + "," + outcomeWord(range) + "," +
+                    fixedNumber(range ? range->seconds : 0.0, 3);
         }
     }
     return line;
@@ -112,12 +119,20 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
+std::string csvTextField(const std::string& text)
+{
+    if (!text.empty() && std::string("=+-@").find(text.front()) != std::string::npos) {
+        return csvField("\t" + text);
+    }
+    return csvField(text);
+}
+
 std::string textNumberCell(double value)
 {
     return csvField("\t" + fixedNumber(value, 3));
 }
 
-void writeRenderReport(const RenderConfig& config, const NameTemplate& names,
+bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
                        const std::vector<PolygonFrame>& frames, const ResultsTable& results)
 {
     const std::string path = (fs::path(config.output_dir) / kReportName).string();
@@ -131,10 +146,12 @@ void writeRenderReport(const RenderConfig& config, const NameTemplate& names,
     const bool written = file.open() && std::fwrite(text.data(), 1, text.size(), file.stream()) == text.size() &&
                          file.commit();
     if (!written) {
-        Logger::instance().warn("Failed to write CSV report: " + path);
-        return;
+        Logger::instance().error("Failed to write CSV report: " + path + ": " +
+                                 (file.error().empty() ? std::string("write error") : file.error()));
+        return false;
     }
     Logger::instance().info("Wrote CSV report: " + path);
+    return true;
 }
 
 }  // namespace vistrel

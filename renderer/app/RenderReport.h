@@ -16,13 +16,19 @@ namespace vistrel {
 // range-line image after "top" when output_top_range is set), the image's
 // file name, outcome, time, occlusion score, camera angle and remark.
 // The file replaces an earlier report only once it is complete. When it
-// cannot be written, only "Failed to write CSV report: " is logged (WARN).
-void writeRenderReport(const RenderConfig& config, const NameTemplate& names,
+// cannot be written, "Failed to write CSV report: " with the path and the
+// system's reason is logged (ERROR) and false returned: the run then fails.
+bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
                        const std::vector<PolygonFrame>& frames, const ResultsTable& results);
 
 // RFC 4180 cell: enclosed in double quotes, with inner quotes doubled, when
 // the text holds a comma, double quote, CR or LF; otherwise unchanged.
 std::string csvField(const std::string& text);
+
+// A text cell a spreadsheet shows as text: one that begins with "=", "+",
+// "-" or "@" (a formula there) gets a leading TAB, like the number cells;
+// then quoted as csvField does.
+std::string csvTextField(const std::string& text);
 
 // A TAB followed by the value with three decimals, so spreadsheets keep it as text.
 std::string textNumberCell(double value);

@@ -1,10 +1,12 @@
 #include "app/RenderTask.h"
 
 #include "app/RenderBatch.h"
+#include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"
+#include "output/StagedFile.h"
 
 #include <exception>
 #include <filesystem>
@@ -13,6 +15,16 @@
 namespace fs = std::filesystem;
 
 namespace vistrel {
+
+namespace {
+
+int stoppedBeforeTheBatch()
+{
+    Logger::instance().warn("Stopped by signal");
+    return ExitStopped;
+}
+
+}  // namespace
 
 int runRenderTask(RenderConfig config)
 {
@@ -25,10 +37,18 @@ int runRenderTask(RenderConfig config)
             throw fs::filesystem_error("create_directories", outputDir, ec);
         }
         log.info("Starting Vistrel.");
+        // Temporary files of writers that were killed; live ones are left alone.
+        const int stale = removeStaleTemporaryFiles(config.output_dir);
+        if (stale > 0) {
+            log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
+        }
 
         osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
         if (!scene) {
             return ExitNoScene;
+        }
+        if (stopRequested()) {
+            return stoppedBeforeTheBatch();
         }
 
         std::vector<PolygonFrame> frames =
@@ -50,14 +70,22 @@ int runRenderTask(RenderConfig config)
             checkFramesNearScene(frames, scene.get());
         }
         sampleFrameHeights(scene.get(), frames);
+        if (stopRequested()) {
+            return stoppedBeforeTheBatch();
+        }
 
         bool succeeded = false;
+        bool stopped = false;
         {
             RenderBatch batch(config);
             succeeded = batch.run(scene.get(), frames);
+            stopped = batch.stopped();
         }
         frames.clear();
         scene = nullptr;
+        if (stopped) {
+            return ExitStopped;
+        }
         return succeeded ? ExitSuccess : ExitRenderFailure;
     } catch (const std::exception& e) {
         log.error(std::string("Task failed: ") + e.what());

@@ -11,6 +11,7 @@ enum ExitCode {
     ExitNoScene = 2,
     ExitNoFrames = 3,
     ExitRenderFailure = 4,
+    ExitStopped = 5,  // SIGTERM or SIGINT: the report holds what was done
 };
 
 // Runs the task of a validated configuration and returns the exit code.

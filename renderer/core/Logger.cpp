@@ -1,5 +1,7 @@
 #include "core/Logger.h"
 
+#include "core/SafeText.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -69,7 +71,8 @@ void Logger::init(const std::string& dir, const std::string& prefix)
 void Logger::log(int level, const std::string& message)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string line = "[" + timestamp() + "][" + levelWord(level) + "] " + message;
+    // One message, one line: names and system texts cannot forge protocol lines.
+    const std::string line = "[" + timestamp() + "][" + levelWord(level) + "] " + escapeControlBytes(message);
     std::cout << line << '\n';
     std::cout.flush();
     if (fileEnabled_ && file_.is_open()) {

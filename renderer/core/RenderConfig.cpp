@@ -1,6 +1,7 @@
 #include "core/RenderConfig.h"
 
 #include "core/NumberText.h"
+#include "core/SafeText.h"
 
 #include <cmath>
 #include <cstdint>
@@ -170,7 +171,7 @@ void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
 bool validateRenderConfig(RenderConfig& config, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
-        err << message << '\n';
+        err << escapeControlBytes(message) << '\n';
         return false;
     };
 
@@ -244,7 +245,7 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
 {
     std::ifstream in(fs::path(configPath), std::ios::in | std::ios::binary);
     if (!in.is_open()) {
-        err << "Cannot open config: " << configPath << '\n';
+        err << "Cannot open config: " << escapeControlBytes(configPath) << '\n';
         return false;
     }
     try {
@@ -298,7 +299,7 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
         resolveConfigPaths(config, configPath);
         return validateRenderConfig(config, err);
     } catch (const std::exception& e) {
-        err << "Config load failed: " << e.what() << '\n';
+        err << "Config load failed: " << escapeControlBytes(e.what()) << '\n';
         return false;
     }
 }

@@ -59,7 +59,8 @@ osg::ref_ptr<osg::Image> rgbCopy(const osg::Image& image)
 // OpenSceneGraph's image plug-in for the format. It encodes into memory; the
 // bytes then go through the staged file, because the plug-ins do not report
 // write errors of their own.
-bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const std::string& path, bool jpeg)
+bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const std::string& path, bool jpeg,
+                     std::string& reason)
 {
     osgDB::ReaderWriter* plugin = osgDB::Registry::instance()->getReaderWriterForExtension(jpeg ? "jpg" : "png");
     if (!plugin) {
@@ -85,8 +86,55 @@ bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const 
     }
     const std::string bytes = encoded.str();
     StagedFile file(path);
-    return !bytes.empty() && file.open() && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) == bytes.size() &&
-           file.commit();
+    if (!bytes.empty() && file.open() && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) == bytes.size() &&
+        file.commit()) {
+        return true;
+    }
+    if (reason.empty()) {
+        reason = file.error();
+    }
+    return false;
+}
+
+// The folder of an image below the output folder, made one level at a time so
+// that no part of it is a symbolic link (a planted link would lead the file
+// elsewhere). Folders elsewhere are made as they are. Empty on success, else
+// the reason. Throws std::filesystem::filesystem_error when a folder cannot be made.
+std::string makeImageFolder(const fs::path& folder, const std::string& outputDir)
+{
+    const fs::path root = fs::path(outputDir).lexically_normal();
+    const fs::path wanted = folder.lexically_normal();
+    const fs::path below = wanted.lexically_relative(root);
+    const bool inside = !outputDir.empty() && root.is_absolute() && !below.empty() && *below.begin() != ".." &&
+                        below.is_relative();
+    std::error_code ec;
+    if (!inside) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            throw fs::filesystem_error("create_directories", folder, ec);
+        }
+        return std::string();
+    }
+    fs::path current = root;
+    for (const fs::path& part : below) {
+        if (part == ".") {
+            continue;
+        }
+        current /= part;
+        const fs::file_status status = fs::symlink_status(current, ec);
+        if (fs::is_symlink(status)) {
+            return "the folder " + current.string() + " is a symbolic link";
+        }
+        if (!fs::exists(status)) {
+            fs::create_directory(current, ec);
+            if (ec && !fs::is_directory(fs::symlink_status(current))) {
+                throw fs::filesystem_error("create_directories", current, ec);
+            }
+        } else if (!fs::is_directory(status)) {
+            throw fs::filesystem_error("create_directories", current, std::make_error_code(std::errc::not_a_directory));
+        }
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -115,44 +163,50 @@ std::string effectiveFormat(const std::string& path, const std::string& outputFo
 }
 
 bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,
-                      const std::string& format)
+                      const std::string& format, std::string* reason)
 {
+    std::string failure;
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
-        return false;
-    }
-    const bool jpeg = format == "jpg" || format == "jpeg";
-    {
+        failure = "no picture to write";
+    } else {
+        const bool jpeg = format == "jpg" || format == "jpeg";
         StagedFile file(path);
         if (!file.open()) {
-            return false;  // the folder takes no new file: no writer can help
-        }
-        const bool encoded = jpeg ? encodeJpeg(*image, config.output_dpi, config.jpg_quality, file.stream())
-                                  : encodePng(*image, config.output_dpi, file.stream());
-        if (encoded && file.commit()) {
-            return true;
+            failure = file.error();  // the folder takes no new file: no writer can help
+        } else {
+            const bool encoded = jpeg ? encodeJpeg(*image, config.output_dpi, config.jpg_quality, file.stream())
+                                      : encodePng(*image, config.output_dpi, file.stream());
+            if (encoded && file.commit()) {
+                return true;
+            }
+            failure = file.error();
+            file.discard();
+            if (writeWithPlugin(*image, config, path, jpeg, failure)) {
+                return true;
+            }
         }
     }
-    return writeWithPlugin(*image, config, path, jpeg);
+    if (reason) {
+        *reason = failure.empty() ? "the encoder failed" : failure;
+    }
+    return false;
 }
 
 bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name)
 {
     const std::string path = resolveOutputPath(name, config.output_format);
     const fs::path folder = folderOf(path);
-    if (!folder.empty()) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (ec) {
-            throw fs::filesystem_error("create_directories", folder, ec);
-        }
+    std::string reason = folder.empty() ? std::string() : makeImageFolder(folder, config.output_dir);
+    bool written = false;
+    if (reason.empty()) {
+        const std::string format = effectiveFormat(path, config.output_format);
+        written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason)
+                                  : writeRasterImage(image, config, path, format, &reason);
     }
-    const std::string format = effectiveFormat(path, config.output_format);
-    const bool written = format == "pdf" ? writePdf(image, config.output_dpi, path)
-                                         : writeRasterImage(image, config, path, format);
     if (written) {
         Logger::instance().info("Wrote " + path);
     } else {
-        Logger::instance().error("Failed to write image: " + path);
+        Logger::instance().error("Failed to write image: " + path + ": " + reason);
     }
     return written;
 }

@@ -18,7 +18,8 @@ std::string effectiveFormat(const std::string& path, const std::string& outputFo
 
 // The write step after a successful render. Completes the name, creates its
 // folder, picks the format and writes a PDF or a raster file, logging "Wrote "
-// or "Failed to write image: " with the path. `image` is the renderer's
+// or "Failed to write image: " with the path and the system's reason. Below
+// output_dir no folder that is a symbolic link is written through. `image` is the renderer's
 // capture image: RGBA, 8 bits per channel, bottom row first.
 // Throws std::filesystem::filesystem_error ("create_directories") when the
 // folder cannot be created; the caller reports it as a render failure.
@@ -27,8 +28,9 @@ bool writeImageFile(const osg::Image* image, const RenderConfig& config, const s
 // Writes `image` to `path` as JPEG (format "jpg" or "jpeg", with jpg_quality)
 // or PNG (any other format), recording output_dpi. When the encoder fails,
 // OpenSceneGraph's image writer gets a last try. The file appears under `path`
-// only when complete; an earlier file there survives a failure.
+// only when complete; an earlier file there survives a failure. The system's
+// reason for a failure goes to `reason` when given.
 bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,
-                      const std::string& format);
+                      const std::string& format, std::string* reason = nullptr);
 
 }  // namespace vistrel

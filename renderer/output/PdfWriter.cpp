@@ -77,7 +77,7 @@ std::string escapePdfString(const std::string& text)
     return escaped;
 }
 
-bool writePdf(const osg::Image* image, int outputDpi, const std::string& path)
+bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason)
 {
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
         return false;
@@ -90,6 +90,9 @@ bool writePdf(const osg::Image* image, int outputDpi, const std::string& path)
 
     StagedFile file(path);
     if (!file.open()) {
+        if (reason) {
+            *reason = file.error();
+        }
         return false;
     }
     const int dpi = outputDpi < 1 ? 1 : outputDpi;
@@ -133,7 +136,13 @@ bool writePdf(const osg::Image* image, int outputDpi, const std::string& path)
             ") >> >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     out.put(tail);
 
-    return out.good && file.commit();
+    if (out.good && file.commit()) {
+        return true;
+    }
+    if (reason) {
+        *reason = file.error().empty() ? "write error" : file.error();
+    }
+    return false;
 }
 
 }  // namespace vistrel

@@ -11,8 +11,9 @@ namespace vistrel {
 // and shows it upright over the whole page: catalog, page tree, page, an
 // uncompressed RGB image XObject and its content stream, with an exact
 // cross-reference table. The file appears under `path` only when every byte
-// was written. False for a missing or empty image or any write error.
-bool writePdf(const osg::Image* image, int outputDpi, const std::string& path);
+// was written. False for a missing or empty image or any write error; the
+// system's reason for a write error then goes to `reason` when given.
+bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason = nullptr);
 
 // `text` with a backslash before every "\", "(" and ")".
 std::string escapePdfString(const std::string& text);

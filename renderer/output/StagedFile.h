@@ -6,10 +6,13 @@
 namespace vistrel {
 
 // A file written under a temporary name in the folder of its final path and
-// moved into place by commit() only once it is complete. Until then an earlier
-// file of the final name stays as it was; a temporary file that was not
-// committed is removed when the object goes away, so a failed or abandoned
-// write leaves nothing behind.
+// moved into place by commit() only once it is complete and on disk. Until
+// then an earlier file of the final name stays as it was; a temporary file
+// that was not committed is removed when the object goes away, so a failed or
+// abandoned write leaves nothing behind.
+//
+// Temporary names are hidden and say whose they are:
+// ".<name>.vistrel-<host>-<pid>-<serial>.tmp".
 class StagedFile {
 public:
     explicit StagedFile(std::string finalPath);
@@ -26,17 +29,33 @@ public:
     const std::string& finalPath() const { return finalPath_; }
     const std::string& tempPath() const { return tempPath_; }
 
-    // Flushes and closes the stream, then renames the temporary file over the
-    // final path. On any error the temporary file is removed and false returned.
+    // Flushes the stream and syncs the file to disk, closes it, renames it
+    // over the final path and syncs the folder, so that a power cut leaves
+    // either the old file or the complete new one. On any error the temporary
+    // file is removed and false returned.
     bool commit();
     // Removes the temporary file; the final path is not touched.
     void discard();
 
+    // The system's reason for the first failure (strerror text), or empty.
+    const std::string& error() const { return error_; }
+
 private:
+    static long writeToFile(void* cookie, const char* data, unsigned long size);
+    void fail(int errorNumber);
+
     std::string finalPath_;
     std::string tempPath_;
     std::FILE* stream_ = nullptr;
+    int fd_ = -1;
     bool pending_ = false;  // a temporary file exists that is ours to remove
+    std::string error_;
 };
+
+// Removes the temporary files of writers that can no longer finish them,
+// anywhere below `root` (symbolic links are not followed): those of this host
+// whose process is gone, and those of other hosts older than `foreignAgeHours`.
+// Only names of the pattern above are touched. Returns how many were removed.
+int removeStaleTemporaryFiles(const std::string& root, double foreignAgeHours = 24.0);
 
 }  // namespace vistrel

@@ -1,5 +1,6 @@
 #include "app/RenderReport.h"
 #include "support/FileSizeLimit.h"
+#include "support/OutputProbes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -82,13 +83,13 @@ TEST(RenderReport, UnwritableReportOnlyWarnsAndKeepsEarlierOne)
     config.output_dir = (dir / "blocked").string();
     fs::create_directories(dir / "blocked/render_report.csv");
     std::string log = writeReport(config, frames, results);
-    EXPECT_NE(log.find("[WARN] Failed to write CSV report: " + config.output_dir + "/render_report.csv"),
+    EXPECT_NE(log.find("[ERROR] Failed to write CSV report: " + config.output_dir + "/render_report.csv: Is a directory"),
               std::string::npos) << log;
     EXPECT_EQ(log.find("Wrote"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "blocked"), fs::directory_iterator()), 1);
     writeFile(dir / "plain", "x");
     config.output_dir = (dir / "plain").string();
-    EXPECT_NE(writeReport(config, frames, results).find("[WARN] Failed to write CSV report: "), std::string::npos);
+    EXPECT_NE(writeReport(config, frames, results).find("[ERROR] Failed to write CSV report: "), std::string::npos);
 
     // A read-only folder, and no room for the file (which stops root as well).
     config.output_dir = (dir / "earlier").string();
@@ -99,10 +100,34 @@ TEST(RenderReport, UnwritableReportOnlyWarnsAndKeepsEarlierOne)
         log = writeReport(config, frames, results);
     }
     fs::permissions(dir / "earlier", fs::perms::owner_all);
-    EXPECT_NE(log.find("[WARN] Failed to write CSV report: "), std::string::npos) << log;
+    EXPECT_NE(log.find("[ERROR] Failed to write CSV report: "), std::string::npos) << log;
+    EXPECT_NE(log.find(": File too large"), std::string::npos) << log;
     EXPECT_EQ(readFile(dir / "earlier/render_report.csv"), "earlier report");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "earlier"), fs::directory_iterator()), 1);
 
     EXPECT_NE(writeReport(config, frames, results).find("[INFO] Wrote CSV report: "), std::string::npos);
     EXPECT_EQ(readLines(dir / "earlier/render_report.csv").size(), 21u);
+}
+
+TEST(RenderReport, TextThatASpreadsheetWouldRunStaysText)
+{
+    TempDir dir("report4");
+    RenderConfig config;
+    config.output_dir = dir.path().string();
+    config.angles = {"top"};
+    ResultsTable results(4);
+    results[0]["top"] = {false, false, "", 0, 0, 0, "=1+2"};
+    const std::vector<PolygonFrame> frames = {reportFrame(1, "=HYPERLINK(\"http://x\",\"y\")"),
+                                              reportFrame(2, "+86"), reportFrame(3, "-3"),
+                                              reportFrame(4, "@SUM(A1)")};
+    writeReport(config, frames, results);
+    const auto rows = parseCsv(readFile(dir / "render_report.csv"));
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[1][1], "\t=HYPERLINK(\"http://x\",\"y\")");
+    EXPECT_EQ(rows[1][2], rows[1][1]);
+    EXPECT_EQ(rows[1][16], "\t=1+2");  // the remark
+    EXPECT_EQ(rows[2][1], "\t+86");
+    EXPECT_EQ(rows[3][1], "\t-3");
+    EXPECT_EQ(rows[4][1], "\t@SUM(A1)");
+    EXPECT_EQ(rows[2][12], "未完成");  // images the run never came to
 }

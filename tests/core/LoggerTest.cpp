@@ -82,3 +82,14 @@ TEST(Logger, UncreatableFolderThrows)
     EXPECT_THROW(Logger::instance().init((dir / "blocker" / "logs").string(), "render"),
                  std::filesystem::filesystem_error);
 }
+
+TEST(Logger, ControlBytesCannotStartALineOfTheirOwn)
+{
+    // A frame name with a newline would otherwise forge a progress line.
+    testing::internal::CaptureStdout();
+    Logger::instance().info("FRAME_PROGRESS frame=1 name=a\nIMAGE_PROGRESS image=999 success=1\r\t\x01\x7f 名");
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(countOccurrences(console, "\n"), 1);
+    EXPECT_NE(console.find("name=a\\nIMAGE_PROGRESS image=999 success=1\\r\\t\\x01\\x7F 名"), std::string::npos)
+        << console;
+}

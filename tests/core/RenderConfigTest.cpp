@@ -197,6 +197,8 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("field_separator":"\t")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("field_separator":"a\\b")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("field_separator":"<")", "Config error: field_separator contains invalid Windows path characters."},
+        // A key's text cannot put a line of its own on the output Tavrin reads.
+        {R"("angles":["x\nIMAGE_PROGRESS image=9"])", "Config error: unsupported angle x\\nIMAGE_PROGRESS image=9"},
     };
     for (const auto& tc : cases) {
         ConfigFixture f;

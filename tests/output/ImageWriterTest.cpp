@@ -158,7 +158,9 @@ TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
         }
         const std::string log = testing::internal::GetCapturedStdout();
         EXPECT_FALSE(written) << format;
-        EXPECT_NE(log.find("[ERROR] Failed to write image: " + target.string()), std::string::npos) << log;
+        EXPECT_NE(log.find("[ERROR] Failed to write image: " + target.string() + ": File too large"),
+                  std::string::npos)
+            << log;
         EXPECT_TRUE(readFile(target) == "earlier good file") << format;
     }
     // A folder in the way of the file name: the rename fails.
@@ -168,4 +170,31 @@ TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(folderEntries(dir / "taken.png"), std::vector<std::string>{"inside"});
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"photo.jpg", "photo.pdf", "photo.png", "taken.png"}));
+}
+
+TEST(ImageWriter, ALinkedFolderBelowTheOutputIsNotWrittenThrough)
+{
+    TempDir dir("links");
+    TempDir elsewhere("elsewhere");
+    RenderConfig config = configFor("png");
+    config.output_dir = (dir / "out").string();
+    fs::create_directories(dir / "out");
+    fs::create_directory_symlink(elsewhere.path(), dir / "out" / "parcel");
+    const auto capture = noisyCapture(16);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(writeImageFile(capture.get(), config, (dir / "out" / "parcel" / "sub" / "top").string()));
+    EXPECT_FALSE(writeImageFile(capture.get(), config, (dir / "out" / "parcel" / "top").string()));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[ERROR] Failed to write image: " + (dir / "out/parcel/top.png").string() + ": the folder " +
+                       (dir / "out/parcel").string() + " is a symbolic link"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(folderEntries(elsewhere.path()).empty());
+
+    // Real folders are made level by level as before.
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(writeImageFile(capture.get(), config, (dir / "out" / "a" / "b" / "top").string()));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(fs::exists(dir / "out/a/b/top.png"));
 }

@@ -78,7 +78,7 @@ std::vector<std::string> readLines(const fs::path& path)
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const fs::path& workDir, const std::map<std::string, std::string>& env,
-                         int timeoutSeconds)
+                         int timeoutSeconds, const std::function<void(const std::string&, int)>& watch)
 {
     int outPipe[2];
     int errPipe[2];
@@ -139,6 +139,9 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
             ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+                if (i == 0 && watch) {
+                    watch(result.out, pid);
+                }
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,11 +37,13 @@ struct ProcessResult {
 
 // Runs `program` with `args` in `workDir` and waits for it. `env` entries
 // are set (an empty value removes the variable) on top of the inherited
-// environment.
+// environment. `watch`, when given, sees the standard output read so far
+// and the child's pid after every read (to signal the child mid-run).
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const fs::path& workDir,
                          const std::map<std::string, std::string>& env = {},
-                         int timeoutSeconds = 600);
+                         int timeoutSeconds = 600,
+                         const std::function<void(const std::string& out, int pid)>& watch = {});
 
 // build/bin/Vistrel.
 std::string vistrelExecutable();
