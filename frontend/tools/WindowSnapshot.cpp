@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 10;
 
     MainWindow window(programDir);
-    window.setMessageHandler([](const UserMessage&) {});  // no modal boxes in an unattended run
+    window.setMessageHandler([](const UserMessage&) { return false; });  // no modal boxes in an unattended run
     window.setWindowIcon(QApplication::windowIcon());
     window.move(0, 0);
     window.show();
