@@ -84,8 +84,9 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "相对路径相对于配置文件所在目录"},
     {"field_name", "text", "\"NAME\"",
      "used only when field_names is empty",
-     "Single attribute field that names a frame.",
-     "输出字段名", "命名图斑的属性字段（取已选字段的第一个）。", "SHP 中的字段名"},
+     "Single attribute field that names a frame. Tavrin writes the first checked output field, or ZDDM when none "
+     "is checked.",
+     nullptr, nullptr, nullptr},
     {"field_names", "list of texts", "[] (becomes [field_name])",
      "fields missing from the shapefile are left out of the name",
      "Attribute fields that name a frame, joined with field_separator; the name is the frame's folder.",

@@ -158,9 +158,12 @@ void MainWindow::buildWindow()
     panels->setChildrenCollapsible(false);
     for (QWidget* panel : {buildPicturePanel(), buildNamingPanel(), buildScenePanel(), buildAnglePanel()})
         panels->addWidget(wrapPanel(panel));
-    const QList<int> panelStretch = {5, 6, 6, 4};
-    for (int i = 0; i < panelStretch.size(); ++i)
-        panels->setStretchFactor(i, panelStretch[i]);
+    // Shares of the width (at the default size, in pixels); the panels never
+    // get narrower than their content.
+    const QList<int> panelShare = {240, 330, 270, 237};
+    for (int i = 0; i < panelShare.size(); ++i)
+        panels->setStretchFactor(i, panelShare[i] / 10);
+    panels->setSizes(panelShare);
     upperLayout->addWidget(panels, 1);
     upperLayout->addWidget(buildButtonsRow());
     upperLayout->addWidget(buildProgressRow());

@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -92,6 +93,9 @@ QWidget* MainWindow::wrapPanel(QWidget* content)
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setWidget(content);
+    // Never narrower than the panel's content, with room for the scroll bar
+    // that appears when the divider below is pulled up.
+    area->setMinimumWidth(content->minimumSizeHint().width() + area->verticalScrollBar()->sizeHint().width());
     return area;
 }
 
