@@ -107,8 +107,10 @@ void PreviewPane::paintEvent(QPaintEvent* event)
         return;
     }
     if (m_failed) {
+        const bool pdf = m_shown.path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
         painter.setPen(palette().color(QPalette::PlaceholderText));
-        painter.drawText(imageArea, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("无法读取图片"));
+        painter.drawText(imageArea, Qt::AlignCenter | Qt::TextWordWrap,
+                         pdf ? QStringLiteral("PDF 不在此预览，点击用系统程序打开") : QStringLiteral("无法读取图片"));
     } else {
         const QSize fitted = m_image.size().scaled(imageArea.size(), Qt::KeepAspectRatio);
         QRect target(QPoint(0, 0), fitted);

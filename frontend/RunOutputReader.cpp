@@ -11,9 +11,11 @@ const QRegularExpression& logLinePattern()
     return pattern;
 }
 
+// The files the renderer writes per image; the CSV and HTML reports are
+// logged with "Wrote " too.
 bool isImagePath(const QString& path)
 {
-    static const QRegularExpression suffix(QStringLiteral("\\.(png|jpe?g)$"),
+    static const QRegularExpression suffix(QStringLiteral("\\.(png|jpe?g|pdf)$"),
                                            QRegularExpression::CaseInsensitiveOption);
     return suffix.match(path).hasMatch();
 }
