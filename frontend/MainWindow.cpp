@@ -52,6 +52,7 @@ MainWindow::MainWindow(const QString& programDir, QWidget* parent)
     setWindowTitle(QStringLiteral("Tavrin"));
     resize(1120, 780);
     m_killTimer.setSingleShot(true);
+    m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace period is over
     connect(&m_killTimer, &QTimer::timeout, this, &MainWindow::stopGraceExpired);
     buildWindow();
     rebuildFieldPicker({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
@@ -236,7 +237,6 @@ QWidget* MainWindow::buildHeaderRow()
 QWidget* MainWindow::buildPathBox()
 {
     auto* box = new QGroupBox(QStringLiteral("数据路径"), this);
-    m_pathBox = box;
     m_formParts.append(box);
     auto* grid = new QGridLayout(box);
 

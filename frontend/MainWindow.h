@@ -145,7 +145,6 @@ private:
     UrlOpener m_urlOpener;
 
     // Data paths.
-    QWidget* m_pathBox = nullptr;
     QLineEdit* m_modelPathEdit = nullptr;
     QLineEdit* m_shapefileEdit = nullptr;
     QLineEdit* m_outputDirEdit = nullptr;

@@ -5,9 +5,8 @@
 
 #include "DefaultSettings.h"
 #include "FormChoices.h"
-#include "SettingsFile.h"
-
 #include "FormWidgets.h"
+#include "SettingsFile.h"
 
 #include <QCheckBox>
 #include <QDir>

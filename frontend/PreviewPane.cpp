@@ -41,7 +41,7 @@ void PreviewPane::setUrlOpener(UrlOpener opener)
 
 void PreviewPane::showImage(const WrittenImage& image)
 {
-    if (m_watcher.isRunning()) {
+    if (m_busy) {
         m_waiting = image; // replaces an older one that was waiting
         return;
     }
@@ -50,6 +50,7 @@ void PreviewPane::showImage(const WrittenImage& image)
 
 void PreviewPane::clear()
 {
+    ++m_generation;
     m_waiting.reset();
     m_shown = WrittenImage();
     m_image = QImage();
@@ -62,18 +63,23 @@ void PreviewPane::clear()
 void PreviewPane::startLoading(const WrittenImage& image)
 {
     m_loading = image;
+    m_loadingGeneration = m_generation;
+    m_busy = true;
     m_watcher.setFuture(QtConcurrent::run(readScaled, image.path));
 }
 
 void PreviewPane::loadFinished()
 {
-    m_shown = m_loading;
-    m_image = m_watcher.result();
-    m_failed = m_image.isNull();
-    setToolTip(QStringLiteral("点击用系统看图程序打开：") + QDir::toNativeSeparators(m_shown.path));
-    setCursor(Qt::PointingHandCursor);
-    update();
-    emit imageShown(m_shown.path);
+    m_busy = false;
+    if (m_loadingGeneration == m_generation) {
+        m_shown = m_loading;
+        m_image = m_watcher.result();
+        m_failed = m_image.isNull();
+        setToolTip(QStringLiteral("点击用系统看图程序打开：") + QDir::toNativeSeparators(m_shown.path));
+        setCursor(Qt::PointingHandCursor);
+        update();
+        emit imageShown(m_shown.path);
+    }
 
     if (m_waiting) {
         const WrittenImage next = *m_waiting;

@@ -27,7 +27,7 @@ public:
 
     QString shownPath() const { return m_shown.path; }
     QString caption() const;
-    bool loading() const { return m_watcher.isRunning(); }
+    bool loading() const { return m_busy; }
 
 signals:
     void imageShown(const QString& path);
@@ -47,4 +47,10 @@ private:
     WrittenImage m_shown;
     QImage m_image;
     bool m_failed = false;
+    // Set from the start of a read until its result has been taken here;
+    // the future itself finishes earlier, on the worker thread.
+    bool m_busy = false;
+    // A clear during a read makes its result stale.
+    int m_generation = 0;
+    int m_loadingGeneration = 0;
 };
