@@ -88,20 +88,21 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "is checked.",
      nullptr, nullptr, nullptr},
     {"field_names", "list of texts", "[] (becomes [field_name])",
-     "fields missing from the shapefile are left out of the name",
+     "fields missing from the shapefile (matched in any case), or empty for a frame, are left out; a frame with "
+     "no value at all gets a generated name (frame_0001, ...)",
      "Attribute fields that name a frame, joined with field_separator; the name is the frame's folder.",
      "输出字段名", "命名图斑文件夹的属性字段，按列表顺序用分隔符连接；可勾选、上移下移或拖动排序。",
      "SHP 中的字段名"},
     {"field_separator", "text", "\"_\"",
-     "empty becomes \"_\"; a single backslash nests folders; otherwise \\ / : * ? \" < > | and control "
+     "empty becomes \"_\"; a single backslash nests folders; otherwise `\\ / : * ? \" < > |` and control "
      "characters are a configuration error",
      "Text between the values of the name fields.",
      "字段组合分隔符", "多个输出字段之间的连接符；“\\”表示按字段逐级建子文件夹。",
      "不能含 \\ / : * ? \" < > | 等 Windows 路径字符（单个“\\”除外）"},
     {"photo_name_template", "text", "\"\"",
      "at most 4096 bytes; when empty, images go to the frame's folder named after the angle key",
-     "Image name template: <field>, <left(field,n)>, <right(field,n)>, <mid(field,start,n)>, <int(field)>, "
-     "<角度>, <ANGLE>; a backslash makes subfolders and # numbers within a folder.",
+     "Image name template: `<field>`, `<left(field,n)>`, `<right(field,n)>`, `<mid(field,start,n)>`, "
+     "`<int(field)>`, `<角度>`, `<ANGLE>`; a backslash makes subfolders and `#` numbers within a folder.",
      "照片名称模板", "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
      "最长 4096 字节；留空时按字段名建文件夹、按角度命名"},
     {"preview_limit", "integer", "0",
