@@ -44,5 +44,9 @@ QJsonObject defaultSettings()
         {QStringLiteral("range_line_color"), QStringLiteral("red")},
         {QStringLiteral("range_line_smooth_limit"), 0.6},
         {QStringLiteral("num_threads"), 4},
+        {QStringLiteral("range_line_depth_test"), false},
+        {QStringLiteral("warmup_until_loaded"), false},
+        {QStringLiteral("resume"), false},
+        {QStringLiteral("html_report"), true},
     };
 }

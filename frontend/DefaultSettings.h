@@ -2,6 +2,8 @@
 
 #include <QJsonObject>
 
-// The front end's own copy of the renderer's defaults: all 37 configuration
-// keys. Used at start and as the base of every collected settings object.
+// The settings the front end starts with and writes for the keys it has no
+// field for: every configuration key Tavrin writes (all of the renderer's
+// keys except the cluster-only shard keys, which it leaves to the job's
+// environment). The base of every collected settings object.
 QJsonObject defaultSettings();

@@ -1,32 +1,46 @@
 #include "MainWindow.h"
 
+#include "ConfigReference.h"
 #include "FormChoices.h"
+#include "LogView.h"
+#include "PreviewPane.h"
 #include "SettingsFile.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 
 constexpr int kWindowMargin = 14;
-constexpr int kLogLineLimit = 3000;
+
+// Set when building; a feedback address chosen in the help menu replaces it.
+constexpr char kBuiltInFeedbackUrl[] = TAVRIN_FEEDBACK_URL;
 
 QString cleanNativePath(const QString& path)
 {
     return QDir::toNativeSeparators(QDir::cleanPath(path));
 }
+
+// The widest status text the progress row makes room for, so that the bars
+// keep their width while the numbers change.
+const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 00:00:00，预计剩余 00:00:00";
 
 } // namespace
 
@@ -37,6 +51,9 @@ MainWindow::MainWindow(const QString& programDir, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Tavrin"));
     resize(1120, 780);
+    m_killTimer.setSingleShot(true);
+    m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace period is over
+    connect(&m_killTimer, &QTimer::timeout, this, &MainWindow::stopGraceExpired);
     buildWindow();
     rebuildFieldPicker({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
     loadSettings(readStartupSettings(m_programDir));
@@ -46,11 +63,15 @@ MainWindow::~MainWindow()
 {
     // The process is a child of the window and would otherwise be killed in
     // the base class destructor, where its finished signal would reach a
-    // window that is already half destroyed.
+    // window that is already half destroyed. It gets the same chance to end
+    // its image and write its report as on 停止.
     if (m_process) {
         m_process->disconnect(this);
-        m_process->kill();
-        m_process->waitForFinished(3000);
+        m_process->terminate();
+        if (!m_process->waitForFinished(m_stopGraceMs)) {
+            m_process->kill();
+            m_process->waitForFinished(3000);
+        }
     }
 }
 
@@ -59,24 +80,62 @@ void MainWindow::setMessageHandler(MessageHandler handler)
     m_messageHandler = std::move(handler);
 }
 
+void MainWindow::setUrlOpener(UrlOpener opener)
+{
+    m_urlOpener = std::move(opener);
+    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+}
+
+void MainWindow::setStopGracePeriod(int milliseconds)
+{
+    m_stopGraceMs = milliseconds;
+}
+
 QString MainWindow::settingsFilePath() const
 {
     return m_settingsPath;
 }
 
-void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text)
+void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                             const QList<MessageAction>& actions)
 {
     if (m_messageHandler) {
-        m_messageHandler(UserMessage{icon, title, text});
+        m_messageHandler(UserMessage{icon, title, text, false, actions});
         return;
     }
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    QList<QPair<QAbstractButton*, std::function<void()>>> buttons;
+    for (const MessageAction& action : actions) {
+        QPushButton* button = box.addButton(action.label, QMessageBox::ActionRole);
+        button->setEnabled(action.enabled);
+        buttons.append({button, action.run});
+    }
     box.exec();
+    for (const auto& [button, run] : buttons) {
+        if (box.clickedButton() == button && run)
+            run();
+    }
+}
+
+bool MainWindow::askQuestion(const QString& title, const QString& text)
+{
+    if (m_messageHandler)
+        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}});
+    return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void MainWindow::openUrl(const QUrl& url)
+{
+    if (m_urlOpener)
+        m_urlOpener(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 void MainWindow::appendLog(const QString& line)
 {
-    m_logView->appendPlainText(line);
+    m_logView->appendLine(line);
 }
 
 // ---- layout ---------------------------------------------------------------
@@ -90,21 +149,47 @@ void MainWindow::buildWindow()
     layout->addWidget(buildHeaderRow());
     layout->addWidget(buildPathBox());
 
-    auto* splitter = new QSplitter(Qt::Horizontal, central);
-    splitter->addWidget(buildNamingPanel());
-    splitter->addWidget(buildScenePanel());
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 1);
-    layout->addWidget(splitter, 1);
+    // Above the moveable divider the form with the task controls, below it
+    // the log beside the picture of the last image.
+    auto* upper = new QWidget(central);
+    auto* upperLayout = new QVBoxLayout(upper);
+    upperLayout->setContentsMargins(0, 0, 0, 0);
+    auto* panels = new QSplitter(Qt::Horizontal, upper);
+    panels->setObjectName(QStringLiteral("formSplitter"));
+    panels->setChildrenCollapsible(false);
+    for (QWidget* panel : {buildPicturePanel(), buildNamingPanel(), buildScenePanel(), buildAnglePanel()})
+        panels->addWidget(wrapPanel(panel));
+    // Shares of the width (at the default size, in pixels); the panels never
+    // get narrower than their content.
+    const QList<int> panelShare = {240, 330, 270, 237};
+    for (int i = 0; i < panelShare.size(); ++i)
+        panels->setStretchFactor(i, panelShare[i] / 10);
+    panels->setSizes(panelShare);
+    upperLayout->addWidget(panels, 1);
+    upperLayout->addWidget(buildButtonsRow());
+    upperLayout->addWidget(buildProgressRow());
 
-    layout->addWidget(buildButtonsRow());
-    layout->addWidget(buildProgressRow());
-
-    m_logView = new QPlainTextEdit(central);
+    auto* lower = new QSplitter(Qt::Horizontal, central);
+    lower->setObjectName(QStringLiteral("logSplitter"));
+    m_logView = new LogView(lower);
     m_logView->setObjectName(QStringLiteral("logView"));
-    m_logView->setReadOnly(true);
-    m_logView->setMaximumBlockCount(kLogLineLimit);
-    layout->addWidget(m_logView, 1);
+    m_preview = new PreviewPane(lower);
+    m_preview->setObjectName(QStringLiteral("previewPane"));
+    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+    lower->addWidget(m_logView);
+    lower->addWidget(m_preview);
+    lower->setStretchFactor(0, 3);
+    lower->setStretchFactor(1, 2);
+
+    auto* divider = new QSplitter(Qt::Vertical, central);
+    divider->setObjectName(QStringLiteral("mainSplitter"));
+    divider->addWidget(upper);
+    divider->addWidget(lower);
+    divider->setStretchFactor(0, 0);
+    divider->setStretchFactor(1, 1);
+    divider->setCollapsible(0, false);
+    divider->setCollapsible(1, false);
+    layout->addWidget(divider, 1);
 
     setCentralWidget(central);
 }
@@ -123,13 +208,27 @@ QWidget* MainWindow::buildHeaderRow()
     layout->addWidget(title);
     layout->addStretch();
 
-    auto* help = new QPushButton(QStringLiteral("帮助"), row);
+    // "帮助" shows the help text; its menu also holds the feedback address.
+    auto* help = new QToolButton(row);
+    help->setObjectName(QStringLiteral("helpButton"));
+    help->setText(QStringLiteral("帮助"));
+    help->setPopupMode(QToolButton::MenuButtonPopup);
+    help->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    auto* helpMenu = new QMenu(help);
+    helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    helpMenu->addAction(QStringLiteral("使用说明"), this, &MainWindow::showHelp);
+    helpMenu->addAction(QStringLiteral("问题反馈"), this, &MainWindow::openFeedbackForm);
+    helpMenu->addAction(QStringLiteral("设置反馈地址…"), this, &MainWindow::setFeedbackAddress);
+    help->setMenu(helpMenu);
+
     auto* feedback = new QPushButton(QStringLiteral("问题反馈"), row);
+    feedback->setObjectName(QStringLiteral("feedbackButton"));
     auto* openOutput = new QPushButton(QStringLiteral("打开输出目录"), row);
+    openOutput->setObjectName(QStringLiteral("openOutputButton"));
     layout->addWidget(help);
     layout->addWidget(feedback);
     layout->addWidget(openOutput);
-    connect(help, &QPushButton::clicked, this, &MainWindow::showHelp);
+    connect(help, &QToolButton::clicked, this, &MainWindow::showHelp);
     connect(feedback, &QPushButton::clicked, this, &MainWindow::openFeedbackForm);
     connect(openOutput, &QPushButton::clicked, this, &MainWindow::openOutputFolder);
     return row;
@@ -138,25 +237,40 @@ QWidget* MainWindow::buildHeaderRow()
 QWidget* MainWindow::buildPathBox()
 {
     auto* box = new QGroupBox(QStringLiteral("数据路径"), this);
+    m_formParts.append(box);
     auto* grid = new QGridLayout(box);
 
-    const auto addRow = [box, grid](int row, const QString& label, const char* name,
-                                    QLineEdit** edit) {
-        grid->addWidget(new QLabel(label, box), row, 0);
+    const auto addRow = [this, box, grid](int row, const char* key, const char* name, QLineEdit** edit) {
+        auto* label = new QLabel(configLabel(key), box);
+        label->setToolTip(configTooltip(key));
+        grid->addWidget(label, row, 0);
         *edit = new QLineEdit(box);
         (*edit)->setObjectName(QString::fromLatin1(name));
+        (*edit)->setToolTip(configTooltip(key));
         grid->addWidget(*edit, row, 1);
         auto* browse = new QPushButton(QStringLiteral("浏览"), box);
         browse->setObjectName(QString::fromLatin1(name) + QStringLiteral("Browse"));
         grid->addWidget(browse, row, 2);
+        // A path that was reported missing is fixed by editing it.
+        connect(*edit, &QLineEdit::textEdited, this, [this, edit = *edit] {
+            edit->setStyleSheet(QString());
+        });
         return browse;
     };
-    connect(addRow(0, QStringLiteral("OSGB 模型目录/文件"), "modelPathEdit", &m_modelPathEdit),
-            &QPushButton::clicked, this, &MainWindow::browseModelPath);
-    connect(addRow(1, QStringLiteral("SHP 图斑文件"), "shapefileEdit", &m_shapefileEdit),
-            &QPushButton::clicked, this, &MainWindow::browseShapefile);
-    connect(addRow(2, QStringLiteral("输出目录"), "outputDirEdit", &m_outputDirEdit),
-            &QPushButton::clicked, this, &MainWindow::browseOutputFolder);
+    connect(addRow(0, "osgb_path", "modelPathEdit", &m_modelPathEdit), &QPushButton::clicked, this,
+            &MainWindow::browseModelPath);
+    connect(addRow(1, "shp_path", "shapefileEdit", &m_shapefileEdit), &QPushButton::clicked, this,
+            &MainWindow::browseShapefile);
+    connect(addRow(2, "output_dir", "outputDirEdit", &m_outputDirEdit), &QPushButton::clicked, this,
+            &MainWindow::browseOutputFolder);
+    connect(m_shapefileEdit, &QLineEdit::editingFinished, this, [this] { refreshShapefileFields(false); });
+
+    m_pathProblemLabel = new QLabel(box);
+    m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
+    m_pathProblemLabel->setStyleSheet(QStringLiteral("color: #c62828;"));
+    m_pathProblemLabel->setWordWrap(true);
+    m_pathProblemLabel->hide();
+    grid->addWidget(m_pathProblemLabel, 3, 1, 1, 2);
     return box;
 }
 
@@ -175,6 +289,7 @@ QWidget* MainWindow::buildButtonsRow()
     m_stopButton->setEnabled(false);
     m_saveButton = new QPushButton(QStringLiteral("保存配置"), row);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_formParts.append(m_saveButton);
 
     layout->addWidget(m_startButton);
     layout->addWidget(m_testButton);
@@ -201,15 +316,32 @@ QWidget* MainWindow::buildProgressRow()
     m_imageBar = new QProgressBar(row);
     m_imageBar->setObjectName(QStringLiteral("imageBar"));
     m_imageBar->setValue(0);
-    m_statusLabel = new QLabel(QStringLiteral("就绪"), row);
+    m_statusLabel = new QLabel(row);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusLabel->setFixedWidth(m_statusLabel->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidestStatus)) + 8);
+    setStatus(QStringLiteral("就绪"));
 
     layout->addWidget(new QLabel(QStringLiteral("图斑"), row));
-    layout->addWidget(m_frameBar);
+    layout->addWidget(m_frameBar, 1);
     layout->addWidget(new QLabel(QStringLiteral("图片"), row));
-    layout->addWidget(m_imageBar);
+    layout->addWidget(m_imageBar, 1);
     layout->addWidget(m_statusLabel);
     return row;
+}
+
+// Long texts (a failure reason, the shard state) are cut to the label's
+// fixed width; the whole text is the label's tooltip.
+void MainWindow::setStatus(const QString& text)
+{
+    m_statusText = text;
+    m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(text, Qt::ElideRight, m_statusLabel->width()));
+    m_statusLabel->setToolTip(text);
+}
+
+void MainWindow::setFormLocked(bool locked)
+{
+    for (QWidget* part : m_formParts)
+        part->setEnabled(!locked);
 }
 
 // ---- header and path actions ----------------------------------------------
@@ -227,49 +359,128 @@ void MainWindow::showHelp()
     showMessage(QMessageBox::Information, QStringLiteral("帮助"), lines.join(QLatin1Char('\n')));
 }
 
+QString MainWindow::uiStatePath() const
+{
+    return QDir(m_programDir).absoluteFilePath(QStringLiteral("config/tavrin.ini"));
+}
+
 void MainWindow::openFeedbackForm()
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral(TAVRIN_FEEDBACK_URL)));
+    const QSettings state(uiStatePath(), QSettings::IniFormat);
+    const QString address = state.value(QStringLiteral("feedback/address"), QString::fromUtf8(kBuiltInFeedbackUrl))
+                                .toString()
+                                .trimmed();
+    if (!address.isEmpty()) {
+        openUrl(QUrl::fromUserInput(address));
+        return;
+    }
+    const QStringList lines = {
+        QStringLiteral("尚未设置反馈地址。"),
+        QStringLiteral("请在项目的问题跟踪系统中提交问题（见 README 的“Reporting problems”一节），并附上："),
+        QStringLiteral("· 程序目录 logs 下最新的 render_*.log 日志；"),
+        QStringLiteral("· 本次运行的配置 config/render_qt_run.json；"),
+        QStringLiteral("· 任务结束时的提示（退出码与原因）。"),
+        QStringLiteral("单位有自己的反馈网页时，可在“帮助”菜单的“设置反馈地址…”中填写。"),
+    };
+    showMessage(QMessageBox::Information, QStringLiteral("问题反馈"), lines.join(QLatin1Char('\n')));
+}
+
+void MainWindow::setFeedbackAddress()
+{
+    QSettings state(uiStatePath(), QSettings::IniFormat);
+    bool accepted = false;
+    const QString address = QInputDialog::getText(
+        this, QStringLiteral("设置反馈地址"), QStringLiteral("反馈网页或邮箱地址（留空则显示反馈说明）："),
+        QLineEdit::Normal, state.value(QStringLiteral("feedback/address")).toString(), &accepted);
+    if (accepted)
+        state.setValue(QStringLiteral("feedback/address"), address.trimmed());
+}
+
+QString MainWindow::resolvedRunPath(const QString& text) const
+{
+    const QString runFolder = QFileInfo(runFilePathFor(m_programDir)).absolutePath();
+    return QDir::cleanPath(QDir(runFolder).absoluteFilePath(QDir::fromNativeSeparators(text)));
+}
+
+QString MainWindow::resolvedOutputFolder(const QString& outputDirText) const
+{
+    if (outputDirText.trimmed().isEmpty())
+        return QDir::cleanPath(QDir(m_programDir).absoluteFilePath(QStringLiteral("output")));
+    return resolvedRunPath(outputDirText.trimmed());
 }
 
 void MainWindow::openOutputFolder()
 {
-    QString folder = m_outputDirEdit->text();
-    if (folder.isEmpty())
-        folder = QDir(m_programDir).filePath(QStringLiteral("output"));
+    const QString folder = resolvedOutputFolder(m_outputDirEdit->text());
     QDir().mkpath(folder);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(folder).absolutePath()));
+    openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString MainWindow::browseStartFolder(const char* row) const
+{
+    const QSettings state(uiStatePath(), QSettings::IniFormat);
+    return state.value(QStringLiteral("browse/") + QLatin1String(row)).toString();
+}
+
+void MainWindow::rememberBrowseFolder(const char* row, const QString& folder)
+{
+    QSettings state(uiStatePath(), QSettings::IniFormat);
+    state.setValue(QStringLiteral("browse/") + QLatin1String(row), folder);
 }
 
 void MainWindow::browseModelPath()
 {
-    const QString path = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("OSGB 模型目录/文件"), QString(), QFileDialog::ShowDirsOnly);
-    if (!path.isEmpty())
-        m_modelPathEdit->setText(cleanNativePath(path));
+    const QString path = QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
+                                                           QFileDialog::ShowDirsOnly);
+    if (path.isEmpty())
+        return;
+    m_modelPathEdit->setText(cleanNativePath(path));
+    m_modelPathEdit->setStyleSheet(QString());
+    rememberBrowseFolder("model", path);
 }
 
 void MainWindow::browseShapefile()
 {
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("SHP 图斑文件"), QString(),
-        QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"));
+    const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
+                                                      QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"));
     if (path.isEmpty())
         return;
     m_shapefileEdit->setText(cleanNativePath(path));
+    m_shapefileEdit->setStyleSheet(QString());
+    rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
 }
 
 void MainWindow::browseOutputFolder()
 {
-    const QString path = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("输出目录"), QString(), QFileDialog::ShowDirsOnly);
-    if (!path.isEmpty())
-        m_outputDirEdit->setText(cleanNativePath(path));
+    const QString path = QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
+                                                           QFileDialog::ShowDirsOnly);
+    if (path.isEmpty())
+        return;
+    m_outputDirEdit->setText(cleanNativePath(path));
+    rememberBrowseFolder("output", path);
 }
 
 void MainWindow::saveCurrentSettings()
 {
-    if (saveSettings(m_settingsPath, collectSettings(false)))
+    if (saveSettings(m_settingsPath, collectGuiSettings()))
         appendLog(QStringLiteral("配置已保存：") + cleanNativePath(m_settingsPath));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!m_process) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closeAfterStop)
+        return; // already stopping; the window closes when the renderer has ended
+    if (!askQuestion(QStringLiteral("任务正在运行"),
+                     QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
+                                    "渲染器会先完成当前图片并写出报告，然后程序退出。")))
+        return;
+    m_closeAfterStop = true;
+    if (!m_stopRequested)
+        stopTask();
 }

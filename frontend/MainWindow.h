@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OutputLineSplitter.h"
+#include "RunOutputReader.h"
 #include "UserMessage.h"
 
 #include <QElapsedTimer>
@@ -9,29 +10,32 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 
 #include <map>
 
-class QAction;
+class FormComboBox;
+class FormDoubleSpinBox;
+class FormSpinBox;
+class LogView;
+class PreviewPane;
 class QCheckBox;
-class QComboBox;
-class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
-class QMenu;
-class QPlainTextEdit;
+class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QSpinBox;
-class QToolButton;
+class QSettings;
 
 // The single window of Tavrin: data paths, the settings form, the field
-// picker, and running the renderer with its progress and log.
+// picker, and running the renderer with its progress, preview and log.
 //
 // The implementation is split by concern: MainWindow.cpp (construction,
-// layout and the header and path actions), MainWindowPanels.cpp (the two
+// layout and the header and path actions), MainWindowPanels.cpp (the
 // settings panels), MainWindowSettings.cpp (form <-> JSON),
-// MainWindowFieldPicker.cpp and MainWindowRunner.cpp.
+// MainWindowFieldPicker.cpp, MainWindowRunner.cpp (starting, following and
+// stopping the renderer) and MainWindowRunEnd.cpp (the end of a run).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -44,12 +48,19 @@ public:
 
     // Modal messages go to the handler instead of a message box when set.
     void setMessageHandler(MessageHandler handler);
+    // Folders, images and web pages go to the opener instead of the desktop.
+    void setUrlOpener(UrlOpener opener);
+    // How long a stopped renderer may take to finish its image before it is
+    // killed.
+    void setStopGracePeriod(int milliseconds);
 
     QString settingsFilePath() const;
 
-    // Form <-> settings object.
+    // Form <-> settings object. collectSettings gives the renderer's keys;
+    // collectGuiSettings adds Tavrin's own, for render_gui.json.
     void loadSettings(const QJsonObject& settings);
     QJsonObject collectSettings(bool testMode) const;
+    QJsonObject collectGuiSettings() const;
     bool saveSettings(const QString& path, const QJsonObject& settings);
 
     // Output field picker.
@@ -57,13 +68,24 @@ public:
     QStringList selectedFields() const;
     void discoverShapefileFields(const QString& shpPath);
 
+    // The folder the renderer writes to for this output field text: a
+    // relative path is taken from the run file's folder, as the renderer
+    // does; the empty text is "output" in the program folder.
+    QString resolvedOutputFolder(const QString& outputDirText) const;
+
+    bool running() const { return !m_process.isNull(); }
+
 public slots:
     void startTask(bool testMode);
     void stopTask();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private slots:
     void showHelp();
     void openFeedbackForm();
+    void setFeedbackAddress();
     void openOutputFolder();
     void browseModelPath();
     void browseShapefile();
@@ -72,76 +94,109 @@ private slots:
 
     void moveFieldUp();
     void moveFieldDown();
-    void updateFieldButtonText();
 
     void readProcessOutput();
-    void processFinished(int exitCode);
+    void processFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void processFailedToStart(QProcess::ProcessError error);
+    void stopGraceExpired();
 
 private:
     void buildWindow();
     QWidget* buildHeaderRow();
     QWidget* buildPathBox();
+    QWidget* buildPicturePanel();
     QWidget* buildNamingPanel();
     QWidget* buildScenePanel();
+    QWidget* buildAnglePanel();
     QWidget* buildFieldPickerRow();
     QWidget* buildButtonsRow();
     QWidget* buildProgressRow();
+    QWidget* wrapPanel(QWidget* content);
+    void addKeyRow(QFormLayout* form, const char* key, QWidget* field);
+    QCheckBox* makeKeyCheck(QWidget* parent, const char* name, const char* key);
 
-    void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    bool askQuestion(const QString& title, const QString& text);
+    void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                     const QList<MessageAction>& actions = {});
+    void openUrl(const QUrl& url);
     void appendLog(const QString& line);
     void handleOutputLine(const QString& line);
+    void setStatus(const QString& text);
+    QString runStateText() const;
     void setIdle();
+    void setFormLocked(bool locked);
+    void showRunEnd(int exitCode, QProcess::ExitStatus exitStatus);
 
-    void fillFieldMenu(const QStringList& order, const QStringList& checked);
+    QString resolvedRunPath(const QString& text) const;
+    bool checkDataPaths(const QJsonObject& runSettings);
+    void refreshShapefileFields(bool quiet);
+    void readShapefileFields(const QString& shpPath, bool quiet);
+    void reportMissingFields(const QStringList& missing);
+    void updateFieldNote();
     void moveCurrentField(int direction);
+
+    QString browseStartFolder(const char* row) const;
+    void rememberBrowseFolder(const char* row, const QString& folder);
+    QString uiStatePath() const;
 
     const QString m_programDir;
     const QString m_settingsPath;
     MessageHandler m_messageHandler;
+    UrlOpener m_urlOpener;
 
     // Data paths.
     QLineEdit* m_modelPathEdit = nullptr;
     QLineEdit* m_shapefileEdit = nullptr;
     QLineEdit* m_outputDirEdit = nullptr;
+    QLabel* m_pathProblemLabel = nullptr;
 
-    // Naming and output panel.
-    QSpinBox* m_widthSpin = nullptr;
-    QSpinBox* m_heightSpin = nullptr;
-    QDoubleSpinBox* m_cameraPaddingSpin = nullptr;
-    QDoubleSpinBox* m_obliquePaddingSpin = nullptr;
-    QDoubleSpinBox* m_obliqueDistanceSpin = nullptr;
-    QComboBox* m_viewAngleCombo = nullptr;
-    QSpinBox* m_warmupSpin = nullptr;
-    QComboBox* m_separatorCombo = nullptr;
+    // Picture and output panel.
+    FormSpinBox* m_widthSpin = nullptr;
+    FormSpinBox* m_heightSpin = nullptr;
+    FormDoubleSpinBox* m_cameraPaddingSpin = nullptr;
+    FormDoubleSpinBox* m_obliquePaddingSpin = nullptr;
+    FormDoubleSpinBox* m_obliqueDistanceSpin = nullptr;
+    FormComboBox* m_viewAngleCombo = nullptr;
+    FormSpinBox* m_warmupSpin = nullptr;
+    QCheckBox* m_warmupUntilLoadedCheck = nullptr;
+    FormSpinBox* m_dpiSpin = nullptr;
+    FormComboBox* m_formatCombo = nullptr;
+
+    // Naming and task panel.
+    FormComboBox* m_separatorCombo = nullptr;
     QLineEdit* m_customSeparatorEdit = nullptr;
     QLineEdit* m_templateEdit = nullptr;
-    QSpinBox* m_previewSpin = nullptr;
-    QSpinBox* m_dpiSpin = nullptr;
-    QComboBox* m_formatCombo = nullptr;
+    FormSpinBox* m_previewSpin = nullptr;
+    QCheckBox* m_resumeCheck = nullptr;
+    QCheckBox* m_htmlReportCheck = nullptr;
 
-    // Scene and quality panel.
+    // Scene and range line panel.
     QCheckBox* m_stripGaussCheck = nullptr;
-    QDoubleSpinBox* m_gaussPrefixSpin = nullptr;
-    QDoubleSpinBox* m_offsetXSpin = nullptr;
-    QDoubleSpinBox* m_offsetYSpin = nullptr;
+    FormDoubleSpinBox* m_gaussPrefixSpin = nullptr;
+    FormDoubleSpinBox* m_offsetXSpin = nullptr;
+    FormDoubleSpinBox* m_offsetYSpin = nullptr;
     QCheckBox* m_alignCheck = nullptr;
     QCheckBox* m_topRangeCheck = nullptr;
-    QComboBox* m_colourCombo = nullptr;
-    QDoubleSpinBox* m_lineLiftSpin = nullptr;
-    QDoubleSpinBox* m_lineWidthSpin = nullptr;
+    FormComboBox* m_colourCombo = nullptr;
+    FormDoubleSpinBox* m_lineLiftSpin = nullptr;
+    FormDoubleSpinBox* m_lineWidthSpin = nullptr;
+    QCheckBox* m_depthTestCheck = nullptr;
+
+    // Angles and quality panel.
     std::map<QString, QCheckBox*> m_angleChecks; // by angle key
     QCheckBox* m_avoidOcclusionCheck = nullptr;
-    QDoubleSpinBox* m_occlusionStepSpin = nullptr;
+    FormDoubleSpinBox* m_occlusionStepSpin = nullptr;
 
-    // Field picker.
-    QToolButton* m_fieldButton = nullptr;
-    QMenu* m_fieldMenu = nullptr;
-    QStringList m_fieldOrder;
-    std::map<QString, QAction*> m_fieldActions;
-    QString m_currentField;
+    // Field picker: a checkable list in display order.
+    QListWidget* m_fieldList = nullptr;
+    QLabel* m_fieldNoteLabel = nullptr;
+    QString m_fieldsReadFrom; // shapefile whose fields the list holds
+    QString m_missingFieldsNote;
 
-    // Task controls, progress and log.
+    // Everything the user edits; locked while a task runs.
+    QList<QWidget*> m_formParts;
+
+    // Task controls, progress, preview and log.
     QPushButton* m_startButton = nullptr;
     QPushButton* m_testButton = nullptr;
     QPushButton* m_stopButton = nullptr;
@@ -149,11 +204,20 @@ private:
     QProgressBar* m_frameBar = nullptr;
     QProgressBar* m_imageBar = nullptr;
     QLabel* m_statusLabel = nullptr;
-    QPlainTextEdit* m_logView = nullptr;
+    QString m_statusText;
+    LogView* m_logView = nullptr;
+    PreviewPane* m_preview = nullptr;
 
     // The running renderer; null while idle.
     QPointer<QProcess> m_process;
     QString m_rendererPath;
+    QString m_runOutputFolder;
     QElapsedTimer m_timer;
     OutputLineSplitter m_outputLines;
+    RunOutputReader m_runOutput;
+    QString m_progressText;      // status text of the last progress line
+    bool m_stopRequested = false;
+    bool m_closeAfterStop = false;
+    int m_stopGraceMs = 30000;
+    QTimer m_killTimer;
 };

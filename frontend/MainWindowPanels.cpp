@@ -1,40 +1,43 @@
-// The two settings panels of the main window: naming and output on the
-// left, scene and quality on the right.
+// The settings panels of the main window, side by side: picture and output,
+// naming and task, scene and range line, angles and quality. Labels and
+// tooltips come from the configuration reference.
 
 #include "MainWindow.h"
 
+#include "ConfigReference.h"
 #include "FormChoices.h"
+#include "FormWidgets.h"
 
 #include <QCheckBox>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSpinBox>
-#include <QToolButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
 
-QSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximum, int value)
+FormSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximum, int value)
 {
-    auto* spin = new QSpinBox(parent);
+    auto* spin = new FormSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
     spin->setRange(minimum, maximum);
     spin->setValue(value);
     return spin;
 }
 
-QDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double minimum, double maximum,
-                                double step, int decimals, double value)
+// Every step size is at least one unit of the last shown decimal, so that
+// each step changes what is shown.
+FormDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double minimum, double maximum, double step,
+                                   int decimals, double value)
 {
-    auto* spin = new QDoubleSpinBox(parent);
+    auto* spin = new FormDoubleSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
     spin->setDecimals(decimals);
     spin->setRange(minimum, maximum);
@@ -43,110 +46,172 @@ QDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double minimu
     return spin;
 }
 
-QCheckBox* makeCheck(QWidget* parent, const char* name, const QString& text)
+FormComboBox* makeCombo(QWidget* parent, const char* name)
 {
-    auto* check = new QCheckBox(text, parent);
-    check->setObjectName(QString::fromLatin1(name));
-    return check;
+    auto* combo = new FormComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(name));
+    return combo;
 }
 
-QScrollArea* wrapInScrollArea(QWidget* content, QWidget* parent)
+QGroupBox* makeGroup(const QString& title, QWidget* parent)
 {
-    auto* area = new QScrollArea(parent);
-    area->setWidgetResizable(true);
-    area->setWidget(content);
-    return area;
+    return new QGroupBox(title, parent);
+}
+
+QFormLayout* makeForm(QWidget* parent)
+{
+    auto* form = new QFormLayout(parent);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setContentsMargins(6, 6, 6, 6);
+    return form;
 }
 
 } // namespace
 
+void MainWindow::addKeyRow(QFormLayout* form, const char* key, QWidget* field)
+{
+    auto* label = new QLabel(configLabel(key));
+    const QString tip = configTooltip(key);
+    label->setToolTip(tip);
+    field->setToolTip(tip);
+    form->addRow(label, field);
+}
+
+QCheckBox* MainWindow::makeKeyCheck(QWidget* parent, const char* name, const char* key)
+{
+    auto* check = new QCheckBox(configLabel(key), parent);
+    check->setObjectName(QString::fromLatin1(name));
+    check->setToolTip(configTooltip(key));
+    return check;
+}
+
+QWidget* MainWindow::wrapPanel(QWidget* content)
+{
+    m_formParts.append(content);
+    auto* area = new QScrollArea(this);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(content);
+    // Never narrower than the panel's content, with room for the scroll bar
+    // that appears when the divider below is pulled up.
+    area->setMinimumWidth(content->minimumSizeHint().width() + area->verticalScrollBar()->sizeHint().width());
+    return area;
+}
+
+QWidget* MainWindow::buildPicturePanel()
+{
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* box = makeGroup(QStringLiteral("画面与输出"), content);
+    auto* form = makeForm(box);
+
+    m_widthSpin = makeSpin(box, "widthSpin", 1, 16384, 3840);
+    m_heightSpin = makeSpin(box, "heightSpin", 1, 16384, 2160);
+    m_cameraPaddingSpin = makeDecimalSpin(box, "cameraPaddingSpin", 1, 3, 0.05, 2, 1.05);
+    m_obliquePaddingSpin = makeDecimalSpin(box, "obliquePaddingSpin", 0.5, 1.5, 0.05, 2, 1.02);
+    m_obliqueDistanceSpin = makeDecimalSpin(box, "obliqueDistanceSpin", 0.25, 1.5, 0.05, 2, 0.8);
+    m_viewAngleCombo = makeCombo(box, "viewAngleCombo");
+    for (int angle = kFirstViewAngle; angle <= kLastViewAngle; angle += kViewAngleStep)
+        m_viewAngleCombo->addItem(QString::number(angle), angle);
+    m_warmupSpin = makeSpin(box, "warmupSpin", 0, 100, 8);
+    m_warmupUntilLoadedCheck = makeKeyCheck(box, "warmupUntilLoadedCheck", "warmup_until_loaded");
+    m_dpiSpin = makeSpin(box, "dpiSpin", 72, 1200, 300);
+    m_formatCombo = makeCombo(box, "formatCombo");
+    for (const char* format : kOutputFormats)
+        m_formatCombo->addItem(QString::fromLatin1(format));
+
+    addKeyRow(form, "width", m_widthSpin);
+    addKeyRow(form, "height", m_heightSpin);
+    addKeyRow(form, "camera_padding", m_cameraPaddingSpin);
+    addKeyRow(form, "oblique_padding_factor", m_obliquePaddingSpin);
+    addKeyRow(form, "oblique_distance_factor", m_obliqueDistanceSpin);
+    addKeyRow(form, "oblique_view_angle", m_viewAngleCombo);
+    addKeyRow(form, "warmup_frames", m_warmupSpin);
+    form->addRow(m_warmupUntilLoadedCheck);
+    addKeyRow(form, "output_dpi", m_dpiSpin);
+    addKeyRow(form, "output_format", m_formatCombo);
+
+    column->addWidget(box);
+    column->addStretch();
+    return content;
+}
+
 QWidget* MainWindow::buildNamingPanel()
 {
     auto* content = new QWidget;
-    auto* form = new QFormLayout(content);
-    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* box = makeGroup(QStringLiteral("命名与任务"), content);
+    auto* form = makeForm(box);
 
-    m_widthSpin = makeSpin(content, "widthSpin", 1, 20000, 3840);
-    m_heightSpin = makeSpin(content, "heightSpin", 1, 20000, 2160);
-    m_cameraPaddingSpin = makeDecimalSpin(content, "cameraPaddingSpin", 1, 3, 0.05, 2, 1.05);
-    m_obliquePaddingSpin = makeDecimalSpin(content, "obliquePaddingSpin", 0.5, 1.5, 0.05, 2, 1.02);
-    m_obliqueDistanceSpin =
-        makeDecimalSpin(content, "obliqueDistanceSpin", 0.25, 1.5, 0.05, 2, 0.8);
-
-    m_viewAngleCombo = new QComboBox(content);
-    m_viewAngleCombo->setObjectName(QStringLiteral("viewAngleCombo"));
-    for (int angle = kFirstViewAngle; angle <= kLastViewAngle; angle += kViewAngleStep)
-        m_viewAngleCombo->addItem(QString::number(angle), angle);
-
-    m_warmupSpin = makeSpin(content, "warmupSpin", 0, 100, 8);
-
-    m_separatorCombo = new QComboBox(content);
-    m_separatorCombo->setObjectName(QStringLiteral("separatorCombo"));
-    m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator),
-                                QString::fromUtf8(kNestedFolderSeparator),
-                                QString::fromUtf8(kDashSeparator),
-                                QString::fromUtf8(kCustomSeparator)});
-    m_customSeparatorEdit = new QLineEdit(content);
+    m_separatorCombo = makeCombo(box, "separatorCombo");
+    m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
+                                QString::fromUtf8(kDashSeparator), QString::fromUtf8(kCustomSeparator)});
+    m_customSeparatorEdit = new QLineEdit(box);
     m_customSeparatorEdit->setObjectName(QStringLiteral("customSeparatorEdit"));
     m_customSeparatorEdit->setPlaceholderText(QStringLiteral("自定义分隔符"));
     m_customSeparatorEdit->setEnabled(false);
     connect(m_separatorCombo, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         m_customSeparatorEdit->setEnabled(text == QString::fromUtf8(kCustomSeparator));
     });
-
-    m_templateEdit = new QLineEdit(content);
+    m_templateEdit = new QLineEdit(box);
     m_templateEdit->setObjectName(QStringLiteral("templateEdit"));
-    m_templateEdit->setPlaceholderText(
-        QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
+    m_templateEdit->setPlaceholderText(QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
+    m_previewSpin = makeSpin(box, "previewSpin", 0, 100000, 0);
+    m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
+    m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
 
-    m_previewSpin = makeSpin(content, "previewSpin", 0, 100000, 0);
-    m_dpiSpin = makeSpin(content, "dpiSpin", 72, 1200, 300);
+    addKeyRow(form, "field_names", buildFieldPickerRow());
+    addKeyRow(form, "field_separator", m_separatorCombo);
+    auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), box);
+    customLabel->setToolTip(configTooltip("field_separator"));
+    m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
+    form->addRow(customLabel, m_customSeparatorEdit);
+    addKeyRow(form, "photo_name_template", m_templateEdit);
+    addKeyRow(form, "preview_limit", m_previewSpin);
+    form->addRow(m_resumeCheck);
+    form->addRow(m_htmlReportCheck);
 
-    m_formatCombo = new QComboBox(content);
-    m_formatCombo->setObjectName(QStringLiteral("formatCombo"));
-    for (const char* format : kOutputFormats)
-        m_formatCombo->addItem(QString::fromLatin1(format));
-
-    form->addRow(QStringLiteral("宽度"), m_widthSpin);
-    form->addRow(QStringLiteral("高度"), m_heightSpin);
-    form->addRow(QStringLiteral("正射留边"), m_cameraPaddingSpin);
-    form->addRow(QStringLiteral("倾斜留边系数"), m_obliquePaddingSpin);
-    form->addRow(QStringLiteral("倾斜距离系数"), m_obliqueDistanceSpin);
-    form->addRow(QStringLiteral("倾斜视角角度"), m_viewAngleCombo);
-    form->addRow(QStringLiteral("渲染等待帧数"), m_warmupSpin);
-    form->addRow(QStringLiteral("输出字段名"), buildFieldPickerRow());
-    form->addRow(QStringLiteral("字段组合分隔符"), m_separatorCombo);
-    form->addRow(QStringLiteral("自定义分隔符"), m_customSeparatorEdit);
-    form->addRow(QStringLiteral("照片名称模板"), m_templateEdit);
-    form->addRow(QStringLiteral("测试导出图斑数"), m_previewSpin);
-    form->addRow(QStringLiteral("输出图片 DPI"), m_dpiSpin);
-    form->addRow(QStringLiteral("图片格式"), m_formatCombo);
-
-    return wrapInScrollArea(content, this);
+    column->addWidget(box);
+    column->addStretch();
+    return content;
 }
 
 QWidget* MainWindow::buildFieldPickerRow()
 {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
+    auto* layout = new QGridLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setVerticalSpacing(2);
 
-    m_fieldMenu = new QMenu(row);
-    m_fieldMenu->setObjectName(QStringLiteral("fieldMenu"));
-    m_fieldButton = new QToolButton(row);
-    m_fieldButton->setObjectName(QStringLiteral("fieldButton"));
-    m_fieldButton->setPopupMode(QToolButton::InstantPopup);
-    m_fieldButton->setMenu(m_fieldMenu);
-    m_fieldButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Checked fields name the frames, from top to bottom; drag or use the
+    // buttons to change the order.
+    m_fieldList = new QListWidget(row);
+    m_fieldList->setObjectName(QStringLiteral("fieldList"));
+    m_fieldList->setDragDropMode(QAbstractItemView::InternalMove);
+    m_fieldList->setDefaultDropAction(Qt::MoveAction);
+    m_fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
+    const int rowHeight = m_fieldList->fontMetrics().height() + 4;
+    m_fieldList->setFixedHeight(3 * rowHeight + 2 * m_fieldList->frameWidth() + 2);
+    connect(m_fieldList, &QListWidget::itemChanged, this, [this] { updateFieldNote(); });
 
     auto* up = new QPushButton(QStringLiteral("上移"), row);
     up->setObjectName(QStringLiteral("fieldUpButton"));
     auto* down = new QPushButton(QStringLiteral("下移"), row);
     down->setObjectName(QStringLiteral("fieldDownButton"));
+    m_fieldNoteLabel = new QLabel(row);
+    m_fieldNoteLabel->setObjectName(QStringLiteral("fieldNoteLabel"));
+    m_fieldNoteLabel->setWordWrap(true);
+    m_fieldNoteLabel->setStyleSheet(QStringLiteral("color: #b26b00;"));
+    m_fieldNoteLabel->hide();
 
-    layout->addWidget(m_fieldButton, 1);
-    layout->addWidget(up);
-    layout->addWidget(down);
+    layout->addWidget(m_fieldList, 0, 0, 2, 1);
+    layout->addWidget(up, 0, 1);
+    layout->addWidget(down, 1, 1);
+    layout->addWidget(m_fieldNoteLabel, 2, 0, 1, 2);
+    layout->setColumnStretch(0, 1);
     connect(up, &QPushButton::clicked, this, &MainWindow::moveFieldUp);
     connect(down, &QPushButton::clicked, this, &MainWindow::moveFieldDown);
     return row;
@@ -156,55 +221,67 @@ QWidget* MainWindow::buildScenePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* box = makeGroup(QStringLiteral("空间与范围线"), content);
+    auto* form = makeForm(box);
 
-    auto* spaceBox = new QGroupBox(QStringLiteral("空间与范围线"), content);
-    auto* spaceForm = new QFormLayout(spaceBox);
-    m_stripGaussCheck =
-        makeCheck(spaceBox, "stripGaussCheck", QStringLiteral("自动识别并去除 37000000 等度带"));
-    m_gaussPrefixSpin = makeDecimalSpin(spaceBox, "gaussPrefixSpin", 0, 99999999, 1, 0, 0);
-    m_offsetXSpin = makeDecimalSpin(spaceBox, "offsetXSpin", -99999999, 99999999, 0.05, 3, 0);
-    m_offsetYSpin = makeDecimalSpin(spaceBox, "offsetYSpin", -99999999, 99999999, 0.05, 3, 0);
-    m_alignCheck = makeCheck(spaceBox, "alignCheck", QStringLiteral("检查 SHP 与模型空间位置"));
-    m_topRangeCheck = makeCheck(spaceBox, "topRangeCheck", QStringLiteral("输出正射范围线图片"));
-    m_colourCombo = new QComboBox(spaceBox);
-    m_colourCombo->setObjectName(QStringLiteral("colourCombo"));
+    m_stripGaussCheck = makeKeyCheck(box, "stripGaussCheck", "auto_strip_gauss_zone");
+    m_gaussPrefixSpin = makeDecimalSpin(box, "gaussPrefixSpin", 0, 99999999, 1, 0, 0);
+    m_offsetXSpin = makeDecimalSpin(box, "offsetXSpin", -99999999, 99999999, 0.05, 3, 0);
+    m_offsetYSpin = makeDecimalSpin(box, "offsetYSpin", -99999999, 99999999, 0.05, 3, 0);
+    m_alignCheck = makeKeyCheck(box, "alignCheck", "auto_align_shp_to_scene");
+    m_topRangeCheck = makeKeyCheck(box, "topRangeCheck", "output_top_range");
+    m_colourCombo = makeCombo(box, "colourCombo");
     for (const ColourChoice& colour : kRangeLineColours)
         m_colourCombo->addItem(QString::fromUtf8(colour.label), QString::fromLatin1(colour.value));
-    m_lineLiftSpin = makeDecimalSpin(spaceBox, "lineLiftSpin", 0, 10, 0.05, 2, 0.08);
-    m_lineWidthSpin = makeDecimalSpin(spaceBox, "lineWidthSpin", 1, 30, 0.05, 1, 5);
+    m_lineLiftSpin = makeDecimalSpin(box, "lineLiftSpin", 0, 10, 0.05, 2, 0.08);
+    m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
+    m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
 
-    spaceForm->addRow(m_stripGaussCheck);
-    spaceForm->addRow(QStringLiteral("手动度带前缀"), m_gaussPrefixSpin);
-    spaceForm->addRow(QStringLiteral("SHP 偏移 X"), m_offsetXSpin);
-    spaceForm->addRow(QStringLiteral("SHP 偏移 Y"), m_offsetYSpin);
-    spaceForm->addRow(m_alignCheck);
-    spaceForm->addRow(m_topRangeCheck);
-    spaceForm->addRow(QStringLiteral("范围线颜色"), m_colourCombo);
-    spaceForm->addRow(QStringLiteral("范围线贴模型抬升"), m_lineLiftSpin);
-    spaceForm->addRow(QStringLiteral("范围线宽度"), m_lineWidthSpin);
+    form->addRow(m_stripGaussCheck);
+    addKeyRow(form, "gauss_zone_prefix", m_gaussPrefixSpin);
+    addKeyRow(form, "shp_offset_x", m_offsetXSpin);
+    addKeyRow(form, "shp_offset_y", m_offsetYSpin);
+    form->addRow(m_alignCheck);
+    form->addRow(m_topRangeCheck);
+    addKeyRow(form, "range_line_color", m_colourCombo);
+    addKeyRow(form, "range_line_lift", m_lineLiftSpin);
+    addKeyRow(form, "range_line_width", m_lineWidthSpin);
+    form->addRow(m_depthTestCheck);
 
-    auto* angleBox = new QGroupBox(QStringLiteral("拍摄角度"), content);
+    column->addWidget(box);
+    column->addStretch();
+    return content;
+}
+
+QWidget* MainWindow::buildAnglePanel()
+{
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    auto* angleBox = makeGroup(configLabel("angles"), content);
+    angleBox->setObjectName(QStringLiteral("angleBox"));
+    angleBox->setToolTip(configTooltip("angles"));
     auto* angleGrid = new QGridLayout(angleBox);
     for (const AngleChoice& angle : kAngleChoices) {
         const QString key = QString::fromLatin1(angle.key);
         auto* check = new QCheckBox(QString::fromUtf8(angle.label), angleBox);
         check->setObjectName(QStringLiteral("angle_") + key);
+        check->setToolTip(configTooltip("angles"));
         angleGrid->addWidget(check, angle.row, angle.column);
         m_angleChecks[key] = check;
     }
 
-    auto* qualityBox = new QGroupBox(QStringLiteral("遮挡与质量"), content);
-    auto* qualityForm = new QFormLayout(qualityBox);
-    m_avoidOcclusionCheck = makeCheck(qualityBox, "avoidOcclusionCheck",
-                                      QStringLiteral("自动检测遮挡并提高相机角度"));
+    auto* qualityBox = makeGroup(QStringLiteral("遮挡与质量"), content);
+    auto* qualityForm = makeForm(qualityBox);
+    m_avoidOcclusionCheck = makeKeyCheck(qualityBox, "avoidOcclusionCheck", "avoid_occlusion");
     m_occlusionStepSpin = makeDecimalSpin(qualityBox, "occlusionStepSpin", 0.1, 0.9, 0.05, 2, 0.35);
     qualityForm->addRow(m_avoidOcclusionCheck);
-    qualityForm->addRow(QStringLiteral("遮挡采样步长"), m_occlusionStepSpin);
+    addKeyRow(qualityForm, "occlusion_sample_step", m_occlusionStepSpin);
 
-    column->addWidget(spaceBox);
     column->addWidget(angleBox);
     column->addWidget(qualityBox);
     column->addStretch();
-
-    return wrapInScrollArea(content, this);
+    return content;
 }

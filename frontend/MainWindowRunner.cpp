@@ -1,9 +1,12 @@
-// Running the renderer: writing the run file, starting the process, turning
-// its output into log lines and progress, and reporting its end.
+// Running the renderer: checking the data paths, writing the run file,
+// starting the process, turning its output into log lines, progress and the
+// preview, and stopping it.
 
 #include "MainWindow.h"
 
 #include "ImageProgress.h"
+#include "LogView.h"
+#include "PreviewPane.h"
 #include "RendererLocation.h"
 #include "SettingsFile.h"
 #include "TimeText.h"
@@ -11,15 +14,34 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
-namespace {
-
-constexpr int kStopWaitMs = 3000;
-
-} // namespace
+bool MainWindow::checkDataPaths(const QJsonObject& runSettings)
+{
+    struct Needed
+    {
+        QLineEdit* edit;
+        const char* key;
+        const char* what;
+    };
+    const Needed needed[] = {
+        {m_modelPathEdit, "osgb_path", "OSGB 模型目录/文件"},
+        {m_shapefileEdit, "shp_path", "SHP 图斑文件"},
+    };
+    QStringList problems;
+    for (const Needed& n : needed) {
+        const QString path = resolvedRunPath(runSettings.value(QLatin1String(n.key)).toString());
+        const bool exists = QFileInfo::exists(path);
+        n.edit->setStyleSheet(exists ? QString() : QStringLiteral("QLineEdit { border: 1px solid #c62828; }"));
+        if (!exists)
+            problems.append(QStringLiteral("找不到 %1：%2").arg(QString::fromUtf8(n.what), QDir::toNativeSeparators(path)));
+    }
+    m_pathProblemLabel->setText(problems.join(QLatin1Char('\n')));
+    m_pathProblemLabel->setVisible(!problems.isEmpty());
+    return problems.isEmpty();
+}
 
 void MainWindow::startTask(bool testMode)
 {
@@ -43,9 +65,11 @@ void MainWindow::startTask(bool testMode)
                     QStringLiteral("请先选择 OSGB、SHP 和输出目录。"));
         return;
     }
+    if (!checkDataPaths(runSettings))
+        return;
 
     const QString runFile = runFilePathFor(m_programDir);
-    if (!saveSettings(m_settingsPath, collectSettings(false)))
+    if (!saveSettings(m_settingsPath, collectGuiSettings()))
         return;
     if (!saveSettings(runFile, runSettings))
         return;
@@ -56,37 +80,59 @@ void MainWindow::startTask(bool testMode)
     process->setWorkingDirectory(m_programDir);
     process->setProcessChannelMode(QProcess::MergedChannels);
     connect(process, &QProcess::readyReadStandardOutput, this, &MainWindow::readProcessOutput);
-    connect(process, &QProcess::finished, this,
-            [this](int exitCode, QProcess::ExitStatus) { processFinished(exitCode); });
+    connect(process, &QProcess::finished, this, &MainWindow::processFinished);
     connect(process, &QProcess::errorOccurred, this, &MainWindow::processFailedToStart);
     m_process = process;
     m_rendererPath = renderer;
+    m_runOutputFolder = resolvedOutputFolder(runSettings.value(QLatin1String("output_dir")).toString());
+    m_stopRequested = false;
+    m_closeAfterStop = false;
 
     m_frameBar->setValue(0);
     m_imageBar->setValue(0);
-    m_statusLabel->setText(QStringLiteral("任务启动中..."));
-    m_logView->clear();
+    m_progressText.clear();
+    setStatus(QStringLiteral("任务启动中..."));
+    m_logView->restart();
+    m_preview->clear();
     m_outputLines.reset();
+    m_runOutput.reset();
     m_timer.restart();
     m_startButton->setEnabled(false);
     m_testButton->setEnabled(false);
+    m_stopButton->setText(QStringLiteral("停止"));
     m_stopButton->setEnabled(true);
+    setFormLocked(true);
 
     process->start(QIODevice::ReadWrite);
     appendLog(QStringLiteral("==== 开始任务 ===="));
 }
 
+// The renderer answers SIGTERM by finishing the image in hand, writing the
+// report of what is done and exiting with 5. It is killed only when it has
+// not ended after the grace period, or when the user presses 停止 again.
 void MainWindow::stopTask()
 {
-    const QPointer<QProcess> process = m_process;
-    if (!process)
+    if (!m_process)
         return;
-    appendLog(QStringLiteral("正在停止任务..."));
-    process->terminate();
-    // A process that ends within the wait reports its end from inside the
-    // wait (processFinished); only one still running is killed.
-    if (!process->waitForFinished(kStopWaitMs) && process && process == m_process)
-        process->kill();
+    if (m_stopRequested) {
+        appendLog(QStringLiteral("强制结束渲染器。"));
+        m_process->kill();
+        return;
+    }
+    m_stopRequested = true;
+    appendLog(QStringLiteral("正在停止任务：渲染器完成当前图片并写出报告后退出..."));
+    setStatus(QStringLiteral("正在停止..."));
+    m_stopButton->setText(QStringLiteral("强制停止"));
+    m_process->terminate();
+    m_killTimer.start(m_stopGraceMs);
+}
+
+void MainWindow::stopGraceExpired()
+{
+    if (!m_process)
+        return;
+    appendLog(QStringLiteral("渲染器 %1 秒内没有停止，强制结束。").arg(m_stopGraceMs / 1000.0));
+    m_process->kill();
 }
 
 void MainWindow::readProcessOutput()
@@ -97,27 +143,48 @@ void MainWindow::readProcessOutput()
         handleOutputLine(line);
 }
 
+QString MainWindow::runStateText() const
+{
+    const RunSummary& run = m_runOutput.summary();
+    if (!run.runState)
+        return QString();
+    QStringList parts;
+    if (run.shardCount > 1)
+        parts.append(QStringLiteral("分片 %1/%2").arg(run.shardIndex + 1).arg(run.shardCount));
+    if (run.resume)
+        parts.append(QStringLiteral("续跑，已接续 %1 张").arg(run.resumedImages));
+    return parts.join(QStringLiteral("，"));
+}
+
 void MainWindow::handleOutputLine(const QString& line)
 {
     appendLog(line);
-    const std::optional<ImageProgress> progress = parseImageProgress(line);
-    if (!progress)
-        return;
+    if (const std::optional<WrittenImage> image = m_runOutput.readLine(line))
+        m_preview->showImage(*image);
 
-    m_imageBar->setMaximum(progress->totalImages);
-    m_imageBar->setValue(progress->image);
-    m_frameBar->setMaximum(progress->totalFrames);
-    m_frameBar->setValue(progress->frame);
-    m_statusLabel->setText(QStringLiteral("图片 %1/%2，图斑 %3/%4，已用 %5，预计剩余 %6")
-                               .arg(progress->image)
-                               .arg(progress->totalImages)
-                               .arg(progress->frame)
-                               .arg(progress->totalFrames)
-                               .arg(formatDuration(m_timer.elapsed() / 1000.0))
-                               .arg(formatDuration(progress->etaSeconds)));
+    if (const std::optional<ImageProgress> progress = parseImageProgress(line)) {
+        m_imageBar->setMaximum(progress->totalImages);
+        m_imageBar->setValue(progress->image);
+        m_frameBar->setMaximum(progress->totalFrames);
+        m_frameBar->setValue(progress->frame);
+        m_progressText = QStringLiteral("图片 %1/%2，图斑 %3/%4，已用 %5，预计剩余 %6")
+                             .arg(progress->image)
+                             .arg(progress->totalImages)
+                             .arg(progress->frame)
+                             .arg(progress->totalFrames)
+                             .arg(formatDuration(m_timer.elapsed() / 1000.0))
+                             .arg(formatDuration(progress->etaSeconds));
+    } else if (!line.contains(QLatin1String("RUN_STATE ")) && !line.contains(QLatin1String("Resumed "))) {
+        return;
+    }
+    if (m_stopRequested)
+        return; // "正在停止..." stays until the end
+    const QString base = m_progressText.isEmpty() ? QStringLiteral("任务启动中...") : m_progressText;
+    const QString state = runStateText();
+    setStatus(state.isEmpty() ? base : base + QStringLiteral("（") + state + QStringLiteral("）"));
 }
 
-void MainWindow::processFinished(int exitCode)
+void MainWindow::processFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     // Output still buffered and a last line without a line end belong to the
     // log before the end is reported.
@@ -127,18 +194,16 @@ void MainWindow::processFinished(int exitCode)
     }
     for (const QString& line : m_outputLines.finish())
         handleOutputLine(line);
+    if (const std::optional<WrittenImage> image = m_runOutput.finish())
+        m_preview->showImage(*image);
 
-    if (exitCode == 0)
-        appendLog(QStringLiteral("==== 任务完成 ===="));
-    else
-        appendLog(QStringLiteral("==== 任务失败，退出码：%1 ====").arg(exitCode));
-
-    const QString status = exitCode == 0
-        ? QStringLiteral("任务完成，总耗时 ") + formatDuration(m_timer.elapsed() / 1000.0)
-        : QStringLiteral("任务失败");
+    m_killTimer.stop();
     setIdle();
-    m_statusLabel->setText(status);
-    showMessage(QMessageBox::Information, QStringLiteral("任务结束"), status);
+    if (m_closeAfterStop) {
+        close();
+        return;
+    }
+    showRunEnd(exitCode, exitStatus);
 }
 
 void MainWindow::processFailedToStart(QProcess::ProcessError error)
@@ -149,17 +214,20 @@ void MainWindow::processFailedToStart(QProcess::ProcessError error)
     const QString reason = m_process->errorString();
     appendLog(QStringLiteral("==== 任务失败，无法启动渲染器：%1 ====").arg(reason));
     setIdle();
-    m_statusLabel->setText(QStringLiteral("任务失败"));
+    setStatus(QStringLiteral("任务失败"));
     showMessage(QMessageBox::Critical, QStringLiteral("无法启动渲染器"),
-                QStringLiteral("无法启动 ") + QDir::toNativeSeparators(m_rendererPath)
-                    + QStringLiteral("：") + reason);
+                QStringLiteral("无法启动 ") + QDir::toNativeSeparators(m_rendererPath) + QStringLiteral("：")
+                    + reason);
 }
 
 void MainWindow::setIdle()
 {
+    m_killTimer.stop();
     m_startButton->setEnabled(true);
     m_testButton->setEnabled(true);
     m_stopButton->setEnabled(false);
+    m_stopButton->setText(QStringLiteral("停止"));
+    setFormLocked(false);
     if (m_process) {
         m_process->deleteLater();
         m_process = nullptr;

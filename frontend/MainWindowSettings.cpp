@@ -5,15 +5,13 @@
 
 #include "DefaultSettings.h"
 #include "FormChoices.h"
+#include "FormWidgets.h"
 #include "SettingsFile.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
-#include <QDoubleSpinBox>
 #include <QJsonArray>
 #include <QLineEdit>
-#include <QSpinBox>
 
 namespace {
 
@@ -54,6 +52,11 @@ QStringList stringsOf(const QJsonValue& value)
     return strings;
 }
 
+// Tavrin's own key for the test-export frame count: the renderer's
+// preview_limit in render_gui.json is always 0 (a full run), so the count
+// the user set needs a key of its own. The renderer ignores unknown keys.
+constexpr char kTavrinPreviewLimit[] = "tavrin_preview_limit";
+
 QString cleanNativePath(const QString& path)
 {
     return QDir::toNativeSeparators(QDir::cleanPath(path));
@@ -87,7 +90,7 @@ void MainWindow::loadSettings(const QJsonObject& s)
     m_widthSpin->setValue(integerOr(s, "width", 3840));
     m_heightSpin->setValue(integerOr(s, "height", 2160));
     m_warmupSpin->setValue(integerOr(s, "warmup_frames", 8));
-    m_previewSpin->setValue(integerOr(s, "preview_limit", 0));
+    m_previewSpin->setValue(integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit", 0)));
     m_dpiSpin->setValue(integerOr(s, "output_dpi", 300));
     m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding", 1.05));
     m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor", 1.02));
@@ -119,15 +122,21 @@ void MainWindow::loadSettings(const QJsonObject& s)
     if (fields.isEmpty())
         fields.append(textOr(s, "field_name", QString::fromUtf8(kDefaultField)));
     rebuildFieldPicker(fields, fields);
+    m_fieldsReadFrom.clear();
 
     m_stripGaussCheck->setChecked(flagOr(s, "auto_strip_gauss_zone", true));
     m_alignCheck->setChecked(flagOr(s, "auto_align_shp_to_scene", true));
     m_topRangeCheck->setChecked(flagOr(s, "output_top_range", false));
     m_avoidOcclusionCheck->setChecked(flagOr(s, "avoid_occlusion", true));
+    m_depthTestCheck->setChecked(flagOr(s, "range_line_depth_test", false));
+    m_warmupUntilLoadedCheck->setChecked(flagOr(s, "warmup_until_loaded", false));
+    m_resumeCheck->setChecked(flagOr(s, "resume", false));
+    m_htmlReportCheck->setChecked(flagOr(s, "html_report", true));
 
     selectByData(m_colourCombo, textOr(s, "range_line_color", QStringLiteral("red")));
 
-    const QJsonValue angles = s.contains(QLatin1String("angles"))
+    // Anything but a list (missing, null, a text) gives the default angles.
+    const QJsonValue angles = s.value(QLatin1String("angles")).isArray()
         ? s.value(QLatin1String("angles"))
         : defaultSettings().value(QLatin1String("angles"));
     for (auto& [key, check] : m_angleChecks)
@@ -137,6 +146,9 @@ void MainWindow::loadSettings(const QJsonObject& s)
         if (it != m_angleChecks.end())
             it->second->setChecked(true);
     }
+
+    // The list offers the fields of the shapefile now named.
+    refreshShapefileFields(true);
 }
 
 QJsonObject MainWindow::collectSettings(bool testMode) const
@@ -195,8 +207,19 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
     s.insert(QStringLiteral("auto_align_shp_to_scene"), m_alignCheck->isChecked());
     s.insert(QStringLiteral("output_top_range"), m_topRangeCheck->isChecked());
     s.insert(QStringLiteral("avoid_occlusion"), m_avoidOcclusionCheck->isChecked());
+    s.insert(QStringLiteral("range_line_depth_test"), m_depthTestCheck->isChecked());
+    s.insert(QStringLiteral("warmup_until_loaded"), m_warmupUntilLoadedCheck->isChecked());
+    s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
+    s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
 
     s.insert(QStringLiteral("range_line_color"), m_colourCombo->currentData().toString());
+    return s;
+}
+
+QJsonObject MainWindow::collectGuiSettings() const
+{
+    QJsonObject s = collectSettings(false);
+    s.insert(QLatin1String(kTavrinPreviewLimit), m_previewSpin->value());
     return s;
 }
 

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "QtTranslations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,6 +11,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tavrin.png")));
+    installQtTranslations(app);
 
     MainWindow window(QCoreApplication::applicationDirPath());
     window.setWindowIcon(QApplication::windowIcon());

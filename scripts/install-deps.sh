@@ -8,7 +8,7 @@ PACKAGES=(
   libopenscenegraph-dev openscenegraph
   libgdal-dev gdal-bin
   nlohmann-json3-dev
-  qt6-base-dev
+  qt6-base-dev qt6-translations-l10n
   libpng-dev libjpeg62-turbo-dev
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgles-dev libgl-dev
   fonts-wqy-microhei

@@ -3,6 +3,8 @@
 
 #include "FrontendTestSupport.h"
 
+#include "PreviewPane.h"
+
 #include <QDirIterator>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -17,13 +19,25 @@ class EndToEndTest : public QObject
 
 private slots:
     void testExportOfTwoFrames();
+    void stopWritesTheReportOfTheImagesDone();
 };
+
+namespace {
+
+const QString kRenderer = QStringLiteral(VISTREL_BIN_DIR "/Vistrel");
+const QString kCity = QStringLiteral(VISTREL_SAMPLE_DIR "/city");
+const QString kParcels = QStringLiteral(VISTREL_SAMPLE_DIR "/parcels.shp");
+
+bool ended(const QList<UserMessage>& messages)
+{
+    return !messages.isEmpty() && messages.last().title == u"任务结束"_s;
+}
+
+} // namespace
 
 void EndToEndTest::testExportOfTwoFrames()
 {
-    const QString renderer = QStringLiteral(VISTREL_BIN_DIR "/Vistrel");
-    const QString city = QStringLiteral(VISTREL_SAMPLE_DIR "/city");
-    const QString parcels = QStringLiteral(VISTREL_SAMPLE_DIR "/parcels.shp");
+    const QString renderer = kRenderer, city = kCity, parcels = kParcels;
     for (const QString& needed : {renderer, city, parcels})
         QVERIFY2(QFileInfo::exists(needed), qPrintable(u"missing: "_s + needed));
 
@@ -37,20 +51,58 @@ void EndToEndTest::testExportOfTwoFrames()
                          {u"angles"_s, QJsonArray{u"top"_s, u"north"_s}}, {u"output_top_range"_s, false}});
     QTest::mouseClick(widget<QPushButton>(window, "testButton"), Qt::LeftButton);
 
-    const bool ended =
-        QTest::qWaitFor([&] { return !messages->isEmpty() && messages->last().title == u"任务结束"_s; }, 300000);
+    const bool done = QTest::qWaitFor([&] { return ended(*messages); }, 300000);
     const QString log = widget<QPlainTextEdit>(window, "logView")->toPlainText();
-    QVERIFY2(ended && log.contains(u"==== 任务完成 ===="_s), qPrintable(log.right(4000)));
+    QVERIFY2(done && log.contains(u"==== 任务完成 ===="_s), qPrintable(log.right(4000)));
     QVERIFY(widget<QLabel>(window, "statusLabel")->text().startsWith(u"任务完成，总耗时 "_s));
     auto* frameBar = widget<QProgressBar>(window, "frameBar");
     auto* imageBar = widget<QProgressBar>(window, "imageBar");
     QCOMPARE((QList<int>{frameBar->value(), frameBar->maximum(), imageBar->value(), imageBar->maximum()}),
              (QList<int>{2, 2, 4, 4}));
 
-    int images = 0;
-    for (QDirIterator it(output, {u"*.png"_s}, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
-        ++images;
-    QCOMPARE(images, 4);
+    QStringList images;
+    for (QDirIterator it(output, {u"*.png"_s}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        images.append(it.next());
+    QCOMPARE(images.size(), 4);
+    QVERIFY2(messages->last().text.contains(u"成功 4 张，跳过 0 张，失败 0 张（共 4 张）"_s), qPrintable(messages->last().text));
+
+    // The preview ends on the last image written: the second frame's
+    // vertical view (the angles go in key order: north, top).
+    auto* preview = window.findChild<PreviewPane*>(u"previewPane"_s);
+    QTRY_VERIFY(!preview->loading());
+    QVERIFY2(images.contains(preview->shownPath()) && preview->shownPath().endsWith(u"_0002/top.png"_s),
+             qPrintable(preview->shownPath()));
+    QVERIFY2(preview->caption().endsWith(u" · 正射"_s), qPrintable(preview->caption()));
+}
+
+void EndToEndTest::stopWritesTheReportOfTheImagesDone()
+{
+    QTemporaryDir programDir;
+    QVERIFY(QFile::link(kRenderer, programDir.filePath(u"Vistrel"_s)));
+    const QString output = programDir.filePath(u"output"_s);
+    MainWindow window(programDir.path());
+    auto messages = captureMessages(window);
+    // Slow enough to be stopped in the middle: every frame, five views each.
+    window.loadSettings({{u"osgb_path"_s, kCity}, {u"shp_path"_s, kParcels}, {u"output_dir"_s, output},
+                         {u"width"_s, 480}, {u"height"_s, 360}, {u"warmup_frames"_s, 20},
+                         {u"angles"_s, QJsonArray{u"top"_s, u"north"_s, u"south"_s, u"east"_s, u"west"_s}}});
+    QTest::mouseClick(widget<QPushButton>(window, "startButton"), Qt::LeftButton);
+    auto* log = widget<QPlainTextEdit>(window, "logView");
+    QVERIFY(QTest::qWaitFor([&] { return log->toPlainText().contains(u"IMAGE_PROGRESS image=2 "_s) || ended(*messages); },
+                            300000));
+    QVERIFY2(!ended(*messages), "the run ended before it could be stopped");
+    QTest::mouseClick(widget<QPushButton>(window, "stopButton"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return ended(*messages); }, 120000));
+
+    const QString text = log->toPlainText();
+    QCOMPARE(widget<QLabel>(window, "statusLabel")->text(), u"已停止"_s);
+    QVERIFY(text.endsWith(u"==== 任务已停止 ===="_s));
+    if (!text.contains(u"Stopped by signal"_s))
+        QSKIP("this Vistrel ends on SIGTERM at once; the stop that finishes the image and writes the report "
+              "comes with its signal handling");
+    QVERIFY(!text.contains(u"Render finished. Success 100/100"_s));
+    const QByteArray report = readFile(output + u"/render_report.csv"_s);
+    QVERIFY2(report.contains("441302001001GB00012"), report.left(400).constData());
 }
 
 QTEST_MAIN(EndToEndTest)

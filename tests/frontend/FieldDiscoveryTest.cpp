@@ -4,13 +4,12 @@
 #include "FrontendTestSupport.h"
 
 #include "DbfFieldNames.h"
-#include "LegacyCodePage.h"
 
-#include <QAction>
-#include <QMenu>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <QtTest>
 
 #include <clocale>
@@ -41,14 +40,15 @@ private slots:
     void namesAndEncodings();
     void pickerMoves();
     void discoveryKeepsOnlyFieldsTheNewFileHas();
+    void shapefileChangeRereadsTheFields();
     void missingAttributeFile();
 
 private:
     QStringList read(const QByteArray& bytes);
     QString shapefile(const QString& name, const QList<QByteArray>& fields);
     QStringList order() const;
-    QAction* entry(const QString& name) const;
-    QString buttonText() const { return widget<QToolButton>(*m_window, "fieldButton")->text(); }
+    QListWidgetItem* entry(const QString& name) const;
+    QString note() const;
     void click(const char* name) { QTest::mouseClick(widget<QPushButton>(*m_window, name), Qt::LeftButton); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -81,20 +81,25 @@ QString FieldDiscoveryTest::shapefile(const QString& name, const QList<QByteArra
 
 QStringList FieldDiscoveryTest::order() const
 {
+    auto* list = widget<QListWidget>(*m_window, "fieldList");
     QStringList names;
-    for (QAction* action : widget<QMenu>(*m_window, "fieldMenu")->actions())
-        names.append(action->text());
+    for (int i = 0; i < list->count(); ++i)
+        names.append(list->item(i)->text());
     return names;
 }
 
-QAction* FieldDiscoveryTest::entry(const QString& name) const
+QListWidgetItem* FieldDiscoveryTest::entry(const QString& name) const
 {
-    const QList<QAction*> actions = widget<QMenu>(*m_window, "fieldMenu")->actions();
-    for (QAction* action : actions) {
-        if (action->text() == name)
-            return action;
-    }
-    qFatal("no entry %s", qPrintable(name));
+    const QList<QListWidgetItem*> items = widget<QListWidget>(*m_window, "fieldList")->findItems(name, Qt::MatchExactly);
+    if (items.isEmpty())
+        qFatal("no entry %s", qPrintable(name));
+    return items.first();
+}
+
+QString FieldDiscoveryTest::note() const
+{
+    auto* label = widget<QLabel>(*m_window, "fieldNoteLabel");
+    return label->isVisibleTo(m_window.get()) ? label->text() : QString();
 }
 
 void FieldDiscoveryTest::headerWalk()
@@ -125,22 +130,23 @@ void FieldDiscoveryTest::namesAndEncodings()
     // "宗地代码" in GBK beside "房屋" in UTF-8.
     QCOMPARE(read(dbfFile({"\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB", "\xE6\x88\xBF\xE5\xB1\x8B"})),
              (QStringList{u"宗地代码"_s, u"房屋"_s}));
-    QCOMPARE(legacyCodePageName("ISO-8859-1"), QByteArray("ISO-8859-1"));
+    // A service started without a locale (plain ASCII) still reads them.
+    QVERIFY(std::setlocale(LC_CTYPE, "C"));
+    QCOMPARE(read(dbfFile({"\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB"})), QStringList{u"宗地代码"_s});
     QCOMPARE(dbfPathForShapefile(u"/data/parcels.v2.SHP"_s), u"/data/parcels.v2.dbf"_s);
 }
 
 void FieldDiscoveryTest::pickerMoves()
 {
     QCOMPARE(order(), QStringList{u"ZDDM"_s});
-    QCOMPARE(buttonText(), u"ZDDM"_s);
+    QCOMPARE(m_window->selectedFields(), QStringList{u"ZDDM"_s});
 
     m_window->rebuildFieldPicker({u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}, {u"ZDDM"_s, u"FWBH"_s});
-    // Clicking an entry toggles it and makes it current: FWBH stays checked.
-    entry(u"FWBH"_s)->trigger();
-    entry(u"FWBH"_s)->trigger();
+    auto* list = widget<QListWidget>(*m_window, "fieldList");
+    QCOMPARE(list->currentItem()->text(), u"ZDDM"_s);
+    list->setCurrentItem(entry(u"FWBH"_s));
     click("fieldUpButton");
     QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
-    QCOMPARE(buttonText(), u"FWBH, ZDDM"_s);
     QCOMPARE(m_window->collectSettings(false)[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
     QCOMPARE(m_window->collectSettings(false)[u"field_name"_s].toString(), u"FWBH"_s);
     click("fieldUpButton");
@@ -150,9 +156,14 @@ void FieldDiscoveryTest::pickerMoves()
     click("fieldDownButton");
     click("fieldDownButton");
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
-    QVERIFY(!entry(u"QLR"_s)->isChecked());
-    entry(u"QLR"_s)->trigger(); // rebuilt entries still drive the button
-    QCOMPARE(buttonText(), u"ZDDM, QLR, FWBH"_s);
+    QCOMPARE(entry(u"QLR"_s)->checkState(), Qt::Unchecked);
+    entry(u"QLR"_s)->setCheckState(Qt::Checked); // moved items keep working
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+
+    // Unchecking every field says how the frames will be named.
+    for (const QString& name : order())
+        entry(name)->setCheckState(Qt::Unchecked);
+    QVERIFY(note().contains(u"未勾选字段"_s));
 }
 
 void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
@@ -164,12 +175,36 @@ void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
 
     m_window->discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
     QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
-    QCOMPARE(buttonText(), u"选择字段"_s);
+    QVERIFY(m_window->selectedFields().isEmpty());
     const QJsonObject collected = m_window->collectSettings(false);
     QCOMPARE(collected[u"field_names"_s].toArray(), QJsonArray());
     QCOMPARE(collected[u"field_name"_s].toString(), u"ZDDM"_s);
-    click("fieldUpButton"); // nothing selected: nothing moves
-    QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
+    QVERIFY(m_messages->isEmpty());
+}
+
+void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
+{
+    // At start the list holds the fields of the shapefile in the settings.
+    QDir().mkpath(m_dir->filePath(u"config"_s));
+    const QString first = shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"});
+    writeFile(m_dir->filePath(u"config/render_gui.json"_s),
+              QJsonDocument(QJsonObject{{u"shp_path"_s, first}, {u"field_names"_s, QJsonArray{u"FWBH"_s, u"BSM"_s}}})
+                  .toJson());
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    m_messages = captureMessages(*m_window);
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+    QVERIFY2(note().contains(u"BSM"_s), qPrintable(note()));
+
+    // A path typed into the field is read when the editing ends; checked
+    // fields the new file lacks are named.
+    entry(u"ZDDM"_s)->setCheckState(Qt::Checked);
+    auto* edit = widget<QLineEdit>(*m_window, "shapefileEdit");
+    edit->setText(shapefile(u"second"_s, {"ZDDM", "DKBM"}));
+    emit edit->editingFinished();
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"DKBM"_s}));
+    QCOMPARE(m_window->selectedFields(), QStringList{u"ZDDM"_s});
+    QVERIFY2(note().contains(u"FWBH"_s) && !note().contains(u"BSM"_s), qPrintable(note()));
     QVERIFY(m_messages->isEmpty());
 }
 
@@ -183,7 +218,7 @@ void FieldDiscoveryTest::missingAttributeFile()
     QCOMPARE(m_messages->first().title, u"读取字段"_s);
     QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
-    QCOMPARE(buttonText(), u"FWBH"_s);
+    QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
 }
 
 QTEST_MAIN(FieldDiscoveryTest)

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 
@@ -23,12 +24,24 @@ T* widget(const QObject& window, const char* name)
     return child;
 }
 
-// Collects the window's modal messages instead of showing them.
-inline std::shared_ptr<QList<UserMessage>> captureMessages(MainWindow& window)
+// Collects the window's modal messages instead of showing them; questions
+// get the given answer.
+inline std::shared_ptr<QList<UserMessage>> captureMessages(MainWindow& window, bool answer = true)
 {
     auto messages = std::make_shared<QList<UserMessage>>();
-    window.setMessageHandler([messages](const UserMessage& m) { messages->append(m); });
+    window.setMessageHandler([messages, answer](const UserMessage& m) {
+        messages->append(m);
+        return answer;
+    });
     return messages;
+}
+
+// Collects the URLs the window hands to the desktop.
+inline std::shared_ptr<QList<QUrl>> captureUrls(MainWindow& window)
+{
+    auto urls = std::make_shared<QList<QUrl>>();
+    window.setUrlOpener([urls](const QUrl& url) { urls->append(url); });
+    return urls;
 }
 
 inline void writeFile(const QString& path, const QByteArray& bytes)

@@ -3,6 +3,8 @@
 
 #include "FrontendTestSupport.h"
 
+#include "DefaultSettings.h"
+#include "PreviewPane.h"
 #include "RendererLocation.h"
 #include "TimeText.h"
 
@@ -39,8 +41,14 @@ private slots:
     void linesAndCharactersSplitAcrossReads();
     void endOfTheTask_data();
     void endOfTheTask();
+    void endBoxLeadsToTheResults();
     void stop_data();
     void stop();
+    void closingDuringARunAsksAndStops();
+    void formIsLockedWhileRunning();
+    void previewShowsTheLastWrittenImage();
+    void shardAndResumeInTheStatus();
+    void feedbackWithoutAnAddress();
     void checksBeforeStarting();
     void rendererThatCannotStart();
     void closingTheWindowEndsTheRenderer();
@@ -50,6 +58,7 @@ private:
     void click(const char* name) { QTest::mouseClick(widget<QPushButton>(*m_window, name), Qt::LeftButton); }
     QStringList log() const;
     QString status() const { return widget<QLabel>(*m_window, "statusLabel")->text(); }
+    QString statusToolTip() const { return widget<QLabel>(*m_window, "statusLabel")->toolTip(); }
     bool idle() const;
     bool waitForEnd();
 
@@ -63,9 +72,11 @@ void RendererRunTest::init()
     m_dir = std::make_unique<QTemporaryDir>();
     m_window = std::make_unique<MainWindow>(m_dir->path());
     m_messages = captureMessages(*m_window);
-    widget<QLineEdit>(*m_window, "modelPathEdit")->setText(u"/data/city"_s);
-    widget<QLineEdit>(*m_window, "shapefileEdit")->setText(u"/data/parcels.shp"_s);
-    widget<QLineEdit>(*m_window, "outputDirEdit")->setText(u"/data/out"_s);
+    QDir().mkpath(path(u"data/city"_s));
+    writeFile(path(u"data/parcels.shp"_s), "");
+    widget<QLineEdit>(*m_window, "modelPathEdit")->setText(path(u"data/city"_s));
+    widget<QLineEdit>(*m_window, "shapefileEdit")->setText(path(u"data/parcels.shp"_s));
+    widget<QLineEdit>(*m_window, "outputDirEdit")->setText(path(u"data/out"_s));
 }
 
 QStringList RendererRunTest::log() const
@@ -104,9 +115,11 @@ void RendererRunTest::writesBothFilesAndPassesTheRunFile()
 
     click("testButton");
     QVERIFY(waitForEnd());
-    QCOMPARE(readJsonFile(runFile).size(), 37);
+    QCOMPARE(readJsonFile(runFile).keys(), defaultSettings().keys());
     QCOMPARE(readJsonFile(runFile)[u"preview_limit"_s].toInt(), 7);
     QCOMPARE(readJsonFile(guiFile)[u"preview_limit"_s].toInt(), 0);
+    QCOMPARE(readJsonFile(guiFile)[u"tavrin_preview_limit"_s].toInt(), 7);
+    QVERIFY(!readJsonFile(runFile).contains(u"tavrin_preview_limit"_s));
     QCOMPARE(readFile(path(u"argc.txt"_s)), QByteArray("1\n"));
     QCOMPARE(QString::fromUtf8(readFile(path(u"arg.txt"_s))), runFile);
     QCOMPARE(QDir(QString::fromUtf8(readFile(path(u"cwd.txt"_s)).trimmed())).canonicalPath(),
@@ -181,52 +194,153 @@ void RendererRunTest::linesAndCharactersSplitAcrossReads()
 
 void RendererRunTest::endOfTheTask_data()
 {
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("script");
     QTest::addColumn<QString>("lastLine");
     QTest::addColumn<QString>("statusPattern");
-    QTest::newRow("success") << 0 << u"==== 任务完成 ===="_s << u"^任务完成，总耗时 00:00:\\d\\d$"_s;
-    QTest::newRow("failure") << 4 << u"==== 任务失败，退出码：4 ===="_s << u"^任务失败$"_s;
+    QTest::addColumn<QStringList>("boxLines");
+    QTest::newRow("success")
+        << QByteArray("echo '[t][INFO] Render finished. Success 5/6, skipped 1, failed 0'; exit 0")
+        << u"==== 任务完成 ===="_s << u"^任务完成，总耗时 00:00:\\d\\d$"_s
+        << QStringList{u"任务完成。"_s, u"成功 5 张，跳过 1 张，失败 0 张（共 6 张）"_s};
+    // A renderer that prints no summary: the progress lines are counted.
+    QTest::newRow("failed image")
+        << QByteArray("echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=2 frame=1 total_frames=1 elapsed=0.10 "
+                      "eta=0.10 angle=top success=1'\n"
+                      "echo '[t][ERROR] Failed to write image: /out/a/north.png: No space left on device'\n"
+                      "echo '[t][INFO] IMAGE_PROGRESS image=2 total_images=2 frame=1 total_frames=1 elapsed=0.20 "
+                      "eta=0.00 angle=north success=0'; exit 4")
+        << u"==== 任务失败，退出码：4 ===="_s << u"^任务失败：图片写入失败：/out/a/north.png"_s
+        << QStringList{u"任务失败（退出码 4：渲染器无法启动，或有图片、报告写入失败）。"_s,
+                       u"原因：图片写入失败：/out/a/north.png: No space left on device"_s,
+                       u"成功 1 张，跳过 0 张，失败 1 张（共 2 张）"_s};
+    // The configuration error, not the "Invalid config." logged after it.
+    QTest::newRow("configuration error")
+        << QByteArray("echo '[t][INFO] Using config: run.json'\n"
+                      "echo 'Config error: width and height must be positive.'\n"
+                      "echo '[t][ERROR] Invalid config.'; echo 'Usage: Vistrel <config/render.json>'; exit 1")
+        << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：图片宽度和高度必须为正数。$"_s
+        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s, u"原因：配置错误：图片宽度和高度必须为正数。"_s};
+    QTest::newRow("no polygons") << QByteArray("exit 3") << u"==== 任务失败，退出码：3 ===="_s
+                                 << u"^任务失败：SHP 中没有面状图斑$"_s
+                                 << QStringList{u"任务失败（退出码 3：SHP 中没有面状图斑）。"_s};
+    // Stopped by a signal the user did not send from here (Ctrl+C, a job engine).
+    QTest::newRow("stopped") << QByteArray("echo '[t][INFO] Stopped by signal'; exit 5")
+                             << u"==== 任务已停止 ===="_s << u"^已停止$"_s << QStringList{u"任务已停止。"_s};
 }
 
 void RendererRunTest::endOfTheTask()
 {
-    QFETCH(int, exitCode);
+    QFETCH(QByteArray, script);
     QFETCH(QString, lastLine);
     QFETCH(QString, statusPattern);
-    writeFakeRenderer(m_dir->path(), "echo working; exit " + QByteArray::number(exitCode));
+    QFETCH(QStringList, boxLines);
+    writeFakeRenderer(m_dir->path(), script);
     click("startButton");
     QVERIFY(waitForEnd());
-    QCOMPARE(log(), (QStringList{u"==== 开始任务 ===="_s, u"working"_s, lastLine}));
-    QVERIFY2(QRegularExpression(statusPattern).match(status()).hasMatch(), qPrintable(status()));
+    QCOMPARE(log().last(), lastLine);
+    QVERIFY2(QRegularExpression(statusPattern).match(statusToolTip()).hasMatch(), qPrintable(statusToolTip()));
     QCOMPARE(m_messages->size(), 1);
-    QCOMPARE(m_messages->last().icon, QMessageBox::Information);
-    QCOMPARE(m_messages->last().text, status());
+    const UserMessage& box = m_messages->last();
+    QCOMPARE(box.icon, lastLine.contains(u"失败"_s) ? QMessageBox::Critical : QMessageBox::Information);
+    const QStringList lines = box.text.split(u'\n');
+    QVERIFY2(lines.mid(0, boxLines.size()) == boxLines, qPrintable(box.text));
+    QVERIFY2(box.text.contains(u"总耗时 00:00:"_s), qPrintable(box.text));
+}
+
+void RendererRunTest::endBoxLeadsToTheResults()
+{
+    // The output folder is made relative to the run file's folder, as the
+    // renderer does; the renderer writes the contact sheet there.
+    widget<QLineEdit>(*m_window, "outputDirEdit")->setText(u"../results"_s);
+    writeFakeRenderer(m_dir->path(), "mkdir -p results; echo '<html></html>' > results/render_report.html; exit 0");
+    auto urls = captureUrls(*m_window);
+    click("startButton");
+    QVERIFY(waitForEnd());
+    const QList<MessageAction> actions = m_messages->last().actions;
+    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions[0].label, u"打开输出目录"_s);
+    QCOMPARE(actions[1].label, u"打开报告页"_s);
+    QVERIFY(actions[0].enabled && actions[1].enabled);
+    actions[0].run();
+    actions[1].run();
+    QCOMPARE(*urls, (QList<QUrl>{QUrl::fromLocalFile(path(u"results"_s)),
+                                 QUrl::fromLocalFile(path(u"results/render_report.html"_s))}));
+
+    // Without a contact sheet its button is off; "打开输出目录" in the header
+    // opens the same folder.
+    writeFakeRenderer(m_dir->path(), "rm results/render_report.html; exit 0");
+    click("startButton");
+    QVERIFY(waitForEnd());
+    QVERIFY(!m_messages->last().actions[1].enabled);
+    click("openOutputButton");
+    QCOMPARE(urls->last(), QUrl::fromLocalFile(path(u"results"_s)));
+    widget<QLineEdit>(*m_window, "outputDirEdit")->clear();
+    click("openOutputButton");
+    QCOMPARE(urls->last(), QUrl::fromLocalFile(path(u"output"_s)));
 }
 
 void RendererRunTest::stop_data()
 {
     QTest::addColumn<QByteArray>("trap");
-    QTest::addColumn<int>("signal");
-    QTest::newRow("terminate") << QByteArray() << int(SIGTERM);
-    QTest::newRow("kill after 3 s") << QByteArray("trap '' TERM") << int(SIGKILL);
+    QTest::addColumn<bool>("killed");
+    // The renderer's way: finish the image, write the report, exit 5.
+    QTest::newRow("renderer ends its image")
+        << QByteArray("trap 'echo got TERM; sleep 0.3; echo \"[t][INFO] Stopped by signal\"; exit 5' TERM")
+        << false;
+    QTest::newRow("killed after the grace period") << QByteArray("trap 'echo got TERM' TERM") << true;
 }
 
 void RendererRunTest::stop()
 {
     QFETCH(QByteArray, trap);
-    QFETCH(int, signal);
-    writeFakeRenderer(m_dir->path(), trap + "\necho started\nwhile :; do sleep 0.1; done");
+    QFETCH(bool, killed);
+    m_window->setStopGracePeriod(1500);
+    writeFakeRenderer(m_dir->path(), trap + "\necho $$ > pid.txt\necho started\nwhile :; do sleep 0.05; done");
     click("startButton");
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+    const pid_t pid = readFile(path(u"pid.txt"_s)).trimmed().toInt();
 
     QElapsedTimer timer;
     timer.start();
     click("stopButton");
-    QVERIFY(signal == SIGKILL ? timer.elapsed() >= 2900 : timer.elapsed() < 2500);
+    QVERIFY(timer.elapsed() < 500); // the window does not block
+    QCOMPARE(status(), u"正在停止..."_s);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000); // SIGTERM first
+    if (killed) {
+        QTest::qWait(900);
+        QCOMPARE(::kill(pid, 0), 0); // still running within the grace period
+    }
     QVERIFY(waitForEnd());
-    QVERIFY(log().contains(u"正在停止任务..."_s));
-    QCOMPARE(log().last(), u"==== 任务失败，退出码：%1 ===="_s.arg(signal));
-    QCOMPARE(status(), u"任务失败"_s);
+    QVERIFY(killed ? timer.elapsed() >= 1500 : timer.elapsed() < 1400);
+    QCOMPARE(log().last(), u"==== 任务已停止 ===="_s);
+    QCOMPARE(status(), u"已停止"_s);
+    QCOMPARE(m_messages->last().text.split(u'\n').first(), u"任务已停止。"_s);
+}
+
+void RendererRunTest::closingDuringARunAsksAndStops()
+{
+    m_window->setStopGracePeriod(1500);
+    m_window->show();
+    writeFakeRenderer(m_dir->path(), "trap 'echo got TERM; sleep 0.3; exit 5' TERM\n"
+                                     "echo started\nwhile :; do sleep 0.05; done");
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+
+    // "No" keeps the run and the window.
+    m_messages = captureMessages(*m_window, false);
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_messages->size(), 1);
+    QVERIFY(m_messages->first().question);
+    QTest::qWait(200);
+    QVERIFY(m_window->running() && m_window->isVisible() && !log().contains(u"got TERM"_s));
+
+    // "Yes" stops the renderer the gentle way and closes once it has ended.
+    m_messages = captureMessages(*m_window, true);
+    m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), 5000);
+    QVERIFY(log().contains(u"got TERM"_s));
+    QVERIFY(!m_window->running());
+    QCOMPARE(m_messages->size(), 1); // the question; no end box
 }
 
 void RendererRunTest::checksBeforeStarting()
@@ -244,6 +358,15 @@ void RendererRunTest::checksBeforeStarting()
     QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
     QCOMPARE(m_messages->last().title, u"参数不完整"_s);
     QCOMPARE(m_messages->last().text, u"请先选择 OSGB、SHP 和输出目录。"_s);
+
+    // A model folder that does not exist is named below the paths.
+    widget<QLineEdit>(*m_window, "shapefileEdit")->setText(path(u"data/parcels.shp"_s));
+    widget<QLineEdit>(*m_window, "modelPathEdit")->setText(path(u"data/town"_s));
+    click("startButton");
+    QCOMPARE(m_messages->size(), 2);
+    auto* problem = widget<QLabel>(*m_window, "pathProblemLabel");
+    QVERIFY(problem->isVisibleTo(m_window.get()));
+    QCOMPARE(problem->text(), u"找不到 OSGB 模型目录/文件："_s + QDir::toNativeSeparators(path(u"data/town"_s)));
 
     // Nothing was written or started and the window stays as it was.
     QVERIFY(!QFileInfo::exists(path(u"config"_s)));
@@ -291,6 +414,104 @@ void RendererRunTest::closingTheWindowEndsTheRenderer()
     QVERIFY(m_messages->isEmpty());
     QCOMPARE(::kill(pid, 0), -1);
     QCOMPARE(errno, ESRCH);
+}
+
+void RendererRunTest::formIsLockedWhileRunning()
+{
+    writeFakeRenderer(m_dir->path(), "echo started\n" + waitFor("go"));
+    const QList<QWidget*> form = {widget<QLineEdit>(*m_window, "modelPathEdit"),
+                                  widget<QSpinBox>(*m_window, "widthSpin"),
+                                  widget<QWidget>(*m_window, "fieldList"),
+                                  widget<QWidget>(*m_window, "angle_top"),
+                                  widget<QPushButton>(*m_window, "saveButton")};
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+    for (QWidget* part : form)
+        QVERIFY2(!part->isEnabled(), qPrintable(part->objectName()));
+    QVERIFY(widget<QPushButton>(*m_window, "stopButton")->isEnabled());
+    QVERIFY(widget<QPushButton>(*m_window, "openOutputButton")->isEnabled());
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+    for (QWidget* part : form)
+        QVERIFY(part->isEnabled());
+}
+
+void RendererRunTest::previewShowsTheLastWrittenImage()
+{
+    // Twelve frames written in one burst, each "top" with its outline image,
+    // as the renderer logs them; the CSV report line is no picture.
+    QByteArray lines;
+    QStringList written;
+    for (int frame = 1; frame <= 12; ++frame) {
+        const QByteArray number = QByteArray::number(frame);
+        lines += "[t][INFO] FRAME_PROGRESS frame=" + number + " total_frames=12 name=宗地" + number + "\n";
+        const QString folder = path(u"data/out/宗地%1"_s.arg(frame));
+        QDir().mkpath(folder);
+        for (const char* angle : {"top", "top_range"}) {
+            QImage picture(640, 360, QImage::Format_RGB32);
+            picture.fill(QColor::fromHsv(frame * 25, 200, 200));
+            const QString file = folder + u"/"_s + QLatin1String(angle) + u".png"_s;
+            QVERIFY(picture.save(file));
+            written.append(file);
+            lines += "[t][INFO] Wrote " + file.toUtf8() + "\n";
+        }
+        lines += "[t][INFO] IMAGE_PROGRESS image=" + number + " total_images=12 frame=" + number
+            + " total_frames=12 elapsed=1.00 eta=1.00 angle=top success=1\n";
+    }
+    lines += "[t][INFO] Wrote CSV report: " + path(u"data/out/render_report.csv"_s).toUtf8() + "\n";
+    writeFile(path(u"lines.txt"_s), lines);
+    writeFakeRenderer(m_dir->path(), "cat lines.txt\n" + waitFor("go"));
+
+    auto* preview = m_window->findChild<PreviewPane*>(u"previewPane"_s);
+    QVERIFY(preview);
+    QStringList shown;
+    connect(preview, &PreviewPane::imageShown, this, [&shown](const QString& file) { shown.append(file); });
+    auto urls = captureUrls(*m_window);
+    click("startButton");
+
+    // While the run goes on, the newest picture arrives; those that came in
+    // while one was loading were skipped, not queued.
+    QTRY_COMPARE_WITH_TIMEOUT(preview->shownPath(), written.last(), 15000);
+    QVERIFY(!preview->loading());
+    QVERIFY2(shown.size() < 12, qPrintable(shown.join(u", "_s)));
+    QCOMPARE(preview->caption(), u"宗地12 · 范围线正射"_s);
+    QTest::mouseClick(preview, Qt::LeftButton);
+    QCOMPARE(urls->last(), QUrl::fromLocalFile(written.last()));
+
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+}
+
+void RendererRunTest::shardAndResumeInTheStatus()
+{
+    writeFakeRenderer(m_dir->path(),
+        "echo '[t][INFO] RUN_STATE shard_index=1 shard_count=3 resume=1'\n"
+        "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=4 name=A'\n"
+        "echo '[t][INFO] Resumed /out/A/top.png'\n"
+        "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.00 eta=0.00 angle=top success=1'\n"
+        + waitFor("go"));
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(statusToolTip().startsWith(u"图片 1/4，"_s), 15000);
+    QVERIFY2(statusToolTip().endsWith(u"（分片 2/3，续跑，已接续 1 张）"_s), qPrintable(statusToolTip()));
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+    QVERIFY(m_messages->last().text.contains(u"其中 1 张接续自上次任务。"_s));
+}
+
+void RendererRunTest::feedbackWithoutAnAddress()
+{
+    // No address (whatever the build put in): the button says where to report.
+    QDir().mkpath(path(u"config"_s));
+    writeFile(path(u"config/tavrin.ini"_s), "[feedback]\naddress=\n");
+    auto urls = captureUrls(*m_window);
+    click("feedbackButton");
+    QCOMPARE(m_messages->size(), 1);
+    QVERIFY(m_messages->first().text.contains(u"Reporting problems"_s));
+    QVERIFY(urls->isEmpty());
+
+    writeFile(path(u"config/tavrin.ini"_s), "[feedback]\naddress=https://gis.example.org/issues\n");
+    click("feedbackButton");
+    QCOMPARE(*urls, QList<QUrl>{QUrl(u"https://gis.example.org/issues"_s)});
 }
 
 QTEST_MAIN(RendererRunTest)

@@ -4,14 +4,17 @@
 
 #include "DefaultSettings.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 class SettingsFormTest : public QObject
@@ -27,6 +30,8 @@ private slots:
     void separatorMapping();
     void startupSettingsFiles();
     void saving();
+    void wheelChangesOnlyFocusedFields();
+    void arrowStepsWriteTheShownValues();
 
 private:
     QJsonObject collect(const QJsonObject& loaded);
@@ -49,29 +54,47 @@ QJsonObject SettingsFormTest::collect(const QJsonObject& loaded)
 
 void SettingsFormTest::loadThenCollectRoundTrips()
 {
-    QJsonObject settings = defaultSettings();
-    const QJsonObject changes{
-        {u"width"_s, 1920}, {u"height"_s, 1080}, {u"output_dpi"_s, 600}, {u"warmup_frames"_s, 3},
-        {u"camera_padding"_s, 1.25}, {u"oblique_padding_factor"_s, 0.9},
-        {u"oblique_distance_factor"_s, 1.1}, {u"oblique_view_angle"_s, 65},
-        {u"avoid_occlusion"_s, false}, {u"occlusion_sample_step"_s, 0.55},
-        {u"angles"_s, QJsonArray{u"east"_s, u"nw45"_s}}, {u"osgb_path"_s, u"/data/city"_s},
-        {u"shp_path"_s, u"/data/parcels.shp"_s}, {u"output_dir"_s, u"/data/out"_s},
-        {u"field_names"_s, QJsonArray{u"FWBH"_s, u"ZDDM"_s}}, {u"field_name"_s, u"FWBH"_s},
-        {u"field_separator"_s, u"、"_s}, {u"photo_name_template"_s, u"<ZDDM>\\照片<FWBH>_#"_s},
-        {u"auto_strip_gauss_zone"_s, false}, {u"auto_align_shp_to_scene"_s, false},
-        {u"output_top_range"_s, true}, {u"gauss_zone_prefix"_s, 37000000.0},
-        {u"shp_offset_x"_s, -12.345}, {u"shp_offset_y"_s, 6.5}, {u"range_line_lift"_s, 0.35},
-        {u"range_line_width"_s, 7.5}, {u"range_line_color"_s, u"magenta"_s},
-        {u"output_format"_s, u"pdf"_s}};
-    for (auto it = changes.begin(); it != changes.end(); ++it)
-        settings[it.key()] = it.value();
-    QCOMPARE(collect(settings), settings);
+    // A file that changes every field, with other values for the keys the
+    // form has no field for, and the run file the form makes of it.
+    const QJsonObject loaded = QJsonDocument::fromJson(R"({
+        "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
+        "camera_padding": 1.25, "oblique_padding_factor": 0.9, "oblique_distance_factor": 1.1,
+        "oblique_view_angle": 65, "avoid_occlusion": false, "occlusion_sample_step": 0.55,
+        "angles": ["nw45", "east"], "osgb_path": "/data/city", "shp_path": "/data/parcels.shp",
+        "output_dir": "/data/out", "field_names": ["FWBH", "ZDDM"], "field_name": "FWBH",
+        "field_separator": "、", "photo_name_template": " <ZDDM>\\照片<FWBH>_# ",
+        "auto_strip_gauss_zone": false, "auto_align_shp_to_scene": false, "output_top_range": true,
+        "gauss_zone_prefix": 37000000, "shp_offset_x": -12.345, "shp_offset_y": 6.5,
+        "range_line_lift": 0.35, "range_line_width": 7.5, "range_line_color": "magenta",
+        "output_format": "pdf", "range_line_depth_test": true, "warmup_until_loaded": true,
+        "resume": true, "html_report": false, "preview_limit": 9,
+        "distance": 120, "background": "black", "jpg_quality": 80, "transparent_bg": true,
+        "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
+        "num_threads": 16, "shard_index": 1, "shard_count": 3})")
+                                   .object();
+    const QJsonObject expected = QJsonDocument::fromJson(R"({
+        "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
+        "camera_padding": 1.25, "oblique_padding_factor": 0.9, "oblique_distance_factor": 1.1,
+        "oblique_view_angle": 65, "avoid_occlusion": false, "occlusion_sample_step": 0.55,
+        "angles": ["east", "nw45"], "osgb_path": "/data/city", "shp_path": "/data/parcels.shp",
+        "output_dir": "/data/out", "field_names": ["FWBH", "ZDDM"], "field_name": "FWBH",
+        "field_separator": "、", "photo_name_template": "<ZDDM>\\照片<FWBH>_#",
+        "auto_strip_gauss_zone": false, "auto_align_shp_to_scene": false, "output_top_range": true,
+        "gauss_zone_prefix": 37000000, "shp_offset_x": -12.345, "shp_offset_y": 6.5,
+        "range_line_lift": 0.35, "range_line_width": 7.5, "range_line_color": "magenta",
+        "output_format": "pdf", "range_line_depth_test": true, "warmup_until_loaded": true,
+        "resume": true, "html_report": false, "preview_limit": 9,
+        "distance": 300, "background": "white", "jpg_quality": 95, "transparent_bg": false,
+        "multisample": 4, "range_line_sample_step": 1, "range_line_smooth_limit": 0.6,
+        "num_threads": 4})")
+                                     .object();
+    m_window->loadSettings(loaded);
+    QCOMPARE(m_window->collectSettings(true), expected);
+    QCOMPARE(m_window->collectSettings(false)[u"preview_limit"_s].toInt(), 0);
 }
 
 void SettingsFormTest::collectedKeysAreTheDefaultsKeys()
 {
-    QCOMPARE(defaultSettings().size(), 37);
     QCOMPARE(m_window->collectSettings(true).keys(), defaultSettings().keys());
 
     // Keys without a widget always come from the defaults.
@@ -97,8 +120,8 @@ void SettingsFormTest::unofferedOrMistypedValuesFallBack()
                                    {u"camera_padding"_s, 1.234}, {u"avoid_occlusion"_s, 1},
                                    {u"output_top_range"_s, u"true"_s}, {u"osgb_path"_s, 5},
                                    {u"field_names"_s, u"FWBH"_s}, {u"field_name"_s, u"BSM"_s}});
-    QCOMPARE(widget<QSpinBox>(*m_window, "widthSpin")->value(), 20000);
-    QCOMPARE(s[u"width"_s].toInt(), 20000);
+    QCOMPARE(widget<QSpinBox>(*m_window, "widthSpin")->value(), 16384);
+    QCOMPARE(s[u"width"_s].toInt(), 16384);
     QCOMPARE(s[u"height"_s].toInt(), 2160);
     QCOMPARE(s[u"output_dpi"_s].toInt(), 300);
     QCOMPARE(s[u"camera_padding"_s].toDouble(), 1.23);
@@ -120,6 +143,11 @@ void SettingsFormTest::anglesAreCollectedInKeyOrder()
     widget<QCheckBox>(*m_window, "angle_west")->setChecked(true);
     widget<QCheckBox>(*m_window, "angle_east")->setChecked(true);
     QCOMPARE(m_window->collectSettings(false)[u"angles"_s].toArray(), (QJsonArray{u"east"_s, u"west"_s}));
+
+    // Not a list at all: the default angles, not an empty selection.
+    const QJsonArray defaults{u"north"_s, u"se45"_s, u"sw45"_s, u"top"_s};
+    QCOMPARE(collect({{u"angles"_s, u"north"_s}})[u"angles"_s].toArray(), defaults);
+    QCOMPARE(collect({{u"angles"_s, QJsonValue()}})[u"angles"_s].toArray(), defaults);
 }
 
 void SettingsFormTest::separatorMapping()
@@ -171,22 +199,83 @@ void SettingsFormTest::saving()
 {
     auto messages = captureMessages(*m_window);
     widget<QSpinBox>(*m_window, "previewSpin")->setValue(3);
+    widget<QSpinBox>(*m_window, "heightSpin")->setValue(720);
     QTest::mouseClick(widget<QPushButton>(*m_window, "saveButton"), Qt::LeftButton);
 
     const QString path = m_dir->filePath(u"config/render_gui.json"_s);
-    const QByteArray text = readFile(path);
-    QVERIFY(text.startsWith("{\n    \"angles\": ["));
-    QVERIFY(text.indexOf("\"height\"") < text.indexOf("\"width\""));
-    QCOMPARE(readJsonFile(path)[u"preview_limit"_s].toInt(), 0);
     QCOMPARE(widget<QPlainTextEdit>(*m_window, "logView")->toPlainText(),
              u"配置已保存："_s + QDir::toNativeSeparators(path));
+    // The renderer's key says "all frames"; the test-export count survives in
+    // Tavrin's own key, through a restart and the next save.
+    QCOMPARE(readJsonFile(path)[u"preview_limit"_s].toInt(), 0);
+    for (int restart = 0; restart < 2; ++restart) {
+        m_window = std::make_unique<MainWindow>(m_dir->path());
+        QCOMPARE(widget<QSpinBox>(*m_window, "previewSpin")->value(), 3);
+        QCOMPARE(widget<QSpinBox>(*m_window, "heightSpin")->value(), 720);
+        QCOMPARE(m_window->collectSettings(true)[u"preview_limit"_s].toInt(), 3);
+        QVERIFY(m_window->saveSettings(path, m_window->collectGuiSettings()));
+    }
 
     writeFile(m_dir->filePath(u"blocked"_s), "a file where the folder should be");
+    messages = captureMessages(*m_window);
     QVERIFY(!m_window->saveSettings(m_dir->filePath(u"blocked/render_gui.json"_s), defaultSettings()));
     QCOMPARE(messages->size(), 1);
     QCOMPARE(messages->first().icon, QMessageBox::Critical);
     QCOMPARE(messages->first().title, u"保存配置失败"_s);
     QVERIFY(!messages->first().text.isEmpty());
+}
+
+void SettingsFormTest::wheelChangesOnlyFocusedFields()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto* width = widget<QSpinBox>(*m_window, "widthSpin");
+    auto* padding = widget<QDoubleSpinBox>(*m_window, "cameraPaddingSpin");
+    auto* format = widget<QComboBox>(*m_window, "formatCombo");
+    const auto turnWheel = [](QWidget* target) {
+        const QPointF at = QRectF(target->rect()).center();
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    };
+
+    // Unfocused: the value stays and the event goes on to scroll the form.
+    for (QWidget* field : QList<QWidget*>{width, padding, format}) {
+        QVERIFY(!field->hasFocus());
+        QVERIFY(!turnWheel(field));
+    }
+    QCOMPARE(width->value(), 3840);
+    QCOMPARE(padding->value(), 1.05);
+    QCOMPARE(format->currentText(), u"png"_s);
+
+    m_window->activateWindow();
+    width->setFocus();
+    QTRY_VERIFY(width->hasFocus());
+    turnWheel(width);
+    QCOMPARE(width->value(), 3839);
+}
+
+void SettingsFormTest::arrowStepsWriteTheShownValues()
+{
+    const QList<QPair<const char*, const char*>> decimals = {
+        {"cameraPaddingSpin", "camera_padding"}, {"obliquePaddingSpin", "oblique_padding_factor"},
+        {"obliqueDistanceSpin", "oblique_distance_factor"}, {"gaussPrefixSpin", "gauss_zone_prefix"},
+        {"offsetXSpin", "shp_offset_x"}, {"offsetYSpin", "shp_offset_y"}, {"lineLiftSpin", "range_line_lift"},
+        {"lineWidthSpin", "range_line_width"}, {"occlusionStepSpin", "occlusion_sample_step"}};
+    for (int steps = 1; steps <= 9; ++steps) {
+        for (const auto& [name, key] : decimals) {
+            auto* spin = widget<QDoubleSpinBox>(*m_window, name);
+            const QString before = spin->text();
+            spin->stepBy(spin->value() >= spin->maximum() ? -1 : 1);
+            // Every step shows, and the value written is the value shown.
+            QVERIFY2(spin->text() != before, name);
+            const double shown = spin->locale().toDouble(spin->cleanText());
+            const double written = m_window->collectSettings(false)[QLatin1String(key)].toDouble();
+            QVERIFY2(written == shown, qPrintable(u"%1: %2 written, %3 shown"_s.arg(QLatin1String(key))
+                                                      .arg(written, 0, 'g', 17).arg(spin->cleanText())));
+        }
+    }
 }
 
 QTEST_MAIN(SettingsFormTest)

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// An image file the renderer has written, for the preview.
+struct WrittenImage
+{
+    QString path;
+    QString frameName;
+    QString angle; // angle key, "top_range" for the outline image; empty when unknown
+};
+
+// What the renderer's output has told about the run so far.
+struct RunSummary
+{
+    int succeeded = 0;
+    int skipped = 0;
+    int failed = 0;
+    int totalImages = 0;
+    bool finishedLine = false;  // "Render finished." was seen: the numbers are the renderer's own
+    bool stoppedBySignal = false;
+    QString lastError;          // message of the last ERROR line
+    QString configError;        // configuration error printed without log prefix
+    // Shard and resume state ("RUN_STATE"); absent for plain runs.
+    bool runState = false;
+    int shardIndex = 0;
+    int shardCount = 1;
+    bool resume = false;
+    int resumedImages = 0;
+};
+
+// Follows the renderer's output line by line: counts the images, keeps the
+// reason of a failure, and pairs every "Wrote " line with the frame and the
+// angle that its IMAGE_PROGRESS line names.
+class RunOutputReader
+{
+public:
+    // Reads one line. Gives the last image that this line completes: an
+    // IMAGE_PROGRESS line completes the images written since the previous one
+    // (for "top" with the outline image on: top, then top_range).
+    std::optional<WrittenImage> readLine(const QString& line);
+
+    // At the end of the output: an image written without a progress line.
+    std::optional<WrittenImage> finish();
+
+    const RunSummary& summary() const { return m_summary; }
+    void reset();
+
+private:
+    RunSummary m_summary;
+    QHash<int, QString> m_frameNames; // by frame position
+    int m_skippedFrame = 0;           // position of the frame a SKIP_FRAME line named
+    int m_currentFrame = 0;
+    QStringList m_written;            // written since the last progress line
+};
