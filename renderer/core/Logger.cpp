@@ -13,6 +13,9 @@ namespace fs = std::filesystem;
 namespace vistrel {
 
 namespace {
+
+thread_local std::vector<HeldLine>* heldLines = nullptr;
+
 void shutdownAtExit()
 {
     Logger::instance().shutdown();
@@ -68,7 +71,21 @@ void Logger::init(const std::string& dir, const std::string& prefix)
     filePath_ = fileEnabled_ ? full.string() : std::string();
 }
 
+void Logger::holdThisThread(std::vector<HeldLine>* lines)
+{
+    heldLines = lines;
+}
+
 void Logger::log(int level, const std::string& message)
+{
+    if (heldLines) {
+        heldLines->push_back({level, message});
+        return;
+    }
+    emit(level, message);
+}
+
+void Logger::emit(int level, const std::string& message)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     // One message, one line: names and system texts cannot forge protocol lines.

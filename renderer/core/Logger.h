@@ -3,8 +3,15 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace vistrel {
+
+// A log line held back to be written later, in its place among others.
+struct HeldLine {
+    int level = 0;
+    std::string message;
+};
 
 // The process-wide log sink. Every line goes to standard output (where the
 // front end reads the progress protocol) and, once init() has opened it, to
@@ -24,6 +31,14 @@ public:
     void warn(const std::string& message) { log(Warn, message); }
     void error(const std::string& message) { log(Error, message); }
     void log(int level, const std::string& message);
+    // Writes a line now, even on a thread whose lines are held.
+    void emit(int level, const std::string& message);
+
+    // While a thread holds its lines (holdThisThread with a list), its log
+    // calls append to that list instead of writing; null writes again. The
+    // batch uses this to keep the lines of overlapping work in the order a
+    // one-by-one run would give.
+    static void holdThisThread(std::vector<HeldLine>* lines);
 
     // Path of the open log file (empty before init or when it did not open).
     std::string filePath() const;

@@ -115,6 +115,10 @@ std::string makeImageFolder(const fs::path& folder, const std::string& outputDir
         }
         return std::string();
     }
+    fs::create_directories(root, ec);  // the output folder itself may be a link; it is the user's
+    if (ec) {
+        throw fs::filesystem_error("create_directories", root, ec);
+    }
     fs::path current = root;
     for (const fs::path& part : below) {
         if (part == ".") {

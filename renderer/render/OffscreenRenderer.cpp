@@ -42,6 +42,12 @@ osg::Vec4 clearColour(const RenderConfig& config)
     return osg::Vec4(1, 1, 1, 1);
 }
 
+bool sameSetup(const CameraSetup& a, const CameraSetup& b)
+{
+    return a.eye == b.eye && a.center == b.center && a.up == b.up && a.orthoWidth == b.orthoWidth &&
+           a.orthoHeight == b.orthoHeight;
+}
+
 }  // namespace
 
 RenderTargetLimits queryRenderTargetLimits()
@@ -199,6 +205,49 @@ void OffscreenRenderer::drawOneFrame()
     ++timings_.draws;
 }
 
+bool OffscreenRenderer::pagerIdle() const
+{
+    const osgDB::DatabasePager* pager = viewer_ ? viewer_->getDatabasePager() : nullptr;
+    return !pager || !pager->getRequestsInProgress();
+}
+
+void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
+{
+    const auto sleepStart = Clock::now();
+    const auto until = sleepStart + pause;
+    while (Clock::now() < until) {
+        std::this_thread::sleep_until(until);
+    }
+    timings_.sleepSeconds += secondsSince(sleepStart);
+}
+
+void OffscreenRenderer::fixedWarmup()
+{
+    for (int i = 0; i < config_.warmup_frames; ++i) {
+        drawOneFrame();
+        sleepFor(std::chrono::milliseconds(25));
+    }
+}
+
+void OffscreenRenderer::warmupUntilLoaded()
+{
+    // Draw until the pager has nothing left for this view; between draws wait
+    // only while it is reading files and has nothing ready to merge yet.
+    const int cap = std::max(config_.warmup_frames, 64);
+    const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
+    int draws = 0;
+    do {
+        drawOneFrame();
+        ++draws;
+        const auto waitStart = Clock::now();
+        while (pager && pager->getRequestsInProgress() && !pager->requiresUpdateSceneGraph() &&
+               Clock::now() - waitStart < std::chrono::seconds(2)) {
+            sleepFor(std::chrono::milliseconds(2));
+        }
+    } while (!pagerIdle() && draws < cap);
+    warmupCapReached_ = !pagerIdle();
+}
+
 bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
 {
     if (!initialized_ || !viewer_ || !camera_ || !captureImage_) {
@@ -206,17 +255,20 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
         return false;
     }
     try {
+        const bool settled = reuseSettledPlacement_ && hasLastSetup_ && sameSetup(setup, lastSetup_) && pagerIdle();
         FrameCamera(config_).applyToCamera(camera_.get(), setup);
-        for (int i = 0; i < config_.warmup_frames; ++i) {
-            drawOneFrame();
-            const auto sleepStart = Clock::now();
-            const auto until = sleepStart + std::chrono::milliseconds(25);
-            while (Clock::now() < until) {
-                std::this_thread::sleep_until(until);
+        lastSetup_ = setup;
+        hasLastSetup_ = true;
+        warmupCapReached_ = false;
+        if (!settled) {
+            if (config_.warmup_until_loaded) {
+                warmupUntilLoaded();
+            } else {
+                fixedWarmup();
             }
-            timings_.sleepSeconds += secondsSince(sleepStart);
         }
         drawOneFrame();
+        ++timings_.renders;
         if (!drewThroughFrameBufferObject()) {
             // The driver fell back to the tiny window surface: the capture
             // holds no picture of this placement.
@@ -225,6 +277,7 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
         }
         return true;
     } catch (const std::exception& e) {
+        hasLastSetup_ = false;
         Logger::instance().error(std::string("Render failed: ") + e.what());
         return false;
     }

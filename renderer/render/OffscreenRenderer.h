@@ -8,12 +8,14 @@
 #include <osg/ref_ptr>
 #include <osgViewer/Viewer>
 
+#include <chrono>
 #include <string>
 
 namespace vistrel {
 
 // Where the time of the renderer goes, summed over all calls.
 struct RenderTimings {
+    int renders = 0;            // renderFrame calls that drew
     int draws = 0;
     double drawSeconds = 0.0;   // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
@@ -56,6 +58,17 @@ public:
     bool renderFrame(const CameraSetup& setup);
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup);
+
+    // True when the database pager has nothing requested, loading, to
+    // compile or to merge: another draw would show the same model.
+    bool pagerIdle() const;
+    // With this on, a render of the placement just rendered, while the pager
+    // is idle, is a single draw: the warm-up could load nothing new. Off by
+    // default: every render makes the configured warm-up draws.
+    void setReuseSettledPlacement(bool reuse) { reuseSettledPlacement_ = reuse; }
+    // True when the last render with warmup_until_loaded stopped at its cap
+    // of max(warmup_frames, 64) warm-up draws with tiles still loading.
+    bool warmupCapReached() const { return warmupCapReached_; }
     // Leaves only the model under the scene root.
     void prepareSceneRoot();
 
@@ -79,6 +92,9 @@ public:
 private:
     osg::ref_ptr<osg::GraphicsContext> createContext();
     void drawOneFrame();
+    void sleepFor(std::chrono::microseconds pause);
+    void fixedWarmup();
+    void warmupUntilLoaded();
 
     const RenderConfig& config_;
     osg::ref_ptr<osg::Node> scene_;
@@ -88,6 +104,10 @@ private:
     osg::ref_ptr<osg::Image> captureImage_;
     bool initialized_ = false;
     int targetLimit_ = 0;
+    bool reuseSettledPlacement_ = false;
+    bool warmupCapReached_ = false;
+    bool hasLastSetup_ = false;
+    CameraSetup lastSetup_;
     RenderTargetLimits limits_;
     std::string contextDescription_;
     std::string glRenderer_;

@@ -1,0 +1,219 @@
+#include "app/ImagePipeline.h"
+
+#include "app/SaveImage.h"
+
+#include <cstring>
+#include <exception>
+
+namespace vistrel {
+
+namespace {
+
+double secondsBetween(ImagePipeline::Clock::time_point from, ImagePipeline::Clock::time_point to)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
+}
+
+void emitLines(const std::vector<HeldLine>& lines)
+{
+    for (const HeldLine& line : lines) {
+        Logger::instance().emit(line.level, line.message);
+    }
+}
+
+}  // namespace
+
+ImagePipeline::ImagePipeline(const RenderConfig& config, int workers)
+    : config_(config), workers_(std::max(0, workers))
+{
+    Logger::holdThisThread(&held_);
+    if (workers_ > 0) {
+        for (int i = 0; i < workers_; ++i) {
+            threads_.emplace_back([this] { runWorker(); });
+        }
+        threads_.emplace_back([this] { runSteps(); });
+    }
+}
+
+ImagePipeline::~ImagePipeline()
+{
+    drain();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) {
+        thread.join();
+    }
+    Logger::holdThisThread(nullptr);
+}
+
+ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
+{
+    osg::ref_ptr<osg::Image> buffer;
+    {
+        const auto waitStart = Clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        const int capacity = workers_ + 1;
+        changed_.wait(lock, [&] { return !freeBuffers_.empty() || buffers_ < capacity; });
+        if (!freeBuffers_.empty()) {
+            buffer = freeBuffers_.back();
+            freeBuffers_.pop_back();
+        } else {
+            ++buffers_;
+        }
+        bufferWaitSeconds_ += secondsBetween(waitStart, Clock::now());
+    }
+    if (!buffer || buffer->s() != picture.s() || buffer->t() != picture.t() ||
+        buffer->getPixelFormat() != picture.getPixelFormat() || buffer->getDataType() != picture.getDataType()) {
+        buffer = new osg::Image;
+        buffer->allocateImage(picture.s(), picture.t(), picture.r(), picture.getPixelFormat(), picture.getDataType(),
+                              picture.getPacking());
+    }
+    std::memcpy(buffer->data(), picture.data(), picture.getTotalSizeInBytes());
+    osg::Image* raw = buffer.get();
+    return Picture(raw, [this, buffer](osg::Image*) { giveBack(buffer); });
+}
+
+ImagePipeline::Picture ImagePipeline::forWriting(osg::Image& picture)
+{
+    if (workers_ == 0) {
+        return Picture(&picture, [](osg::Image*) {});
+    }
+    return snapshot(picture);
+}
+
+void ImagePipeline::giveBack(osg::ref_ptr<osg::Image> buffer)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        freeBuffers_.push_back(std::move(buffer));
+    }
+    changed_.notify_all();
+}
+
+ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name)
+{
+    auto task = std::make_shared<std::packaged_task<WriteOutcome()>>([this, picture, name]() mutable {
+        WriteOutcome outcome;
+        const auto start = Clock::now();
+        Logger::holdThisThread(&outcome.lines);
+        try {
+            outcome.written = saveImage(picture.get(), config_, name);
+        } catch (const std::exception& e) {
+            Logger::instance().error(std::string("Render failed: ") + e.what());
+        } catch (...) {
+            Logger::instance().error("Render failed: unknown error while writing " + name);
+        }
+        Logger::holdThisThread(workers_ > 0 ? nullptr : &held_);
+        outcome.finished = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            writeSeconds_ += secondsBetween(start, outcome.finished);
+        }
+        picture.reset();  // the buffer is free for the next picture
+        return outcome;
+    });
+    WriteHandle handle = task->get_future().share();
+    flushHeldLines();
+    if (workers_ == 0) {
+        (*task)();
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.emplace_back([task] { (*task)(); });
+        }
+        changed_.notify_all();
+    }
+    enqueueStep([handle] { emitLines(handle.get().lines); });
+    return handle;
+}
+
+void ImagePipeline::then(std::function<void()> step)
+{
+    flushHeldLines();
+    enqueueStep(std::move(step));
+}
+
+void ImagePipeline::flushHeldLines()
+{
+    if (held_.empty()) {
+        return;
+    }
+    std::vector<HeldLine> lines;
+    lines.swap(held_);
+    enqueueStep([lines = std::move(lines)] { emitLines(lines); });
+}
+
+void ImagePipeline::enqueueStep(std::function<void()> step)
+{
+    if (workers_ == 0) {
+        step();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        steps_.push_back(std::move(step));
+    }
+    changed_.notify_all();
+}
+
+void ImagePipeline::drain()
+{
+    flushHeldLines();
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return steps_.empty() && stepsRunning_ == 0; });
+}
+
+double ImagePipeline::writeSeconds() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writeSeconds_;
+}
+
+void ImagePipeline::runWorker()
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job();
+    }
+}
+
+void ImagePipeline::runSteps()
+{
+    for (;;) {
+        std::function<void()> step;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return stopping_ || !steps_.empty(); });
+            if (steps_.empty()) {
+                return;
+            }
+            step = std::move(steps_.front());
+            steps_.pop_front();
+            ++stepsRunning_;
+        }
+        try {
+            step();
+        } catch (const std::exception& e) {
+            Logger::instance().emit(Logger::Error, std::string("Batch step failed: ") + e.what());
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --stepsRunning_;
+        }
+        changed_.notify_all();
+    }
+}
+
+}  // namespace vistrel

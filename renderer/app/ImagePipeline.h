@@ -1,0 +1,101 @@
+#pragma once
+
+#include "core/Logger.h"
+#include "core/RenderConfig.h"
+
+#include <osg/Image>
+#include <osg/ref_ptr>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vistrel {
+
+// Writes rendered pictures on worker threads while the batch renders the next
+// ones, and keeps the output in the order a one-by-one run gives it.
+//
+// Everything the batch hands over goes into one ordered line of steps: the
+// log lines the batch thread wrote meanwhile (they are held, not printed), a
+// written picture's own lines ("Wrote " or "Failed to write image: "), and
+// steps of the batch's own (counting, the progress line). A step runs only
+// after every step before it, and a picture's step only once its file is on
+// disk. At most workers + 1 pictures are in memory; the batch waits for a
+// free buffer when all are taken.
+//
+// With 0 workers nothing overlaps: pictures are written at once on the
+// calling thread and every step runs when it is handed over.
+class ImagePipeline {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct WriteOutcome {
+        bool written = false;
+        Clock::time_point finished;
+        std::vector<HeldLine> lines;
+    };
+    using WriteHandle = std::shared_future<WriteOutcome>;
+    // A picture handed to the pipeline. A buffer of the pipeline's goes back
+    // to it when the last holder lets go, written or not.
+    using Picture = std::shared_ptr<osg::Image>;
+
+    // Holds the calling thread's log lines until the pipeline is drained.
+    ImagePipeline(const RenderConfig& config, int workers);
+    // Drains, stops the threads and releases the calling thread's lines.
+    ~ImagePipeline();
+    ImagePipeline(const ImagePipeline&) = delete;
+    ImagePipeline& operator=(const ImagePipeline&) = delete;
+
+    // A copy of `picture` in one of the pipeline's buffers; waits while all
+    // workers + 1 buffers are taken.
+    Picture snapshot(const osg::Image& picture);
+    // What write() should get for a picture that is written right away: a
+    // snapshot when writing overlaps, the picture itself when it does not.
+    Picture forWriting(osg::Image& picture);
+
+    // Writes `picture` to the image file `name`, as saveImage does.
+    WriteHandle write(Picture picture, const std::string& name);
+    // Runs `step` after everything handed over before it.
+    void then(std::function<void()> step);
+    // Waits until every step has run; the calling thread's lines held so far
+    // are out too. Afterwards the thread's lines are written directly.
+    void drain();
+
+    int workers() const { return workers_; }
+    // Seconds the batch waited for a free buffer, and seconds spent writing
+    // files (summed over the workers).
+    double bufferWaitSeconds() const { return bufferWaitSeconds_; }
+    double writeSeconds() const;
+
+private:
+    void flushHeldLines();
+    void enqueueStep(std::function<void()> step);
+    void runWorker();
+    void runSteps();
+    void giveBack(osg::ref_ptr<osg::Image> buffer);
+
+    const RenderConfig& config_;
+    const int workers_;
+    std::vector<HeldLine> held_;  // the calling thread's lines since the last step
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> jobs_;
+    std::deque<std::function<void()>> steps_;
+    std::vector<osg::ref_ptr<osg::Image>> freeBuffers_;
+    int buffers_ = 0;
+    int stepsRunning_ = 0;
+    bool stopping_ = false;
+    double writeSeconds_ = 0.0;
+    double bufferWaitSeconds_ = 0.0;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace vistrel
