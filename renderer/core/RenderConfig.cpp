@@ -3,7 +3,9 @@
 #include "core/NumberText.h"
 #include "core/SafeText.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +170,81 @@ void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
     }
 }
 
+namespace {
+
+// The value of an environment variable as a whole number; false (and the
+// message written) when it is set to anything else.
+bool environmentNumber(const char* name, long& value, bool& present, std::ostream& err)
+{
+    const char* text = std::getenv(name);
+    present = text != nullptr;
+    if (!present) {
+        return true;
+    }
+    const std::string given(text);
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(given.c_str(), &end, 10);
+    if (given.empty() || *end != '\0' || errno == ERANGE || value < -1000000000L || value > 1000000000L) {
+        err << escapeControlBytes("Config error: " + std::string(name) + " is not a whole number: \"" + given + "\"") << '\n';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readShardEnvironment(RenderConfig& config, std::ostream& err)
+{
+    long index = 0;
+    long count = 0;
+    long first = 0;
+    long step = 1;
+    bool hasIndex = false;
+    bool hasCount = false;
+    bool hasFirst = false;
+    bool hasStep = false;
+    // Kubernetes Indexed Jobs: the index from the job, the count from the manifest.
+    if (!environmentNumber("JOB_COMPLETION_INDEX", index, hasIndex, err)) {
+        return false;
+    }
+    if (hasIndex) {
+        if (!environmentNumber("VISTREL_SHARD_COUNT", count, hasCount, err)) {
+            return false;
+        }
+        if (!hasCount) {
+            err << "Config error: JOB_COMPLETION_INDEX is set but VISTREL_SHARD_COUNT is not; set it to the job's "
+                   "completions.\n";
+            return false;
+        }
+        config.shard_index = static_cast<int>(index);
+        config.shard_count = static_cast<int>(count);
+        return true;
+    }
+    // Slurm job arrays: ids from SLURM_ARRAY_TASK_MIN in steps of SLURM_ARRAY_TASK_STEP.
+    if (!environmentNumber("SLURM_ARRAY_TASK_ID", index, hasIndex, err)) {
+        return false;
+    }
+    if (!hasIndex) {
+        return true;
+    }
+    if (!environmentNumber("SLURM_ARRAY_TASK_COUNT", count, hasCount, err) ||
+        !environmentNumber("SLURM_ARRAY_TASK_MIN", first, hasFirst, err) ||
+        !environmentNumber("SLURM_ARRAY_TASK_STEP", step, hasStep, err)) {
+        return false;
+    }
+    if (!hasCount) {
+        err << "Config error: SLURM_ARRAY_TASK_ID is set but SLURM_ARRAY_TASK_COUNT is not.\n";
+        return false;
+    }
+    if (!hasStep || step < 1) {
+        step = 1;
+    }
+    config.shard_index = static_cast<int>((index - first) / step);
+    config.shard_count = static_cast<int>(count);
+    return true;
+}
+
 bool validateRenderConfig(RenderConfig& config, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
@@ -228,6 +305,14 @@ bool validateRenderConfig(RenderConfig& config, std::ostream& err)
                 return fail("Config error: field_separator contains invalid Windows path characters.");
             }
         }
+    }
+
+    if (config.shard_count < 1) {
+        return fail("Config error: shard_count must be at least 1.");
+    }
+    if (config.shard_index < 0 || config.shard_index >= config.shard_count) {
+        return fail("Config error: shard_index must be from 0 to shard_count - 1 (shard_index " +
+                    std::to_string(config.shard_index) + ", shard_count " + std::to_string(config.shard_count) + ").");
     }
 
     config.preview_limit = std::max(config.preview_limit, 0);
@@ -296,6 +381,12 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
         readIntKey(root, "shard_count", config.shard_count);
         readBoolKey(root, "html_report", config.html_report);
 
+        const auto given = [&root](const char* key) {
+            return root.is_object() && root.contains(key) && !root.at(key).is_null();
+        };
+        if (!given("shard_index") && !given("shard_count") && !readShardEnvironment(config, err)) {
+            return false;
+        }
         resolveConfigPaths(config, configPath);
         return validateRenderConfig(config, err);
     } catch (const std::exception& e) {

@@ -77,6 +77,14 @@ void readStringListKey(const nlohmann::json& root, const char* key, std::vector<
 // `configPath` (weakly canonical). Throws std::filesystem::filesystem_error.
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath);
 
+// When the configuration names no shard, the shard of a cluster job:
+// JOB_COMPLETION_INDEX with VISTREL_SHARD_COUNT (Kubernetes Indexed Jobs), or
+// SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_COUNT, SLURM_ARRAY_TASK_MIN and
+// SLURM_ARRAY_TASK_STEP (Slurm job arrays), made 0-based. False, with the
+// message written to `err`, for values that are not whole numbers or a
+// missing count. The range is checked by validateRenderConfig.
+bool readShardEnvironment(RenderConfig& config, std::ostream& err);
+
 // Checks and normalises the record in place; the first failing check writes
 // its message to `err` and returns false.
 bool validateRenderConfig(RenderConfig& config, std::ostream& err);

@@ -1,0 +1,198 @@
+#include "app/RunJournal.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace vistrel {
+
+namespace {
+
+constexpr const char* kFolder = ".vistrel";
+
+const char* outcomeOf(const ImageResult& result)
+{
+    return result.skipped ? "skipped" : result.success ? "written" : "failed";
+}
+
+void syncFolder(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+std::string journalLine(const JournalEntry& e)
+{
+    const json line = {
+        {"frame", e.frame},
+        {"name", e.frameName},
+        {"angle", e.angle},
+        {"result", outcomeOf(e.result)},
+        {"path", e.result.path},
+        {"size", e.size},
+        {"seconds", e.result.seconds},
+        {"score", e.result.occlusionScore},
+        {"view_angle", e.result.viewAngle},
+        {"note", e.result.note},
+        {"bounds", {e.bounds[0], e.bounds[1], e.bounds[2], e.bounds[3]}},
+        {"heights", {e.heights[0], e.heights[1], e.heights[2]}},
+    };
+    // Invalid UTF-8 in a name or note is replaced rather than losing the line.
+    return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+bool parseJournalLine(const std::string& text, JournalEntry& e)
+{
+    try {
+        const json line = json::parse(text);
+        if (!line.is_object()) {
+            return false;
+        }
+        JournalEntry parsed;
+        parsed.frame = line.at("frame").get<int>();
+        parsed.frameName = line.at("name").get<std::string>();
+        parsed.angle = line.at("angle").get<std::string>();
+        const std::string outcome = line.at("result").get<std::string>();
+        if (outcome != "written" && outcome != "failed" && outcome != "skipped") {
+            return false;
+        }
+        parsed.result.success = outcome == "written";
+        parsed.result.skipped = outcome == "skipped";
+        parsed.result.path = line.at("path").get<std::string>();
+        parsed.size = line.at("size").get<std::int64_t>();
+        parsed.result.seconds = line.at("seconds").get<double>();
+        parsed.result.occlusionScore = line.at("score").get<double>();
+        parsed.result.viewAngle = line.at("view_angle").get<double>();
+        parsed.result.note = line.at("note").get<std::string>();
+        const auto& bounds = line.at("bounds");
+        const auto& heights = line.at("heights");
+        for (int i = 0; i < 4; ++i) {
+            parsed.bounds[i] = bounds.at(i).get<double>();
+        }
+        for (int i = 0; i < 3; ++i) {
+            parsed.heights[i] = heights.at(i).get<double>();
+        }
+        if (parsed.frame < 0) {
+            return false;
+        }
+        e = std::move(parsed);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string journalPath(const std::string& outputDir, int shardIndex, int shardCount)
+{
+    return (fs::path(outputDir) / kFolder /
+            ("journal-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + ".jsonl"))
+        .string();
+}
+
+RunJournal::~RunJournal()
+{
+    if (file_) {
+        std::fclose(file_);
+    }
+}
+
+bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error)
+{
+    path_ = journalPath(outputDir, shardIndex, shardCount);
+    const fs::path folder = fs::path(path_).parent_path();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        error = path_ + ": " + ec.message();
+        return false;
+    }
+    if (!keep && fs::exists(path_, ec)) {
+        for (int n = 1;; ++n) {
+            const std::string aside = path_ + "." + std::to_string(n) + ".old";
+            if (!fs::exists(aside, ec)) {
+                fs::rename(path_, aside, ec);
+                break;
+            }
+        }
+        if (ec) {
+            error = path_ + ": " + ec.message();
+            return false;
+        }
+    }
+    file_ = std::fopen(path_.c_str(), "ab+");
+    if (!file_) {
+        error = path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    // A line torn by a kill is closed off, so the next line stands on its own.
+    if (std::fseek(file_, 0, SEEK_END) == 0 && std::ftell(file_) > 0 && std::fseek(file_, -1, SEEK_END) == 0 &&
+        std::fgetc(file_) != '\n') {
+        std::fseek(file_, 0, SEEK_END);
+        std::fputc('\n', file_);
+        std::fflush(file_);
+    }
+    syncFolder(folder);
+    return true;
+}
+
+bool RunJournal::append(const JournalEntry& entry, std::string& error)
+{
+    if (!file_) {
+        error = "the run journal is not open";
+        return false;
+    }
+    const std::string line = journalLine(entry) + "\n";
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0 ||
+        ::fsync(::fileno(file_)) != 0) {
+        error = path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+JournalIndex readJournals(const std::string& outputDir)
+{
+    JournalIndex index;
+    const fs::path folder = fs::path(outputDir) / kFolder;
+    std::error_code ec;
+    std::vector<fs::path> journals;
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" && it->is_regular_file(ec)) {
+            journals.push_back(it->path());
+        }
+    }
+    std::sort(journals.begin(), journals.end());
+    for (const fs::path& journal : journals) {
+        std::ifstream in(journal, std::ios::binary);
+        for (std::string text; std::getline(in, text);) {
+            JournalEntry entry;
+            if (!parseJournalLine(text, entry)) {
+                continue;
+            }
+            // A written image outranks a skip, a skip outranks a failure.
+            const auto rank = [](const JournalEntry& e) { return e.result.success ? 2 : e.result.skipped ? 1 : 0; };
+            auto& slot = index[{entry.frame, entry.angle}];
+            if (slot.frame < 0 || rank(entry) >= rank(slot)) {
+                slot = std::move(entry);
+            }
+        }
+    }
+    return index;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/ImageResult.h"
+#include "core/PolygonFrame.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vistrel {
+
+// One finished image as the run journal keeps it: everything the report
+// needs, so that a later run can take the image over without rendering it.
+struct JournalEntry {
+    int frame = -1;            // 0-based position of the frame in the layer (after the preview cut)
+    std::string frameName;     // the frame's uniqueName: the layer must still agree
+    std::string angle;         // angle key, or "top_range"
+    ImageResult result;
+    std::int64_t size = -1;    // bytes of the written file
+    double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
+    double heights[3] = {0, 0, 0};    // minZ, maxZ, centerZ
+};
+
+// The journal line of an entry: one JSON object, no line break.
+std::string journalLine(const JournalEntry& entry);
+// False for anything that is not a whole journal line (a torn last line).
+bool parseJournalLine(const std::string& line, JournalEntry& entry);
+
+// <output_dir>/.vistrel/journal-<k>-of-<n>.jsonl
+std::string journalPath(const std::string& outputDir, int shardIndex, int shardCount);
+
+// The journal a run appends to: one line per finished image, synced to disk
+// after the image's file is in place, so no line names a missing file.
+class RunJournal {
+public:
+    RunJournal() = default;
+    ~RunJournal();
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    // Opens the shard's journal for appending. Unless `keep`, an earlier
+    // journal of this shard is first moved aside (to a name ending in
+    // ".<n>.old"); other shards' journals are not touched. False, with
+    // `error` set, when the folder or file cannot be made.
+    bool open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error);
+    // Appends and syncs one line. False, with `error` set, when it failed.
+    bool append(const JournalEntry& entry, std::string& error);
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string path_;
+};
+
+// The images earlier runs finished, from every journal in the output folder,
+// keyed by frame position and angle. A written image outranks a skip and a
+// skip a failure; among equals the later line counts. Lines that do not
+// parse (a line torn by a kill) are left out.
+using JournalIndex = std::map<std::pair<int, std::string>, JournalEntry>;
+JournalIndex readJournals(const std::string& outputDir);
+
+}  // namespace vistrel
