@@ -2,6 +2,7 @@
 
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/TileReadCallback.h"
 
 #include <osg/Group>
 #include <osg/MatrixTransform>
@@ -517,6 +518,7 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
         return nullptr;
     }
 
+    installTileReadCallback();
     osgDB::Registry::instance()->setBuildKdTreesHint(osgDB::Options::BUILD_KDTREES);
     osg::ref_ptr<osgDB::Options> options = new osgDB::Options;
     options->setObjectCacheHint(osgDB::Options::CACHE_ALL);
