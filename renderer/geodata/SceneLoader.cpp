@@ -420,6 +420,13 @@ SceneOrigin parseMetadataOrigin(const fs::path& file)
     return origin;
 }
 
+SceneOrigin scanDsmBytes(const unsigned char* bytes, std::size_t size)
+{
+    SceneOrigin origin;
+    scanDsmWindows(bytes, size, origin);
+    return origin;
+}
+
 SceneOrigin scanDsmOrigin(const fs::path& file)
 {
     SceneOrigin origin;

@@ -42,5 +42,7 @@ SceneOrigin parseMetadataText(const std::string& text);
 // The last window of two little-endian doubles that looks like a projected
 // origin (100 000 <= |x| <= 10 000 000, 1 000 000 <= |y| <= 10 000 000).
 SceneOrigin scanDsmOrigin(const std::filesystem::path& file);
+// The same scan over bytes in memory; `sourcePath` stays empty.
+SceneOrigin scanDsmBytes(const unsigned char* bytes, std::size_t size);
 
 }  // namespace vistrel
