@@ -42,13 +42,16 @@ for harness in "${HARNESSES[@]}"; do
   mkdir -p "$work"
   for stack in normal 256; do
     echo "==== $harness (stack: $stack, ${SECONDS_EACH}s)"
-    (
+    log="$work/run-$stack.log"
+    if ! (
       if [[ $stack != normal ]]; then ulimit -s "$stack"; fi
       "$BUILD_DIR/bin/$harness" "$work" "$seeds" -max_total_time="$SECONDS_EACH" \
         -timeout=25 -rss_limit_mb=4096 -artifact_prefix="$seeds/" -print_final_stats=1
-    ) 2>&1 | grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY|.*(crash|timeout|oom|leak)-[0-9a-f]+)" \
-      || true
-    if [[ ${PIPESTATUS[0]} -ne 0 ]]; then status=1; fi
+    ) >"$log" 2>&1; then
+      status=1
+    fi
+    grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)|(crash|timeout|oom|leak)-[0-9a-f]+" \
+      "$log" || true
   done
 done
 exit $status
