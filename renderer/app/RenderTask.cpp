@@ -51,10 +51,11 @@ int runRenderTask(RenderConfig config)
             return stoppedBeforeTheBatch();
         }
 
+        FrameReadLoss loss;
         std::vector<PolygonFrame> frames =
             readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
                               config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
-                              config.auto_strip_gauss_zone);
+                              config.auto_strip_gauss_zone, &loss);
         if (frames.empty()) {
             log.warn("No polygon or multipolygon features found in SHP.");
             return ExitNoFrames;
@@ -85,6 +86,13 @@ int runRenderTask(RenderConfig config)
         scene = nullptr;
         if (stopped) {
             return ExitStopped;
+        }
+        if (loss.lost) {
+            // The frames that were read are rendered, but the run is not complete.
+            log.error("Not every feature of the shapefile was read (" + std::to_string(loss.read) + " of " +
+                      std::to_string(loss.declared) + " read, " + std::to_string(loss.unreadable) +
+                      " unreadable); the run is incomplete.");
+            return ExitRenderFailure;
         }
         return succeeded ? ExitSuccess : ExitRenderFailure;
     } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -68,6 +69,37 @@ bool angleSupported(const std::string& key)
         }
     }
     return false;
+}
+
+// Largest accepted image side, pre-render frames and template length.
+constexpr int kMaxImageSide = 16384;
+constexpr int kMaxWarmupFrames = 1000;
+constexpr std::size_t kMaxTemplateBytes = 4096;
+
+// The first numeric key whose value is NaN or infinite; null when all are finite.
+const char* firstNonFiniteKey(const RenderConfig& c)
+{
+    const std::pair<const char*, double> numbers[] = {
+        {"distance", c.distance},
+        {"camera_padding", c.camera_padding},
+        {"oblique_padding_factor", c.oblique_padding_factor},
+        {"oblique_distance_factor", c.oblique_distance_factor},
+        {"oblique_view_angle", c.oblique_view_angle},
+        {"occlusion_sample_step", c.occlusion_sample_step},
+        {"shp_offset_x", c.shp_offset_x},
+        {"shp_offset_y", c.shp_offset_y},
+        {"gauss_zone_prefix", c.gauss_zone_prefix},
+        {"range_line_lift", c.range_line_lift},
+        {"range_line_sample_step", c.range_line_sample_step},
+        {"range_line_width", c.range_line_width},
+        {"range_line_smooth_limit", c.range_line_smooth_limit},
+    };
+    for (const auto& [key, value] : numbers) {
+        if (!std::isfinite(value)) {
+            return key;
+        }
+    }
+    return nullptr;
 }
 
 bool pathExists(const std::string& text)
@@ -252,8 +284,15 @@ bool validateRenderConfig(RenderConfig& config, std::ostream& err)
         return false;
     };
 
+    // NaN slips through every comparison below and infinity through most.
+    if (const char* key = firstNonFiniteKey(config)) {
+        return fail(std::string("Config error: ") + key + " must be a finite number.");
+    }
     if (config.width < 1 || config.height < 1) {
         return fail("Config error: width and height must be positive.");
+    }
+    if (config.width > kMaxImageSide || config.height > kMaxImageSide) {
+        return fail("Config error: width and height must be at most " + std::to_string(kMaxImageSide) + ".");
     }
     if (!(config.distance > 0.0)) {
         return fail("Config error: distance must be positive.");
@@ -307,6 +346,13 @@ bool validateRenderConfig(RenderConfig& config, std::ostream& err)
         }
     }
 
+    if (config.warmup_frames > kMaxWarmupFrames) {
+        return fail("Config error: warmup_frames must be at most " + std::to_string(kMaxWarmupFrames) + ".");
+    }
+    if (config.photo_name_template.size() > kMaxTemplateBytes) {
+        return fail("Config error: photo_name_template must be at most " + std::to_string(kMaxTemplateBytes) +
+                    " bytes.");
+    }
     if (config.shard_count < 1) {
         return fail("Config error: shard_count must be at least 1.");
     }
@@ -328,7 +374,13 @@ bool validateRenderConfig(RenderConfig& config, std::ostream& err)
 
 bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::ostream& err)
 {
-    std::ifstream in(fs::path(configPath), std::ios::in | std::ios::binary);
+    // A folder opens as a stream on some systems but never reads as one.
+    std::error_code ec;
+    const bool isFolder = fs::is_directory(fs::path(configPath), ec);
+    std::ifstream in;
+    if (!isFolder) {
+        in.open(fs::path(configPath), std::ios::in | std::ios::binary);
+    }
     if (!in.is_open()) {
         err << "Cannot open config: " << escapeControlBytes(configPath) << '\n';
         return false;

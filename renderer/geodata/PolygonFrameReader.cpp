@@ -2,6 +2,7 @@
 
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/ShapeEncoding.h"
 
 #include <cpl_conv.h>
 #include <gdal.h>
@@ -10,6 +11,7 @@
 #include <ogr_geometry.h>
 #include <ogrsf_frmts.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -116,6 +118,19 @@ void appendPolygonRing(PolygonFrame& frame, const OGRPolygon* polygon, double dx
     }
 }
 
+std::atomic<long long> gdalFailures{0};
+
+void CPL_STDCALL logGdalError(CPLErr level, CPLErrorNum, const char* message)
+{
+    const std::string text = std::string("GDAL: ") + (message ? message : "");
+    if (level == CE_Warning) {
+        Logger::instance().warn(text);
+    } else if (level == CE_Failure || level == CE_Fatal) {
+        ++gdalFailures;
+        Logger::instance().error(text);
+    }
+}
+
 std::string paddedCount(int value)
 {
     char text[32];
@@ -124,6 +139,11 @@ std::string paddedCount(int value)
 }
 
 }  // namespace
+
+void routeGdalErrorsToLog()
+{
+    CPLSetErrorHandler(logGdalError);
+}
 
 std::string defaultFrameName(int index)
 {
@@ -162,16 +182,22 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
                                             const std::vector<std::string>& fieldNames,
                                             const std::string& fieldSeparator, double shpOffsetX,
                                             double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone)
+                                            bool autoStripGaussZone, FrameReadLoss* loss)
 {
+    routeGdalErrorsToLog();
     setDataDirOption("GDAL_DATA", "share/gdal", VISTREL_GDAL_DATA_DIR);
     setDataDirOption("PROJ_DATA", "share/proj", VISTREL_PROJ_DATA_DIR);
     GDALAllRegister();
     CPLSetConfigOption("GDAL_FILENAME_IS_UTF8", "YES");
-    CPLSetConfigOption("SHAPE_ENCODING", "UTF-8");
+    // A declared encoding (.cpg, language driver byte) is GDAL's to apply;
+    // undeclared text is taken as UTF-8 when it is valid UTF-8, else GB18030.
+    CPLSetConfigOption("SHAPE_ENCODING", nullptr);
+    const std::optional<std::string> encoding = undeclaredShapefileEncoding(shpPath);
+    const std::string encodingOption = "ENCODING=" + encoding.value_or("");
+    const char* const openOptions[] = {encodingOption.c_str(), nullptr};
 
-    GDALDataset* dataset = static_cast<GDALDataset*>(
-        GDALOpenEx(shpPath.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    GDALDataset* dataset = static_cast<GDALDataset*>(GDALOpenEx(
+        shpPath.c_str(), GDAL_OF_VECTOR, nullptr, encoding ? openOptions : nullptr, nullptr));
     if (!dataset) {
         throw std::runtime_error("Failed to open SHP: " + shpPath);
     }
@@ -195,7 +221,21 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
             continue;
         }
         layer->ResetReading();
-        for (FeaturePtr feature(layer->GetNextFeature()); feature; feature.reset(layer->GetNextFeature())) {
+        const GIntBig declared = layer->GetFeatureCount(FALSE);
+        long long delivered = 0;
+        long long unreadable = 0;
+        for (;;) {
+            // A feature whose reading raised an error lost its geometry or
+            // its attributes, or ended the layer early.
+            const long long failuresBefore = gdalFailures;
+            FeaturePtr feature(layer->GetNextFeature());
+            if (gdalFailures != failuresBefore) {
+                ++unreadable;
+            }
+            if (!feature) {
+                break;
+            }
+            ++delivered;
             const OGRGeometry* geometry = feature->GetGeometryRef();
             if (!geometry) {
                 continue;
@@ -267,6 +307,19 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
                 boundsMaxY = std::max(boundsMaxY, frame.maxY);
             }
             frames.push_back(std::move(frame));
+        }
+        if (unreadable > 0 || (declared >= 0 && declared > delivered)) {
+            log.error("Lost features in layer " + std::string(layer->GetName()) + " of " + shpPath +
+                      ": the layer declares " + std::to_string(declared) + ", " + std::to_string(delivered) +
+                      " were read, " + std::to_string(unreadable) + " could not be read.");
+            if (loss) {
+                loss->lost = true;
+            }
+        }
+        if (loss) {
+            loss->declared += declared > 0 ? declared : 0;
+            loss->read += delivered;
+            loss->unreadable += unreadable;
         }
     }
 

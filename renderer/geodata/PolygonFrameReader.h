@@ -7,17 +7,29 @@
 
 namespace vistrel {
 
+// Features the shapefile holds but the reader could not deliver.
+struct FrameReadLoss {
+    long long declared = 0;    // features the layers declare (where they tell)
+    long long read = 0;        // features delivered, of any geometry
+    long long unreadable = 0;  // features whose reading raised a GDAL error
+    bool lost = false;         // some layer lost features
+};
+
 // Reads every polygon and multipolygon feature of the shapefile (all layers)
 // as a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
 // (configured, or detected from the first polygon when `gaussZonePrefix` is 0
 // and `autoStripGaussZone` is set) and both axes get the configured offsets.
 // Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
-// open the file.
+// open the file. GDAL's own errors and warnings go to the log; a layer that
+// lost features is logged as an ERROR with the counts and reported in `loss`.
 std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
                                             const std::vector<std::string>& fieldNames,
                                             const std::string& fieldSeparator, double shpOffsetX,
                                             double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone);
+                                            bool autoStripGaussZone, FrameReadLoss* loss = nullptr);
+
+// Sends GDAL's errors and warnings to the log (installed by readPolygonFrames).
+void routeGdalErrorsToLog();
 
 // The zone prefix implied by an x range: whole millions between 10 and 99
 // million when the centre lies within a million above them; 0 otherwise.

@@ -2,6 +2,7 @@
 
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/TileReadCallback.h"
 
 #include <osg/Group>
 #include <osg/MatrixTransform>
@@ -10,12 +11,12 @@
 #include <osgDB/Registry>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -32,6 +33,9 @@ namespace fs = std::filesystem;
 namespace vistrel {
 
 namespace {
+
+// metadata.xml is a few hundred bytes; anything this large is not one.
+constexpr std::uintmax_t kMaxMetadataBytes = std::uintmax_t(16) << 20;
 
 fs::file_status statusOrThrow(const fs::path& path, const char* operation)
 {
@@ -89,6 +93,184 @@ double littleEndianDouble(const unsigned char* bytes)
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
+}
+
+// Blanks as the C locale's isspace sees them.
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::size_t skipBlanks(const std::string& text, std::size_t pos)
+{
+    while (pos < text.size() && isBlank(text[pos])) {
+        ++pos;
+    }
+    return pos;
+}
+
+// True when `word` (ASCII, any case) stands at `pos`.
+bool wordAt(const std::string& text, std::size_t pos, const char* word)
+{
+    for (; *word; ++word, ++pos) {
+        if (pos >= text.size() ||
+            std::tolower(static_cast<unsigned char>(text[pos])) != std::tolower(static_cast<unsigned char>(*word))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Matches "<" blanks `name` blanks ">" at `pos` (closing: "<" blanks "/" blanks
+// `name` blanks ">"); returns the position after it, or npos.
+std::size_t tagAt(const std::string& text, std::size_t pos, const char* name, bool closing)
+{
+    if (pos >= text.size() || text[pos] != '<') {
+        return std::string::npos;
+    }
+    pos = skipBlanks(text, pos + 1);
+    if (closing) {
+        if (pos >= text.size() || text[pos] != '/') {
+            return std::string::npos;
+        }
+        pos = skipBlanks(text, pos + 1);
+    }
+    if (!wordAt(text, pos, name)) {
+        return std::string::npos;
+    }
+    pos = skipBlanks(text, pos + std::strlen(name));
+    if (pos >= text.size() || text[pos] != '>') {
+        return std::string::npos;
+    }
+    return pos + 1;
+}
+
+bool isNumberByte(char c)
+{
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// <SRSOrigin> a , b , c </SRSOrigin> at `pos`: the three number texts.
+bool originElementAt(const std::string& text, std::size_t pos, std::string (&numbers)[3])
+{
+    pos = tagAt(text, pos, "SRSOrigin", false);
+    if (pos == std::string::npos) {
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        pos = skipBlanks(text, pos);
+        const std::size_t start = pos;
+        while (pos < text.size() && isNumberByte(text[pos])) {
+            ++pos;
+        }
+        if (pos == start) {
+            return false;
+        }
+        numbers[i].assign(text, start, pos - start);
+        pos = skipBlanks(text, pos);
+        if (i < 2) {
+            if (pos >= text.size() || text[pos] != ',') {
+                return false;
+            }
+            ++pos;
+        }
+    }
+    return tagAt(text, pos, "SRSOrigin", true) != std::string::npos;
+}
+
+// The first <SRS> element's text without surrounding blanks (a text of
+// blanks only keeps its last one); false when there is none.
+bool findSrsElement(const std::string& text, std::string& srs)
+{
+    for (std::size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open + 1)) {
+        const std::size_t content = tagAt(text, open, "SRS", false);
+        if (content == std::string::npos) {
+            continue;
+        }
+        const std::size_t close = text.find('<', content);
+        if (close == std::string::npos) {
+            return false;
+        }
+        if (close > content && tagAt(text, close, "SRS", true) != std::string::npos) {
+            std::size_t first = skipBlanks(text, content);
+            std::size_t last = close;
+            while (last > first && isBlank(text[last - 1])) {
+                --last;
+            }
+            if (first == close) {
+                first = close - 1;
+            }
+            srs.assign(text, first, last - first);
+            return true;
+        }
+        open = close - 1;
+    }
+    return false;
+}
+
+enum class ReadOutcome { Read, Missing, NotRegular, TooLarge };
+
+// Reads a regular file of at most `limit` bytes whole. Folders, FIFOs and
+// devices are never opened (a FIFO would block, /dev/zero never ends).
+ReadOutcome readRegularFile(const fs::path& file, std::uintmax_t limit, std::string& bytes)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (!fs::exists(status)) {
+        return ReadOutcome::Missing;
+    }
+    if (!fs::is_regular_file(status)) {
+        return ReadOutcome::NotRegular;
+    }
+    const std::uintmax_t size = fs::file_size(file, ec);
+    if (ec) {
+        return ReadOutcome::Missing;
+    }
+    if (size > limit) {
+        return ReadOutcome::TooLarge;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open()) {
+        return ReadOutcome::Missing;
+    }
+    bytes.assign(static_cast<std::size_t>(size), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return ReadOutcome::Read;
+}
+
+// A candidate origin file that exists but cannot be used: WARN, then skip it.
+bool usableCandidate(const fs::path& candidate)
+{
+    const fs::file_status status = statusOrThrow(candidate, "exists");
+    if (!fs::exists(status)) {
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        Logger::instance().warn("Skipped origin file that is not a regular file: " + candidate.string());
+        return false;
+    }
+    return true;
+}
+
+// Windows of two little-endian doubles in `bytes`; the last qualifying one
+// is left in `origin`.
+void scanDsmWindows(const unsigned char* bytes, std::size_t size, SceneOrigin& origin)
+{
+    for (std::size_t i = 0; i + 16 <= size; ++i) {
+        const double x = littleEndianDouble(&bytes[i]);
+        const double y = littleEndianDouble(&bytes[i + 8]);
+        if (!std::isfinite(x) || !std::isfinite(y)) {
+            continue;
+        }
+        const double ax = std::fabs(x);
+        const double ay = std::fabs(y);
+        if (ax >= 100000.0 && ax <= 10000000.0 && ay >= 1000000.0 && ay <= 10000000.0) {
+            origin.x = x;
+            origin.y = y;
+            origin.valid = true;
+        }
+    }
 }
 
 void logOrigin(const SceneOrigin& origin, bool fromMetadata)
@@ -193,64 +375,84 @@ std::vector<fs::path> findRootOsgbFiles(const fs::path& pathIn)
     return roots;
 }
 
-SceneOrigin parseMetadataOrigin(const fs::path& file)
+SceneOrigin parseMetadataText(const std::string& text)
 {
     SceneOrigin origin;
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open()) {
+    std::string numbers[3];
+    bool found = false;
+    for (std::size_t open = text.find('<'); open != std::string::npos && !found; open = text.find('<', open + 1)) {
+        found = originElementAt(text, open, numbers);
+    }
+    if (!found) {
         return origin;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    static const std::regex originPattern(
-        R"(<\s*SRSOrigin\s*>\s*([-+0-9.eE]+)\s*,\s*([-+0-9.eE]+)\s*,\s*([-+0-9.eE]+)\s*<\s*/\s*SRSOrigin\s*>)",
-        std::regex::ECMAScript | std::regex::icase);
-    std::smatch match;
-    if (!std::regex_search(text, match, originPattern)) {
-        return origin;
-    }
-    const double x = textToDouble(match[1].str());
-    const double y = textToDouble(match[2].str());
-    const double z = textToDouble(match[3].str());
+    const double x = textToDouble(numbers[0]);
+    const double y = textToDouble(numbers[1]);
+    const double z = textToDouble(numbers[2]);
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
         return origin;
     }
     origin.x = x;
     origin.y = y;
     origin.z = z;
-    static const std::regex srsPattern(R"(<\s*SRS\s*>\s*([^<]+?)\s*<\s*/\s*SRS\s*>)",
-                                       std::regex::ECMAScript | std::regex::icase);
-    std::smatch srsMatch;
-    if (std::regex_search(text, srsMatch, srsPattern)) {
-        origin.srs = srsMatch[1].str();
-    }
-    origin.sourcePath = file.string();
+    findSrsElement(text, origin.srs);
     origin.valid = true;
+    return origin;
+}
+
+SceneOrigin parseMetadataOrigin(const fs::path& file)
+{
+    std::string text;
+    switch (readRegularFile(file, kMaxMetadataBytes, text)) {
+    case ReadOutcome::Read:
+        break;
+    case ReadOutcome::TooLarge:
+        Logger::instance().warn("Skipped metadata file larger than " + std::to_string(kMaxMetadataBytes >> 20) +
+                                " MB: " + file.string());
+        return SceneOrigin{};
+    default:
+        return SceneOrigin{};
+    }
+    SceneOrigin origin = parseMetadataText(text);
+    if (origin.valid) {
+        origin.sourcePath = file.string();
+    }
+    return origin;
+}
+
+SceneOrigin scanDsmBytes(const unsigned char* bytes, std::size_t size)
+{
+    SceneOrigin origin;
+    scanDsmWindows(bytes, size, origin);
     return origin;
 }
 
 SceneOrigin scanDsmOrigin(const fs::path& file)
 {
     SceneOrigin origin;
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) {
+        return origin;
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open()) {
         return origin;
     }
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 16) {
-        return origin;
-    }
-    for (std::size_t i = 0; i + 16 <= bytes.size(); ++i) {
-        const double x = littleEndianDouble(&bytes[i]);
-        const double y = littleEndianDouble(&bytes[i + 8]);
-        if (!std::isfinite(x) || !std::isfinite(y)) {
-            continue;
+    // Read in blocks; the last 15 bytes of a block start the next one, so
+    // every window is seen once and in file order.
+    constexpr std::size_t kBlock = 1 << 20;
+    std::vector<unsigned char> buffer;
+    for (;;) {
+        const std::size_t kept = buffer.size();
+        buffer.resize(kept + kBlock);
+        in.read(reinterpret_cast<char*>(buffer.data() + kept), static_cast<std::streamsize>(kBlock));
+        buffer.resize(kept + static_cast<std::size_t>(in.gcount()));
+        if (buffer.size() == kept) {
+            break;
         }
-        const double ax = std::fabs(x);
-        const double ay = std::fabs(y);
-        if (ax >= 100000.0 && ax <= 10000000.0 && ay >= 1000000.0 && ay <= 10000000.0) {
-            origin.x = x;
-            origin.y = y;
-            origin.valid = true;
+        scanDsmWindows(buffer.data(), buffer.size(), origin);
+        if (buffer.size() > 15) {
+            buffer.erase(buffer.begin(), buffer.end() - 15);
         }
     }
     if (origin.valid) {
@@ -274,7 +476,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
         metadata = {path / "metadata.xml", path.parent_path() / "metadata.xml"};
     }
     for (const auto& candidate : metadata) {
-        if (!existsOrThrow(candidate)) {
+        if (!usableCandidate(candidate)) {
             continue;
         }
         SceneOrigin origin = parseMetadataOrigin(candidate);
@@ -295,7 +497,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
         dsm = {path / "Data.dsm", path / (path.filename().string() + ".dsm"), path.parent_path() / "Data.dsm"};
     }
     for (const auto& candidate : dsm) {
-        if (!existsOrThrow(candidate)) {
+        if (!usableCandidate(candidate)) {
             continue;
         }
         SceneOrigin origin = scanDsmOrigin(candidate);
@@ -323,6 +525,7 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
         return nullptr;
     }
 
+    installTileReadCallback();
     osgDB::Registry::instance()->setBuildKdTreesHint(osgDB::Options::BUILD_KDTREES);
     osg::ref_ptr<osgDB::Options> options = new osgDB::Options;
     options->setObjectCacheHint(osgDB::Options::CACHE_ALL);

@@ -33,11 +33,16 @@ std::vector<std::filesystem::path> findRootOsgbFiles(const std::filesystem::path
 std::filesystem::path findTileRootFile(const std::filesystem::path& folder);
 
 SceneOrigin readSceneOrigin(const std::filesystem::path& path);
-// Searches the SRSOrigin (and SRS) elements. A malformed number throws
-// std::invalid_argument / std::out_of_range.
+// Searches the SRSOrigin (and SRS) elements of metadata.xml, a regular file
+// of at most 16 MB (a larger one is skipped with a warning). A malformed
+// number throws std::invalid_argument / std::out_of_range.
 SceneOrigin parseMetadataOrigin(const std::filesystem::path& file);
+// The same search over the file's text; `sourcePath` stays empty.
+SceneOrigin parseMetadataText(const std::string& text);
 // The last window of two little-endian doubles that looks like a projected
 // origin (100 000 <= |x| <= 10 000 000, 1 000 000 <= |y| <= 10 000 000).
 SceneOrigin scanDsmOrigin(const std::filesystem::path& file);
+// The same scan over bytes in memory; `sourcePath` stays empty.
+SceneOrigin scanDsmBytes(const unsigned char* bytes, std::size_t size);
 
 }  // namespace vistrel

@@ -5,7 +5,7 @@
 #include "output/Utf8Text.h"
 
 #include <filesystem>
-#include <regex>
+#include <stdexcept>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -15,6 +15,8 @@ namespace vistrel {
 namespace {
 
 constexpr const char* kSeparators = "\\/";
+// Longest expanded name; far beyond any path a file system accepts.
+constexpr std::size_t kMaxExpandedBytes = 16384;
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
@@ -39,18 +41,6 @@ std::vector<std::string> splitAtSeparators(const std::string& text)
         start = end + 1;
     }
     return pieces;
-}
-
-// Folder text of `text`: everything before its last separator, without the
-// separators that end it; empty when there is none.
-std::string folderText(const std::string& text)
-{
-    const std::size_t last = text.find_last_of(kSeparators);
-    if (last == std::string::npos) {
-        return std::string();
-    }
-    const std::size_t end = text.find_last_not_of(kSeparators, last);
-    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
 // A cleaned folder name that would lead out of its parent gets its dots replaced.
@@ -81,7 +71,7 @@ std::string sanitizePathComponent(const std::string& component)
     std::string cleaned = component;
     for (char& c : cleaned) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || std::string("\\/:*?\"<>|").find(c) != std::string::npos) {
+        if (byte < 0x20 || byte == 0x7F || std::string("\\/:*?\"<>|").find(c) != std::string::npos) {
             c = '_';
         }
     }
@@ -113,22 +103,47 @@ std::string NameTemplate::expandTemplate(const PolygonFrame& frame, const std::s
     replaceAll(text, "<角度>", angleLabel(angle));
     replaceAll(text, "<ANGLE>", angle);
 
-    static const std::regex placeholder("<([^<>]+)>", std::regex::ECMAScript);
+    // Placeholders are "<" + at least one byte other than "<" and ">" + ">";
+    // a stray "<", ">" or an empty "<>" stays as it is.
     std::string expanded;
     std::size_t copied = 0;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), placeholder); it != std::sregex_iterator();
-         ++it) {
-        const std::smatch& match = *it;
-        const auto start = static_cast<std::size_t>(match.position(0));
-        expanded.append(text, copied, start - copied);
-        expanded += evaluatePlaceholder(match[1].str(), frame.attributes);
-        copied = start + static_cast<std::size_t>(match.length(0));
+    for (std::size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open)) {
+        const std::size_t next = text.find_first_of("<>", open + 1);
+        if (next == std::string::npos) {
+            break;
+        }
+        if (text[next] == '<' || next == open + 1) {
+            open = text[next] == '<' ? next : next + 1;
+            continue;
+        }
+        expanded.append(text, copied, open - copied);
+        expanded += evaluatePlaceholder(text.substr(open + 1, next - open - 1), frame.attributes);
+        copied = next + 1;
+        open = next + 1;
     }
     expanded.append(text, copied, std::string::npos);
+    if (expanded.size() > kMaxExpandedBytes) {
+        // No file system takes a path this long, and numbering it would be slow.
+        throw std::length_error("photo name longer than " + std::to_string(kMaxExpandedBytes) +
+                                " bytes after expansion");
+    }
 
+    // The folder text is taken from the whole name as numbered so far; only
+    // the position of its last separator moves as digits replace "#".
+    std::size_t lastSeparator = expanded.find_last_of(kSeparators);
     for (std::size_t pos = expanded.find('#'); pos != std::string::npos; pos = expanded.find('#', pos)) {
-        const std::string number = std::to_string(++folderCounters_[folderText(expanded)]);
+        std::string folder;
+        if (lastSeparator != std::string::npos) {
+            const std::size_t end = expanded.find_last_not_of(kSeparators, lastSeparator);
+            if (end != std::string::npos) {
+                folder.assign(expanded, 0, end + 1);
+            }
+        }
+        const std::string number = std::to_string(++folderCounters_[folder]);
         expanded.replace(pos, 1, number);
+        if (lastSeparator != std::string::npos && pos < lastSeparator) {
+            lastSeparator += number.size() - 1;
+        }
         pos += number.size();
     }
     return expanded;

@@ -78,6 +78,25 @@ std::string midChars(const std::string& value, const std::vector<std::string>& a
     return utf8Slice(value, start, count);
 }
 
+std::string applyFunction(const std::string& function, const std::string& value,
+                          const std::vector<std::string>& arguments)
+{
+    if (function == "int" || function == "number" || function == "trimzero" || function == "ltrim0") {
+        return removeLeadingZeros(value);
+    }
+    const bool cut = function == "left" || function == "right" || function == "mid";
+    if (!cut || arguments.size() < 2) {
+        return std::string();
+    }
+    if (function == "left") {
+        return leftChars(value, readCountArgument(arguments[1], 0));
+    }
+    if (function == "right") {
+        return rightChars(value, readCountArgument(arguments[1], 0));
+    }
+    return midChars(value, arguments);
+}
+
 }  // namespace
 
 std::string trimBlanks(const std::string& text)
@@ -117,30 +136,32 @@ std::string removeLeadingZeros(const std::string& text)
 
 std::string evaluatePlaceholder(const std::string& inner, const std::map<std::string, std::string>& attributes)
 {
-    const std::string text = trimBlanks(inner);
-    const std::size_t open = text.find('(');
-    const std::size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) {
-        return lookupField(text, attributes);
+    // Calls nest in their first argument only, so the expression is a chain
+    // of calls around one field name: walk down it, then apply the calls
+    // from the innermost out (no recursion, however deep the nesting).
+    struct Call {
+        std::string function;
+        std::vector<std::string> arguments;
+    };
+    std::vector<Call> calls;
+    std::string text = trimBlanks(inner);
+    for (;;) {
+        const std::size_t open = text.find('(');
+        const std::size_t close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open) {
+            break;
+        }
+        Call call{asciiLower(trimBlanks(text.substr(0, open))),
+                  splitArguments(text.substr(open + 1, close - open - 1))};
+        text = std::move(call.arguments[0]);
+        calls.push_back(std::move(call));
     }
-    const std::string function = asciiLower(trimBlanks(text.substr(0, open)));
-    const std::vector<std::string> arguments = splitArguments(text.substr(open + 1, close - open - 1));
-    const std::string value = evaluatePlaceholder(arguments[0], attributes);
 
-    if (function == "int" || function == "number" || function == "trimzero" || function == "ltrim0") {
-        return removeLeadingZeros(value);
+    std::string value = lookupField(text, attributes);
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        value = applyFunction(call->function, value, call->arguments);
     }
-    const bool cut = function == "left" || function == "right" || function == "mid";
-    if (!cut || arguments.size() < 2) {
-        return std::string();
-    }
-    if (function == "left") {
-        return leftChars(value, readCountArgument(arguments[1], 0));
-    }
-    if (function == "right") {
-        return rightChars(value, readCountArgument(arguments[1], 0));
-    }
-    return midChars(value, arguments);
+    return value;
 }
 
 }  // namespace vistrel

@@ -219,3 +219,22 @@ TEST(VistrelProcessExitCodes, UnreadableShapefileExitsOne)
               std::string::npos)
         << result.out;
 }
+
+TEST(VistrelProcessExitCodes, LostShapefileFeaturesExitFourAfterTheBatch)
+{
+    TempDir root("proc");
+    makeLoadableInputs(root.path());
+    std::vector<TestFeature> features;
+    for (int i = 0; i < 8; ++i) {
+        features.push_back({"POLYGON ((1 1,9 1,9 9,1 9,1 1))", {{"NAME", "p" + std::to_string(i)}}});
+    }
+    writeVectorFile(root / "parcels.shp", "ESRI Shapefile", wkbPolygon, {"NAME"}, features);
+    fs::resize_file(root / "parcels.shp", fs::file_size(root / "parcels.shp") / 2);
+    const auto result = runWith(root, R"({"osgb_path":"model","shp_path":"parcels.shp","width":64,"height":64,)"
+                                      R"("warmup_frames":0})");
+    EXPECT_EQ(result.exitCode, 4) << result.out;
+    EXPECT_NE(result.out.find("[ERROR] Lost features in layer parcels"), std::string::npos) << result.out;
+    // What was read was rendered and reported.
+    ASSERT_TRUE(fs::exists(root / "output" / "render_report.csv"));
+    EXPECT_NE(readFile(root / "output" / "render_report.csv").find("p2"), std::string::npos);
+}

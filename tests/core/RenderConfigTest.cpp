@@ -340,3 +340,54 @@ TEST(RenderConfigSummary, ThirteenLinesWithStreamNumbers)
     printConfigSummary(c, noPreview);
     EXPECT_EQ(noPreview.str().find("Preview limit"), std::string::npos);
 }
+
+TEST(RenderConfigValidate, NonFiniteNumbersAndUpperBoundsAreErrors)
+{
+    const std::vector<std::string> doubleKeys = {
+        "distance", "camera_padding", "oblique_padding_factor", "oblique_distance_factor", "oblique_view_angle",
+        "occlusion_sample_step", "shp_offset_x", "shp_offset_y", "gauss_zone_prefix", "range_line_lift",
+        "range_line_sample_step", "range_line_width", "range_line_smooth_limit"};
+    for (const std::string& key : doubleKeys) {
+        for (const char* value : {"nan", "inf", "-inf"}) {
+            ConfigFixture f;
+            RenderConfig c;
+            std::string err;
+            EXPECT_FALSE(f.loadWithInputs("\"" + key + "\":\"" + std::string(value) + "\"", c, err)) << key << value;
+            EXPECT_EQ(err, "Config error: " + key + " must be a finite number.\n") << key << value;
+        }
+    }
+
+    const std::string longTemplate(4097, '#');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"("width":16385,"height":65536)", "Config error: width and height must be at most 16384."},
+        {R"("height":16385)", "Config error: width and height must be at most 16384."},
+        {R"("warmup_frames":1001)", "Config error: warmup_frames must be at most 1000."},
+        {"\"photo_name_template\":\"" + longTemplate + "\"",
+         "Config error: photo_name_template must be at most 4096 bytes."},
+    };
+    for (const auto& [json, expected] : cases) {
+        ConfigFixture f;
+        RenderConfig c;
+        std::string err;
+        EXPECT_FALSE(f.loadWithInputs(json, c, err)) << json;
+        EXPECT_EQ(err, expected + "\n") << json;
+    }
+
+    ConfigFixture f;
+    RenderConfig c;
+    std::string err;
+    ASSERT_TRUE(f.loadWithInputs(R"("width":16384,"height":16384,"warmup_frames":1000,"photo_name_template":")" +
+                                     std::string(4096, 'a') + "\"",
+                                 c, err))
+        << err;
+}
+
+TEST(RenderConfigLoad, AFolderAsTheConfigurationCannotBeOpened)
+{
+    TempDir dir("cfg");
+    fs::create_directories(dir / "render.json");
+    RenderConfig c;
+    std::ostringstream err;
+    EXPECT_FALSE(loadRenderConfig(c, (dir / "render.json").string(), err));
+    EXPECT_EQ(err.str(), "Cannot open config: " + (dir / "render.json").string() + "\n");
+}

@@ -4,6 +4,7 @@
 #include "FrontendTestSupport.h"
 
 #include "DbfFieldNames.h"
+#include "LegacyCodePage.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -127,12 +128,26 @@ void FieldDiscoveryTest::namesAndEncodings()
     full.replace(32, 12, "ABCDEFGHIJKC"); // 11 name bytes, no NUL, then the type
     QCOMPARE(read(full), QStringList{u"ABCDEFGHIJK"_s});
 
-    // "宗地代码" in GBK beside "房屋" in UTF-8.
-    QCOMPARE(read(dbfFile({"\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB", "\xE6\x88\xBF\xE5\xB1\x8B"})),
-             (QStringList{u"宗地代码"_s, u"房屋"_s}));
+    // Names follow the renderer's rule for the whole file: "宗地代码" in GBK
+    // and "房屋" in UTF-8, each undeclared, are decoded; a .cpg or the
+    // language driver byte (0x4D: code page 936) decides when present.
+    const QByteArray gbk = "\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB";
+    QCOMPARE(read(dbfFile({gbk, "ZDDM"})), (QStringList{u"宗地代码"_s, u"ZDDM"_s}));
+    QCOMPARE(read(dbfFile({"\xE6\x88\xBF\xE5\xB1\x8B"})), QStringList{u"房屋"_s});
+    QByteArray declared = dbfFile({gbk});
+    declared[29] = 0x4D;
+    QCOMPARE(read(declared), QStringList{u"宗地代码"_s});
+    writeFile(m_dir->filePath(u"t.cpg"_s), "936\r\n");
+    QCOMPARE(read(dbfFile({gbk})), QStringList{u"宗地代码"_s});
+    writeFile(m_dir->filePath(u"t.cpg"_s), "UTF-8");
+    QVERIFY(read(dbfFile({gbk})).constFirst().contains(QChar::ReplacementCharacter));
+    QFile::remove(m_dir->filePath(u"t.cpg"_s));
+    QCOMPARE(declaredShapefileEncoding("8859-5", 0), QByteArray("ISO-8859-5"));
+    QCOMPARE(declaredShapefileEncoding("", 0x57), QByteArray("ISO-8859-1"));
+    QCOMPARE(legacyCodePageName("ISO-8859-1"), QByteArray("ISO-8859-1"));
     // A service started without a locale (plain ASCII) still reads them.
     QVERIFY(std::setlocale(LC_CTYPE, "C"));
-    QCOMPARE(read(dbfFile({"\xD7\xDA\xB5\xD8\xB4\xFA\xC2\xEB"})), QStringList{u"宗地代码"_s});
+    QCOMPARE(read(dbfFile({gbk})), QStringList{u"宗地代码"_s});
     QCOMPARE(dbfPathForShapefile(u"/data/parcels.v2.SHP"_s), u"/data/parcels.v2.dbf"_s);
 }
 

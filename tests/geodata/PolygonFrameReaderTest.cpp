@@ -237,3 +237,73 @@ TEST(PolygonFrameReader, DataFolderOptionsFollowTheWorkingDirectory)
     EXPECT_EQ(std::string(CPLGetConfigOption("VISTREL_TEST_DATA", "")), (dir / "share" / "gdal").string());
     fs::current_path(before);
 }
+
+namespace {
+
+// A shapefile whose field "ZDMC" holds "XXXX"; `gbk` swaps in the GBK bytes
+// of 名称 (field name) and 宗地 (value) and drops GDAL's .cpg, as files of
+// Chinese GIS software arrive.
+fs::path chineseShapefile(const fs::path& dir, bool gbk, const std::string& cpg, char languageDriver)
+{
+    const fs::path shp = dir / "zh.shp";
+    writeVectorFile(shp, "ESRI Shapefile", wkbPolygon, {"ZDMC"}, {{square(0, 0, 10), {{"ZDMC", "XXXX"}}}});
+    fs::remove(dir / "zh.cpg");
+    if (!cpg.empty()) {
+        writeFile(dir / "zh.cpg", cpg);
+    }
+    std::string dbf = readFile(dir / "zh.dbf");
+    dbf[29] = languageDriver;
+    if (gbk) {
+        dbf.replace(dbf.find("ZDMC"), 4, "\xC3\xFB\xB3\xC6");
+        dbf.replace(dbf.find("XXXX"), 4, "\xD7\xDA\xB5\xD8");
+    }
+    writeFile(dir / "zh.dbf", dbf);
+    return shp;
+}
+
+}  // namespace
+
+TEST(ShapefileEncodings, CpgLanguageDriverAndUndeclaredGbkAreDecoded)
+{
+    const std::string name = "名称";
+    for (const auto& [cpg, driver] : {std::pair<std::string, char>{"", 0}, {"936", 0}, {"", 0x4D}}) {
+        TempDir dir("zh");
+        const auto frames = readNamed(chineseShapefile(dir.path(), true, cpg, driver), name);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].name, "宗地") << "cpg " << cpg << " driver " << int(driver);
+        EXPECT_EQ(frames[0].attributes.count(name), 1u);
+    }
+    // UTF-8 without any declaration stays as it is.
+    TempDir dir("zh");
+    const fs::path shp = dir / "utf8.shp";
+    writeVectorFile(shp, "ESRI Shapefile", wkbPolygon, {"名称"}, {{square(0, 0, 10), {{"名称", "房屋"}}}});
+    fs::remove(dir / "utf8.cpg");
+    const auto frames = readNamed(shp, name);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].name, "房屋");
+}
+
+TEST(DamagedShapefiles, LostFeaturesAreErrorsWithTheirCounts)
+{
+    TempDir dir("lost");
+    const fs::path shp = dir / "lost.shp";
+    std::vector<TestFeature> features;
+    for (int i = 0; i < 20; ++i) {
+        features.push_back({square(i * 20.0, 0, 10), {{"NAME", "p" + std::to_string(i)}}});
+    }
+    writeVectorFile(shp, "ESRI Shapefile", wkbPolygon, {"NAME"}, features);
+    fs::resize_file(shp, fs::file_size(shp) / 2);
+
+    CapturedOutput log;
+    FrameReadLoss loss;
+    const auto frames = readPolygonFrames(shp.string(), "NAME", {}, "_", 0, 0, 0, true, &loss);
+    EXPECT_LT(frames.size(), 20u);
+    EXPECT_GT(frames.size(), 0u);
+    EXPECT_TRUE(loss.lost);
+    EXPECT_EQ(loss.declared, 20);
+    EXPECT_GT(loss.unreadable, 0);
+    EXPECT_NE(log.text().find("[ERROR] GDAL: "), std::string::npos) << log.text();
+    EXPECT_NE(log.text().find("[ERROR] Lost features in layer lost of " + shp.string() + ": the layer declares 20, "),
+              std::string::npos)
+        << log.text();
+}

@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
 using namespace vistrel;
 using namespace testsupport;
 
@@ -209,6 +211,61 @@ TEST(SceneOrigin, DsmScanTakesTheLastQualifyingWindow)
                               ": x=-512000, y=3.39e+06\n"),
               std::string::npos)
         << log.text();
+}
+
+TEST(SceneOriginHostileInput, LongBlanksNumbersAndSrsAreScannedWithoutRecursion)
+{
+    const std::string blanks(40000, ' ');
+    EXPECT_FALSE(parseMetadataText("<" + blanks + "x").valid);
+    const SceneOrigin padded = parseMetadataText("<" + blanks + "SRSOrigin>1," + blanks + "2,3</SRSOrigin>");
+    ASSERT_TRUE(padded.valid);
+    EXPECT_DOUBLE_EQ(padded.y, 2.0);
+    EXPECT_THROW(parseMetadataText("<SRSOrigin>" + std::string(40000, '1') + ",2,3</SRSOrigin>"), std::out_of_range);
+    const SceneOrigin srs =
+        parseMetadataText("<SRSOrigin>1,2,3</SRSOrigin><SRS> " + std::string(60000, 'W') + " </SRS>");
+    ASSERT_TRUE(srs.valid);
+    EXPECT_EQ(srs.srs.size(), 60000u);
+    // A text of blanks only keeps its last one.
+    EXPECT_EQ(parseMetadataText("<SRSOrigin>1,2,3</SRSOrigin><SRS> \t</SRS>").srs, "\t");
+}
+
+TEST(SceneOriginHostileInput, OnlyRegularFilesOfSaneSizeAreRead)
+{
+    TempDir dir("origin");
+    std::string dsm = "DSM";
+    appendDouble(dsm, 400000.0);
+    appendDouble(dsm, 3000000.0);
+    const auto dsmOrigin = [&](const fs::path& model) {
+        writeTile(model / "model.osgb", 0, 0);
+        writeFile(model / "Data.dsm", dsm);
+        CapturedOutput log;
+        const SceneOrigin origin = readSceneOrigin(model);
+        return std::make_pair(origin, log.text());
+    };
+
+    // A folder or a FIFO named metadata.xml is skipped with a warning.
+    fs::create_directories(dir / "folder" / "metadata.xml");
+    auto [fromFolder, folderLog] = dsmOrigin(dir / "folder");
+    EXPECT_TRUE(fromFolder.valid);
+    EXPECT_EQ(fromFolder.sourcePath, (dir / "folder" / "Data.dsm").string());
+    EXPECT_NE(folderLog.find("[WARN] Skipped origin file that is not a regular file: " +
+                             (dir / "folder" / "metadata.xml").string()),
+              std::string::npos)
+        << folderLog;
+
+    fs::create_directories(dir / "fifo");
+    ASSERT_EQ(mkfifo((dir / "fifo" / "metadata.xml").c_str(), 0600), 0);
+    auto [fromFifo, fifoLog] = dsmOrigin(dir / "fifo");
+    EXPECT_EQ(fromFifo.sourcePath, (dir / "fifo" / "Data.dsm").string());
+    EXPECT_NE(fifoLog.find("[WARN] Skipped origin file that is not a regular file"), std::string::npos);
+
+    // Over 16 MB is not a metadata file.
+    fs::create_directories(dir / "huge");
+    writeFile(dir / "huge" / "metadata.xml", "<SRSOrigin>1,2,3</SRSOrigin>");
+    fs::resize_file(dir / "huge" / "metadata.xml", (std::uintmax_t(16) << 20) + 1);
+    auto [fromHuge, hugeLog] = dsmOrigin(dir / "huge");
+    EXPECT_EQ(fromHuge.sourcePath, (dir / "huge" / "Data.dsm").string());
+    EXPECT_NE(hugeLog.find("[WARN] Skipped metadata file larger than 16 MB: "), std::string::npos) << hugeLog;
 }
 
 TEST(SceneLoaderPlugins, PluginFoldersAreAddedOnce)

@@ -161,3 +161,25 @@ TEST(NameTemplate, NoTwoImagesOfARunShareAPath)
         EXPECT_TRUE(seen.insert(mixed.buildPhotoPath(f, i % 2 ? "top" : "top_range")).second) << i;
     }
 }
+
+TEST(NameTemplateHostileInput, LongPlaceholdersDeepCallsAndLongNames)
+{
+    // Each of these overflowed the stack or took quadratic time.
+    const std::string longField(40000, 'F');
+    EXPECT_EQ(namesFor("<" + longField + ">x").buildPhotoPath(frameWith({{longField, "v"}}), "top"), "out/vx.jpg");
+    std::string nested = "X";
+    for (int i = 0; i < 2000; ++i) {
+        nested = "left(" + nested + ",9)";
+    }
+    EXPECT_EQ(namesFor("<" + nested + ">").expandTemplate(frameWith({{"X", "0123456789"}}), "top"), "012345678");
+
+    // Attribute values can make a name longer than any path; that image fails.
+    const PolygonFrame wide = frameWith({{"W", std::string(250, '#')}});
+    std::string manyHashes;
+    for (int i = 0; i < 80; ++i) {
+        manyHashes += "<W>";
+    }
+    EXPECT_THROW(namesFor(manyHashes).buildPhotoPath(wide, "top"), std::length_error);
+    // A DEL byte is a control byte like the others.
+    EXPECT_EQ(namesFor("a\x7F" "b").buildPhotoPath(frameWith({}), "top"), "out/a_b.jpg");
+}

@@ -1,0 +1,160 @@
+// Damaged .osgb tiles: every damaged copy is rejected or loads into a graph
+// that can be bounded and intersected; nothing crashes or loops.
+#include "geodata/SceneLoader.h"
+#include "geodata/TileReadCallback.h"
+#include "support/GeoFixtures.h"
+#include "support/TestSupport.h"
+
+#include <osg/KdTree>
+#include <osg/PagedLOD>
+#include <osgDB/ReadFile>
+#include <osgDB/WriteFile>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <sys/stat.h>
+
+using namespace vistrel;
+using namespace testsupport;
+
+namespace {
+
+// Reads every damaged copy of `bytes`: truncated at `cuts` offsets spread
+// over the file and with 4-64 bytes flipped `flipRuns` times. Returns the
+// number of copies that loaded (each then bounded and given k-d trees).
+int readDamagedCopies(const std::string& bytes, const std::string& name, int cuts, int flipRuns)
+{
+    std::vector<std::string> copies;
+    for (int i = 0; i < cuts; ++i) {
+        copies.push_back(bytes.substr(0, bytes.size() * i / cuts));
+    }
+    std::mt19937 random(12);
+    for (int i = 0; i < flipRuns; ++i) {
+        std::string copy = bytes;
+        const int flips = 4 + static_cast<int>(random() % 61);
+        for (int k = 0; k < flips; ++k) {
+            copy[random() % copy.size()] ^= static_cast<char>(1 + random() % 255);
+        }
+        copies.push_back(copy);
+    }
+    int loaded = 0;
+    for (const std::string& copy : copies) {
+        std::string reason;
+        osg::ref_ptr<osg::Node> node = readCheckedOsgb(copy, name, nullptr, reason);
+        if (node) {
+            ++loaded;
+            node->getBound();
+            osg::ref_ptr<osg::KdTreeBuilder> builder = new osg::KdTreeBuilder;
+            node->accept(*builder);
+        } else {
+            EXPECT_FALSE(reason.empty());
+        }
+    }
+    return loaded;
+}
+
+std::string tileBytes(const fs::path& file, const osg::Node& node, const char* options)
+{
+    osg::ref_ptr<osgDB::Options> writeOptions = new osgDB::Options(options);
+    fs::create_directories(file.parent_path());
+    EXPECT_TRUE(osgDB::writeNodeFile(node, file.string(), writeOptions.get()));
+    return readFile(file);
+}
+
+}  // namespace
+
+TEST(DamagedTiles, GeneratedTruncationsAndFlipsNeverCrashOrHang)
+{
+    setupPluginPath();
+    TempDir dir("tiles");
+    osg::ref_ptr<osg::Node> box = makeBox(osg::Vec3(0, 0, 0), osg::Vec3(10, 10, 5), osg::Vec4(1, 0, 0, 1));
+    for (const char* options : {"", "WriteImageHint=IncludeData Compressor=zlib"}) {
+        const std::string bytes = tileBytes(dir / "box.osgb", *box, options);
+        std::string reason;
+        ASSERT_TRUE(readCheckedOsgb(bytes, (dir / "box.osgb").string(), nullptr, reason).valid()) << reason;
+        readDamagedCopies(bytes, (dir / "box.osgb").string(), 60, 60);
+    }
+    const fs::path real = fs::path(VISTREL_REAL_TILES_DIR) / "cc-tile-chain" / "Data" / "Tile_+007_+078" /
+                          "Tile_+007_+078_L16_03.osgb";
+    if (fs::exists(real)) {
+        const std::string bytes = readFile(real);
+        EXPECT_LT(readDamagedCopies(bytes, real.string(), 60, 60), 120);
+        // The real 62-byte tile holding an empty node is not damage.
+        const fs::path empty = fs::path(VISTREL_REAL_TILES_DIR) / "cc-loose-tiles" / "Tile_+003_+013.osgb";
+        std::string reason;
+        EXPECT_TRUE(readCheckedOsgb(readFile(empty), empty.string(), nullptr, reason).valid()) << reason;
+    }
+}
+
+TEST(DamagedTiles, HeaderAndGraphChecks)
+{
+    EXPECT_EQ(checkOsgbHeader(std::string(12, '\0')), "not an OpenSceneGraph binary file");
+    const std::string magic("\xA1\x0E\x91\x6C\x45\x45\xFB\x1A", 8);
+    EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0", 4)), "ends inside its header");
+    const std::string header = magic + std::string("\x01\0\0\0\x5B\0\0\0\0\0\0\0", 12);
+    EXPECT_EQ(checkOsgbHeader(header + std::string("\x04\0\0\0lzma", 8)), "unknown compressor \"lzma\"");
+    EXPECT_EQ(checkOsgbHeader(header + std::string("\x01\0\0\0" "0\xFF\xFF\xFF\x7F", 9)),
+              "holds no readable root object");
+
+    // Indices beyond the vertices, non-finite vertices and cycles.
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    vertices->push_back({0, 0, 0});
+    vertices->push_back({1, 0, 0});
+    vertices->push_back({0, 1, 0});
+    const auto triangle = [](unsigned int a, unsigned int b, unsigned int c) {
+        osg::ref_ptr<osg::DrawElementsUInt> set = new osg::DrawElementsUInt(GL_TRIANGLES);
+        set->push_back(a);
+        set->push_back(b);
+        set->push_back(c);
+        return set;
+    };
+    geometry->setVertexArray(vertices.get());
+    geometry->addPrimitiveSet(triangle(0, 1, 2));
+    osg::ref_ptr<osg::Group> group = new osg::Group;
+    group->addChild(geometry.get());
+    EXPECT_EQ(checkLoadedGraph(*group), "");
+    geometry->addPrimitiveSet(triangle(0, 1, 3));
+    EXPECT_EQ(checkLoadedGraph(*group), "an index beyond its 3 vertices");
+    geometry->removePrimitiveSet(1);
+    (*vertices)[1].x() = NAN;
+    EXPECT_EQ(checkLoadedGraph(*group), "a vertex that is not a finite number");
+    (*vertices)[1].x() = 1;
+    osg::ref_ptr<osg::Vec2Array> texCoords = new osg::Vec2Array;
+    texCoords->push_back({0, 0});
+    geometry->setTexCoordArray(0, texCoords.get(), osg::Array::BIND_PER_VERTEX);
+    EXPECT_EQ(checkLoadedGraph(*group), "a per-vertex array shorter than its vertices");
+    geometry->setTexCoordArray(0, nullptr);
+    osg::ref_ptr<osg::Group> inner = new osg::Group;
+    group->addChild(inner.get());
+    inner->addChild(group.get());
+    EXPECT_EQ(checkLoadedGraph(*group), "a node that contains itself");
+    inner->removeChildren(0, 1);
+}
+
+TEST(DamagedTiles, CallbackReadsRegularFilesOnlyAndWarnsOncePerTile)
+{
+    setupPluginPath();
+    TempDir dir("tiles");
+    installTileReadCallback();
+    writeFile(dir / "short.osgb", std::string("\xA1\x0E\x91\x6C\x45\x45\xFB\x1A\x01\0\0\0", 12));
+    fs::create_directories(dir / "folder.osgb");
+    ASSERT_EQ(mkfifo((dir / "fifo.osgb").c_str(), 0600), 0);
+    CapturedOutput log;
+    for (int round = 0; round < 2; ++round) {
+        for (const char* name : {"short.osgb", "folder.osgb", "fifo.osgb"}) {
+            EXPECT_FALSE(osgDB::readRefNodeFile((dir / name).string()).valid()) << name;
+        }
+    }
+    const std::string text = log.text();
+    EXPECT_EQ(countOccurrences(text, "[WARN] Skipped damaged tile " + (dir / "short.osgb").string() +
+                                         ": ends inside its header"),
+              1)
+        << text;
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged tile " + (dir / "folder.osgb").string() +
+                                         ": not a regular file"),
+              1);
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged tile " + (dir / "fifo.osgb").string()), 1);
+}
