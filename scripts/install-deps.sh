@@ -13,7 +13,7 @@ PACKAGES=(
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgles-dev libgl-dev
   fonts-wqy-microhei
   googletest libgtest-dev
-  poppler-utils
+  poppler-utils python3-yaml
   xvfb xauth
 )
 

@@ -14,6 +14,13 @@ unset DISPLAY WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" --timeout 900
 
+# The cluster image, where a Docker engine runs.
+if command -v docker >/dev/null 2>&1 && docker info >/dev/null 2>&1; then
+  docker build -f deploy/Dockerfile -t vistrel:test .
+else
+  echo "No Docker engine here: the image of deploy/Dockerfile is not built."
+fi
+
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in a build folder of their own (VISTREL_SANITIZE=0 skips this). Tavrin's window
 # tests stay with the build above; its DBF reader is replayed here as a fuzz corpus.

@@ -11,7 +11,11 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
 
 namespace vistrel {
 
@@ -74,9 +78,120 @@ void RenderBatch::noteWarmupCap(const PolygonFrame& frame, const std::string& an
     }
 }
 
-void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, const std::string& angle)
+std::vector<RenderBatch::AngleNames> RenderBatch::planNames(const PolygonFrame& frame)
 {
+    const auto plan = [&](PlannedName& out, const std::string& key) {
+        try {
+            out.path = names_.buildPhotoPath(frame, key);
+        } catch (const std::exception& e) {
+            out.error = e.what();
+        }
+    };
+    std::vector<AngleNames> planned(config_.angles.size());
+    for (std::size_t a = 0; a < config_.angles.size(); ++a) {
+        plan(planned[a].image, config_.angles[a]);
+        if (config_.output_top_range && config_.angles[a] == "top") {
+            plan(planned[a].outline, "top_range");
+        }
+    }
+    return planned;
+}
+
+const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::string& angle, const std::string& path) const
+{
+    if (!config_.resume || path.empty()) {
+        return nullptr;
+    }
+    const auto found = earlier_.find({job.position, angle});
+    if (found == earlier_.end()) {
+        return nullptr;
+    }
+    const JournalEntry& entry = found->second;
+    if (!entry.result.success || entry.frameName != job.frame.uniqueName || entry.result.path != path) {
+        return nullptr;
+    }
+    std::error_code ec;
+    const bool present = fs::is_regular_file(path, ec) && static_cast<std::int64_t>(fs::file_size(path, ec)) == entry.size;
+    return present && !ec ? &entry : nullptr;
+}
+
+bool RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
+{
+    if (config_.resume && !config_.angles.empty()) {
+        // An earlier run skipped the frame: it is skipped again, for its reason.
+        bool skippedBefore = true;
+        for (const std::string& angle : config_.angles) {
+            const auto found = earlier_.find({job.position, angle});
+            if (found == earlier_.end() || !found->second.result.skipped ||
+                found->second.frameName != job.frame.uniqueName) {
+                skippedBefore = false;
+                break;
+            }
+            job.reason = found->second.result.note;
+        }
+        if (skippedBefore) {
+            job.precheck = Precheck::Skip;
+            job.skipTakenOver = true;
+            Logger::instance().warn("SKIP_FRAME name=" + job.frame.name + " reason=" + job.reason);
+            return true;
+        }
+        // Every image is there already: the frame need not be looked at again.
+        bool allThere = true;
+        for (std::size_t a = 0; a < config_.angles.size() && allThere; ++a) {
+            const AngleNames& names = job.names[a];
+            const bool outlinePlanned = !names.outline.path.empty() || !names.outline.error.empty();
+            allThere = takenOver(job, config_.angles[a], names.image.path) &&
+                       (!outlinePlanned || takenOver(job, "top_range", names.outline.path));
+        }
+        if (allThere) {
+            job.precheck = Precheck::Render;
+            return true;
+        }
+    }
+    job.precheck = precheckFrame(job.frame, job.reason);
+    if (job.precheck == Precheck::Render) {
+        noteWarmupCap(job.frame, "top");
+        const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
+        if (options_.reuse && topWanted && renderer_.pagerIdle()) {
+            job.precheckSetup = camera_.computeSetup(job.frame, "top");
+            job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
+        }
+    }
+    return false;
+}
+
+void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result)
+{
+    JournalEntry entry;
+    entry.frame = job.position;
+    entry.frameName = job.frame.uniqueName;
+    entry.angle = angle;
+    entry.result = result;
+    if (result.success) {
+        std::error_code ec;
+        const auto size = fs::file_size(result.path, ec);
+        entry.size = ec ? -1 : static_cast<std::int64_t>(size);
+    }
+    const PolygonFrame& f = job.frame;
+    const double bounds[4] = {f.minX, f.minY, f.maxX, f.maxY};
+    const double heights[3] = {f.minZ, f.maxZ, f.centerZ};
+    std::copy(bounds, bounds + 4, entry.bounds);
+    std::copy(heights, heights + 3, entry.heights);
+    std::string error;
+    if (!journal_.append(entry, error) && !journalFailed_) {
+        journalFailed_ = true;
+        Logger::instance().emit(Logger::Error, "Cannot write the run journal: " + error);
+    }
+}
+
+void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& jobPtr,
+                              std::size_t angleIndex)
+{
+    const FrameJob& job = *jobPtr;
     const PolygonFrame& frame = job.frame;
+    const std::string& angle = config_.angles[angleIndex];
+    const AngleNames& names = job.names[angleIndex];
+    Logger& log = Logger::instance();
     const auto imageStart = Clock::now();
     const bool withRangeLine = config_.output_top_range && angle == "top";
     auto result = std::make_shared<ImageResult>();
@@ -84,6 +199,8 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const F
     ImagePipeline::WriteHandle mainWrite;
     ImagePipeline::WriteHandle rangeWrite;
     auto rangeStart = imageStart;
+    const JournalEntry* mainEarlier = nullptr;
+    const JournalEntry* rangeEarlier = nullptr;
 
     if (job.precheck == Precheck::Skip || job.precheck == Precheck::Fail) {
         result->skipped = job.precheck == Precheck::Skip;
@@ -94,70 +211,109 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const F
         }
     } else {
         try {
-            OcclusionChoice choice;
-            const CameraSetup setup = chooseCamera(config_, scene, frame, angle, choice);
-            result->occlusionScore = choice.score;
-            result->viewAngle = choice.viewAngle;
-            result->path = names_.buildPhotoPath(frame, angle);
-            ImagePipeline::Picture picture;
-            if (angle == "top" && job.precheckPicture && sameSetup(setup, job.precheckSetup)) {
-                picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
-            } else if (renderer_.renderModel(setup)) {
-                noteWarmupCap(frame, angle);
-                picture = pipeline.forWriting(*renderer_.captureImage());
+            if (!names.image.error.empty()) {
+                throw std::runtime_error(names.image.error);
             }
-            if (picture) {
-                mainWrite = pipeline.write(std::move(picture), result->path);
+            CameraSetup setup;
+            OcclusionChoice choice;
+            bool placed = false;
+            const auto place = [&] {
+                if (!placed) {
+                    setup = chooseCamera(config_, scene, frame, angle, choice);
+                    placed = true;
+                }
+            };
+            mainEarlier = takenOver(job, angle, names.image.path);
+            if (mainEarlier) {
+                *result = mainEarlier->result;
+                log.info("Resumed " + result->path);
+            } else {
+                place();
+                result->occlusionScore = choice.score;
+                result->viewAngle = choice.viewAngle;
+                result->path = names.image.path;
+                ImagePipeline::Picture picture;
+                if (angle == "top" && job.precheckPicture && sameSetup(setup, job.precheckSetup)) {
+                    picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
+                } else if (renderer_.renderModel(setup)) {
+                    noteWarmupCap(frame, angle);
+                    picture = pipeline.forWriting(*renderer_.captureImage());
+                }
+                if (picture) {
+                    mainWrite = pipeline.write(std::move(picture), result->path);
+                }
             }
             if (range) {
-                rangeStart = Clock::now();
-                range->path = names_.buildPhotoPath(frame, "top_range");
-                range->occlusionScore = result->occlusionScore;
-                range->viewAngle = result->viewAngle;
-                if (renderRangeLineFrame(renderer_, setup, frame)) {
-                    noteWarmupCap(frame, "top_range");
-                    rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path);
+                if (!names.outline.error.empty()) {
+                    range = nullptr;  // counted with the image that failed
+                    throw std::runtime_error(names.outline.error);
+                }
+                rangeEarlier = takenOver(job, "top_range", names.outline.path);
+                if (rangeEarlier) {
+                    *range = rangeEarlier->result;
+                    log.info("Resumed " + range->path);
+                } else {
+                    place();
+                    rangeStart = Clock::now();
+                    range->path = names.outline.path;
+                    range->occlusionScore = result->occlusionScore;
+                    range->viewAngle = result->viewAngle;
+                    if (renderRangeLineFrame(renderer_, setup, frame)) {
+                        noteWarmupCap(frame, "top_range");
+                        rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path);
+                    }
                 }
             }
         } catch (const std::exception& e) {
             result->note = e.what();
-            Logger::instance().error("Failed frame " + frame.name + " angle " + angle + ": " + e.what());
-            if (range && !rangeWrite.valid() && range->path.empty()) {
+            log.error("Failed frame " + frame.name + " angle " + angle + ": " + e.what());
+            if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty()) {
                 range = nullptr;  // the outline image was never started
             }
         }
     }
 
-    const int position = job.position;
-    pipeline.then([this, result, range, mainWrite, rangeWrite, imageStart, rangeStart, position, angle,
-                   precheck = job.precheck] {
+    pipeline.then([this, jobPtr, result, range, mainWrite, rangeWrite, imageStart, rangeStart, angle,
+                   mainTaken = mainEarlier != nullptr, rangeTaken = rangeEarlier != nullptr,
+                   precheck = job.precheck, journaled = !job.skipTakenOver] {
+        const FrameJob& job = *jobPtr;
         Tally& t = tally_;
+        const auto now = Clock::now();
         if (precheck == Precheck::Skip) {
             ++t.skipped;
         } else {
-            result->success = mainWrite.valid() && mainWrite.get().written;
-            ++(result->success ? t.succeeded : t.failed);
-            if (range) {
-                range->success = rangeWrite.valid() && rangeWrite.get().written;
-                t.failed += range->success ? 0 : 1;
-                range->seconds = secondsBetween(rangeStart, rangeWrite.valid() ? rangeWrite.get().finished
-                                                                               : Clock::now());
+            if (!mainTaken) {
+                result->success = mainWrite.valid() && mainWrite.get().written;
             }
+            ++(result->success ? t.succeeded : t.failed);
+            if (range && !rangeTaken) {
+                range->success = rangeWrite.valid() && rangeWrite.get().written;
+                range->seconds = secondsBetween(rangeStart, rangeWrite.valid() ? rangeWrite.get().finished : now);
+            }
+            t.failed += range && !range->success ? 1 : 0;
         }
-        const auto now = Clock::now();
-        result->seconds = secondsBetween(imageStart, now);
-        FrameResults& frameResults = results_[static_cast<std::size_t>(position)];
+        if (!mainTaken) {
+            result->seconds = secondsBetween(imageStart, now);
+        }
+        FrameResults& frameResults = results_[static_cast<std::size_t>(job.position)];
         if (range) {
             frameResults["top_range"] = *range;
         }
         frameResults[angle] = *result;
+        // The journal learns of an image only once its file is in place.
+        if (journaled && !mainTaken) {
+            record(job, angle, *result);
+        }
+        if (journaled && range && !rangeTaken) {
+            record(job, "top_range", *range);
+        }
 
         ++t.done;
         const double elapsed = secondsBetween(t.start, now);
         const double average = t.done > 0 ? elapsed / t.done : 0.0;
         const double eta = std::max(0, t.totalImages - t.done) * average;
-        Logger::instance().emit(Logger::Info, imageProgressLine(t.done, t.totalImages, position + 1, t.totalFrames,
-                                                                elapsed, eta, angle, result->success));
+        Logger::instance().emit(Logger::Info, imageProgressLine(t.done, t.totalImages, t.frameNumber(job.position),
+                                                                t.totalFrames, elapsed, eta, angle, result->success));
     });
 }
 
@@ -176,38 +332,60 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         return false;
     }
     renderer_.setReuseSettledPlacement(options_.reuse);
-    const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
 
+    const int shard = config_.shard_index;
+    const int shards = std::max(1, config_.shard_count);
+    earlier_ = config_.resume ? readJournals(config_.output_dir) : JournalIndex{};
+    std::string journalError;
+    if (!journal_.open(config_.output_dir, shard, shards, config_.resume, journalError)) {
+        log.error("Cannot write the run journal: " + journalError);
+        return false;
+    }
+    if (shards > 1 || config_.resume) {
+        log.info("RUN_STATE shard_index=" + std::to_string(shard) + " shard_count=" + std::to_string(shards) +
+                 " resume=" + (config_.resume ? "1" : "0"));
+    }
+
+    std::vector<int> mine;
+    for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
+        if (p % shards == shard) {
+            mine.push_back(p);
+        }
+    }
     results_.assign(frames.size(), FrameResults{});
     tally_ = Tally{};
-    tally_.totalFrames = static_cast<int>(frames.size());
+    tally_.totalFrames = static_cast<int>(mine.size());
     tally_.totalImages = tally_.totalFrames * static_cast<int>(config_.angles.size());
+    tally_.shards = shards;
     tally_.start = Clock::now();
     stopped_ = false;
+    journalFailed_ = false;
     {
         ImagePipeline pipeline(config_, options_.pipelined ? config_.num_threads : 0);
-        for (int f = 0; f < tally_.totalFrames && !stopped_; ++f) {
+        for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
             if (stopRequested()) {
                 stopped_ = true;
                 break;
             }
-            FrameJob job{frames[static_cast<std::size_t>(f)], f};
-            log.info("FRAME_PROGRESS frame=" + std::to_string(f + 1) + " total_frames=" +
-                     std::to_string(tally_.totalFrames) + " name=" + job.frame.name);
-            job.precheck = precheckFrame(job.frame, job.reason);
-            if (job.precheck == Precheck::Render) {
-                noteWarmupCap(job.frame, "top");
-                if (options_.reuse && topWanted && renderer_.pagerIdle()) {
-                    job.precheckSetup = camera_.computeSetup(job.frame, "top");
-                    job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
-                }
+            // Every frame is named, in order, so that all shards agree on the names.
+            auto job = std::make_shared<FrameJob>(FrameJob{frames[static_cast<std::size_t>(p)], p,
+                                                           planNames(frames[static_cast<std::size_t>(p)])});
+            if (p % shards != shard) {
+                continue;
             }
-            for (const std::string& angle : config_.angles) {
+            log.info("FRAME_PROGRESS frame=" + std::to_string(tally_.frameNumber(p)) + " total_frames=" +
+                     std::to_string(tally_.totalFrames) + " name=" + job->frame.name);
+            prepareFrame(pipeline, *job);
+            for (std::size_t a = 0; a < config_.angles.size(); ++a) {
                 if (stopRequested()) {
                     stopped_ = true;
                     break;
                 }
-                renderImage(pipeline, scene, job, angle);
+                renderImage(pipeline, scene, job, a);
+            }
+            job->precheckPicture.reset();  // the buffer is free for the next frame
+            if (stopped_) {
+                break;
             }
         }
         pipeline.drain();
@@ -218,10 +396,24 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     if (stopped_) {
         log.warn("Stopped by signal");
     }
-    const bool reported = writeRenderReport(config_, names_, frames, results_);
-    log.info("Render finished. Success " + std::to_string(tally_.succeeded) + "/" + std::to_string(tally_.totalImages) +
-             ", skipped " + std::to_string(tally_.skipped) + ", failed " + std::to_string(tally_.failed));
-    return tally_.failed == 0 && reported;
+    // The report covers this shard's frames.
+    std::vector<PolygonFrame> reportFrames;
+    ResultsTable reportResults;
+    for (const int p : mine) {
+        reportFrames.push_back(frames[static_cast<std::size_t>(p)]);
+        reportResults.push_back(results_[static_cast<std::size_t>(p)]);
+    }
+    const bool reported =
+        writeRenderReport(config_, names_, reportFrames, reportResults, reportFileName(shard, shards));
+    std::string summary = "Render finished. Success " + std::to_string(tally_.succeeded) + "/" +
+                          std::to_string(tally_.totalImages) + ", skipped " + std::to_string(tally_.skipped) +
+                          ", failed " + std::to_string(tally_.failed);
+    if (shards > 1) {
+        summary += " (shard " + std::to_string(shard + 1) + " of " + std::to_string(shards) + ", shard_index " +
+                   std::to_string(shard) + ")";
+    }
+    log.info(summary);
+    return tally_.failed == 0 && reported && !journalFailed_;
 }
 
 }  // namespace vistrel

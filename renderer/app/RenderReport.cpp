@@ -15,7 +15,6 @@ namespace vistrel {
 
 namespace {
 
-constexpr const char* kReportName = "render_report.csv";
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kRangeLineAngle = "top_range";
 
@@ -132,10 +131,19 @@ std::string textNumberCell(double value)
     return csvField("\t" + fixedNumber(value, 3));
 }
 
-bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
-                       const std::vector<PolygonFrame>& frames, const ResultsTable& results)
+std::string reportFileName(int shardIndex, int shardCount)
 {
-    const std::string path = (fs::path(config.output_dir) / kReportName).string();
+    if (shardCount <= 1) {
+        return "render_report.csv";
+    }
+    return "render_report.shard-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + ".csv";
+}
+
+bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
+                       const std::vector<PolygonFrame>& frames, const ResultsTable& results,
+                       const std::string& fileName)
+{
+    const std::string path = (fs::path(config.output_dir) / fileName).string();
 
     std::string text = kByteOrderMark + headerLine(config) + "\n";
     for (std::size_t i = 0; i < frames.size(); ++i) {

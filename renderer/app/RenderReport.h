@@ -10,7 +10,11 @@
 
 namespace vistrel {
 
-// Writes <output_dir>/render_report.csv: UTF-8 with a byte-order mark, LF line
+// The report's file name: render_report.csv, or for one shard of a batch
+// render_report.shard-<k>-of-<n>.csv.
+std::string reportFileName(int shardIndex, int shardCount);
+
+// Writes <output_dir>/<fileName> (render_report.csv by default): UTF-8 with a byte-order mark, LF line
 // ends, one header line with Chinese titles and one row per frame with its
 // identity, folder, extent, heights and, per configured angle (and for the
 // range-line image after "top" when output_top_range is set), the image's
@@ -19,7 +23,8 @@ namespace vistrel {
 // cannot be written, "Failed to write CSV report: " with the path and the
 // system's reason is logged (ERROR) and false returned: the run then fails.
 bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
-                       const std::vector<PolygonFrame>& frames, const ResultsTable& results);
+                       const std::vector<PolygonFrame>& frames, const ResultsTable& results,
+                       const std::string& fileName = "render_report.csv");
 
 // RFC 4180 cell: enclosed in double quotes, with inner quotes doubled, when
 // the text holds a comma, double quote, CR or LF; otherwise unchanged.

@@ -112,6 +112,7 @@ RunJournal::~RunJournal()
 
 bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error)
 {
+    outputDir_ = fs::path(outputDir).lexically_normal().string();
     path_ = journalPath(outputDir, shardIndex, shardCount);
     const fs::path folder = fs::path(path_).parent_path();
     std::error_code ec;
@@ -155,7 +156,14 @@ bool RunJournal::append(const JournalEntry& entry, std::string& error)
         error = "the run journal is not open";
         return false;
     }
-    const std::string line = journalLine(entry) + "\n";
+    // Paths below the output folder are kept relative to it, so that machines
+    // that mount the shared folder elsewhere still find the files.
+    JournalEntry stored = entry;
+    const fs::path relative = fs::path(entry.result.path).lexically_relative(outputDir_);
+    if (!entry.result.path.empty() && !relative.empty() && *relative.begin() != "..") {
+        stored.result.path = relative.string();
+    }
+    const std::string line = journalLine(stored) + "\n";
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0 ||
         ::fsync(::fileno(file_)) != 0) {
         error = path_ + ": " + std::strerror(errno);
@@ -183,6 +191,9 @@ JournalIndex readJournals(const std::string& outputDir)
             JournalEntry entry;
             if (!parseJournalLine(text, entry)) {
                 continue;
+            }
+            if (!entry.result.path.empty() && fs::path(entry.result.path).is_relative()) {
+                entry.result.path = (fs::path(outputDir) / entry.result.path).lexically_normal().string();
             }
             // A written image outranks a skip, a skip outranks a failure.
             const auto rank = [](const JournalEntry& e) { return e.result.success ? 2 : e.result.skipped ? 1 : 0; };

@@ -46,16 +46,19 @@ public:
     // ".<n>.old"); other shards' journals are not touched. False, with
     // `error` set, when the folder or file cannot be made.
     bool open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error);
-    // Appends and syncs one line. False, with `error` set, when it failed.
+    // Appends and syncs one line; an image path below the output folder is
+    // stored relative to it. False, with `error` set, when it failed.
     bool append(const JournalEntry& entry, std::string& error);
 
 private:
     std::FILE* file_ = nullptr;
     std::string path_;
+    std::string outputDir_;
 };
 
 // The images earlier runs finished, from every journal in the output folder,
-// keyed by frame position and angle. A written image outranks a skip and a
+// keyed by frame position and angle, with image paths made whole again. A
+// written image outranks a skip and a
 // skip a failure; among equals the later line counts. Lines that do not
 // parse (a line torn by a kill) are left out.
 using JournalIndex = std::map<std::pair<int, std::string>, JournalEntry>;

@@ -75,7 +75,7 @@ BatchRun runBatch(const vistrel::RenderConfig& config, vistrel::BatchOptions opt
     std::ifstream in(counts);
     in >> run.timings.renders >> run.timings.draws >> run.timings.sleepSeconds;
     for (const auto& entry : fs::recursive_directory_iterator(config.output_dir)) {
-        if (entry.is_regular_file()) {
+        if (entry.is_regular_file() && entry.path().parent_path().filename() != ".vistrel") {
             run.files[fs::relative(entry.path(), config.output_dir).string()] = readFile(entry.path());
         }
     }
