@@ -93,14 +93,17 @@ void ImagePipeline::giveBack(osg::ref_ptr<osg::Image> buffer)
     changed_.notify_all();
 }
 
-ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name)
+ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name, const std::string& thumbnail)
 {
-    auto task = std::make_shared<std::packaged_task<WriteOutcome()>>([this, picture, name]() mutable {
+    auto task = std::make_shared<std::packaged_task<WriteOutcome()>>([this, picture, name, thumbnail]() mutable {
         WriteOutcome outcome;
         const auto start = Clock::now();
         Logger::holdThisThread(&outcome.lines);
         try {
             outcome.written = saveImage(picture.get(), config_, name);
+            if (outcome.written && !thumbnail.empty()) {
+                saveThumbnail(*picture, thumbnail);
+            }
         } catch (const std::exception& e) {
             Logger::instance().error(std::string("Render failed: ") + e.what());
         } catch (...) {

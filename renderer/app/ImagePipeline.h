@@ -60,8 +60,9 @@ public:
     // snapshot when writing overlaps, the picture itself when it does not.
     Picture forWriting(osg::Image& picture);
 
-    // Writes `picture` to the image file `name`, as saveImage does.
-    WriteHandle write(Picture picture, const std::string& name);
+    // Writes `picture` to the image file `name`, as saveImage does, and then,
+    // when `thumbnail` is given, a small JPEG of it there.
+    WriteHandle write(Picture picture, const std::string& name, const std::string& thumbnail = std::string());
     // Runs `step` after everything handed over before it.
     void then(std::function<void()> step);
     // Waits until every step has run; the calling thread's lines held so far

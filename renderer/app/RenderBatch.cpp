@@ -1,5 +1,6 @@
 #include "app/RenderBatch.h"
 
+#include "app/HtmlReport.h"
 #include "app/RenderReport.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
@@ -68,6 +69,11 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
     }
     Logger::instance().warn("SKIP_FRAME name=" + frame.name + " reason=" + reason);
     return Precheck::Skip;
+}
+
+std::string RenderBatch::thumbnailFor(const PolygonFrame& frame, const std::string& angle) const
+{
+    return config_.html_report ? thumbnailPath(config_, frame, angle) : std::string();
 }
 
 void RenderBatch::noteWarmupCap(const PolygonFrame& frame, const std::string& angle)
@@ -240,7 +246,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                     picture = pipeline.forWriting(*renderer_.captureImage());
                 }
                 if (picture) {
-                    mainWrite = pipeline.write(std::move(picture), result->path);
+                    mainWrite = pipeline.write(std::move(picture), result->path, thumbnailFor(frame, angle));
                 }
             }
             if (range) {
@@ -260,7 +266,8 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                     range->viewAngle = result->viewAngle;
                     if (renderRangeLineFrame(renderer_, setup, frame)) {
                         noteWarmupCap(frame, "top_range");
-                        rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path);
+                        rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path,
+                                                    thumbnailFor(frame, "top_range"));
                     }
                 }
             }
@@ -403,8 +410,11 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         reportFrames.push_back(frames[static_cast<std::size_t>(p)]);
         reportResults.push_back(results_[static_cast<std::size_t>(p)]);
     }
-    const bool reported =
-        writeRenderReport(config_, names_, reportFrames, reportResults, reportFileName(shard, shards));
+    bool reported = writeRenderReport(config_, names_, reportFrames, reportResults, reportFileName(shard, shards));
+    if (config_.html_report) {
+        reported = writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) &&
+                   reported;
+    }
     std::string summary = "Render finished. Success " + std::to_string(tally_.succeeded) + "/" +
                           std::to_string(tally_.totalImages) + ", skipped " + std::to_string(tally_.skipped) +
                           ", failed " + std::to_string(tally_.failed);

@@ -116,6 +116,8 @@ private:
                      std::size_t angleIndex);
     void record(const FrameJob& job, const std::string& angle, const ImageResult& result);
     void noteWarmupCap(const PolygonFrame& frame, const std::string& angle);
+    // The contact sheet's thumbnail of an image, or empty without the sheet.
+    std::string thumbnailFor(const PolygonFrame& frame, const std::string& angle) const;
 
     const RenderConfig& config_;
     BatchOptions options_;

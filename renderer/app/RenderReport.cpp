@@ -131,12 +131,13 @@ std::string textNumberCell(double value)
     return csvField("\t" + fixedNumber(value, 3));
 }
 
-std::string reportFileName(int shardIndex, int shardCount)
+std::string reportFileName(int shardIndex, int shardCount, const std::string& extension)
 {
     if (shardCount <= 1) {
-        return "render_report.csv";
+        return "render_report." + extension;
     }
-    return "render_report.shard-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + ".csv";
+    return "render_report.shard-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + "." +
+           extension;
 }
 
 bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,

@@ -10,9 +10,9 @@
 
 namespace vistrel {
 
-// The report's file name: render_report.csv, or for one shard of a batch
-// render_report.shard-<k>-of-<n>.csv.
-std::string reportFileName(int shardIndex, int shardCount);
+// The report's file name: render_report.<extension>, or for one shard of a
+// batch render_report.shard-<k>-of-<n>.<extension>.
+std::string reportFileName(int shardIndex, int shardCount, const std::string& extension = "csv");
 
 // Writes <output_dir>/<fileName> (render_report.csv by default): UTF-8 with a byte-order mark, LF line
 // ends, one header line with Chinese titles and one row per frame with its

@@ -2,8 +2,10 @@
 
 #include "core/Logger.h"
 #include "output/ImageWriter.h"
+#include "output/Thumbnail.h"
 
 #include <exception>
+#include <filesystem>
 
 namespace vistrel {
 
@@ -15,6 +17,18 @@ bool saveImage(const osg::Image* image, const RenderConfig& config, const std::s
         Logger::instance().error(std::string("Render failed: ") + e.what());
         return false;
     }
+}
+
+bool saveThumbnail(const osg::Image& picture, const std::string& path)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::string reason = ec ? ec.message() : std::string();
+    if (reason.empty() && writeThumbnail(picture, path, reason)) {
+        return true;
+    }
+    Logger::instance().warn("Failed to write thumbnail: " + path + ": " + reason);
+    return false;
 }
 
 }  // namespace vistrel

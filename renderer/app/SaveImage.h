@@ -14,4 +14,9 @@ namespace vistrel {
 // failed write.
 bool saveImage(const osg::Image* image, const RenderConfig& config, const std::string& name);
 
+// Writes the contact sheet's thumbnail of a written picture, making its
+// folder. A thumbnail that cannot be written is a WARN: the sheet then links
+// the image without a preview.
+bool saveThumbnail(const osg::Image& picture, const std::string& path);
+
 }  // namespace vistrel

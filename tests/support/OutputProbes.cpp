@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -42,6 +43,33 @@ bool pngSize(const std::filesystem::path& path, int& width, int& height)
     width = (header[16] << 24) | (header[17] << 16) | (header[18] << 8) | header[19];
     height = (header[20] << 24) | (header[21] << 16) | (header[22] << 8) | header[23];
     return true;
+}
+
+bool jpegSize(const std::filesystem::path& path, int& width, int& height)
+{
+    const std::string bytes = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }();
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() < 4 || byte(0) != 0xFF || byte(1) != 0xD8) {
+        return false;
+    }
+    // Walk the marker segments to the first start-of-frame.
+    for (std::size_t i = 2; i + 9 < bytes.size();) {
+        if (byte(i) != 0xFF) {
+            return false;
+        }
+        const unsigned marker = byte(i + 1);
+        const std::size_t length = (byte(i + 2) << 8) | byte(i + 3);
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            height = (byte(i + 5) << 8) | byte(i + 6);
+            width = (byte(i + 7) << 8) | byte(i + 8);
+            return true;
+        }
+        i += 2 + length;
+    }
+    return false;
 }
 
 std::vector<std::vector<std::string>> parseCsv(std::string text)

@@ -21,6 +21,9 @@ DecodedPng readPng(const std::filesystem::path& path);
 // Width and height from a PNG header, without decoding.
 bool pngSize(const std::filesystem::path& path, int& width, int& height);
 
+// Width and height from a JPEG's start-of-frame segment, without decoding.
+bool jpegSize(const std::filesystem::path& path, int& width, int& height);
+
 // The rows of a CSV text (RFC 4180 quoting, LF line ends), BOM removed.
 std::vector<std::vector<std::string>> parseCsv(std::string text);
 

@@ -1,0 +1,212 @@
+#include "app/HtmlReport.h"
+
+#include "app/SaveImage.h"
+#include "core/CameraAngle.h"
+#include "core/Logger.h"
+#include "core/NumberText.h"
+#include "output/StagedFile.h"
+
+#include <osgDB/ReadFile>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace vistrel {
+
+namespace {
+
+constexpr const char* kThumbnailFolder = "render_report_files";
+
+// Plain styles inside the page, so that it needs nothing from elsewhere.
+constexpr const char* kStyle = R"(body{font-family:sans-serif;margin:16px;color:#222}
+table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:6px;vertical-align:top;font-size:13px}
+th{background:#f0f0f0;position:sticky;top:0}td.frame{white-space:nowrap}
+td.image{width:330px}img{max-width:320px;display:block;border:0}
+.ok{color:#176317}.skip{color:#8a6d00}.fail{color:#b00020}.none{color:#777}
+.reason{display:block;padding:24px 8px;background:#f7f7f7;max-width:304px;word-break:break-all}
+.meta{font-size:12px;color:#555}td.meta{white-space:nowrap})";
+
+struct Column {
+    std::string key;    // the result's key in the frame's map
+    std::string title;  // the angle's Chinese label
+};
+
+std::vector<Column> columnsOf(const RenderConfig& config)
+{
+    std::vector<Column> columns;
+    for (const std::string& angle : config.angles) {
+        columns.push_back({angle, angleLabel(angle)});
+        if (config.output_top_range && angle == "top") {
+            columns.push_back({"top_range", angleLabel("top_range")});
+        }
+    }
+    return columns;
+}
+
+// A thumbnail for a written image that has none yet, made from its file.
+bool ensureThumbnail(const std::string& image, const std::string& thumbnail)
+{
+    std::error_code ec;
+    if (fs::is_regular_file(thumbnail, ec)) {
+        return true;
+    }
+    const std::string extension = fs::path(image).extension().string();
+    if (extension == ".pdf" || extension == ".PDF") {
+        return false;
+    }
+    const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(image);
+    return picture.valid() && saveThumbnail(*picture, thumbnail);
+}
+
+std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, const Column& column,
+                      const ImageResult* result)
+{
+    if (!result) {
+        return "<td class=\"image\"><span class=\"reason none\">未完成</span></td>";
+    }
+    std::string cell = "<td class=\"image\">";
+    std::string word;
+    std::string css;
+    if (result->skipped) {
+        word = "跳过";
+        css = "skip";
+        cell += "<span class=\"reason skip\">" + htmlText(result->note) + "</span>";
+    } else if (!result->success) {
+        word = "失败";
+        css = "fail";
+        cell += "<span class=\"reason fail\">" + htmlText(result->note.empty() ? "图片未写出" : result->note) +
+                "</span>";
+    } else {
+        word = "成功";
+        css = "ok";
+        const std::string href = relativeUrl(result->path, config.output_dir);
+        const std::string thumbnail = thumbnailPath(config, frame, column.key);
+        cell += "<a href=\"" + href + "\">";
+        if (ensureThumbnail(result->path, thumbnail)) {
+            cell += "<img src=\"" + relativeUrl(thumbnail, config.output_dir) + "\" alt=\"" +
+                    htmlText(frame.name + " " + column.title) + "\" loading=\"lazy\">";
+        } else {
+            cell += htmlText(fs::path(result->path).filename().string());
+        }
+        cell += "</a>";
+    }
+    cell += "<div class=\"meta\"><span class=\"" + css + "\">" + word + "</span>";
+    if (!result->skipped) {
+        cell += " · 遮挡评分 " + fixedNumber(result->occlusionScore, 3) + " · 相机角度 " +
+                fixedNumber(result->viewAngle, 3);
+    }
+    if (result->success && !result->note.empty()) {
+        cell += "<br>" + htmlText(result->note);
+    }
+    return cell + "</div></td>";
+}
+
+std::string frameRow(const RenderConfig& config, const std::vector<Column>& columns, const PolygonFrame& frame,
+                     const FrameResults* results)
+{
+    std::string row = "<tr><td>" + std::to_string(frame.index) + "</td><td class=\"frame\">" +
+                      htmlText(frame.name) + "<div class=\"meta\">" + htmlText(frame.uniqueName) + "</div></td>";
+    row += "<td class=\"meta\">X " + fixedNumber(frame.minX, 3) + " – " + fixedNumber(frame.maxX, 3) + "<br>Y " +
+           fixedNumber(frame.minY, 3) + " – " + fixedNumber(frame.maxY, 3) + "</td>";
+    row += "<td class=\"meta\">最低 " + fixedNumber(frame.minZ, 3) + "<br>最高 " + fixedNumber(frame.maxZ, 3) +
+           "<br>中心 " + fixedNumber(frame.centerZ, 3) + "</td>";
+    for (const Column& column : columns) {
+        const ImageResult* result = nullptr;
+        if (results) {
+            const auto found = results->find(column.key);
+            result = found == results->end() ? nullptr : &found->second;
+        }
+        row += imageCell(config, frame, column, result);
+    }
+    return row + "</tr>\n";
+}
+
+}  // namespace
+
+std::string thumbnailPath(const RenderConfig& config, const PolygonFrame& frame, const std::string& angle)
+{
+    char index[16];
+    std::snprintf(index, sizeof index, "%06d", static_cast<int>(frame.index));
+    return (fs::path(config.output_dir) / kThumbnailFolder / (std::string(index) + "_" + angle + ".jpg")).string();
+}
+
+std::string htmlText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string relativeUrl(const std::string& path, const std::string& base)
+{
+    const std::string relative = fs::path(path).lexically_relative(base).generic_string();
+    static const char digits[] = "0123456789ABCDEF";
+    std::string url;
+    for (const char c : relative.empty() ? path : relative) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+        if (plain) {
+            url += c;
+        } else {
+            url += '%';
+            url += digits[byte >> 4];
+            url += digits[byte & 0xF];
+        }
+    }
+    return url;
+}
+
+bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames,
+                     const ResultsTable& results, const std::string& fileName)
+{
+    const std::vector<Column> columns = columnsOf(config);
+    int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    for (const FrameResults& frameResults : results) {
+        for (const auto& [key, result] : frameResults) {
+            written += result.success ? 1 : 0;
+            skipped += result.skipped ? 1 : 0;
+            failed += !result.success && !result.skipped ? 1 : 0;
+        }
+    }
+    std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width\"><title>渲染报告</title><style>" +
+                       std::string(kStyle) + "</style></head><body>\n<h1>渲染报告</h1>\n<p>图斑 " +
+                       std::to_string(frames.size()) + " 个；图片 成功 " + std::to_string(written) + " 张，跳过 " +
+                       std::to_string(skipped) + " 张，失败 " + std::to_string(failed) + " 张。点击缩略图打开原图。</p>\n";
+    page += "<table><thead><tr><th>序号</th><th>图斑编号</th><th>范围</th><th>高程</th>";
+    for (const Column& column : columns) {
+        page += "<th>" + htmlText(column.title) + "</th>";
+    }
+    page += "</tr></thead><tbody>\n";
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        page += frameRow(config, columns, frames[i], i < results.size() ? &results[i] : nullptr);
+    }
+    page += "</tbody></table>\n</body></html>\n";
+
+    const std::string path = (fs::path(config.output_dir) / fileName).string();
+    StagedFile file(path);
+    if (file.open() && std::fwrite(page.data(), 1, page.size(), file.stream()) == page.size() && file.commit()) {
+        Logger::instance().info("Wrote HTML report: " + path);
+        return true;
+    }
+    Logger::instance().error("Failed to write HTML report: " + path + ": " +
+                             (file.error().empty() ? std::string("write error") : file.error()));
+    return false;
+}
+
+}  // namespace vistrel
