@@ -183,8 +183,8 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "exist, are kept and not rendered again.",
      "继续上次任务", "在同一输出目录中接着上次中断的任务继续，已完成且文件仍在的图片不再重拍。", "开或关"},
     {"shard_index", "integer", "0",
-     "0 to shard_count - 1; when missing, taken from JOB_COMPLETION_INDEX (Kubernetes) or SLURM_ARRAY_TASK_ID "
-     "minus SLURM_ARRAY_TASK_MIN (Slurm)",
+     "0 to shard_count - 1; when missing, taken from JOB_COMPLETION_INDEX (Kubernetes) or from "
+     "(SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP (Slurm)",
      "This process renders the frames whose 0-based index i has i mod shard_count = shard_index.",
      nullptr, nullptr, nullptr, false},
     {"shard_count", "integer", "1",
@@ -314,8 +314,10 @@ QString configurationMarkdown()
         << QStringLiteral("`shard_index` and `shard_count` let several processes share one batch. When the "
                           "file does not set them, Vistrel takes them from the job engine: a Kubernetes "
                           "Indexed Job gives `JOB_COMPLETION_INDEX` (the manifest sets `VISTREL_SHARD_COUNT`), "
-                          "a Slurm job array gives `SLURM_ARRAY_TASK_ID`, `SLURM_ARRAY_TASK_COUNT` and "
-                          "`SLURM_ARRAY_TASK_MIN`. Each shard writes its own journal and "
+                          "a Slurm job array gives `SLURM_ARRAY_TASK_ID`, `SLURM_ARRAY_TASK_COUNT`, "
+                          "`SLURM_ARRAY_TASK_MIN` and `SLURM_ARRAY_TASK_STEP`. Values that are not whole "
+                          "numbers, a missing count or an index outside 0 to count - 1 are configuration "
+                          "errors (exit 1). Each shard writes its own journal and "
                           "`render_report.shard-<k>-of-<n>.csv`; a last unsharded run with `resume` true "
                           "writes the complete `render_report.csv`. Tavrin never writes these two keys.")
         << QString()
