@@ -29,12 +29,6 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
 }
 
-bool sameSetup(const CameraSetup& a, const CameraSetup& b)
-{
-    return a.eye == b.eye && a.center == b.center && a.up == b.up && a.orthoWidth == b.orthoWidth &&
-           a.orthoHeight == b.orthoHeight;
-}
-
 }  // namespace
 
 std::string imageProgressLine(int done, int totalImages, int frame, int totalFrames, double elapsed, double eta,
@@ -121,7 +115,7 @@ const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::strin
     return present && !ec ? &entry : nullptr;
 }
 
-bool RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
+void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
     if (config_.resume && !config_.angles.empty()) {
         // An earlier run skipped the frame: it is skipped again, for its reason.
@@ -139,7 +133,7 @@ bool RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
             job.precheck = Precheck::Skip;
             job.skipTakenOver = true;
             Logger::instance().warn("SKIP_FRAME name=" + job.frame.name + " reason=" + job.reason);
-            return true;
+            return;
         }
         // Every image is there already: the frame need not be looked at again.
         bool allThere = true;
@@ -151,7 +145,7 @@ bool RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         }
         if (allThere) {
             job.precheck = Precheck::Render;
-            return true;
+            return;
         }
     }
     job.precheck = precheckFrame(job.frame, job.reason);
@@ -163,7 +157,6 @@ bool RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
             job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
         }
     }
-    return false;
 }
 
 void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result)
@@ -249,11 +242,11 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                     mainWrite = pipeline.write(std::move(picture), result->path, thumbnailFor(frame, angle));
                 }
             }
-            if (range) {
-                if (!names.outline.error.empty()) {
-                    range = nullptr;  // counted with the image that failed
-                    throw std::runtime_error(names.outline.error);
-                }
+            if (range && !names.outline.error.empty()) {
+                // The outline image has no name: it fails on its own.
+                range->note = names.outline.error;
+                log.error("Failed frame " + frame.name + " angle " + angle + ": " + names.outline.error);
+            } else if (range) {
                 rangeEarlier = takenOver(job, "top_range", names.outline.path);
                 if (rangeEarlier) {
                     *range = rangeEarlier->result;
@@ -274,7 +267,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
         } catch (const std::exception& e) {
             result->note = e.what();
             log.error("Failed frame " + frame.name + " angle " + angle + ": " + e.what());
-            if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty()) {
+            if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty() && range->note.empty()) {
                 range = nullptr;  // the outline image was never started
             }
         }

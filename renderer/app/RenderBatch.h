@@ -111,7 +111,7 @@ private:
     const JournalEntry* takenOver(const FrameJob& job, const std::string& angle, const std::string& path) const;
     // Decides how the frame goes: skipped again, taken over whole, or looked
     // at by the pre-check (whose picture may serve as the top image).
-    bool prepareFrame(ImagePipeline& pipeline, FrameJob& job);
+    void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
     void renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
                      std::size_t angleIndex);
     void record(const FrameJob& job, const std::string& angle, const ImageResult& result);

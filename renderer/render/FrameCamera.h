@@ -19,6 +19,13 @@ struct CameraSetup {
     double orthoHeight = 0.0;  // full height
 };
 
+// True when both place the camera exactly alike.
+inline bool sameSetup(const CameraSetup& a, const CameraSetup& b)
+{
+    return a.eye == b.eye && a.center == b.center && a.up == b.up && a.orthoWidth == b.orthoWidth &&
+           a.orthoHeight == b.orthoHeight;
+}
+
 // Places an orthographic camera over a frame for a view angle so that the
 // padded frame, its tallest part included, fills the image.
 class FrameCamera {

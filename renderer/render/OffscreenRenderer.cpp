@@ -42,12 +42,6 @@ osg::Vec4 clearColour(const RenderConfig& config)
     return osg::Vec4(1, 1, 1, 1);
 }
 
-bool sameSetup(const CameraSetup& a, const CameraSetup& b)
-{
-    return a.eye == b.eye && a.center == b.center && a.up == b.up && a.orthoWidth == b.orthoWidth &&
-           a.orthoHeight == b.orthoHeight;
-}
-
 }  // namespace
 
 RenderTargetLimits queryRenderTargetLimits()

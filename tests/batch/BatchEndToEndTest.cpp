@@ -294,6 +294,39 @@ TEST(RenderBatchTarget, ATargetBeyondTheContextFailsTheRunWithoutSkips)
     EXPECT_EQ(log.text().find("IMAGE_PROGRESS"), std::string::npos);
 }
 
+TEST(RenderBatchNames, AnImageWithoutANameFailsAloneAndTheRunGoesOn)
+{
+    // A frame name that is not UTF-8 cannot become a path: its images fail
+    // with the reason, the next frame is rendered as usual.
+    TempDir dir("names");
+    vistrel::RenderConfig config;
+    config.width = 64;
+    config.height = 48;
+    config.warmup_frames = 0;
+    config.output_dir = dir.path().string();
+    config.angles = {"top", "north"};
+    config.output_top_range = true;
+    vistrel::RenderBatch batch(config);
+    osg::ref_ptr<osg::Node> scene = makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 5), osg::Vec4(1, 0, 0, 1));
+    vistrel::PolygonFrame bad;
+    bad.index = 1;
+    bad.name = bad.uniqueName = "bad\xFF";
+    bad.minX = bad.minY = -5;
+    bad.maxX = bad.maxY = 5;
+    bad.maxZ = 5;
+    vistrel::PolygonFrame good = bad;
+    good.index = 2;
+    good.name = good.uniqueName = "good";
+    CapturedOutput log;
+    EXPECT_FALSE(batch.run(scene.get(), {bad, good}));
+    const std::string text = log.text();
+    EXPECT_EQ(countOccurrences(text, "[ERROR] Failed frame bad\xFF" " angle "), 2) << text;
+    EXPECT_NE(text.find("Render finished. Success 2/4, skipped 0, failed 2"), std::string::npos) << text;
+    EXPECT_TRUE(fs::exists(dir / "good" / "top.png"));
+    EXPECT_TRUE(fs::exists(dir / "good" / "top_range.png"));
+    EXPECT_FALSE(batch.results()[0].at("north").note.empty());
+}
+
 TEST(RenderBatchPrecheck, AViewThatCannotBeDrawnFailsTheFrameInsteadOfSkippingIt)
 {
     vistrel::RenderConfig config;
