@@ -82,13 +82,16 @@ void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
     if (outcome == Outcome::Stopped && run.stoppedBySignal)
         lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
 
+    // Only the contact sheet this run wrote (the renderer runs in the
+    // program folder): a page an earlier run left in the output folder does
+    // not show these results.
     const QString folder = m_runOutputFolder;
-    const QString contactSheet = QDir(folder).filePath(QStringLiteral("render_report.html"));
+    const QString contactSheet = QDir(m_programDir).filePath(run.htmlReport);
     const QList<MessageAction> actions = {
         {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },
          QFileInfo(folder).isDir()},
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
-         QFileInfo(contactSheet).isFile()},
+         !run.htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
     };
     showMessage(outcome == Outcome::Failed ? QMessageBox::Critical : QMessageBox::Information,
                 QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);

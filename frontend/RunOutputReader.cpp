@@ -55,6 +55,11 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
     static const QRegularExpression runStateLine(
         QStringLiteral("^RUN_STATE shard_index=(\\d+) shard_count=(\\d+) resume=([01])"));
 
+    const QLatin1String htmlReport("Wrote HTML report: ");
+    if (message.startsWith(htmlReport)) {
+        m_summary.htmlReport = message.mid(htmlReport.size());
+        return std::nullopt;
+    }
     if (message.startsWith(QLatin1String("Wrote "))) {
         const QString path = message.mid(6);
         if (isImagePath(path))

@@ -25,6 +25,7 @@ struct RunSummary
     bool stoppedBySignal = false;
     QString lastError;          // message of the last ERROR line
     QString configError;        // configuration error printed without log prefix
+    QString htmlReport;         // contact sheet this run wrote ("Wrote HTML report: ")
     // Shard and resume state ("RUN_STATE"); absent for plain runs.
     bool runState = false;
     int shardIndex = 0;

@@ -65,6 +65,8 @@ void EndToEndTest::testExportOfTwoFrames()
         images.append(it.next());
     QCOMPARE(images.size(), 4);
     QVERIFY2(messages->last().text.contains(u"成功 4 张，跳过 0 张，失败 0 张（共 4 张）"_s), qPrintable(messages->last().text));
+    // The contact sheet is on by default and its button leads to it.
+    QVERIFY(messages->last().actions.size() == 2 && messages->last().actions[1].enabled);
 
     // The preview ends on the last image written: the second frame's
     // vertical view (the angles go in key order: north, top).
