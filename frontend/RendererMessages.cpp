@@ -17,8 +17,16 @@ constexpr Translation kMessages[] = {
     {"Config error: osgb_path and shp_path are required.", "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},
     {"Config error: field_separator contains invalid Windows path characters.",
      "配置错误：字段组合分隔符含有 Windows 路径不允许的字符（\\ / : * ? \" < > |）。"},
+    {"Config error: width and height must be at most 16384.", "配置错误：图片宽度和高度不能超过 16384。"},
+    {"Config error: warmup_frames must be at most 1000.", "配置错误：渲染等待帧数（warmup_frames）不能超过 1000。"},
+    {"Config error: photo_name_template must be at most 4096 bytes.", "配置错误：照片名称模板不能超过 4096 字节。"},
+    {"Config error: shard_count must be at least 1.", "配置错误：分片数（shard_count）至少为 1。"},
     {"Renderer received null scene.", "渲染器没有收到模型。"},
 };
+
+// Messages that name a key in the middle.
+constexpr const char* kFinitePrefix = "Config error: ";
+constexpr const char* kFiniteSuffix = " must be a finite number.";
 
 // Messages that end in a value (a path, an angle, a reason): the value is
 // kept after the translated beginning.
@@ -28,6 +36,8 @@ constexpr Translation kPrefixes[] = {
     {"Config error: unsupported angle ", "配置错误：不支持的拍摄角度 "},
     {"Config error: osgb_path does not exist: ", "配置错误：OSGB 模型路径不存在："},
     {"Config error: shp_path does not exist: ", "配置错误：SHP 图斑文件不存在："},
+    {"Config error: shard_index must be from 0 to shard_count - 1 ",
+     "配置错误：分片序号（shard_index）必须在 0 到 shard_count - 1 之间"},
     {"Failed to write image: ", "图片写入失败："},
     {"Task failed: ", "任务出错："},
     {"Config error: ", "配置错误："},
@@ -41,6 +51,11 @@ QString translateRendererMessage(const QString& message)
     for (const Translation& t : kMessages) {
         if (trimmed == QLatin1String(t.english))
             return QString::fromUtf8(t.chinese);
+    }
+    if (trimmed.startsWith(QLatin1String(kFinitePrefix)) && trimmed.endsWith(QLatin1String(kFiniteSuffix))) {
+        const QString key = trimmed.mid(int(qstrlen(kFinitePrefix)),
+                                         trimmed.size() - int(qstrlen(kFinitePrefix)) - int(qstrlen(kFiniteSuffix)));
+        return QStringLiteral("配置错误：%1 必须是有限的数值（不能是 nan 或 inf）。").arg(key);
     }
     for (const Translation& t : kPrefixes) {
         const QLatin1String prefix(t.english);

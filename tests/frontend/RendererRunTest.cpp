@@ -220,6 +220,16 @@ void RendererRunTest::endOfTheTask_data()
                       "echo '[t][ERROR] Invalid config.'; echo 'Usage: Vistrel <config/render.json>'; exit 1")
         << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：图片宽度和高度必须为正数。$"_s
         << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s, u"原因：配置错误：图片宽度和高度必须为正数。"_s};
+    // The bounds of newer keys are translated whole, a key named in the middle kept.
+    QTest::newRow("finite number")
+        << QByteArray("echo 'Config error: oblique_view_angle must be a finite number.'; exit 1")
+        << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：oblique_view_angle 必须是有限的数值"_s
+        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s,
+                       u"原因：配置错误：oblique_view_angle 必须是有限的数值（不能是 nan 或 inf）。"_s};
+    QTest::newRow("size bound")
+        << QByteArray("echo 'Config error: width and height must be at most 16384.'; exit 1")
+        << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：图片宽度和高度不能超过 16384。$"_s
+        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s, u"原因：配置错误：图片宽度和高度不能超过 16384。"_s};
     QTest::newRow("no polygons") << QByteArray("exit 3") << u"==== 任务失败，退出码：3 ===="_s
                                  << u"^任务失败：SHP 中没有面状图斑$"_s
                                  << QStringList{u"任务失败（退出码 3：SHP 中没有面状图斑）。"_s};
