@@ -18,6 +18,25 @@ namespace vistrel {
 
 namespace {
 
+// Model heights for the frames this shard renders; the others keep their
+// provisional heights (their names need none).
+void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, int shard, int shards)
+{
+    if (shards <= 1) {
+        sampleFrameHeights(scene, frames);
+        return;
+    }
+    std::vector<PolygonFrame> mine;
+    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
+        mine.push_back(std::move(frames[i]));
+    }
+    sampleFrameHeights(scene, mine);
+    std::size_t next = 0;
+    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
+        frames[i] = std::move(mine[next++]);
+    }
+}
+
 int stoppedBeforeTheBatch()
 {
     Logger::instance().warn("Stopped by signal");
@@ -70,7 +89,7 @@ int runRenderTask(RenderConfig config)
         if (config.auto_align_shp_to_scene) {
             checkFramesNearScene(frames, scene.get());
         }
-        sampleFrameHeights(scene.get(), frames);
+        sampleHeightsOfShard(scene.get(), frames, config.shard_index, config.shard_count);
         if (stopRequested()) {
             return stoppedBeforeTheBatch();
         }
