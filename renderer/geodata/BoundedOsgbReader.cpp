@@ -1,6 +1,7 @@
 #include "geodata/BoundedOsgbReader.h"
 
 #include <osg/Geometry>
+#include <osg/Image>
 #include <osgDB/DataTypes>
 #include <osgDB/FileNameUtils>
 #include <osgDB/InputStream>
@@ -212,6 +213,8 @@ public:
         } else if (name == "ArrayType" && prop._mapProperty) {
             countBytes_ = arrayElementBytes(value);
             step_ = Step::ArrayCount;
+        } else if (name == "Binding") {
+            step_ = Step::Binding;
         } else if (name == "FileName") {
             step_ = Step::ImageFileName;
         } else if (name == "WriteHint" && previous == Step::ImageNamed) {
@@ -289,6 +292,23 @@ public:
         need(count, bytesEach, "a list");
     }
 
+    // For an enumeration about to be read: the next number must be one of
+    // its values.
+    void checkNextEnum(const osgDB::IntLookup& lookup, const std::string& name)
+    {
+        std::int32_t value = 0;
+        if (buffer_.remaining() < 4) {
+            throw TileEndsEarly();
+        }
+        std::memcpy(&value, buffer_.current(), 4);
+        if (getByteSwap()) {
+            swapInPlace(&value, 4);
+        }
+        if (!lookup.getValueToString().count(value)) {
+            throw Rejected("a value of " + name + " that does not exist");
+        }
+    }
+
 private:
     // Where the stream stands among the reads that size an allocation.
     enum class Step {
@@ -297,6 +317,7 @@ private:
         ObjectOpened,
         ObjectId,
         ImageId,
+        Binding,
         ArrayCount,
         ImageFileName,
         ImageNamed,
@@ -357,7 +378,16 @@ private:
         case Step::ArrayCount:
             need(value, countBytes_, "an array");
             break;
+        case Step::Binding:
+            // Stored into an enumeration unchecked by the older layout.
+            if (value < osg::Array::BIND_UNDEFINED || value > osg::Array::BIND_PER_VERTEX) {
+                throw Rejected("an array binding that does not exist");
+            }
+            break;
         case Step::ImageHint:
+            if (value < osg::Image::NO_PREFERENCE || value > osg::Image::EXTERNAL_FILE) {
+                throw Rejected("an image write hint that does not exist");
+            }
             step_ = Step::ImageDecision;
             break;
         case Step::ImageDecision:
@@ -370,6 +400,10 @@ private:
             }
             break;
         case Step::ImageFields:
+            // The first is the origin, stored into an enumeration unchecked.
+            if (imageFields_ == 9 && value != osg::Image::BOTTOM_LEFT && value != osg::Image::TOP_LEFT) {
+                throw Rejected("an image origin that does not exist");
+            }
             step_ = --imageFields_ > 0 ? Step::ImageFields : Step::ImageDataSize;
             break;
         case Step::ImageDataSize:
@@ -431,6 +465,7 @@ public:
     bool write(osgDB::OutputStream& os, const osg::Object& object) override { return original_->write(os, object); }
     const std::string& getName() const override { return original_->getName(); }
     bool set(osg::Object& object, void* value) override { return original_->set(object, value); }
+    osgDB::IntLookup* getIntLookup() override { return original_->getIntLookup(); }
     bool get(const osg::Object& object, void* value) override { return original_->get(object, value); }
 
 protected:
@@ -466,6 +501,22 @@ private:
     }
 
     std::int64_t bytesEach_;
+};
+
+// OSG's enumeration serializers store whatever number they read into the
+// enumeration; only its named values may pass.
+class GuardedEnum : public GuardSerializer {
+public:
+    using GuardSerializer::GuardSerializer;
+
+    bool read(osgDB::InputStream& is, osg::Object& object) override
+    {
+        const osgDB::IntLookup* lookup = original_->getIntLookup();
+        if (is.isBinary() && currentReader && lookup) {
+            currentReader->checkNextEnum(*lookup, getName());
+        }
+        return original_->read(is, object);
+    }
 };
 
 // The reader hands a primitive set it could not read (an unknown type, a
@@ -510,14 +561,21 @@ void guardReaderWeaknesses()
         // Loads the core classes' wrappers.
         manager->findWrapper("osg::Geometry");
         for (const auto& entry : manager->getWrapperMap()) {
-            for (auto& serializer : entry.second->getSerializerList()) {
+            auto& serializers = entry.second->getSerializerList();
+            const auto& types = entry.second->getTypeList();
+            for (std::size_t i = 0; i < serializers.size(); ++i) {
+                osg::ref_ptr<osgDB::BaseSerializer>& serializer = serializers[i];
                 if (!serializer.valid()) {
                     continue;
                 }
-                if (auto* vector = dynamic_cast<osgDB::VectorBaseSerializer*>(serializer.get())) {
-                    serializer = new GuardedVector(vector);
-                } else if (entry.first == "osg::Geometry" && serializer->getName() == "PrimitiveSetList") {
+                if (entry.first == "osg::Geometry" && serializer->getName() == "PrimitiveSetList") {
+                    // Reads element by element, reserving nothing.
                     serializer = new GuardedPrimitiveSets(serializer.get());
+                } else if (i < types.size() && types[i] == osgDB::BaseSerializer::RW_ENUM &&
+                           serializer->getIntLookup()) {
+                    serializer = new GuardedEnum(serializer.get());
+                } else if (auto* vector = dynamic_cast<osgDB::VectorBaseSerializer*>(serializer.get())) {
+                    serializer = new GuardedVector(vector);
                 }
             }
         }

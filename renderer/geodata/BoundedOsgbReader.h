@@ -17,7 +17,8 @@ namespace vistrel {
 //   before anything is allocated for it;
 // - only the classes that make up a model tile may be read, so a damaged
 //   class name can neither reach other readers nor load other libraries;
-// - an image id may only name an image (OSG takes it for one unchecked);
+// - an image id may only name an image (OSG takes it for one unchecked),
+//   and an enumeration only hold one of its values;
 // - a texture embedded as a file must be JPEG or PNG of at most 16384
 //   pixels a side;
 // - the reader never reads past the end or goes back over what it read.

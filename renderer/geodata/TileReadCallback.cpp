@@ -25,6 +25,7 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <unordered_set>
 #include <vector>
 
@@ -425,47 +426,106 @@ osg::ref_ptr<osg::Node> parseBody(const std::string& bytes, bool swapped, const 
     return parsePlainOsgb(bytes, swapped, local.get(), reason);
 }
 
+// The whole of a regular file of at most 512 MB; false, with `reason`, otherwise.
+bool readRegularFile(const std::string& path, std::string& bytes, std::string& reason)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(fs::path(path), ec))) {
+        reason = "not a regular file";
+        return false;
+    }
+    const std::uintmax_t size = fs::file_size(fs::path(path), ec);
+    if (ec || size > kMaxTileBytes) {
+        reason = ec ? ec.message() : "larger than 512 MB";
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size), '\0');
+    std::ifstream in(fs::path(path), std::ios::binary);
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) {
+        reason = "cannot be read";
+        return false;
+    }
+    return true;
+}
+
 class TileReadCallback : public osgDB::ReadFileCallback {
 public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
         const std::string path = osgDB::findDataFile(file, options);
-        if (path.empty()) {
+        if (path.empty() || wasRejected(path)) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (rejected_.count(path)) {
-                return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
-            }
         }
         std::string reason;
         osg::ref_ptr<osg::Node> node = readChecked(file, path, options, reason);
         if (node) {
             return node.get();
         }
+        reject(path, "tile", reason);
+        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+    }
+
+    // A texture a tile names as a file of its own is checked as an
+    // embedded one is, and decoded from the bytes that were checked.
+    osgDB::ReaderWriter::ReadResult readImage(const std::string& file, const osgDB::Options* options) override
+    {
+        const std::string path = osgDB::findDataFile(file, options);
+        if (path.empty() || wasRejected(path)) {
+            return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+        }
+        std::string bytes;
+        std::string reason;
+        osg::ref_ptr<osg::Image> image;
+        if (readRegularFile(path, bytes, reason)) {
+            const std::string extension = osgDB::getLowerCaseFileExtension(path);
+            reason = checkEmbeddedImage(extension, bytes.data(), bytes.size());
+            osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension(extension);
+            if (reason.empty() && !reader) {
+                reason = "no reader for it";
+            } else if (reason.empty()) {
+                std::istringstream in(bytes);
+                image = reader->readImage(in, options).takeImage();
+                reason = image ? "" : "the reader could not read it";
+            }
+        }
+        if (image) {
+            image->setFileName(file);
+            return image.get();
+        }
+        reject(path, "texture", reason);
+        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+    }
+
+private:
+    bool wasRejected(const std::string& path)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return rejected_.count(path) > 0;
+    }
+
+    // Logged once per file; the file reads as missing from then on.
+    void reject(const std::string& path, const char* kind, const std::string& reason)
+    {
         bool first = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             first = rejected_.insert(path).second;
         }
         if (first) {
-            Logger::instance().warn("Skipped damaged tile " + path + ": " + reason);
+            Logger::instance().warn(std::string("Skipped damaged ") + kind + " " + path + ": " + reason);
         }
-        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
     }
 
-private:
     osg::ref_ptr<osg::Node> readChecked(const std::string& file, const std::string& path,
                                         const osgDB::Options* options, std::string& reason)
     {
-        std::error_code ec;
-        const fs::file_status status = fs::status(fs::path(path), ec);
-        if (!fs::is_regular_file(status)) {
-            reason = "not a regular file";
-            return nullptr;
-        }
         if (osgDB::getLowerCaseFileExtension(path) != "osgb") {
+            std::error_code ec;
+            if (!fs::is_regular_file(fs::status(fs::path(path), ec))) {
+                reason = "not a regular file";
+                return nullptr;
+            }
             osgDB::ReaderWriter::ReadResult result = osgDB::ReadFileCallback::readNode(file, options);
             osg::ref_ptr<osg::Node> node = result.getNode();
             if (!node) {
@@ -475,16 +535,8 @@ private:
             reason = checkLoadedGraph(*node);
             return reason.empty() ? node : nullptr;
         }
-        const std::uintmax_t size = fs::file_size(fs::path(path), ec);
-        if (ec || size > kMaxTileBytes) {
-            reason = ec ? ec.message() : "larger than 512 MB";
-            return nullptr;
-        }
-        std::string bytes(static_cast<std::size_t>(size), '\0');
-        std::ifstream in(fs::path(path), std::ios::binary);
-        in.read(&bytes[0], static_cast<std::streamsize>(size));
-        if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) {
-            reason = "cannot be read";
+        std::string bytes;
+        if (!readRegularFile(path, bytes, reason)) {
             return nullptr;
         }
         return readCheckedOsgb(bytes, path, options, reason);

@@ -226,10 +226,16 @@ TEST(DamagedTiles, CallbackReadsRegularFilesOnlyAndWarnsOncePerTile)
     writeFile(dir / "short.osgb", std::string("\xA1\x0E\x91\x6C\x45\x45\xFB\x1A\x01\0\0\0", 12));
     fs::create_directories(dir / "folder.osgb");
     ASSERT_EQ(mkfifo((dir / "fifo.osgb").c_str(), 0600), 0);
+    // Textures a tile names as files: a pipe and a JPEG of 40000 x 30000.
+    ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    writeFile(dir / "big.jpg", std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x75\x30\x9C\x40\x03", 12));
     CapturedOutput log;
     for (int round = 0; round < 2; ++round) {
         for (const char* name : {"short.osgb", "folder.osgb", "fifo.osgb"}) {
             EXPECT_FALSE(osgDB::readRefNodeFile((dir / name).string()).valid()) << name;
+        }
+        for (const char* name : {"pipe.jpg", "big.jpg"}) {
+            EXPECT_FALSE(osgDB::readRefImageFile((dir / name).string()).valid()) << name;
         }
     }
     const std::string text = log.text();
@@ -241,4 +247,9 @@ TEST(DamagedTiles, CallbackReadsRegularFilesOnlyAndWarnsOncePerTile)
                                          ": not a regular file"),
               1);
     EXPECT_EQ(countOccurrences(text, "Skipped damaged tile " + (dir / "fifo.osgb").string()), 1);
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged texture " + (dir / "pipe.jpg").string() + ": not a regular file"),
+              1);
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged texture " + (dir / "big.jpg").string() +
+                                         ": embeds a texture of 40000 x 30000 pixels, more than 16384 a side"),
+              1);
 }
