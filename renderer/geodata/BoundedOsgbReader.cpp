@@ -26,6 +26,9 @@ namespace vistrel {
 namespace {
 
 constexpr std::uint32_t kMaxTextureSide = 16384;
+// Objects inside objects; a tile nests a few levels of nodes, each with
+// its geometry, arrays and state below.
+constexpr int kMaxObjectDepth = 128;
 
 struct TileEndsEarly : std::runtime_error {
     TileEndsEarly() : std::runtime_error("the data ends before the reader is done") {}
@@ -209,6 +212,11 @@ public:
             if (previous == Step::ObjectOpened && !isTileClass(lastString_)) {
                 throw Rejected("holds an object of class \"" + lastString_.substr(0, 64) + "\" that tiles do not use");
             }
+            // OSG reads an object inside another by recursion; every object
+            // ends with the skip to its end below.
+            if (previous == Step::ObjectOpened && ++depth_ > kMaxObjectDepth) {
+                throw Rejected("objects nested deeper than " + std::to_string(kMaxObjectDepth));
+            }
             step_ = previous == Step::ObjectOpened ? Step::ObjectId : Step::ImageId;
         } else if (name == "ArrayType" && prop._mapProperty) {
             countBytes_ = arrayElementBytes(value);
@@ -266,6 +274,7 @@ public:
     void advanceToCurrentEndBracket() override
     {
         take();
+        depth_ = depth_ > 0 ? depth_ - 1 : 0;
         if (!getSupportBinaryBrackets() || blocks_.empty()) {
             return;
         }
@@ -438,6 +447,7 @@ private:
     std::int64_t countBytes_ = 1;
     std::int64_t imageDecision_ = -1;
     int imageFields_ = 0;
+    int depth_ = 0;
 };
 
 // The reader of the parse running on this thread, for the guards below.

@@ -21,6 +21,7 @@ namespace vistrel {
 //   and an enumeration only hold one of its values;
 // - a texture embedded as a file must be JPEG or PNG of at most 16384
 //   pixels a side;
+// - objects nest at most 128 deep (OSG reads them by recursion);
 // - the reader never reads past the end or goes back over what it read.
 // Null, with `reason`, when the bytes are rejected or the reader fails.
 osg::ref_ptr<osg::Node> parsePlainOsgb(const std::string& bytes, bool swapped, const osgDB::Options* options,

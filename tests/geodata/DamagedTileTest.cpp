@@ -143,6 +143,17 @@ TEST(DamagedTiles, CountsClassesAndTexturesBeyondATileAreRefusedBeforeReading)
     EXPECT_FALSE(readCheckedOsgb(tileBytes(dir / "uniform.osgb", *geode, ""), "u.osgb", nullptr, reason).valid());
     EXPECT_EQ(reason, "holds an object of class \"osg::Uniform\" that tiles do not use");
 
+    // OSG reads nested objects by recursion: 200 nested groups are refused.
+    osg::ref_ptr<osg::Group> outer = new osg::Group;
+    osg::Group* inner = outer.get();
+    for (int i = 0; i < 200; ++i) {
+        osg::ref_ptr<osg::Group> next = new osg::Group;
+        inner->addChild(next.get());
+        inner = next.get();
+    }
+    EXPECT_FALSE(readCheckedOsgb(tileBytes(dir / "deep.osgb", *outer, ""), "deep.osgb", nullptr, reason).valid());
+    EXPECT_EQ(reason, "objects nested deeper than 128");
+
     // A JPEG frame header of 40000 x 30000 pixels, then a sane one.
     std::string jpeg("\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x11\x08\x75\x30\x9C\x40\x03", 18);
     EXPECT_EQ(checkEmbeddedImage("jpg", jpeg.data(), jpeg.size()),
