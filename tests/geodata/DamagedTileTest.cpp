@@ -190,6 +190,9 @@ TEST(DamagedTiles, HeaderAndGraphChecks)
     EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0", 4)), "ends inside its header");
     const std::string header = magic + std::string("\x01\0\0\0\x5B\0\0\0\0\0\0\0", 12);
     EXPECT_EQ(checkOsgbHeader(header + std::string("\x04\0\0\0lzma", 8)), "unknown compressor \"lzma\"");
+    // A schema would rearrange OSG's reader tables for every later read.
+    EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0\x5B\0\0\0\x02\0\0\0\x01\0\0\0" "0", 17)),
+              "carries its own schema");
     EXPECT_EQ(checkOsgbHeader(header + std::string("\x01\0\0\0" "0\xFF\xFF\xFF\x7F", 9)),
               "holds no readable root object");
 
