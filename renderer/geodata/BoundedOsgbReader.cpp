@@ -10,7 +10,6 @@
 #include <osgDB/Serializer>
 #include <osgDB/StreamOperator>
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <istream>
