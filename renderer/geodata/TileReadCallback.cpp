@@ -1,5 +1,7 @@
 #include "geodata/TileReadCallback.h"
 
+#include "geodata/BoundedOsgbReader.h"
+
 #include "core/Logger.h"
 
 #include <osg/Geometry>
@@ -10,10 +12,7 @@
 #include <osgDB/Callbacks>
 #include <osgDB/FileNameUtils>
 #include <osgDB/FileUtils>
-#include <osgDB/ObjectWrapper>
-#include <osgDB/InputStream>
 #include <osgDB/Registry>
-#include <osgDB/Serializer>
 
 #include <zlib.h>
 
@@ -24,11 +23,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <istream>
 #include <mutex>
 #include <set>
-#include <stdexcept>
-#include <streambuf>
+#include <sstream>
 #include <unordered_set>
 #include <vector>
 
@@ -127,6 +124,12 @@ OsgbLayout readLayout(const std::string& bytes)
         layout.problem = "holds no scene";
         return layout;
     }
+    if (attributes & 0x2) {
+        // A schema in the file would rearrange the reader's tables for
+        // every file read after it.
+        layout.problem = "carries its own schema";
+        return layout;
+    }
     if (attributes & 0x1) {
         std::uint32_t domains = 0;
         if (!in.readUInt(domains) || domains > in.remaining() / 8) {
@@ -152,7 +155,7 @@ OsgbLayout readLayout(const std::string& bytes)
         layout.problem = "unknown compressor \"" + layout.compressor + "\"";
         return layout;
     }
-    if (layout.compressor == "0" && !(attributes & 0x2)) {
+    if (layout.compressor == "0") {
         // The root object starts with its class name.
         std::string className;
         if (!in.readString(className, kMaxClassName) || className.empty()) {
@@ -196,45 +199,6 @@ bool inflateBody(const char* data, std::size_t size, std::string& out, std::stri
     }
     return true;
 }
-
-struct TileEndsEarly : std::runtime_error {
-    TileEndsEarly() : std::runtime_error("the data ends before the reader is done") {}
-};
-
-// A read-only buffer over the tile's bytes that throws instead of reporting
-// end of file: the reader keeps reading from a failed stream (counts it
-// never got become endless loops), so it must not be allowed to go on.
-class BoundedBuffer : public std::streambuf {
-public:
-    BoundedBuffer(const char* data, std::size_t size)
-    {
-        char* begin = const_cast<char*>(data);
-        setg(begin, begin, begin + size);
-    }
-
-protected:
-    int_type underflow() override { throw TileEndsEarly(); }
-
-    pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode which) override
-    {
-        if (!(which & std::ios_base::in)) {
-            return pos_type(off_type(-1));
-        }
-        const off_type size = egptr() - eback();
-        const off_type base = dir == std::ios_base::beg ? 0 : dir == std::ios_base::cur ? gptr() - eback() : size;
-        const off_type target = base + offset;
-        if (target < 0 || target > size) {
-            return pos_type(off_type(-1));
-        }
-        setg(eback(), eback() + target, egptr());
-        return pos_type(target);
-    }
-
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override
-    {
-        return seekoff(off_type(position), std::ios_base::beg, which);
-    }
-};
 
 bool isFinite(const osg::Array& array)
 {
@@ -450,104 +414,39 @@ std::string checkNode(const osg::Node& node, std::unordered_set<const osg::Objec
     return checkStateSet(node.getStateSet(), seen);
 }
 
-// The reader hands a primitive set it could not read (an unknown type, a
-// damaged class name or object id) to the geometry as a null pointer, which
-// the geometry dereferences at once. This reads the same binary list but
-// ends the read instead.
-class GuardedPrimitiveSets : public osgDB::BaseSerializer {
-public:
-    explicit GuardedPrimitiveSets(osgDB::BaseSerializer* original)
-        : osgDB::BaseSerializer(original->getUsage()), original_(original)
-    {
-    }
-
-    bool read(osgDB::InputStream& is, osg::Object& object) override
-    {
-        auto* geometry = dynamic_cast<osg::Geometry*>(&object);
-        if (!is.isBinary() || !geometry) {
-            return original_->read(is, object);
-        }
-        unsigned int size = 0;
-        is >> size;
-        osg::Geometry::PrimitiveSetList list;
-        for (unsigned int i = 0; i < size; ++i) {
-            osg::ref_ptr<osg::PrimitiveSet> set;
-            is >> set;
-            if (!set) {
-                throw std::runtime_error("a primitive set that cannot be read");
-            }
-            list.push_back(set);
-        }
-        if (size > 0) {
-            geometry->setPrimitiveSetList(list);
-        }
-        return true;
-    }
-
-    bool write(osgDB::OutputStream& os, const osg::Object& object) override { return original_->write(os, object); }
-    const std::string& getName() const override { return original_->getName(); }
-    bool set(osg::Object& object, void* value) override { return original_->set(object, value); }
-    bool get(const osg::Object& object, void* value) override { return original_->get(object, value); }
-
-private:
-    osg::ref_ptr<osgDB::BaseSerializer> original_;
-};
-
-// Puts the guards in place of the reader's own entries, once per process.
-void guardReaderWeaknesses()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        osgDB::ObjectWrapper* wrapper =
-            osgDB::Registry::instance()->getObjectWrapperManager()->findWrapper("osg::Geometry");
-        if (!wrapper) {
-            return;
-        }
-        for (auto& serializer : wrapper->getSerializerList()) {
-            if (serializer.valid() && serializer->getName() == "PrimitiveSetList") {
-                serializer = new GuardedPrimitiveSets(serializer.get());
-            }
-        }
-    });
-}
-
-// The OSG reader for .osgb, loaded once.
-osgDB::ReaderWriter* osgbReader()
-{
-    return osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
-}
-
-osg::ref_ptr<osg::Node> parseBody(const std::string& bytes, const std::string& fileName,
+osg::ref_ptr<osg::Node> parseBody(const std::string& bytes, bool swapped, const std::string& fileName,
                                   const osgDB::Options* options, std::string& reason)
 {
-    osgDB::ReaderWriter* reader = osgbReader();
-    guardReaderWeaknesses();
-    if (!reader) {
-        reason = "no .osgb reader is installed";
-        return nullptr;
-    }
-    // As the reader's own file entry does: children are paged from the
-    // tile's folder, and the stream is binary.
+    // As OSG's own file entry does: children are paged from the tile's
+    // folder, and the stream is binary.
     osg::ref_ptr<osgDB::Options> local =
         options ? static_cast<osgDB::Options*>(options->clone(osg::CopyOp::SHALLOW_COPY)) : new osgDB::Options;
     local->getDatabasePathList().push_front(osgDB::getFilePath(fileName));
     local->setPluginStringData("fileType", "Binary");
+    return parsePlainOsgb(bytes, swapped, local.get(), reason);
+}
 
-    BoundedBuffer buffer(bytes.data(), bytes.size());
-    std::istream in(&buffer);
-    in.exceptions(std::ios::badbit);
-    osgDB::ReaderWriter::ReadResult result;
-    try {
-        result = reader->readNode(in, local.get());
-    } catch (const std::exception& e) {
-        reason = e.what();
-        return nullptr;
+// The whole of a regular file of at most 512 MB; false, with `reason`, otherwise.
+bool readRegularFile(const std::string& path, std::string& bytes, std::string& reason)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(fs::path(path), ec))) {
+        reason = "not a regular file";
+        return false;
     }
-    osg::ref_ptr<osg::Node> node = result.getNode();
-    if (!node) {
-        reason = result.message().empty() ? "the reader could not read it" : result.message();
+    const std::uintmax_t size = fs::file_size(fs::path(path), ec);
+    if (ec || size > kMaxTileBytes) {
+        reason = ec ? ec.message() : "larger than 512 MB";
+        return false;
     }
-    return node;
+    bytes.assign(static_cast<std::size_t>(size), '\0');
+    std::ifstream in(fs::path(path), std::ios::binary);
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) {
+        reason = "cannot be read";
+        return false;
+    }
+    return true;
 }
 
 class TileReadCallback : public osgDB::ReadFileCallback {
@@ -555,42 +454,78 @@ public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
         const std::string path = osgDB::findDataFile(file, options);
-        if (path.empty()) {
+        if (path.empty() || wasRejected(path)) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (rejected_.count(path)) {
-                return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
-            }
         }
         std::string reason;
         osg::ref_ptr<osg::Node> node = readChecked(file, path, options, reason);
         if (node) {
             return node.get();
         }
+        reject(path, "tile", reason);
+        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+    }
+
+    // A texture a tile names as a file of its own is checked as an
+    // embedded one is, and decoded from the bytes that were checked.
+    osgDB::ReaderWriter::ReadResult readImage(const std::string& file, const osgDB::Options* options) override
+    {
+        const std::string path = osgDB::findDataFile(file, options);
+        if (path.empty() || wasRejected(path)) {
+            return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+        }
+        std::string bytes;
+        std::string reason;
+        osg::ref_ptr<osg::Image> image;
+        if (readRegularFile(path, bytes, reason)) {
+            const std::string extension = osgDB::getLowerCaseFileExtension(path);
+            reason = checkEmbeddedImage(extension, bytes.data(), bytes.size());
+            osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension(extension);
+            if (reason.empty() && !reader) {
+                reason = "no reader for it";
+            } else if (reason.empty()) {
+                std::istringstream in(bytes);
+                image = reader->readImage(in, options).takeImage();
+                reason = image ? "" : "the reader could not read it";
+            }
+        }
+        if (image) {
+            image->setFileName(file);
+            return image.get();
+        }
+        reject(path, "texture", reason);
+        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
+    }
+
+private:
+    bool wasRejected(const std::string& path)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return rejected_.count(path) > 0;
+    }
+
+    // Logged once per file; the file reads as missing from then on.
+    void reject(const std::string& path, const char* kind, const std::string& reason)
+    {
         bool first = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             first = rejected_.insert(path).second;
         }
         if (first) {
-            Logger::instance().warn("Skipped damaged tile " + path + ": " + reason);
+            Logger::instance().warn(std::string("Skipped damaged ") + kind + " " + path + ": " + reason);
         }
-        return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
     }
 
-private:
     osg::ref_ptr<osg::Node> readChecked(const std::string& file, const std::string& path,
                                         const osgDB::Options* options, std::string& reason)
     {
-        std::error_code ec;
-        const fs::file_status status = fs::status(fs::path(path), ec);
-        if (!fs::is_regular_file(status)) {
-            reason = "not a regular file";
-            return nullptr;
-        }
         if (osgDB::getLowerCaseFileExtension(path) != "osgb") {
+            std::error_code ec;
+            if (!fs::is_regular_file(fs::status(fs::path(path), ec))) {
+                reason = "not a regular file";
+                return nullptr;
+            }
             osgDB::ReaderWriter::ReadResult result = osgDB::ReadFileCallback::readNode(file, options);
             osg::ref_ptr<osg::Node> node = result.getNode();
             if (!node) {
@@ -600,16 +535,8 @@ private:
             reason = checkLoadedGraph(*node);
             return reason.empty() ? node : nullptr;
         }
-        const std::uintmax_t size = fs::file_size(fs::path(path), ec);
-        if (ec || size > kMaxTileBytes) {
-            reason = ec ? ec.message() : "larger than 512 MB";
-            return nullptr;
-        }
-        std::string bytes(static_cast<std::size_t>(size), '\0');
-        std::ifstream in(fs::path(path), std::ios::binary);
-        in.read(&bytes[0], static_cast<std::streamsize>(size));
-        if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) {
-            reason = "cannot be read";
+        std::string bytes;
+        if (!readRegularFile(path, bytes, reason)) {
             return nullptr;
         }
         return readCheckedOsgb(bytes, path, options, reason);
@@ -690,9 +617,9 @@ osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::str
         plain.append(reinterpret_cast<const char*>(&one), 4);
         plain += '0';
         plain += body;
-        node = parseBody(plain, fileName, options, reason);
+        node = parseBody(plain, layout.swapped, fileName, options, reason);
     } else {
-        node = parseBody(bytes, fileName, options, reason);
+        node = parseBody(bytes, layout.swapped, fileName, options, reason);
     }
     if (!node) {
         return nullptr;

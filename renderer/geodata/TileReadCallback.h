@@ -11,7 +11,8 @@ namespace vistrel {
 // Installs the process-wide read-file callback through which the scene
 // loader and the database pager read every model file. It reads regular
 // files only, checks a .osgb before the reader parses it and every loaded
-// graph before anyone uses it. A rejected file is logged once as a WARN with
+// graph before anyone uses it; a texture a tile names as a separate file is
+// checked as an embedded one. A rejected file is logged once as a WARN with
 // its path and then reads as a missing file, so the rest of the model renders.
 void installTileReadCallback();
 

@@ -1,16 +1,22 @@
 // Vistrel over the sample city, end to end: progress protocol, images,
-// skipped frames, failures, the report, occlusion choices and outlines.
+// skipped frames, failures, the report, occlusion choices, outlines and
+// damaged tiles.
 #include "SampleRun.h"
 
 #include "app/RenderBatch.h"
 #include "core/NumberText.h"
 #include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneLoader.h"
 #include "render/FrameCamera.h"
 #include "support/GeoFixtures.h"
 #include "support/OutputProbes.h"
 
+#include <osgDB/ReadFile>
+#include <osgDB/WriteFile>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -269,6 +275,41 @@ TEST_F(SampleCity, AnUnwritableImageFailsAlone)
     EXPECT_EQ(rows[1][col.at("正射图片")], "top.png");
     EXPECT_EQ(rows[1][col.at("东侧结果")], "成功");
     EXPECT_NE(run.log().find(", failed 1\n"), std::string::npos);
+}
+
+TEST_F(SampleCity, DamagedChildTilesAreSkippedOnceAndTheRestRenders)
+{
+    TempDir dir("batch");
+    fs::copy(sampleDir() / "city", dir / "city", fs::copy_options::recursive);
+    const fs::path tile = dir / "city" / "Data" / "Tile_+000_+000";
+    // A child cut after its header (the reader used to loop forever on it)
+    // and one stored plain with its root class name damaged.
+    const fs::path truncated = tile / "Tile_+000_+000_L19_00.osgb";
+    fs::resize_file(truncated, 12);
+    const fs::path flipped = tile / "Tile_+000_+000_L19_01.osgb";
+    vistrel::setupPluginPath();
+    osg::ref_ptr<osg::Node> child = osgDB::readRefNodeFile(flipped.string());
+    ASSERT_TRUE(child.valid());
+    ASSERT_TRUE(osgDB::writeNodeFile(*child, flipped.string()));
+    std::string bytes = readFile(flipped);
+    ASSERT_EQ(bytes.substr(29, 5), "osg::");
+    bytes[29] ^= 0x20;
+    bytes[33] ^= 0x01;
+    writeFile(flipped, bytes);
+
+    const SampleRun run = runVistrel(dir, smallConfig({{"osgb_path", (dir / "city").string()}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    for (const fs::path& damaged : {truncated, flipped}) {
+        EXPECT_EQ(countOccurrences(run.log(), "[WARN] Skipped damaged tile " + damaged.string() + ": "), 1)
+            << run.log();
+    }
+    // The frames over the damaged tile render from its coarser levels, as
+    // every other frame does.
+    const json& frames = truth().at("frames");
+    const auto skips = std::count_if(frames.begin(), frames.end(), [](const json& f) { return f.at("skip").get<bool>(); });
+    const std::string summary = "Render finished. Success " + std::to_string(frames.size() - skips) + "/" +
+                                std::to_string(frames.size()) + ", skipped " + std::to_string(skips) + ", failed 0";
+    EXPECT_NE(run.log().find(summary), std::string::npos) << run.log();
 }
 
 TEST(RenderBatchTarget, ATargetBeyondTheContextFailsTheRunWithoutSkips)

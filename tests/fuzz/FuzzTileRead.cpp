@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool ready = [] {
         osg::setNotifyLevel(osg::FATAL);
         vistrel::setupPluginPath();
+        // Textures named as separate files are read as the pager reads them.
+        vistrel::installTileReadCallback();
         return true;
     }();
     (void)ready;

@@ -1,17 +1,21 @@
 // Damaged .osgb tiles: every damaged copy is rejected or loads into a graph
 // that can be bounded and intersected; nothing crashes or loops.
+#include "geodata/BoundedOsgbReader.h"
 #include "geodata/SceneLoader.h"
 #include "geodata/TileReadCallback.h"
 #include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
 
 #include <osg/KdTree>
+#include <osg/Geometry>
 #include <osg/PagedLOD>
+#include <osg/Uniform>
 #include <osgDB/ReadFile>
 #include <osgDB/WriteFile>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include <sys/stat.h>
@@ -63,6 +67,34 @@ std::string tileBytes(const fs::path& file, const osg::Node& node, const char* o
     return readFile(file);
 }
 
+// A geometry of 37 vertices, the first at (1.25, 2.5, 3.75).
+osg::ref_ptr<osg::Geometry> fanOf37()
+{
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    for (int i = 0; i < 37; ++i) {
+        vertices->push_back(osg::Vec3(1.25f + i, 2.5f, 3.75f));
+    }
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(vertices.get());
+    geometry->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLE_FAN, 0, 37));
+    return geometry;
+}
+
+// `bytes` with the stored vertex count (37, just before the first vertex)
+// replaced by `count`.
+std::string withVertexCount(std::string bytes, std::uint32_t count)
+{
+    const float first[] = {1.25f, 2.5f, 3.75f};
+    std::string pattern("\x25\0\0\0", 4);
+    pattern.append(reinterpret_cast<const char*>(first), sizeof first);
+    const std::size_t at = bytes.find(pattern);
+    EXPECT_NE(at, std::string::npos);
+    if (at != std::string::npos) {
+        std::memcpy(&bytes[at], &count, 4);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 TEST(DamagedTiles, GeneratedTruncationsAndFlipsNeverCrashOrHang)
@@ -88,6 +120,69 @@ TEST(DamagedTiles, GeneratedTruncationsAndFlipsNeverCrashOrHang)
     }
 }
 
+TEST(DamagedTiles, CountsClassesAndTexturesBeyondATileAreRefusedBeforeReading)
+{
+    setupPluginPath();
+    TempDir dir("tiles");
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(fanOf37().get());
+    // The current layout (arrays as objects) and the older one real
+    // exports use (arrays inline, sized after their type).
+    for (const char* options : {"", "TargetFileVersion=91"}) {
+        const std::string bytes = tileBytes(dir / "fan.osgb", *geode, options);
+        std::string reason;
+        ASSERT_TRUE(readCheckedOsgb(bytes, (dir / "fan.osgb").string(), nullptr, reason).valid()) << reason;
+        EXPECT_FALSE(readCheckedOsgb(withVertexCount(bytes, 0x7FFFFFF0), "fan.osgb", nullptr, reason).valid());
+        EXPECT_EQ(reason, std::string("declares ") + (*options ? "an array" : "a list") +
+                              " larger than the rest of the file")
+            << options;
+    }
+
+    geode->getOrCreateStateSet()->addUniform(new osg::Uniform("scale", 2.0f));
+    std::string reason;
+    EXPECT_FALSE(readCheckedOsgb(tileBytes(dir / "uniform.osgb", *geode, ""), "u.osgb", nullptr, reason).valid());
+    EXPECT_EQ(reason, "holds an object of class \"osg::Uniform\" that tiles do not use");
+
+    // OSG reads nested objects by recursion: 200 nested groups are refused.
+    osg::ref_ptr<osg::Group> outer = new osg::Group;
+    osg::Group* inner = outer.get();
+    for (int i = 0; i < 200; ++i) {
+        osg::ref_ptr<osg::Group> next = new osg::Group;
+        inner->addChild(next.get());
+        inner = next.get();
+    }
+    EXPECT_FALSE(readCheckedOsgb(tileBytes(dir / "deep.osgb", *outer, ""), "deep.osgb", nullptr, reason).valid());
+    EXPECT_EQ(reason, "objects nested deeper than 128");
+
+    // A JPEG frame header of 40000 x 30000 pixels, then a sane one.
+    std::string jpeg("\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x11\x08\x75\x30\x9C\x40\x03", 18);
+    EXPECT_EQ(checkEmbeddedImage("jpg", jpeg.data(), jpeg.size()),
+              "embeds a texture of 40000 x 30000 pixels, more than 16384 a side");
+    jpeg[13] = 0x04;
+    jpeg[15] = 0x04;
+    EXPECT_EQ(checkEmbeddedImage("jpeg", jpeg.data(), jpeg.size()), "");
+    EXPECT_EQ(checkEmbeddedImage("dds", jpeg.data(), jpeg.size()), "embeds a texture of type \"dds\" that tiles do not use");
+}
+
+TEST(DamagedTiles, RealTilesPassEveryCheck)
+{
+    setupPluginPath();
+    const fs::path root(VISTREL_REAL_TILES_DIR);
+    if (!fs::exists(root)) {
+        GTEST_SKIP() << "no real tiles at " << root;
+    }
+    int read = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().extension() == ".osgb") {
+            std::string reason;
+            EXPECT_TRUE(readCheckedOsgb(readFile(entry.path()), entry.path().string(), nullptr, reason).valid())
+                << entry.path() << ": " << reason;
+            ++read;
+        }
+    }
+    EXPECT_GE(read, 10);
+}
+
 TEST(DamagedTiles, HeaderAndGraphChecks)
 {
     EXPECT_EQ(checkOsgbHeader(std::string(12, '\0')), "not an OpenSceneGraph binary file");
@@ -95,6 +190,9 @@ TEST(DamagedTiles, HeaderAndGraphChecks)
     EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0", 4)), "ends inside its header");
     const std::string header = magic + std::string("\x01\0\0\0\x5B\0\0\0\0\0\0\0", 12);
     EXPECT_EQ(checkOsgbHeader(header + std::string("\x04\0\0\0lzma", 8)), "unknown compressor \"lzma\"");
+    // A schema would rearrange OSG's reader tables for every later read.
+    EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0\x5B\0\0\0\x02\0\0\0\x01\0\0\0" "0", 17)),
+              "carries its own schema");
     EXPECT_EQ(checkOsgbHeader(header + std::string("\x01\0\0\0" "0\xFF\xFF\xFF\x7F", 9)),
               "holds no readable root object");
 
@@ -142,10 +240,16 @@ TEST(DamagedTiles, CallbackReadsRegularFilesOnlyAndWarnsOncePerTile)
     writeFile(dir / "short.osgb", std::string("\xA1\x0E\x91\x6C\x45\x45\xFB\x1A\x01\0\0\0", 12));
     fs::create_directories(dir / "folder.osgb");
     ASSERT_EQ(mkfifo((dir / "fifo.osgb").c_str(), 0600), 0);
+    // Textures a tile names as files: a pipe and a JPEG of 40000 x 30000.
+    ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    writeFile(dir / "big.jpg", std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x75\x30\x9C\x40\x03", 12));
     CapturedOutput log;
     for (int round = 0; round < 2; ++round) {
         for (const char* name : {"short.osgb", "folder.osgb", "fifo.osgb"}) {
             EXPECT_FALSE(osgDB::readRefNodeFile((dir / name).string()).valid()) << name;
+        }
+        for (const char* name : {"pipe.jpg", "big.jpg"}) {
+            EXPECT_FALSE(osgDB::readRefImageFile((dir / name).string()).valid()) << name;
         }
     }
     const std::string text = log.text();
@@ -157,4 +261,9 @@ TEST(DamagedTiles, CallbackReadsRegularFilesOnlyAndWarnsOncePerTile)
                                          ": not a regular file"),
               1);
     EXPECT_EQ(countOccurrences(text, "Skipped damaged tile " + (dir / "fifo.osgb").string()), 1);
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged texture " + (dir / "pipe.jpg").string() + ": not a regular file"),
+              1);
+    EXPECT_EQ(countOccurrences(text, "Skipped damaged texture " + (dir / "big.jpg").string() +
+                                         ": embeds a texture of 40000 x 30000 pixels, more than 16384 a side"),
+              1);
 }
