@@ -166,7 +166,7 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "Largest height step between neighbouring outline samples.",
      nullptr, nullptr, nullptr},
     {"num_threads", "integer", "4",
-     "clamped to at least 1",
+     "1 to 64 (below 1 is taken as 1, above 64 is an error)",
      "Workers that encode and write images while the next one renders.",
      nullptr, nullptr, nullptr},
     {"range_line_depth_test", "boolean", "false",

@@ -21,6 +21,7 @@ constexpr Translation kMessages[] = {
     {"Config error: warmup_frames must be at most 1000.", "配置错误：渲染等待帧数（warmup_frames）不能超过 1000。"},
     {"Config error: photo_name_template must be at most 4096 bytes.", "配置错误：照片名称模板不能超过 4096 字节。"},
     {"Config error: shard_count must be at least 1.", "配置错误：分片数（shard_count）至少为 1。"},
+    {"Config error: num_threads must be at most 64.", "配置错误：写图线程数（num_threads）不能超过 64。"},
     {"Renderer received null scene.", "渲染器没有收到模型。"},
 };
 

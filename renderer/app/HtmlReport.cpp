@@ -45,11 +45,15 @@ std::vector<Column> columnsOf(const RenderConfig& config)
     return columns;
 }
 
-// A thumbnail for a written image that has none yet, made from its file.
+// A thumbnail for a written image that has none yet (or an outdated one),
+// made from its file.
 bool ensureThumbnail(const std::string& image, const std::string& thumbnail)
 {
     std::error_code ec;
-    if (fs::is_regular_file(thumbnail, ec)) {
+    std::error_code imageError;
+    // A thumbnail older than its image belongs to an earlier picture.
+    if (fs::is_regular_file(thumbnail, ec) &&
+        fs::last_write_time(thumbnail, ec) >= fs::last_write_time(image, imageError) && !ec && !imageError) {
         return true;
     }
     const std::string extension = fs::path(image).extension().string();

@@ -9,6 +9,9 @@ namespace vistrel {
 
 namespace {
 
+// Memory the waiting pictures may take together.
+constexpr double kBufferBudgetBytes = 2.0 * 1024 * 1024 * 1024;
+
 double secondsBetween(ImagePipeline::Clock::time_point from, ImagePipeline::Clock::time_point to)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
@@ -26,18 +29,30 @@ void emitLines(const std::vector<HeldLine>& lines)
 ImagePipeline::ImagePipeline(const RenderConfig& config, int workers)
     : config_(config), workers_(std::max(0, workers))
 {
-    Logger::holdThisThread(&held_);
     if (workers_ > 0) {
-        for (int i = 0; i < workers_; ++i) {
-            threads_.emplace_back([this] { runWorker(); });
+        try {
+            for (int i = 0; i < workers_; ++i) {
+                threads_.emplace_back([this] { runWorker(); });
+            }
+            threads_.emplace_back([this] { runSteps(); });
+        } catch (...) {
+            stopThreads();
+            throw;
         }
-        threads_.emplace_back([this] { runSteps(); });
     }
+    batchSink_ = [this](int level, const std::string& message) { holdOrEmit(level, message); };
+    Logger::divertThisThread(&batchSink_);
 }
 
 ImagePipeline::~ImagePipeline()
 {
     drain();
+    stopThreads();
+    Logger::divertThisThread(nullptr);
+}
+
+void ImagePipeline::stopThreads()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -46,7 +61,7 @@ ImagePipeline::~ImagePipeline()
     for (std::thread& thread : threads_) {
         thread.join();
     }
-    Logger::holdThisThread(nullptr);
+    threads_.clear();
 }
 
 ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
@@ -55,7 +70,11 @@ ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
     {
         const auto waitStart = Clock::now();
         std::unique_lock<std::mutex> lock(mutex_);
-        const int capacity = workers_ + 1;
+        // workers + 1 pictures, but no more than the byte budget allows (two
+        // at the least, so that writing still overlaps rendering).
+        const double bytes = std::max<double>(1.0, picture.getTotalSizeInBytes());
+        const int affordable = static_cast<int>(std::max(2.0, kBufferBudgetBytes / bytes));
+        const int capacity = std::min(workers_ + 1, affordable);
         changed_.wait(lock, [&] { return !freeBuffers_.empty() || buffers_ < capacity; });
         if (!freeBuffers_.empty()) {
             buffer = freeBuffers_.back();
@@ -109,7 +128,11 @@ ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::stri
         } catch (...) {
             Logger::instance().error("Render failed: unknown error while writing " + name);
         }
-        Logger::holdThisThread(workers_ > 0 ? nullptr : &held_);
+        if (workers_ > 0) {
+            Logger::divertThisThread(nullptr);
+        } else {
+            Logger::divertThisThread(&batchSink_);  // the job ran on the calling thread
+        }
         outcome.finished = Clock::now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -139,14 +162,29 @@ void ImagePipeline::then(std::function<void()> step)
     enqueueStep(std::move(step));
 }
 
-void ImagePipeline::flushHeldLines()
+void ImagePipeline::holdOrEmit(int level, const std::string& message)
 {
-    if (held_.empty()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (steps_.empty() && stepsRunning_ == 0 && held_.empty()) {
+        // Nothing before it is pending: out now, so that a crash in the next
+        // render still leaves the line (written under the lock, so no step
+        // can start in between).
+        Logger::instance().emit(level, message);
         return;
     }
+    held_.push_back({level, message});
+}
+
+void ImagePipeline::flushHeldLines()
+{
     std::vector<HeldLine> lines;
-    lines.swap(held_);
-    enqueueStep([lines = std::move(lines)] { emitLines(lines); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines.swap(held_);
+    }
+    if (!lines.empty()) {
+        enqueueStep([lines = std::move(lines)] { emitLines(lines); });
+    }
 }
 
 void ImagePipeline::enqueueStep(std::function<void()> step)

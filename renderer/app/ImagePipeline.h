@@ -23,12 +23,14 @@ namespace vistrel {
 // ones, and keeps the output in the order a one-by-one run gives it.
 //
 // Everything the batch hands over goes into one ordered line of steps: the
-// log lines the batch thread wrote meanwhile (they are held, not printed), a
+// log lines the batch thread wrote meanwhile (held while earlier steps are
+// unfinished, written at once when nothing is pending), a
 // written picture's own lines ("Wrote " or "Failed to write image: "), and
 // steps of the batch's own (counting, the progress line). A step runs only
 // after every step before it, and a picture's step only once its file is on
-// disk. At most workers + 1 pictures are in memory; the batch waits for a
-// free buffer when all are taken.
+// disk. At most workers + 1 pictures (and no more than 2 GiB of them, but
+// always two) are in memory; the batch waits for a free buffer when all are
+// taken.
 //
 // With 0 workers nothing overlaps: pictures are written at once on the
 // calling thread and every step runs when it is handed over.
@@ -77,6 +79,7 @@ public:
 
 private:
     void flushHeldLines();
+    void stopThreads();
     void enqueueStep(std::function<void()> step);
     void runWorker();
     void runSteps();
@@ -84,7 +87,10 @@ private:
 
     const RenderConfig& config_;
     const int workers_;
-    std::vector<HeldLine> held_;  // the calling thread's lines since the last step
+    void holdOrEmit(int level, const std::string& message);
+
+    std::vector<HeldLine> held_;  // the calling thread's lines waiting behind unfinished steps
+    Logger::LineSink batchSink_;  // where the calling thread's lines go
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -153,8 +153,12 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         noteWarmupCap(job.frame, "top");
         const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
         if (options_.reuse && topWanted && renderer_.pagerIdle()) {
-            job.precheckSetup = camera_.computeSetup(job.frame, "top");
-            job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
+            try {
+                job.precheckSetup = camera_.computeSetup(job.frame, "top");
+                job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
+            } catch (const std::exception&) {
+                job.precheckPicture.reset();  // the top image is then rendered again
+            }
         }
     }
 }
@@ -162,6 +166,7 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result)
 {
     JournalEntry entry;
+    entry.batch = batch_;
     entry.frame = job.position;
     entry.frameName = job.frame.uniqueName;
     entry.angle = angle;
@@ -335,7 +340,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
 
     const int shard = config_.shard_index;
     const int shards = std::max(1, config_.shard_count);
-    earlier_ = config_.resume ? readJournals(config_.output_dir) : JournalIndex{};
+    batch_ = batchFingerprint(config_);
+    earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
     std::string journalError;
     if (!journal_.open(config_.output_dir, shard, shards, config_.resume, journalError)) {
         log.error("Cannot write the run journal: " + journalError);

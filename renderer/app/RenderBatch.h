@@ -125,7 +125,8 @@ private:
     OffscreenRenderer renderer_;
     NameTemplate names_;
     ResultsTable results_;
-    JournalIndex earlier_;  // what earlier runs finished (with resume)
+    std::string batch_;     // batchFingerprint of the configuration
+    JournalIndex earlier_;  // what earlier runs of the batch finished (with resume)
     RunJournal journal_;
     bool journalFailed_ = false;
     Tally tally_;

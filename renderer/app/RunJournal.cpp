@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -35,9 +37,32 @@ void syncFolder(const fs::path& folder)
 
 }  // namespace
 
+std::string batchFingerprint(const RenderConfig& c)
+{
+    const json settings = {
+        c.width, c.height, c.distance, c.background, c.output_format, c.jpg_quality, c.output_dpi,
+        c.camera_padding, c.oblique_padding_factor, c.oblique_distance_factor, c.oblique_view_angle,
+        c.avoid_occlusion, c.occlusion_sample_step, c.angles, c.field_name, c.field_names, c.field_separator,
+        c.photo_name_template, c.shp_offset_x, c.shp_offset_y, c.gauss_zone_prefix, c.auto_strip_gauss_zone,
+        c.auto_align_shp_to_scene, c.output_top_range, c.transparent_bg, c.range_line_lift,
+        c.range_line_sample_step, c.range_line_width, c.range_line_color, c.range_line_smooth_limit,
+        c.range_line_depth_test, fs::path(c.osgb_path).filename().string(),
+        fs::path(c.shp_path).filename().string()};
+    const std::string text = settings.dump(-1, ' ', false, json::error_handler_t::replace);
+    // FNV-1a, the same on every machine.
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (const unsigned char byte : text) {
+        hash = (hash ^ byte) * 1099511628211ULL;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return digits;
+}
+
 std::string journalLine(const JournalEntry& e)
 {
     const json line = {
+        {"batch", e.batch},
         {"frame", e.frame},
         {"name", e.frameName},
         {"angle", e.angle},
@@ -63,6 +88,7 @@ bool parseJournalLine(const std::string& text, JournalEntry& e)
             return false;
         }
         JournalEntry parsed;
+        parsed.batch = line.at("batch").get<std::string>();
         parsed.frame = line.at("frame").get<int>();
         parsed.frameName = line.at("name").get<std::string>();
         parsed.angle = line.at("angle").get<std::string>();
@@ -103,6 +129,26 @@ std::string journalPath(const std::string& outputDir, int shardIndex, int shardC
         .string();
 }
 
+bool RunJournal::moveAside(const std::string& path, std::string& error)
+{
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        return true;
+    }
+    for (int n = 1;; ++n) {
+        const std::string aside = path + "." + std::to_string(n) + ".old";
+        if (!fs::exists(aside, ec)) {
+            fs::rename(path, aside, ec);
+            break;
+        }
+    }
+    if (ec && fs::exists(path)) {
+        error = path + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
 RunJournal::~RunJournal()
 {
     if (file_) {
@@ -121,17 +167,19 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
         error = path_ + ": " + ec.message();
         return false;
     }
-    if (!keep && fs::exists(path_, ec)) {
-        for (int n = 1;; ++n) {
-            const std::string aside = path_ + "." + std::to_string(n) + ".old";
-            if (!fs::exists(aside, ec)) {
-                fs::rename(path_, aside, ec);
-                break;
-            }
-        }
-        if (ec) {
-            error = path_ + ": " + ec.message();
+    if (!keep) {
+        if (!moveAside(path_, error)) {
             return false;
+        }
+        // Journals of the same folder split another way belong to another batch.
+        const std::string ours = "-of-" + std::to_string(shardCount) + ".jsonl";
+        for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" &&
+                name.size() > ours.size() && name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
+                std::string ignored;
+                moveAside(it->path().string(), ignored);  // another shard of that batch may race us to it
+            }
         }
     }
     file_ = std::fopen(path_.c_str(), "ab+");
@@ -146,6 +194,7 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
         std::fputc('\n', file_);
         std::fflush(file_);
     }
+    std::fseek(file_, 0, SEEK_END);  // from reading back to writing
     syncFolder(folder);
     return true;
 }
@@ -172,7 +221,7 @@ bool RunJournal::append(const JournalEntry& entry, std::string& error)
     return true;
 }
 
-JournalIndex readJournals(const std::string& outputDir)
+JournalIndex readJournals(const std::string& outputDir, const std::string& batch)
 {
     JournalIndex index;
     const fs::path folder = fs::path(outputDir) / kFolder;
@@ -189,7 +238,7 @@ JournalIndex readJournals(const std::string& outputDir)
         std::ifstream in(journal, std::ios::binary);
         for (std::string text; std::getline(in, text);) {
             JournalEntry entry;
-            if (!parseJournalLine(text, entry)) {
+            if (!parseJournalLine(text, entry) || entry.batch != batch) {
                 continue;
             }
             if (!entry.result.path.empty() && fs::path(entry.result.path).is_relative()) {

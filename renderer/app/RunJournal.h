@@ -2,6 +2,7 @@
 
 #include "core/ImageResult.h"
 #include "core/PolygonFrame.h"
+#include "core/RenderConfig.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@ namespace vistrel {
 // One finished image as the run journal keeps it: everything the report
 // needs, so that a later run can take the image over without rendering it.
 struct JournalEntry {
+    std::string batch;         // batchFingerprint of the run's configuration
     int frame = -1;            // 0-based position of the frame in the layer (after the preview cut)
     std::string frameName;     // the frame's uniqueName: the layer must still agree
     std::string angle;         // angle key, or "top_range"
@@ -23,6 +25,14 @@ struct JournalEntry {
     double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
     double heights[3] = {0, 0, 0};    // minZ, maxZ, centerZ
 };
+
+// What makes runs parts of one batch: a digest of every setting that shapes
+// the images and their names (size, camera, angles, names, offsets, outline,
+// format, and the names of the model folder and the shapefile), leaving out
+// what may differ between the runs of one batch: full paths (machines mount
+// the shared folder in different places), shards, resume, threads, warm-up,
+// the preview limit and the contact sheet.
+std::string batchFingerprint(const RenderConfig& config);
 
 // The journal line of an entry: one JSON object, no line break.
 std::string journalLine(const JournalEntry& entry);
@@ -43,7 +53,9 @@ public:
 
     // Opens the shard's journal for appending. Unless `keep`, an earlier
     // journal of this shard is first moved aside (to a name ending in
-    // ".<n>.old"); other shards' journals are not touched. False, with
+    // ".<n>.old"), and so are journals of batches split another way (another
+    // shard count); journals of the other shards of this split are not
+    // touched. False, with
     // `error` set, when the folder or file cannot be made.
     bool open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error);
     // Appends and syncs one line; an image path below the output folder is
@@ -51,17 +63,22 @@ public:
     bool append(const JournalEntry& entry, std::string& error);
 
 private:
+    // Renames `path` to the first free "<path>.<n>.old"; true when it is
+    // out of the way (or was not there).
+    static bool moveAside(const std::string& path, std::string& error);
+
     std::FILE* file_ = nullptr;
     std::string path_;
     std::string outputDir_;
 };
 
-// The images earlier runs finished, from every journal in the output folder,
-// keyed by frame position and angle, with image paths made whole again. A
+// The images earlier runs of the batch `batch` finished, from every journal
+// in the output folder (lines of other batches are left out), keyed by frame
+// position and angle, with image paths made whole again. A
 // written image outranks a skip and a
 // skip a failure; among equals the later line counts. Lines that do not
 // parse (a line torn by a kill) are left out.
 using JournalIndex = std::map<std::pair<int, std::string>, JournalEntry>;
-JournalIndex readJournals(const std::string& outputDir);
+JournalIndex readJournals(const std::string& outputDir, const std::string& batch);
 
 }  // namespace vistrel

@@ -14,7 +14,8 @@ namespace vistrel {
 
 namespace {
 
-thread_local std::vector<HeldLine>* heldLines = nullptr;
+thread_local const Logger::LineSink* divertedTo = nullptr;
+thread_local Logger::LineSink holdingSink;
 
 void shutdownAtExit()
 {
@@ -71,15 +72,25 @@ void Logger::init(const std::string& dir, const std::string& prefix)
     filePath_ = fileEnabled_ ? full.string() : std::string();
 }
 
+void Logger::divertThisThread(const LineSink* sink)
+{
+    divertedTo = sink;
+}
+
 void Logger::holdThisThread(std::vector<HeldLine>* lines)
 {
-    heldLines = lines;
+    if (!lines) {
+        divertedTo = nullptr;
+        return;
+    }
+    holdingSink = [lines](int level, const std::string& message) { lines->push_back({level, message}); };
+    divertedTo = &holdingSink;
 }
 
 void Logger::log(int level, const std::string& message)
 {
-    if (heldLines) {
-        heldLines->push_back({level, message});
+    if (divertedTo) {
+        (*divertedTo)(level, message);
         return;
     }
     emit(level, message);

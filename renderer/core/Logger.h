@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,10 +35,13 @@ public:
     // Writes a line now, even on a thread whose lines are held.
     void emit(int level, const std::string& message);
 
-    // While a thread holds its lines (holdThisThread with a list), its log
-    // calls append to that list instead of writing; null writes again. The
-    // batch uses this to keep the lines of overlapping work in the order a
-    // one-by-one run would give.
+    // Where a thread's log lines go instead of out: while a thread's lines
+    // are diverted (divertThisThread with a sink), its log calls hand every
+    // line to that sink; null writes again. The batch uses this to keep the
+    // lines of overlapping work in the order a one-by-one run would give.
+    using LineSink = std::function<void(int level, const std::string& message)>;
+    static void divertThisThread(const LineSink* sink);
+    // Diverts the thread's lines into `lines` (null: writes again).
     static void holdThisThread(std::vector<HeldLine>* lines);
 
     // Path of the open log file (empty before init or when it did not open).

@@ -75,6 +75,7 @@ bool angleSupported(const std::string& key)
 constexpr int kMaxImageSide = 16384;
 constexpr int kMaxWarmupFrames = 1000;
 constexpr std::size_t kMaxTemplateBytes = 4096;
+constexpr int kMaxThreads = 64;
 
 // The first numeric key whose value is NaN or infinite; null when all are finite.
 const char* firstNonFiniteKey(const RenderConfig& c)
@@ -196,6 +197,13 @@ void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
         }
         const fs::path path(*text);
         if (path.is_absolute()) {
+            // Written as given, but without "//", "." or a trailing "/", so
+            // that every path built on it has one spelling.
+            std::string normal = path.lexically_normal().string();
+            while (normal.size() > 1 && normal.back() == '/') {
+                normal.pop_back();
+            }
+            *text = normal;
             continue;
         }
         *text = fs::weakly_canonical(configFolder / path).string();
@@ -352,6 +360,9 @@ bool validateRenderConfig(RenderConfig& config, std::ostream& err)
     if (config.photo_name_template.size() > kMaxTemplateBytes) {
         return fail("Config error: photo_name_template must be at most " + std::to_string(kMaxTemplateBytes) +
                     " bytes.");
+    }
+    if (config.num_threads > kMaxThreads) {
+        return fail("Config error: num_threads must be at most " + std::to_string(kMaxThreads) + ".");
     }
     if (config.shard_count < 1) {
         return fail("Config error: shard_count must be at least 1.");

@@ -74,7 +74,7 @@ void readStringKey(const nlohmann::json& root, const char* key, std::string& fie
 void readStringListKey(const nlohmann::json& root, const char* key, std::vector<std::string>& field);
 
 // Makes osgb_path, shp_path and output_dir absolute against the folder of
-// `configPath` (weakly canonical). Throws std::filesystem::filesystem_error.
+// `configPath` (weakly canonical); absolute ones are only normalised. Throws std::filesystem::filesystem_error.
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath);
 
 // When the configuration names no shard, the shard of a cluster job:

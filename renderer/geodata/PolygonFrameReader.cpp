@@ -308,7 +308,9 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
             }
             frames.push_back(std::move(frame));
         }
-        if (unreadable > 0 || (declared >= 0 && declared > delivered)) {
+        // Records marked deleted are counted by the layer but never delivered.
+        const long long deleted = declared > delivered ? deletedDbfRecords(shpPath) : 0;
+        if (unreadable > 0 || (declared >= 0 && declared - deleted > delivered)) {
             log.error("Lost features in layer " + std::string(layer->GetName()) + " of " + shpPath +
                       ": the layer declares " + std::to_string(declared) + ", " + std::to_string(delivered) +
                       " were read, " + std::to_string(unreadable) + " could not be read.");
@@ -317,7 +319,7 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
             }
         }
         if (loss) {
-            loss->declared += declared > 0 ? declared : 0;
+            loss->declared += declared > deleted ? declared - deleted : 0;
             loss->read += delivered;
             loss->unreadable += unreadable;
         }

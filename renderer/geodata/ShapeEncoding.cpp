@@ -175,4 +175,27 @@ std::optional<std::string> undeclaredShapefileEncoding(const std::string& shpPat
     return dbfTextIsUtf8(in) ? std::string() : std::string("GB18030");
 }
 
+long long deletedDbfRecords(const std::string& shpPath)
+{
+    const fs::path dbf = sibling(shpPath, ".dbf", ".DBF");
+    std::ifstream in(dbf, std::ios::binary);
+    unsigned char header[12] = {};
+    if (dbf.empty() || !in.read(reinterpret_cast<char*>(header), sizeof header)) {
+        return 0;
+    }
+    const unsigned long records = header[4] | (header[5] << 8) | (header[6] << 16) | (static_cast<unsigned long>(header[7]) << 24);
+    const unsigned headerLength = header[8] | (header[9] << 8);
+    const unsigned recordLength = header[10] | (header[11] << 8);
+    if (recordLength == 0) {
+        return 0;
+    }
+    long long deleted = 0;
+    std::vector<char> record(recordLength);
+    in.seekg(headerLength);
+    for (unsigned long i = 0; i < records && in.read(record.data(), recordLength); ++i) {
+        deleted += record[0] == '*' ? 1 : 0;
+    }
+    return deleted;
+}
+
 }  // namespace vistrel

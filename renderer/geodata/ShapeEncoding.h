@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <istream>
 #include <optional>
 #include <string>
 
@@ -19,5 +21,9 @@ bool isUtf8AllowingCutEnd(const char* bytes, std::size_t size);
 // The same test over the field names and text fields of a .dbf held in
 // memory or streamed from a file (reads at most what the header declares).
 bool dbfTextIsUtf8(std::istream& dbf);
+
+// Records of the shapefile's .dbf marked deleted ("*"), which GDAL counts in
+// a layer's feature count but does not deliver; 0 without a readable .dbf.
+long long deletedDbfRecords(const std::string& shpPath);
 
 }  // namespace vistrel

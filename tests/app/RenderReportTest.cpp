@@ -71,7 +71,7 @@ TEST(RenderReport, ColumnsAndRows)
                             "," + skipped + ",,跳过,0.000");
 }
 
-TEST(RenderReport, UnwritableReportOnlyWarnsAndKeepsEarlierOne)
+TEST(RenderReport, UnwritableReportIsAnErrorAndKeepsEarlierOne)
 {
     TempDir dir("report3");
     RenderConfig config;

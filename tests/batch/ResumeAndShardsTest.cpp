@@ -234,3 +234,19 @@ TEST(ResumeAndShards, BadShardSettingsAreConfigurationErrors)
         EXPECT_FALSE(fs::exists(dir / "out"));
     }
 }
+
+TEST(ResumeAndShards, AnotherBatchesJournalIsNotTakenOver)
+{
+    // The same folder, a changed camera: every image is rendered anew.
+    TempDir dir("otherbatch");
+    ASSERT_EQ(runWith(dir, "first.json", batchConfig("out", {{"preview_limit", 3}})).exitCode, 0);
+    const nlohmann::json changed = batchConfig("out", {{"preview_limit", 3}, {"resume", true}, {"camera_padding", 1.3}});
+    const ProcessResult again = runWith(dir, "again.json", changed);
+    ASSERT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_EQ(again.out.find("] Resumed "), std::string::npos);
+    EXPECT_EQ(wrotePaths(again.out).size(), imagesBelow(dir / "out").size());
+
+    // The same batch resumed takes every image over.
+    const ProcessResult same = runWith(dir, "same.json", changed);
+    EXPECT_TRUE(wrotePaths(same.out).empty()) << same.out;
+}

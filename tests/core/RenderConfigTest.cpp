@@ -197,6 +197,7 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("field_separator":"\t")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("field_separator":"a\\b")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("field_separator":"<")", "Config error: field_separator contains invalid Windows path characters."},
+        {R"("num_threads":65)", "Config error: num_threads must be at most 64."},
         // A key's text cannot put a line of its own on the output Tavrin reads.
         {R"("angles":["x\nIMAGE_PROGRESS image=9"])", "Config error: unsupported angle x\\nIMAGE_PROGRESS image=9"},
     };
@@ -298,6 +299,13 @@ TEST(RenderConfigResolve, RelativePathsFollowTheConfigFolder)
     EXPECT_EQ(c.osgb_path, "/jobs/data");
     EXPECT_EQ(c.shp_path, "/abs/parcels.shp");
     EXPECT_EQ(c.output_dir, "/jobs/a/images");
+
+    // Absolute paths get one spelling, so that paths built on them compare.
+    c.output_dir = "/data//out/./";
+    c.shp_path = "/abs/x/../parcels.shp";
+    resolveConfigPaths(c, "/jobs/a/render.json");
+    EXPECT_EQ(c.output_dir, "/data/out");
+    EXPECT_EQ(c.shp_path, "/abs/parcels.shp");
 
     RenderConfig empty;
     empty.osgb_path = "";

@@ -307,3 +307,28 @@ TEST(DamagedShapefiles, LostFeaturesAreErrorsWithTheirCounts)
               std::string::npos)
         << log.text();
 }
+
+TEST(DamagedShapefiles, RecordsMarkedDeletedAreNotLostFeatures)
+{
+    TempDir dir("deleted");
+    const fs::path shp = dir / "deleted.shp";
+    std::vector<TestFeature> features;
+    for (int i = 0; i < 3; ++i) {
+        features.push_back({square(i * 20.0, 0, 10), {{"NAME", "p" + std::to_string(i)}}});
+    }
+    writeVectorFile(shp, "ESRI Shapefile", wkbPolygon, {"NAME"}, features);
+    // Mark the second record deleted, as editors do without packing the file.
+    std::string dbf = readFile(dir / "deleted.dbf");
+    const unsigned headerLength = static_cast<unsigned char>(dbf[8]) | (static_cast<unsigned char>(dbf[9]) << 8);
+    const unsigned recordLength = static_cast<unsigned char>(dbf[10]) | (static_cast<unsigned char>(dbf[11]) << 8);
+    dbf[headerLength + recordLength] = '*';
+    writeFile(dir / "deleted.dbf", dbf);
+
+    CapturedOutput log;
+    FrameReadLoss loss;
+    const auto frames = readPolygonFrames(shp.string(), "NAME", {}, "_", 0, 0, 0, true, &loss);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].name, "p2");
+    EXPECT_FALSE(loss.lost);
+    EXPECT_EQ(log.text().find("Lost features"), std::string::npos) << log.text();
+}
