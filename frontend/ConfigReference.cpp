@@ -2,6 +2,9 @@
 
 #include "DefaultSettings.h"
 
+#include "core/ConfigKeys.h"
+#include "core/RunProtocol.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,188 +13,188 @@
 namespace {
 
 const std::vector<ConfigKeyInfo> kKeys = {
-    {"width", "integer", "3840",
+    {"width", nullptr,
      "1 to 16384; outside is a configuration error",
      "Image width in pixels.",
      "宽度", "输出图片的宽度（像素）。", "1 到 16384"},
-    {"height", "integer", "2160",
+    {"height", nullptr,
      "1 to 16384; outside is a configuration error",
      "Image height in pixels.",
      "高度", "输出图片的高度（像素）。", "1 到 16384"},
-    {"distance", "number", "300",
+    {"distance", nullptr,
      "greater than 0; otherwise a configuration error",
      "Base camera distance in scene units; the camera is moved further out when the frame or the model needs it.",
      nullptr, nullptr, nullptr},
-    {"background", "text", "\"white\"",
+    {"background", nullptr,
      "\"black\" and \"transparent\" (exact, lower case) are recognised; any other text gives white",
      "Background colour of the rendered image.",
      nullptr, nullptr, nullptr},
-    {"output_format", "text", "\"png\"",
+    {"output_format", nullptr,
      "png, jpg, jpeg or pdf, exactly in lower case; otherwise a configuration error",
      "Image file format; pdf writes one page per image.",
      "图片格式", "输出图片的文件格式；pdf 为每张图片一页的 PDF。", "png、jpg、pdf"},
-    {"jpg_quality", "integer", "95",
+    {"jpg_quality", nullptr,
      "1 to 100, checked whatever the format; otherwise a configuration error",
      "JPEG quality.",
      nullptr, nullptr, nullptr},
-    {"output_dpi", "integer", "300",
+    {"output_dpi", nullptr,
      "clamped to 72 to 1200",
      "Resolution stored in the image file.",
      "输出图片 DPI", "写入图片文件的分辨率（每英寸点数），不改变像素数。", "72 到 1200"},
-    {"camera_padding", "number", "1.05",
+    {"camera_padding", nullptr,
      "clamped to at least 1.0",
      "Margin factor around the frame in the vertical view (1.05 makes the view 5 % larger than the frame).",
      "正射留边", "正射图中图斑四周的留边系数，1.05 即画面比图斑大 5%。", "1 到 3，步长 0.05"},
-    {"oblique_padding_factor", "number", "1.02",
+    {"oblique_padding_factor", nullptr,
      "clamped to 0.5 to 1.5",
      "Extra margin factor for the side, diagonal and oblique views.",
      "倾斜留边系数", "侧视、斜45°和倾斜视图额外的留边系数。", "0.5 到 1.5，步长 0.05"},
-    {"oblique_distance_factor", "number", "0.8",
+    {"oblique_distance_factor", nullptr,
      "clamped to 0.25 to 1.5",
      "Camera distance factor for the side, diagonal and oblique views.",
      "倾斜距离系数", "侧视、斜45°和倾斜视图的相机距离系数。", "0.25 到 1.5，步长 0.05"},
-    {"oblique_view_angle", "number", "50",
+    {"oblique_view_angle", nullptr,
      "clamped to 30 to 70 degrees",
      "Elevation angle of the side, diagonal and oblique views, in degrees above the horizon.",
      "倾斜视角角度", "侧视、斜45°和倾斜视图的俯视角（度，自水平面算起）。", "30 到 70 度，每 5 度一档"},
-    {"avoid_occlusion", "boolean", "true",
+    {"avoid_occlusion", nullptr,
      "true or false",
      "Look for a steeper view angle when buildings hide the frame in a side or diagonal view.",
      "自动检测遮挡并提高相机角度", "侧视或斜45°视图被建筑遮挡时，自动提高相机俯视角。", "开或关"},
-    {"occlusion_sample_step", "number", "0.35",
+    {"occlusion_sample_step", nullptr,
      "clamped to 0.1 to 0.9",
      "Fraction of each line of sight that is tested for hits when looking for occlusion.",
      "遮挡采样步长", "检测遮挡时视线上采样的间隔（占视线长度的比例），越小越细、越慢。", "0.1 到 0.9，步长 0.05"},
-    {"angles", "list of texts", "[] (renders top)",
+    {"angles", "(renders top)",
      "keys top, north, south, east, west, se45, sw45, ne45, nw45, oblique (case-sensitive); an empty list renders "
      "top; any other key is a configuration error",
      "The views rendered for every frame, in this order.",
      "拍摄角度", "每个图斑要拍摄的视图。", "正射、北、南、东、西及四个斜45°方向；都不勾选时只拍正射"},
-    {"osgb_path", "text", "\"\"",
+    {"osgb_path", nullptr,
      "required; must exist; a relative path is taken from the configuration file's folder",
      "The model: its project folder (with metadata.xml and Data/), its Data folder, or one .osgb file.",
      "OSGB 模型目录/文件", "倾斜摄影模型：工程目录（含 metadata.xml 与 Data）、Data 目录或单个 .osgb 文件。",
      "必须存在；相对路径相对于配置文件所在目录"},
-    {"shp_path", "text", "\"\"",
+    {"shp_path", nullptr,
      "required; must exist; a relative path is taken from the configuration file's folder",
      "The shapefile of the frames (polygons or multipolygons).",
      "SHP 图斑文件", "图斑面要素的 SHP 文件，同目录须有 .dbf 等配套文件。", "必须存在；相对路径相对于配置文件所在目录"},
-    {"output_dir", "text", "\"output\"",
+    {"output_dir", nullptr,
      "a relative path is taken from the configuration file's folder; the empty text means output in the "
      "working directory; created when missing",
      "Root folder of the images, render_report.csv and render_report.html.",
      "输出目录", "图片、render_report.csv 和 render_report.html 的根目录，不存在时自动创建。",
      "相对路径相对于配置文件所在目录"},
-    {"field_name", "text", "\"NAME\"",
+    {"field_name", nullptr,
      "used only when field_names is empty",
      "Single attribute field that names a frame. Tavrin writes the first checked output field, or ZDDM when none "
      "is checked.",
      nullptr, nullptr, nullptr},
-    {"field_names", "list of texts", "[] (becomes [field_name])",
+    {"field_names", "(becomes [field_name])",
      "fields missing from the shapefile (matched in any case), or empty for a frame, are left out; a frame with "
      "no value at all gets a generated name (frame_0001, ...)",
      "Attribute fields that name a frame, joined with field_separator; the name is the frame's folder.",
      "输出字段名", "命名图斑文件夹的属性字段，按列表顺序用分隔符连接；可勾选、上移下移或拖动排序。",
      "SHP 中的字段名"},
-    {"field_separator", "text", "\"_\"",
+    {"field_separator", nullptr,
      "empty becomes \"_\"; a single backslash nests folders; otherwise `\\ / : * ? \" < > |` and control "
      "characters are a configuration error",
      "Text between the values of the name fields.",
      "字段组合分隔符", "多个输出字段之间的连接符；“\\”表示按字段逐级建子文件夹。",
      "不能含 \\ / : * ? \" < > | 等 Windows 路径字符（单个“\\”除外）"},
-    {"photo_name_template", "text", "\"\"",
+    {"photo_name_template", nullptr,
      "at most 4096 bytes; when empty, images go to the frame's folder named after the angle key",
      "Image name template: `<field>`, `<left(field,n)>`, `<right(field,n)>`, `<mid(field,start,n)>`, "
      "`<int(field)>`, `<角度>`, `<ANGLE>`; a backslash makes subfolders and `#` numbers within a folder.",
      "照片名称模板", "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
      "最长 4096 字节；留空时按字段名建文件夹、按角度命名"},
-    {"preview_limit", "integer", "0",
+    {"preview_limit", nullptr,
      "clamped to at least 0; 0 renders every frame",
      "Render only the first N frames.",
      "测试导出图斑数", "“测试导出”只拍前 N 个图斑；“开始批量截图”总是拍全部图斑。", "0 到 100000，0 表示全部"},
-    {"shp_offset_x", "number", "0",
+    {"shp_offset_x", nullptr,
      "any finite number",
      "Shift added to every polygon x coordinate, in scene units.",
      "SHP 偏移 X", "加到图斑 X 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
-    {"shp_offset_y", "number", "0",
+    {"shp_offset_y", nullptr,
      "any finite number",
      "Shift added to every polygon y coordinate, in scene units.",
      "SHP 偏移 Y", "加到图斑 Y 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
-    {"gauss_zone_prefix", "number", "0",
+    {"gauss_zone_prefix", nullptr,
      "any finite number; 0 means none",
      "Gauss-Krüger zone prefix subtracted from x (for example 38000000).",
      "手动度带前缀", "从 X 坐标中减去的高斯-克吕格度带前缀（如 38000000），0 表示不减。", "0 到 99999999"},
-    {"auto_strip_gauss_zone", "boolean", "true",
+    {"auto_strip_gauss_zone", nullptr,
      "true or false",
      "Detect a zone prefix in x (such as 37000000) and remove it.",
      "自动识别并去除 37000000 等度带", "自动识别 X 坐标中的度带前缀并去除。", "开或关"},
-    {"auto_align_shp_to_scene", "boolean", "true",
+    {"auto_align_shp_to_scene", nullptr,
      "true or false",
      "Check that the frames lie over the model and log the result.",
      "检查 SHP 与模型空间位置", "开始前检查图斑是否落在模型范围内，并在日志中说明。", "开或关"},
-    {"output_top_range", "boolean", "false",
+    {"output_top_range", nullptr,
      "true or false",
      "Also write a vertical image with the frame outline drawn on the model (top_range).",
      "输出正射范围线图片", "另外输出一张画有图斑范围线的正射图（top_range）。", "开或关"},
-    {"transparent_bg", "boolean", "false",
+    {"transparent_bg", nullptr,
      "true or false; PNG and JPEG keep no alpha, so the background comes out black",
      "Transparent background.",
      nullptr, nullptr, nullptr},
-    {"multisample", "integer", "4",
+    {"multisample", nullptr,
      "clamped to at least 0",
      "Read for compatibility; it does not change the image.",
      nullptr, nullptr, nullptr},
-    {"warmup_frames", "integer", "8",
+    {"warmup_frames", nullptr,
      "at most 1000; negative values count as 0",
      "Frames drawn before the captured one, so that finer tiles can load.",
      "渲染等待帧数", "拍摄前先绘制的帧数，让更精细的瓦片加载完成。", "0 到 100"},
-    {"range_line_lift", "number", "0.08",
+    {"range_line_lift", nullptr,
      "clamped to at least 0",
      "Height added to the outline above the model surface, in scene units.",
      "范围线贴模型抬升", "范围线高出模型表面的高度（米）。", "0 到 10，步长 0.05"},
-    {"range_line_sample_step", "number", "1",
+    {"range_line_sample_step", nullptr,
      "clamped to at least 0.2",
      "Distance between the outline's height samples, in scene units.",
      nullptr, nullptr, nullptr},
-    {"range_line_width", "number", "5",
+    {"range_line_width", nullptr,
      "clamped to at least 1",
      "Outline width in pixels.",
      "范围线宽度", "范围线的线宽（像素）。", "1 到 30，步长 0.5"},
-    {"range_line_color", "text", "\"red\"",
+    {"range_line_color", nullptr,
      "red, yellow, blue, green, white, black, magenta (or purple), cyan, in any case; other names draw red",
      "Colour of the outline.",
      "范围线颜色", "范围线的颜色。", "红、黄、蓝、绿、白、黑、紫、青"},
-    {"range_line_smooth_limit", "number", "0.6",
+    {"range_line_smooth_limit", nullptr,
      "clamped to at least 0; 0 switches smoothing off",
      "Largest height step between neighbouring outline samples.",
      nullptr, nullptr, nullptr},
-    {"num_threads", "integer", "4",
+    {"num_threads", nullptr,
      "1 to 64 (below 1 is taken as 1, above 64 is an error)",
      "Workers that encode and write images while the next one renders.",
      nullptr, nullptr, nullptr},
-    {"range_line_depth_test", "boolean", "false",
+    {"range_line_depth_test", nullptr,
      "true or false",
      "Hide the outline where the model covers it (the draped look); by default it is always drawn on top.",
      "范围线被模型遮挡处隐藏", "范围线被模型（如屋檐、树冠）遮挡的部分不画；默认总是画在最上层。", "开或关"},
-    {"warmup_until_loaded", "boolean", "false",
+    {"warmup_until_loaded", nullptr,
      "true or false; at most max(warmup_frames, 64) warm-up draws",
      "Take each picture as soon as the visible tiles have loaded instead of after a fixed number of frames.",
      "加载完成即拍摄", "可见瓦片加载完成后立即拍摄，不再固定等待帧数；通常更快、更清晰。", "开或关"},
-    {"resume", "boolean", "false",
+    {"resume", nullptr,
      "true or false",
      "Continue an earlier run into the same output_dir: images its journal records as written, whose files still "
      "exist, are kept and not rendered again.",
      "继续上次任务", "在同一输出目录中接着上次中断的任务继续，已完成且文件仍在的图片不再重拍。", "开或关"},
-    {"shard_index", "integer", "0",
+    {"shard_index", nullptr,
      "0 to shard_count - 1; when missing, taken from JOB_COMPLETION_INDEX (Kubernetes) or from "
      "(SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP (Slurm)",
      "This process renders the frames whose 0-based index i has i mod shard_count = shard_index.",
-     nullptr, nullptr, nullptr, false},
-    {"shard_count", "integer", "1",
+     nullptr, nullptr, nullptr},
+    {"shard_count", nullptr,
      "at least 1; when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
      "Number of processes that share one batch.",
-     nullptr, nullptr, nullptr, false},
-    {"html_report", "boolean", "false",
+     nullptr, nullptr, nullptr},
+    {"html_report", nullptr,
      "true or false",
      "Also write render_report.html, a page of thumbnails per frame and angle (in render_report_files/).",
      "生成 HTML 报告页", "另外生成带缩略图的报告页 render_report.html，任务结束后可直接打开查看。", "开或关"},
@@ -222,6 +225,12 @@ QString jsonText(const QJsonValue& value)
     // A one-element array keeps the value's own JSON notation.
     const QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(text.mid(1, text.size() - 2)).replace(QStringLiteral(","), QStringLiteral(", "));
+}
+
+QJsonValue vistrelDefaultValue(const vistrel::ConfigKey& key)
+{
+    const std::string text = "[" + vistrel::vistrelDefault(key).dump() + "]";
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).array().at(0);
 }
 
 // Pipes would end a markdown table cell.
@@ -292,10 +301,17 @@ QString configurationMarkdown()
         << QStringLiteral("|---|---|---|---|---|---|");
 
     const QJsonObject tavrin = defaultSettings();
-    for (const ConfigKeyInfo& info : kKeys) {
-        const QString key = QString::fromLatin1(info.key);
+    for (const vistrel::ConfigKey& row : vistrel::configKeyTable()) {
+        const vistrel::ConfigKey* facts = &row;
+        const QString key = QString::fromLatin1(row.name);
+        static const ConfigKeyInfo noTexts{row.name, nullptr, "", "", nullptr, nullptr, nullptr};
+        const ConfigKeyInfo* found = configKey(key);
+        const ConfigKeyInfo& info = found ? *found : noTexts;
+        QString vistrelDefault = jsonText(vistrelDefaultValue(*facts));
+        if (info.defaultNote)
+            vistrelDefault += QLatin1Char(' ') + QString::fromUtf8(info.defaultNote);
         QString written;
-        if (!info.writtenByTavrin)
+        if (!facts->writtenByTavrin)
             written = QStringLiteral("not written (cluster use)");
         else if (info.label)
             written = QStringLiteral("“%1”, starts at `%2`")
@@ -303,7 +319,7 @@ QString configurationMarkdown()
         else
             written = QStringLiteral("no row; writes `%1`").arg(jsonText(tavrin.value(key)));
         out << QStringLiteral("| `%1` | %2 | `%3` | %4 | %5 | %6 |")
-                   .arg(key, QString::fromLatin1(info.type), cell(QString::fromUtf8(info.vistrelDefault)),
+                   .arg(key, QString::fromLatin1(vistrel::configKeyTypeName(facts->type())), cell(vistrelDefault),
                         cell(QString::fromUtf8(info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)),
                         cell(written));
     }
@@ -324,15 +340,10 @@ QString configurationMarkdown()
         << QStringLiteral("## Exit codes")
         << QString()
         << QStringLiteral("| Code | Meaning |")
-        << QStringLiteral("|---|---|")
-        << QStringLiteral("| 0 | every image written (frames skipped by the pre-check are not failures) |")
-        << QStringLiteral("| 1 | bad configuration, or a task error |")
-        << QStringLiteral("| 2 | no model could be loaded |")
-        << QStringLiteral("| 3 | the shapefile has no polygons |")
-        << QStringLiteral("| 4 | the renderer could not start, or an image or the report failed |")
-        << QStringLiteral("| 5 | stopped by a signal (SIGTERM, SIGINT): the current image was finished and the "
-                          "report of what is done written; Tavrin shows it as 已停止 |")
-        << QString()
+        << QStringLiteral("|---|---|");
+    for (const vistrel::ExitCodeText& code : vistrel::exitCodeTexts())
+        out << QStringLiteral("| %1 | %2 |").arg(code.code).arg(cell(QString::fromUtf8(code.english)));
+    out << QString()
         << QStringLiteral("This file is generated from `frontend/ConfigReference.cpp`, which also gives Tavrin "
                           "its tooltips: `build/bin/tavrin_config_doc > docs/configuration.md`.")
         << QString();

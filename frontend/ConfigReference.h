@@ -4,25 +4,24 @@
 
 #include <vector>
 
-// The reference of every key Vistrel reads from its JSON configuration:
-// type, default, the checks and clamps applied to it, what it does, and the
-// Tavrin form row that edits it. The form's labels and tooltips and the
-// user documentation (docs/configuration.md) are both made from this table,
-// so they cannot drift apart.
+// The texts that describe every key of the configuration key table
+// (renderer/core/ConfigKeys.h, which holds the facts: type, defaults, bounds):
+// the checks and clamps in words, what the key does, and the Tavrin form row
+// that edits it. The form's labels and tooltips and the user documentation
+// (docs/configuration.md) are both made from these texts and that table, so
+// they cannot drift apart.
 struct ConfigKeyInfo
 {
     const char* key;
-    const char* type;           // as written in the JSON file: integer, number, boolean, text, list of texts
-    const char* vistrelDefault; // what Vistrel uses when the key is missing or null
+    const char* defaultNote;    // said after Vistrel's default in the documentation, or nullptr
     const char* rangeEn;        // checks and clamps
     const char* meaningEn;
     const char* label;          // Tavrin's form label, or nullptr when the form has no field for it
     const char* meaningZh;      // tooltip text (form keys only)
     const char* rangeZh;
-    bool writtenByTavrin = true;
 };
 
-// All keys, in the order Vistrel reads them.
+// The texts of all keys, one entry per row of the key table.
 const std::vector<ConfigKeyInfo>& configKeys();
 
 // The entry of a key; nullptr for a key Vistrel does not read.

@@ -7,3 +7,7 @@
 // keys except the cluster-only shard keys, which it leaves to the job's
 // environment). The base of every collected settings object.
 QJsonObject defaultSettings();
+
+// The value Tavrin starts with for `key`, from the key table; undefined for
+// a key Tavrin does not write.
+QJsonValue defaultSetting(const char* key);

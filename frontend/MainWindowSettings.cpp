@@ -16,10 +16,11 @@
 namespace {
 
 // Readers with a fallback: a missing key or a value of the wrong JSON type
-// gives the fallback.
+// gives the fallback, by default the value Tavrin starts with.
 
-QString textOr(const QJsonObject& settings, const char* key, const QString& fallback)
+QString textOr(const QJsonObject& settings, const char* key)
 {
+    const QString fallback = defaultSetting(key).toString();
     const QJsonValue value = settings.value(QLatin1String(key));
     return value.isString() ? value.toString() : fallback;
 }
@@ -30,14 +31,21 @@ int integerOr(const QJsonObject& settings, const char* key, int fallback)
     return settings.value(QLatin1String(key)).toInt(fallback);
 }
 
-double numberOr(const QJsonObject& settings, const char* key, double fallback)
+int integerOr(const QJsonObject& settings, const char* key)
 {
+    return integerOr(settings, key, defaultSetting(key).toInt());
+}
+
+double numberOr(const QJsonObject& settings, const char* key)
+{
+    const double fallback = defaultSetting(key).toDouble();
     const QJsonValue value = settings.value(QLatin1String(key));
     return value.isDouble() ? value.toDouble() : fallback;
 }
 
-bool flagOr(const QJsonObject& settings, const char* key, bool fallback)
+bool flagOr(const QJsonObject& settings, const char* key)
 {
+    const bool fallback = defaultSetting(key).toBool();
     const QJsonValue value = settings.value(QLatin1String(key));
     return value.isBool() ? value.toBool() : fallback;
 }
@@ -83,32 +91,32 @@ void selectByData(QComboBox* combo, const QString& value)
 
 void MainWindow::loadSettings(const QJsonObject& s)
 {
-    m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path", QString())));
-    m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path", QString())));
-    m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir", QString())));
+    m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path")));
+    m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path")));
+    m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir")));
 
-    m_widthSpin->setValue(integerOr(s, "width", 3840));
-    m_heightSpin->setValue(integerOr(s, "height", 2160));
-    m_warmupSpin->setValue(integerOr(s, "warmup_frames", 8));
-    m_previewSpin->setValue(integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit", 0)));
-    m_dpiSpin->setValue(integerOr(s, "output_dpi", 300));
-    m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding", 1.05));
-    m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor", 1.02));
-    m_obliqueDistanceSpin->setValue(numberOr(s, "oblique_distance_factor", 0.8));
-    m_gaussPrefixSpin->setValue(numberOr(s, "gauss_zone_prefix", 0));
-    m_offsetXSpin->setValue(numberOr(s, "shp_offset_x", 0));
-    m_offsetYSpin->setValue(numberOr(s, "shp_offset_y", 0));
-    m_lineLiftSpin->setValue(numberOr(s, "range_line_lift", 0.08));
-    m_lineWidthSpin->setValue(numberOr(s, "range_line_width", 5));
-    m_occlusionStepSpin->setValue(numberOr(s, "occlusion_sample_step", 0.35));
+    m_widthSpin->setValue(integerOr(s, "width"));
+    m_heightSpin->setValue(integerOr(s, "height"));
+    m_warmupSpin->setValue(integerOr(s, "warmup_frames"));
+    m_previewSpin->setValue(integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit")));
+    m_dpiSpin->setValue(integerOr(s, "output_dpi"));
+    m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding"));
+    m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor"));
+    m_obliqueDistanceSpin->setValue(numberOr(s, "oblique_distance_factor"));
+    m_gaussPrefixSpin->setValue(numberOr(s, "gauss_zone_prefix"));
+    m_offsetXSpin->setValue(numberOr(s, "shp_offset_x"));
+    m_offsetYSpin->setValue(numberOr(s, "shp_offset_y"));
+    m_lineLiftSpin->setValue(numberOr(s, "range_line_lift"));
+    m_lineWidthSpin->setValue(numberOr(s, "range_line_width"));
+    m_occlusionStepSpin->setValue(numberOr(s, "occlusion_sample_step"));
 
     // Values the lists do not offer leave them on their current item.
-    selectByText(m_viewAngleCombo, QString::number(integerOr(s, "oblique_view_angle", 50)));
-    selectByText(m_formatCombo, textOr(s, "output_format", QStringLiteral("png")));
+    selectByText(m_viewAngleCombo, QString::number(integerOr(s, "oblique_view_angle")));
+    selectByText(m_formatCombo, textOr(s, "output_format"));
 
-    m_templateEdit->setText(textOr(s, "photo_name_template", QString()));
+    m_templateEdit->setText(textOr(s, "photo_name_template"));
 
-    const QString separator = textOr(s, "field_separator", QString::fromUtf8(kUnderscoreSeparator));
+    const QString separator = textOr(s, "field_separator");
     if (separator == QLatin1String(kUnderscoreSeparator) || separator == QLatin1String(kDashSeparator)) {
         selectByText(m_separatorCombo, separator);
     } else if (separator == QLatin1String("\\")) {
@@ -120,25 +128,25 @@ void MainWindow::loadSettings(const QJsonObject& s)
 
     QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
     if (fields.isEmpty())
-        fields.append(textOr(s, "field_name", QString::fromUtf8(kDefaultField)));
+        fields.append(textOr(s, "field_name"));
     rebuildFieldPicker(fields, fields);
     m_fieldsReadFrom.clear();
 
-    m_stripGaussCheck->setChecked(flagOr(s, "auto_strip_gauss_zone", true));
-    m_alignCheck->setChecked(flagOr(s, "auto_align_shp_to_scene", true));
-    m_topRangeCheck->setChecked(flagOr(s, "output_top_range", false));
-    m_avoidOcclusionCheck->setChecked(flagOr(s, "avoid_occlusion", true));
-    m_depthTestCheck->setChecked(flagOr(s, "range_line_depth_test", false));
-    m_warmupUntilLoadedCheck->setChecked(flagOr(s, "warmup_until_loaded", false));
-    m_resumeCheck->setChecked(flagOr(s, "resume", false));
-    m_htmlReportCheck->setChecked(flagOr(s, "html_report", true));
+    m_stripGaussCheck->setChecked(flagOr(s, "auto_strip_gauss_zone"));
+    m_alignCheck->setChecked(flagOr(s, "auto_align_shp_to_scene"));
+    m_topRangeCheck->setChecked(flagOr(s, "output_top_range"));
+    m_avoidOcclusionCheck->setChecked(flagOr(s, "avoid_occlusion"));
+    m_depthTestCheck->setChecked(flagOr(s, "range_line_depth_test"));
+    m_warmupUntilLoadedCheck->setChecked(flagOr(s, "warmup_until_loaded"));
+    m_resumeCheck->setChecked(flagOr(s, "resume"));
+    m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
 
-    selectByData(m_colourCombo, textOr(s, "range_line_color", QStringLiteral("red")));
+    selectByData(m_colourCombo, textOr(s, "range_line_color"));
 
     // Anything but a list (missing, null, a text) gives the default angles.
     const QJsonValue angles = s.value(QLatin1String("angles")).isArray()
         ? s.value(QLatin1String("angles"))
-        : defaultSettings().value(QLatin1String("angles"));
+        : defaultSetting("angles");
     for (auto& [key, check] : m_angleChecks)
         check->setChecked(false);
     for (const QString& key : stringsOf(angles)) {

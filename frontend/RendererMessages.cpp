@@ -1,87 +1,119 @@
 #include "RendererMessages.h"
 
+#include "ConfigReference.h"
+
+#include "core/RunProtocol.h"
+
+#include <QStringList>
+
+using vistrel::RunMessage;
+
 namespace {
 
 struct Translation
 {
-    const char* english;
-    const char* chinese;
+    RunMessage id;
+    const char* chinese; // "{}" stands where the English message has a value
 };
 
-// Whole messages.
-constexpr Translation kMessages[] = {
-    {"Config error: width and height must be positive.", "配置错误：图片宽度和高度必须为正数。"},
-    {"Config error: distance must be positive.", "配置错误：相机距离（distance）必须为正数。"},
-    {"Config error: output_format must be png, jpg, or pdf.", "配置错误：图片格式只能是 png、jpg 或 pdf。"},
-    {"Config error: jpg_quality must be 1-100.", "配置错误：JPEG 质量（jpg_quality）必须在 1 到 100 之间。"},
-    {"Config error: osgb_path and shp_path are required.", "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},
-    {"Config error: field_separator contains invalid Windows path characters.",
-     "配置错误：字段组合分隔符含有 Windows 路径不允许的字符（\\ / : * ? \" < > |）。"},
-    {"Config error: width and height must be at most 16384.", "配置错误：图片宽度和高度不能超过 16384。"},
-    {"Config error: warmup_frames must be at most 1000.", "配置错误：渲染等待帧数（warmup_frames）不能超过 1000。"},
-    {"Config error: photo_name_template must be at most 4096 bytes.", "配置错误：照片名称模板不能超过 4096 字节。"},
-    {"Config error: shard_count must be at least 1.", "配置错误：分片数（shard_count）至少为 1。"},
-    {"Config error: num_threads must be at most 64.", "配置错误：写图线程数（num_threads）不能超过 64。"},
-    {"Renderer received null scene.", "渲染器没有收到模型。"},
+// One Chinese text for every failure message of the run protocol.
+constexpr Translation kTranslations[] = {
+    {RunMessage::CannotOpenConfig, "无法打开配置文件：{}"},
+    {RunMessage::ConfigLoadFailed, "配置文件读取失败：{}"},
+    {RunMessage::ConfigSizePositive, "配置错误：图片宽度和高度必须为正数。"},
+    {RunMessage::ConfigSizeTooLarge, "配置错误：图片宽度和高度不能超过 {}。"},
+    {RunMessage::ConfigDistancePositive, "配置错误：相机距离（distance）必须为正数。"},
+    {RunMessage::ConfigUnsupportedAngle, "配置错误：不支持的拍摄角度 {}"},
+    {RunMessage::ConfigOutputFormat, "配置错误：图片格式只能是 png、jpg 或 pdf。"},
+    {RunMessage::ConfigJpgQuality, "配置错误：JPEG 质量（jpg_quality）必须在 1 到 100 之间。"},
+    {RunMessage::ConfigInputsRequired, "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},
+    {RunMessage::ConfigOsgbMissing, "配置错误：OSGB 模型路径不存在：{}"},
+    {RunMessage::ConfigShpMissing, "配置错误：SHP 图斑文件不存在：{}"},
+    {RunMessage::ConfigSeparator, "配置错误：字段组合分隔符含有 Windows 路径不允许的字符（\\ / : * ? \" < > |）。"},
+    {RunMessage::ConfigTemplateTooLong, "配置错误：照片名称模板不能超过 {} 字节。"},
+    {RunMessage::ConfigShardIndexRange,
+     "配置错误：分片序号（shard_index）必须在 0 到 shard_count - 1 之间（shard_index 为 {}，shard_count 为 {}）。"},
+    {RunMessage::ConfigNotFinite, "配置错误：{} 必须是有限的数值（不能是 nan 或 inf）。"},
+    {RunMessage::ConfigShardEnvironmentCount,
+     "配置错误：设置了 JOB_COMPLETION_INDEX，但没有设置 VISTREL_SHARD_COUNT；请设为作业的 completions。"},
+    {RunMessage::ConfigSlurmCount, "配置错误：设置了 SLURM_ARRAY_TASK_ID，但没有 SLURM_ARRAY_TASK_COUNT。"},
+    {RunMessage::ConfigEnvironmentNotNumber, "配置错误：环境变量 {} 不是整数：“{}”"},
+    {RunMessage::ConfigAtLeast, "配置错误：{}至少为 {}。"},
+    {RunMessage::ConfigAtMost, "配置错误：{}不能超过 {}。"},
+    {RunMessage::ConfigOther, "配置错误：{}"},
+    {RunMessage::NoDefaultConfig, "找不到默认配置文件：{}"},
+    {RunMessage::CannotCreateLogFolder, "无法在工作目录中创建日志文件夹 logs：{}"},
+    {RunMessage::InvalidConfig, "配置无效。"},
+    {RunMessage::FeaturesLost, "SHP 中有要素未能读取（读取 {} 个，共 {} 个，{} 个无法读取），本次任务不完整。"},
+    {RunMessage::LayerFeaturesLost, "图层 {}（{}）有要素丢失：图层声明 {} 个，读取 {} 个，{} 个无法读取。"},
+    {RunMessage::GdalError, "GDAL 错误：{}"},
+    {RunMessage::TaskFailed, "任务出错：{}"},
+    {RunMessage::HtmlReportFailed, "HTML 报告页写入失败：{}"},
+    {RunMessage::CsvReportFailed, "CSV 报告写入失败：{}"},
+    {RunMessage::FailedFrame, "图斑 {} 的 {} 视图失败：{}"},
+    {RunMessage::NullScene, "渲染器没有收到模型。"},
+    {RunMessage::JournalFailed, "无法写入任务日志（断点续拍记录）：{}"},
+    {RunMessage::RenderNotThroughFbo, "渲染失败：画面未经帧缓冲对象绘制。"},
+    {RunMessage::RenderFailedWriting, "渲染失败：写出 {} 时发生未知错误"},
+    {RunMessage::RenderFailed, "渲染失败：{}"},
+    {RunMessage::RendererNullScene, "渲染器初始化失败：没有模型。"},
+    {RunMessage::NoGraphicsContext, "无法创建离屏 OpenGL 绘图环境。"},
+    {RunMessage::RenderTargetTooLarge, "渲染尺寸 {} 超出了 OpenGL 的上限 {}。"},
+    {RunMessage::RendererNotInitialized, "渲染器未初始化。"},
+    {RunMessage::OsgbPathMissing, "OSGB 模型路径不存在：{}"},
+    {RunMessage::NoRootTiles, "在以下位置找不到根节点 .osgb 文件：{}"},
+    {RunMessage::SceneReadFailed, "无法读取模型文件：{}"},
+    {RunMessage::NoSceneLoaded, "未能从以下位置加载任何 OSGB 模型：{}"},
+    {RunMessage::ImageWriteFailed, "图片写入失败：{}"},
 };
 
-// Messages that name a key in the middle.
-constexpr const char* kFinitePrefix = "Config error: ";
-constexpr const char* kFiniteSuffix = " must be a finite number.";
+// A key with its form label where the form has one: 渲染等待帧数（warmup_frames）.
+QString keyName(const QString& key)
+{
+    const QString label = configLabel(key.toLatin1().constData());
+    return label.isEmpty() ? key + QLatin1Char(' ') : QStringLiteral("%1（%2）").arg(label, key);
+}
 
-// Messages that end in a value (a path, an angle, a reason): the value is
-// kept after the translated beginning.
-constexpr Translation kPrefixes[] = {
-    {"Cannot open config: ", "无法打开配置文件："},
-    {"Config load failed: ", "配置文件读取失败："},
-    {"Config error: unsupported angle ", "配置错误：不支持的拍摄角度 "},
-    {"Config error: osgb_path does not exist: ", "配置错误：OSGB 模型路径不存在："},
-    {"Config error: shp_path does not exist: ", "配置错误：SHP 图斑文件不存在："},
-    {"Config error: shard_index must be from 0 to shard_count - 1 ",
-     "配置错误：分片序号（shard_index）必须在 0 到 shard_count - 1 之间"},
-    {"Failed to write image: ", "图片写入失败："},
-    {"Task failed: ", "任务出错："},
-    {"Config error: ", "配置错误："},
-};
+QString fill(const char* pattern, const std::vector<std::string>& values)
+{
+    QString out = QString::fromUtf8(pattern);
+    for (const std::string& value : values) {
+        const int hole = int(out.indexOf(QLatin1String("{}")));
+        if (hole < 0)
+            break;
+        out.replace(hole, 2, QString::fromStdString(value));
+    }
+    return out;
+}
 
 } // namespace
+
+QString chineseMessagePattern(vistrel::RunMessage id)
+{
+    for (const Translation& t : kTranslations) {
+        if (t.id == id)
+            return QString::fromUtf8(t.chinese);
+    }
+    return QString();
+}
 
 QString translateRendererMessage(const QString& message)
 {
     const QString trimmed = message.trimmed();
-    for (const Translation& t : kMessages) {
-        if (trimmed == QLatin1String(t.english))
-            return QString::fromUtf8(t.chinese);
-    }
-    if (trimmed.startsWith(QLatin1String(kFinitePrefix)) && trimmed.endsWith(QLatin1String(kFiniteSuffix))) {
-        const QString key = trimmed.mid(int(qstrlen(kFinitePrefix)),
-                                         trimmed.size() - int(qstrlen(kFinitePrefix)) - int(qstrlen(kFiniteSuffix)));
-        return QStringLiteral("配置错误：%1 必须是有限的数值（不能是 nan 或 inf）。").arg(key);
-    }
-    for (const Translation& t : kPrefixes) {
-        const QLatin1String prefix(t.english);
-        if (trimmed.startsWith(prefix))
-            return QString::fromUtf8(t.chinese) + trimmed.mid(prefix.size());
+    auto matched = vistrel::matchRunMessage(trimmed.toStdString());
+    if (!matched)
+        return trimmed;
+    if (matched->id == RunMessage::ConfigAtLeast || matched->id == RunMessage::ConfigAtMost)
+        matched->values.front() = keyName(QString::fromStdString(matched->values.front())).toStdString();
+    for (const Translation& t : kTranslations) {
+        if (t.id == matched->id)
+            return fill(t.chinese, matched->values);
     }
     return trimmed;
 }
 
 QString exitCodeMeaning(int exitCode)
 {
-    switch (exitCode) {
-    case 0:
-        return QStringLiteral("全部完成");
-    case 1:
-        return QStringLiteral("配置错误或任务出错");
-    case 2:
-        return QStringLiteral("未能加载模型");
-    case 3:
-        return QStringLiteral("SHP 中没有面状图斑");
-    case 4:
-        return QStringLiteral("渲染器无法启动，或有图片、报告写入失败");
-    case 5:
-        return QStringLiteral("已停止");
-    default:
-        return QStringLiteral("渲染器异常退出");
-    }
+    const vistrel::ExitCodeText* text = vistrel::findExitCode(exitCode);
+    return text ? QString::fromUtf8(text->chinese) : QStringLiteral("渲染器异常退出");
 }

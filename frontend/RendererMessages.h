@@ -2,10 +2,16 @@
 
 #include <QString>
 
-// Chinese text for the renderer's English messages that a user needs to
-// read: the configuration errors and a few ERROR lines. Messages without a
-// translation come back unchanged.
+namespace vistrel { enum class RunMessage; }
+
+// Chinese text for the renderer's failure messages: the configuration errors
+// and every ERROR line of the run protocol, with the values they carry (a
+// path, a key, the system's reason) kept. Other text comes back unchanged.
 QString translateRendererMessage(const QString& message);
 
 // What an exit code of the renderer means, in Chinese.
 QString exitCodeMeaning(int exitCode);
+
+// The Chinese text of a failure message, with "{}" where its values go; empty
+// when none is known.
+QString chineseMessagePattern(vistrel::RunMessage id);

@@ -1,15 +1,14 @@
 #include "RunOutputReader.h"
 
+#include "core/RunProtocol.h"
+
 #include <QRegularExpression>
 
-namespace {
+#include <string_view>
 
-// "[timestamp][LEVEL] message"
-const QRegularExpression& logLinePattern()
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\[[^\\]]*\\]\\[(INFO|WARN|ERROR)\\] (.*)$"));
-    return pattern;
-}
+using namespace vistrel;
+
+namespace {
 
 // The files the renderer writes per image; the CSV and HTML reports are
 // logged with "Wrote " too.
@@ -22,8 +21,22 @@ bool isImagePath(const QString& path)
 
 bool isConfigError(const QString& line)
 {
-    return line.startsWith(QLatin1String("Config error: ")) || line.startsWith(QLatin1String("Cannot open config: "))
-        || line.startsWith(QLatin1String("Config load failed: "));
+    const auto message = matchRunMessage(line.trimmed().toStdString());
+    if (!message)
+        return false;
+    const RunMessage id = message->id;
+    return id == RunMessage::CannotOpenConfig || id == RunMessage::ConfigLoadFailed
+        || (id >= RunMessage::ConfigSizePositive && id <= RunMessage::ConfigOther);
+}
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+bool startsWith(const std::string& message, std::string_view prefix)
+{
+    return std::string_view(message).substr(0, prefix.size()) == prefix;
 }
 
 } // namespace
@@ -35,80 +48,77 @@ void RunOutputReader::reset()
 
 std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
 {
-    const QRegularExpressionMatch logLine = logLinePattern().match(line);
-    if (!logLine.hasMatch()) {
+    const std::optional<LogLine> logLine = parseLogLine(line.toStdString());
+    if (!logLine) {
         if (isConfigError(line))
             m_summary.configError = line.trimmed();
         return std::nullopt;
     }
-    const QString level = logLine.captured(1);
-    const QString message = logLine.captured(2);
-    if (level == QLatin1String("ERROR"))
-        m_summary.lastError = message;
-
-    static const QRegularExpression frameLine(QStringLiteral("^FRAME_PROGRESS frame=(\\d+) total_frames=\\d+ name=(.*)$"));
-    static const QRegularExpression skipLine(QStringLiteral("^SKIP_FRAME name="));
-    static const QRegularExpression imageLine(QStringLiteral(
-        "^IMAGE_PROGRESS image=\\d+ total_images=(\\d+) frame=(\\d+) .* angle=(\\S+) success=([01])"));
-    static const QRegularExpression finishedLine(
-        QStringLiteral("^Render finished\\. Success (\\d+)/(\\d+), skipped (\\d+), failed (\\d+)"));
-    static const QRegularExpression runStateLine(
-        QStringLiteral("^RUN_STATE shard_index=(\\d+) shard_count=(\\d+) resume=([01])"));
-
-    const QLatin1String htmlReport("Wrote HTML report: ");
-    if (message.startsWith(htmlReport)) {
-        m_summary.htmlReport = message.mid(htmlReport.size());
+    const std::string& message = logLine->message;
+    if (logLine->level == "ERROR")
+        m_summary.lastError = text(message);
+    if (readEvent(message))
+        return std::nullopt;
+    if (const auto frame = parseFrameProgress(message)) {
+        m_currentFrame = frame->frame;
+        m_frameNames.insert(m_currentFrame, text(frame->name));
         return std::nullopt;
     }
-    if (message.startsWith(QLatin1String("Wrote "))) {
-        const QString path = message.mid(6);
-        if (isImagePath(path))
-            m_written.append(path);
-        return std::nullopt;
-    }
-    if (message.startsWith(QLatin1String("Resumed "))) {
-        ++m_summary.resumedImages;
-        return std::nullopt;
-    }
-    if (message == QLatin1String("Stopped by signal")) {
-        m_summary.stoppedBySignal = true;
-        return std::nullopt;
-    }
-    if (const QRegularExpressionMatch m = frameLine.match(message); m.hasMatch()) {
-        m_currentFrame = m.captured(1).toInt();
-        m_frameNames.insert(m_currentFrame, m.captured(2));
-        return std::nullopt;
-    }
-    if (skipLine.match(message).hasMatch()) {
+    if (parseSkipFrame(message)) {
         m_skippedFrame = m_currentFrame;
         return std::nullopt;
     }
-    if (const QRegularExpressionMatch m = runStateLine.match(message); m.hasMatch()) {
+    if (const auto state = parseRunState(message)) {
         m_summary.runState = true;
-        m_summary.shardIndex = m.captured(1).toInt();
-        m_summary.shardCount = m.captured(2).toInt();
-        m_summary.resume = m.captured(3) == QLatin1String("1");
+        m_summary.shardIndex = state->shardIndex;
+        m_summary.shardCount = state->shardCount;
+        m_summary.resume = state->resume;
         return std::nullopt;
     }
-    if (const QRegularExpressionMatch m = finishedLine.match(message); m.hasMatch()) {
+    if (const auto finished = parseRunFinished(message)) {
         m_summary.finishedLine = true;
-        m_summary.succeeded = m.captured(1).toInt();
-        m_summary.totalImages = m.captured(2).toInt();
-        m_summary.skipped = m.captured(3).toInt();
-        m_summary.failed = m.captured(4).toInt();
+        m_summary.succeeded = finished->succeeded;
+        m_summary.totalImages = finished->totalImages;
+        m_summary.skipped = finished->skipped;
+        m_summary.failed = finished->failed;
         return std::nullopt;
     }
-    const QRegularExpressionMatch m = imageLine.match(message);
-    if (!m.hasMatch())
-        return std::nullopt;
+    if (const auto image = parseImageProgress(message))
+        return readImageProgress(*image);
+    return std::nullopt;
+}
 
-    const int frame = m.captured(2).toInt();
-    const QString angle = m.captured(3);
+bool RunOutputReader::readEvent(const std::string& message)
+{
+    if (startsWith(message, kWroteHtmlReportPrefix)) {
+        m_summary.htmlReport = text(message).mid(int(kWroteHtmlReportPrefix.size()));
+        return true;
+    }
+    if (startsWith(message, kWrotePrefix)) {
+        const QString path = text(message).mid(int(kWrotePrefix.size()));
+        if (isImagePath(path))
+            m_written.append(path);
+        return true;
+    }
+    if (startsWith(message, kResumedPrefix)) {
+        ++m_summary.resumedImages;
+        return true;
+    }
+    if (message == kStoppedBySignal) {
+        m_summary.stoppedBySignal = true;
+        return true;
+    }
+    return false;
+}
+
+std::optional<WrittenImage> RunOutputReader::readImageProgress(const ImageProgress& image)
+{
+    const QString angle = text(image.angle);
     if (!m_summary.finishedLine) {
-        m_summary.totalImages = m.captured(1).toInt();
-        if (m.captured(4) == QLatin1String("1"))
+        m_summary.totalImages = image.totalImages;
+        if (image.success)
             ++m_summary.succeeded;
-        else if (frame == m_skippedFrame)
+        else if (image.frame == m_skippedFrame)
             ++m_summary.skipped;
         else
             ++m_summary.failed;
@@ -120,7 +130,7 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
     // The image of the angle comes first; only the vertical view has a
     // second one, the outline image.
     const bool outline = written.size() > 1 && angle == QLatin1String("top");
-    return WrittenImage{written.last(), m_frameNames.value(frame),
+    return WrittenImage{written.last(), m_frameNames.value(image.frame),
                         outline ? QStringLiteral("top_range") : angle};
 }
 

@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
+
+namespace vistrel { struct ImageProgress; }
 
 // An image file the renderer has written, for the preview.
 struct WrittenImage
@@ -52,6 +55,9 @@ public:
     void reset();
 
 private:
+    bool readEvent(const std::string& message);  // "Wrote …", "Resumed …", a stop
+    std::optional<WrittenImage> readImageProgress(const vistrel::ImageProgress& image);
+
     RunSummary m_summary;
     QHash<int, QString> m_frameNames; // by frame position
     int m_skippedFrame = 0;           // position of the frame a SKIP_FRAME line named

@@ -2,6 +2,7 @@
 
 #include "app/RenderTask.h"
 #include "app/StopSignal.h"
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 
@@ -61,7 +62,7 @@ int runVistrel(int argc, char** argv)
             configPath = defaultConfigPath(argc >= 1 && argv[0] ? argv[0] : "Vistrel");
         }
     } catch (const std::exception& e) {
-        std::cerr << "Cannot locate the default configuration: " << e.what() << '\n';
+        std::cerr << runMessage(RunMessage::NoDefaultConfig, {e.what()}) << '\n';
         std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
         return 1;
     }
@@ -69,7 +70,7 @@ int runVistrel(int argc, char** argv)
     try {
         Logger::instance().init("logs", "render");
     } catch (const std::exception& e) {
-        std::cerr << "Cannot create the log folder \"logs\" in the working directory: " << e.what() << '\n';
+        std::cerr << runMessage(RunMessage::CannotCreateLogFolder, {e.what()}) << '\n';
         return 1;
     }
 
@@ -78,7 +79,7 @@ int runVistrel(int argc, char** argv)
 
     RenderConfig config;
     if (!loadRenderConfig(config, configPath)) {
-        log.error("Invalid config.");
+        log.error(runMessage(RunMessage::InvalidConfig));
         std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "app/HtmlReport.h"
 
 #include "app/SaveImage.h"
+#include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
@@ -208,8 +209,8 @@ bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>
         Logger::instance().info("Wrote HTML report: " + path);
         return true;
     }
-    Logger::instance().error("Failed to write HTML report: " + path + ": " +
-                             (file.error().empty() ? std::string("write error") : file.error()));
+    Logger::instance().error(runMessage(RunMessage::HtmlReportFailed, {path + ": " +
+                             (file.error().empty() ? std::string("write error") : file.error())}));
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "app/ImagePipeline.h"
 
+#include "core/RunProtocol.h"
+
 #include "app/SaveImage.h"
 
 #include <cstring>
@@ -124,9 +126,9 @@ ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::stri
                 saveThumbnail(*picture, thumbnail);
             }
         } catch (const std::exception& e) {
-            Logger::instance().error(std::string("Render failed: ") + e.what());
+            Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
         } catch (...) {
-            Logger::instance().error("Render failed: unknown error while writing " + name);
+            Logger::instance().error(runMessage(RunMessage::RenderFailedWriting, {name}));
         }
         if (workers_ > 0) {
             Logger::divertThisThread(nullptr);

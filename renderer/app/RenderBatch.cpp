@@ -5,6 +5,7 @@
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "core/RunProtocol.h"
 #include "render/OcclusionAvoidance.h"
 #include "render/RangeLine.h"
 #include "render/VerticalCheck.h"
@@ -31,15 +32,6 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
 
 }  // namespace
 
-std::string imageProgressLine(int done, int totalImages, int frame, int totalFrames, double elapsed, double eta,
-                              const std::string& angle, bool success)
-{
-    return "IMAGE_PROGRESS image=" + std::to_string(done) + " total_images=" + std::to_string(totalImages) +
-           " frame=" + std::to_string(frame) + " total_frames=" + std::to_string(totalFrames) +
-           " elapsed=" + fixedNumber(elapsed, 2) + " eta=" + fixedNumber(eta, 2) + " angle=" + angle +
-           " success=" + (success ? "1" : "0");
-}
-
 RenderBatch::RenderBatch(const RenderConfig& config, BatchOptions options)
     : config_(config), options_(options), camera_(config), renderer_(config), names_(config)
 {
@@ -61,7 +53,7 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
     } catch (const std::exception& e) {
         reason = std::string("正射图质量检测失败: ") + e.what();
     }
-    Logger::instance().warn("SKIP_FRAME name=" + frame.name + " reason=" + reason);
+    Logger::instance().warn(formatLine(SkipFrame{frame.name, reason}));
     return Precheck::Skip;
 }
 
@@ -132,7 +124,7 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         if (skippedBefore) {
             job.precheck = Precheck::Skip;
             job.skipTakenOver = true;
-            Logger::instance().warn("SKIP_FRAME name=" + job.frame.name + " reason=" + job.reason);
+            Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
             return;
         }
         // Every image is there already: the frame need not be looked at again.
@@ -250,7 +242,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
             if (range && !names.outline.error.empty()) {
                 // The outline image has no name: it fails on its own.
                 range->note = names.outline.error;
-                log.error("Failed frame " + frame.name + " angle " + angle + ": " + names.outline.error);
+                log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, names.outline.error}));
             } else if (range) {
                 rangeEarlier = takenOver(job, "top_range", names.outline.path);
                 if (rangeEarlier) {
@@ -271,7 +263,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
             }
         } catch (const std::exception& e) {
             result->note = e.what();
-            log.error("Failed frame " + frame.name + " angle " + angle + ": " + e.what());
+            log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, e.what()}));
             if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty() && range->note.empty()) {
                 range = nullptr;  // the outline image was never started
             }
@@ -317,8 +309,9 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
         const double elapsed = secondsBetween(t.start, now);
         const double average = t.done > 0 ? elapsed / t.done : 0.0;
         const double eta = std::max(0, t.totalImages - t.done) * average;
-        Logger::instance().emit(Logger::Info, imageProgressLine(t.done, t.totalImages, t.frameNumber(job.position),
-                                                                t.totalFrames, elapsed, eta, angle, result->success));
+        Logger::instance().emit(Logger::Info, formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
+                                                                       t.totalFrames, elapsed, eta, angle,
+                                                                       result->success}));
     });
 }
 
@@ -326,7 +319,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
 {
     Logger& log = Logger::instance();
     if (!scene) {
-        log.error("Renderer received null scene.");
+        log.error(runMessage(RunMessage::NullScene));
         return false;
     }
     if (frames.empty()) {
@@ -344,12 +337,11 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
     std::string journalError;
     if (!journal_.open(config_.output_dir, shard, shards, config_.resume, journalError)) {
-        log.error("Cannot write the run journal: " + journalError);
+        log.error(runMessage(RunMessage::JournalFailed, {journalError}));
         return false;
     }
     if (shards > 1 || config_.resume) {
-        log.info("RUN_STATE shard_index=" + std::to_string(shard) + " shard_count=" + std::to_string(shards) +
-                 " resume=" + (config_.resume ? "1" : "0"));
+        log.info(formatLine(RunState{shard, shards, config_.resume}));
     }
 
     std::vector<int> mine;
@@ -379,8 +371,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
             if (p % shards != shard) {
                 continue;
             }
-            log.info("FRAME_PROGRESS frame=" + std::to_string(tally_.frameNumber(p)) + " total_frames=" +
-                     std::to_string(tally_.totalFrames) + " name=" + job->frame.name);
+            log.info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
             prepareFrame(pipeline, *job);
             for (std::size_t a = 0; a < config_.angles.size(); ++a) {
                 if (stopRequested()) {
@@ -414,14 +405,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         reported = writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) &&
                    reported;
     }
-    std::string summary = "Render finished. Success " + std::to_string(tally_.succeeded) + "/" +
-                          std::to_string(tally_.totalImages) + ", skipped " + std::to_string(tally_.skipped) +
-                          ", failed " + std::to_string(tally_.failed);
-    if (shards > 1) {
-        summary += " (shard " + std::to_string(shard + 1) + " of " + std::to_string(shards) + ", shard_index " +
-                   std::to_string(shard) + ")";
-    }
-    log.info(summary);
+    log.info(formatLine(RunFinished{tally_.succeeded, tally_.totalImages, tally_.skipped, tally_.failed, shard, shards}));
     return tally_.failed == 0 && reported && !journalFailed_;
 }
 

@@ -135,8 +135,6 @@ private:
     double bufferWaitSeconds_ = 0.0;
 };
 
-// The IMAGE_PROGRESS line after an image.
-std::string imageProgressLine(int done, int totalImages, int frame, int totalFrames, double elapsed, double eta,
-                              const std::string& angle, bool success);
+
 
 }  // namespace vistrel

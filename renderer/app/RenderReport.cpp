@@ -1,5 +1,6 @@
 #include "app/RenderReport.h"
 
+#include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
@@ -155,8 +156,8 @@ bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
     const bool written = file.open() && std::fwrite(text.data(), 1, text.size(), file.stream()) == text.size() &&
                          file.commit();
     if (!written) {
-        Logger::instance().error("Failed to write CSV report: " + path + ": " +
-                                 (file.error().empty() ? std::string("write error") : file.error()));
+        Logger::instance().error(runMessage(RunMessage::CsvReportFailed, {path + ": " +
+                                 (file.error().empty() ? std::string("write error") : file.error())}));
         return false;
     }
     Logger::instance().info("Wrote CSV report: " + path);

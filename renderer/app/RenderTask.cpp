@@ -108,14 +108,13 @@ int runRenderTask(RenderConfig config)
         }
         if (loss.lost) {
             // The frames that were read are rendered, but the run is not complete.
-            log.error("Not every feature of the shapefile was read (" + std::to_string(loss.read) + " of " +
-                      std::to_string(loss.declared) + " read, " + std::to_string(loss.unreadable) +
-                      " unreadable); the run is incomplete.");
+            log.error(runMessage(RunMessage::FeaturesLost, {std::to_string(loss.read), std::to_string(loss.declared),
+                                                            std::to_string(loss.unreadable)}));
             return ExitRenderFailure;
         }
         return succeeded ? ExitSuccess : ExitRenderFailure;
     } catch (const std::exception& e) {
-        log.error(std::string("Task failed: ") + e.what());
+        log.error(runMessage(RunMessage::TaskFailed, {e.what()}));
         return ExitConfigOrTaskFailure;
     }
 }

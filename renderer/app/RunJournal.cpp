@@ -1,5 +1,7 @@
 #include "app/RunJournal.h"
 
+#include "core/ConfigKeys.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -39,15 +41,7 @@ void syncFolder(const fs::path& folder)
 
 std::string batchFingerprint(const RenderConfig& c)
 {
-    const json settings = {
-        c.width, c.height, c.distance, c.background, c.output_format, c.jpg_quality, c.output_dpi,
-        c.camera_padding, c.oblique_padding_factor, c.oblique_distance_factor, c.oblique_view_angle,
-        c.avoid_occlusion, c.occlusion_sample_step, c.angles, c.field_name, c.field_names, c.field_separator,
-        c.photo_name_template, c.shp_offset_x, c.shp_offset_y, c.gauss_zone_prefix, c.auto_strip_gauss_zone,
-        c.auto_align_shp_to_scene, c.output_top_range, c.transparent_bg, c.range_line_lift,
-        c.range_line_sample_step, c.range_line_width, c.range_line_color, c.range_line_smooth_limit,
-        c.range_line_depth_test, fs::path(c.osgb_path).filename().string(),
-        fs::path(c.shp_path).filename().string()};
+    const json settings = batchIdentity(c);
     const std::string text = settings.dump(-1, ' ', false, json::error_handler_t::replace);
     // FNV-1a, the same on every machine.
     std::uint64_t hash = 1469598103934665603ULL;

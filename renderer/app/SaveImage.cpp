@@ -1,5 +1,6 @@
 #include "app/SaveImage.h"
 
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "output/ImageWriter.h"
 #include "output/Thumbnail.h"
@@ -14,7 +15,7 @@ bool saveImage(const osg::Image* image, const RenderConfig& config, const std::s
     try {
         return writeImageFile(image, config, name);
     } catch (const std::exception& e) {
-        Logger::instance().error(std::string("Render failed: ") + e.what());
+        Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
         return false;
     }
 }

@@ -66,13 +66,6 @@ const std::vector<std::string>& supportedAngleKeys();
 bool loadRenderConfig(RenderConfig& config, const std::string& configPath);
 bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::ostream& err);
 
-// Key readers: do nothing unless `root` is an object holding a non-null `key`.
-void readIntKey(const nlohmann::json& root, const char* key, int& field);
-void readDoubleKey(const nlohmann::json& root, const char* key, double& field);
-void readBoolKey(const nlohmann::json& root, const char* key, bool& field);
-void readStringKey(const nlohmann::json& root, const char* key, std::string& field);
-void readStringListKey(const nlohmann::json& root, const char* key, std::vector<std::string>& field);
-
 // Makes osgb_path, shp_path and output_dir absolute against the folder of
 // `configPath` (weakly canonical); absolute ones are only normalised. Throws std::filesystem::filesystem_error.
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath);

@@ -1,5 +1,6 @@
 #include "geodata/PolygonFrameReader.h"
 
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "geodata/ShapeEncoding.h"
@@ -122,7 +123,7 @@ std::atomic<long long> gdalFailures{0};
 
 void CPL_STDCALL logGdalError(CPLErr level, CPLErrorNum, const char* message)
 {
-    const std::string text = std::string("GDAL: ") + (message ? message : "");
+    const std::string text = runMessage(RunMessage::GdalError, {message ? message : ""});
     if (level == CE_Warning) {
         Logger::instance().warn(text);
     } else if (level == CE_Failure || level == CE_Fatal) {
@@ -311,9 +312,9 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
         // Records marked deleted are counted by the layer but never delivered.
         const long long deleted = declared > delivered ? deletedDbfRecords(shpPath) : 0;
         if (unreadable > 0 || (declared >= 0 && declared - deleted > delivered)) {
-            log.error("Lost features in layer " + std::string(layer->GetName()) + " of " + shpPath +
-                      ": the layer declares " + std::to_string(declared) + ", " + std::to_string(delivered) +
-                      " were read, " + std::to_string(unreadable) + " could not be read.");
+            log.error(runMessage(RunMessage::LayerFeaturesLost,
+                                 {layer->GetName(), shpPath, std::to_string(declared), std::to_string(delivered),
+                                  std::to_string(unreadable)}));
             if (loss) {
                 loss->lost = true;
             }

@@ -1,5 +1,6 @@
 #include "geodata/SceneLoader.h"
 
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "geodata/TileReadCallback.h"
@@ -516,12 +517,12 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
 
     const fs::path path(osgbPath);
     if (!existsOrThrow(path)) {
-        log.error("OSGB path does not exist: " + osgbPath);
+        log.error(runMessage(RunMessage::OsgbPathMissing, {osgbPath}));
         return nullptr;
     }
     const std::vector<fs::path> roots = findRootOsgbFiles(path);
     if (roots.empty()) {
-        log.error("No root .osgb files found in: " + osgbPath);
+        log.error(runMessage(RunMessage::NoRootTiles, {osgbPath}));
         return nullptr;
     }
 
@@ -539,11 +540,11 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
         if (node.valid()) {
             group->addChild(node.get());
         } else {
-            log.error("Failed to load scene with osgDB::readNodeFile: " + file);
+            log.error(runMessage(RunMessage::SceneReadFailed, {file}));
         }
     }
     if (group->getNumChildren() == 0) {
-        log.error("Failed to load any OSGB scene from: " + osgbPath);
+        log.error(runMessage(RunMessage::NoSceneLoaded, {osgbPath}));
         return nullptr;
     }
 

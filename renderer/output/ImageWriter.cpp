@@ -1,5 +1,6 @@
 #include "output/ImageWriter.h"
 
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "output/CaptureRows.h"
 #include "output/JpegEncoder.h"
@@ -210,7 +211,7 @@ bool writeImageFile(const osg::Image* image, const RenderConfig& config, const s
     if (written) {
         Logger::instance().info("Wrote " + path);
     } else {
-        Logger::instance().error("Failed to write image: " + path + ": " + reason);
+        Logger::instance().error(runMessage(RunMessage::ImageWriteFailed, {path + ": " + reason}));
     }
     return written;
 }

@@ -1,5 +1,6 @@
 #include "render/OffscreenRenderer.h"
 
+#include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
@@ -62,13 +63,14 @@ std::string renderTargetLimitError(int width, int height, const RenderTargetLimi
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     // A limit the driver did not report (0) is not held against the size.
     if (limits.renderbuffer > 0 && (width > limits.renderbuffer || height > limits.renderbuffer)) {
-        return "Render target " + size + " exceeds the OpenGL limit GL_MAX_RENDERBUFFER_SIZE " +
-               std::to_string(limits.renderbuffer) + ".";
+        return runMessage(RunMessage::RenderTargetTooLarge,
+                          {size, "GL_MAX_RENDERBUFFER_SIZE " + std::to_string(limits.renderbuffer)});
     }
     if ((limits.viewportWidth > 0 && width > limits.viewportWidth) ||
         (limits.viewportHeight > 0 && height > limits.viewportHeight)) {
-        return "Render target " + size + " exceeds the OpenGL limit GL_MAX_VIEWPORT_DIMS " +
-               std::to_string(limits.viewportWidth) + "x" + std::to_string(limits.viewportHeight) + ".";
+        return runMessage(RunMessage::RenderTargetTooLarge,
+                          {size, "GL_MAX_VIEWPORT_DIMS " + std::to_string(limits.viewportWidth) + "x" +
+                                     std::to_string(limits.viewportHeight)});
     }
     return std::string();
 }
@@ -127,7 +129,7 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
 {
     Logger& log = Logger::instance();
     if (!scene) {
-        log.error("Cannot initialize renderer with null scene.");
+        log.error(runMessage(RunMessage::RendererNullScene));
         return false;
     }
     viewer_ = new osgViewer::Viewer;
@@ -135,7 +137,7 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
 
     osg::ref_ptr<osg::GraphicsContext> context = createContext();
     if (!context.valid()) {
-        log.error("Failed to create off-screen OpenGL graphics context.");
+        log.error(runMessage(RunMessage::NoGraphicsContext));
         viewer_ = nullptr;
         return false;
     }
@@ -160,7 +162,7 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     viewer_->setSceneData(sceneRoot_.get());
     viewer_->realize();
     if (!context->isRealized()) {
-        log.error("Failed to create off-screen OpenGL graphics context.");
+        log.error(runMessage(RunMessage::NoGraphicsContext));
         camera_ = nullptr;
         viewer_ = nullptr;
         return false;
@@ -245,7 +247,7 @@ void OffscreenRenderer::warmupUntilLoaded()
 bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
 {
     if (!initialized_ || !viewer_ || !camera_ || !captureImage_) {
-        Logger::instance().error("Renderer is not initialized.");
+        Logger::instance().error(runMessage(RunMessage::RendererNotInitialized));
         return false;
     }
     try {
@@ -266,13 +268,13 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
         if (!drewThroughFrameBufferObject()) {
             // The driver fell back to the tiny window surface: the capture
             // holds no picture of this placement.
-            Logger::instance().error("Render failed: the picture was not drawn through a frame-buffer object");
+            Logger::instance().error(runMessage(RunMessage::RenderNotThroughFbo));
             return false;
         }
         return true;
     } catch (const std::exception& e) {
         hasLastSetup_ = false;
-        Logger::instance().error(std::string("Render failed: ") + e.what());
+        Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
         return false;
     }
 }

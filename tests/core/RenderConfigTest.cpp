@@ -1,8 +1,11 @@
+#include "core/ConfigKeys.h"
 #include "core/RenderConfig.h"
+#include "core/RunProtocol.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 using namespace vistrel;
@@ -398,4 +401,54 @@ TEST(RenderConfigLoad, AFolderAsTheConfigurationCannotBeOpened)
     std::ostringstream err;
     EXPECT_FALSE(loadRenderConfig(c, (dir / "render.json").string(), err));
     EXPECT_EQ(err.str(), "Cannot open config: " + (dir / "render.json").string() + "\n");
+}
+
+TEST(ConfigKeyTable, EveryKeyIsReadIntoItsOwnField)
+{
+    for (const ConfigKey& key : configKeyTable()) {
+        nlohmann::json given;
+        switch (key.type()) {
+        case ConfigKeyType::Integer: given = vistrelDefault(key).get<int>() + 7; break;
+        case ConfigKeyType::Number: given = vistrelDefault(key).get<double>() + 0.25; break;
+        case ConfigKeyType::Boolean: given = !vistrelDefault(key).get<bool>(); break;
+        case ConfigKeyType::Text: given = std::string("t_") + key.name; break;
+        case ConfigKeyType::TextList: given = {std::string("l_") + key.name}; break;
+        }
+        RenderConfig config;
+        readConfigKeys(nlohmann::json{{key.name, given}}, config);
+        EXPECT_EQ(configKeyValue(config, key), given) << key.name;
+        // No other field moved.
+        for (const ConfigKey& other : configKeyTable()) {
+            if (&other != &key) {
+                EXPECT_EQ(configKeyValue(config, other), vistrelDefault(other)) << key.name << " moved " << other.name;
+            }
+        }
+    }
+}
+
+TEST(ConfigKeyTable, EveryRefusalIsAMessageOfTheProtocol)
+{
+    int refusals = 0;
+    for (const ConfigKey& key : configKeyTable()) {
+        if (!key.hasRefusal()) {
+            continue;
+        }
+        for (const double bound : {key.refuseBelow, key.refuseAbove}) {
+            if (!std::isfinite(bound)) {
+                continue;
+            }
+            const double outside = bound == key.refuseBelow ? bound - 1 : bound + 1;
+            ConfigFixture f;
+            RenderConfig c;
+            std::string err;
+            const std::string value = key.type() == ConfigKeyType::Integer ? std::to_string(static_cast<int>(outside))
+                                                                           : std::to_string(outside);
+            EXPECT_FALSE(f.loadWithInputs("\"" + std::string(key.name) + "\":" + value, c, err)) << key.name;
+            const auto matched = matchRunMessage(err.substr(0, err.size() - 1));
+            ASSERT_TRUE(matched) << err;
+            EXPECT_NE(matched->id, RunMessage::ConfigOther) << err;
+            ++refusals;
+        }
+    }
+    EXPECT_GE(refusals, 9);
 }

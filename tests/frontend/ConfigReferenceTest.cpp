@@ -6,6 +6,11 @@
 #include "ConfigReference.h"
 #include "DefaultSettings.h"
 
+#include "RendererMessages.h"
+
+#include "core/ConfigKeys.h"
+#include "core/RunProtocol.h"
+
 #include <QFormLayout>
 #include <QLabel>
 #include <QRegularExpression>
@@ -21,38 +26,41 @@ private slots:
     void matchesWhatTavrinWrites();
     void everyFormRowHasItsTooltip();
     void documentationIsUpToDate();
+    void everyFailureMessageReadsInChinese();
 };
 
 void ConfigReferenceTest::coversEveryKeyTheRendererReads()
 {
-    // The key readers in the loader, in reading order, with their types.
-    const QString loader = QString::fromUtf8(readFile(QStringLiteral(VISTREL_SOURCE_DIR "/renderer/core/RenderConfig.cpp")));
-    const QHash<QString, QString> types = {{u"Int"_s, u"integer"_s}, {u"Double"_s, u"number"_s},
-                                           {u"Bool"_s, u"boolean"_s}, {u"String"_s, u"text"_s},
-                                           {u"StringList"_s, u"list of texts"_s}};
-    QStringList read;
-    static const QRegularExpression call(u"read(Int|Double|Bool|String|StringList)Key\\(root, \"(\\w+)\""_s);
-    for (auto it = call.globalMatch(loader); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        read.append(m.captured(2) + u": "_s + types.value(m.captured(1)));
-    }
-    QVERIFY(read.size() > 40);
-
+    // One text entry per row of the key table, and no entry for a key the
+    // renderer does not read.
+    QStringList table;
+    for (const vistrel::ConfigKey& key : vistrel::configKeyTable())
+        table.append(QLatin1String(key.name));
     QStringList documented;
     for (const ConfigKeyInfo& info : configKeys())
-        documented.append(QLatin1String(info.key) + u": "_s + QLatin1String(info.type));
-    QCOMPARE(documented, read);
+        documented.append(QLatin1String(info.key));
+    table.sort();
+    documented.sort();
+    QCOMPARE(documented, table);
+    QVERIFY(table.size() > 40);
 }
 
 void ConfigReferenceTest::matchesWhatTavrinWrites()
 {
-    QStringList written;
-    for (const ConfigKeyInfo& info : configKeys()) {
-        if (info.writtenByTavrin)
-            written.append(QLatin1String(info.key));
+    // The form, loaded with the defaults, writes every key Tavrin writes and
+    // nothing else; cluster keys stay out.
+    QTemporaryDir dir;
+    MainWindow window(dir.path());
+    window.loadSettings(defaultSettings());
+    QStringList written = window.collectSettings(false).keys();
+    QStringList expected;
+    for (const vistrel::ConfigKey& key : vistrel::configKeyTable()) {
+        if (key.writtenByTavrin)
+            expected.append(QLatin1String(key.name));
     }
-    written.sort();
-    QCOMPARE(written, defaultSettings().keys());
+    expected.sort();
+    QCOMPARE(written, expected);
+    QVERIFY(!written.contains(u"shard_index"_s));
 }
 
 void ConfigReferenceTest::everyFormRowHasItsTooltip()
@@ -99,6 +107,28 @@ void ConfigReferenceTest::documentationIsUpToDate()
              "docs/configuration.md is out of date: build/bin/tavrin_config_doc > docs/configuration.md");
     for (const ConfigKeyInfo& info : configKeys())
         QVERIFY(committed.contains(u"| `"_s + QLatin1String(info.key) + u"` |"_s));
+}
+
+void ConfigReferenceTest::everyFailureMessageReadsInChinese()
+{
+    // Walks the protocol's whole message table: each message has a Chinese
+    // text with room for the same values, and the values reach the user.
+    for (const vistrel::RunMessageText& text : vistrel::runMessageTexts()) {
+        const QString chinese = chineseMessagePattern(text.id);
+        QVERIFY2(!chinese.isEmpty(), text.pattern);
+        QCOMPARE(int(chinese.count(u"{}"_s)), vistrel::patternValueCount(text.pattern));
+        std::vector<std::string> values;
+        for (int i = 0; i < vistrel::patternValueCount(text.pattern); ++i)
+            values.push_back("/项目/v" + std::to_string(i));
+        const QString english = QString::fromStdString(vistrel::runMessage(text.id, values));
+        const QString shown = translateRendererMessage(english);
+        QVERIFY2(shown != english, text.pattern);
+        for (const std::string& value : values)
+            QVERIFY2(shown.contains(QString::fromStdString(value)), qPrintable(shown));
+    }
+    QCOMPARE(translateRendererMessage(u"Config error: warmup_frames must be at most 1000."_s),
+             u"配置错误：渲染等待帧数（warmup_frames）不能超过 1000。"_s);
+    QCOMPARE(exitCodeMeaning(4), QString::fromUtf8(vistrel::findExitCode(4)->chinese));
 }
 
 QTEST_MAIN(ConfigReferenceTest)

@@ -210,7 +210,7 @@ void RendererRunTest::endOfTheTask_data()
                       "echo '[t][INFO] IMAGE_PROGRESS image=2 total_images=2 frame=1 total_frames=1 elapsed=0.20 "
                       "eta=0.00 angle=north success=0'; exit 4")
         << u"==== 任务失败，退出码：4 ===="_s << u"^任务失败：图片写入失败：/out/a/north.png"_s
-        << QStringList{u"任务失败（退出码 4：渲染器无法启动，或有图片、报告写入失败）。"_s,
+        << QStringList{u"任务失败（退出码 4：渲染器无法启动、有图片或报告写入失败，或 SHP 中有要素无法读取）。"_s,
                        u"原因：图片写入失败：/out/a/north.png: No space left on device"_s,
                        u"成功 1 张，跳过 0 张，失败 1 张（共 2 张）"_s};
     // The configuration error, not the "Invalid config." logged after it.

@@ -1,0 +1,103 @@
+#pragma once
+
+// The one table of configuration keys. Every key Vistrel reads has one row:
+// its name, the RenderConfig field it fills (and so its type and Vistrel's
+// default), the values that are refused or clamped, whether it belongs to the
+// identity of a batch, and what Tavrin writes for it. Reading, validation,
+// the batch fingerprint, Tavrin's defaults and fallbacks and the key
+// reference in docs/configuration.md are all driven by this table.
+
+#include "core/RenderConfig.h"
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vistrel {
+
+enum class ConfigKeyType { Integer, Number, Boolean, Text, TextList };
+
+using ConfigField = std::variant<int RenderConfig::*, double RenderConfig::*, bool RenderConfig::*,
+                                 std::string RenderConfig::*, std::vector<std::string> RenderConfig::*>;
+
+// How a key enters the fingerprint that tells one batch from another.
+enum class BatchIdentity {
+    None,      // does not change the pictures or their names
+    Value,     // the value itself
+    FileName,  // only the file name of the path, so that a moved project resumes
+};
+
+// A rule of its own for a key, run in table order after the key's bounds:
+// it may normalise the record, and gives the message of a refusal (the text
+// after "Config error: "), or an empty text.
+using ConfigKeyRule = std::string (*)(RenderConfig& config);
+
+struct ConfigKey {
+    const char* name = "";
+    ConfigField field;
+
+    // Refused values: below `refuseBelow` (or not above it, when
+    // `refuseAtLow`) or above `refuseAbove` is a configuration error.
+    double refuseBelow = -std::numeric_limits<double>::infinity();
+    bool refuseAtLow = false;
+    double refuseAbove = std::numeric_limits<double>::infinity();
+    // The messages of a refusal (the text after "Config error: "); empty
+    // gives "<key> must be at least N." or "<key> must be at most N.".
+    const char* belowMessage = "";
+    const char* aboveMessage = "";
+
+    // Clamped values: corrected silently into [clampLow, clampHigh].
+    double clampLow = -std::numeric_limits<double>::infinity();
+    double clampHigh = std::numeric_limits<double>::infinity();
+
+    ConfigKeyRule rule = nullptr;
+    BatchIdentity identity = BatchIdentity::None;
+
+    // Tavrin writes the key into every run file, starting from
+    // `tavrinDefault` (JSON text; empty: Vistrel's default).
+    bool writtenByTavrin = true;
+    const char* tavrinDefault = "";
+
+    ConfigKeyType type() const;
+    bool hasRefusal() const;
+    bool hasClamp() const;
+};
+
+// All keys, in the order Vistrel reads them.
+const std::vector<ConfigKey>& configKeyTable();
+
+// The row of a key; nullptr for a key Vistrel does not read.
+const ConfigKey* findConfigKey(std::string_view name);
+
+// "integer", "number", "boolean", "text", "list of texts".
+const char* configKeyTypeName(ConfigKeyType type);
+
+// The key's value in `config`, as JSON.
+nlohmann::json configKeyValue(const RenderConfig& config, const ConfigKey& key);
+
+// Vistrel's default (the value of a default-constructed RenderConfig).
+nlohmann::json vistrelDefault(const ConfigKey& key);
+
+// What Tavrin's form starts with and writes when it has no other value.
+nlohmann::json tavrinDefault(const ConfigKey& key);
+
+// Reads every key of the table that `root` holds (not null) into `config`.
+// Throws nlohmann::json exceptions or std::invalid_argument/out_of_range for
+// values of the wrong type.
+void readConfigKeys(const nlohmann::json& root, RenderConfig& config);
+
+// Checks and normalises the record key by key: every number must be finite,
+// then in table order each key's bounds, its own rule (which may normalise
+// the record) and its clamp. Gives the first refusal (the text after
+// "Config error: "), or an empty text when the record passes.
+std::string checkConfigKeys(RenderConfig& config);
+
+// The settings that make a batch what it is: the values of the keys marked
+// Value, in table order, then the file names of the keys marked FileName.
+nlohmann::json batchIdentity(const RenderConfig& config);
+
+}  // namespace vistrel

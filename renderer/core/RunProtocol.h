@@ -1,0 +1,178 @@
+#pragma once
+
+// The run protocol between Vistrel and whoever reads its output (Tavrin, a
+// cluster script): the exit codes, the progress lines and the identifiers of
+// the messages Vistrel prints when something fails. Both sides build and
+// read the lines through this file only.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vistrel {
+
+// Exit codes of a run.
+enum ExitCode {
+    ExitSuccess = 0,
+    ExitConfigOrTaskFailure = 1,
+    ExitNoScene = 2,
+    ExitNoFrames = 3,
+    ExitRenderFailure = 4,
+    ExitStopped = 5,  // SIGTERM or SIGINT: the report holds what was done
+};
+
+struct ExitCodeText {
+    int code;
+    const char* english;  // the README's and docs/configuration.md's wording
+    const char* chinese;  // Tavrin's
+};
+
+// Every exit code, in order.
+const std::vector<ExitCodeText>& exitCodeTexts();
+
+// The text of a code; nullptr for a code Vistrel never returns.
+const ExitCodeText* findExitCode(int code);
+
+// --- Log lines: "[timestamp][LEVEL] message" ------------------------------
+
+struct LogLine {
+    std::string level;  // INFO, WARN or ERROR
+    std::string message;
+};
+
+std::optional<LogLine> parseLogLine(std::string_view line);
+
+// --- Progress lines (messages of log lines) ---------------------------------
+
+struct FrameProgress {
+    int frame = 0;  // 1-based position among the frames this run renders
+    int totalFrames = 0;
+    std::string name;
+};
+
+struct SkipFrame {
+    std::string name;
+    std::string reason;
+};
+
+struct ImageProgress {
+    int image = 0;
+    int totalImages = 0;
+    int frame = 0;
+    int totalFrames = 0;
+    double elapsed = 0.0;  // seconds
+    double eta = 0.0;
+    std::string angle;
+    bool success = false;
+};
+
+struct RunFinished {
+    int succeeded = 0;
+    int totalImages = 0;
+    int skipped = 0;
+    int failed = 0;
+    int shardIndex = 0;  // 0-based; a shard's line names it
+    int shardCount = 1;
+};
+
+struct RunState {
+    int shardIndex = 0;
+    int shardCount = 1;
+    bool resume = false;
+};
+
+std::string formatLine(const FrameProgress& line);
+std::string formatLine(const SkipFrame& line);
+std::string formatLine(const ImageProgress& line);
+std::string formatLine(const RunFinished& line);
+std::string formatLine(const RunState& line);
+
+std::optional<FrameProgress> parseFrameProgress(std::string_view message);
+std::optional<SkipFrame> parseSkipFrame(std::string_view message);
+std::optional<ImageProgress> parseImageProgress(std::string_view message);
+std::optional<RunFinished> parseRunFinished(std::string_view message);
+std::optional<RunState> parseRunState(std::string_view message);
+
+// Lines that name a file or an event.
+inline constexpr std::string_view kWrotePrefix = "Wrote ";
+inline constexpr std::string_view kWroteHtmlReportPrefix = "Wrote HTML report: ";
+inline constexpr std::string_view kResumedPrefix = "Resumed ";
+inline constexpr std::string_view kStoppedBySignal = "Stopped by signal";
+
+// --- Failure messages ---------------------------------------------------------
+
+// Every message Vistrel prints when a run or a part of it fails: the
+// configuration errors on standard error and the ERROR lines of the log.
+enum class RunMessage {
+    CannotOpenConfig,
+    ConfigLoadFailed,
+    ConfigSizePositive,
+    ConfigSizeTooLarge,
+    ConfigDistancePositive,
+    ConfigUnsupportedAngle,
+    ConfigOutputFormat,
+    ConfigJpgQuality,
+    ConfigInputsRequired,
+    ConfigOsgbMissing,
+    ConfigShpMissing,
+    ConfigSeparator,
+    ConfigTemplateTooLong,
+    ConfigShardIndexRange,
+    ConfigNotFinite,
+    ConfigShardEnvironmentCount,
+    ConfigSlurmCount,
+    ConfigEnvironmentNotNumber,
+    ConfigAtLeast,
+    ConfigAtMost,
+    ConfigOther,
+    NoDefaultConfig,
+    CannotCreateLogFolder,
+    InvalidConfig,
+    FeaturesLost,
+    LayerFeaturesLost,
+    GdalError,
+    TaskFailed,
+    HtmlReportFailed,
+    CsvReportFailed,
+    FailedFrame,
+    NullScene,
+    JournalFailed,
+    RenderNotThroughFbo,
+    RenderFailedWriting,
+    RenderFailed,
+    RendererNullScene,
+    NoGraphicsContext,
+    RenderTargetTooLarge,
+    RendererNotInitialized,
+    OsgbPathMissing,
+    NoRootTiles,
+    SceneReadFailed,
+    NoSceneLoaded,
+    ImageWriteFailed,
+};
+
+struct RunMessageText {
+    RunMessage id;
+    // The English text, with "{}" where a value (a path, a key, a reason)
+    // stands. Patterns are listed so that the more specific comes first.
+    const char* pattern;
+};
+
+const std::vector<RunMessageText>& runMessageTexts();
+
+// The pattern of `id` with its "{}" replaced by `values` in order.
+std::string runMessage(RunMessage id, const std::vector<std::string>& values = {});
+
+struct MatchedRunMessage {
+    RunMessage id;
+    std::vector<std::string> values;
+};
+
+// The message `text` is, with the values that fill its pattern.
+std::optional<MatchedRunMessage> matchRunMessage(std::string_view text);
+
+// Number of "{}" in a pattern.
+int patternValueCount(std::string_view pattern);
+
+}  // namespace vistrel
