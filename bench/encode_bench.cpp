@@ -93,6 +93,30 @@ osg::ref_ptr<osg::Image> renderedLookingCapture()
     return image;
 }
 
+// The picture in `path` as the renderer captures it: RGBA, 8 bits a channel.
+osg::ref_ptr<osg::Image> asCapture(const char* path)
+{
+    const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(path);
+    if (!picture || picture->getDataType() != GL_UNSIGNED_BYTE ||
+        (picture->getPixelFormat() != GL_RGB && picture->getPixelFormat() != GL_RGBA)) {
+        return nullptr;
+    }
+    const int bytes = picture->getPixelFormat() == GL_RGB ? 3 : 4;
+    osg::ref_ptr<osg::Image> capture = new osg::Image;
+    capture->allocateImage(picture->s(), picture->t(), 1, GL_RGBA, GL_UNSIGNED_BYTE);
+    for (int y = 0; y < picture->t(); ++y) {
+        for (int x = 0; x < picture->s(); ++x) {
+            const unsigned char* in = picture->data(x, y);
+            unsigned char* out = capture->data(x, y);
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            out[3] = bytes == 4 ? in[3] : 255;
+        }
+    }
+    return capture;
+}
+
 double medianSeconds(int runs, const std::function<bool()>& step)
 {
     std::vector<double> times;
@@ -145,9 +169,9 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
-    osg::ref_ptr<osg::Image> capture = argc > 3 ? osg::ref_ptr<osg::Image>(osgDB::readImageFile(argv[3])) : renderedLookingCapture();
+    const osg::ref_ptr<osg::Image> capture = argc > 3 ? asCapture(argv[3]) : renderedLookingCapture();
     if (!capture) {
-        std::fprintf(stderr, "cannot read %s\n", argv[3]);
+        std::fprintf(stderr, "cannot read %s as an 8-bit RGB or RGBA picture\n", argv[3]);
         return 1;
     }
 
