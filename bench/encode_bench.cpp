@@ -1,17 +1,24 @@
 // Median encoding times of the image writers for one 3840 x 2160 capture.
 //
-//   encode_bench [runs] [folder]
+//   encode_bench [runs] [folder] [picture]
 //
 // The capture imitates a rendered view: a flat clear-colour border around the
 // model, ground with photo-like texture, and buildings with shaded roofs and
-// window rows. Files are written into `folder` (the system temp folder by
-// default) and removed afterwards.
+// window rows; or it is `picture` (a rendered view saved as PNG or JPEG).
+// Files are written into `folder` (the system temp folder by default) and
+// removed afterwards. Besides the whole write (encode, disk, sync) it times
+// the encoders alone into /dev/null and the content hash over the written
+// bytes, the part of the write that hashing adds.
 
+#include "core/ContentHash.h"
 #include "core/RenderConfig.h"
 #include "output/ImageWriter.h"
+#include "output/JpegEncoder.h"
 #include "output/PdfWriter.h"
+#include "output/PngEncoder.h"
 
 #include <osg/Image>
+#include <osgDB/ReadFile>
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +26,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -84,6 +93,30 @@ osg::ref_ptr<osg::Image> renderedLookingCapture()
     return image;
 }
 
+// The picture in `path` as the renderer captures it: RGBA, 8 bits a channel.
+osg::ref_ptr<osg::Image> asCapture(const char* path)
+{
+    const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(path);
+    if (!picture || picture->getDataType() != GL_UNSIGNED_BYTE ||
+        (picture->getPixelFormat() != GL_RGB && picture->getPixelFormat() != GL_RGBA)) {
+        return nullptr;
+    }
+    const int bytes = picture->getPixelFormat() == GL_RGB ? 3 : 4;
+    osg::ref_ptr<osg::Image> capture = new osg::Image;
+    capture->allocateImage(picture->s(), picture->t(), 1, GL_RGBA, GL_UNSIGNED_BYTE);
+    for (int y = 0; y < picture->t(); ++y) {
+        for (int x = 0; x < picture->s(); ++x) {
+            const unsigned char* in = picture->data(x, y);
+            unsigned char* out = capture->data(x, y);
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            out[3] = bytes == 4 ? in[3] : 255;
+        }
+    }
+    return capture;
+}
+
 double medianSeconds(int runs, const std::function<bool()>& step)
 {
     std::vector<double> times;
@@ -99,13 +132,48 @@ double medianSeconds(int runs, const std::function<bool()>& step)
     return times[times.size() / 2];
 }
 
+// Median time of encoding into /dev/null.
+double encodeSeconds(int runs, const std::function<bool(std::FILE*)>& encode)
+{
+    std::FILE* sink = std::fopen("/dev/null", "wb");
+    const double seconds = sink ? medianSeconds(runs, [&] { return encode(sink); }) : -1.0;
+    if (sink) {
+        std::fclose(sink);
+    }
+    return seconds;
+}
+
+// Median time of hashing the bytes of `path` once they are in memory.
+double hashSeconds(int runs, const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    vistrel::ContentHasher hasher;
+    return medianSeconds(runs * 5, [&] {
+        hasher.reset();
+        hasher.add(bytes.data(), bytes.size());
+        return hasher.digest().size == bytes.size();
+    });
+}
+
+void report(const char* format, double writeTime, double encodeTime, const fs::path& path, int runs)
+{
+    const double hashTime = hashSeconds(runs, path);
+    std::printf("%-4s write %.3f s  encode only %.3f s  %8.1f KiB  hash %.2f ms (%.2f %% of the write)\n", format,
+                writeTime, encodeTime, fs::file_size(path) / 1024.0, hashTime * 1e3, 100.0 * hashTime / writeTime);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
-    const osg::ref_ptr<osg::Image> capture = renderedLookingCapture();
+    const osg::ref_ptr<osg::Image> capture = argc > 3 ? asCapture(argv[3]) : renderedLookingCapture();
+    if (!capture) {
+        std::fprintf(stderr, "cannot read %s as an 8-bit RGB or RGBA picture\n", argv[3]);
+        return 1;
+    }
 
     vistrel::RenderConfig config;
     config.jpg_quality = 95;
@@ -117,11 +185,16 @@ int main(int argc, char** argv)
     const double pngTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, png, "png"); });
     const double jpgTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, jpg, "jpg"); });
     const double pdfTime = medianSeconds(runs, [&] { return vistrel::writePdf(capture.get(), config.output_dpi, pdf); });
+    const double pngEncode =
+        encodeSeconds(runs, [&](std::FILE* out) { return vistrel::encodePng(*capture, config.output_dpi, out); });
+    const double jpgEncode = encodeSeconds(
+        runs, [&](std::FILE* out) { return vistrel::encodeJpeg(*capture, config.output_dpi, config.jpg_quality, out); });
 
-    std::printf("capture %d x %d RGBA, %d runs each (median)\n", kWidth, kHeight, runs);
-    std::printf("png  %.3f s  %8.1f KiB\n", pngTime, fs::file_size(png) / 1024.0);
-    std::printf("jpeg %.3f s  %8.1f KiB (quality %d)\n", jpgTime, fs::file_size(jpg) / 1024.0, config.jpg_quality);
-    std::printf("pdf  %.3f s  %8.1f KiB\n", pdfTime, fs::file_size(pdf) / 1024.0);
+    std::printf("capture %d x %d, %d bytes a pixel, %d runs each (median), jpeg quality %d\n", capture->s(),
+                capture->t(), capture->getPixelSizeInBits() / 8, runs, config.jpg_quality);
+    report("png", pngTime, pngEncode, png, runs);
+    report("jpeg", jpgTime, jpgEncode, jpg, runs);
+    report("pdf", pdfTime, 0.0, pdf, runs);
     for (const auto& path : {png, jpg, pdf}) {
         fs::remove(path);
     }

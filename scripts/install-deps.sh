@@ -9,7 +9,7 @@ PACKAGES=(
   libgdal-dev gdal-bin
   nlohmann-json3-dev
   qt6-base-dev qt6-translations-l10n
-  libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  libpng-dev libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libxxhash-dev
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgles-dev libgl-dev
   fonts-wqy-microhei
   googletest libgtest-dev

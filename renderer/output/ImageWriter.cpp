@@ -61,7 +61,7 @@ osg::ref_ptr<osg::Image> rgbCopy(const osg::Image& image)
 // bytes then go through the staged file, because the plug-ins do not report
 // write errors of their own.
 bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const std::string& path, bool jpeg,
-                     std::string& reason)
+                     std::string& reason, FileDigest* digest)
 {
     osgDB::ReaderWriter* plugin = osgDB::Registry::instance()->getReaderWriterForExtension(jpeg ? "jpg" : "png");
     if (!plugin) {
@@ -89,6 +89,9 @@ bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const 
     StagedFile file(path);
     if (!bytes.empty() && file.open() && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) == bytes.size() &&
         file.commit()) {
+        if (digest) {
+            *digest = file.digest();
+        }
         return true;
     }
     if (reason.empty()) {
@@ -168,7 +171,7 @@ std::string effectiveFormat(const std::string& path, const std::string& outputFo
 }
 
 bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,
-                      const std::string& format, std::string* reason)
+                      const std::string& format, std::string* reason, FileDigest* digest)
 {
     std::string failure;
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
@@ -182,11 +185,14 @@ bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const
             const bool encoded = jpeg ? encodeJpeg(*image, config.output_dpi, config.jpg_quality, file.stream())
                                       : encodePng(*image, config.output_dpi, file.stream());
             if (encoded && file.commit()) {
+                if (digest) {
+                    *digest = file.digest();
+                }
                 return true;
             }
             failure = file.error();
             file.discard();
-            if (writeWithPlugin(*image, config, path, jpeg, failure)) {
+            if (writeWithPlugin(*image, config, path, jpeg, failure, digest)) {
                 return true;
             }
         }
@@ -197,7 +203,8 @@ bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const
     return false;
 }
 
-bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name)
+bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name,
+                    FileDigest* digest)
 {
     const std::string path = resolveOutputPath(name, config.output_format);
     const fs::path folder = folderOf(path);
@@ -205,8 +212,8 @@ bool writeImageFile(const osg::Image* image, const RenderConfig& config, const s
     bool written = false;
     if (reason.empty()) {
         const std::string format = effectiveFormat(path, config.output_format);
-        written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason)
-                                  : writeRasterImage(image, config, path, format, &reason);
+        written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
+                                  : writeRasterImage(image, config, path, format, &reason, digest);
     }
     if (written) {
         Logger::instance().info("Wrote " + path);

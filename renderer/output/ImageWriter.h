@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ContentHash.h"
 #include "core/RenderConfig.h"
 
 #include <osg/Image>
@@ -23,14 +24,17 @@ std::string effectiveFormat(const std::string& path, const std::string& outputFo
 // capture image: RGBA, 8 bits per channel, bottom row first.
 // Throws std::filesystem::filesystem_error ("create_directories") when the
 // folder cannot be created; the caller reports it as a render failure.
-bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name);
+// The written file's length and content hash go to `digest` when given.
+bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name,
+                    FileDigest* digest = nullptr);
 
 // Writes `image` to `path` as JPEG (format "jpg" or "jpeg", with jpg_quality)
 // or PNG (any other format), recording output_dpi. When the encoder fails,
 // OpenSceneGraph's image writer gets a last try. The file appears under `path`
 // only when complete; an earlier file there survives a failure. The system's
-// reason for a failure goes to `reason` when given.
+// reason for a failure goes to `reason` when given, the written file's length
+// and content hash to `digest`.
 bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,
-                      const std::string& format, std::string* reason = nullptr);
+                      const std::string& format, std::string* reason = nullptr, FileDigest* digest = nullptr);
 
 }  // namespace vistrel

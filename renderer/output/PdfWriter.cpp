@@ -77,7 +77,8 @@ std::string escapePdfString(const std::string& text)
     return escaped;
 }
 
-bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason)
+bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason,
+              FileDigest* digest)
 {
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
         return false;
@@ -137,6 +138,9 @@ bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, s
     out.put(tail);
 
     if (out.good && file.commit()) {
+        if (digest) {
+            *digest = file.digest();
+        }
         return true;
     }
     if (reason) {

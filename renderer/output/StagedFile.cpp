@@ -128,9 +128,14 @@ long StagedFile::writeToFile(void* cookie, const char* data, unsigned long size)
             if (errno == EINTR) {
                 continue;
             }
-            self->fail(errno);
-            return done > 0 ? static_cast<long>(done) : -1;
+            // A stream's write function reports an error by writing less,
+            // 0 at worst: the C library would take -1 for a byte count.
+            const int error = errno;
+            self->fail(error);
+            errno = error;
+            return static_cast<long>(done);
         }
+        self->hasher_.add(data + done, static_cast<std::size_t>(n));
         done += static_cast<unsigned long>(n);
     }
     return static_cast<long>(done);
@@ -140,13 +145,14 @@ bool StagedFile::open()
 {
     discard();
     error_.clear();
+    hasher_.reset();
     static std::atomic<unsigned> serial{0};
     const fs::path target(finalPath_);
     const fs::path folder = target.parent_path();
     const std::string fileName = target.filename().string();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path candidate = folder / temporaryName(fileName, serial++);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ContentHash.h"
+
 #include <cstdio>
 #include <string>
 
@@ -11,6 +13,9 @@ namespace vistrel {
 // that was not committed is removed when the object goes away, so a failed or
 // abandoned write leaves nothing behind.
 //
+// The bytes are hashed as they go to the file (see core/ContentHash.h), so a
+// committed file's digest needs no second read.
+//
 // Temporary names are hidden and say whose they are:
 // ".<name>.vistrel-<host>-<pid>-<serial>.tmp".
 class StagedFile {
@@ -20,11 +25,17 @@ public:
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
-    // Creates the temporary file (never reusing an existing name) and opens it
-    // for binary writing. False when the folder does not take a new file.
+    // Creates the temporary file (never reusing an existing name, never
+    // following a symbolic link) and opens it for binary writing. False when
+    // the folder does not take a new file.
     bool open();
     // The open stream; null before open().
     std::FILE* stream() const { return stream_; }
+    // The temporary file's descriptor the stream writes to; -1 when not open.
+    int descriptor() const { return fd_; }
+    // Length and hash of the bytes that reached the file so far; after a
+    // successful commit() those of the finished file.
+    FileDigest digest() const { return hasher_.digest(); }
 
     const std::string& finalPath() const { return finalPath_; }
     const std::string& tempPath() const { return tempPath_; }
@@ -50,6 +61,7 @@ private:
     int fd_ = -1;
     bool pending_ = false;  // a temporary file exists that is ours to remove
     std::string error_;
+    ContentHasher hasher_;
 };
 
 // Removes the temporary files of writers that can no longer finish them,

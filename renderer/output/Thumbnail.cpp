@@ -47,7 +47,8 @@ osg::ref_ptr<osg::Image> shrinkPicture(const osg::Image& picture, int maxWidth)
     return small;
 }
 
-bool writeThumbnail(const osg::Image& picture, const std::string& path, std::string& reason, int maxWidth)
+bool writeThumbnail(const osg::Image& picture, const std::string& path, std::string& reason, int maxWidth,
+                    FileDigest* digest)
 {
     const osg::ref_ptr<osg::Image> small = shrinkPicture(picture, maxWidth);
     if (!small) {
@@ -56,6 +57,9 @@ bool writeThumbnail(const osg::Image& picture, const std::string& path, std::str
     }
     StagedFile file(path);
     if (file.open() && encodeJpeg(*small, 96, 85, file.stream()) && file.commit()) {
+        if (digest) {
+            *digest = file.digest();
+        }
         return true;
     }
     reason = file.error().empty() ? "the encoder failed" : file.error();

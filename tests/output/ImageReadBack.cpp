@@ -92,6 +92,18 @@ osg::ref_ptr<osg::Image> bandedCapture(int width, int height, unsigned char alph
     return image;
 }
 
+osg::ref_ptr<osg::Image> noiseCapture(int width, int height, GLenum format, int packing)
+{
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(width, height, 1, format, GL_UNSIGNED_BYTE, packing);
+    unsigned state = static_cast<unsigned>(width * 7919 + height);
+    for (unsigned i = 0; i < image->getTotalSizeInBytes(); ++i) {
+        state = state * 1103515245u + 12345u;
+        image->data()[i] = static_cast<unsigned char>(state >> 16);
+    }
+    return image;
+}
+
 std::vector<std::string> folderEntries(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;

@@ -33,6 +33,10 @@ DecodedImage readJpeg(const std::filesystem::path& path);
 // quarter is red, bottom quarter blue and the rest green, with alpha `alpha`.
 osg::ref_ptr<osg::Image> bandedCapture(int width, int height, unsigned char alpha = 128);
 
+// A capture of pseudo-random bytes in `format` (GL_RGB or GL_RGBA) with rows
+// padded to a multiple of `packing` bytes.
+osg::ref_ptr<osg::Image> noiseCapture(int width, int height, GLenum format = GL_RGBA, int packing = 1);
+
 // Names of the entries of `folder`, sorted.
 std::vector<std::string> folderEntries(const std::filesystem::path& folder);
 

@@ -1,9 +1,14 @@
 #include "ImageReadBack.h"
 #include "output/ImageWriter.h"
+#include "output/PdfWriter.h"
+#include "output/Thumbnail.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace vistrel;
 using namespace testsupport;
@@ -197,4 +202,33 @@ TEST(ImageWriter, ALinkedFolderBelowTheOutputIsNotWrittenThrough)
     EXPECT_TRUE(writeImageFile(capture.get(), config, (dir / "out" / "a" / "b" / "top").string()));
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(fs::exists(dir / "out/a/b/top.png"));
+}
+
+TEST(ImageWriter, EveryWriterReportsTheDigestOfTheFileItLeft)
+{
+    TempDir dir("digests");
+    const auto capture = noisyCapture(200);
+    std::map<std::string, FileDigest> digests;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("png"), (dir / "a.png").string(), &digests["a.png"]));
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpg"), (dir / "a.jpg").string(), &digests["a.jpg"]));
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("pdf"), (dir / "a.pdf").string(), &digests["a.pdf"]));
+    testing::internal::GetCapturedStdout();
+    std::string reason;
+    EXPECT_TRUE(writeThumbnail(*capture, (dir / "t.jpg").string(), reason, 64, &digests["t.jpg"]));
+    // The last resort writes this layout.
+    osg::ref_ptr<osg::Image> luminance = new osg::Image;
+    luminance->allocateImage(16, 8, 1, GL_LUMINANCE, GL_UNSIGNED_BYTE);
+    std::fill(luminance->data(), luminance->data() + luminance->getTotalSizeInBytes(), 90);
+    EXPECT_TRUE(writeRasterImage(luminance.get(), configFor("png"), (dir / "l.png").string(), "png", nullptr,
+                                 &digests["l.png"]));
+
+    for (const auto& [name, digest] : digests) {
+        const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NOFOLLOW);
+        FileDigest read;
+        ASSERT_TRUE(hashOpenFile(fd, read)) << name;
+        ::close(fd);
+        EXPECT_EQ(digest.size, fs::file_size(dir / name)) << name;
+        EXPECT_EQ(digest.hash, read.hash) << name;
+    }
 }

@@ -1,13 +1,19 @@
+#include "ImageReadBack.h"
+#include "output/JpegEncoder.h"
+#include "output/PngEncoder.h"
 #include "output/StagedFile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 using namespace vistrel;
 using namespace testsupport;
+using namespace outputtest;
 
 namespace {
 
@@ -77,4 +83,53 @@ TEST(StagedFile, OnlyStaleTemporaryFilesOfThisProgramAreRemoved)
     }
     EXPECT_TRUE(fs::is_symlink(dir / name(host, 999999997)));
     EXPECT_EQ(removeStaleTemporaryFiles((dir / "missing").string()), 0);
+}
+
+TEST(StagedFile, AFullDiskFailsTheWriteCleanlyWithTheSystemsReason)
+{
+    TempDir dir("full");
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    const auto capture = noiseCapture(300, 200);
+    const std::vector<char> block(100000, 'x');  // bigger than the stream's buffer: written directly
+    const std::map<std::string, std::function<bool(std::FILE*)>> writers = {
+        {"png", [&](std::FILE* out) { return encodePng(*capture, 300, out); }},
+        {"jpg", [&](std::FILE* out) { return encodeJpeg(*capture, 300, 90, out); }},
+        {"block",
+         [&](std::FILE* out) {
+             // Taking a failed write for a huge count, the C library would
+             // claim part of it written and read on past the block.
+             const std::size_t count = std::fwrite(block.data(), 1, block.size(), out);
+             EXPECT_EQ(count, 0u);
+             return count == block.size();
+         }},
+    };
+    for (const auto& [name, write] : writers) {
+        StagedFile file((dir / name).string());
+        ASSERT_TRUE(file.open());
+        ASSERT_GE(::dup2(full, file.descriptor()), 0);  // the file now lives on a full disk
+        const bool written = write(file.stream()) && file.commit();
+        EXPECT_FALSE(written) << name;
+        EXPECT_EQ(file.error(), "No space left on device") << name;
+    }
+    ::close(full);
+    EXPECT_TRUE(folderEntries(dir.path()).empty());
+}
+
+TEST(StagedFile, DigestIsOfTheBytesThatReachedTheFile)
+{
+    TempDir dir("digest");
+    StagedFile file((dir / "data").string());
+    ASSERT_TRUE(file.open());
+    std::fputs("discarded", file.stream());
+    ASSERT_TRUE(file.open());  // a new start forgets what went before
+    const std::string text(70000, 'y');
+    std::fputs("abc", file.stream());
+    std::fputs(text.c_str(), file.stream());
+    ASSERT_TRUE(file.commit());
+    ContentHasher expected;
+    expected.add("abc", 3);
+    expected.add(text.data(), text.size());
+    EXPECT_EQ(file.digest().hash, expected.digest().hash);
+    EXPECT_EQ(file.digest().size, 70003u);
 }
