@@ -15,6 +15,7 @@ PACKAGES=(
   googletest libgtest-dev
   poppler-utils python3-yaml
   xvfb xauth
+  clang-format clang-tidy
 )
 
 missing=()

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTREL_WERROR="${VISTREL_WERROR:-OFF}"
 cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 
 # Rendering tests run headless through EGL; make sure no display is used.
@@ -33,4 +33,17 @@ if [[ "${VISTREL_SANITIZE:-1}" != 0 ]]; then
   # OSG, Mesa and GDAL keep memory until exit: leaks are not reported.
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$ASAN_DIR" --output-on-failure --parallel "$(nproc)" --timeout 900
+fi
+
+# The threaded image pipeline and the batch once more under ThreadSanitizer
+# (VISTREL_SANITIZE=0 skips this too).
+if [[ "${VISTREL_SANITIZE:-1}" != 0 ]]; then
+  TSAN_DIR=${TSAN_BUILD_DIR:-build-tsan}
+  cmake -S . -B "$TSAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -g" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DVISTREL_BUILD_FRONTEND=OFF
+  cmake --build "$TSAN_DIR" --parallel "$(nproc)" --target app_tests batch_tests Vistrel sample_city
+  # Mesa's llvmpipe and OSG's pager threads are not built with the sanitizer;
+  # tests/tsan.supp names the races inside those libraries.
+  TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir "$TSAN_DIR" --output-on-failure --parallel "$(nproc)" --timeout 900 -R '^(ImagePipeline|SaveImage|RenderReport|SampleCity|RenderBatch[A-Za-z]*|RunEndings|BatchModes|ResumeAndShards|ContactSheet)\.'
 fi

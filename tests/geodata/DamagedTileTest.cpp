@@ -108,16 +108,22 @@ TEST(DamagedTiles, GeneratedTruncationsAndFlipsNeverCrashOrHang)
         ASSERT_TRUE(readCheckedOsgb(bytes, (dir / "box.osgb").string(), nullptr, reason).valid()) << reason;
         readDamagedCopies(bytes, (dir / "box.osgb").string(), 60, 60);
     }
+}
+
+TEST(DamagedTiles, DamagedCopiesOfARealTileAreRefused)
+{
+    setupPluginPath();
     const fs::path real = fs::path(VISTREL_REAL_TILES_DIR) / "cc-tile-chain" / "Data" / "Tile_+007_+078" /
                           "Tile_+007_+078_L16_03.osgb";
-    if (fs::exists(real)) {
-        const std::string bytes = readFile(real);
-        EXPECT_LT(readDamagedCopies(bytes, real.string(), 60, 60), 120);
-        // The real 62-byte tile holding an empty node is not damage.
-        const fs::path empty = fs::path(VISTREL_REAL_TILES_DIR) / "cc-loose-tiles" / "Tile_+003_+013.osgb";
-        std::string reason;
-        EXPECT_TRUE(readCheckedOsgb(readFile(empty), empty.string(), nullptr, reason).valid()) << reason;
+    if (!fs::exists(real)) {
+        GTEST_SKIP() << "no real tile at " << real;
     }
+    const std::string bytes = readFile(real);
+    EXPECT_LT(readDamagedCopies(bytes, real.string(), 60, 60), 120);
+    // The real 62-byte tile holding an empty node is not damage.
+    const fs::path empty = fs::path(VISTREL_REAL_TILES_DIR) / "cc-loose-tiles" / "Tile_+003_+013.osgb";
+    std::string reason;
+    EXPECT_TRUE(readCheckedOsgb(readFile(empty), empty.string(), nullptr, reason).valid()) << reason;
 }
 
 TEST(DamagedTiles, CountsClassesAndTexturesBeyondATileAreRefusedBeforeReading)
