@@ -1,5 +1,8 @@
 #include "geodata/BoundedOsgbReader.h"
 
+#include "geodata/SerializerGuards.h"
+#include "geodata/TextureHeaderCheck.h"
+
 #include <osg/Geometry>
 #include <osg/Image>
 #include <osgDB/DataTypes>
@@ -24,7 +27,6 @@ namespace vistrel {
 
 namespace {
 
-constexpr std::uint32_t kMaxTextureSide = 16384;
 // Objects inside objects; a tile nests a few levels of nodes, each with
 // its geometry, arrays and state below.
 constexpr int kMaxObjectDepth = 128;
@@ -33,9 +35,7 @@ struct TileEndsEarly : std::runtime_error {
     TileEndsEarly() : std::runtime_error("the data ends before the reader is done") {}
 };
 
-struct Rejected : std::runtime_error {
-    explicit Rejected(const std::string& why) : std::runtime_error(why) {}
-};
+using Rejected = TileRejected;
 
 // A read-only buffer over the tile's bytes. The reader below reads through
 // it directly; the stream OSG sees over it is only asked for its state.
@@ -449,238 +449,9 @@ private:
     int depth_ = 0;
 };
 
-// The reader of the parse running on this thread, for the guards below.
-thread_local BoundedInputIterator* currentReader = nullptr;
-
-struct CurrentReader {
-    explicit CurrentReader(BoundedInputIterator* reader) { currentReader = reader; }
-    ~CurrentReader() { currentReader = nullptr; }
-};
-
-// A serializer put in place of one of OSG's, reading in the same versions.
-class GuardSerializer : public osgDB::BaseSerializer {
-public:
-    explicit GuardSerializer(osgDB::BaseSerializer* original)
-        : osgDB::BaseSerializer(original->getUsage()), original_(original)
-    {
-        // The version range is protected; a member pointer named through
-        // this class reaches it.
-        int osgDB::BaseSerializer::*first = &GuardSerializer::_firstVersion;
-        int osgDB::BaseSerializer::*last = &GuardSerializer::_lastVersion;
-        _firstVersion = original->*first;
-        _lastVersion = original->*last;
-    }
-
-    bool write(osgDB::OutputStream& os, const osg::Object& object) override { return original_->write(os, object); }
-    const std::string& getName() const override { return original_->getName(); }
-    bool set(osg::Object& object, void* value) override { return original_->set(object, value); }
-    osgDB::IntLookup* getIntLookup() override { return original_->getIntLookup(); }
-    bool get(const osg::Object& object, void* value) override { return original_->get(object, value); }
-
-protected:
-    osg::ref_ptr<osgDB::BaseSerializer> original_;
-};
-
-// OSG's vector serializers reserve the count they read before reading the
-// elements; the count must fit in what is left first.
-class GuardedVector : public GuardSerializer {
-public:
-    explicit GuardedVector(osgDB::VectorBaseSerializer* original)
-        : GuardSerializer(original), bytesEach_(streamBytes(*original))
-    {
-    }
-
-    bool read(osgDB::InputStream& is, osg::Object& object) override
-    {
-        if (is.isBinary() && currentReader) {
-            currentReader->checkNextCount(bytesEach_);
-        }
-        return original_->read(is, object);
-    }
-
-private:
-    // Bytes a plain element takes in the stream; at least 1 for others.
-    static std::int64_t streamBytes(const osgDB::VectorBaseSerializer& vector)
-    {
-        using S = osgDB::BaseSerializer;
-        const S::Type type = vector.getElementType();
-        const bool plainValue = (type >= S::RW_BOOL && type <= S::RW_PLANE) || type == S::RW_GLENUM ||
-                                (type >= S::RW_VEC2B && type <= S::RW_BOUNDINGSPHERED);
-        return plainValue && vector.getElementSize() > 0 ? vector.getElementSize() : 1;
-    }
-
-    std::int64_t bytesEach_;
-};
-
-// OSG's enumeration serializers store whatever number they read into the
-// enumeration; only its named values may pass.
-class GuardedEnum : public GuardSerializer {
-public:
-    using GuardSerializer::GuardSerializer;
-
-    bool read(osgDB::InputStream& is, osg::Object& object) override
-    {
-        const osgDB::IntLookup* lookup = original_->getIntLookup();
-        if (is.isBinary() && currentReader && lookup) {
-            currentReader->checkNextEnum(*lookup, getName());
-        }
-        return original_->read(is, object);
-    }
-};
-
-// The reader hands a primitive set it could not read (an unknown type, a
-// damaged class name or object id) to the geometry as a null pointer, which
-// the geometry dereferences at once. This reads the same binary list but
-// ends the read instead.
-class GuardedPrimitiveSets : public GuardSerializer {
-public:
-    using GuardSerializer::GuardSerializer;
-
-    bool read(osgDB::InputStream& is, osg::Object& object) override
-    {
-        auto* geometry = dynamic_cast<osg::Geometry*>(&object);
-        if (!is.isBinary() || !geometry) {
-            return original_->read(is, object);
-        }
-        unsigned int size = 0;
-        is >> size;
-        osg::Geometry::PrimitiveSetList list;
-        for (unsigned int i = 0; i < size; ++i) {
-            osg::ref_ptr<osg::PrimitiveSet> set;
-            is >> set;
-            if (!set) {
-                throw Rejected("a primitive set that cannot be read");
-            }
-            list.push_back(set);
-        }
-        if (size > 0) {
-            geometry->setPrimitiveSetList(list);
-        }
-        return true;
-    }
-};
-
-// Puts the guards in place of OSG's own serializers of the core classes,
-// once per process, before the first parse.
-void guardReaderWeaknesses()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        osgDB::ObjectWrapperManager* manager = osgDB::Registry::instance()->getObjectWrapperManager();
-        // Loads the core classes' wrappers.
-        manager->findWrapper("osg::Geometry");
-        for (const auto& entry : manager->getWrapperMap()) {
-            auto& serializers = entry.second->getSerializerList();
-            const auto& types = entry.second->getTypeList();
-            for (std::size_t i = 0; i < serializers.size(); ++i) {
-                osg::ref_ptr<osgDB::BaseSerializer>& serializer = serializers[i];
-                if (!serializer.valid()) {
-                    continue;
-                }
-                if (entry.first == "osg::Geometry" && serializer->getName() == "PrimitiveSetList") {
-                    // Reads element by element, reserving nothing.
-                    serializer = new GuardedPrimitiveSets(serializer.get());
-                } else if (i < types.size() && types[i] == osgDB::BaseSerializer::RW_ENUM &&
-                           serializer->getIntLookup()) {
-                    serializer = new GuardedEnum(serializer.get());
-                } else if (auto* vector = dynamic_cast<osgDB::VectorBaseSerializer*>(serializer.get())) {
-                    serializer = new GuardedVector(vector);
-                }
-            }
-        }
-    });
-}
-
-std::uint32_t bigEndian(const unsigned char* bytes, int count)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
-
-std::string checkSize(std::uint32_t width, std::uint32_t height)
-{
-    if (width > kMaxTextureSide || height > kMaxTextureSide) {
-        return "embeds a texture of " + std::to_string(width) + " x " + std::to_string(height) +
-               " pixels, more than " + std::to_string(kMaxTextureSide) + " a side";
-    }
-    return std::string();
-}
-
-// The frame size of a JPEG stream; false when no frame header comes before
-// the image data.
-bool jpegSize(const unsigned char* data, std::size_t size, std::uint32_t& width, std::uint32_t& height)
-{
-    std::size_t at = 2;
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) {
-            return false;
-        }
-        const unsigned char marker = data[at + 1];
-        if (marker == 0xFF) {
-            ++at;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) {
-            return false;
-        }
-        const std::size_t length = bigEndian(data + at + 2, 2);
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            if (length < 7 || at + 9 > size) {
-                return false;
-            }
-            height = bigEndian(data + at + 5, 2);
-            width = bigEndian(data + at + 7, 2);
-            return true;
-        }
-        if (length < 2) {
-            return false;
-        }
-        at += 2 + length;
-    }
-    return false;
-}
 
 }  // namespace
 
-std::string checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-    if (extension == "jpg" || extension == "jpeg") {
-        // What is not a JPEG the decoder refuses by itself.
-        if (size < 3 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
-            return std::string();
-        }
-        std::uint32_t width = 0;
-        std::uint32_t height = 0;
-        if (!jpegSize(bytes, size, width, height)) {
-            return "embeds a JPEG texture without a frame size";
-        }
-        return checkSize(width, height);
-    }
-    if (extension == "png") {
-        static const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-        if (size < 8 || std::memcmp(bytes, signature, 8) != 0) {
-            return std::string();
-        }
-        if (size < 24 || std::memcmp(bytes + 12, "IHDR", 4) != 0) {
-            return "embeds a PNG texture without a header";
-        }
-        return checkSize(bigEndian(bytes + 16, 4), bigEndian(bytes + 20, 4));
-    }
-    if (extension.empty()) {
-        // No decoder is chosen for a name without an extension.
-        return std::string();
-    }
-    return "embeds a texture of type \"" + extension.substr(0, 16) + "\" that tiles do not use";
-}
 
 osg::ref_ptr<osg::Node> parsePlainOsgb(const std::string& bytes, bool swapped, const osgDB::Options* options,
                                        std::string& reason)
@@ -694,7 +465,10 @@ osg::ref_ptr<osg::Node> parsePlainOsgb(const std::string& bytes, bool swapped, c
     BoundedBuffer buffer(bytes.data() + 8, bytes.size() - 8);
     std::istream stream(&buffer);
     osg::ref_ptr<BoundedInputIterator> reader = new BoundedInputIterator(buffer, stream, swapped);
-    CurrentReader current(reader.get());
+    const SerializerChecks checks{
+        [&reader](std::int64_t bytesEach) { reader->checkNextCount(bytesEach); },
+        [&reader](const osgDB::IntLookup& lookup, const std::string& name) { reader->checkNextEnum(lookup, name); }};
+    ScopedSerializerChecks current(checks);
     try {
         osgDB::InputStream is(options);
         if (is.start(reader.get()) != osgDB::InputStream::READ_SCENE) {

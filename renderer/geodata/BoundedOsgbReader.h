@@ -27,8 +27,4 @@ namespace vistrel {
 osg::ref_ptr<osg::Node> parsePlainOsgb(const std::string& bytes, bool swapped, const osgDB::Options* options,
                                        std::string& reason);
 
-// Why an image file held in memory (a texture a tile embeds, named with
-// `extension`) cannot be handed to its decoder; empty when it can.
-std::string checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size);
-
 }  // namespace vistrel

@@ -1,6 +1,7 @@
 #include "geodata/TileReadCallback.h"
 
 #include "geodata/BoundedOsgbReader.h"
+#include "geodata/TextureHeaderCheck.h"
 
 #include "core/Logger.h"
 
