@@ -77,7 +77,7 @@ TEST(StagedFile, OnlyStaleTemporaryFilesOfThisProgramAreRemoved)
     EXPECT_FALSE(fs::exists(dir / name(host, 999999999)));
     EXPECT_FALSE(fs::exists(dir / "a" / "b" / name(host, 999999998)));
     EXPECT_FALSE(fs::exists(dir / "a" / name("old-node", 12)));
-    for (const fs::path kept : {dir / "a" / name(host, getppid()), dir / name("other-node", 12),
+    for (const fs::path& kept : {dir / "a" / name(host, getppid()), dir / name("other-node", 12),
                                 dir / ".top.png.123-4.tmp", dir / ("x" + name(host, 999999999)), dir / "top.png"}) {
         EXPECT_TRUE(fs::exists(kept)) << kept;
     }
