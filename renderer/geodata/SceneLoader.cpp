@@ -2,6 +2,7 @@
 
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/OsgNoticeLog.h"
 #include "geodata/TileReadCallback.h"
 
 #include <osg/Group>
@@ -512,6 +513,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
 osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
 {
     Logger& log = Logger::instance();
+    installOsgNoticeLog();
     setupPluginPath();
 
     const fs::path path(osgbPath);
