@@ -47,6 +47,7 @@ constexpr Translation kTranslations[] = {
     {RunMessage::FeaturesLost, "SHP 中有要素未能读取（读取 {} 个，共 {} 个，{} 个无法读取），本次任务不完整。"},
     {RunMessage::LayerFeaturesLost, "图层 {}（{}）有要素丢失：图层声明 {} 个，读取 {} 个，{} 个无法读取。"},
     {RunMessage::GdalError, "GDAL 错误：{}"},
+    {RunMessage::OsgNotice, "OpenSceneGraph 提示：{}"},
     {RunMessage::TaskFailed, "任务出错：{}"},
     {RunMessage::HtmlReportFailed, "HTML 报告页写入失败：{}"},
     {RunMessage::CsvReportFailed, "CSV 报告写入失败：{}"},

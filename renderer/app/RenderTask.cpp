@@ -6,6 +6,7 @@
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneLoader.h"
+#include "geodata/TileReadLedger.h"
 #include "output/StagedFile.h"
 
 #include <exception>
@@ -101,6 +102,9 @@ int runRenderTask(RenderConfig config)
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }
+        const TileReadCounts tiles = tileReadCounts();
+        log.info("Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) +
+                 " (and " + std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
         frames.clear();
         scene = nullptr;
         if (stopped) {

@@ -280,6 +280,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::LayerFeaturesLost,
          "Lost features in layer {} of {}: the layer declares {}, {} were read, {} could not be read."},
         {M::GdalError, "GDAL: {}"},
+        {M::OsgNotice, "OpenSceneGraph: {}"},
         {M::TaskFailed, "Task failed: {}"},
         {M::HtmlReportFailed, "Failed to write HTML report: {}"},
         {M::CsvReportFailed, "Failed to write CSV report: {}"},

@@ -132,6 +132,7 @@ enum class RunMessage {
     FeaturesLost,
     LayerFeaturesLost,
     GdalError,
+    OsgNotice,
     TaskFailed,
     HtmlReportFailed,
     CsvReportFailed,

@@ -3,6 +3,7 @@
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/OsgNoticeLog.h"
 #include "geodata/TileReadCallback.h"
 
 #include <osg/Group>
@@ -513,6 +514,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
 osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
 {
     Logger& log = Logger::instance();
+    installOsgNoticeLog();
     setupPluginPath();
 
     const fs::path path(osgbPath);

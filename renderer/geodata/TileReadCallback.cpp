@@ -2,6 +2,7 @@
 
 #include "geodata/BoundedOsgbReader.h"
 #include "geodata/TextureHeaderCheck.h"
+#include "geodata/TileReadLedger.h"
 
 #include "core/Logger.h"
 
@@ -25,7 +26,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <unordered_set>
 #include <vector>
@@ -450,12 +450,60 @@ bool readRegularFile(const std::string& path, std::string& bytes, std::string& r
     return true;
 }
 
+// Names a request: the file asked for and the folders it is looked up in.
+std::string searchKey(const std::string& file, const osgDB::Options* options)
+{
+    std::string key = file;
+    if (options) {
+        for (const std::string& folder : options->getDatabasePathList()) {
+            key += '\n';
+            key += folder;
+        }
+    }
+    return key;
+}
+
+// The file a request resolves to, or empty when it is known to be missing or
+// damaged, or is not there. A file met for the first time is logged once;
+// requests answered before go nowhere near the disk.
+std::string resolveRequest(const std::string& key, const std::string& file, const osgDB::Options* options,
+                           const char* kind)
+{
+    if (tileledger::answeredBefore(key)) {
+        return std::string();
+    }
+    tileledger::countDiskLookup();
+    const std::string path = osgDB::findDataFile(file, options);
+    if (path.empty()) {
+        if (tileledger::rememberMissing(key, file)) {
+            Logger::instance().warn(std::string("Missing ") + kind + " file: " + file);
+        }
+        return std::string();
+    }
+    if (tileledger::isKnownBad(path)) {
+        // Rejected before under another name: no second WARN.
+        tileledger::rememberRefused(key, file, path);
+        return std::string();
+    }
+    return path;
+}
+
+// Logged once per file; the file reads as missing from then on.
+void reject(const std::string& key, const std::string& file, const std::string& path, const char* kind,
+            const std::string& reason)
+{
+    if (tileledger::rememberRefused(key, file, path)) {
+        Logger::instance().warn(std::string("Skipped damaged ") + kind + " " + path + ": " + reason);
+    }
+}
+
 class TileReadCallback : public osgDB::ReadFileCallback {
 public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
-        const std::string path = osgDB::findDataFile(file, options);
-        if (path.empty() || wasRejected(path)) {
+        const std::string key = searchKey(file, options);
+        const std::string path = resolveRequest(key, file, options, "tile");
+        if (path.empty()) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
         }
         std::string reason;
@@ -463,7 +511,7 @@ public:
         if (node) {
             return node.get();
         }
-        reject(path, "tile", reason);
+        reject(key, file, path, "tile", reason);
         return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
     }
 
@@ -471,8 +519,9 @@ public:
     // embedded one is, and decoded from the bytes that were checked.
     osgDB::ReaderWriter::ReadResult readImage(const std::string& file, const osgDB::Options* options) override
     {
-        const std::string path = osgDB::findDataFile(file, options);
-        if (path.empty() || wasRejected(path)) {
+        const std::string key = searchKey(file, options);
+        const std::string path = resolveRequest(key, file, options, "texture");
+        if (path.empty()) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
         }
         std::string bytes;
@@ -494,30 +543,11 @@ public:
             image->setFileName(file);
             return image.get();
         }
-        reject(path, "texture", reason);
+        reject(key, file, path, "texture", reason);
         return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
     }
 
 private:
-    bool wasRejected(const std::string& path)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return rejected_.count(path) > 0;
-    }
-
-    // Logged once per file; the file reads as missing from then on.
-    void reject(const std::string& path, const char* kind, const std::string& reason)
-    {
-        bool first = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            first = rejected_.insert(path).second;
-        }
-        if (first) {
-            Logger::instance().warn(std::string("Skipped damaged ") + kind + " " + path + ": " + reason);
-        }
-    }
-
     osg::ref_ptr<osg::Node> readChecked(const std::string& file, const std::string& path,
                                         const osgDB::Options* options, std::string& reason)
     {
@@ -542,9 +572,6 @@ private:
         }
         return readCheckedOsgb(bytes, path, options, reason);
     }
-
-    std::mutex mutex_;
-    std::set<std::string> rejected_;
 };
 
 }  // namespace

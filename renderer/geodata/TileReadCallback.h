@@ -12,8 +12,9 @@ namespace vistrel {
 // loader and the database pager read every model file. It reads regular
 // files only, checks a .osgb before the reader parses it and every loaded
 // graph before anyone uses it; a texture a tile names as a separate file is
-// checked as an embedded one. A rejected file is logged once as a WARN with
-// its path and then reads as a missing file, so the rest of the model renders.
+// checked as an embedded one. A missing or rejected file is logged once as
+// a WARN and then reads as missing at once, without a second look on disk,
+// so the rest of the model renders (counts in TileReadLedger.h).
 void installTileReadCallback();
 
 // Why the bytes of a .osgb cannot be handed to the reader; empty when they

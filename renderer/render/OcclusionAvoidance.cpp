@@ -62,12 +62,15 @@ double occlusionScore(const RenderConfig& config, osg::Node* root, const Polygon
         {frame.maxX, frame.maxY, z},
         {frame.minX, frame.maxY, z},
     };
+    // Obstacles that hide a frame stand near it, so each sight line is
+    // tested from the frame's end: from 7 % of the way towards the camera
+    // (clear of the frame's own roof) over the sample step's share of it.
     const double f = std::clamp(config.occlusion_sample_step, 0.1, 0.9);
     int blocked = 0;
     for (const auto& point : points) {
-        const osg::Vec3d d = point - setup.eye;
-        const osg::Vec3d a = setup.eye + d * 0.03;
-        const osg::Vec3d b = a + d * f;
+        const osg::Vec3d towardEye = setup.eye - point;
+        const osg::Vec3d a = point + towardEye * 0.07;
+        const osg::Vec3d b = a + towardEye * f;
         osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector = new osgUtil::LineSegmentIntersector(a, b);
         intersector->setIntersectionLimit(osgUtil::Intersector::LIMIT_ONE);
         osgUtil::IntersectionVisitor visitor(intersector.get());

@@ -27,7 +27,9 @@ CameraSetup chooseCamera(const RenderConfig& config, osg::Node* root, const Poly
                          const std::string& angle, OcclusionChoice& choice);
 
 // Share of five sight lines (frame centre and corners at centerZ) whose part
-// near the camera hits loaded model geometry.
+// near the frame hits loaded model geometry: from 7 % of the way from the
+// sample point towards the camera, over the share occlusion_sample_step
+// (0.1..0.9) of the line.
 double occlusionScore(const RenderConfig& config, osg::Node* root, const PolygonFrame& frame,
                       const CameraSetup& setup);
 

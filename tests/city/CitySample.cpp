@@ -101,7 +101,8 @@ std::vector<double> verticalHits(osg::Node& scene, double x, double y)
     return heights;
 }
 
-int blockedSightLines(osg::Node& scene, const nlohmann::json& frame, const std::string& side, double angle)
+int blockedSightLines(osg::Node& scene, const nlohmann::json& frame, const std::string& side, double angle,
+                      double step)
 {
     const nlohmann::json& camera = truth().at("camera");
     const Bounds b = frameBounds(frame);
@@ -135,13 +136,15 @@ int blockedSightLines(osg::Node& scene, const nlohmann::json& frame, const std::
 
     const osg::Vec3d samples[5] = {center, {b.minX, b.minY, centerZ}, {b.maxX, b.minY, centerZ},
                                    {b.maxX, b.maxY, centerZ}, {b.minX, b.maxY, centerZ}};
-    const double step = camera.at("occlusion_sample_step").get<double>();
+    if (step <= 0.0) {
+        step = camera.at("occlusion_sample_step").get<double>();
+    }
     int blocked = 0;
     for (const osg::Vec3d& p : samples) {
-        const osg::Vec3d d = p - eye;
-        const osg::Vec3d a = eye + d * 0.03;
+        const osg::Vec3d towardEye = eye - p;
+        const osg::Vec3d a = p + towardEye * 0.07;
         osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector =
-            new osgUtil::LineSegmentIntersector(a, a + d * step);
+            new osgUtil::LineSegmentIntersector(a, a + towardEye * step);
         osgUtil::IntersectionVisitor visitor(intersector.get());
         scene.accept(visitor);
         blocked += intersector->containsIntersections() ? 1 : 0;

@@ -41,6 +41,8 @@ std::vector<double> verticalHits(osg::Node& scene, double x, double y);
 
 // The renderer's occlusion test of one frame: how many of the five sight
 // segments towards the frame hit the model, for a side key and view angle.
-int blockedSightLines(osg::Node& scene, const nlohmann::json& frame, const std::string& side, double angle);
+// `step` is the tested share of each line; 0 takes the manifest's.
+int blockedSightLines(osg::Node& scene, const nlohmann::json& frame, const std::string& side, double angle,
+                      double step = 0.0);
 
 }  // namespace citytest

@@ -3,6 +3,8 @@
 #include "support/TestSupport.h"
 
 #include <osg/Group>
+#include <osgUtil/IntersectionVisitor>
+#include <osgUtil/LineSegmentIntersector>
 
 #include <gtest/gtest.h>
 
@@ -78,12 +80,14 @@ TEST(OcclusionAvoidance, VerticalAndDisabledMakeNoRayTests)
 
 TEST(OcclusionAvoidance, BlockedSideClimbsToAFreeAngle)
 {
-    // A tower south of a small house: its south view is blocked at 50 degrees.
+    // A tower 23 m south of a small house: its south view is blocked at 50
+    // degrees, seen by a step that reaches that far from the frame.
     osg::ref_ptr<osg::Group> scene = new osg::Group;
     scene->addChild(makeBox(osg::Vec3(-20, -50, 0), osg::Vec3(20, -28, 80), osg::Vec4(1, 0, 0, 1)));
     scene->addChild(makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 6), osg::Vec4(0, 1, 0, 1)));
     RenderConfig config;
     config.distance = 100;
+    config.occlusion_sample_step = 0.9;
 
     const FrameCamera camera(config);
     EXPECT_GT(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 50)), 0.0);
@@ -114,16 +118,47 @@ TEST(OcclusionAvoidance, BlockedSideClimbsToAFreeAngle)
 
 }
 
-TEST(OcclusionAvoidance, OnlyAWideSampleStepSeesObstaclesNearTheFrame)
+TEST(OcclusionAvoidance, OnlyAWideSampleStepSeesObstaclesFarFromTheFrame)
 {
-    // A wall 6 to 8 units south of the house: at 70 degrees it stands on the
-    // part of the sight lines next to the frame, which the default step leaves out.
+    // A wall 33 to 35 units south of the house: at 50 degrees it stands on
+    // the part of the sight lines near the camera, which the default step
+    // leaves out.
     osg::ref_ptr<osg::Group> scene = new osg::Group;
-    scene->addChild(makeBox(osg::Vec3(-20, -8, 0), osg::Vec3(20, -6, 30), osg::Vec4(1, 0, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(-20, -40, 0), osg::Vec3(20, -38, 60), osg::Vec4(1, 0, 0, 1)));
     RenderConfig config;
     config.distance = 100;
-    const CameraSetup steep = FrameCamera(config).computeSetupWithViewAngle(houseFrame(), "south", 70);
-    EXPECT_DOUBLE_EQ(occlusionScore(config, scene.get(), houseFrame(), steep), 0.0);
+    const CameraSetup setup = FrameCamera(config).computeSetupWithViewAngle(houseFrame(), "south", 50);
+    EXPECT_DOUBLE_EQ(occlusionScore(config, scene.get(), houseFrame(), setup), 0.0);
     config.occlusion_sample_step = 0.9;
-    EXPECT_GT(occlusionScore(config, scene.get(), houseFrame(), steep), 0.0);
+    EXPECT_GT(occlusionScore(config, scene.get(), houseFrame(), setup), 0.0);
+}
+
+TEST(OcclusionAvoidance, WallNearTheFrameRaisesTheAngleUntilTheFrameShows)
+{
+    // A 20 m wall 10 m south of a 3 m high frame, at the default step.
+    PolygonFrame frame = houseFrame();
+    frame.maxZ = 3;
+    frame.centerZ = 1.5;
+    osg::ref_ptr<osg::Node> wall = makeBox(osg::Vec3(-20, -16, 0), osg::Vec3(20, -15, 20), osg::Vec4(1, 0, 0, 1));
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(wall.get());
+    scene->addChild(makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 3), osg::Vec4(0, 1, 0, 1)));
+    RenderConfig config;
+    config.distance = 100;
+    ASSERT_DOUBLE_EQ(config.occlusion_sample_step, 0.35);
+
+    const FrameCamera camera(config);
+    EXPECT_GT(occlusionScore(config, scene.get(), frame, camera.computeSetupWithViewAngle(frame, "south", 50)), 0.0);
+    OcclusionChoice south;
+    const CameraSetup setup = chooseCamera(config, scene.get(), frame, "south", south);
+    EXPECT_GT(south.viewAngle, 50.0);
+    EXPECT_DOUBLE_EQ(south.score, 0.0);
+    // Every sight line of the chosen view, frame to camera, passes over the wall.
+    for (const osg::Vec3d& point : {osg::Vec3d(0, 0, 1.5), osg::Vec3d(-5, -5, 1.5), osg::Vec3d(5, -5, 1.5),
+                                    osg::Vec3d(5, 5, 1.5), osg::Vec3d(-5, 5, 1.5)}) {
+        osg::ref_ptr<osgUtil::LineSegmentIntersector> line = new osgUtil::LineSegmentIntersector(point, setup.eye);
+        osgUtil::IntersectionVisitor visitor(line.get());
+        wall->accept(visitor);
+        EXPECT_FALSE(line->containsIntersections()) << point.x() << ", " << point.y();
+    }
 }

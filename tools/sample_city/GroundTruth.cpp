@@ -131,6 +131,34 @@ Verdict segmentHitsGround(const CityLayout& city, const Vec3d& a, const Vec3d& b
     return verdict;
 }
 
+// Yes when `p` lies inside the building's solid by a safe margin, No when
+// it lies outside by one.
+Verdict insideBuilding(const CityLayout& city, const Building& b, const Vec3d& p)
+{
+    Verdict inside = both(within(p.x, b.outer.x0, b.outer.x1), within(p.y, b.outer.y0, b.outer.y1));
+    inside = both(inside, within(p.z, baseZ(city, b), roofZ(city, b)));
+    if (b.courtyard && inside != Verdict::No) {
+        const Rect& yard = *b.courtyard;
+        const Verdict inYard = both(within(p.x, yard.x0, yard.x1), within(p.y, yard.y0, yard.y1));
+        inside = inYard == Verdict::Yes ? Verdict::No : inYard == Verdict::No ? inside : Verdict::Unsure;
+    }
+    return inside;
+}
+
+// A segment that starts inside a building and ends outside it crosses its
+// surface somewhere, even where it leaves through an edge.
+bool segmentLeavesABuilding(const CityLayout& city, const Vec3d& a, const Vec3d& b)
+{
+    for (const Building& building : city.buildings) {
+        const Verdict starts = insideBuilding(city, building, a);
+        const Verdict ends = insideBuilding(city, building, b);
+        if ((starts == Verdict::Yes && ends == Verdict::No) || (starts == Verdict::No && ends == Verdict::Yes)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string describePoint(double x, double y)
 {
     std::ostringstream text;
@@ -252,10 +280,10 @@ std::vector<SideOcclusion> measureOcclusion(const CityLayout& city, const Rect& 
             }
             int blocked = 0;
             for (const Vec3d& p : samples) {
-                const Vec3d d = p - eye;
-                const Vec3d a = eye + d * 0.03;
-                const Vec3d b = a + d * step;
-                bool hit = segmentHitsGround(city, a, b) == Verdict::Yes;
+                const Vec3d towardEye = eye - p;
+                const Vec3d a = p + towardEye * 0.07;
+                const Vec3d b = a + towardEye * step;
+                bool hit = segmentHitsGround(city, a, b) == Verdict::Yes || segmentLeavesABuilding(city, a, b);
                 bool unsure = !hit && segmentHitsGround(city, a, b) == Verdict::Unsure;
                 for (const Face& face : faces) {
                     if (hit) {
@@ -268,7 +296,8 @@ std::vector<SideOcclusion> measureOcclusion(const CityLayout& city, const Rect& 
                 if (!hit && unsure) {
                     std::ostringstream text;
                     text << "the " << side.key << " sight line at " << angle << " degrees towards " << describePoint(p.x, p.y)
-                         << " grazes a surface edge";
+                         << " grazes a surface edge (segment from " << describePoint(a.x, a.y) << " z=" << a.z
+                         << " to " << describePoint(b.x, b.y) << " z=" << b.z << ")";
                     throw std::runtime_error(text.str());
                 }
                 blocked += hit ? 1 : 0;
