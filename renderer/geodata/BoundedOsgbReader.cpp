@@ -1,5 +1,7 @@
 #include "geodata/BoundedOsgbReader.h"
 
+#include "core/ByteOrder.h"
+
 #include "geodata/SerializerGuards.h"
 #include "geodata/TextureHeaderCheck.h"
 
@@ -68,14 +70,6 @@ public:
 protected:
     int_type underflow() override { throw TileEndsEarly(); }
 };
-
-void swapInPlace(void* value, std::size_t size)
-{
-    auto* bytes = static_cast<unsigned char*>(value);
-    for (std::size_t i = 0; i < size / 2; ++i) {
-        std::swap(bytes[i], bytes[size - 1 - i]);
-    }
-}
 
 // The classes a model tile is made of: nodes, geometry and its arrays,
 // primitive sets and buffers, and plain state. Everything else a damaged
@@ -295,7 +289,7 @@ public:
         }
         std::memcpy(&count, buffer_.current(), 4);
         if (getByteSwap()) {
-            swapInPlace(&count, 4);
+            reverseBytes(&count, 4);
         }
         need(count, bytesEach, "a list");
     }
@@ -310,7 +304,7 @@ public:
         }
         std::memcpy(&value, buffer_.current(), 4);
         if (getByteSwap()) {
-            swapInPlace(&value, 4);
+            reverseBytes(&value, 4);
         }
         if (!lookup.getValueToString().count(value)) {
             throw Rejected("a value of " + name + " that does not exist");
@@ -360,7 +354,7 @@ private:
     {
         buffer_.take(value, size);
         if (getByteSwap() && size > 1) {
-            swapInPlace(value, size);
+            reverseBytes(value, size);
         }
     }
 

@@ -1,5 +1,7 @@
 #include "geodata/TextureHeaderCheck.h"
 
+#include "core/ByteOrder.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -9,15 +11,6 @@ namespace {
 
 // The largest texture side a tile may hold.
 constexpr std::uint32_t kMaxTextureSide = 16384;
-
-std::uint32_t bigEndian(const unsigned char* bytes, int count)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
 
 std::string checkSize(std::uint32_t width, std::uint32_t height)
 {
@@ -49,14 +42,14 @@ bool jpegSize(const unsigned char* data, std::size_t size, std::uint32_t& width,
         if (marker == 0xD9 || marker == 0xDA) {
             return false;
         }
-        const std::size_t length = bigEndian(data + at + 2, 2);
+        const std::size_t length = readBigEndian(data + at + 2, 2);
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (length < 7 || at + 9 > size) {
                 return false;
             }
-            height = bigEndian(data + at + 5, 2);
-            width = bigEndian(data + at + 7, 2);
+            height = readBigEndian(data + at + 5, 2);
+            width = readBigEndian(data + at + 7, 2);
             return true;
         }
         if (length < 2) {
@@ -92,7 +85,7 @@ std::string checkEmbeddedImage(const std::string& extension, const char* data, s
         if (size < 24 || std::memcmp(bytes + 12, "IHDR", 4) != 0) {
             return "embeds a PNG texture without a header";
         }
-        return checkSize(bigEndian(bytes + 16, 4), bigEndian(bytes + 20, 4));
+        return checkSize(readBigEndian(bytes + 16, 4), readBigEndian(bytes + 20, 4));
     }
     if (extension.empty()) {
         // No decoder is chosen for a name without an extension.

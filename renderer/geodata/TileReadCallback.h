@@ -17,19 +17,10 @@ namespace vistrel {
 // so the rest of the model renders (counts in TileReadLedger.h).
 void installTileReadCallback();
 
-// Why the bytes of a .osgb cannot be handed to the reader; empty when they
-// can. Checks the header, the compressor and the first sizes it declares.
-std::string checkOsgbHeader(const std::string& bytes);
-
-// Why a loaded graph cannot be drawn or intersected safely; empty when it
-// can: a cycle, nesting too deep, an index beyond its vertex array, a
-// non-finite vertex or transform, a per-vertex array shorter than the
-// vertices used, a texture image larger than its data, a drawable other
-// than osg::Geometry.
-std::string checkLoadedGraph(osg::Node& root);
-
 // Reads a .osgb held in memory (named `fileName`, which sets the folder its
-// children are paged from) with every check above. Null, with `reason`,
+// children are paged from) with every check: checkOsgbHeader (OsgbHeader.h),
+// the bounded reader (BoundedOsgbReader.h) and checkLoadedGraph
+// (LoadedGraphCheck.h). Null, with `reason`,
 // when the bytes are rejected; the reader never reads past their end.
 osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::string& fileName,
                                         const osgDB::Options* options, std::string& reason);

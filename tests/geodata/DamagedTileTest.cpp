@@ -1,6 +1,8 @@
 // Damaged .osgb tiles: every damaged copy is rejected or loads into a graph
 // that can be bounded and intersected; nothing crashes or loops.
 #include "geodata/BoundedOsgbReader.h"
+#include "geodata/LoadedGraphCheck.h"
+#include "geodata/OsgbHeader.h"
 #include "geodata/TextureHeaderCheck.h"
 #include "geodata/SceneLoader.h"
 #include "geodata/TileReadCallback.h"
