@@ -8,6 +8,7 @@
 
 #include "core/ByteOrder.h"
 #include "core/Logger.h"
+#include "core/RegularFile.h"
 
 #include <osg/Image>
 #include <osgDB/Callbacks>
@@ -17,7 +18,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -40,26 +40,21 @@ osg::ref_ptr<osg::Node> parseBody(const std::string& bytes, bool swapped, const 
 }
 
 // The whole of a regular file of at most 512 MB; false, with `reason`, otherwise.
-bool readRegularFile(const std::string& path, std::string& bytes, std::string& reason)
+bool readTileFile(const std::string& path, std::string& bytes, std::string& reason)
 {
-    std::error_code ec;
-    if (!fs::is_regular_file(fs::status(fs::path(path), ec))) {
+    switch (readRegularFile(fs::path(path), kMaxTileBytes, bytes)) {
+    case FileRead::Read:
+        return true;
+    case FileRead::TooLarge:
+        reason = "larger than 512 MB";
+        return false;
+    case FileRead::Unreadable:
+        reason = "cannot be read";
+        return false;
+    default:
         reason = "not a regular file";
         return false;
     }
-    const std::uintmax_t size = fs::file_size(fs::path(path), ec);
-    if (ec || size > kMaxTileBytes) {
-        reason = ec ? ec.message() : "larger than 512 MB";
-        return false;
-    }
-    bytes.assign(static_cast<std::size_t>(size), '\0');
-    std::ifstream in(fs::path(path), std::ios::binary);
-    in.read(&bytes[0], static_cast<std::streamsize>(size));
-    if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) {
-        reason = "cannot be read";
-        return false;
-    }
-    return true;
 }
 
 // Names a request: the file asked for and the folders it is looked up in.
@@ -139,7 +134,7 @@ public:
         std::string bytes;
         std::string reason;
         osg::ref_ptr<osg::Image> image;
-        if (readRegularFile(path, bytes, reason)) {
+        if (readTileFile(path, bytes, reason)) {
             const std::string extension = osgDB::getLowerCaseFileExtension(path);
             reason = checkEmbeddedImage(extension, bytes.data(), bytes.size());
             osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension(extension);
@@ -179,7 +174,7 @@ private:
             return reason.empty() ? node : nullptr;
         }
         std::string bytes;
-        if (!readRegularFile(path, bytes, reason)) {
+        if (!readTileFile(path, bytes, reason)) {
             return nullptr;
         }
         return readCheckedOsgb(bytes, path, options, reason);
