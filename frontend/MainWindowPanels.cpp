@@ -27,7 +27,7 @@ FormSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximu
 {
     auto* spin = new FormSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
-    spin->setRange(minimum, maximum);
+    spin->setValidRange(minimum, maximum);
     spin->setValue(value);
     return spin;
 }
@@ -40,7 +40,7 @@ FormDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double min
     auto* spin = new FormDoubleSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
     spin->setDecimals(decimals);
-    spin->setRange(minimum, maximum);
+    spin->setValidRange(minimum, maximum);
     spin->setSingleStep(step);
     spin->setValue(value);
     return spin;
@@ -169,14 +169,27 @@ QWidget* MainWindow::buildNamingPanel()
     customLabel->setToolTip(configTooltip("field_separator"));
     m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
     form->addRow(customLabel, m_customSeparatorEdit);
-    addKeyRow(form, "photo_name_template", m_templateEdit);
+    // The template has the panel's whole width, its example included.
+    auto* templateLabel = new QLabel(configLabel("photo_name_template"), box);
+    templateLabel->setToolTip(configTooltip("photo_name_template"));
+    m_templateEdit->setToolTip(configTooltip("photo_name_template"));
+    templateLabel->setBuddy(m_templateEdit);
+    m_templateEdit->setMinimumWidth(m_templateEdit->fontMetrics().horizontalAdvance(m_templateEdit->placeholderText())
+                                    + 16);
+    form->addRow(templateLabel);
+    form->addRow(m_templateEdit);
     addKeyRow(form, "preview_limit", m_previewSpin);
     form->addRow(m_resumeCheck);
     form->addRow(m_htmlReportCheck);
 
-    column->addWidget(box);
-    column->addStretch();
+    column->addWidget(box, 1);
     return content;
+}
+
+int MainWindow::fieldListHeight(int rows) const
+{
+    const int rowHeight = m_fieldList->fontMetrics().height() + 4;
+    return rows * rowHeight + 2 * m_fieldList->frameWidth() + 2;
 }
 
 QWidget* MainWindow::buildFieldPickerRow()
@@ -193,9 +206,12 @@ QWidget* MainWindow::buildFieldPickerRow()
     m_fieldList->setDragDropMode(QAbstractItemView::InternalMove);
     m_fieldList->setDefaultDropAction(Qt::MoveAction);
     m_fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
-    const int rowHeight = m_fieldList->fontMetrics().height() + 4;
-    m_fieldList->setFixedHeight(3 * rowHeight + 2 * m_fieldList->frameWidth() + 2);
-    connect(m_fieldList, &QListWidget::itemChanged, this, [this] { updateFieldNote(); });
+    // At least three rows; more as the panel grows, up to the rows the
+    // fields need (at most ten, then the list scrolls).
+    m_fieldList->setUniformItemSizes(true);
+    m_fieldList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    connect(m_fieldList, &QListWidget::itemChanged, this, &MainWindow::fieldChoiceEdited);
+    connect(m_fieldList->model(), &QAbstractItemModel::rowsMoved, this, &MainWindow::fieldChoiceEdited);
 
     auto* up = new QPushButton(QStringLiteral("上移"), row);
     up->setObjectName(QStringLiteral("fieldUpButton"));

@@ -184,17 +184,25 @@ void FieldDiscoveryTest::pickerMoves()
 void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
 {
     m_window->rebuildFieldPicker({u"FWBH"_s, u"ZDDM"_s}, {u"FWBH"_s, u"ZDDM"_s});
-    m_window->discoverShapefileFields(shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"}));
-    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
-    QCOMPARE(m_window->selectedFields(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+    // The checked fields come first, in their order, then the file's others.
+    const QString first = shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"});
+    m_window->discoverShapefileFields(first);
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 
+    // No field checked: the note and the run file both say "numbered".
     m_window->discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
     QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
     QVERIFY(m_window->selectedFields().isEmpty());
+    QVERIFY(note().contains(u"按序号命名"_s));
     const QJsonObject collected = m_window->collectSettings(false);
     QCOMPARE(collected[u"field_names"_s].toArray(), QJsonArray());
-    QCOMPARE(collected[u"field_name"_s].toString(), u"ZDDM"_s);
+    QCOMPARE(collected[u"field_name"_s].toString(), QString());
     QVERIFY(m_messages->isEmpty());
+
+    // Back to the first file: the fields it has are checked again.
+    m_window->discoverShapefileFields(first);
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 }
 
 void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
@@ -207,7 +215,7 @@ void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
                   .toJson());
     m_window = std::make_unique<MainWindow>(m_dir->path());
     m_messages = captureMessages(*m_window);
-    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
     QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
     QVERIFY2(note().contains(u"BSM"_s), qPrintable(note()));
 

@@ -295,6 +295,7 @@ void RendererRunTest::stop_data()
 {
     QTest::addColumn<QByteArray>("trap");
     QTest::addColumn<bool>("killed");
+    // Killed, the renderer writes no report; the end says so.
     // The renderer's way: finish the image, write the report, exit 5.
     QTest::newRow("renderer ends its image")
         << QByteArray("trap 'echo got TERM; sleep 0.3; echo \"[t][INFO] Stopped by signal\"; exit 5' TERM")
@@ -324,9 +325,11 @@ void RendererRunTest::stop()
     }
     QVERIFY(waitForEnd());
     QVERIFY(killed ? timer.elapsed() >= 1500 : timer.elapsed() < 1400);
-    QCOMPARE(log().last(), u"==== 任务已停止 ===="_s);
-    QCOMPARE(status(), u"已停止"_s);
-    QCOMPARE(m_messages->last().text.split(u'\n').first(), u"任务已停止。"_s);
+    QCOMPARE(log().last(), killed ? u"==== 任务已强制结束 ===="_s : u"==== 任务已停止 ===="_s);
+    QCOMPARE(status(), killed ? u"已强制结束"_s : u"已停止"_s);
+    QCOMPARE(m_messages->last().text.split(u'\n').first(),
+             killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
+    QCOMPARE(m_messages->last().icon, killed ? QMessageBox::Warning : QMessageBox::Information);
 }
 
 void RendererRunTest::closingDuringARunAsksAndStops()
@@ -369,7 +372,7 @@ void RendererRunTest::checksBeforeStarting()
     QCOMPARE(m_messages->size(), 2);
     QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
     QCOMPARE(m_messages->last().title, u"参数不完整"_s);
-    QCOMPARE(m_messages->last().text, u"请先选择 OSGB、SHP 和输出目录。"_s);
+    QCOMPARE(m_messages->last().text, u"请先选择 SHP。"_s);
 
     // A model folder that does not exist is named below the paths.
     widget<QLineEdit>(*m_window, "shapefileEdit")->setText(path(u"data/parcels.shp"_s));

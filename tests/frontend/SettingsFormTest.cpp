@@ -3,6 +3,7 @@
 #include "FrontendTestSupport.h"
 
 #include "DefaultSettings.h"
+#include "FormWidgets.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -115,13 +116,14 @@ void SettingsFormTest::unofferedOrMistypedValuesFallBack()
     QCOMPARE(kept[u"oblique_view_angle"_s].toInt(), 65);
     QCOMPARE(kept[u"range_line_color"_s].toString(), u"cyan"_s);
 
-    // Spin boxes clamp; wrong JSON types count as missing.
+    // Wrong JSON types count as missing; a number out of range stays as it
+    // was and shows as invalid (see numbersOutOfRange).
     const QJsonObject s = collect({{u"width"_s, 50000}, {u"height"_s, 1080.5}, {u"output_dpi"_s, u"600"_s},
                                    {u"camera_padding"_s, 1.234}, {u"avoid_occlusion"_s, 1},
                                    {u"output_top_range"_s, u"true"_s}, {u"osgb_path"_s, 5},
                                    {u"field_names"_s, u"FWBH"_s}, {u"field_name"_s, u"BSM"_s}});
-    QCOMPARE(widget<QSpinBox>(*m_window, "widthSpin")->value(), 16384);
-    QCOMPARE(s[u"width"_s].toInt(), 16384);
+    QCOMPARE(widget<FormSpinBox>(*m_window, "widthSpin")->value(), 50000);
+    QVERIFY(!widget<FormSpinBox>(*m_window, "widthSpin")->isValid());
     QCOMPARE(s[u"height"_s].toInt(), 2160);
     QCOMPARE(s[u"output_dpi"_s].toInt(), 300);
     QCOMPARE(s[u"camera_padding"_s].toDouble(), 1.23);
