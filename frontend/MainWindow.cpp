@@ -23,6 +23,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QToolButton>
 #include <QUrl>
@@ -62,10 +63,16 @@ QSize startSize(const QScreen* screen)
     return wanted.boundedTo(screen->availableGeometry().size() - frame);
 }
 
-// Where the shortcut of a button is told.
+// A key that presses the button while it is enabled, told in its tooltip.
+// (A button's own shortcut would be lost when its text changes, as 停止's
+// does.)
 void setButtonKey(QPushButton* button, const QKeySequence& key, const QString& what)
 {
-    button->setShortcut(key);
+    auto* shortcut = new QShortcut(key, button->window());
+    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled())
+            button->animateClick();
+    });
     button->setToolTip(QStringLiteral("%1（%2）").arg(what, key.toString(QKeySequence::NativeText)));
 }
 
@@ -245,7 +252,9 @@ void MainWindow::buildWindow()
     divider->setObjectName(QStringLiteral("mainSplitter"));
     divider->addWidget(upper);
     divider->addWidget(lower);
-    divider->setStretchFactor(0, 0);
+    // A taller window gives room to both: the field list grows up to the
+    // fields it holds, and the log.
+    divider->setStretchFactor(0, 1);
     divider->setStretchFactor(1, 1);
     divider->setCollapsible(0, false);
     divider->setCollapsible(1, false);

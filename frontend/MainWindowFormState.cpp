@@ -99,16 +99,18 @@ void MainWindow::setKeyOrder()
         setTabOrder(chain[i - 1], chain[i]);
 }
 
-// Qt draws the placeholder of a disabled field in the disabled text colour,
-// black in some styles, so that a locked empty field seems to hold its
-// placeholder as text. Placeholders keep their own colour in every state.
+// A locked (disabled) field draws its text in the light disabled colour,
+// but its placeholder in the same dark half-transparent colour as when it
+// is enabled, so that an empty locked field seems to hold its placeholder
+// as text. Placeholders of locked fields are drawn lighter than their text,
+// as they are in enabled fields.
 void MainWindow::keepPlaceholdersGrey()
 {
     for (QLineEdit* edit : findChildren<QLineEdit*>()) {
         QPalette palette = edit->palette();
-        const QColor placeholder = palette.color(QPalette::Active, QPalette::PlaceholderText);
+        QColor placeholder = palette.color(QPalette::Disabled, QPalette::Text);
+        placeholder.setAlphaF(placeholder.alphaF() / 2);
         palette.setColor(QPalette::Disabled, QPalette::PlaceholderText, placeholder);
-        palette.setColor(QPalette::Inactive, QPalette::PlaceholderText, placeholder);
         edit->setPalette(palette);
     }
 }

@@ -144,7 +144,19 @@ QWidget* MainWindow::buildNamingPanel()
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     auto* box = makeGroup(QStringLiteral("命名与任务"), content);
-    auto* form = makeForm(box);
+    // The field list above the other rows, with the panel's whole width and
+    // the height the panel can spare.
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(6, 6, 6, 6);
+    auto* fieldsLabel = new QLabel(configLabel("field_names"), box);
+    fieldsLabel->setToolTip(configTooltip("field_names"));
+    rows->addWidget(fieldsLabel);
+    QWidget* picker = buildFieldPickerRow();
+    picker->setToolTip(configTooltip("field_names"));
+    rows->addWidget(picker, 1);
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    rows->addLayout(form);
 
     m_separatorCombo = makeCombo(box, "separatorCombo");
     m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
@@ -163,7 +175,6 @@ QWidget* MainWindow::buildNamingPanel()
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
 
-    addKeyRow(form, "field_names", buildFieldPickerRow());
     addKeyRow(form, "field_separator", m_separatorCombo);
     auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), box);
     customLabel->setToolTip(configTooltip("field_separator"));
@@ -188,7 +199,8 @@ QWidget* MainWindow::buildNamingPanel()
 
 int MainWindow::fieldListHeight(int rows) const
 {
-    const int rowHeight = m_fieldList->fontMetrics().height() + 4;
+    const int rowHeight =
+        m_fieldList->count() > 0 ? m_fieldList->sizeHintForRow(0) : m_fieldList->fontMetrics().height() + 4;
     return rows * rowHeight + 2 * m_fieldList->frameWidth() + 2;
 }
 
@@ -223,10 +235,14 @@ QWidget* MainWindow::buildFieldPickerRow()
     m_fieldNoteLabel->setStyleSheet(QStringLiteral("color: #b26b00;"));
     m_fieldNoteLabel->hide();
 
-    layout->addWidget(m_fieldList, 0, 0, 2, 1);
-    layout->addWidget(up, 0, 1);
-    layout->addWidget(down, 1, 1);
-    layout->addWidget(m_fieldNoteLabel, 2, 0, 1, 2);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(up);
+    buttons->addWidget(down);
+    buttons->addStretch();
+    layout->addWidget(m_fieldList, 0, 0);
+    layout->addLayout(buttons, 0, 1);
+    layout->addWidget(m_fieldNoteLabel, 1, 0, 1, 2);
+    layout->setRowStretch(0, 1);
     layout->setColumnStretch(0, 1);
     connect(up, &QPushButton::clicked, this, &MainWindow::moveFieldUp);
     connect(down, &QPushButton::clicked, this, &MainWindow::moveFieldDown);

@@ -6,6 +6,7 @@
 #include "DbfFieldNames.h"
 #include "LegacyCodePage.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -43,6 +44,7 @@ private slots:
     void discoveryKeepsOnlyFieldsTheNewFileHas();
     void shapefileChangeRereadsTheFields();
     void missingAttributeFile();
+    void chosenOrderSurvivesARestart();
 
 private:
     QStringList read(const QByteArray& bytes);
@@ -242,6 +244,33 @@ void FieldDiscoveryTest::missingAttributeFile()
     QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
     QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+}
+
+void FieldDiscoveryTest::chosenOrderSurvivesARestart()
+{
+    // FWBH moved above ZDDM and saved; after a restart the list and the next
+    // run keep that order, the file's other fields following.
+    QDir().mkpath(m_dir->filePath(u"city"_s));
+    m_window->loadSettings({{u"osgb_path"_s, m_dir->filePath(u"city"_s)},
+                            {u"shp_path"_s, shapefile(u"parcels"_s, {"ZDDM", "QLR", "FWBH"})},
+                            {u"output_dir"_s, m_dir->filePath(u"out"_s)},
+                            {u"field_names"_s, QJsonArray{u"ZDDM"_s, u"FWBH"_s}}});
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}));
+    widget<QListWidget>(*m_window, "fieldList")->setCurrentItem(entry(u"FWBH"_s));
+    click("fieldUpButton");
+    click("saveButton");
+    QCOMPARE(readJsonFile(m_window->settingsFilePath())[u"field_names"_s].toArray(),
+             (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    m_messages = captureMessages(*m_window);
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+    writeFakeRenderer(m_dir->path(), "exit 0");
+    m_window->startTask(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->running(), 15000);
+    const QJsonObject run = readJsonFile(m_dir->filePath(u"config/render_qt_run.json"_s));
+    QCOMPARE(run[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+    QCOMPARE(run[u"field_name"_s].toString(), u"FWBH"_s);
 }
 
 QTEST_MAIN(FieldDiscoveryTest)

@@ -44,7 +44,6 @@ void SmallScreenTest::windowAndWidgetsFitTheScreen()
                                                                        QLatin1String(child->metaObject()->className()))));
     }
 
-    qInfo() << "screen" << screen << QGuiApplication::primaryScreen()->devicePixelRatio() << "window" << window.frameGeometry() << window.minimumSizeHint() << widget<QLineEdit>(window, "templateEdit")->width() << widget<QLineEdit>(window, "templateEdit")->fontMetrics().horizontalAdvance(widget<QLineEdit>(window, "templateEdit")->placeholderText());
     // The template's placeholder is not cut.
     auto* templateEdit = widget<QLineEdit>(window, "templateEdit");
     QVERIFY(templateEdit->fontMetrics().horizontalAdvance(templateEdit->placeholderText())
