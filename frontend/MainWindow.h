@@ -138,6 +138,7 @@ private:
     void showRunEnd(int exitCode, QProcess::ExitStatus exitStatus);
 
     QString resolvedRunPath(const QString& text) const;
+    bool readyToStart(const QJsonObject& runSettings);
     bool checkDataPaths();
     void refreshPathProblems();
     void showResolvedOutputFolder();

@@ -30,6 +30,18 @@ Outcome outcomeOf(int exitCode, QProcess::ExitStatus exitStatus, bool stopReques
     return Outcome::Failed;
 }
 
+QMessageBox::Icon iconOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Failed:
+        return QMessageBox::Critical;
+    case Outcome::Killed:
+        return QMessageBox::Warning;
+    default:
+        return QMessageBox::Information;
+    }
+}
+
 } // namespace
 
 void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
@@ -102,9 +114,5 @@ void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
          !run.htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
     };
-    const QMessageBox::Icon icon = outcome == Outcome::Failed ? QMessageBox::Critical
-        : outcome == Outcome::Killed                           ? QMessageBox::Warning
-                                                               : QMessageBox::Information;
-    showMessage(icon,
-                QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);
+    showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);
 }

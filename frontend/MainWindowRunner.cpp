@@ -69,6 +69,31 @@ void MainWindow::refreshPathProblems()
         checkDataPaths();
 }
 
+// Numbers in range, the three paths given, the model and the shapefile
+// there; otherwise the user is told what is missing.
+bool MainWindow::readyToStart(const QJsonObject& runSettings)
+{
+    const QStringList invalid = invalidNumberFields();
+    if (!invalid.isEmpty()) {
+        showMessage(QMessageBox::Warning, QStringLiteral("数值超出范围"),
+                    QStringLiteral("请先改正超出有效范围的数值：") + invalid.join(QStringLiteral("、")));
+        return false;
+    }
+    QStringList missing;
+    const std::pair<const char*, const char*> inputs[] = {
+        {"osgb_path", "OSGB"}, {"shp_path", "SHP"}, {"output_dir", "输出目录"}};
+    for (const auto& [key, what] : inputs) {
+        if (runSettings.value(QLatin1String(key)).toString().isEmpty())
+            missing.append(QString::fromUtf8(what));
+    }
+    if (!missing.isEmpty()) {
+        showMessage(QMessageBox::Warning, QStringLiteral("参数不完整"),
+                    QStringLiteral("请先选择 %1。").arg(joinedInChinese(missing)));
+        return false;
+    }
+    return checkDataPaths();
+}
+
 void MainWindow::startTask(bool testMode)
 {
     if (m_process)
@@ -82,26 +107,8 @@ void MainWindow::startTask(bool testMode)
         return;
     }
 
-    const QStringList invalid = invalidNumberFields();
-    if (!invalid.isEmpty()) {
-        showMessage(QMessageBox::Warning, QStringLiteral("数值超出范围"),
-                    QStringLiteral("请先改正超出有效范围的数值：") + invalid.join(QStringLiteral("、")));
-        return;
-    }
     const QJsonObject runSettings = collectSettings(testMode);
-    QStringList missing;
-    const std::pair<const char*, const char*> inputs[] = {
-        {"osgb_path", "OSGB"}, {"shp_path", "SHP"}, {"output_dir", "输出目录"}};
-    for (const auto& [key, what] : inputs) {
-        if (runSettings.value(QLatin1String(key)).toString().isEmpty())
-            missing.append(QString::fromUtf8(what));
-    }
-    if (!missing.isEmpty()) {
-        showMessage(QMessageBox::Warning, QStringLiteral("参数不完整"),
-                    QStringLiteral("请先选择 %1。").arg(joinedInChinese(missing)));
-        return;
-    }
-    if (!checkDataPaths())
+    if (!readyToStart(runSettings))
         return;
 
     const QString runFile = runFilePathFor(m_programDir);
