@@ -24,6 +24,7 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QVBoxLayout;
 class QProgressBar;
 class QPushButton;
 class QSettings;
@@ -108,7 +109,7 @@ private:
     QWidget* buildNamingPanel();
     QWidget* buildScenePanel();
     QWidget* buildAnglePanel();
-    QWidget* buildFieldPickerRow();
+    void addFieldPicker(QVBoxLayout* rows, QWidget* box);
     QWidget* buildButtonsRow();
     QWidget* buildProgressRow();
     QWidget* wrapPanel(QWidget* content);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
@@ -46,6 +47,8 @@ void MainWindow::rebuildFieldPicker(const QStringList& available, const QStringL
     }
     m_fieldList->setMinimumHeight(fieldListHeight(3));
     m_fieldList->setMaximumHeight(fieldListHeight(std::clamp(int(order.size()), 3, 10)));
+    QWidget* row = m_fieldList->parentWidget();
+    row->setMaximumHeight(std::max(m_fieldList->maximumHeight(), row->layout()->minimumSize().height()));
     const QString current = checked.isEmpty() ? order.first() : checked.first();
     const QList<QListWidgetItem*> found = m_fieldList->findItems(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
     m_fieldList->setCurrentItem(found.isEmpty() ? nullptr : found.first());

@@ -151,12 +151,11 @@ QWidget* MainWindow::buildNamingPanel()
     auto* fieldsLabel = new QLabel(configLabel("field_names"), box);
     fieldsLabel->setToolTip(configTooltip("field_names"));
     rows->addWidget(fieldsLabel);
-    QWidget* picker = buildFieldPickerRow();
-    picker->setToolTip(configTooltip("field_names"));
-    rows->addWidget(picker, 1);
+    addFieldPicker(rows, box);
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     rows->addLayout(form);
+    rows->addStretch(1); // what the list, at its full height, leaves
 
     m_separatorCombo = makeCombo(box, "separatorCombo");
     m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
@@ -204,16 +203,13 @@ int MainWindow::fieldListHeight(int rows) const
     return rows * rowHeight + 2 * m_fieldList->frameWidth() + 2;
 }
 
-QWidget* MainWindow::buildFieldPickerRow()
+// The list with its buttons grows up to the list's full height; the
+// panel's stretch below takes the rest.
+void MainWindow::addFieldPicker(QVBoxLayout* rows, QWidget* box)
 {
-    auto* row = new QWidget;
-    auto* layout = new QGridLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setVerticalSpacing(2);
-
     // Checked fields name the frames, from top to bottom; drag or use the
     // buttons to change the order.
-    m_fieldList = new QListWidget(row);
+    m_fieldList = new QListWidget(box);
     m_fieldList->setObjectName(QStringLiteral("fieldList"));
     m_fieldList->setDragDropMode(QAbstractItemView::InternalMove);
     m_fieldList->setDefaultDropAction(Qt::MoveAction);
@@ -225,11 +221,11 @@ QWidget* MainWindow::buildFieldPickerRow()
     connect(m_fieldList, &QListWidget::itemChanged, this, &MainWindow::fieldChoiceEdited);
     connect(m_fieldList->model(), &QAbstractItemModel::rowsMoved, this, &MainWindow::fieldChoiceEdited);
 
-    auto* up = new QPushButton(QStringLiteral("上移"), row);
+    auto* up = new QPushButton(QStringLiteral("上移"), box);
     up->setObjectName(QStringLiteral("fieldUpButton"));
-    auto* down = new QPushButton(QStringLiteral("下移"), row);
+    auto* down = new QPushButton(QStringLiteral("下移"), box);
     down->setObjectName(QStringLiteral("fieldDownButton"));
-    m_fieldNoteLabel = new QLabel(row);
+    m_fieldNoteLabel = new QLabel(box);
     m_fieldNoteLabel->setObjectName(QStringLiteral("fieldNoteLabel"));
     m_fieldNoteLabel->setWordWrap(true);
     m_fieldNoteLabel->setStyleSheet(QStringLiteral("color: #b26b00;"));
@@ -239,14 +235,16 @@ QWidget* MainWindow::buildFieldPickerRow()
     buttons->addWidget(up);
     buttons->addWidget(down);
     buttons->addStretch();
-    layout->addWidget(m_fieldList, 0, 0);
-    layout->addLayout(buttons, 0, 1);
-    layout->addWidget(m_fieldNoteLabel, 1, 0, 1, 2);
-    layout->setRowStretch(0, 1);
-    layout->setColumnStretch(0, 1);
+    // The list's own row: it stops growing where the list does.
+    auto* picker = new QWidget(box);
+    auto* pickerLayout = new QHBoxLayout(picker);
+    pickerLayout->setContentsMargins(0, 0, 0, 0);
+    pickerLayout->addWidget(m_fieldList, 1);
+    pickerLayout->addLayout(buttons);
+    rows->addWidget(picker, 20);
+    rows->addWidget(m_fieldNoteLabel);
     connect(up, &QPushButton::clicked, this, &MainWindow::moveFieldUp);
     connect(down, &QPushButton::clicked, this, &MainWindow::moveFieldDown);
-    return row;
 }
 
 QWidget* MainWindow::buildScenePanel()
