@@ -87,8 +87,8 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "相对路径相对于配置文件所在目录"},
     {"field_name", nullptr,
      "used only when field_names is empty",
-     "Single attribute field that names a frame. Tavrin writes the first checked output field, or ZDDM when none "
-     "is checked.",
+     "Single attribute field that names a frame. Tavrin writes the first checked output field, or the empty "
+     "text when none is checked (the frames are then numbered).",
      nullptr, nullptr, nullptr},
     {"field_names", "(becomes [field_name])",
      "fields missing from the shapefile (matched in any case), or empty for a frame, are left out; a frame with "

@@ -20,7 +20,10 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QToolButton>
 #include <QUrl>
@@ -38,6 +41,41 @@ QString cleanNativePath(const QString& path)
     return QDir::toNativeSeparators(QDir::cleanPath(path));
 }
 
+// A feedback address given as a bare e-mail address is written to, not
+// opened as a web site.
+QUrl feedbackUrl(const QString& address)
+{
+    static const QRegularExpression email(QStringLiteral("^[^@\\s/:]+@[^@\\s/:]+$"));
+    if (email.match(address).hasMatch())
+        return QUrl(QStringLiteral("mailto:") + address);
+    return QUrl::fromUserInput(address);
+}
+
+// The window's size at start: room for the whole form where the screen has
+// it, never more than the screen's free area less the window frame, so that
+// it fits a 1366 x 768 screen with its task bar, also at 125 % scaling.
+QSize startSize(const QScreen* screen)
+{
+    const QSize wanted(1120, 780);
+    if (!screen)
+        return wanted;
+    const QSize frame(16, 40); // borders and title bar of a framed window
+    return wanted.boundedTo(screen->availableGeometry().size() - frame);
+}
+
+// A key that presses the button while it is enabled, told in its tooltip.
+// (A button's own shortcut would be lost when its text changes, as 停止's
+// does.)
+void setButtonKey(QPushButton* button, const QKeySequence& key, const QString& what)
+{
+    auto* shortcut = new QShortcut(key, button->window());
+    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled())
+            button->animateClick();
+    });
+    button->setToolTip(QStringLiteral("%1（%2）").arg(what, key.toString(QKeySequence::NativeText)));
+}
+
 // The widest status text the progress row makes room for, so that the bars
 // keep their width while the numbers change.
 const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 00:00:00，预计剩余 00:00:00";
@@ -50,13 +88,14 @@ MainWindow::MainWindow(const QString& programDir, QWidget* parent)
     , m_settingsPath(settingsFilePathFor(programDir))
 {
     setWindowTitle(QStringLiteral("Tavrin"));
-    resize(1120, 780);
     m_killTimer.setSingleShot(true);
     m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace period is over
     connect(&m_killTimer, &QTimer::timeout, this, &MainWindow::stopGraceExpired);
     buildWindow();
+    resize(startSize(screen()));
     rebuildFieldPicker({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
     loadSettings(readStartupSettings(m_programDir));
+    m_savedForm = collectGuiSettings();
 }
 
 MainWindow::~MainWindow()
@@ -100,7 +139,7 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
                              const QList<MessageAction>& actions)
 {
     if (m_messageHandler) {
-        m_messageHandler(UserMessage{icon, title, text, false, actions});
+        m_messageHandler(UserMessage{icon, title, text, false, actions, {}});
         return;
     }
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
@@ -117,12 +156,40 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
     }
 }
 
+// Questions are asked while the renderer may still be running: the end of
+// the task closes an open one (m_openQuestion) as answered "no".
 bool MainWindow::askQuestion(const QString& title, const QString& text)
 {
     if (m_messageHandler)
-        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}});
-    return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        == QMessageBox::Yes;
+        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}}) != 0;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    m_openQuestion = &box;
+    const int answer = box.exec();
+    m_openQuestion = nullptr;
+    return answer == QMessageBox::Yes;
+}
+
+// The last choice cancels; Esc and closing the box choose it.
+int MainWindow::askChoice(const QString& title, const QString& text, const QStringList& choices)
+{
+    const int cancel = int(choices.size()) - 1;
+    if (m_messageHandler) {
+        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices});
+        return chosen >= 0 && chosen < cancel ? chosen : cancel;
+    }
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
+    QList<QAbstractButton*> buttons;
+    for (int i = 0; i < choices.size(); ++i) {
+        const auto role = i == cancel ? QMessageBox::RejectRole
+                                      : (i == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
+        buttons.append(box.addButton(choices[i], role));
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    box.setEscapeButton(buttons.last());
+    box.exec();
+    const int chosen = int(buttons.indexOf(box.clickedButton()));
+    return chosen >= 0 ? chosen : cancel;
 }
 
 void MainWindow::openUrl(const QUrl& url)
@@ -185,13 +252,18 @@ void MainWindow::buildWindow()
     divider->setObjectName(QStringLiteral("mainSplitter"));
     divider->addWidget(upper);
     divider->addWidget(lower);
-    divider->setStretchFactor(0, 0);
+    // A taller window gives room to both: the field list grows up to the
+    // fields it holds, and the log.
+    divider->setStretchFactor(0, 1);
     divider->setStretchFactor(1, 1);
     divider->setCollapsible(0, false);
     divider->setCollapsible(1, false);
     layout->addWidget(divider, 1);
 
     setCentralWidget(central);
+    watchNumberFields();
+    keepPlaceholdersGrey();
+    setKeyOrder();
 }
 
 QWidget* MainWindow::buildHeaderRow()
@@ -251,10 +323,6 @@ QWidget* MainWindow::buildPathBox()
         auto* browse = new QPushButton(QStringLiteral("浏览"), box);
         browse->setObjectName(QString::fromLatin1(name) + QStringLiteral("Browse"));
         grid->addWidget(browse, row, 2);
-        // A path that was reported missing is fixed by editing it.
-        connect(*edit, &QLineEdit::textEdited, this, [this, edit = *edit] {
-            edit->setStyleSheet(QString());
-        });
         return browse;
     };
     connect(addRow(0, "osgb_path", "modelPathEdit", &m_modelPathEdit), &QPushButton::clicked, this,
@@ -264,14 +332,37 @@ QWidget* MainWindow::buildPathBox()
     connect(addRow(2, "output_dir", "outputDirEdit", &m_outputDirEdit), &QPushButton::clicked, this,
             &MainWindow::browseOutputFolder);
     connect(m_shapefileEdit, &QLineEdit::editingFinished, this, [this] { refreshShapefileFields(false); });
+    // Paths reported missing are checked again as they change.
+    connect(m_modelPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshPathProblems);
+    connect(m_shapefileEdit, &QLineEdit::textChanged, this, &MainWindow::refreshPathProblems);
+
+    // A relative output folder is named as the renderer will take it.
+    m_outputResolvedLabel = new QLabel(box);
+    m_outputResolvedLabel->setObjectName(QStringLiteral("outputResolvedLabel"));
+    m_outputResolvedLabel->setStyleSheet(QStringLiteral("color: palette(placeholder-text);"));
+    m_outputResolvedLabel->setWordWrap(true);
+    m_outputResolvedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_outputResolvedLabel->hide();
+    grid->addWidget(m_outputResolvedLabel, 3, 1, 1, 2);
+    connect(m_outputDirEdit, &QLineEdit::textChanged, this, &MainWindow::showResolvedOutputFolder);
 
     m_pathProblemLabel = new QLabel(box);
     m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
     m_pathProblemLabel->setStyleSheet(QStringLiteral("color: #c62828;"));
     m_pathProblemLabel->setWordWrap(true);
     m_pathProblemLabel->hide();
-    grid->addWidget(m_pathProblemLabel, 3, 1, 1, 2);
+    grid->addWidget(m_pathProblemLabel, 4, 1, 1, 2);
+    showResolvedOutputFolder();
     return box;
+}
+
+void MainWindow::showResolvedOutputFolder()
+{
+    const QString text = m_outputDirEdit->text().trimmed();
+    const bool relative = text.isEmpty() || QDir::isRelativePath(QDir::fromNativeSeparators(text));
+    m_outputResolvedLabel->setText(QStringLiteral("实际位置：")
+                                   + QDir::toNativeSeparators(resolvedOutputFolder(text)));
+    m_outputResolvedLabel->setVisible(relative);
 }
 
 QWidget* MainWindow::buildButtonsRow()
@@ -296,6 +387,12 @@ QWidget* MainWindow::buildButtonsRow()
     layout->addWidget(m_stopButton);
     layout->addStretch();
     layout->addWidget(m_saveButton);
+
+    setButtonKey(m_startButton, QKeySequence(Qt::Key_F5), QStringLiteral("导出全部图斑"));
+    setButtonKey(m_testButton, QKeySequence(Qt::CTRL | Qt::Key_T), QStringLiteral("只导出前几个图斑，数量见“测试导出图斑数”"));
+    setButtonKey(m_stopButton, QKeySequence(Qt::Key_Escape),
+                 QStringLiteral("停止任务：渲染器完成当前图片并写出报告后退出"));
+    setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("保存配置"));
 
     connect(m_startButton, &QPushButton::clicked, this, [this] { startTask(false); });
     connect(m_testButton, &QPushButton::clicked, this, [this] { startTask(true); });
@@ -338,11 +435,6 @@ void MainWindow::setStatus(const QString& text)
     m_statusLabel->setToolTip(text);
 }
 
-void MainWindow::setFormLocked(bool locked)
-{
-    for (QWidget* part : m_formParts)
-        part->setEnabled(!locked);
-}
 
 // ---- header and path actions ----------------------------------------------
 
@@ -371,7 +463,7 @@ void MainWindow::openFeedbackForm()
                                 .toString()
                                 .trimmed();
     if (!address.isEmpty()) {
-        openUrl(QUrl::fromUserInput(address));
+        openUrl(feedbackUrl(address));
         return;
     }
     const QStringList lines = {
@@ -431,22 +523,21 @@ void MainWindow::rememberBrowseFolder(const char* row, const QString& folder)
 void MainWindow::browseModelPath()
 {
     const QString path = QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
-                                                           QFileDialog::ShowDirsOnly);
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     m_modelPathEdit->setText(cleanNativePath(path));
-    m_modelPathEdit->setStyleSheet(QString());
     rememberBrowseFolder("model", path);
 }
 
 void MainWindow::browseShapefile()
 {
     const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                                      QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"));
+                                                      QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"), nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     m_shapefileEdit->setText(cleanNativePath(path));
-    m_shapefileEdit->setStyleSheet(QString());
     rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
 }
@@ -454,7 +545,7 @@ void MainWindow::browseShapefile()
 void MainWindow::browseOutputFolder()
 {
     const QString path = QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
-                                                           QFileDialog::ShowDirsOnly);
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     m_outputDirEdit->setText(cleanNativePath(path));
@@ -467,20 +558,46 @@ void MainWindow::saveCurrentSettings()
         appendLog(QStringLiteral("配置已保存：") + cleanNativePath(m_settingsPath));
 }
 
+bool MainWindow::hasUnsavedEdits() const
+{
+    return collectGuiSettings() != m_savedForm;
+}
+
+bool MainWindow::confirmUnsavedEdits()
+{
+    if (!hasUnsavedEdits())
+        return true;
+    const int choice = askChoice(QStringLiteral("配置未保存"), QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"),
+                                 {QStringLiteral("保存"), QStringLiteral("不保存"), QStringLiteral("取消")});
+    if (choice == 0)
+        return saveSettings(m_settingsPath, collectGuiSettings());
+    return choice == 1;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!m_process) {
-        event->accept();
+        if (confirmUnsavedEdits())
+            event->accept();
+        else
+            event->ignore();
         return;
     }
     event->ignore();
-    if (m_closeAfterStop)
+    if (m_closeAfterStop || m_askingToClose)
         return; // already stopping; the window closes when the renderer has ended
-    if (!askQuestion(QStringLiteral("任务正在运行"),
-                     QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
-                                    "渲染器会先完成当前图片并写出报告，然后程序退出。")))
+    m_askingToClose = true;
+    const bool stop = askQuestion(QStringLiteral("任务正在运行"),
+                                  QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
+                                                 "渲染器会先完成当前图片并写出报告，然后程序退出。"));
+    m_askingToClose = false;
+    if (!m_process) {
+        event->accept(); // the task ended while the question was open
+        return;
+    }
+    if (!stop)
         return;
     m_closeAfterStop = true;
     if (!m_stopRequested)
-        stopTask();
+        requestStop();
 }

@@ -24,6 +24,7 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QVBoxLayout;
 class QProgressBar;
 class QPushButton;
 class QSettings;
@@ -108,7 +109,7 @@ private:
     QWidget* buildNamingPanel();
     QWidget* buildScenePanel();
     QWidget* buildAnglePanel();
-    QWidget* buildFieldPickerRow();
+    void addFieldPicker(QVBoxLayout* rows, QWidget* box);
     QWidget* buildButtonsRow();
     QWidget* buildProgressRow();
     QWidget* wrapPanel(QWidget* content);
@@ -116,6 +117,9 @@ private:
     QCheckBox* makeKeyCheck(QWidget* parent, const char* name, const char* key);
 
     bool askQuestion(const QString& title, const QString& text);
+    int askChoice(const QString& title, const QString& text, const QStringList& choices);
+    bool confirmUnsavedEdits();
+    bool hasUnsavedEdits() const;
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
                      const QList<MessageAction>& actions = {});
     void openUrl(const QUrl& url);
@@ -125,15 +129,27 @@ private:
     QString runStateText() const;
     void setIdle();
     void setFormLocked(bool locked);
+    void setKeyOrder();
+    void watchNumberFields();
+    void keepPlaceholdersGrey();
+    void updateRunButtons();
+    QStringList invalidNumberFields() const;
+    void requestStop();
+    void forceStop(const QString& reason);
     void showRunEnd(int exitCode, QProcess::ExitStatus exitStatus);
 
     QString resolvedRunPath(const QString& text) const;
-    bool checkDataPaths(const QJsonObject& runSettings);
+    bool readyToStart(const QJsonObject& runSettings);
+    bool checkDataPaths();
+    void refreshPathProblems();
+    void showResolvedOutputFolder();
     void refreshShapefileFields(bool quiet);
     void readShapefileFields(const QString& shpPath, bool quiet);
     void reportMissingFields(const QStringList& missing);
     void updateFieldNote();
     void moveCurrentField(int direction);
+    void fieldChoiceEdited();
+    int fieldListHeight(int rows) const;
 
     QString browseStartFolder(const char* row) const;
     void rememberBrowseFolder(const char* row, const QString& folder);
@@ -149,6 +165,7 @@ private:
     QLineEdit* m_shapefileEdit = nullptr;
     QLineEdit* m_outputDirEdit = nullptr;
     QLabel* m_pathProblemLabel = nullptr;
+    QLabel* m_outputResolvedLabel = nullptr;
 
     // Picture and output panel.
     FormSpinBox* m_widthSpin = nullptr;
@@ -192,9 +209,15 @@ private:
     QLabel* m_fieldNoteLabel = nullptr;
     QString m_fieldsReadFrom; // shapefile whose fields the list holds
     QString m_missingFieldsNote;
+    // The fields the user ticked, in order, including those the shapefile
+    // now named lacks: a later shapefile that has them ticks them again.
+    QStringList m_fieldChoice;
+    bool m_rebuildingFields = false;
 
     // Everything the user edits; locked while a task runs.
     QList<QWidget*> m_formParts;
+    // The form as last loaded or saved to render_gui.json.
+    QJsonObject m_savedForm;
 
     // Task controls, progress, preview and log.
     QPushButton* m_startButton = nullptr;
@@ -217,7 +240,11 @@ private:
     RunOutputReader m_runOutput;
     QString m_progressText;      // status text of the last progress line
     bool m_stopRequested = false;
+    bool m_killed = false;
     bool m_closeAfterStop = false;
+    bool m_askingToClose = false;
+    // A question about the running task; closed when the task ends.
+    QPointer<QMessageBox> m_openQuestion;
     int m_stopGraceMs = 30000;
     QTimer m_killTimer;
 };

@@ -10,9 +10,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 void MainWindow::rebuildFieldPicker(const QStringList& available, const QStringList& checked)
 {
@@ -24,17 +27,28 @@ void MainWindow::rebuildFieldPicker(const QStringList& available, const QStringL
     }
     if (order.isEmpty())
         order.append(QString::fromUtf8(kDefaultField));
+    m_fieldChoice.clear();
+    for (const QString& name : checked) {
+        if (!name.trimmed().isEmpty() && !m_fieldChoice.contains(name.trimmed()))
+            m_fieldChoice.append(name.trimmed());
+    }
 
     {
         const QSignalBlocker blocker(m_fieldList);
+        m_rebuildingFields = true;
         m_fieldList->clear();
         for (const QString& name : order) {
             auto* item = new QListWidgetItem(name, m_fieldList);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable
                            | Qt::ItemIsDragEnabled);
-            item->setCheckState(checked.contains(name) ? Qt::Checked : Qt::Unchecked);
+            item->setCheckState(m_fieldChoice.contains(name) ? Qt::Checked : Qt::Unchecked);
         }
+        m_rebuildingFields = false;
     }
+    m_fieldList->setMinimumHeight(fieldListHeight(3));
+    m_fieldList->setMaximumHeight(fieldListHeight(std::clamp(int(order.size()), 3, 10)));
+    QWidget* row = m_fieldList->parentWidget();
+    row->setMaximumHeight(std::max(m_fieldList->maximumHeight(), row->layout()->minimumSize().height()));
     const QString current = checked.isEmpty() ? order.first() : checked.first();
     const QList<QListWidgetItem*> found = m_fieldList->findItems(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
     m_fieldList->setCurrentItem(found.isEmpty() ? nullptr : found.first());
@@ -51,6 +65,15 @@ QStringList MainWindow::selectedFields() const
             selected.append(item->text());
     }
     return selected;
+}
+
+// A tick, an untick or a move: the list as it is now is the choice.
+void MainWindow::fieldChoiceEdited()
+{
+    if (m_rebuildingFields)
+        return;
+    m_fieldChoice = selectedFields();
+    updateFieldNote();
 }
 
 void MainWindow::updateFieldNote()
@@ -92,15 +115,20 @@ void MainWindow::readShapefileFields(const QString& shpPath, bool quiet)
         }
         return;
     }
-    // Output fields that the new file also has stay checked; the others are
-    // named, not silently dropped.
-    const QStringList selected = selectedFields();
+    // The chosen fields that the file has come first, in the chosen order,
+    // then the file's other fields in file order. Chosen fields the file
+    // lacks are named, not silently dropped, and ticked again when a later
+    // file has them.
+    const QStringList chosen = m_fieldChoice;
+    QStringList order;
     QStringList missing;
-    for (const QString& field : selected) {
-        if (!names.contains(field))
-            missing.append(field);
+    for (const QString& field : chosen)
+        (names.contains(field) ? order : missing).append(field);
+    for (const QString& name : names) {
+        if (!order.contains(name))
+            order.append(name);
     }
-    rebuildFieldPicker(names, selected);
+    rebuildFieldPicker(order, chosen);
     reportMissingFields(missing);
 }
 
@@ -142,8 +170,11 @@ void MainWindow::moveCurrentField(int direction)
     if (target < 0 || target >= m_fieldList->count())
         return;
 
-    const QSignalBlocker blocker(m_fieldList);
-    QListWidgetItem* item = m_fieldList->takeItem(position);
-    m_fieldList->insertItem(target, item);
-    m_fieldList->setCurrentItem(item);
+    {
+        const QSignalBlocker blocker(m_fieldList);
+        QListWidgetItem* item = m_fieldList->takeItem(position);
+        m_fieldList->insertItem(target, item);
+        m_fieldList->setCurrentItem(item);
+    }
+    fieldChoiceEdited();
 }

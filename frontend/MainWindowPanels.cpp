@@ -27,7 +27,7 @@ FormSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximu
 {
     auto* spin = new FormSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
-    spin->setRange(minimum, maximum);
+    spin->setValidRange(minimum, maximum);
     spin->setValue(value);
     return spin;
 }
@@ -40,7 +40,7 @@ FormDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double min
     auto* spin = new FormDoubleSpinBox(parent);
     spin->setObjectName(QString::fromLatin1(name));
     spin->setDecimals(decimals);
-    spin->setRange(minimum, maximum);
+    spin->setValidRange(minimum, maximum);
     spin->setSingleStep(step);
     spin->setValue(value);
     return spin;
@@ -144,7 +144,18 @@ QWidget* MainWindow::buildNamingPanel()
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     auto* box = makeGroup(QStringLiteral("命名与任务"), content);
-    auto* form = makeForm(box);
+    // The field list above the other rows, with the panel's whole width and
+    // the height the panel can spare.
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(6, 6, 6, 6);
+    auto* fieldsLabel = new QLabel(configLabel("field_names"), box);
+    fieldsLabel->setToolTip(configTooltip("field_names"));
+    rows->addWidget(fieldsLabel);
+    addFieldPicker(rows, box);
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    rows->addLayout(form);
+    rows->addStretch(1); // what the list, at its full height, leaves
 
     m_separatorCombo = makeCombo(box, "separatorCombo");
     m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
@@ -163,58 +174,77 @@ QWidget* MainWindow::buildNamingPanel()
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
 
-    addKeyRow(form, "field_names", buildFieldPickerRow());
     addKeyRow(form, "field_separator", m_separatorCombo);
     auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), box);
     customLabel->setToolTip(configTooltip("field_separator"));
     m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
     form->addRow(customLabel, m_customSeparatorEdit);
-    addKeyRow(form, "photo_name_template", m_templateEdit);
+    // The template has the panel's whole width, its example included.
+    auto* templateLabel = new QLabel(configLabel("photo_name_template"), box);
+    templateLabel->setToolTip(configTooltip("photo_name_template"));
+    m_templateEdit->setToolTip(configTooltip("photo_name_template"));
+    templateLabel->setBuddy(m_templateEdit);
+    m_templateEdit->setMinimumWidth(m_templateEdit->fontMetrics().horizontalAdvance(m_templateEdit->placeholderText())
+                                    + 16);
+    form->addRow(templateLabel);
+    form->addRow(m_templateEdit);
     addKeyRow(form, "preview_limit", m_previewSpin);
     form->addRow(m_resumeCheck);
     form->addRow(m_htmlReportCheck);
 
-    column->addWidget(box);
-    column->addStretch();
+    column->addWidget(box, 1);
     return content;
 }
 
-QWidget* MainWindow::buildFieldPickerRow()
+int MainWindow::fieldListHeight(int rows) const
 {
-    auto* row = new QWidget;
-    auto* layout = new QGridLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setVerticalSpacing(2);
+    const int rowHeight =
+        m_fieldList->count() > 0 ? m_fieldList->sizeHintForRow(0) : m_fieldList->fontMetrics().height() + 4;
+    return rows * rowHeight + 2 * m_fieldList->frameWidth() + 2;
+}
 
+// The list with its buttons grows up to the list's full height; the
+// panel's stretch below takes the rest.
+void MainWindow::addFieldPicker(QVBoxLayout* rows, QWidget* box)
+{
     // Checked fields name the frames, from top to bottom; drag or use the
     // buttons to change the order.
-    m_fieldList = new QListWidget(row);
+    m_fieldList = new QListWidget(box);
     m_fieldList->setObjectName(QStringLiteral("fieldList"));
     m_fieldList->setDragDropMode(QAbstractItemView::InternalMove);
     m_fieldList->setDefaultDropAction(Qt::MoveAction);
     m_fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
-    const int rowHeight = m_fieldList->fontMetrics().height() + 4;
-    m_fieldList->setFixedHeight(3 * rowHeight + 2 * m_fieldList->frameWidth() + 2);
-    connect(m_fieldList, &QListWidget::itemChanged, this, [this] { updateFieldNote(); });
+    // At least three rows; more as the panel grows, up to the rows the
+    // fields need (at most ten, then the list scrolls).
+    m_fieldList->setUniformItemSizes(true);
+    m_fieldList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    connect(m_fieldList, &QListWidget::itemChanged, this, &MainWindow::fieldChoiceEdited);
+    connect(m_fieldList->model(), &QAbstractItemModel::rowsMoved, this, &MainWindow::fieldChoiceEdited);
 
-    auto* up = new QPushButton(QStringLiteral("上移"), row);
+    auto* up = new QPushButton(QStringLiteral("上移"), box);
     up->setObjectName(QStringLiteral("fieldUpButton"));
-    auto* down = new QPushButton(QStringLiteral("下移"), row);
+    auto* down = new QPushButton(QStringLiteral("下移"), box);
     down->setObjectName(QStringLiteral("fieldDownButton"));
-    m_fieldNoteLabel = new QLabel(row);
+    m_fieldNoteLabel = new QLabel(box);
     m_fieldNoteLabel->setObjectName(QStringLiteral("fieldNoteLabel"));
     m_fieldNoteLabel->setWordWrap(true);
     m_fieldNoteLabel->setStyleSheet(QStringLiteral("color: #b26b00;"));
     m_fieldNoteLabel->hide();
 
-    layout->addWidget(m_fieldList, 0, 0, 2, 1);
-    layout->addWidget(up, 0, 1);
-    layout->addWidget(down, 1, 1);
-    layout->addWidget(m_fieldNoteLabel, 2, 0, 1, 2);
-    layout->setColumnStretch(0, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(up);
+    buttons->addWidget(down);
+    buttons->addStretch();
+    // The list's own row: it stops growing where the list does.
+    auto* picker = new QWidget(box);
+    auto* pickerLayout = new QHBoxLayout(picker);
+    pickerLayout->setContentsMargins(0, 0, 0, 0);
+    pickerLayout->addWidget(m_fieldList, 1);
+    pickerLayout->addLayout(buttons);
+    rows->addWidget(picker, 20);
+    rows->addWidget(m_fieldNoteLabel);
     connect(up, &QPushButton::clicked, this, &MainWindow::moveFieldUp);
     connect(down, &QPushButton::clicked, this, &MainWindow::moveFieldDown);
-    return row;
 }
 
 QWidget* MainWindow::buildScenePanel()

@@ -12,25 +12,41 @@
 
 namespace {
 
-enum class Outcome { Done, Stopped, Failed };
+enum class Outcome { Done, Stopped, Killed, Failed };
 
 // The renderer exits with 5 after a SIGTERM or SIGINT, having finished its
 // image and written the report; a run the user stopped may also end by the
 // kill after the grace period. Neither is a failure.
-Outcome outcomeOf(int exitCode, QProcess::ExitStatus exitStatus, bool stopRequested)
+// A renderer killed (强制停止, or no end within the grace period) has not
+// written its report.
+Outcome outcomeOf(int exitCode, QProcess::ExitStatus exitStatus, bool stopRequested, bool killed)
 {
     if (exitStatus == QProcess::NormalExit && exitCode == 0)
         return Outcome::Done;
+    if (killed && exitStatus == QProcess::CrashExit)
+        return Outcome::Killed;
     if (stopRequested || (exitStatus == QProcess::NormalExit && exitCode == 5))
         return Outcome::Stopped;
     return Outcome::Failed;
+}
+
+QMessageBox::Icon iconOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Failed:
+        return QMessageBox::Critical;
+    case Outcome::Killed:
+        return QMessageBox::Warning;
+    default:
+        return QMessageBox::Information;
+    }
 }
 
 } // namespace
 
 void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    const Outcome outcome = outcomeOf(exitCode, exitStatus, m_stopRequested);
+    const Outcome outcome = outcomeOf(exitCode, exitStatus, m_stopRequested, m_killed);
     const RunSummary& run = m_runOutput.summary();
     const QString elapsed = formatDuration(m_timer.elapsed() / 1000.0);
 
@@ -46,6 +62,11 @@ void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
         appendLog(QStringLiteral("==== 任务已停止 ===="));
         setStatus(QStringLiteral("已停止"));
         headline = QStringLiteral("任务已停止。");
+        break;
+    case Outcome::Killed:
+        appendLog(QStringLiteral("==== 任务已强制结束 ===="));
+        setStatus(QStringLiteral("已强制结束"));
+        headline = QStringLiteral("已强制结束，报告未写出");
         break;
     case Outcome::Failed: {
         const bool crashed = exitStatus == QProcess::CrashExit;
@@ -93,6 +114,5 @@ void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
          !run.htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
     };
-    showMessage(outcome == Outcome::Failed ? QMessageBox::Critical : QMessageBox::Information,
-                QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);
+    showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);
 }

@@ -18,29 +18,80 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-bool MainWindow::checkDataPaths(const QJsonObject& runSettings)
+namespace {
+
+// How long 停止 ignores clicks after it has turned into 强制停止, so that a
+// double click does not reach the forced stop.
+constexpr int kStopButtonSettleMs = 2000;
+
+// "OSGB", "OSGB 和 SHP", "OSGB、SHP 和输出目录".
+QString joinedInChinese(const QStringList& parts)
+{
+    if (parts.size() < 2)
+        return parts.join(QString());
+    return parts.mid(0, parts.size() - 1).join(QStringLiteral("、")) + QStringLiteral(" 和 ") + parts.last();
+}
+
+} // namespace
+
+// Names the model and shapefile paths that do not exist below the path
+// fields, with a red frame around their fields; empty fields are left to
+// the "参数不完整" message.
+bool MainWindow::checkDataPaths()
 {
     struct Needed
     {
         QLineEdit* edit;
-        const char* key;
         const char* what;
     };
     const Needed needed[] = {
-        {m_modelPathEdit, "osgb_path", "OSGB 模型目录/文件"},
-        {m_shapefileEdit, "shp_path", "SHP 图斑文件"},
+        {m_modelPathEdit, "OSGB 模型目录/文件"},
+        {m_shapefileEdit, "SHP 图斑文件"},
     };
     QStringList problems;
     for (const Needed& n : needed) {
-        const QString path = resolvedRunPath(runSettings.value(QLatin1String(n.key)).toString());
-        const bool exists = QFileInfo::exists(path);
-        n.edit->setStyleSheet(exists ? QString() : QStringLiteral("QLineEdit { border: 1px solid #c62828; }"));
-        if (!exists)
+        const QString text = n.edit->text().trimmed();
+        const QString path = resolvedRunPath(QDir::cleanPath(QDir::fromNativeSeparators(text)));
+        const bool missing = !text.isEmpty() && !QFileInfo::exists(path);
+        n.edit->setStyleSheet(missing ? QStringLiteral("QLineEdit { border: 1px solid #c62828; }") : QString());
+        if (missing)
             problems.append(QStringLiteral("找不到 %1：%2").arg(QString::fromUtf8(n.what), QDir::toNativeSeparators(path)));
     }
     m_pathProblemLabel->setText(problems.join(QLatin1Char('\n')));
     m_pathProblemLabel->setVisible(!problems.isEmpty());
     return problems.isEmpty();
+}
+
+// Once paths were reported missing, the report follows every change.
+void MainWindow::refreshPathProblems()
+{
+    if (!m_pathProblemLabel->isHidden())
+        checkDataPaths();
+}
+
+// Numbers in range, the three paths given, the model and the shapefile
+// there; otherwise the user is told what is missing.
+bool MainWindow::readyToStart(const QJsonObject& runSettings)
+{
+    const QStringList invalid = invalidNumberFields();
+    if (!invalid.isEmpty()) {
+        showMessage(QMessageBox::Warning, QStringLiteral("数值超出范围"),
+                    QStringLiteral("请先改正超出有效范围的数值：") + invalid.join(QStringLiteral("、")));
+        return false;
+    }
+    QStringList missing;
+    const std::pair<const char*, const char*> inputs[] = {
+        {"osgb_path", "OSGB"}, {"shp_path", "SHP"}, {"output_dir", "输出目录"}};
+    for (const auto& [key, what] : inputs) {
+        if (runSettings.value(QLatin1String(key)).toString().isEmpty())
+            missing.append(QString::fromUtf8(what));
+    }
+    if (!missing.isEmpty()) {
+        showMessage(QMessageBox::Warning, QStringLiteral("参数不完整"),
+                    QStringLiteral("请先选择 %1。").arg(joinedInChinese(missing)));
+        return false;
+    }
+    return checkDataPaths();
 }
 
 void MainWindow::startTask(bool testMode)
@@ -57,15 +108,7 @@ void MainWindow::startTask(bool testMode)
     }
 
     const QJsonObject runSettings = collectSettings(testMode);
-    const auto isEmpty = [&runSettings](const char* key) {
-        return runSettings.value(QLatin1String(key)).toString().isEmpty();
-    };
-    if (isEmpty("osgb_path") || isEmpty("shp_path") || isEmpty("output_dir")) {
-        showMessage(QMessageBox::Warning, QStringLiteral("参数不完整"),
-                    QStringLiteral("请先选择 OSGB、SHP 和输出目录。"));
-        return;
-    }
-    if (!checkDataPaths(runSettings))
+    if (!readyToStart(runSettings))
         return;
 
     const QString runFile = runFilePathFor(m_programDir);
@@ -86,6 +129,7 @@ void MainWindow::startTask(bool testMode)
     m_rendererPath = renderer;
     m_runOutputFolder = resolvedOutputFolder(runSettings.value(QLatin1String("output_dir")).toString());
     m_stopRequested = false;
+    m_killed = false;
     m_closeAfterStop = false;
 
     m_frameBar->setValue(0);
@@ -94,11 +138,11 @@ void MainWindow::startTask(bool testMode)
     setStatus(QStringLiteral("任务启动中..."));
     m_logView->restart();
     m_preview->clear();
+    m_preview->setOutputFolder(m_runOutputFolder);
     m_outputLines.reset();
     m_runOutput.reset();
     m_timer.restart();
-    m_startButton->setEnabled(false);
-    m_testButton->setEnabled(false);
+    updateRunButtons();
     m_stopButton->setText(QStringLiteral("停止"));
     m_stopButton->setEnabled(true);
     setFormLocked(true);
@@ -109,30 +153,45 @@ void MainWindow::startTask(bool testMode)
 
 // The renderer answers SIGTERM by finishing the image in hand, writing the
 // report of what is done and exiting with 5. It is killed only when it has
-// not ended after the grace period, or when the user presses 停止 again.
+// not ended after the grace period, or when the user confirms 强制停止.
 void MainWindow::stopTask()
 {
     if (!m_process)
         return;
-    if (m_stopRequested) {
-        appendLog(QStringLiteral("强制结束渲染器。"));
-        m_process->kill();
+    if (!m_stopRequested) {
+        requestStop();
         return;
     }
+    if (!askQuestion(QStringLiteral("强制停止"),
+                     QStringLiteral("立即结束渲染器吗？\n正在拍摄的图片会丢失，报告不会写出。")))
+        return;
+    if (m_process) // the task may have ended while the question was open
+        forceStop(QStringLiteral("强制结束渲染器。"));
+}
+
+void MainWindow::requestStop()
+{
     m_stopRequested = true;
     appendLog(QStringLiteral("正在停止任务：渲染器完成当前图片并写出报告后退出..."));
     setStatus(QStringLiteral("正在停止..."));
     m_stopButton->setText(QStringLiteral("强制停止"));
+    m_stopButton->setEnabled(false);
+    QTimer::singleShot(kStopButtonSettleMs, this, [this] { m_stopButton->setEnabled(!m_process.isNull()); });
     m_process->terminate();
     m_killTimer.start(m_stopGraceMs);
 }
 
+void MainWindow::forceStop(const QString& reason)
+{
+    appendLog(reason);
+    m_killed = true;
+    m_process->kill();
+}
+
 void MainWindow::stopGraceExpired()
 {
-    if (!m_process)
-        return;
-    appendLog(QStringLiteral("渲染器 %1 秒内没有停止，强制结束。").arg(m_stopGraceMs / 1000.0));
-    m_process->kill();
+    if (m_process)
+        forceStop(QStringLiteral("渲染器 %1 秒内没有停止，强制结束。").arg(m_stopGraceMs / 1000.0));
 }
 
 void MainWindow::readProcessOutput()
@@ -199,10 +258,16 @@ void MainWindow::processFinished(int exitCode, QProcess::ExitStatus exitStatus)
 
     m_killTimer.stop();
     setIdle();
+    // A question about the task (stop it and close, force it) has no object
+    // any more; the close question lets the window close as asked.
+    if (m_openQuestion)
+        m_openQuestion->reject();
     if (m_closeAfterStop) {
         close();
         return;
     }
+    if (m_askingToClose)
+        return;
     showRunEnd(exitCode, exitStatus);
 }
 
@@ -223,8 +288,6 @@ void MainWindow::processFailedToStart(QProcess::ProcessError error)
 void MainWindow::setIdle()
 {
     m_killTimer.stop();
-    m_startButton->setEnabled(true);
-    m_testButton->setEnabled(true);
     m_stopButton->setEnabled(false);
     m_stopButton->setText(QStringLiteral("停止"));
     setFormLocked(false);
@@ -232,4 +295,5 @@ void MainWindow::setIdle()
         m_process->deleteLater();
         m_process = nullptr;
     }
+    updateRunButtons();
 }

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLineEdit>
 
@@ -189,8 +190,8 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
 
     const QStringList fields = selectedFields();
     s.insert(QStringLiteral("field_names"), QJsonArray::fromStringList(fields));
-    s.insert(QStringLiteral("field_name"),
-             fields.isEmpty() ? QString::fromUtf8(kDefaultField) : fields.first());
+    // No field ticked: both empty, and the renderer numbers the frames.
+    s.insert(QStringLiteral("field_name"), fields.isEmpty() ? QString() : fields.first());
 
     const QString separatorItem = m_separatorCombo->currentText();
     QString separator = separatorItem;
@@ -234,8 +235,11 @@ QJsonObject MainWindow::collectGuiSettings() const
 bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
 {
     QString errorText;
-    if (writeSettingsFile(path, settings, &errorText))
+    if (writeSettingsFile(path, settings, &errorText)) {
+        if (QFileInfo(path) == QFileInfo(m_settingsPath))
+            m_savedForm = settings;
         return true;
+    }
     showMessage(QMessageBox::Critical, QStringLiteral("保存配置失败"), errorText);
     return false;
 }

@@ -88,11 +88,25 @@ void PreviewPane::loadFinished()
     }
 }
 
+void PreviewPane::setOutputFolder(const QString& folder)
+{
+    m_outputFolder = folder;
+}
+
+// The image's folder below the output folder: it carries the suffix that
+// tells two frames of the same name apart ("A_02"), which the frame name
+// does not. An image written straight into the output folder is named by
+// its frame.
 QString PreviewPane::caption() const
 {
     if (m_shown.path.isEmpty())
         return QString();
     QString text = m_shown.frameName.isEmpty() ? QFileInfo(m_shown.path).fileName() : m_shown.frameName;
+    if (!m_outputFolder.isEmpty()) {
+        const QString folder = QDir(m_outputFolder).relativeFilePath(QFileInfo(m_shown.path).absolutePath());
+        if (!folder.isEmpty() && folder != QLatin1String(".") && !folder.startsWith(QLatin1String("..")))
+            text = QDir::toNativeSeparators(folder);
+    }
     if (!m_shown.angle.isEmpty())
         text += QStringLiteral(" · ") + QString::fromUtf8(angleLabelText(m_shown.angle.toUtf8().constData()));
     return text;

@@ -21,6 +21,8 @@ public:
     explicit PreviewPane(QWidget* parent = nullptr);
 
     void setUrlOpener(UrlOpener opener);
+    // The run's output folder: the caption names an image's folder below it.
+    void setOutputFolder(const QString& folder);
 
     void showImage(const WrittenImage& image);
     void clear();
@@ -41,6 +43,7 @@ private:
     void loadFinished();
 
     UrlOpener m_opener;
+    QString m_outputFolder;
     QFutureWatcher<QImage> m_watcher;
     WrittenImage m_loading;
     std::optional<WrittenImage> m_waiting;

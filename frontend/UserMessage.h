@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -15,7 +16,8 @@ struct MessageAction
 };
 
 // One modal message of the window: its icon, title and text. A question
-// asks yes or no; the other messages have OK and their actions.
+// asks yes or no, or offers its choices (such as 保存 / 不保存 / 取消); the
+// other messages have OK and their actions.
 struct UserMessage
 {
     QMessageBox::Icon icon = QMessageBox::Information;
@@ -23,12 +25,15 @@ struct UserMessage
     QString text;
     bool question = false;
     QList<MessageAction> actions;
+    QStringList choices; // a question's buttons when it is not yes or no
 };
 
 // Replaces the modal message box, so that callers (tests) can take the
 // message without an event loop blocking on it. The result answers a
-// question (true: yes); it is ignored for the other messages.
-using MessageHandler = std::function<bool(const UserMessage&)>;
+// question: for yes or no, non-zero is yes; with choices, the index of the
+// chosen one (anything else counts as the last, the cancelling choice). It
+// is ignored for the other messages.
+using MessageHandler = std::function<int(const UserMessage&)>;
 
 // Hands a URL to the desktop (a folder, an image, a web page). Replaceable
 // for the same reason as the message handler.

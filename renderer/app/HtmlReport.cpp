@@ -21,10 +21,13 @@ namespace {
 constexpr const char* kThumbnailFolder = "render_report_files";
 
 // Plain styles inside the page, so that it needs nothing from elsewhere.
+// Thumbnails are at most 320 px wide and shrink with their columns, so that
+// a table of many angles fits the window (1366 px screens) instead of
+// running off to the right.
 constexpr const char* kStyle = R"(body{font-family:sans-serif;margin:16px;color:#222}
 table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:6px;vertical-align:top;font-size:13px}
 th{background:#f0f0f0;position:sticky;top:0}td.frame{white-space:nowrap}
-td.image{width:330px}img{max-width:320px;display:block;border:0}
+img{width:100%;max-width:320px;min-width:64px;height:auto;display:block;border:0}
 .ok{color:#176317}.skip{color:#8a6d00}.fail{color:#b00020}.none{color:#777}
 .reason{display:block;padding:24px 8px;background:#f7f7f7;max-width:304px;word-break:break-all}
 .meta{font-size:12px;color:#555}td.meta{white-space:nowrap})";

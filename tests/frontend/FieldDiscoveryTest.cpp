@@ -6,6 +6,7 @@
 #include "DbfFieldNames.h"
 #include "LegacyCodePage.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -43,6 +44,7 @@ private slots:
     void discoveryKeepsOnlyFieldsTheNewFileHas();
     void shapefileChangeRereadsTheFields();
     void missingAttributeFile();
+    void chosenOrderSurvivesARestart();
 
 private:
     QStringList read(const QByteArray& bytes);
@@ -184,17 +186,25 @@ void FieldDiscoveryTest::pickerMoves()
 void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
 {
     m_window->rebuildFieldPicker({u"FWBH"_s, u"ZDDM"_s}, {u"FWBH"_s, u"ZDDM"_s});
-    m_window->discoverShapefileFields(shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"}));
-    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
-    QCOMPARE(m_window->selectedFields(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
+    // The checked fields come first, in their order, then the file's others.
+    const QString first = shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"});
+    m_window->discoverShapefileFields(first);
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 
+    // No field checked: the note and the run file both say "numbered".
     m_window->discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
     QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
     QVERIFY(m_window->selectedFields().isEmpty());
+    QVERIFY(note().contains(u"按序号命名"_s));
     const QJsonObject collected = m_window->collectSettings(false);
     QCOMPARE(collected[u"field_names"_s].toArray(), QJsonArray());
-    QCOMPARE(collected[u"field_name"_s].toString(), u"ZDDM"_s);
+    QCOMPARE(collected[u"field_name"_s].toString(), QString());
     QVERIFY(m_messages->isEmpty());
+
+    // Back to the first file: the fields it has are checked again.
+    m_window->discoverShapefileFields(first);
+    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 }
 
 void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
@@ -207,7 +217,7 @@ void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
                   .toJson());
     m_window = std::make_unique<MainWindow>(m_dir->path());
     m_messages = captureMessages(*m_window);
-    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
     QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
     QVERIFY2(note().contains(u"BSM"_s), qPrintable(note()));
 
@@ -234,6 +244,33 @@ void FieldDiscoveryTest::missingAttributeFile()
     QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
     QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+}
+
+void FieldDiscoveryTest::chosenOrderSurvivesARestart()
+{
+    // FWBH moved above ZDDM and saved; after a restart the list and the next
+    // run keep that order, the file's other fields following.
+    QDir().mkpath(m_dir->filePath(u"city"_s));
+    m_window->loadSettings({{u"osgb_path"_s, m_dir->filePath(u"city"_s)},
+                            {u"shp_path"_s, shapefile(u"parcels"_s, {"ZDDM", "QLR", "FWBH"})},
+                            {u"output_dir"_s, m_dir->filePath(u"out"_s)},
+                            {u"field_names"_s, QJsonArray{u"ZDDM"_s, u"FWBH"_s}}});
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}));
+    widget<QListWidget>(*m_window, "fieldList")->setCurrentItem(entry(u"FWBH"_s));
+    click("fieldUpButton");
+    click("saveButton");
+    QCOMPARE(readJsonFile(m_window->settingsFilePath())[u"field_names"_s].toArray(),
+             (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    m_messages = captureMessages(*m_window);
+    QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
+    writeFakeRenderer(m_dir->path(), "exit 0");
+    m_window->startTask(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->running(), 15000);
+    const QJsonObject run = readJsonFile(m_dir->filePath(u"config/render_qt_run.json"_s));
+    QCOMPARE(run[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+    QCOMPARE(run[u"field_name"_s].toString(), u"FWBH"_s);
 }
 
 QTEST_MAIN(FieldDiscoveryTest)

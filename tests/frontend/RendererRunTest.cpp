@@ -52,6 +52,9 @@ private slots:
     void checksBeforeStarting();
     void rendererThatCannotStart();
     void closingTheWindowEndsTheRenderer();
+    void forcedStopIsConfirmed();
+    void runEndingDuringTheCloseQuestion();
+    void keyboard();
 
 private:
     QString path(const QString& name) const { return QDir(m_dir->path()).filePath(name); }
@@ -295,6 +298,7 @@ void RendererRunTest::stop_data()
 {
     QTest::addColumn<QByteArray>("trap");
     QTest::addColumn<bool>("killed");
+    // Killed, the renderer writes no report; the end says so.
     // The renderer's way: finish the image, write the report, exit 5.
     QTest::newRow("renderer ends its image")
         << QByteArray("trap 'echo got TERM; sleep 0.3; echo \"[t][INFO] Stopped by signal\"; exit 5' TERM")
@@ -324,9 +328,11 @@ void RendererRunTest::stop()
     }
     QVERIFY(waitForEnd());
     QVERIFY(killed ? timer.elapsed() >= 1500 : timer.elapsed() < 1400);
-    QCOMPARE(log().last(), u"==== 任务已停止 ===="_s);
-    QCOMPARE(status(), u"已停止"_s);
-    QCOMPARE(m_messages->last().text.split(u'\n').first(), u"任务已停止。"_s);
+    QCOMPARE(log().last(), killed ? u"==== 任务已强制结束 ===="_s : u"==== 任务已停止 ===="_s);
+    QCOMPARE(status(), killed ? u"已强制结束"_s : u"已停止"_s);
+    QCOMPARE(m_messages->last().text.split(u'\n').first(),
+             killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
+    QCOMPARE(m_messages->last().icon, killed ? QMessageBox::Warning : QMessageBox::Information);
 }
 
 void RendererRunTest::closingDuringARunAsksAndStops()
@@ -369,7 +375,7 @@ void RendererRunTest::checksBeforeStarting()
     QCOMPARE(m_messages->size(), 2);
     QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
     QCOMPARE(m_messages->last().title, u"参数不完整"_s);
-    QCOMPARE(m_messages->last().text, u"请先选择 OSGB、SHP 和输出目录。"_s);
+    QCOMPARE(m_messages->last().text, u"请先选择 SHP。"_s);
 
     // A model folder that does not exist is named below the paths.
     widget<QLineEdit>(*m_window, "shapefileEdit")->setText(path(u"data/parcels.shp"_s));
@@ -379,6 +385,20 @@ void RendererRunTest::checksBeforeStarting()
     auto* problem = widget<QLabel>(*m_window, "pathProblemLabel");
     QVERIFY(problem->isVisibleTo(m_window.get()));
     QCOMPARE(problem->text(), u"找不到 OSGB 模型目录/文件："_s + QDir::toNativeSeparators(path(u"data/town"_s)));
+    // The report follows the path as it changes.
+    auto* model = widget<QLineEdit>(*m_window, "modelPathEdit");
+    model->setText(path(u"data/village"_s));
+    QCOMPARE(problem->text(), u"找不到 OSGB 模型目录/文件："_s + QDir::toNativeSeparators(path(u"data/village"_s)));
+    model->setText(path(u"data/city"_s));
+    QVERIFY(problem->isHidden());
+    QVERIFY(model->styleSheet().isEmpty());
+
+    // A relative output folder is shown as the absolute folder it stands for.
+    auto* resolved = widget<QLabel>(*m_window, "outputResolvedLabel");
+    QVERIFY(resolved->isHidden());
+    widget<QLineEdit>(*m_window, "outputDirEdit")->setText(u"out"_s);
+    QVERIFY(!resolved->isHidden());
+    QVERIFY2(resolved->text().endsWith(QDir::toNativeSeparators(path(u"config/out"_s))), qPrintable(resolved->text()));
 
     // Nothing was written or started and the window stays as it was.
     QVERIFY(!QFileInfo::exists(path(u"config"_s)));
@@ -442,6 +462,18 @@ void RendererRunTest::formIsLockedWhileRunning()
         QVERIFY2(!part->isEnabled(), qPrintable(part->objectName()));
     QVERIFY(widget<QPushButton>(*m_window, "stopButton")->isEnabled());
     QVERIFY(widget<QPushButton>(*m_window, "openOutputButton")->isEnabled());
+    // An empty locked template shows its placeholder lighter than the text
+    // of a locked field, as placeholders are when unlocked.
+    const auto shade = [](const QPalette& palette, QPalette::ColorGroup group, QPalette::ColorRole role) {
+        const QColor c = palette.color(group, role);
+        const QColor base = palette.color(group, QPalette::Base);
+        return c.alphaF() * c.lightnessF() + (1 - c.alphaF()) * base.lightnessF();
+    };
+    auto* templateEdit = widget<QLineEdit>(*m_window, "templateEdit");
+    QVERIFY(templateEdit->text().isEmpty() && !templateEdit->isEnabled());
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled})
+        QVERIFY(shade(templateEdit->palette(), group, QPalette::PlaceholderText)
+                > shade(templateEdit->palette(), group, QPalette::Text));
     writeFile(path(u"go"_s), "");
     QVERIFY(waitForEnd());
     for (QWidget* part : form)
@@ -457,7 +489,8 @@ void RendererRunTest::previewShowsTheLastWrittenImage()
     for (int frame = 1; frame <= 12; ++frame) {
         const QByteArray number = QByteArray::number(frame);
         lines += "[t][INFO] FRAME_PROGRESS frame=" + number + " total_frames=12 name=宗地" + number + "\n";
-        const QString folder = path(u"data/out/宗地%1"_s.arg(frame));
+        // The second frame named 宗地12 is written to its folder 宗地12_02.
+        const QString folder = path(frame == 12 ? u"data/out/宗地12_02"_s : u"data/out/宗地%1"_s.arg(frame));
         QDir().mkpath(folder);
         for (const char* angle : {"top", "top_range"}) {
             QImage picture(640, 360, QImage::Format_RGB32);
@@ -486,7 +519,7 @@ void RendererRunTest::previewShowsTheLastWrittenImage()
     QTRY_COMPARE_WITH_TIMEOUT(preview->shownPath(), written.last(), 15000);
     QVERIFY(!preview->loading());
     QVERIFY2(shown.size() < 12, qPrintable(shown.join(u", "_s)));
-    QCOMPARE(preview->caption(), u"宗地12 · 范围线正射"_s);
+    QCOMPARE(preview->caption(), u"宗地12_02 · 范围线正射"_s);
     QTest::mouseClick(preview, Qt::LeftButton);
     QCOMPARE(urls->last(), QUrl::fromLocalFile(written.last()));
 
@@ -524,6 +557,113 @@ void RendererRunTest::feedbackWithoutAnAddress()
     writeFile(path(u"config/tavrin.ini"_s), "[feedback]\naddress=https://gis.example.org/issues\n");
     click("feedbackButton");
     QCOMPARE(*urls, QList<QUrl>{QUrl(u"https://gis.example.org/issues"_s)});
+    writeFile(path(u"config/tavrin.ini"_s), "[feedback]\naddress=gis-support@example.org\n");
+    click("feedbackButton");
+    QCOMPARE(urls->last(), QUrl(u"mailto:gis-support@example.org"_s));
+}
+
+void RendererRunTest::forcedStopIsConfirmed()
+{
+    m_window->setStopGracePeriod(60000);
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    writeFakeRenderer(m_dir->path(), "trap 'echo got TERM' TERM\necho started\nwhile :; do sleep 0.05; done");
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+
+    // A double click on 停止 asks the renderer to stop once; the second click
+    // does not reach 强制停止.
+    auto* stop = widget<QPushButton>(*m_window, "stopButton");
+    click("stopButton");
+    click("stopButton");
+    QCOMPARE(stop->text(), u"强制停止"_s);
+    QVERIFY(m_messages->isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000);
+
+    // Then it asks first; "no" keeps the renderer running.
+    QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), 5000);
+    m_messages = captureMessages(*m_window, false);
+    click("stopButton");
+    QCOMPARE(m_messages->size(), 1);
+    QVERIFY(m_messages->first().question);
+    QCOMPARE(m_messages->first().title, u"强制停止"_s);
+    QVERIFY(m_window->running() && !log().contains(u"强制结束渲染器。"_s));
+
+    // Esc is 停止, with the same question; killed, no report was written.
+    m_messages = captureMessages(*m_window, true);
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_messages->first().title, u"强制停止"_s);
+    QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
+    QCOMPARE(m_messages->last().text.split(u'\n').first(), u"已强制结束，报告未写出"_s);
+}
+
+void RendererRunTest::runEndingDuringTheCloseQuestion()
+{
+    m_window->show();
+    writeFakeRenderer(m_dir->path(), "echo started\n" + waitFor("go"));
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+
+    // The run ends while the question is open: the window closes as asked,
+    // without an end box.
+    bool endedWhileAsking = false;
+    m_window->setMessageHandler([this, &endedWhileAsking](const UserMessage& m) {
+        m_messages->append(m);
+        writeFile(path(u"go"_s), "");
+        endedWhileAsking = QTest::qWaitFor([this] { return !m_window->running(); }, 15000);
+        return 0;
+    });
+    m_window->close();
+    QVERIFY(endedWhileAsking);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_messages->size(), 1);
+    QCOMPARE(m_messages->first().title, u"任务正在运行"_s);
+}
+
+void RendererRunTest::keyboard()
+{
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    writeFakeRenderer(m_dir->path(), "echo started\n" + waitFor("go"));
+    widget<QSpinBox>(*m_window, "previewSpin")->setValue(2);
+    const QString runFile = path(u"config/render_qt_run.json"_s);
+
+    const QList<QPair<const char*, QString>> keys = {
+        {"startButton", u"F5"_s}, {"testButton", u"Ctrl+T"_s}, {"stopButton", u"Esc"_s}, {"saveButton", u"Ctrl+S"_s}};
+    for (const auto& [name, key] : keys)
+        QVERIFY2(widget<QPushButton>(*m_window, name)->toolTip().contains(key), name);
+
+    QTest::keyClick(m_window.get(), Qt::Key_S, Qt::ControlModifier);
+    QTRY_VERIFY(QFileInfo::exists(path(u"config/render_gui.json"_s)));
+    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
+    QCOMPARE(readJsonFile(runFile)[u"preview_limit"_s].toInt(), 2);
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+    QFile::remove(path(u"go"_s));
+    QTest::keyClick(m_window.get(), Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->running(), 15000);
+    QCOMPARE(readJsonFile(runFile)[u"preview_limit"_s].toInt(), 0);
+
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+
+    // Tab goes through the form as it is read.
+    const QStringList expected = {u"modelPathEdit"_s, u"shapefileEdit"_s, u"outputDirEdit"_s, u"widthSpin"_s,
+        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"separatorCombo"_s,
+        u"customSeparatorEdit"_s, u"templateEdit"_s, u"previewSpin"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
+        u"depthTestCheck"_s, u"angle_top"_s, u"avoidOcclusionCheck"_s, u"occlusionStepSpin"_s, u"startButton"_s,
+        u"testButton"_s, u"stopButton"_s, u"saveButton"_s};
+    QStringList chain;
+    QWidget* next = widget<QWidget>(*m_window, "modelPathEdit");
+    for (int i = 0; i < 200 && (chain.isEmpty() || next->objectName() != chain.first()); ++i, next = next->nextInFocusChain()) {
+        if (expected.contains(next->objectName()))
+            chain.append(next->objectName());
+    }
+    QCOMPARE(chain, expected);
 }
 
 QTEST_MAIN(RendererRunTest)

@@ -3,6 +3,7 @@
 #include "FrontendTestSupport.h"
 
 #include "DefaultSettings.h"
+#include "FormWidgets.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,6 +33,8 @@ private slots:
     void saving();
     void wheelChangesOnlyFocusedFields();
     void arrowStepsWriteTheShownValues();
+    void numbersOutOfRange();
+    void closingAsksAboutUnsavedEdits();
 
 private:
     QJsonObject collect(const QJsonObject& loaded);
@@ -115,13 +118,14 @@ void SettingsFormTest::unofferedOrMistypedValuesFallBack()
     QCOMPARE(kept[u"oblique_view_angle"_s].toInt(), 65);
     QCOMPARE(kept[u"range_line_color"_s].toString(), u"cyan"_s);
 
-    // Spin boxes clamp; wrong JSON types count as missing.
+    // Wrong JSON types count as missing; a number out of range stays as it
+    // was and shows as invalid (see numbersOutOfRange).
     const QJsonObject s = collect({{u"width"_s, 50000}, {u"height"_s, 1080.5}, {u"output_dpi"_s, u"600"_s},
                                    {u"camera_padding"_s, 1.234}, {u"avoid_occlusion"_s, 1},
                                    {u"output_top_range"_s, u"true"_s}, {u"osgb_path"_s, 5},
                                    {u"field_names"_s, u"FWBH"_s}, {u"field_name"_s, u"BSM"_s}});
-    QCOMPARE(widget<QSpinBox>(*m_window, "widthSpin")->value(), 16384);
-    QCOMPARE(s[u"width"_s].toInt(), 16384);
+    QCOMPARE(widget<FormSpinBox>(*m_window, "widthSpin")->value(), 50000);
+    QVERIFY(!widget<FormSpinBox>(*m_window, "widthSpin")->isValid());
     QCOMPARE(s[u"height"_s].toInt(), 2160);
     QCOMPARE(s[u"output_dpi"_s].toInt(), 300);
     QCOMPARE(s[u"camera_padding"_s].toDouble(), 1.23);
@@ -276,6 +280,87 @@ void SettingsFormTest::arrowStepsWriteTheShownValues()
                                                       .arg(written, 0, 'g', 17).arg(spin->cleanText())));
         }
     }
+}
+
+void SettingsFormTest::numbersOutOfRange()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto* width = widget<FormSpinBox>(*m_window, "widthSpin");
+    auto* prefix = widget<FormDoubleSpinBox>(*m_window, "gaussPrefixSpin");
+    auto* start = widget<QPushButton>(*m_window, "startButton");
+    auto* test = widget<QPushButton>(*m_window, "testButton");
+    const QString ownTip = width->toolTip();
+    const auto type = [](QAbstractSpinBox* box, const char* text) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, QString::fromLatin1(text));
+    };
+
+    // Typed whole, not cut to the digits that fit; shown as invalid with
+    // the range, and no task starts.
+    type(width, "20000");
+    QCOMPARE(width->text(), u"20000"_s);
+    QVERIFY(!width->isValid());
+    QVERIFY(width->toolTip().contains(u"1 至 16384"_s));
+    QVERIFY(!width->styleSheet().isEmpty());
+    QVERIFY(!start->isEnabled() && !test->isEnabled());
+    type(prefix, "123456789");
+    QCOMPARE(prefix->value(), 123456789.0);
+    QVERIFY(!prefix->isValid());
+    width->clearFocus(); // leaving the field keeps the entry
+    QCOMPARE(width->text(), u"20000"_s);
+
+    // Corrected, each field is itself again; below the minimum is invalid too.
+    type(width, "2000");
+    QVERIFY(width->isValid());
+    QCOMPARE(width->toolTip(), ownTip);
+    QVERIFY(width->styleSheet().isEmpty());
+    QVERIFY(!start->isEnabled());
+    type(prefix, "0");
+    QVERIFY(start->isEnabled() && test->isEnabled());
+    type(width, "0");
+    QCOMPARE(width->value(), 0);
+    QVERIFY(!start->isEnabled());
+    width->stepBy(1); // a step goes back into the range
+    QCOMPARE(width->value(), 1);
+    QVERIFY(start->isEnabled());
+}
+
+void SettingsFormTest::closingAsksAboutUnsavedEdits()
+{
+    const QString path = m_dir->filePath(u"config/render_gui.json"_s);
+    int answer = 2;
+    QList<UserMessage> asked;
+    const auto answering = [&](MainWindow& window) {
+        window.setMessageHandler([&](const UserMessage& m) {
+            asked.append(m);
+            return answer;
+        });
+    };
+    answering(*m_window);
+    m_window->show();
+    QVERIFY(m_window->close()); // nothing changed: no question
+    QVERIFY(asked.isEmpty());
+
+    m_window->show();
+    widget<QSpinBox>(*m_window, "heightSpin")->setValue(720);
+    QVERIFY(!m_window->close()); // 取消 keeps the window
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().choices, (QStringList{u"保存"_s, u"不保存"_s, u"取消"_s}));
+    QVERIFY(m_window->isVisible());
+    answer = 1; // 不保存
+    QVERIFY(m_window->close());
+    QVERIFY(!QFileInfo::exists(path));
+
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    answering(*m_window);
+    m_window->show();
+    widget<QSpinBox>(*m_window, "heightSpin")->setValue(720);
+    answer = 0; // 保存
+    QVERIFY(m_window->close());
+    QCOMPARE(readJsonFile(path)[u"height"_s].toInt(), 720);
+    QCOMPARE(asked.size(), 3);
 }
 
 QTEST_MAIN(SettingsFormTest)

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -30,6 +31,9 @@ void WindowLayoutTest::defaultSizeShowsTheWholeForm()
 {
     QTemporaryDir dir;
     MainWindow window(dir.path());
+    // The size it takes where the screen has room (SmallScreenTest: where
+    // it has not).
+    window.resize(1120, 780);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.size(), QSize(1120, 780));
@@ -46,10 +50,29 @@ void WindowLayoutTest::defaultSizeShowsTheWholeForm()
     auto* angles = widget<QGroupBox>(window, "angleBox");
     QVERIFY(angles->visibleRegion().boundingRect() == angles->rect());
 
+    // The field list shows every field up to about ten, then scrolls; it
+    // grows with the room the form gets.
+    auto* fields = widget<QListWidget>(window, "fieldList");
+    const auto rowsShown = [fields] { return fields->viewport()->height() / fields->sizeHintForRow(0); };
+    QStringList names;
+    for (int i = 1; i <= 14; ++i)
+        names.append(u"F%1"_s.arg(i));
+    window.rebuildFieldPicker(names, {});
+    QTRY_VERIFY(rowsShown() >= 3);
+    const int rowsAtStart = rowsShown();
+    window.resize(1120, 1000);
+    QTRY_VERIFY2(rowsShown() >= 9 && rowsShown() <= 10, qPrintable(QString::number(rowsShown())));
+    QVERIFY(fields->verticalScrollBar()->maximum() > 0);
+    QVERIFY(rowsShown() > rowsAtStart);
+    window.rebuildFieldPicker(names.mid(0, 6), {});
+    QTRY_COMPARE(rowsShown(), 6);
+    QCOMPARE(fields->verticalScrollBar()->maximum(), 0);
+    window.resize(1120, 780);
+
     // The log below has room for several lines, and the divider moves.
     auto* log = widget<QPlainTextEdit>(window, "logView");
-    QVERIFY2(log->height() >= 5 * log->fontMetrics().height(), qPrintable(QString::number(log->height())));
     auto* divider = widget<QSplitter>(window, "mainSplitter");
+    QVERIFY2(log->height() >= 5 * log->fontMetrics().height(), qPrintable(QString::number(log->height())));
     QCOMPARE(divider->orientation(), Qt::Vertical);
     QCOMPARE(divider->indexOf(log->parentWidget()), 1);
 }
