@@ -41,9 +41,9 @@ if [[ "${VISTREL_SANITIZE:-1}" != 0 ]]; then
   TSAN_DIR=${TSAN_BUILD_DIR:-build-tsan}
   cmake -S . -B "$TSAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -g" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DVISTREL_BUILD_FRONTEND=OFF
+  # GDAL, OSG and Mesa's llvmpipe are not built with the sanitizer;
+  # tests/tsan.supp names what happens inside those libraries.
+  export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
   cmake --build "$TSAN_DIR" --parallel "$(nproc)" --target app_tests batch_tests Vistrel sample_city
-  # Mesa's llvmpipe and OSG's pager threads are not built with the sanitizer;
-  # tests/tsan.supp names the races inside those libraries.
-  TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir "$TSAN_DIR" --output-on-failure --parallel "$(nproc)" --timeout 900 -R '^(ImagePipeline|SaveImage|RenderReport|SampleCity|RenderBatch[A-Za-z]*|RunEndings|BatchModes|ResumeAndShards|ContactSheet)\.'
+  ctest --test-dir "$TSAN_DIR" --output-on-failure --parallel "$(nproc)" --timeout 900 -R '^(ImagePipeline|SaveImage|RenderReport|SampleCity|RenderBatch[A-Za-z]*|RunEndings|BatchModes|ResumeAndShards|ContactSheet)\.'
 fi

@@ -77,6 +77,54 @@ std::string escapePdfString(const std::string& text)
     return escaped;
 }
 
+namespace {
+
+// The one-page document: catalog, pages, page, image and content stream,
+// then the cross-reference table.
+void putDocument(PdfOutput& out, const osg::Image& image, const std::vector<unsigned char>& samples, int outputDpi)
+{
+    const int dpi = outputDpi < 1 ? 1 : outputDpi;
+    const std::string width = fixedNumber(image.s() * 72.0 / dpi, 3);
+    const std::string height = fixedNumber(image.t() * 72.0 / dpi, 3);
+    std::array<std::uint64_t, 5> offsets{};
+
+    out.put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+
+    offsets[0] = out.offset;
+    out.put(objectHeader(1) + "<< /Type /Catalog /Pages 2 0 R >>" + "\nendobj\n");
+
+    offsets[1] = out.offset;
+    out.put(objectHeader(2) + "<< /Type /Pages /Kids [3 0 R] /Count 1 >>" + "\nendobj\n");
+
+    offsets[2] = out.offset;
+    out.put(objectHeader(3) + "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + width + " " + height +
+            "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>" + "\nendobj\n");
+
+    offsets[3] = out.offset;
+    out.put(objectHeader(4) + "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.s()) +
+            " /Height " + std::to_string(image.t()) +
+            " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " + std::to_string(samples.size()) +
+            " >>\nstream\n");
+    out.put(samples.data(), samples.size());
+    out.put("\nendstream\nendobj\n");
+
+    const std::string content = "q\n" + width + " 0 0 " + height + " 0 0 cm\n/Im0 Do\nQ\n";
+    offsets[4] = out.offset;
+    out.put(objectHeader(5) + "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+            "endstream\nendobj\n");
+
+    const std::uint64_t xref = out.offset;
+    std::string tail = "xref\n0 6\n0000000000 65535 f \n";
+    for (const std::uint64_t offset : offsets) {
+        tail += xrefEntry(offset);
+    }
+    tail += "trailer\n<< /Size 6 /Root 1 0 R /Info << /Producer (" + escapePdfString(kProducer) +
+            ") >> >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    out.put(tail);
+}
+
+}  // namespace
+
 bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason,
               FileDigest* digest)
 {
@@ -96,47 +144,8 @@ bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, s
         }
         return false;
     }
-    const int dpi = outputDpi < 1 ? 1 : outputDpi;
-    const std::string width = fixedNumber(image->s() * 72.0 / dpi, 3);
-    const std::string height = fixedNumber(image->t() * 72.0 / dpi, 3);
-
     PdfOutput out{file.stream()};
-    std::array<std::uint64_t, 5> offsets{};
-
-    out.put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-
-    offsets[0] = out.offset;
-    out.put(objectHeader(1) + "<< /Type /Catalog /Pages 2 0 R >>" + "\nendobj\n");
-
-    offsets[1] = out.offset;
-    out.put(objectHeader(2) + "<< /Type /Pages /Kids [3 0 R] /Count 1 >>" + "\nendobj\n");
-
-    offsets[2] = out.offset;
-    out.put(objectHeader(3) + "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + width + " " + height +
-            "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>" + "\nendobj\n");
-
-    offsets[3] = out.offset;
-    out.put(objectHeader(4) + "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image->s()) +
-            " /Height " + std::to_string(image->t()) +
-            " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " + std::to_string(samples.size()) +
-            " >>\nstream\n");
-    out.put(samples.data(), samples.size());
-    out.put("\nendstream\nendobj\n");
-
-    const std::string content = "q\n" + width + " 0 0 " + height + " 0 0 cm\n/Im0 Do\nQ\n";
-    offsets[4] = out.offset;
-    out.put(objectHeader(5) + "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-            "endstream\nendobj\n");
-
-    const std::uint64_t xref = out.offset;
-    std::string tail = "xref\n0 6\n0000000000 65535 f \n";
-    for (const std::uint64_t offset : offsets) {
-        tail += xrefEntry(offset);
-    }
-    tail += "trailer\n<< /Size 6 /Root 1 0 R /Info << /Producer (" + escapePdfString(kProducer) +
-            ") >> >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    out.put(tail);
-
+    putDocument(out, *image, samples, outputDpi);
     if (out.good && file.commit()) {
         if (digest) {
             *digest = file.digest();

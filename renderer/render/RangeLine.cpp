@@ -131,6 +131,68 @@ void smoothRingHeights(std::vector<double>& z, double limit)
     z[n - 1] = z[0];
 }
 
+namespace {
+
+// Smoothed heights of the ring's samples; logs when smoothing changed a step.
+std::vector<double> ringHeights(const std::vector<osg::Vec3d>& samples, const RenderConfig& config,
+                                const PolygonFrame& frame)
+{
+    std::vector<double> z(samples.size());
+    double rawJump = 0.0;
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+        z[j] = samples[j].z();
+        if (j > 0) {
+            rawJump = std::max(rawJump, std::fabs(z[j] - z[j - 1]));
+        }
+    }
+    const double limit = config.range_line_smooth_limit;
+    if (limit > 0.0 && samples.size() >= 3) {
+        smoothRingHeights(z, limit);
+    }
+    if (limit > 0.0 && rawJump > limit) {
+        Logger::instance().info("Range line height smoothing applied for " + frame.name +
+                                ", raw max jump=" + printfNumber(rawJump) + ", limit=" + printfNumber(limit));
+    }
+    return z;
+}
+
+// One line strip through the samples, relative to `origin`.
+osg::ref_ptr<osg::Geometry> ringStrip(const std::vector<osg::Vec3d>& samples, const std::vector<double>& z,
+                                      const osg::Vec3d& origin, const osg::Vec4& colour)
+{
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    vertices->reserve(samples.size());
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+        const osg::Vec3d local = osg::Vec3d(samples[j].x(), samples[j].y(), z[j]) - origin;
+        vertices->push_back(osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()),
+                                      static_cast<float>(local.z())));
+    }
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(vertices.get());
+    geometry->addPrimitiveSet(new osg::DrawArrays(GL_LINE_STRIP, 0, static_cast<GLsizei>(vertices->size())));
+    osg::ref_ptr<osg::Vec4Array> colours = new osg::Vec4Array;
+    colours->push_back(colour);
+    geometry->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+    return geometry;
+}
+
+void setOutlineState(osg::StateSet* state, const RenderConfig& config)
+{
+    state->setAttributeAndModes(new osg::LineWidth(static_cast<float>(config.range_line_width)),
+                                osg::StateAttribute::ON);
+    state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    if (config.range_line_depth_test) {
+        // Draped: parts behind higher model parts stay hidden.
+        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+    } else {
+        // Always visible: drawn after the model, whatever covers the ground.
+        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
+        state->setRenderBinDetails(kOutlineRenderBin, "RenderBin");
+    }
+}
+
+}  // namespace
+
 osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame)
 {
     osg::Node* scene = renderer.scene();
@@ -158,54 +220,13 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
         if (ring.size() < 2) {
             continue;
         }
-        std::vector<osg::Vec3d> samples = sampleRing(ring, config.range_line_sample_step, height);
-        std::vector<double> z(samples.size());
-        double rawJump = 0.0;
-        for (std::size_t j = 0; j < samples.size(); ++j) {
-            z[j] = samples[j].z();
-            if (j > 0) {
-                rawJump = std::max(rawJump, std::fabs(z[j] - z[j - 1]));
-            }
-        }
-        const double limit = config.range_line_smooth_limit;
-        if (limit > 0.0 && samples.size() >= 3) {
-            smoothRingHeights(z, limit);
-        }
-        if (limit > 0.0 && rawJump > limit) {
-            Logger::instance().info("Range line height smoothing applied for " + frame.name +
-                                    ", raw max jump=" + printfNumber(rawJump) + ", limit=" + printfNumber(limit));
-        }
-
-        osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
-        vertices->reserve(samples.size());
-        for (std::size_t j = 0; j < samples.size(); ++j) {
-            const osg::Vec3d local = osg::Vec3d(samples[j].x(), samples[j].y(), z[j]) - origin;
-            vertices->push_back(osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()),
-                                          static_cast<float>(local.z())));
-        }
-        osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
-        geometry->setVertexArray(vertices.get());
-        geometry->addPrimitiveSet(new osg::DrawArrays(GL_LINE_STRIP, 0, static_cast<GLsizei>(vertices->size())));
-        osg::ref_ptr<osg::Vec4Array> colours = new osg::Vec4Array;
-        colours->push_back(colour);
-        geometry->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
-        geode->addDrawable(geometry.get());
+        const std::vector<osg::Vec3d> samples = sampleRing(ring, config.range_line_sample_step, height);
+        geode->addDrawable(ringStrip(samples, ringHeights(samples, config, frame), origin, colour).get());
     }
     if (geode->getNumDrawables() == 0) {
         return nullptr;
     }
-    osg::StateSet* state = geode->getOrCreateStateSet();
-    state->setAttributeAndModes(new osg::LineWidth(static_cast<float>(config.range_line_width)),
-                                osg::StateAttribute::ON);
-    state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    if (config.range_line_depth_test) {
-        // Draped: parts behind higher model parts stay hidden.
-        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
-    } else {
-        // Always visible: drawn after the model, whatever covers the ground.
-        state->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
-        state->setRenderBinDetails(kOutlineRenderBin, "RenderBin");
-    }
+    setOutlineState(geode->getOrCreateStateSet(), config);
     osg::ref_ptr<osg::MatrixTransform> placed = new osg::MatrixTransform(osg::Matrixd::translate(origin));
     placed->addChild(geode.get());
     return placed;
