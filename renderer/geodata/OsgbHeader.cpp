@@ -58,72 +58,83 @@ private:
 
 }  // namespace
 
-OsgbLayout readOsgbLayout(const std::string& bytes)
+namespace {
+
+// The magic numbers, which also tell the byte order, and the scene header;
+// the problem, or empty.
+std::string readMagicAndHeader(HeaderReader& in, OsgbLayout& layout)
 {
-    OsgbLayout layout;
-    HeaderReader in(bytes);
     std::uint32_t low = 0;
     std::uint32_t high = 0;
     if (!in.readUInt(low) || !in.readUInt(high)) {
-        layout.problem = "too short for a .osgb header";
-        return layout;
+        return "too short for a .osgb header";
     }
     if (low == reversedBytes(kHeaderHigh) && high == reversedBytes(kHeaderLow)) {
         layout.swapped = true;
         in.setSwapped(true);
     } else if (low != kHeaderLow || high != kHeaderHigh) {
-        layout.problem = "not an OpenSceneGraph binary file";
-        return layout;
+        return "not an OpenSceneGraph binary file";
     }
     std::uint32_t type = 0;
     std::uint32_t version = 0;
     std::uint32_t attributes = 0;
     if (!in.readUInt(type) || !in.readUInt(version) || !in.readUInt(attributes)) {
-        layout.problem = "ends inside its header";
-        return layout;
+        return "ends inside its header";
     }
     if (type != kSceneType) {
-        layout.problem = "holds no scene";
-        return layout;
+        return "holds no scene";
     }
     if (attributes & 0x2) {
         // A schema in the file would rearrange the reader's tables for
         // every file read after it.
-        layout.problem = "carries its own schema";
-        return layout;
+        return "carries its own schema";
     }
     if (attributes & 0x1) {
         std::uint32_t domains = 0;
         if (!in.readUInt(domains) || domains > in.remaining() / 8) {
-            layout.problem = "declares more domains than it holds";
-            return layout;
+            return "declares more domains than it holds";
         }
         for (std::uint32_t i = 0; i < domains; ++i) {
             std::string name;
             std::uint32_t domainVersion = 0;
             if (!in.readString(name, kMaxClassName) || !in.readUInt(domainVersion)) {
-                layout.problem = "ends inside its domain list";
-                return layout;
+                return "ends inside its domain list";
             }
         }
     }
+    return {};
+}
+
+// The compressor name and, for a plain body, the root object's class name.
+std::string readCompressor(HeaderReader& in, OsgbLayout& layout)
+{
     layout.compressorAt = in.position();
     if (!in.readString(layout.compressor, 64)) {
-        layout.problem = "ends inside its compressor name";
-        return layout;
+        return "ends inside its compressor name";
     }
     layout.bodyAt = in.position();
     if (layout.compressor != "0" && layout.compressor != "zlib") {
-        layout.problem = "unknown compressor \"" + layout.compressor + "\"";
-        return layout;
+        return "unknown compressor \"" + layout.compressor + "\"";
     }
     if (layout.compressor == "0") {
         // The root object starts with its class name.
         std::string className;
         if (!in.readString(className, kMaxClassName) || className.empty()) {
-            layout.problem = "holds no readable root object";
-            return layout;
+            return "holds no readable root object";
         }
+    }
+    return {};
+}
+
+}  // namespace
+
+OsgbLayout readOsgbLayout(const std::string& bytes)
+{
+    OsgbLayout layout;
+    HeaderReader in(bytes);
+    layout.problem = readMagicAndHeader(in, layout);
+    if (layout.problem.empty()) {
+        layout.problem = readCompressor(in, layout);
     }
     return layout;
 }
