@@ -276,6 +276,33 @@ QString configTooltip(const char* key)
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+// The documentation's table row of one key.
+QString keyRow(const vistrel::ConfigKey& row)
+{
+    static const QJsonObject tavrin = defaultSettings();
+    const QString key = QString::fromLatin1(row.name);
+    static const ConfigKeyInfo noTexts{"", nullptr, "", "", nullptr, nullptr, nullptr};
+    const ConfigKeyInfo* found = configKey(key);
+    const ConfigKeyInfo& info = found ? *found : noTexts;
+    QString vistrelDefault = jsonText(vistrelDefaultValue(row));
+    if (info.defaultNote)
+        vistrelDefault += QLatin1Char(' ') + QString::fromUtf8(info.defaultNote);
+    QString written;
+    if (!row.writtenByTavrin)
+        written = QStringLiteral("not written (cluster use)");
+    else if (info.label)
+        written = QStringLiteral("“%1”, starts at `%2`").arg(QString::fromUtf8(info.label), jsonText(tavrin.value(key)));
+    else
+        written = QStringLiteral("no row; writes `%1`").arg(jsonText(tavrin.value(key)));
+    return QStringLiteral("| `%1` | %2 | `%3` | %4 | %5 | %6 |")
+        .arg(key, QString::fromLatin1(vistrel::configKeyTypeName(row.type())), cell(vistrelDefault),
+             cell(QString::fromUtf8(info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)), cell(written));
+}
+
+} // namespace
+
 QString configurationMarkdown()
 {
     QStringList out;
@@ -300,29 +327,8 @@ QString configurationMarkdown()
         << QStringLiteral("| Key | Type | Default | Range, checks and clamps | Meaning | Tavrin |")
         << QStringLiteral("|---|---|---|---|---|---|");
 
-    const QJsonObject tavrin = defaultSettings();
-    for (const vistrel::ConfigKey& row : vistrel::configKeyTable()) {
-        const vistrel::ConfigKey* facts = &row;
-        const QString key = QString::fromLatin1(row.name);
-        static const ConfigKeyInfo noTexts{row.name, nullptr, "", "", nullptr, nullptr, nullptr};
-        const ConfigKeyInfo* found = configKey(key);
-        const ConfigKeyInfo& info = found ? *found : noTexts;
-        QString vistrelDefault = jsonText(vistrelDefaultValue(*facts));
-        if (info.defaultNote)
-            vistrelDefault += QLatin1Char(' ') + QString::fromUtf8(info.defaultNote);
-        QString written;
-        if (!facts->writtenByTavrin)
-            written = QStringLiteral("not written (cluster use)");
-        else if (info.label)
-            written = QStringLiteral("“%1”, starts at `%2`")
-                          .arg(QString::fromUtf8(info.label), jsonText(tavrin.value(key)));
-        else
-            written = QStringLiteral("no row; writes `%1`").arg(jsonText(tavrin.value(key)));
-        out << QStringLiteral("| `%1` | %2 | `%3` | %4 | %5 | %6 |")
-                   .arg(key, QString::fromLatin1(vistrel::configKeyTypeName(facts->type())), cell(vistrelDefault),
-                        cell(QString::fromUtf8(info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)),
-                        cell(written));
-    }
+    for (const vistrel::ConfigKey& row : vistrel::configKeyTable())
+        out << keyRow(row);
 
     out << QString()
         << QStringLiteral("## Shards on a cluster")
