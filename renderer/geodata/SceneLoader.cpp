@@ -1,6 +1,7 @@
 #include "geodata/SceneLoader.h"
 
 #include "core/RunProtocol.h"
+#include "core/DsmOrigin.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "geodata/OsgNoticeLog.h"
@@ -84,17 +85,6 @@ void forEachEntry(const fs::path& folder, Visit visit)
     if (ec) {
         throw fs::filesystem_error("directory_iterator::operator++", folder, ec);
     }
-}
-
-double littleEndianDouble(const unsigned char* bytes)
-{
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) {
-        bits = (bits << 8) | bytes[i];
-    }
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
 }
 
 // Blanks as the C locale's isspace sees them.
@@ -255,23 +245,13 @@ bool usableCandidate(const fs::path& candidate)
     return true;
 }
 
-// Windows of two little-endian doubles in `bytes`; the last qualifying one
-// is left in `origin`.
+// The origin the DSM rule finds in `bytes`, left in `origin` when there is one.
 void scanDsmWindows(const unsigned char* bytes, std::size_t size, SceneOrigin& origin)
 {
-    for (std::size_t i = 0; i + 16 <= size; ++i) {
-        const double x = littleEndianDouble(&bytes[i]);
-        const double y = littleEndianDouble(&bytes[i + 8]);
-        if (!std::isfinite(x) || !std::isfinite(y)) {
-            continue;
-        }
-        const double ax = std::fabs(x);
-        const double ay = std::fabs(y);
-        if (ax >= 100000.0 && ax <= 10000000.0 && ay >= 1000000.0 && ay <= 10000000.0) {
-            origin.x = x;
-            origin.y = y;
-            origin.valid = true;
-        }
+    if (const auto found = dsmOrigin(bytes, size)) {
+        origin.x = found->x;
+        origin.y = found->y;
+        origin.valid = true;
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include "support/TestSupport.h"
 
+#include "core/DsmOrigin.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,36 +19,10 @@ using namespace citytest;
 
 namespace {
 
-struct Window {
-    std::size_t offset = 0;
-    double x = 0;
-    double y = 0;
-};
-
-double littleEndianDouble(const std::string& bytes, std::size_t at)
+// Every byte window the DSM origin rule accepts, in file order.
+std::vector<vistrel::DsmOriginWindow> positionWindows(const std::string& bytes)
 {
-    std::uint64_t bits = 0;
-    for (int k = 7; k >= 0; --k) {
-        bits = (bits << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
-    }
-    double value = 0;
-    std::memcpy(&value, &bits, sizeof(value));
-    return value;
-}
-
-// Every byte window a DSM origin scan accepts, in file order.
-std::vector<Window> positionWindows(const std::string& bytes)
-{
-    std::vector<Window> windows;
-    for (std::size_t i = 0; i + 16 <= bytes.size(); ++i) {
-        const double x = littleEndianDouble(bytes, i);
-        const double y = littleEndianDouble(bytes, i + 8);
-        if (std::isfinite(x) && std::isfinite(y) && std::fabs(x) >= 100000.0 && std::fabs(x) <= 10000000.0 &&
-            std::fabs(y) >= 1000000.0 && std::fabs(y) <= 10000000.0) {
-            windows.push_back({i, x, y});
-        }
-    }
-    return windows;
+    return vistrel::dsmOriginWindows(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace
@@ -73,7 +49,7 @@ TEST(SampleCityOrigin, MetadataNamesTheOriginAndTheSrs)
 TEST(SampleCityOrigin, DsmScanEndsOnTheOriginAfterAnEarlierDecoy)
 {
     const std::string bytes = testsupport::readFile(sampleDir() / "city_dsm" / "Data.dsm");
-    const std::vector<Window> windows = positionWindows(bytes);
+    const std::vector<vistrel::DsmOriginWindow> windows = positionWindows(bytes);
     ASSERT_GE(windows.size(), 2u);
     EXPECT_DOUBLE_EQ(windows.back().x, 512000.0);
     EXPECT_DOUBLE_EQ(windows.back().y, 3390000.0);

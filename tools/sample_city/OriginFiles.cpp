@@ -1,5 +1,7 @@
 #include "OriginFiles.h"
 
+#include "core/DsmOrigin.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -42,17 +44,6 @@ void appendFloat(std::string& bytes, float value)
     std::uint32_t bits = 0;
     std::memcpy(&bits, &value, sizeof(bits));
     appendLittleEndian(bytes, bits, 4);
-}
-
-double readDouble(const std::string& bytes, std::size_t at)
-{
-    std::uint64_t bits = 0;
-    for (int k = 7; k >= 0; --k) {
-        bits = (bits << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
-    }
-    double value = 0;
-    std::memcpy(&value, &bits, sizeof(value));
-    return value;
 }
 
 // Highest surface over a point of the layout; -9999 where there is none.
@@ -124,16 +115,12 @@ DsmLayout writeDsmOrigin(const CityLayout& city, const std::filesystem::path& pa
 
 std::optional<ScannedPosition> lastPositionWindow(const std::string& bytes)
 {
-    std::optional<ScannedPosition> last;
-    for (std::size_t i = 0; i + 16 <= bytes.size(); ++i) {
-        const double x = readDouble(bytes, i);
-        const double y = readDouble(bytes, i + 8);
-        if (std::isfinite(x) && std::isfinite(y) && std::fabs(x) >= 100000.0 && std::fabs(x) <= 10000000.0 &&
-            std::fabs(y) >= 1000000.0 && std::fabs(y) <= 10000000.0) {
-            last = ScannedPosition{x, y};
-        }
+    // The renderer's own rule, so that the file is checked the way it is read.
+    const auto found = vistrel::dsmOrigin(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (!found) {
+        return std::nullopt;
     }
-    return last;
+    return ScannedPosition{found->x, found->y};
 }
 
 }  // namespace samplecity
