@@ -431,7 +431,9 @@ void readConfigKeys(const json& root, RenderConfig& config)
     }
 }
 
-std::string checkConfigKeys(RenderConfig& config)
+namespace {
+
+std::string firstRefusal(RenderConfig& config)
 {
     // NaN slips through every comparison and infinity through most.
     for (const ConfigKey& key : configKeyTable()) {
@@ -460,6 +462,14 @@ std::string checkConfigKeys(RenderConfig& config)
         }
     }
     return {};
+}
+
+}  // namespace
+
+bool checkConfigKeys(RenderConfig& config, std::string& refusal)
+{
+    refusal = firstRefusal(config);
+    return refusal.empty();
 }
 
 json batchIdentity(const RenderConfig& config)

@@ -92,9 +92,9 @@ void readConfigKeys(const nlohmann::json& root, RenderConfig& config);
 
 // Checks and normalises the record key by key: every number must be finite,
 // then in table order each key's bounds, its own rule (which may normalise
-// the record) and its clamp. Gives the first refusal (the text after
-// "Config error: "), or an empty text when the record passes.
-std::string checkConfigKeys(RenderConfig& config);
+// the record) and its clamp. False, with the first refusal (the text after
+// "Config error: "), when the record does not pass.
+bool checkConfigKeys(RenderConfig& config, std::string& refusal);
 
 // The settings that make a batch what it is: the values of the keys marked
 // Value, in table order, then the file names of the keys marked FileName.

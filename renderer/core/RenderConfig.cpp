@@ -125,8 +125,8 @@ bool readShardEnvironment(RenderConfig& config, std::ostream& err)
 
 bool validateRenderConfig(RenderConfig& config, std::ostream& err)
 {
-    const std::string refusal = checkConfigKeys(config);
-    if (!refusal.empty()) {
+    std::string refusal;
+    if (!checkConfigKeys(config, refusal)) {
         err << escapeControlBytes(runMessage(RunMessage::ConfigOther, {refusal})) << '\n';
         return false;
     }

@@ -254,9 +254,8 @@ public:
         if (previous == Step::ImageData) {
             step_ = Step::ImageLevels;
         } else if (previous == Step::ImageFile) {
-            const std::string problem =
-                checkEmbeddedImage(osgDB::getLowerCaseFileExtension(imageName_), s, size);
-            if (!problem.empty()) {
+            std::string problem;
+            if (!checkEmbeddedImage(osgDB::getLowerCaseFileExtension(imageName_), s, size, problem)) {
                 throw Rejected(problem);
             }
         }

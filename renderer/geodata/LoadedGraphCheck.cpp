@@ -234,9 +234,8 @@ std::string checkNode(const osg::Node& node, std::unordered_set<const osg::Objec
     return checkStateSet(node.getStateSet(), seen);
 }
 
-}  // namespace
-
-std::string checkLoadedGraph(osg::Node& root)
+// The first problem of the graph; empty when there is none.
+std::string graphProblem(osg::Node& root)
 {
     // Depth first with an explicit stack: a graph is never trusted with the
     // call stack. Shared subgraphs are checked once; a node that is its own
@@ -274,6 +273,14 @@ std::string checkLoadedGraph(osg::Node& root)
         onPath.insert(child);
     }
     return problem;
+}
+
+}  // namespace
+
+bool checkLoadedGraph(osg::Node& root, std::string& reason)
+{
+    reason = graphProblem(root);
+    return reason.empty();
 }
 
 }  // namespace vistrel

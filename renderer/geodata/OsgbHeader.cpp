@@ -172,12 +172,10 @@ bool inflateOsgbBody(const char* data, std::size_t size, std::string& out, std::
     return true;
 }
 
-std::string checkOsgbHeader(const std::string& bytes)
+bool checkOsgbHeader(const std::string& bytes, std::string& reason)
 {
-    if (bytes.size() > kMaxTileBytes) {
-        return "larger than 512 MB";
-    }
-    return readOsgbLayout(bytes).problem;
+    reason = bytes.size() > kMaxTileBytes ? "larger than 512 MB" : readOsgbLayout(bytes).problem;
+    return reason.empty();
 }
 
 }  // namespace vistrel

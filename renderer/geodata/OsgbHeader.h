@@ -25,8 +25,9 @@ OsgbLayout readOsgbLayout(const std::string& bytes);
 // damaged, truncated or larger than kMaxTileBytes.
 bool inflateOsgbBody(const char* data, std::size_t size, std::string& out, std::string& problem);
 
-// Why the bytes of a .osgb cannot be handed to the reader; empty when they
-// can. Checks the header, the compressor and the first sizes it declares.
-std::string checkOsgbHeader(const std::string& bytes);
+// Whether the bytes of a .osgb can be handed to the reader; false, with
+// `reason`, when they cannot. Checks the header, the compressor and the
+// first sizes it declares.
+bool checkOsgbHeader(const std::string& bytes, std::string& reason);
 
 }  // namespace vistrel

@@ -62,7 +62,9 @@ bool jpegSize(const unsigned char* data, std::size_t size, std::uint32_t& width,
 
 }  // namespace
 
-std::string checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size)
+namespace {
+
+std::string imageProblem(const std::string& extension, const char* data, std::size_t size)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     if (extension == "jpg" || extension == "jpeg") {
@@ -92,6 +94,14 @@ std::string checkEmbeddedImage(const std::string& extension, const char* data, s
         return std::string();
     }
     return "embeds a texture of type \"" + extension.substr(0, 16) + "\" that tiles do not use";
+}
+
+}  // namespace
+
+bool checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size, std::string& reason)
+{
+    reason = imageProblem(extension, data, size);
+    return reason.empty();
 }
 
 }  // namespace vistrel

@@ -5,10 +5,11 @@
 
 namespace vistrel {
 
-// Why an image file held in memory (a texture a tile embeds or names, with
-// `extension`) cannot be handed to its decoder; empty when it can. Only JPEG
+// Whether an image file held in memory (a texture a tile embeds or names,
+// with `extension`) can be handed to its decoder; false, with `reason`, when
+// it cannot. Only JPEG
 // and PNG of at most 16384 pixels a side pass; the size is read from the
 // file's own header before anything is decoded.
-std::string checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size);
+bool checkEmbeddedImage(const std::string& extension, const char* data, std::size_t size, std::string& reason);
 
 }  // namespace vistrel

@@ -136,7 +136,7 @@ public:
         osg::ref_ptr<osg::Image> image;
         if (readTileFile(path, bytes, reason)) {
             const std::string extension = osgDB::getLowerCaseFileExtension(path);
-            reason = checkEmbeddedImage(extension, bytes.data(), bytes.size());
+            checkEmbeddedImage(extension, bytes.data(), bytes.size(), reason);
             osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension(extension);
             if (reason.empty() && !reader) {
                 reason = "no reader for it";
@@ -170,8 +170,7 @@ private:
                 reason = "the reader could not read it";
                 return nullptr;
             }
-            reason = checkLoadedGraph(*node);
-            return reason.empty() ? node : nullptr;
+            return checkLoadedGraph(*node, reason) ? node : nullptr;
         }
         std::string bytes;
         if (!readTileFile(path, bytes, reason)) {
@@ -187,8 +186,7 @@ private:
 osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::string& fileName,
                                         const osgDB::Options* options, std::string& reason)
 {
-    reason = checkOsgbHeader(bytes);
-    if (!reason.empty()) {
+    if (!checkOsgbHeader(bytes, reason)) {
         return nullptr;
     }
     const OsgbLayout layout = readOsgbLayout(bytes);
@@ -212,8 +210,7 @@ osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::str
     if (!node) {
         return nullptr;
     }
-    reason = checkLoadedGraph(*node);
-    return reason.empty() ? node : nullptr;
+    return checkLoadedGraph(*node, reason) ? node : nullptr;
 }
 
 void installTileReadCallback()

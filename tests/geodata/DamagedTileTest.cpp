@@ -98,6 +98,31 @@ std::string withVertexCount(std::string bytes, std::uint32_t count)
     return bytes;
 }
 
+// The reasons the checks give; empty when they pass.
+std::string embeddedImageProblem(const std::string& extension, const char* data, std::size_t size)
+{
+    std::string reason;
+    const bool passed = checkEmbeddedImage(extension, data, size, reason);
+    EXPECT_EQ(passed, reason.empty());
+    return reason;
+}
+
+std::string headerProblem(const std::string& bytes)
+{
+    std::string reason;
+    const bool passed = checkOsgbHeader(bytes, reason);
+    EXPECT_EQ(passed, reason.empty());
+    return reason;
+}
+
+std::string graphProblem(osg::Node& root)
+{
+    std::string reason;
+    const bool passed = checkLoadedGraph(root, reason);
+    EXPECT_EQ(passed, reason.empty());
+    return reason;
+}
+
 }  // namespace
 
 TEST(DamagedTiles, GeneratedTruncationsAndFlipsNeverCrashOrHang)
@@ -165,12 +190,12 @@ TEST(DamagedTiles, CountsClassesAndTexturesBeyondATileAreRefusedBeforeReading)
 
     // A JPEG frame header of 40000 x 30000 pixels, then a sane one.
     std::string jpeg("\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x11\x08\x75\x30\x9C\x40\x03", 18);
-    EXPECT_EQ(checkEmbeddedImage("jpg", jpeg.data(), jpeg.size()),
+    EXPECT_EQ(embeddedImageProblem("jpg", jpeg.data(), jpeg.size()),
               "embeds a texture of 40000 x 30000 pixels, more than 16384 a side");
     jpeg[13] = 0x04;
     jpeg[15] = 0x04;
-    EXPECT_EQ(checkEmbeddedImage("jpeg", jpeg.data(), jpeg.size()), "");
-    EXPECT_EQ(checkEmbeddedImage("dds", jpeg.data(), jpeg.size()), "embeds a texture of type \"dds\" that tiles do not use");
+    EXPECT_EQ(embeddedImageProblem("jpeg", jpeg.data(), jpeg.size()), "");
+    EXPECT_EQ(embeddedImageProblem("dds", jpeg.data(), jpeg.size()), "embeds a texture of type \"dds\" that tiles do not use");
 }
 
 TEST(DamagedTiles, RealTilesPassEveryCheck)
@@ -194,15 +219,15 @@ TEST(DamagedTiles, RealTilesPassEveryCheck)
 
 TEST(DamagedTiles, HeaderAndGraphChecks)
 {
-    EXPECT_EQ(checkOsgbHeader(std::string(12, '\0')), "not an OpenSceneGraph binary file");
+    EXPECT_EQ(headerProblem(std::string(12, '\0')), "not an OpenSceneGraph binary file");
     const std::string magic("\xA1\x0E\x91\x6C\x45\x45\xFB\x1A", 8);
-    EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0", 4)), "ends inside its header");
+    EXPECT_EQ(headerProblem(magic + std::string("\x01\0\0\0", 4)), "ends inside its header");
     const std::string header = magic + std::string("\x01\0\0\0\x5B\0\0\0\0\0\0\0", 12);
-    EXPECT_EQ(checkOsgbHeader(header + std::string("\x04\0\0\0lzma", 8)), "unknown compressor \"lzma\"");
+    EXPECT_EQ(headerProblem(header + std::string("\x04\0\0\0lzma", 8)), "unknown compressor \"lzma\"");
     // A schema would rearrange OSG's reader tables for every later read.
-    EXPECT_EQ(checkOsgbHeader(magic + std::string("\x01\0\0\0\x5B\0\0\0\x02\0\0\0\x01\0\0\0" "0", 17)),
+    EXPECT_EQ(headerProblem(magic + std::string("\x01\0\0\0\x5B\0\0\0\x02\0\0\0\x01\0\0\0" "0", 17)),
               "carries its own schema");
-    EXPECT_EQ(checkOsgbHeader(header + std::string("\x01\0\0\0" "0\xFF\xFF\xFF\x7F", 9)),
+    EXPECT_EQ(headerProblem(header + std::string("\x01\0\0\0" "0\xFF\xFF\xFF\x7F", 9)),
               "holds no readable root object");
 
     // Indices beyond the vertices, non-finite vertices and cycles.
@@ -222,22 +247,22 @@ TEST(DamagedTiles, HeaderAndGraphChecks)
     geometry->addPrimitiveSet(triangle(0, 1, 2));
     osg::ref_ptr<osg::Group> group = new osg::Group;
     group->addChild(geometry.get());
-    EXPECT_EQ(checkLoadedGraph(*group), "");
+    EXPECT_EQ(graphProblem(*group), "");
     geometry->addPrimitiveSet(triangle(0, 1, 3));
-    EXPECT_EQ(checkLoadedGraph(*group), "an index beyond its 3 vertices");
+    EXPECT_EQ(graphProblem(*group), "an index beyond its 3 vertices");
     geometry->removePrimitiveSet(1);
     (*vertices)[1].x() = NAN;
-    EXPECT_EQ(checkLoadedGraph(*group), "a vertex that is not a finite number");
+    EXPECT_EQ(graphProblem(*group), "a vertex that is not a finite number");
     (*vertices)[1].x() = 1;
     osg::ref_ptr<osg::Vec2Array> texCoords = new osg::Vec2Array;
     texCoords->push_back({0, 0});
     geometry->setTexCoordArray(0, texCoords.get(), osg::Array::BIND_PER_VERTEX);
-    EXPECT_EQ(checkLoadedGraph(*group), "a per-vertex array shorter than its vertices");
+    EXPECT_EQ(graphProblem(*group), "a per-vertex array shorter than its vertices");
     geometry->setTexCoordArray(0, nullptr);
     osg::ref_ptr<osg::Group> inner = new osg::Group;
     group->addChild(inner.get());
     inner->addChild(group.get());
-    EXPECT_EQ(checkLoadedGraph(*group), "a node that contains itself");
+    EXPECT_EQ(graphProblem(*group), "a node that contains itself");
     inner->removeChildren(0, 1);
 }
 
