@@ -91,10 +91,13 @@ int openRegularBelow(const std::string& outputDir, const std::string& path, std:
         const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK : O_DIRECTORY);
         const int next = ::openat(folder, parts[i].c_str(), flags);
         const int error = errno;
+        struct stat entry {};
+        const bool link = next < 0 && ::fstatat(folder, parts[i].c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(entry.st_mode);
         ::close(folder);
         folder = next;
         if (next < 0) {
-            why = error == ELOOP     ? reached.string() + " is a symbolic link"
+            why = link               ? reached.string() + " is a symbolic link"
                   : error == ENOTDIR ? reached.string() + " is not a folder"
                                      : reached.string() + ": " + std::strerror(error);
             return -1;

@@ -170,12 +170,9 @@ bool writeImageFile(const osg::Image* image, const RenderConfig& config, const s
         return false;
     }
     std::string reason;
-    bool written = false;
-    {
-        const std::string format = effectiveFormat(path, config.output_format);
-        written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
-                                  : writeRasterImage(image, config, path, format, &reason, digest);
-    }
+    const std::string format = effectiveFormat(path, config.output_format);
+    const bool written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
+                                         : writeRasterImage(image, config, path, format, &reason, digest);
     if (written) {
         Logger::instance().info("Wrote " + path);
     } else {
