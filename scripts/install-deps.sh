@@ -13,7 +13,8 @@ PACKAGES=(
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgles-dev libgl-dev
   fonts-wqy-microhei
   googletest libgtest-dev
-  poppler-utils python3-yaml
+  poppler-utils python3-yaml yamllint
+  slurm-wlm munge
   xvfb xauth
   clang-format clang-tidy
 )

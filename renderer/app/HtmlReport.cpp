@@ -6,6 +6,7 @@
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "output/StagedFile.h"
+#include "core/PathBelow.h"
 
 #include <osgDB/ReadFile>
 
@@ -51,7 +52,7 @@ std::vector<Column> columnsOf(const RenderConfig& config)
 
 // A thumbnail for a written image that has none yet (or an outdated one),
 // made from its file.
-bool ensureThumbnail(const std::string& image, const std::string& thumbnail)
+bool ensureThumbnail(const std::string& image, const std::string& thumbnail, const std::string& outputDir)
 {
     std::error_code ec;
     std::error_code imageError;
@@ -65,7 +66,7 @@ bool ensureThumbnail(const std::string& image, const std::string& thumbnail)
         return false;
     }
     const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(image);
-    return picture.valid() && saveThumbnail(*picture, thumbnail);
+    return picture.valid() && saveThumbnail(*picture, thumbnail, outputDir);
 }
 
 std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, const Column& column,
@@ -92,7 +93,7 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
         const std::string href = relativeUrl(result->path, config.output_dir);
         const std::string thumbnail = thumbnailPath(config, frame, column.key);
         cell += "<a href=\"" + href + "\">";
-        if (ensureThumbnail(result->path, thumbnail)) {
+        if (ensureThumbnail(result->path, thumbnail, config.output_dir)) {
             cell += "<img src=\"" + relativeUrl(thumbnail, config.output_dir) + "\" alt=\"" +
                     htmlText(frame.name + " " + column.title) + "\" loading=\"lazy\">";
         } else {
@@ -180,6 +181,17 @@ std::string relativeUrl(const std::string& path, const std::string& base)
 bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames,
                      const ResultsTable& results, const std::string& fileName)
 {
+    // The thumbnails' folder is checked before any thumbnail in it is looked at.
+    std::string link;
+    try {
+        link = makeFolderBelow(fs::path(config.output_dir) / kThumbnailFolder, config.output_dir);
+    } catch (const std::exception&) {
+        // A folder that cannot be made leaves the images without previews.
+    }
+    if (!link.empty()) {
+        Logger::instance().error(runMessage(RunMessage::SymlinkRefused, {link}));
+        return false;
+    }
     const std::vector<Column> columns = columnsOf(config);
     int written = 0;
     int skipped = 0;

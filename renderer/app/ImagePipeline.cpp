@@ -121,9 +121,9 @@ ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::stri
         const auto start = Clock::now();
         Logger::holdThisThread(&outcome.lines);
         try {
-            outcome.written = saveImage(picture.get(), config_, name);
+            outcome.written = saveImage(picture.get(), config_, name, &outcome.digest);
             if (outcome.written && !thumbnail.empty()) {
-                saveThumbnail(*picture, thumbnail);
+                saveThumbnail(*picture, thumbnail, config_.output_dir, &outcome.refused);
             }
         } catch (const std::exception& e) {
             Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ContentHash.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 
@@ -40,6 +41,8 @@ public:
 
     struct WriteOutcome {
         bool written = false;
+        bool refused = false;  // a symbolic link on the way of the image or its thumbnail
+        FileDigest digest;     // of the written image
         Clock::time_point finished;
         std::vector<HeldLine> lines;
     };

@@ -89,7 +89,8 @@ std::vector<RenderBatch::AngleNames> RenderBatch::planNames(const PolygonFrame& 
     return planned;
 }
 
-const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::string& angle, const std::string& path) const
+const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::string& angle, const std::string& path,
+                                           bool explain) const
 {
     if (!config_.resume || path.empty()) {
         return nullptr;
@@ -102,20 +103,30 @@ const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::strin
     if (!entry.result.success || entry.frameName != job.frame.uniqueName || entry.result.path != path) {
         return nullptr;
     }
-    std::error_code ec;
-    const bool present = fs::is_regular_file(path, ec) && static_cast<std::int64_t>(fs::file_size(path, ec)) == entry.size;
-    return present && !ec ? &entry : nullptr;
+    const auto key = std::make_pair(job.position, angle);
+    auto verdict = refusals_.find(key);
+    if (verdict == refusals_.end()) {
+        const std::string refusal = entry.geometry != job.geometry
+                                        ? "the frame's geometry differs from the journal's run"
+                                        : takeOverRefusal(entry, config_.output_dir);
+        verdict = refusals_.emplace(key, refusal).first;
+    }
+    if (!verdict->second.empty() && explain) {
+        Logger::instance().info("Rendering " + path + " again: " + verdict->second);
+    }
+    return verdict->second.empty() ? &entry : nullptr;
 }
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
+    job.geometry = frameGeometry(job.frame);
     if (config_.resume && !config_.angles.empty()) {
         // An earlier run skipped the frame: it is skipped again, for its reason.
         bool skippedBefore = true;
         for (const std::string& angle : config_.angles) {
             const auto found = earlier_.find({job.position, angle});
             if (found == earlier_.end() || !found->second.result.skipped ||
-                found->second.frameName != job.frame.uniqueName) {
+                found->second.frameName != job.frame.uniqueName || found->second.geometry != job.geometry) {
                 skippedBefore = false;
                 break;
             }
@@ -155,7 +166,8 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
     }
 }
 
-void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result)
+void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result,
+                         const FileDigest* written)
 {
     JournalEntry entry;
     entry.batch = batch_;
@@ -163,10 +175,10 @@ void RenderBatch::record(const FrameJob& job, const std::string& angle, const Im
     entry.frameName = job.frame.uniqueName;
     entry.angle = angle;
     entry.result = result;
-    if (result.success) {
-        std::error_code ec;
-        const auto size = fs::file_size(result.path, ec);
-        entry.size = ec ? -1 : static_cast<std::int64_t>(size);
+    entry.geometry = job.geometry;
+    if (result.success && written) {
+        entry.size = static_cast<std::int64_t>(written->size);
+        entry.hash = formatContentHash(written->hash);
     }
     const PolygonFrame& f = job.frame;
     const double bounds[4] = {f.minX, f.minY, f.maxX, f.maxY};
@@ -219,7 +231,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                     placed = true;
                 }
             };
-            mainEarlier = takenOver(job, angle, names.image.path);
+            mainEarlier = takenOver(job, angle, names.image.path, true);
             if (mainEarlier) {
                 *result = mainEarlier->result;
                 log.info("Resumed " + result->path);
@@ -244,7 +256,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                 range->note = names.outline.error;
                 log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, names.outline.error}));
             } else if (range) {
-                rangeEarlier = takenOver(job, "top_range", names.outline.path);
+                rangeEarlier = takenOver(job, "top_range", names.outline.path, true);
                 if (rangeEarlier) {
                     *range = rangeEarlier->result;
                     log.info("Resumed " + range->path);
@@ -281,6 +293,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
         } else {
             if (!mainTaken) {
                 result->success = mainWrite.valid() && mainWrite.get().written;
+                refused_ = refused_ || (mainWrite.valid() && mainWrite.get().refused);
             }
             ++(result->success ? t.succeeded : t.failed);
             if (range && !rangeTaken) {
@@ -295,14 +308,15 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
         FrameResults& frameResults = results_[static_cast<std::size_t>(job.position)];
         if (range) {
             frameResults["top_range"] = *range;
+            refused_ = refused_ || (rangeWrite.valid() && rangeWrite.get().refused);
         }
         frameResults[angle] = *result;
         // The journal learns of an image only once its file is in place.
         if (journaled && !mainTaken) {
-            record(job, angle, *result);
+            record(job, angle, *result, mainWrite.valid() ? &mainWrite.get().digest : nullptr);
         }
         if (journaled && range && !rangeTaken) {
-            record(job, "top_range", *range);
+            record(job, "top_range", *range, rangeWrite.valid() ? &rangeWrite.get().digest : nullptr);
         }
 
         ++t.done;
@@ -333,11 +347,14 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
 
     const int shard = config_.shard_index;
     const int shards = std::max(1, config_.shard_count);
-    batch_ = batchFingerprint(config_);
+    batch_ = batchFingerprint(config_, model_);
     earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
+    refusals_.clear();
+    refused_ = false;
     std::string journalError;
     if (!journal_.open(config_.output_dir, shard, shards, config_.resume, journalError)) {
-        log.error(runMessage(RunMessage::JournalFailed, {journalError}));
+        log.error(journal_.refused() ? runMessage(RunMessage::SymlinkRefused, {journalError})
+                                     : runMessage(RunMessage::JournalFailed, {journalError}));
         return false;
     }
     if (shards > 1 || config_.resume) {
@@ -405,8 +422,14 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         reported = writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) &&
                    reported;
     }
+    // A stop that arrives while the reports are written ends the run as stopped,
+    // once they are complete.
+    if (!stopped_ && stopRequested()) {
+        stopped_ = true;
+        log.warn("Stopped by signal");
+    }
     log.info(formatLine(RunFinished{tally_.succeeded, tally_.totalImages, tally_.skipped, tally_.failed, shard, shards}));
-    return tally_.failed == 0 && reported && !journalFailed_;
+    return tally_.failed == 0 && reported && !journalFailed_ && !refused_;
 }
 
 }  // namespace vistrel

@@ -12,6 +12,7 @@
 #include <osg/Node>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,9 +35,12 @@ struct BatchOptions {
 // Names are built for every frame of the layer in frame and angle order,
 // whatever the shard and whether a frame is skipped, so that every shard
 // and a run on one machine give each image the same path. With `resume`,
-// images an earlier run's journal records as written (and whose file is
-// still there with the recorded size) are taken over instead of rendered,
-// and frames it records as skipped are skipped again.
+// images an earlier run's journal records as written are taken over instead
+// of rendered when their frame has the recorded geometry and their file is
+// reached without symbolic links, is a regular file and has the recorded size
+// and content hash; frames it records as skipped (with the same geometry) are
+// skipped again. A write that meets a symbolic link below the output folder
+// is refused and fails the run.
 class RenderBatch {
 public:
     explicit RenderBatch(const RenderConfig& config, BatchOptions options = BatchOptions{});
@@ -57,6 +61,9 @@ public:
     // Renders and judges the frame's vertical view; `reason` says why a frame
     // is skipped or failed.
     Precheck precheckFrame(const PolygonFrame& frame, std::string& reason);
+
+    // The model's identity, part of the batch's fingerprint (set before run()).
+    void setModel(ModelIdentity model) { model_ = std::move(model); }
 
     const RenderConfig& config() const { return config_; }
     // Seconds spent writing files (summed over the workers) and seconds the
@@ -86,6 +93,7 @@ private:
         const PolygonFrame& frame;
         int position;  // 0-based position in the layer
         std::vector<AngleNames> names;  // one per configured angle
+        std::string geometry;           // frameGeometry, once the frame is prepared
         Precheck precheck = Precheck::Render;
         std::string reason;
         bool skipTakenOver = false;  // the skip comes from an earlier run's journal
@@ -107,14 +115,17 @@ private:
     };
 
     std::vector<AngleNames> planNames(const PolygonFrame& frame);
-    // The journal entry an image can be taken over from, or null.
-    const JournalEntry* takenOver(const FrameJob& job, const std::string& angle, const std::string& path) const;
+    // The journal entry an image can be taken over from, or null; with
+    // `explain`, an INFO line says why a recorded image is rendered again.
+    const JournalEntry* takenOver(const FrameJob& job, const std::string& angle, const std::string& path,
+                                  bool explain = false) const;
     // Decides how the frame goes: skipped again, taken over whole, or looked
     // at by the pre-check (whose picture may serve as the top image).
     void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
     void renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
                      std::size_t angleIndex);
-    void record(const FrameJob& job, const std::string& angle, const ImageResult& result);
+    void record(const FrameJob& job, const std::string& angle, const ImageResult& result,
+                const FileDigest* written = nullptr);
     void noteWarmupCap(const PolygonFrame& frame, const std::string& angle);
     // The contact sheet's thumbnail of an image, or empty without the sheet.
     std::string thumbnailFor(const PolygonFrame& frame, const std::string& angle) const;
@@ -126,7 +137,11 @@ private:
     NameTemplate names_;
     ResultsTable results_;
     std::string batch_;     // batchFingerprint of the configuration
+    ModelIdentity model_;
     JournalIndex earlier_;  // what earlier runs of the batch finished (with resume)
+    // Why recorded images cannot be taken over (empty: they can), by frame and angle.
+    mutable std::map<std::pair<int, std::string>, std::string> refusals_;
+    bool refused_ = false;  // a write met a symbolic link below the output folder
     RunJournal journal_;
     bool journalFailed_ = false;
     Tally tally_;

@@ -38,12 +38,6 @@ void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, i
     }
 }
 
-int stoppedBeforeTheBatch()
-{
-    Logger::instance().warn("Stopped by signal");
-    return ExitStopped;
-}
-
 }  // namespace
 
 int runRenderTask(RenderConfig config)
@@ -63,12 +57,10 @@ int runRenderTask(RenderConfig config)
             log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
         }
 
-        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
+        ModelIdentity model;
+        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path, &model);
         if (!scene) {
             return ExitNoScene;
-        }
-        if (stopRequested()) {
-            return stoppedBeforeTheBatch();
         }
 
         FrameReadLoss loss;
@@ -90,15 +82,17 @@ int runRenderTask(RenderConfig config)
         if (config.auto_align_shp_to_scene) {
             checkFramesNearScene(frames, scene.get());
         }
-        sampleHeightsOfShard(scene.get(), frames, config.shard_index, config.shard_count);
-        if (stopRequested()) {
-            return stoppedBeforeTheBatch();
+        // A stop before the batch still gets its report (every image 未完成):
+        // the batch sees the stop at once and writes it.
+        if (!stopRequested()) {
+            sampleHeightsOfShard(scene.get(), frames, config.shard_index, config.shard_count);
         }
 
         bool succeeded = false;
         bool stopped = false;
         {
             RenderBatch batch(config);
+            batch.setModel(std::move(model));
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }
@@ -107,6 +101,11 @@ int runRenderTask(RenderConfig config)
                  " (and " + std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
         frames.clear();
         scene = nullptr;
+        if (!stopped && stopRequested()) {
+            // The stop came once the batch had finished its reports.
+            log.warn("Stopped by signal");
+            stopped = true;
+        }
         if (stopped) {
             return ExitStopped;
         }

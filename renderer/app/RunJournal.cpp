@@ -1,6 +1,8 @@
 #include "app/RunJournal.h"
 
 #include "core/ConfigKeys.h"
+#include "core/ContentHash.h"
+#include "core/PathBelow.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,11 +41,12 @@ void syncFolder(const fs::path& folder)
 
 }  // namespace
 
-std::string batchFingerprint(const RenderConfig& c)
+namespace {
+
+// FNV-1a of the JSON text, the same on every machine.
+std::string fingerprintOf(const json& identity)
 {
-    const json settings = batchIdentity(c);
-    const std::string text = settings.dump(-1, ' ', false, json::error_handler_t::replace);
-    // FNV-1a, the same on every machine.
+    const std::string text = identity.dump(-1, ' ', false, json::error_handler_t::replace);
     std::uint64_t hash = 1469598103934665603ULL;
     for (const unsigned char byte : text) {
         hash = (hash ^ byte) * 1099511628211ULL;
@@ -51,6 +54,61 @@ std::string batchFingerprint(const RenderConfig& c)
     char digits[17];
     std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
     return digits;
+}
+
+}  // namespace
+
+std::string batchFingerprint(const RenderConfig& c)
+{
+    return fingerprintOf(batchIdentity(c));
+}
+
+std::string batchFingerprint(const RenderConfig& c, const ModelIdentity& model)
+{
+    json roots = json::array();
+    for (const RootTileStamp& root : model.roots) {
+        roots.push_back({root.name, root.size, root.modified});
+    }
+    const json origin = {model.originFile, model.origin.size, formatContentHash(model.origin.hash)};
+    return fingerprintOf(json{batchIdentity(c), origin, roots});
+}
+
+std::string frameGeometry(const PolygonFrame& frame)
+{
+    ContentHasher hasher;
+    for (const auto& ring : frame.rings) {
+        const std::uint64_t points = ring.size();
+        hasher.add(&points, sizeof points);
+        for (const RingPoint& point : ring) {
+            const double xy[2] = {point.x, point.y};
+            hasher.add(xy, sizeof xy);
+        }
+    }
+    return formatContentHash(hasher.digest().hash);
+}
+
+std::string takeOverRefusal(const JournalEntry& entry, const std::string& outputDir)
+{
+    std::string why;
+    const int fd = openRegularBelow(outputDir, entry.result.path, why);
+    if (fd < 0) {
+        return why;
+    }
+    FileDigest digest;
+    std::string reason;
+    const bool hashed = hashOpenFile(fd, digest, &reason);
+    ::close(fd);
+    if (!hashed) {
+        return entry.result.path + ": " + reason;
+    }
+    if (static_cast<std::int64_t>(digest.size) != entry.size) {
+        return entry.result.path + " has " + std::to_string(digest.size) + " bytes, the journal recorded " +
+               std::to_string(entry.size);
+    }
+    if (entry.hash.empty() || formatContentHash(digest.hash) != entry.hash) {
+        return entry.result.path + " does not have the content the journal recorded";
+    }
+    return std::string();
 }
 
 std::string journalLine(const JournalEntry& e)
@@ -63,6 +121,8 @@ std::string journalLine(const JournalEntry& e)
         {"result", outcomeOf(e.result)},
         {"path", e.result.path},
         {"size", e.size},
+        {"hash", e.hash},
+        {"geometry", e.geometry},
         {"seconds", e.result.seconds},
         {"score", e.result.occlusionScore},
         {"view_angle", e.result.viewAngle},
@@ -94,6 +154,8 @@ bool parseJournalLine(const std::string& text, JournalEntry& e)
         parsed.result.skipped = outcome == "skipped";
         parsed.result.path = line.at("path").get<std::string>();
         parsed.size = line.at("size").get<std::int64_t>();
+        parsed.hash = line.value("hash", std::string());
+        parsed.geometry = line.value("geometry", std::string());
         parsed.result.seconds = line.at("seconds").get<double>();
         parsed.result.occlusionScore = line.at("score").get<double>();
         parsed.result.viewAngle = line.at("view_angle").get<double>();
@@ -154,11 +216,18 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
 {
     outputDir_ = fs::path(outputDir).lexically_normal().string();
     path_ = journalPath(outputDir, shardIndex, shardCount);
+    refused_ = false;
     const fs::path folder = fs::path(path_).parent_path();
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        error = path_ + ": " + ec.message();
+    try {
+        const std::string link = makeFolderBelow(folder, outputDir);
+        if (!link.empty()) {
+            refused_ = true;
+            error = link;
+            return false;
+        }
+    } catch (const fs::filesystem_error& e) {
+        error = path_ + ": " + e.code().message();
         return false;
     }
     if (!keep) {
@@ -176,9 +245,17 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
             }
         }
     }
-    file_ = std::fopen(path_.c_str(), "ab+");
+    // Never through a link planted in the journal's place.
+    const int fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        refused_ = errno == ELOOP;
+        error = refused_ ? path_ : path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    file_ = ::fdopen(fd, "ab+");
     if (!file_) {
         error = path_ + ": " + std::strerror(errno);
+        ::close(fd);
         return false;
     }
     // A line torn by a kill is closed off, so the next line stands on its own.
@@ -223,7 +300,9 @@ JournalIndex readJournals(const std::string& outputDir, const std::string& batch
     std::vector<fs::path> journals;
     for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" && it->is_regular_file(ec)) {
+        // A journal is a file of our own; a link in its place is not read.
+        if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" &&
+            fs::is_regular_file(it->symlink_status(ec))) {
             journals.push_back(it->path());
         }
     }

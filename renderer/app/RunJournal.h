@@ -3,6 +3,7 @@
 #include "core/ImageResult.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
+#include "geodata/SceneLoader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,8 @@ struct JournalEntry {
     std::string angle;         // angle key, or "top_range"
     ImageResult result;
     std::int64_t size = -1;    // bytes of the written file
+    std::string hash;          // content hash of the written file (16 hex digits; empty when unknown)
+    std::string geometry;      // frameGeometry of the frame as rendered
     double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
     double heights[3] = {0, 0, 0};    // minZ, maxZ, centerZ
 };
@@ -33,6 +36,19 @@ struct JournalEntry {
 // the shared folder in different places), shards, resume, threads, warm-up,
 // the preview limit and the contact sheet.
 std::string batchFingerprint(const RenderConfig& config);
+// The same with the model's identity: a replaced model (another origin file,
+// root tiles of other names, sizes or times) is another batch.
+std::string batchFingerprint(const RenderConfig& config, const ModelIdentity& model);
+
+// A digest of the frame's rings as rendered (after offsets and coordinate
+// transformation): a polygon moved or reshaped in the shapefile gives
+// another one.
+std::string frameGeometry(const PolygonFrame& frame);
+
+// Why the journal's written image `entry` cannot be taken over, or empty
+// when it can: the file must be reached from `outputDir` without symbolic
+// links, be a regular file and have the recorded size and content hash.
+std::string takeOverRefusal(const JournalEntry& entry, const std::string& outputDir);
 
 // The journal line of an entry: one JSON object, no line break.
 std::string journalLine(const JournalEntry& entry);
@@ -61,6 +77,9 @@ public:
     // Appends and syncs one line; an image path below the output folder is
     // stored relative to it. False, with `error` set, when it failed.
     bool append(const JournalEntry& entry, std::string& error);
+    // True when open() failed on a symbolic link below the output folder
+    // (the journal's folder or file); `error` then names the link.
+    bool refused() const { return refused_; }
 
 private:
     // Renames `path` to the first free "<path>.<n>.old"; true when it is
@@ -70,6 +89,7 @@ private:
     std::FILE* file_ = nullptr;
     std::string path_;
     std::string outputDir_;
+    bool refused_ = false;
 };
 
 // The images earlier runs of the batch `batch` finished, from every journal

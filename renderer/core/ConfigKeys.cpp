@@ -407,28 +407,59 @@ json tavrinDefault(const ConfigKey& key)
     return *key.tavrinDefault ? json::parse(key.tavrinDefault) : vistrelDefault(key);
 }
 
-void readConfigKeys(const json& root, RenderConfig& config)
+namespace {
+
+const char* expectedValue(ConfigKeyType type)
+{
+    switch (type) {
+    case ConfigKeyType::Integer: return "a whole number";
+    case ConfigKeyType::Number: return "a number";
+    case ConfigKeyType::Boolean: return "true or false";
+    case ConfigKeyType::Text: return "a text";
+    case ConfigKeyType::TextList: return "a list of texts";
+    }
+    return "";
+}
+
+// The value as JSON, cut short: a refusal quotes what was given, not all of it.
+std::string shownValue(const json& value)
+{
+    std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (text.size() > 60) {
+        text = text.substr(0, 60) + "...";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string readConfigKeys(const json& root, RenderConfig& config)
 {
     for (const ConfigKey& key : configKeyTable()) {
         const json* value = findValue(root, key.name);
         if (!value) {
             continue;
         }
-        std::visit(
-            [&](auto member) {
-                using Field = std::decay_t<decltype(config.*member)>;
-                if constexpr (std::is_same_v<Field, int>) {
-                    config.*member = readInt(*value, key.name);
-                } else if constexpr (std::is_same_v<Field, double>) {
-                    config.*member = readDouble(*value);
-                } else if constexpr (std::is_same_v<Field, std::vector<std::string>>) {
-                    config.*member = readTextList(*value);
-                } else {
-                    config.*member = value->get<Field>();
-                }
-            },
-            key.field);
+        try {
+            std::visit(
+                [&](auto member) {
+                    using Field = std::decay_t<decltype(config.*member)>;
+                    if constexpr (std::is_same_v<Field, int>) {
+                        config.*member = readInt(*value, key.name);
+                    } else if constexpr (std::is_same_v<Field, double>) {
+                        config.*member = readDouble(*value);
+                    } else if constexpr (std::is_same_v<Field, std::vector<std::string>>) {
+                        config.*member = readTextList(*value);
+                    } else {
+                        config.*member = value->get<Field>();
+                    }
+                },
+                key.field);
+        } catch (const std::exception&) {
+            return std::string(key.name) + " must be " + expectedValue(key.type()) + ", got " + shownValue(*value);
+        }
     }
+    return {};
 }
 
 namespace {

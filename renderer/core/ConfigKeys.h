@@ -86,9 +86,10 @@ nlohmann::json vistrelDefault(const ConfigKey& key);
 nlohmann::json tavrinDefault(const ConfigKey& key);
 
 // Reads every key of the table that `root` holds (not null) into `config`.
-// Throws nlohmann::json exceptions or std::invalid_argument/out_of_range for
-// values of the wrong type.
-void readConfigKeys(const nlohmann::json& root, RenderConfig& config);
+// Gives empty, or for the first value that cannot be read the refusal that
+// names the key, what it takes and what it got (the text after
+// "Config error: ").
+std::string readConfigKeys(const nlohmann::json& root, RenderConfig& config);
 
 // Checks and normalises the record key by key: every number must be finite,
 // then in table order each key's bounds, its own rule (which may normalise

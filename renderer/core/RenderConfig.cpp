@@ -51,8 +51,9 @@ void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
 
 namespace {
 
-// The value of an environment variable as a whole number; false (and the
-// message written) when it is set to anything else.
+// The value of an environment variable as a whole number: digits, with a
+// "-" at most (no sign "+", no blanks). False (and the message written) when
+// it is set to anything else.
 bool environmentNumber(const char* name, long& value, bool& present, std::ostream& err)
 {
     const char* text = std::getenv(name);
@@ -61,65 +62,93 @@ bool environmentNumber(const char* name, long& value, bool& present, std::ostrea
         return true;
     }
     const std::string given(text);
-    char* end = nullptr;
+    const std::size_t digits = given.rfind('-', 0) == 0 ? 1 : 0;
     errno = 0;
-    value = std::strtol(given.c_str(), &end, 10);
-    if (given.empty() || *end != '\0' || errno == ERANGE || value < -1000000000L || value > 1000000000L) {
+    char* end = nullptr;
+    const bool plain = given.size() > digits && given.find_first_not_of("0123456789", digits) == std::string::npos;
+    value = plain ? std::strtol(given.c_str(), &end, 10) : 0;
+    if (!plain || errno == ERANGE || value < -1000000000L || value > 1000000000L) {
         err << escapeControlBytes(runMessage(RunMessage::ConfigEnvironmentNotNumber, {name, given})) << '\n';
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-bool readShardEnvironment(RenderConfig& config, std::ostream& err)
-{
+struct ShardEnvironment {
     long index = 0;
     long count = 0;
-    long first = 0;
-    long step = 1;
     bool hasIndex = false;
     bool hasCount = false;
+};
+
+// Slurm job arrays: ids from SLURM_ARRAY_TASK_MIN in steps of SLURM_ARRAY_TASK_STEP.
+bool readSlurmArray(ShardEnvironment& shard, bool countNeeded, std::ostream& err)
+{
+    long id = 0;
+    long first = 0;
+    long step = 1;
     bool hasFirst = false;
     bool hasStep = false;
-    // Kubernetes Indexed Jobs: the index from the job, the count from the manifest.
-    if (!environmentNumber("JOB_COMPLETION_INDEX", index, hasIndex, err)) {
-        return false;
+    if (!environmentNumber("SLURM_ARRAY_TASK_ID", id, shard.hasIndex, err) || !shard.hasIndex) {
+        return !shard.hasIndex;
     }
-    if (hasIndex) {
-        if (!environmentNumber("VISTREL_SHARD_COUNT", count, hasCount, err)) {
-            return false;
-        }
-        if (!hasCount) {
-            err << runMessage(RunMessage::ConfigShardEnvironmentCount) << '\n';
-            return false;
-        }
-        config.shard_index = static_cast<int>(index);
-        config.shard_count = static_cast<int>(count);
-        return true;
-    }
-    // Slurm job arrays: ids from SLURM_ARRAY_TASK_MIN in steps of SLURM_ARRAY_TASK_STEP.
-    if (!environmentNumber("SLURM_ARRAY_TASK_ID", index, hasIndex, err)) {
-        return false;
-    }
-    if (!hasIndex) {
-        return true;
-    }
-    if (!environmentNumber("SLURM_ARRAY_TASK_COUNT", count, hasCount, err) ||
+    if (!environmentNumber("SLURM_ARRAY_TASK_COUNT", shard.count, shard.hasCount, err) ||
         !environmentNumber("SLURM_ARRAY_TASK_MIN", first, hasFirst, err) ||
         !environmentNumber("SLURM_ARRAY_TASK_STEP", step, hasStep, err)) {
         return false;
     }
-    if (!hasCount) {
+    if (!shard.hasCount && countNeeded) {
         err << runMessage(RunMessage::ConfigSlurmCount) << '\n';
         return false;
     }
-    if (!hasStep || step < 1) {
+    if (!hasStep) {
         step = 1;
+    } else if (step < 1) {
+        err << runMessage(RunMessage::ConfigOther,
+                          {"SLURM_ARRAY_TASK_STEP must be at least 1, got \"" + std::to_string(step) + "\""})
+            << '\n';
+        return false;
     }
-    config.shard_index = static_cast<int>((index - first) / step);
-    config.shard_count = static_cast<int>(count);
+    shard.index = (id - first) / step;
+    return true;
+}
+
+}  // namespace
+
+bool readShardEnvironment(RenderConfig& config, bool indexGiven, bool countGiven, std::ostream& err)
+{
+    ShardEnvironment shard;
+    // Kubernetes Indexed Jobs: the index from the job, the count from the manifest.
+    if (!environmentNumber("JOB_COMPLETION_INDEX", shard.index, shard.hasIndex, err) ||
+        !environmentNumber("VISTREL_SHARD_COUNT", shard.count, shard.hasCount, err)) {
+        return false;
+    }
+    if (shard.hasIndex && !shard.hasCount && !countGiven) {
+        err << runMessage(RunMessage::ConfigShardEnvironmentCount) << '\n';
+        return false;
+    }
+    if (!shard.hasIndex) {
+        ShardEnvironment slurm;
+        if (!readSlurmArray(slurm, !countGiven && !shard.hasCount, err)) {
+            return false;
+        }
+        shard.index = slurm.index;
+        shard.hasIndex = slurm.hasIndex;
+        if (!shard.hasCount) {
+            shard.count = slurm.count;
+            shard.hasCount = slurm.hasCount;
+        }
+    }
+    if (!indexGiven && shard.hasIndex) {
+        config.shard_index = static_cast<int>(shard.index);
+    }
+    if (!countGiven && shard.hasCount) {
+        config.shard_count = static_cast<int>(shard.count);
+    }
+    if (!indexGiven && !shard.hasIndex && config.shard_count > 1) {
+        err << runMessage(RunMessage::ConfigShardIndexMissing, {std::to_string(config.shard_count)}) << '\n';
+        return false;
+    }
     return true;
 }
 
@@ -150,12 +179,16 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
         json root;
         in >> root;
 
-        readConfigKeys(root, config);
+        const std::string unreadable = readConfigKeys(root, config);
+        if (!unreadable.empty()) {
+            err << escapeControlBytes(runMessage(RunMessage::ConfigOther, {unreadable})) << '\n';
+            return false;
+        }
 
         const auto given = [&root](const char* key) {
             return root.is_object() && root.contains(key) && !root.at(key).is_null();
         };
-        if (!given("shard_index") && !given("shard_count") && !readShardEnvironment(config, err)) {
+        if (!readShardEnvironment(config, given("shard_index"), given("shard_count"), err)) {
             return false;
         }
         resolveConfigPaths(config, configPath);

@@ -70,13 +70,15 @@ bool loadRenderConfig(RenderConfig& config, const std::string& configPath, std::
 // `configPath` (weakly canonical); absolute ones are only normalised. Throws std::filesystem::filesystem_error.
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath);
 
-// When the configuration names no shard, the shard of a cluster job:
-// JOB_COMPLETION_INDEX with VISTREL_SHARD_COUNT (Kubernetes Indexed Jobs), or
-// SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_COUNT, SLURM_ARRAY_TASK_MIN and
-// SLURM_ARRAY_TASK_STEP (Slurm job arrays), made 0-based. False, with the
-// message written to `err`, for values that are not whole numbers or a
-// missing count. The range is checked by validateRenderConfig.
-bool readShardEnvironment(RenderConfig& config, std::ostream& err);
+// The shard of a cluster job, for whichever of shard_index and shard_count
+// the configuration does not give (`indexGiven`, `countGiven`): the index
+// from JOB_COMPLETION_INDEX (Kubernetes Indexed Jobs) or SLURM_ARRAY_TASK_ID
+// with SLURM_ARRAY_TASK_MIN and SLURM_ARRAY_TASK_STEP (Slurm job arrays),
+// made 0-based; the count from VISTREL_SHARD_COUNT or SLURM_ARRAY_TASK_COUNT.
+// False, with the message written to `err`, for a value that is not plain
+// digits, a step below 1, a missing count, or a count above 1 with no index
+// from either place. The range is checked by validateRenderConfig.
+bool readShardEnvironment(RenderConfig& config, bool indexGiven, bool countGiven, std::ostream& err);
 
 // Checks and normalises the record in place; the first failing check writes
 // its message to `err` and returns false.

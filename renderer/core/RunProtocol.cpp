@@ -271,6 +271,9 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::ConfigNotFinite, "Config error: {} must be a finite number."},
         {M::ConfigAtLeast, "Config error: {} must be at least {}."},
         {M::ConfigAtMost, "Config error: {} must be at most {}."},
+        {M::ConfigShardIndexMissing,
+         "Config error: shard_count is {} but no shard index is given (shard_index, JOB_COMPLETION_INDEX or "
+         "SLURM_ARRAY_TASK_ID)."},
         {M::ConfigOther, "Config error: {}"},
         {M::NoDefaultConfig, "Cannot locate the default configuration: {}"},
         {M::CannotCreateLogFolder, "Cannot create the log folder \"logs\" in the working directory: {}"},
@@ -299,6 +302,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::SceneReadFailed, "Failed to load scene with osgDB::readNodeFile: {}"},
         {M::NoSceneLoaded, "Failed to load any OSGB scene from: {}"},
         {M::ImageWriteFailed, "Failed to write image: {}"},
+        {M::SymlinkRefused, "Refused to write through a symbolic link below the output folder: {}"},
     };
     return texts;
 }

@@ -125,6 +125,7 @@ enum class RunMessage {
     ConfigEnvironmentNotNumber,
     ConfigAtLeast,
     ConfigAtMost,
+    ConfigShardIndexMissing,
     ConfigOther,
     NoDefaultConfig,
     CannotCreateLogFolder,
@@ -151,6 +152,7 @@ enum class RunMessage {
     SceneReadFailed,
     NoSceneLoaded,
     ImageWriteFailed,
+    SymlinkRefused,
 };
 
 struct RunMessageText {

@@ -17,7 +17,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -368,9 +371,20 @@ SceneOrigin parseMetadataText(const std::string& text)
     if (!found) {
         return origin;
     }
-    const double x = textToDouble(numbers[0]);
-    const double y = textToDouble(numbers[1]);
-    const double z = textToDouble(numbers[2]);
+    double xyz[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        try {
+            xyz[i] = textToDouble(numbers[i]);
+        } catch (const std::exception&) {
+            // A number text can be as long as the file: the message shows its start.
+            const std::string shown = numbers[i].size() > 40 ? numbers[i].substr(0, 40) + "..." : numbers[i];
+            throw std::invalid_argument("the SRSOrigin element must hold three numbers \"x, y, z\"; its " +
+                                        std::string(1, "xyz"[i]) + " is not a usable number: \"" + shown + "\"");
+        }
+    }
+    const double x = xyz[0];
+    const double y = xyz[1];
+    const double z = xyz[2];
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
         return origin;
     }
@@ -395,7 +409,12 @@ SceneOrigin parseMetadataOrigin(const fs::path& file)
     default:
         return SceneOrigin{};
     }
-    SceneOrigin origin = parseMetadataText(text);
+    SceneOrigin origin;
+    try {
+        origin = parseMetadataText(text);
+    } catch (const std::invalid_argument& e) {
+        throw std::invalid_argument(file.string() + ": " + e.what());
+    }
     if (origin.valid) {
         origin.sourcePath = file.string();
     }
@@ -491,7 +510,38 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
     return SceneOrigin{};
 }
 
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
+namespace {
+
+ModelIdentity identityOf(const fs::path& model, const std::vector<fs::path>& roots, const SceneOrigin& origin)
+{
+    ModelIdentity identity;
+    for (const fs::path& root : roots) {
+        std::error_code ec;
+        RootTileStamp stamp;
+        stamp.name = root.lexically_relative(model).generic_string();
+        if (stamp.name.empty() || stamp.name == ".") {
+            stamp.name = root.filename().string();  // the model is this one file
+        }
+        stamp.size = fs::file_size(root, ec);
+        const auto modified = fs::last_write_time(root, ec);
+        stamp.modified = static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count());
+        identity.roots.push_back(std::move(stamp));
+    }
+    if (origin.valid && !origin.sourcePath.empty()) {
+        identity.originFile = fs::path(origin.sourcePath).filename().string();
+        const int fd = ::open(origin.sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            hashOpenFile(fd, identity.origin);
+            ::close(fd);
+        }
+    }
+    return identity;
+}
+
+}  // namespace
+
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity)
 {
     Logger& log = Logger::instance();
     installOsgNoticeLog();
@@ -532,6 +582,9 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
 
     osg::ref_ptr<osg::Node> sceneRoot = group;
     const SceneOrigin origin = readSceneOrigin(path);
+    if (identity) {
+        *identity = identityOf(path, roots, origin);
+    }
     if (origin.valid) {
         osg::ref_ptr<osg::MatrixTransform> transform = new osg::MatrixTransform;
         transform->setMatrix(osg::Matrixd::translate(origin.x, origin.y, origin.z));

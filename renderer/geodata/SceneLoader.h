@@ -1,8 +1,11 @@
 #pragma once
 
+#include "core/ContentHash.h"
+
 #include <osg/Node>
 #include <osg/ref_ptr>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,11 +22,28 @@ struct SceneOrigin {
     bool valid = false;
 };
 
+// What identifies the model on disk, so that a resumed batch can tell a
+// replaced model from the one it started with: the origin file's bytes
+// (metadata.xml or the .dsm file; no origin file gives an empty path) and the
+// root tiles' names, sizes and modification times. Names are relative to the
+// model path, so machines that mount it elsewhere agree.
+struct RootTileStamp {
+    std::string name;
+    std::uintmax_t size = 0;
+    long long modified = 0;  // nanoseconds of the file clock
+};
+struct ModelIdentity {
+    std::string originFile;  // file name of the origin file, without its folder
+    FileDigest origin;
+    std::vector<RootTileStamp> roots;
+};
+
 // Loads every tile root of `osgbPath` (a project folder, a Data folder, a
 // tile folder or one .osgb file) under one group, placed at the model origin.
 // Returns null after logging the reason when nothing could be loaded.
-// File-system failures other than "not found" throw filesystem_error.
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath);
+// File-system failures other than "not found" throw filesystem_error. The
+// model's identity goes to `identity` when given.
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity = nullptr);
 
 // Adds <cwd>/plugins/osgPlugins-<version> and the installed plug-in folder
 // to the registry's library path list (each once, when it exists).
@@ -35,7 +55,8 @@ std::filesystem::path findTileRootFile(const std::filesystem::path& folder);
 SceneOrigin readSceneOrigin(const std::filesystem::path& path);
 // Searches the SRSOrigin (and SRS) elements of metadata.xml, a regular file
 // of at most 16 MB (a larger one is skipped with a warning). A malformed
-// number throws std::invalid_argument / std::out_of_range.
+// number throws std::invalid_argument naming the file, the element and the
+// number.
 SceneOrigin parseMetadataOrigin(const std::filesystem::path& file);
 // The same search over the file's text; `sourcePath` stays empty.
 SceneOrigin parseMetadataText(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
+#include "core/PathBelow.h"
 #include "output/CaptureRows.h"
 #include "output/JpegEncoder.h"
 #include "output/PdfWriter.h"
@@ -100,51 +101,6 @@ bool writeWithPlugin(const osg::Image& image, const RenderConfig& config, const 
     return false;
 }
 
-// The folder of an image below the output folder, made one level at a time so
-// that no part of it is a symbolic link (a planted link would lead the file
-// elsewhere). Folders elsewhere are made as they are. Empty on success, else
-// the reason. Throws std::filesystem::filesystem_error when a folder cannot be made.
-std::string makeImageFolder(const fs::path& folder, const std::string& outputDir)
-{
-    const fs::path root = fs::path(outputDir).lexically_normal();
-    const fs::path wanted = folder.lexically_normal();
-    const fs::path below = wanted.lexically_relative(root);
-    const bool inside = !outputDir.empty() && root.is_absolute() && !below.empty() && *below.begin() != ".." &&
-                        below.is_relative();
-    std::error_code ec;
-    if (!inside) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            throw fs::filesystem_error("create_directories", folder, ec);
-        }
-        return std::string();
-    }
-    fs::create_directories(root, ec);  // the output folder itself may be a link; it is the user's
-    if (ec) {
-        throw fs::filesystem_error("create_directories", root, ec);
-    }
-    fs::path current = root;
-    for (const fs::path& part : below) {
-        if (part == ".") {
-            continue;
-        }
-        current /= part;
-        const fs::file_status status = fs::symlink_status(current, ec);
-        if (fs::is_symlink(status)) {
-            return "the folder " + current.string() + " is a symbolic link";
-        }
-        if (!fs::exists(status)) {
-            fs::create_directory(current, ec);
-            if (ec && !fs::is_directory(fs::symlink_status(current))) {
-                throw fs::filesystem_error("create_directories", current, ec);
-            }
-        } else if (!fs::is_directory(status)) {
-            throw fs::filesystem_error("create_directories", current, std::make_error_code(std::errc::not_a_directory));
-        }
-    }
-    return std::string();
-}
-
 }  // namespace
 
 std::string resolveOutputPath(const std::string& name, const std::string& outputFormat)
@@ -208,13 +164,15 @@ bool writeImageFile(const osg::Image* image, const RenderConfig& config, const s
 {
     const std::string path = resolveOutputPath(name, config.output_format);
     const fs::path folder = folderOf(path);
-    std::string reason = folder.empty() ? std::string() : makeImageFolder(folder, config.output_dir);
-    bool written = false;
-    if (reason.empty()) {
-        const std::string format = effectiveFormat(path, config.output_format);
-        written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
-                                  : writeRasterImage(image, config, path, format, &reason, digest);
+    const std::string link = folder.empty() ? std::string() : makeFolderBelow(folder, config.output_dir);
+    if (!link.empty()) {
+        Logger::instance().error(runMessage(RunMessage::SymlinkRefused, {link}));
+        return false;
     }
+    std::string reason;
+    const std::string format = effectiveFormat(path, config.output_format);
+    const bool written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
+                                         : writeRasterImage(image, config, path, format, &reason, digest);
     if (written) {
         Logger::instance().info("Wrote " + path);
     } else {

@@ -20,7 +20,8 @@ std::string effectiveFormat(const std::string& path, const std::string& outputFo
 // The write step after a successful render. Completes the name, creates its
 // folder, picks the format and writes a PDF or a raster file, logging "Wrote "
 // or "Failed to write image: " with the path and the system's reason. Below
-// output_dir no folder that is a symbolic link is written through. `image` is the renderer's
+// output_dir no folder that is a symbolic link is written through: the write
+// is refused with an ERROR naming the link. `image` is the renderer's
 // capture image: RGBA, 8 bits per channel, bottom row first.
 // Throws std::filesystem::filesystem_error ("create_directories") when the
 // folder cannot be created; the caller reports it as a render failure.

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstring>
 #include <future>
 #include <map>
 #include <set>
@@ -218,6 +220,11 @@ TEST(ResumeAndShards, BadShardSettingsAreConfigurationErrors)
         {nlohmann::json::object(), {{"JOB_COMPLETION_INDEX", "1"}}},
         {nlohmann::json::object(), {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "x3"}}},
         {nlohmann::json::object(), {{"SLURM_ARRAY_TASK_ID", "9"}, {"SLURM_ARRAY_TASK_COUNT", "3"}}},
+        {{{"shard_count", 3}}, {}},
+        {nlohmann::json::object(), {{"JOB_COMPLETION_INDEX", "+1"}, {"VISTREL_SHARD_COUNT", "3"}}},
+        {nlohmann::json::object(), {{"JOB_COMPLETION_INDEX", "1"}, {"VISTREL_SHARD_COUNT", " 3"}}},
+        {nlohmann::json::object(),
+         {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "3"}, {"SLURM_ARRAY_TASK_STEP", "0"}}},
     };
     const std::vector<std::string> messages = {
         "Config error: shard_index must be from 0 to shard_count - 1 (shard_index 3, shard_count 3).",
@@ -226,6 +233,10 @@ TEST(ResumeAndShards, BadShardSettingsAreConfigurationErrors)
         "Config error: JOB_COMPLETION_INDEX is set but VISTREL_SHARD_COUNT is not",
         "Config error: SLURM_ARRAY_TASK_COUNT is not a whole number: \"x3\"",
         "Config error: shard_index must be from 0 to shard_count - 1 (shard_index 9, shard_count 3).",
+        "Config error: shard_count is 3 but no shard index is given",
+        "Config error: JOB_COMPLETION_INDEX is not a whole number: \"+1\"",
+        "Config error: VISTREL_SHARD_COUNT is not a whole number: \" 3\"",
+        "Config error: SLURM_ARRAY_TASK_STEP must be at least 1, got \"0\"",
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const ProcessResult run = runWith(dir, "bad.json", batchConfig("out", cases[i].first), cases[i].second);
@@ -233,6 +244,15 @@ TEST(ResumeAndShards, BadShardSettingsAreConfigurationErrors)
         EXPECT_NE(run.err.find(messages[i]), std::string::npos) << i << ": " << run.err;
         EXPECT_FALSE(fs::exists(dir / "out"));
     }
+}
+
+TEST(ResumeAndShards, IndexAndCountComeFromConfigurationAndEnvironmentIndependently)
+{
+    TempDir dir("mixedshard");
+    const ProcessResult run = runWith(dir, "mixed.json", batchConfig("out", {{"shard_count", 3}, {"preview_limit", 3}}),
+                                      {{"JOB_COMPLETION_INDEX", "2"}});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("RUN_STATE shard_index=2 shard_count=3 resume=0"), std::string::npos) << run.out;
 }
 
 TEST(ResumeAndShards, AnotherBatchesJournalIsNotTakenOver)
@@ -249,4 +269,160 @@ TEST(ResumeAndShards, AnotherBatchesJournalIsNotTakenOver)
     // The same batch resumed takes every image over.
     const ProcessResult same = runWith(dir, "same.json", changed);
     EXPECT_TRUE(wrotePaths(same.out).empty()) << same.out;
+}
+
+namespace {
+
+// Journal lines of the folder's single-machine journal.
+std::vector<nlohmann::json> journalOf(const fs::path& output)
+{
+    std::vector<nlohmann::json> lines;
+    for (const auto& line : readLines(output / ".vistrel" / "journal-0-of-1.jsonl")) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+// Moves every point (and the box) of the shapefile's first record by (dx, dy).
+void moveFirstPolygon(const fs::path& shp, double dx, double dy)
+{
+    std::string bytes = readFile(shp);
+    const auto number = [&bytes](std::size_t at) {
+        double value;
+        std::memcpy(&value, &bytes[at], 8);
+        return value;
+    };
+    const auto store = [&bytes](std::size_t at, double value) { std::memcpy(&bytes[at], &value, 8); };
+    const std::size_t content = 100 + 8;  // the first record's content
+    std::int32_t points = 0;
+    std::int32_t parts = 0;
+    std::memcpy(&parts, &bytes[content + 36], 4);
+    std::memcpy(&points, &bytes[content + 40], 4);
+    for (int i = 0; i < 2; ++i) {
+        store(content + 4 + 16 * i, number(content + 4 + 16 * i) + dx);
+        store(content + 12 + 16 * i, number(content + 12 + 16 * i) + dy);
+    }
+    const std::size_t first = content + 44 + 4 * static_cast<std::size_t>(parts);
+    for (std::int32_t p = 0; p < points; ++p) {
+        store(first + 16 * p, number(first + 16 * p) + dx);
+        store(first + 16 * p + 8, number(first + 16 * p + 8) + dy);
+    }
+    writeFile(shp, bytes);
+}
+
+}  // namespace
+
+TEST(ResumeAndShards, OnlyTheBatchsOwnUntouchedFilesAreTakenOver)
+{
+    TempDir dir("takeover");
+    const nlohmann::json first = batchConfig("out", {{"preview_limit", 3}});
+    ASSERT_EQ(runWith(dir, "first.json", first).exitCode, 0);
+    std::vector<std::string> written;
+    for (const auto& line : journalOf(dir / "out")) {
+        if (line.at("result") == "written") {
+            written.push_back((dir / "out" / line.at("path").get<std::string>()).string());
+        }
+    }
+    ASSERT_GE(written.size(), 3u);
+
+    // A link to a copy outside the output folder, and a zero-filled file of
+    // the recorded size: both rendered again, for their reasons.
+    TempDir elsewhere("elsewhere");
+    fs::copy_file(written[0], elsewhere / "copy.png");
+    fs::remove(written[0]);
+    fs::create_symlink(elsewhere / "copy.png", written[0]);
+    writeFile(written[1], std::string(fs::file_size(written[1]), '\0'));
+    const nlohmann::json resumed = batchConfig("out", {{"preview_limit", 3}, {"resume", true}});
+    const ProcessResult again = runWith(dir, "again.json", resumed);
+    ASSERT_EQ(again.exitCode, 0) << again.out;
+    const auto rendered = wrotePaths(again.out);
+    EXPECT_EQ(std::set<std::string>(rendered.begin(), rendered.end()),
+              (std::set<std::string>{written[0], written[1]}));
+    EXPECT_NE(again.out.find("Rendering " + written[0] + " again: " + written[0] + " is a symbolic link"),
+              std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("Rendering " + written[1] + " again: " + written[1] +
+                             " does not have the content the journal recorded"),
+              std::string::npos);
+
+    // A frame folder that is a link to a copy of itself: nothing is taken
+    // over through it, and nothing is written through it.
+    const fs::path folder = fs::path(written[2]).parent_path();
+    fs::copy(folder, elsewhere / "folder");
+    fs::remove_all(folder);
+    fs::create_directory_symlink(elsewhere / "folder", folder);
+    const ProcessResult linked = runWith(dir, "again.json", resumed);
+    EXPECT_EQ(linked.exitCode, 4) << linked.out;
+    EXPECT_EQ(linked.out.find("] Resumed " + folder.string() + "/"), std::string::npos) << linked.out;
+    EXPECT_NE(linked.out.find("[ERROR] Refused to write through a symbolic link below the output folder: " +
+                              folder.string()),
+              std::string::npos);
+    EXPECT_EQ(readFile(elsewhere / "folder" / fs::path(written[2]).filename()), readFile(written[2]));
+}
+
+TEST(ResumeAndShards, AMovedPolygonOrAChangedModelIsRenderedAgain)
+{
+    TempDir dir("inputs");
+    fs::copy(sampleDir() / "city", dir / "city", fs::copy_options::recursive);
+    for (const char* extension : {".shp", ".shx", ".dbf", ".prj", ".cpg"}) {
+        fs::copy_file(sampleDir() / (std::string("parcels") + extension), dir / (std::string("parcels") + extension));
+    }
+    const auto config = [&](bool resume) {
+        return batchConfig("out", {{"preview_limit", 3}, {"resume", resume}, {"osgb_path", (dir / "city").string()},
+                                   {"shp_path", (dir / "parcels.shp").string()}});
+    };
+    ASSERT_EQ(runWith(dir, "c.json", config(false)).exitCode, 0);
+    int others = 0;
+    int firsts = 0;
+    for (const auto& line : journalOf(dir / "out")) {
+        others += line.at("result") == "written" && line.at("frame") != 0 ? 1 : 0;
+        firsts += line.at("result") == "written" && line.at("frame") == 0 ? 1 : 0;
+    }
+    ASSERT_GT(firsts, 0);
+
+    // The first polygon moved by (120, 50) m: its images alone are not taken over.
+    moveFirstPolygon(dir / "parcels.shp", 120.0, 50.0);
+    const ProcessResult moved = runWith(dir, "c.json", config(true));
+    EXPECT_EQ(moved.exitCode, 0) << moved.out;
+    EXPECT_EQ(countOccurrences(moved.out, "] Resumed /"), others) << moved.out;
+
+    // A root tile of the model replaced (a new time): the batch starts afresh.
+    const auto roots = linesWith(moved.out, "Loading OSGB/scene: ");
+    ASSERT_FALSE(roots.empty());
+    const fs::path root = roots[0].substr(roots[0].find("scene: ") + 7);
+    fs::last_write_time(root, fs::last_write_time(root) + std::chrono::hours(1));
+    const ProcessResult replaced = runWith(dir, "c.json", config(true));
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.out;
+    EXPECT_EQ(replaced.out.find("] Resumed "), std::string::npos) << replaced.out;
+}
+
+TEST(ResumeAndShards, LinkedJournalsAndThumbnailFoldersAreRefused)
+{
+    TempDir dir("linked");
+    TempDir elsewhere("target");
+    const auto refused = [&](const std::string& name, const fs::path& link, bool resume) {
+        fs::create_directories(dir / name);
+        if (link.has_extension()) {
+            writeFile(elsewhere / "journal.jsonl", "");
+            fs::create_directories((dir / name / link).parent_path());
+            fs::create_symlink(elsewhere / "journal.jsonl", dir / name / link);
+        } else {
+            fs::create_directory_symlink(elsewhere.path(), dir / name / link);
+        }
+        const ProcessResult run = runWith(
+            dir, name + ".json", batchConfig(name, {{"preview_limit", 2}, {"html_report", true}, {"resume", resume}}));
+        EXPECT_EQ(run.exitCode, 4) << name << run.out;
+        EXPECT_NE(run.out.find("[ERROR] Refused to write through a symbolic link below the output folder: " +
+                               (dir / name / link).string()),
+                  std::string::npos)
+            << run.out;
+        // Nothing arrived where the link leads.
+        if (link.has_extension()) {
+            EXPECT_EQ(readFile(elsewhere / "journal.jsonl"), "");
+            fs::remove(elsewhere / "journal.jsonl");
+        }
+        EXPECT_TRUE(fs::is_empty(elsewhere.path())) << name;
+    };
+    refused("journal", ".vistrel", false);
+    refused("thumbnails", "render_report_files", false);
+    refused("file", ".vistrel/journal-0-of-1.jsonl", true);
 }

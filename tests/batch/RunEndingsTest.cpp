@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace batchtest;
@@ -71,4 +72,39 @@ TEST(RunEndings, AReportThatCannotBeWrittenFailsTheRun)
     const SampleRun run = runVistrel(dir, smallConfig({{"preview_limit", 2}}));
     EXPECT_EQ(run.process.exitCode, 4) << run.log();
     EXPECT_NE(run.log().find("[ERROR] Failed to write CSV report: "), std::string::npos) << run.log();
+}
+
+TEST(RunEndings, AStopBeforeTheBatchOrDuringTheReportsStillReportsAndExitsFive)
+{
+    // Before the batch: the report lists every image as not done.
+    TempDir dir("edges");
+    const auto stoppedAt = [&](const std::string& config, const std::string& keyword) {
+        testsupport::writeFile(dir / config, smallConfig({{"preview_limit", 3}, {"html_report", true},
+                                                          {"output_dir", config + ".out"}}).dump());
+        bool sent = false;
+        const ProcessResult process = runProcess(
+            vistrelExecutable(), {(dir / config).string()}, dir.path(), {{"DISPLAY", ""}}, 600,
+            [&](const std::string& out, int pid) {
+                if (!sent && out.find(keyword) != std::string::npos) {
+                    kill(pid, SIGTERM);
+                    sent = true;
+                }
+            });
+        EXPECT_TRUE(sent) << process.out;
+        EXPECT_EQ(process.exitCode, 5) << process.out;
+        return parseCsv(readFile(dir / (config + ".out") / "render_report.csv"));
+    };
+    const auto early = stoppedAt("early.json", "Starting Vistrel.");
+    ASSERT_EQ(early.size(), 4u);
+    for (std::size_t r = 1; r < early.size(); ++r) {
+        EXPECT_NE(std::find(early[r].begin(), early[r].end(), "未完成"), early[r].end()) << r;
+    }
+
+    // At the last image: the reports are finished, then the run ends as stopped.
+    const auto late = stoppedAt("late.json", "IMAGE_PROGRESS image=3 total_images=3");
+    ASSERT_EQ(late.size(), 4u);
+    EXPECT_TRUE(fs::exists(dir / "late.json.out" / "render_report.html"));
+    for (std::size_t r = 1; r < late.size(); ++r) {
+        EXPECT_EQ(std::find(late[r].begin(), late[r].end(), "未完成"), late[r].end()) << r;
+    }
 }

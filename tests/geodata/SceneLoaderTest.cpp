@@ -170,10 +170,19 @@ TEST(SceneOrigin, MetadataVariants)
         parseMetadataOrigin(dir / "bad.xml");
         ADD_FAILURE() << "a malformed number must raise";
     } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "invalid stod argument");
+        EXPECT_EQ(e.what(), (dir / "bad.xml").string() + ": the SRSOrigin element must hold three numbers "
+                                                         "\"x, y, z\"; its x is not a usable number: \"-\"");
     }
-    writeFile(dir / "huge.xml", "<SRSOrigin>1e999,2,3</SRSOrigin>");
-    EXPECT_THROW(parseMetadataOrigin(dir / "huge.xml"), std::out_of_range);
+    // A number of 100 000 digits is named by its start.
+    writeFile(dir / "huge.xml", "<SRSOrigin>1," + std::string(100000, '9') + ",3</SRSOrigin>");
+    try {
+        parseMetadataOrigin(dir / "huge.xml");
+        ADD_FAILURE() << "a number out of range must raise";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(e.what(), (dir / "huge.xml").string() + ": the SRSOrigin element must hold three numbers "
+                                                          "\"x, y, z\"; its y is not a usable number: \"" +
+                                std::string(40, '9') + "...\"");
+    }
     EXPECT_FALSE(parseMetadataOrigin(dir / "absent.xml").valid);
 }
 
@@ -220,7 +229,7 @@ TEST(SceneOriginHostileInput, LongBlanksNumbersAndSrsAreScannedWithoutRecursion)
     const SceneOrigin padded = parseMetadataText("<" + blanks + "SRSOrigin>1," + blanks + "2,3</SRSOrigin>");
     ASSERT_TRUE(padded.valid);
     EXPECT_DOUBLE_EQ(padded.y, 2.0);
-    EXPECT_THROW(parseMetadataText("<SRSOrigin>" + std::string(40000, '1') + ",2,3</SRSOrigin>"), std::out_of_range);
+    EXPECT_THROW(parseMetadataText("<SRSOrigin>" + std::string(40000, '1') + ",2,3</SRSOrigin>"), std::invalid_argument);
     const SceneOrigin srs =
         parseMetadataText("<SRSOrigin>1,2,3</SRSOrigin><SRS> " + std::string(60000, 'W') + " </SRS>");
     ASSERT_TRUE(srs.valid);
