@@ -1,10 +1,12 @@
 #include "app/RenderTask.h"
 
+#include "app/FrameSystems.h"
 #include "app/RenderBatch.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneExtent.h"
 #include "geodata/SceneLoader.h"
 #include "output/StagedFile.h"
 
@@ -62,7 +64,8 @@ int runRenderTask(RenderConfig config)
             log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
         }
 
-        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
+        SceneOrigin origin;
+        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path, &origin);
         if (!scene) {
             return ExitNoScene;
         }
@@ -71,18 +74,26 @@ int runRenderTask(RenderConfig config)
         }
 
         FrameReadLoss loss;
+        FrameSource source;
         std::vector<PolygonFrame> frames =
             readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
                               config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
-                              config.auto_strip_gauss_zone, &loss);
+                              config.auto_strip_gauss_zone, &loss, config.layer, &source);
         if (frames.empty()) {
             log.warn("No polygon or multipolygon features found in SHP.");
             return ExitNoFrames;
         }
+        const RunSystems systems = resolveRunSystems(config, origin, source);
+        const Extent2 modelExtent = sceneExtent(scene.get());
+        placeFramesInModel(config, systems, source, frames, modelExtent);
 
         if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
             frames.resize(static_cast<std::size_t>(config.preview_limit));
             log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+        }
+
+        if (nothingToRender(frames, modelExtent, systems)) {
+            return ExitNothingToRender;
         }
 
         resetFrameHeights(frames, scene.get());
@@ -97,7 +108,9 @@ int runRenderTask(RenderConfig config)
         bool succeeded = false;
         bool stopped = false;
         {
-            RenderBatch batch(config);
+            BatchOptions options;
+            options.worldFileCrs = prjText(systems.model);
+            RenderBatch batch(config, options);
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }

@@ -510,7 +510,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
     return SceneOrigin{};
 }
 
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, SceneOrigin* originOut)
 {
     Logger& log = Logger::instance();
     setupPluginPath();
@@ -550,6 +550,9 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath)
 
     osg::ref_ptr<osg::Node> sceneRoot = group;
     const SceneOrigin origin = readSceneOrigin(path);
+    if (originOut) {
+        *originOut = origin;
+    }
     if (origin.valid) {
         osg::ref_ptr<osg::MatrixTransform> transform = new osg::MatrixTransform;
         transform->setMatrix(osg::Matrixd::translate(origin.x, origin.y, origin.z));

@@ -23,7 +23,8 @@ struct SceneOrigin {
 // tile folder or one .osgb file) under one group, placed at the model origin.
 // Returns null after logging the reason when nothing could be loaded.
 // File-system failures other than "not found" throw filesystem_error.
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath);
+// `origin` receives the origin that was read (with the model's SRS text).
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, SceneOrigin* origin = nullptr);
 
 // Adds <cwd>/plugins/osgPlugins-<version> and the installed plug-in folder
 // to the registry's library path list (each once, when it exists).
