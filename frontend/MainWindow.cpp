@@ -5,6 +5,7 @@
 #include "LogView.h"
 #include "PreviewPane.h"
 #include "SettingsFile.h"
+#include "VectorSource.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -264,6 +265,8 @@ QWidget* MainWindow::buildPathBox()
     connect(addRow(2, "output_dir", "outputDirEdit", &m_outputDirEdit), &QPushButton::clicked, this,
             &MainWindow::browseOutputFolder);
     connect(m_shapefileEdit, &QLineEdit::editingFinished, this, [this] { refreshShapefileFields(false); });
+    connect(m_shapefileEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
+    connect(m_modelPathEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
 
     m_pathProblemLabel = new QLabel(box);
     m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
@@ -271,6 +274,11 @@ QWidget* MainWindow::buildPathBox()
     m_pathProblemLabel->setWordWrap(true);
     m_pathProblemLabel->hide();
     grid->addWidget(m_pathProblemLabel, 3, 1, 1, 2);
+    m_crsNoteLabel = new QLabel(box);
+    m_crsNoteLabel->setObjectName(QStringLiteral("crsNoteLabel"));
+    m_crsNoteLabel->setWordWrap(true);
+    m_crsNoteLabel->hide();
+    grid->addWidget(m_crsNoteLabel, 4, 1, 1, 2);
     return box;
 }
 
@@ -437,18 +445,37 @@ void MainWindow::browseModelPath()
     m_modelPathEdit->setText(cleanNativePath(path));
     m_modelPathEdit->setStyleSheet(QString());
     rememberBrowseFolder("model", path);
+    updateCoordinateSystemsNote();
+}
+
+void MainWindow::updateCoordinateSystemsNote()
+{
+    const QString model = m_modelPathEdit->text().trimmed();
+    const QString frames = m_shapefileEdit->text().trimmed();
+    const QString note = model.isEmpty() || frames.isEmpty()
+        ? QString()
+        : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
+    m_crsNoteLabel->setText(note);
+    m_crsNoteLabel->setVisible(!note.isEmpty());
 }
 
 void MainWindow::browseShapefile()
 {
     const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                                      QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"));
+                                                      QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
+                                                                     "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
+                                                                     "GeoJSON (*.geojson *.json);;KML (*.kml);;"
+                                                                     "File Geodatabase (*.gdbtable);;所有文件 (*.*)"));
     if (path.isEmpty())
         return;
-    m_shapefileEdit->setText(cleanNativePath(path));
+    // A file geodatabase is its folder.
+    const QString source = path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive)
+        ? QFileInfo(path).absolutePath() : path;
+    m_shapefileEdit->setText(cleanNativePath(source));
     m_shapefileEdit->setStyleSheet(QString());
     rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
+    updateCoordinateSystemsNote();
 }
 
 void MainWindow::browseOutputFolder()

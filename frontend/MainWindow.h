@@ -128,6 +128,8 @@ private:
     void showRunEnd(int exitCode, QProcess::ExitStatus exitStatus);
 
     QString resolvedRunPath(const QString& text) const;
+    // Shows both coordinate systems once a model and frames are chosen.
+    void updateCoordinateSystemsNote();
     bool checkDataPaths(const QJsonObject& runSettings);
     void refreshShapefileFields(bool quiet);
     void readShapefileFields(const QString& shpPath, bool quiet);
@@ -169,6 +171,8 @@ private:
     FormSpinBox* m_previewSpin = nullptr;
     QCheckBox* m_resumeCheck = nullptr;
     QCheckBox* m_htmlReportCheck = nullptr;
+    QCheckBox* m_worldFileCheck = nullptr;
+    QLabel* m_crsNoteLabel = nullptr;  // both coordinate systems, under the paths
 
     // Scene and range line panel.
     QCheckBox* m_stripGaussCheck = nullptr;

@@ -162,6 +162,7 @@ QWidget* MainWindow::buildNamingPanel()
     m_previewSpin = makeSpin(box, "previewSpin", 0, 100000, 0);
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
+    m_worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");
 
     addKeyRow(form, "field_names", buildFieldPickerRow());
     addKeyRow(form, "field_separator", m_separatorCombo);
@@ -173,6 +174,7 @@ QWidget* MainWindow::buildNamingPanel()
     addKeyRow(form, "preview_limit", m_previewSpin);
     form->addRow(m_resumeCheck);
     form->addRow(m_htmlReportCheck);
+    form->addRow(m_worldFileCheck);
 
     column->addWidget(box);
     column->addStretch();

@@ -5,6 +5,7 @@
 
 #include "DbfFieldNames.h"
 #include "LegacyCodePage.h"
+#include "VectorSource.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,7 @@ private slots:
     void discoveryKeepsOnlyFieldsTheNewFileHas();
     void shapefileChangeRereadsTheFields();
     void missingAttributeFile();
+    void otherVectorSourcesAndCoordinateSystems();
 
 private:
     QStringList read(const QByteArray& bytes);
@@ -234,6 +236,25 @@ void FieldDiscoveryTest::missingAttributeFile()
     QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
     QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+}
+
+void FieldDiscoveryTest::otherVectorSourcesAndCoordinateSystems()
+{
+    const QString sample = QStringLiteral(VISTREL_SAMPLE_DIR);
+    const QString gpkg = sample + u"/parcels_wgs84.gpkg"_s;
+    QCOMPARE(readVectorFieldNames(gpkg), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
+    m_window->discoverShapefileFields(gpkg);
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
+    QVERIFY(m_messages->isEmpty());
+
+    const QString city = sample + u"/city"_s;
+    QCOMPARE(coordinateSystemsNote(city, gpkg),
+             u"模型：CGCS2000 / 3-degree Gauss-Kruger CM 114E；图斑：WGS 84 → 将转换到模型坐标"_s);
+    // The zone in the shapefile's false easting is the prefix the renderer takes off.
+    QVERIFY2(coordinateSystemsNote(city, sample + u"/parcels.shp"_s).endsWith(u"（坐标系一致）"_s),
+             qPrintable(coordinateSystemsNote(city, sample + u"/parcels.shp"_s)));
+    QVERIFY(coordinateSystemsNote(sample + u"/city_enu"_s, gpkg).startsWith(u"模型：ENU:30."_s));
+    QVERIFY(coordinateSystemsNote(u""_s, gpkg).isEmpty());
 }
 
 QTEST_MAIN(FieldDiscoveryTest)
