@@ -39,6 +39,32 @@ void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, i
     }
 }
 
+// Reads the frames, moves them into the model's coordinates when that is
+// called for and applies the preview limit. ExitSuccess when some frame lies
+// over the model.
+int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigin& origin, FrameReadLoss& loss,
+                  std::vector<PolygonFrame>& frames, RunSystems& systems)
+{
+    Logger& log = Logger::instance();
+    FrameSource source;
+    frames = readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
+                               config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
+                               config.auto_strip_gauss_zone, &loss, config.layer, &source);
+    if (frames.empty()) {
+        log.warn("No polygon or multipolygon features found in SHP.");
+        return ExitNoFrames;
+    }
+    systems = resolveRunSystems(config, origin, source);
+    const Extent2 modelExtent = sceneExtent(scene);
+    placeFramesInModel(config, systems, source, frames, modelExtent);
+
+    if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
+        frames.resize(static_cast<std::size_t>(config.preview_limit));
+        log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+    }
+    return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
+}
+
 int stoppedBeforeTheBatch()
 {
     Logger::instance().warn("Stopped by signal");
@@ -74,26 +100,11 @@ int runRenderTask(RenderConfig config)
         }
 
         FrameReadLoss loss;
-        FrameSource source;
-        std::vector<PolygonFrame> frames =
-            readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
-                              config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
-                              config.auto_strip_gauss_zone, &loss, config.layer, &source);
-        if (frames.empty()) {
-            log.warn("No polygon or multipolygon features found in SHP.");
-            return ExitNoFrames;
-        }
-        const RunSystems systems = resolveRunSystems(config, origin, source);
-        const Extent2 modelExtent = sceneExtent(scene.get());
-        placeFramesInModel(config, systems, source, frames, modelExtent);
-
-        if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
-            frames.resize(static_cast<std::size_t>(config.preview_limit));
-            log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
-        }
-
-        if (nothingToRender(frames, modelExtent, systems)) {
-            return ExitNothingToRender;
+        std::vector<PolygonFrame> frames;
+        RunSystems systems;
+        const int framesReady = prepareFrames(config, scene.get(), origin, loss, frames, systems);
+        if (framesReady != ExitSuccess) {
+            return framesReady;
         }
 
         resetFrameHeights(frames, scene.get());
