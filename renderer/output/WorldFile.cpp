@@ -39,7 +39,7 @@ std::string worldFileText(const PictureFootprint& f)
     const double left = f.centerX - f.width / 2.0;
     const double top = f.centerY + f.height / 2.0;
     char text[256];
-    std::snprintf(text, sizeof text, "%.12g\n0\n0\n%.12g\n%.12g\n%.12g\n", sizeX, -sizeY, left + sizeX / 2.0,
+    std::snprintf(text, sizeof text, "%.15g\n0\n0\n%.15g\n%.15g\n%.15g\n", sizeX, -sizeY, left + sizeX / 2.0,
                   top - sizeY / 2.0);
     return text;
 }

@@ -169,6 +169,20 @@ TEST(CoordinateSystems, FramesThatMissTheModelEndWithExitSix)
     EXPECT_TRUE(linesWith(run.log(), "FRAME_PROGRESS ").empty());
 }
 
+TEST(CoordinateSystems, TheLayerKeyNamesTheLayerOfTheSource)
+{
+    const std::string gpkg = (sampleDir() / "parcels_wgs84.gpkg").string();
+    TempDir named("crs");
+    const SampleRun run =
+        runVistrel(named, smallConfig({{"shp_path", gpkg}, {"layer", "parcels"}, {"preview_limit", 1}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    TempDir missing("crs");
+    const SampleRun wrong = runVistrel(missing, smallConfig({{"shp_path", gpkg}, {"layer", "roads"}}));
+    EXPECT_EQ(wrong.process.exitCode, 1) << wrong.log();
+    EXPECT_NE(wrong.log().find("[ERROR] Task failed: No layer named roads in " + gpkg), std::string::npos)
+        << wrong.log();
+}
+
 TEST(CoordinateSystems, ADisagreeingPrjOverTheModelOnlyWarns)
 {
     TempDir dir("crs");
