@@ -63,6 +63,11 @@ void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, c
         return;
     }
     if (placement != FramePlacement::Transform) {
+        if (config.reproject_frames == "always" && !bothKnown) {
+            log.warn("reproject_frames is always, but the " +
+                     std::string(systems.model.known() ? "frames' CRS" : "model's SRS") +
+                     " is unknown: the frames are used as read.");
+        }
         return;
     }
     log.info("Transforming frames from " + shortName(systems.frames) + " to " + shortName(systems.model) +
