@@ -198,6 +198,27 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "true or false",
      "Also write render_report.html, a page of thumbnails per frame and angle (in render_report_files/).",
      "生成 HTML 报告页", "另外生成带缩略图的报告页 render_report.html，任务结束后可直接打开查看。", "开或关"},
+    {"model_srs", "empty: the SRS element of metadata.xml",
+     "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h] (latitude first)",
+     "The model's coordinate system, replacing what metadata.xml declares.",
+     nullptr, nullptr, nullptr},
+    {"frames_crs", "empty: what the vector source declares (.prj, GeoPackage, GeoJSON…)",
+     "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h]",
+     "The frames' coordinate system, replacing what the vector source declares.",
+     nullptr, nullptr, nullptr},
+    {"reproject_frames", nullptr,
+     "auto, always or never; other text is a configuration error",
+     "auto: frames in another, known coordinate system that do not lie over the model are transformed into the "
+     "model's; always: transform whenever both systems are known; never: keep the coordinates as read.",
+     nullptr, nullptr, nullptr},
+    {"layer", "empty: the first layer holding polygons",
+     "a layer name of the vector source",
+     "The layer of the vector source that holds the frames.",
+     nullptr, nullptr, nullptr},
+    {"world_file", nullptr,
+     "true or false",
+     "Write a world file (.pgw/.jgw) and, for EPSG or WKT models, a .prj beside every top and top_range picture.",
+     "输出坐标定位文件", "在每张正射图旁写出世界文件（.pgw/.jgw）和 .prj，可直接在 GIS 中叠加。", "开或关"},
 };
 
 QString defaultText(const QJsonValue& value)

@@ -5,6 +5,7 @@
 #include "LogView.h"
 #include "PreviewPane.h"
 #include "SettingsFile.h"
+#include "VectorSource.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -345,6 +346,8 @@ QWidget* MainWindow::buildPathBox()
     m_outputResolvedLabel->hide();
     grid->addWidget(m_outputResolvedLabel, 3, 1, 1, 2);
     connect(m_outputDirEdit, &QLineEdit::textChanged, this, &MainWindow::showResolvedOutputFolder);
+    connect(m_shapefileEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
+    connect(m_modelPathEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
 
     m_pathProblemLabel = new QLabel(box);
     m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
@@ -353,6 +356,11 @@ QWidget* MainWindow::buildPathBox()
     m_pathProblemLabel->hide();
     grid->addWidget(m_pathProblemLabel, 4, 1, 1, 2);
     showResolvedOutputFolder();
+    m_crsNoteLabel = new QLabel(box);
+    m_crsNoteLabel->setObjectName(QStringLiteral("crsNoteLabel"));
+    m_crsNoteLabel->setWordWrap(true);
+    m_crsNoteLabel->hide();
+    grid->addWidget(m_crsNoteLabel, 5, 1, 1, 2);
     return box;
 }
 
@@ -528,18 +536,38 @@ void MainWindow::browseModelPath()
         return;
     m_modelPathEdit->setText(cleanNativePath(path));
     rememberBrowseFolder("model", path);
+    updateCoordinateSystemsNote();
+}
+
+void MainWindow::updateCoordinateSystemsNote()
+{
+    const QString model = m_modelPathEdit->text().trimmed();
+    const QString frames = m_shapefileEdit->text().trimmed();
+    const QString note = model.isEmpty() || frames.isEmpty()
+        ? QString()
+        : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
+    m_crsNoteLabel->setText(note);
+    m_crsNoteLabel->setVisible(!note.isEmpty());
 }
 
 void MainWindow::browseShapefile()
 {
     const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                                      QStringLiteral("SHP 文件 (*.shp);;所有文件 (*.*)"), nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
+                                                      QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
+                                                                     "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
+                                                                     "GeoJSON (*.geojson *.json);;KML (*.kml);;"
+                                                                     "File Geodatabase (*.gdbtable);;所有文件 (*.*)"),
+                                                      nullptr, QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
-    m_shapefileEdit->setText(cleanNativePath(path));
+    // A file geodatabase is its folder.
+    const QString source = path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive)
+        ? QFileInfo(path).absolutePath() : path;
+    m_shapefileEdit->setText(cleanNativePath(source));
+    m_shapefileEdit->setStyleSheet(QString());
     rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
+    updateCoordinateSystemsNote();
 }
 
 void MainWindow::browseOutputFolder()

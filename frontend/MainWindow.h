@@ -143,6 +143,8 @@ private:
     bool checkDataPaths();
     void refreshPathProblems();
     void showResolvedOutputFolder();
+    // Shows both coordinate systems once a model and frames are chosen.
+    void updateCoordinateSystemsNote();
     void refreshShapefileFields(bool quiet);
     void readShapefileFields(const QString& shpPath, bool quiet);
     void reportMissingFields(const QStringList& missing);
@@ -186,6 +188,8 @@ private:
     FormSpinBox* m_previewSpin = nullptr;
     QCheckBox* m_resumeCheck = nullptr;
     QCheckBox* m_htmlReportCheck = nullptr;
+    QCheckBox* m_worldFileCheck = nullptr;
+    QLabel* m_crsNoteLabel = nullptr;  // both coordinate systems, under the paths
 
     // Scene and range line panel.
     QCheckBox* m_stripGaussCheck = nullptr;

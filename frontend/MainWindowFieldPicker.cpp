@@ -6,6 +6,7 @@
 
 #include "DbfFieldNames.h"
 #include "FormChoices.h"
+#include "VectorSource.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -104,7 +105,8 @@ void MainWindow::discoverShapefileFields(const QString& shpPath)
 void MainWindow::readShapefileFields(const QString& shpPath, bool quiet)
 {
     m_fieldsReadFrom = QDir::cleanPath(shpPath);
-    const QStringList names = readDbfFieldNames(dbfPathForShapefile(shpPath));
+    const QStringList names = isShapefilePath(shpPath) ? readDbfFieldNames(dbfPathForShapefile(shpPath))
+                                                       : readVectorFieldNames(shpPath);
     if (names.isEmpty()) {
         const QString problem = QStringLiteral("未能读取 DBF 字段，请检查 SHP 配套文件。");
         if (quiet) {
@@ -141,7 +143,7 @@ void MainWindow::refreshShapefileFields(bool quiet)
     if (text.isEmpty())
         return;
     const QString path = QDir::cleanPath(resolvedRunPath(text));
-    if (path == m_fieldsReadFrom || !QFileInfo(path).isFile())
+    if (path == m_fieldsReadFrom || !QFileInfo::exists(path))
         return;
     readShapefileFields(path, quiet);
 }

@@ -173,6 +173,7 @@ QWidget* MainWindow::buildNamingPanel()
     m_previewSpin = makeSpin(box, "previewSpin", 0, 100000, 0);
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
+    m_worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");
 
     addKeyRow(form, "field_separator", m_separatorCombo);
     auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), box);
@@ -191,6 +192,7 @@ QWidget* MainWindow::buildNamingPanel()
     addKeyRow(form, "preview_limit", m_previewSpin);
     form->addRow(m_resumeCheck);
     form->addRow(m_htmlReportCheck);
+    form->addRow(m_worldFileCheck);
 
     column->addWidget(box, 1);
     return content;

@@ -141,6 +141,7 @@ void MainWindow::loadSettings(const QJsonObject& s)
     m_warmupUntilLoadedCheck->setChecked(flagOr(s, "warmup_until_loaded"));
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
+    m_worldFileCheck->setChecked(flagOr(s, "world_file"));
 
     selectByData(m_colourCombo, textOr(s, "range_line_color"));
 
@@ -158,6 +159,7 @@ void MainWindow::loadSettings(const QJsonObject& s)
 
     // The list offers the fields of the shapefile now named.
     refreshShapefileFields(true);
+    updateCoordinateSystemsNote();
 }
 
 QJsonObject MainWindow::collectSettings(bool testMode) const
@@ -220,6 +222,7 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
     s.insert(QStringLiteral("warmup_until_loaded"), m_warmupUntilLoadedCheck->isChecked());
     s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
     s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
+    s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
 
     s.insert(QStringLiteral("range_line_color"), m_colourCombo->currentData().toString());
     return s;

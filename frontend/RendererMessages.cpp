@@ -46,6 +46,8 @@ constexpr Translation kTranslations[] = {
     {RunMessage::InvalidConfig, "配置无效。"},
     {RunMessage::FeaturesLost, "SHP 中有要素未能读取（读取 {} 个，共 {} 个，{} 个无法读取），本次任务不完整。"},
     {RunMessage::LayerFeaturesLost, "图层 {}（{}）有要素丢失：图层声明 {} 个，读取 {} 个，{} 个无法读取。"},
+    {RunMessage::NoFrameOverModel,
+     "没有图斑落在模型范围内：图斑范围 {}（{}），模型范围 {}（{}）。检查坐标系、度带前缀或偏移"},
     {RunMessage::GdalError, "GDAL 错误：{}"},
     {RunMessage::OsgNotice, "OpenSceneGraph 提示：{}"},
     {RunMessage::TaskFailed, "任务出错：{}"},

@@ -6,6 +6,8 @@
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "core/RunProtocol.h"
+#include "output/ImageWriter.h"
+#include "output/WorldFile.h"
 #include "render/OcclusionAvoidance.h"
 #include "render/RangeLine.h"
 #include "render/VerticalCheck.h"
@@ -22,6 +24,17 @@ namespace fs = std::filesystem;
 namespace vistrel {
 
 namespace {
+
+// With world_file, the world file (and .prj) of a vertical picture.
+void writeWorldFilesFor(const RenderConfig& config, const std::string& crs, const std::string& name,
+                        const CameraSetup& setup)
+{
+    if (config.world_file) {
+        const PictureFootprint footprint{setup.center.x(), setup.center.y(), setup.orthoWidth, setup.orthoHeight,
+                                         config.width, config.height};
+        writeWorldFiles(resolveOutputPath(name, config.output_format), footprint, crs);
+    }
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -249,6 +262,9 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                 }
                 if (picture) {
                     mainWrite = pipeline.write(std::move(picture), result->path, thumbnailFor(frame, angle));
+                    if (angle == "top") {
+                        writeWorldFilesFor(config_, options_.worldFileCrs, result->path, setup);
+                    }
                 }
             }
             if (range && !names.outline.error.empty()) {
@@ -270,6 +286,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                         noteWarmupCap(frame, "top_range");
                         rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path,
                                                     thumbnailFor(frame, "top_range"));
+                        writeWorldFilesFor(config_, options_.worldFileCrs, range->path, setup);
                     }
                 }
             }

@@ -25,6 +25,7 @@ namespace vistrel {
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
     bool reuse = true;      // the pre-check's picture is the top image; a settled view is drawn once
+    std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
 };
 
 // One batch: every frame of this shard from every configured angle, with the

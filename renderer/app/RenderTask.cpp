@@ -1,10 +1,12 @@
 #include "app/RenderTask.h"
 
+#include "app/FrameSystems.h"
 #include "app/RenderBatch.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneExtent.h"
 #include "geodata/SceneLoader.h"
 #include "geodata/TileReadLedger.h"
 #include "output/StagedFile.h"
@@ -38,6 +40,32 @@ void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, i
     }
 }
 
+// Reads the frames, moves them into the model's coordinates when that is
+// called for and applies the preview limit. ExitSuccess when some frame lies
+// over the model.
+int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigin& origin, FrameReadLoss& loss,
+                  std::vector<PolygonFrame>& frames, RunSystems& systems)
+{
+    Logger& log = Logger::instance();
+    FrameSource source;
+    frames = readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
+                               config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
+                               config.auto_strip_gauss_zone, &loss, config.layer, &source);
+    if (frames.empty()) {
+        log.warn("No polygon or multipolygon features found in SHP.");
+        return ExitNoFrames;
+    }
+    systems = resolveRunSystems(config, origin, source);
+    const Extent2 modelExtent = sceneExtent(scene);
+    placeFramesInModel(config, systems, source, frames, modelExtent);
+
+    if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
+        frames.resize(static_cast<std::size_t>(config.preview_limit));
+        log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+    }
+    return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
+}
+
 }  // namespace
 
 int runRenderTask(RenderConfig config)
@@ -58,24 +86,18 @@ int runRenderTask(RenderConfig config)
         }
 
         ModelIdentity model;
-        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path, &model);
+        SceneOrigin origin;
+        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path, &model, &origin);
         if (!scene) {
             return ExitNoScene;
         }
 
         FrameReadLoss loss;
-        std::vector<PolygonFrame> frames =
-            readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
-                              config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
-                              config.auto_strip_gauss_zone, &loss);
-        if (frames.empty()) {
-            log.warn("No polygon or multipolygon features found in SHP.");
-            return ExitNoFrames;
-        }
-
-        if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
-            frames.resize(static_cast<std::size_t>(config.preview_limit));
-            log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+        std::vector<PolygonFrame> frames;
+        RunSystems systems;
+        const int framesReady = prepareFrames(config, scene.get(), origin, loss, frames, systems);
+        if (framesReady != ExitSuccess) {
+            return framesReady;
         }
 
         resetFrameHeights(frames, scene.get());
@@ -91,7 +113,9 @@ int runRenderTask(RenderConfig config)
         bool succeeded = false;
         bool stopped = false;
         {
-            RenderBatch batch(config);
+            BatchOptions options;
+            options.worldFileCrs = prjText(systems.model);
+            RenderBatch batch(config, options);
             batch.setModel(std::move(model));
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();

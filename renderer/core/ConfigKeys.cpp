@@ -185,6 +185,13 @@ std::string shardIndexRule(RenderConfig& c)
            ", shard_count " + std::to_string(c.shard_count) + ").";
 }
 
+std::string reprojectFramesRule(RenderConfig& c)
+{
+    const std::string& mode = c.reproject_frames;
+    return mode == "auto" || mode == "always" || mode == "never" ? std::string()
+                                                                   : "reproject_frames must be auto, always, or never.";
+}
+
 std::vector<ConfigKey> buildTable()
 {
     using R = RenderConfig;
@@ -236,6 +243,11 @@ std::vector<ConfigKey> buildTable()
         Row("shard_index", &R::shard_index).rule(shardIndexRule).notWrittenByTavrin(),
         Row("shard_count", &R::shard_count).refuseBelow(1).notWrittenByTavrin(),
         Row("html_report", &R::html_report).tavrin("true"),
+        Row("model_srs", &R::model_srs).identity(V),
+        Row("frames_crs", &R::frames_crs).identity(V),
+        Row("reproject_frames", &R::reproject_frames).rule(reprojectFramesRule).identity(V),
+        Row("layer", &R::layer).identity(V),
+        Row("world_file", &R::world_file).identity(V).tavrin("true"),
     };
 }
 

@@ -226,6 +226,12 @@ void printConfigSummary(const RenderConfig& c, std::ostream& out)
         << ", width=" << c.range_line_width << ", color=" << c.range_line_color << '\n';
     out << "Format: " << c.output_format << '\n';
     out << "DPI: " << c.output_dpi << '\n';
+    const auto declared = [](const std::string& text) { return text.empty() ? std::string("as declared") : text; };
+    out << "Coordinate systems: model_srs=" << declared(c.model_srs) << ", frames_crs=" << declared(c.frames_crs)
+        << ", reproject_frames=" << c.reproject_frames << ", world_file=" << flag(c.world_file) << '\n';
+    if (!c.layer.empty()) {
+        out << "Layer: " << c.layer << '\n';
+    }
     if (c.preview_limit > 0) {
         out << "Preview limit: " << c.preview_limit << '\n';
     }

@@ -55,6 +55,11 @@ struct RenderConfig {
     int shard_index = 0;                 // this process renders frames i with i % shard_count == shard_index
     int shard_count = 1;
     bool html_report = false;            // also write render_report.html with thumbnails
+    std::string model_srs;               // replaces the model's SRS of metadata.xml when set
+    std::string frames_crs;              // replaces the CRS the vector source declares when set
+    std::string reproject_frames = "auto";  // auto, always or never
+    std::string layer;                   // vector layer; empty = the first layer holding polygons
+    bool world_file = false;             // world file (+ .prj) beside every top and top_range picture
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

@@ -23,6 +23,8 @@ const std::vector<ExitCodeText>& exitCodeTexts()
          "stopped by SIGTERM or SIGINT: the image in hand was finished and the report written; images not reached "
          "are marked \"未完成\"",
          "已停止"},
+        {ExitNothingToRender, "no frame lies over the model (coordinate systems, zone prefix or offsets differ)",
+         "没有图斑落在模型范围内（坐标系、度带前缀或偏移不一致）"},
     };
     return texts;
 }
@@ -282,6 +284,9 @@ const std::vector<RunMessageText>& runMessageTexts()
          "Not every feature of the shapefile was read ({} of {} read, {} unreadable); the run is incomplete."},
         {M::LayerFeaturesLost,
          "Lost features in layer {} of {}: the layer declares {}, {} were read, {} could not be read."},
+        {M::NoFrameOverModel,
+         "No frame lies over the model: frames extent {} ({}), model extent {} ({}). "
+         "检查坐标系、度带前缀或偏移"},
         {M::GdalError, "GDAL: {}"},
         {M::OsgNotice, "OpenSceneGraph: {}"},
         {M::TaskFailed, "Task failed: {}"},

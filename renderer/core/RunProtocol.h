@@ -20,6 +20,7 @@ enum ExitCode {
     ExitNoFrames = 3,
     ExitRenderFailure = 4,
     ExitStopped = 5,  // SIGTERM or SIGINT: the report holds what was done
+    ExitNothingToRender = 6,  // no frame lies over the model
 };
 
 struct ExitCodeText {
@@ -132,6 +133,7 @@ enum class RunMessage {
     InvalidConfig,
     FeaturesLost,
     LayerFeaturesLost,
+    NoFrameOverModel,
     GdalError,
     OsgNotice,
     TaskFailed,

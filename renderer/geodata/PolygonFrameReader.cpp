@@ -12,7 +12,10 @@
 #include <ogr_geometry.h>
 #include <ogrsf_frmts.h>
 
+#include <ogr_spatialref.h>
+
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -139,6 +142,74 @@ std::string paddedCount(int value)
     return text;
 }
 
+bool isPolygonType(OGRwkbGeometryType type)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    return flat == wkbPolygon || flat == wkbMultiPolygon;
+}
+
+bool layerHoldsPolygon(OGRLayer& layer)
+{
+    layer.ResetReading();
+    for (FeaturePtr feature(layer.GetNextFeature()); feature; feature.reset(layer.GetNextFeature())) {
+        const OGRGeometry* geometry = feature->GetGeometryRef();
+        if (geometry && isPolygonType(geometry->getGeometryType())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The named layer, else the first that declares polygons, else the first
+// of unknown type that holds one, else the first layer.
+OGRLayer* chooseLayer(GDALDataset& dataset, const std::string& name, const std::string& path)
+{
+    if (!name.empty()) {
+        OGRLayer* layer = dataset.GetLayerByName(name.c_str());
+        if (!layer) {
+            throw std::runtime_error("No layer named " + name + " in " + path);
+        }
+        return layer;
+    }
+    const int count = dataset.GetLayerCount();
+    for (int i = 0; i < count; ++i) {
+        OGRLayer* layer = dataset.GetLayer(i);
+        if (layer && isPolygonType(layer->GetGeomType())) {
+            return layer;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        OGRLayer* layer = dataset.GetLayer(i);
+        if (layer && wkbFlatten(layer->GetGeomType()) == wkbUnknown && layerHoldsPolygon(*layer)) {
+            return layer;
+        }
+    }
+    return count > 0 ? dataset.GetLayer(0) : nullptr;
+}
+
+std::string layerCrsWkt(OGRLayer& layer)
+{
+    const OGRSpatialReference* srs = layer.GetSpatialRef();
+    if (!srs || srs->IsEmpty()) {
+        return {};
+    }
+    char* wkt = nullptr;
+    const char* const options[] = {"FORMAT=WKT2_2019", nullptr};
+    srs->exportToWkt(&wkt, options);
+    std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    return text;
+}
+
+bool isShapefilePath(const std::string& path)
+{
+    std::string extension = fs::path(path).extension().string();
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".shp";
+}
+
 }  // namespace
 
 void routeGdalErrorsToLog()
@@ -183,7 +254,8 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
                                             const std::vector<std::string>& fieldNames,
                                             const std::string& fieldSeparator, double shpOffsetX,
                                             double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone, FrameReadLoss* loss)
+                                            bool autoStripGaussZone, FrameReadLoss* loss,
+                                            const std::string& layerName, FrameSource* source)
 {
     routeGdalErrorsToLog();
     setDataDirOption("GDAL_DATA", "share/gdal", VISTREL_GDAL_DATA_DIR);
@@ -193,7 +265,9 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
     // A declared encoding (.cpg, language driver byte) is GDAL's to apply;
     // undeclared text is taken as UTF-8 when it is valid UTF-8, else GB18030.
     CPLSetConfigOption("SHAPE_ENCODING", nullptr);
-    const std::optional<std::string> encoding = undeclaredShapefileEncoding(shpPath);
+    // Other sources declare their encoding themselves.
+    const std::optional<std::string> encoding =
+        isShapefilePath(shpPath) ? undeclaredShapefileEncoding(shpPath) : std::nullopt;
     const std::string encodingOption = "ENCODING=" + encoding.value_or("");
     const char* const openOptions[] = {encodingOption.c_str(), nullptr};
 
@@ -215,12 +289,12 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
     bool offsetLogged = false;
     double boundsMinX = 0, boundsMinY = 0, boundsMaxX = 0, boundsMaxY = 0;
 
-    const int layerCount = dataset->GetLayerCount();
-    for (int layerIndex = 0; layerIndex < layerCount; ++layerIndex) {
-        OGRLayer* layer = dataset->GetLayer(layerIndex);
-        if (!layer) {
-            continue;
-        }
+    OGRLayer* chosen = chooseLayer(*dataset, layerName, shpPath);
+    if (chosen && source) {
+        source->layerName = chosen->GetName();
+        source->crsWkt = layerCrsWkt(*chosen);
+    }
+    for (OGRLayer* layer : chosen ? std::vector<OGRLayer*>{chosen} : std::vector<OGRLayer*>{}) {
         layer->ResetReading();
         const GIntBig declared = layer->GetFeatureCount(FALSE);
         long long delivered = 0;
@@ -326,6 +400,9 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
         }
     }
 
+    if (source) {
+        source->zonePrefix = prefix;
+    }
     std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + shpPath;
     if (!frames.empty()) {
         summary += ". Bounds=(" + streamNumber(boundsMinX) + ", " + streamNumber(boundsMinY) + ") - (" +

@@ -15,8 +15,19 @@ struct FrameReadLoss {
     bool lost = false;         // some layer lost features
 };
 
-// Reads every polygon and multipolygon feature of the shapefile (all layers)
-// as a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
+// Where the frames came from: the layer, its coordinate system and the
+// zone prefix taken off x.
+struct FrameSource {
+    std::string layerName;
+    std::string crsWkt;      // the layer's CRS as WKT; empty when it declares none
+    double zonePrefix = 0.0; // subtracted from x
+};
+
+// Reads every polygon and multipolygon feature of one layer of a vector
+// source GDAL opens (shapefile, GeoPackage, GeoJSON, KML, file geodatabase):
+// `layerName`, or by default the first layer holding polygons. Throws
+// std::runtime_error when the named layer is missing. Each feature becomes
+// a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
 // (configured, or detected from the first polygon when `gaussZonePrefix` is 0
 // and `autoStripGaussZone` is set) and both axes get the configured offsets.
 // Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
@@ -26,7 +37,8 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
                                             const std::vector<std::string>& fieldNames,
                                             const std::string& fieldSeparator, double shpOffsetX,
                                             double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone, FrameReadLoss* loss = nullptr);
+                                            bool autoStripGaussZone, FrameReadLoss* loss = nullptr,
+                                            const std::string& layerName = {}, FrameSource* source = nullptr);
 
 // Sends GDAL's errors and warnings to the log (installed by readPolygonFrames).
 void routeGdalErrorsToLog();

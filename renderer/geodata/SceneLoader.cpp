@@ -541,7 +541,7 @@ ModelIdentity identityOf(const fs::path& model, const std::vector<fs::path>& roo
 
 }  // namespace
 
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity)
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity, SceneOrigin* originOut)
 {
     Logger& log = Logger::instance();
     installOsgNoticeLog();
@@ -584,6 +584,9 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* id
     const SceneOrigin origin = readSceneOrigin(path);
     if (identity) {
         *identity = identityOf(path, roots, origin);
+    }
+    if (originOut) {
+        *originOut = origin;
     }
     if (origin.valid) {
         osg::ref_ptr<osg::MatrixTransform> transform = new osg::MatrixTransform;

@@ -42,8 +42,10 @@ struct ModelIdentity {
 // tile folder or one .osgb file) under one group, placed at the model origin.
 // Returns null after logging the reason when nothing could be loaded.
 // File-system failures other than "not found" throw filesystem_error. The
-// model's identity goes to `identity` when given.
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity = nullptr);
+// model's identity goes to `identity` and the origin that was read (with the
+// model's SRS text) to `origin` when given.
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity = nullptr,
+                                  SceneOrigin* origin = nullptr);
 
 // Adds <cwd>/plugins/osgPlugins-<version> and the installed plug-in folder
 // to the registry's library path list (each once, when it exists).

@@ -321,7 +321,7 @@ TEST(RenderConfigResolve, RelativePathsFollowTheConfigFolder)
     EXPECT_EQ(empty.output_dir, "");
 }
 
-TEST(RenderConfigSummary, ThirteenLinesWithStreamNumbers)
+TEST(RenderConfigSummary, FourteenLinesWithStreamNumbers)
 {
     RenderConfig c;
     c.osgb_path = "/m";
@@ -346,6 +346,8 @@ TEST(RenderConfigSummary, ThirteenLinesWithStreamNumbers)
         "Range line: lift=0.08, sample_step=1, width=5, color=red\n"
         "Format: png\n"
         "DPI: 300\n"
+        "Coordinate systems: model_srs=as declared, frames_crs=as declared, reproject_frames=auto, "
+        "world_file=false\n"
         "Preview limit: 5\n";
     EXPECT_EQ(out.str(), expected);
 

@@ -5,6 +5,7 @@
 
 #include "DbfFieldNames.h"
 #include "LegacyCodePage.h"
+#include "VectorSource.h"
 
 #include <QDir>
 #include <QLabel>
@@ -45,6 +46,7 @@ private slots:
     void shapefileChangeRereadsTheFields();
     void missingAttributeFile();
     void chosenOrderSurvivesARestart();
+    void otherVectorSourcesAndCoordinateSystems();
 
 private:
     QStringList read(const QByteArray& bytes);
@@ -271,6 +273,25 @@ void FieldDiscoveryTest::chosenOrderSurvivesARestart()
     const QJsonObject run = readJsonFile(m_dir->filePath(u"config/render_qt_run.json"_s));
     QCOMPARE(run[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
     QCOMPARE(run[u"field_name"_s].toString(), u"FWBH"_s);
+}
+
+void FieldDiscoveryTest::otherVectorSourcesAndCoordinateSystems()
+{
+    const QString sample = QStringLiteral(VISTREL_SAMPLE_DIR);
+    const QString gpkg = sample + u"/parcels_wgs84.gpkg"_s;
+    QCOMPARE(readVectorFieldNames(gpkg), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
+    m_window->discoverShapefileFields(gpkg);
+    QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
+    QVERIFY(m_messages->isEmpty());
+
+    const QString city = sample + u"/city"_s;
+    QCOMPARE(coordinateSystemsNote(city, gpkg),
+             u"模型：CGCS2000 / 3-degree Gauss-Kruger CM 114E；图斑：WGS 84 → 将转换到模型坐标"_s);
+    // The zone in the shapefile's false easting is the prefix the renderer takes off.
+    QVERIFY2(coordinateSystemsNote(city, sample + u"/parcels.shp"_s).endsWith(u"（坐标系一致）"_s),
+             qPrintable(coordinateSystemsNote(city, sample + u"/parcels.shp"_s)));
+    QVERIFY(coordinateSystemsNote(sample + u"/city_enu"_s, gpkg).startsWith(u"模型：ENU:30."_s));
+    QVERIFY(coordinateSystemsNote(u""_s, gpkg).isEmpty());
 }
 
 QTEST_MAIN(FieldDiscoveryTest)

@@ -73,7 +73,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "resume": true, "html_report": false, "preview_limit": 9,
         "distance": 120, "background": "black", "jpg_quality": 80, "transparent_bg": true,
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
-        "num_threads": 16, "shard_index": 1, "shard_count": 3})")
+        "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
+        "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels"})")
                                    .object();
     const QJsonObject expected = QJsonDocument::fromJson(R"({
         "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
@@ -89,7 +90,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "resume": true, "html_report": false, "preview_limit": 9,
         "distance": 300, "background": "white", "jpg_quality": 95, "transparent_bg": false,
         "multisample": 4, "range_line_sample_step": 1, "range_line_smooth_limit": 0.6,
-        "num_threads": 4})")
+        "num_threads": 4, "world_file": false, "model_srs": "", "frames_crs": "",
+        "reproject_frames": "auto", "layer": ""})")
                                      .object();
     m_window->loadSettings(loaded);
     QCOMPARE(m_window->collectSettings(true), expected);

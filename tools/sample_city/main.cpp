@@ -1,11 +1,16 @@
-// make_sample_city <out-folder>
+// make_sample_city <out-folder> [--enu] [--wgs84-gpkg]
 //
+// --enu also writes city_enu/: the same city as an ENU model (tangent point
+// inside the city, a non-zero SRSOrigin); --wgs84-gpkg also writes
+// parcels_wgs84.gpkg: the parcels in WGS 84 longitude/latitude.
 // Writes the sample city: a tiled, textured photogrammetry-style model
 // (city/ with metadata.xml, city_dsm/ with a Data.dsm origin instead), the
 // parcel and line shapefiles, and truth.json with what a renderer should
 // measure on them. The output is the same, byte for byte, on every run.
 
 #include "CityLayout.h"
+#include "EnuModel.h"
+#include "GeoPackageWriter.h"
 #include "GroundTruth.h"
 #include "MeshAgreement.h"
 #include "OriginFiles.h"
@@ -65,7 +70,23 @@ void writeText(const fs::path& path, const std::string& text)
     }
 }
 
-void generate(const fs::path& out)
+struct Extras {
+    bool enu = false;
+    bool wgs84GeoPackage = false;
+};
+
+void writeEnuCity(const CityLayout& city, std::vector<TileModel>& tiles, const fs::path& out)
+{
+    const EnuFrame frame = chooseEnuFrame(city);
+    for (TileModel& tile : tiles) {
+        moveTileToEnu(tile, city, frame);
+        fs::create_directories(out / "city_enu" / "Data" / tile.name);
+        writeTileFiles(tile, out / "city_enu" / "Data" / tile.name);
+    }
+    writeEnuMetadataXml(frame, out / "city_enu" / "metadata.xml");
+}
+
+void generate(const fs::path& out, const Extras& extras)
 {
     const CityLayout city = makeSampleCity();
     const CameraSettings camera;
@@ -121,6 +142,14 @@ void generate(const fs::path& out)
     manifest.sceneBoundLocal = sphereOf(*roots);
     manifest.frames = std::move(frames);
     writeText(out / "truth.json", makeTruthManifest(manifest).dump(2) + "\n");
+
+    // Last: the ENU model moves the tiles' vertices.
+    if (extras.wgs84GeoPackage) {
+        writeParcelGeoPackage(city, out / "parcels_wgs84.gpkg");
+    }
+    if (extras.enu) {
+        writeEnuCity(city, tiles, out);
+    }
 }
 
 void printSummary(const fs::path& out, double seconds)
@@ -141,15 +170,23 @@ void printSummary(const fs::path& out, double seconds)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || std::string(argv[1]).empty()) {
-        std::cerr << "usage: make_sample_city <out-folder>" << std::endl;
+    Extras extras;
+    bool usage = argc < 2 || std::string(argv[1]).empty();
+    for (int i = 2; i < argc && !usage; ++i) {
+        const std::string option = argv[i];
+        extras.enu = extras.enu || option == "--enu";
+        extras.wgs84GeoPackage = extras.wgs84GeoPackage || option == "--wgs84-gpkg";
+        usage = option != "--enu" && option != "--wgs84-gpkg";
+    }
+    if (usage) {
+        std::cerr << "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]" << std::endl;
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
     OutputFolder folder;
     try {
         folder = prepareOutputFolder(argv[1]);
-        generate(folder.staging);
+        generate(folder.staging, extras);
         publishOutputFolder(folder);
     } catch (const std::exception& e) {
         discardOutputFolder(folder);

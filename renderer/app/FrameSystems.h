@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/PolygonFrame.h"
+#include "core/RenderConfig.h"
+#include "geodata/CoordinateSystem.h"
+#include "geodata/FrameReprojection.h"
+#include "geodata/PolygonFrameReader.h"
+#include "geodata/SceneLoader.h"
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// The model's and the frames' coordinate systems of a run.
+struct RunSystems {
+    CoordinateSystem model;
+    CoordinateSystem frames;  // as declared by the source (before the zone prefix is taken off)
+};
+
+// model_srs / frames_crs when set (bad text throws std::invalid_argument),
+// else what metadata.xml and the vector source declare (a declaration that
+// cannot be read is logged as a WARN and counts as unknown). Logs
+// "Model SRS: …; frames CRS: …".
+RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& origin, const FrameSource& source);
+
+// Moves the frames into the model's coordinates when reproject_frames and
+// the two systems call for it, logging what was done; frames that already
+// lie over the model while the systems differ stay, with a WARN.
+void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
+                        std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
+
+// When no frame lies over the model: logs the ERROR with both extents and
+// both systems and returns true.
+bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems);
+
+// The .prj text of the model's system: ESRI WKT for a CRS, empty for ENU
+// (no CRS names a local tangent frame) and for an unknown system.
+std::string prjText(const CoordinateSystem& model);
+
+}  // namespace vistrel

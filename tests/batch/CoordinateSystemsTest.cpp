@@ -1,0 +1,246 @@
+// Models and frames in different coordinate systems: an ENU model and WGS 84
+// frames give the pictures of the plain run, frames that miss the model end
+// the run with exit 6, a disagreeing .prj over the model only warns, and the
+// world files place the pictures on the ground.
+#include "SampleRun.h"
+
+#include "geodata/PolygonFrameReader.h"
+#include "support/OutputProbes.h"
+
+#include <gtest/gtest.h>
+#include <ogr_spatialref.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+using namespace batchtest;
+using namespace testsupport;
+using nlohmann::json;
+
+namespace {
+
+bool isMagenta(const unsigned char* p) { return p[0] > 170 && p[1] < 80 && p[2] > 190; }
+
+json outlineConfig(const json& overrides)
+{
+    json config = smallConfig({{"output_top_range", true}, {"range_line_color", "magenta"}, {"range_line_width", 1},
+                               {"width", 480}, {"height", 270}});
+    for (const auto& [key, value] : overrides.items()) {
+        config[key] = value;
+    }
+    return config;
+}
+
+double psnr(const DecodedPng& a, const DecodedPng& b)
+{
+    double sum = 0.0;
+    for (std::size_t i = 0; i < a.rgba.size(); ++i) {
+        if (i % 4 != 3) {
+            const double d = static_cast<double>(a.rgba[i]) - b.rgba[i];
+            sum += d * d;
+        }
+    }
+    const double mse = sum / (a.rgba.size() / 4 * 3);
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The largest distance, in pixels along x or y (a diagonal neighbour is 1
+// away), from an outline pixel of either image to the nearest outline pixel
+// of the other (capped at 10).
+double outlineOffset(const DecodedPng& a, const DecodedPng& b)
+{
+    double largest = 0.0;
+    for (const auto& [from, to] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+        for (int y = 0; y < from->height; ++y) {
+            for (int x = 0; x < from->width; ++x) {
+                if (!isMagenta(from->pixel(x, y))) {
+                    continue;
+                }
+                double nearest = 10.0;
+                for (int dy = -10; dy <= 10; ++dy) {
+                    for (int dx = -10; dx <= 10; ++dx) {
+                        const int qx = x + dx;
+                        const int qy = y + dy;
+                        if (qx >= 0 && qy >= 0 && qx < to->width && qy < to->height && isMagenta(to->pixel(qx, qy))) {
+                            nearest = std::min(nearest, static_cast<double>(std::max(std::abs(dx), std::abs(dy))));
+                        }
+                    }
+                }
+                largest = std::max(largest, nearest);
+            }
+        }
+    }
+    return largest;
+}
+
+double distanceToSegment(double x, double y, const vistrel::RingPoint& a, const vistrel::RingPoint& b)
+{
+    const double vx = b.x - a.x;
+    const double vy = b.y - a.y;
+    const double length2 = vx * vx + vy * vy;
+    const double t = length2 > 0 ? std::clamp(((x - a.x) * vx + (y - a.y) * vy) / length2, 0.0, 1.0) : 0.0;
+    return std::hypot(a.x + t * vx - x, a.y + t * vy - y);
+}
+
+double distanceToRings(double x, double y, const vistrel::PolygonFrame& frame)
+{
+    double nearest = 1e30;
+    for (const auto& ring : frame.rings) {
+        for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+            nearest = std::min(nearest, distanceToSegment(x, y, ring[i], ring[i + 1]));
+        }
+    }
+    return nearest;
+}
+
+std::vector<double> worldFile(const fs::path& path)
+{
+    std::istringstream in(readFile(path));
+    std::vector<double> values(6, 0.0);
+    for (double& value : values) {
+        in >> value;
+    }
+    return values;
+}
+
+bool rendered(int i) { return !truth().at("frames")[i].at("skip").get<bool>(); }
+
+}  // namespace
+
+TEST(CoordinateSystems, EnuModelAndWgs84FramesGiveThePlainPictures)
+{
+    TempDir plainDir("crs");
+    TempDir enuDir("crs");
+    TempDir gpkgDir("crs");
+    // Every picture drawn from the finest tiles, so that only the systems differ.
+    const json settled = {{"warmup_until_loaded", true}, {"warmup_frames", 100}};
+    json enuConfig = settled;
+    enuConfig["osgb_path"] = (sampleDir() / "city_enu").string();
+    json gpkgConfig = settled;
+    gpkgConfig["shp_path"] = (sampleDir() / "parcels_wgs84.gpkg").string();
+    const SampleRun plain = runVistrel(plainDir, outlineConfig(settled));
+    const SampleRun enu = runVistrel(enuDir, outlineConfig(enuConfig));
+    const SampleRun gpkg = runVistrel(gpkgDir, outlineConfig(gpkgConfig));
+    ASSERT_EQ(plain.process.exitCode, 0) << plain.log();
+    ASSERT_EQ(enu.process.exitCode, 0) << enu.log();
+    ASSERT_EQ(gpkg.process.exitCode, 0) << gpkg.log();
+    EXPECT_NE(enu.log().find("[INFO] Model SRS: ENU "), std::string::npos) << enu.log();
+    EXPECT_NE(enu.log().find("[INFO] Transforming frames from CGCS2000"), std::string::npos) << enu.log();
+    EXPECT_NE(gpkg.log().find("frames CRS: WGS 84"), std::string::npos) << gpkg.log();
+    EXPECT_EQ(plain.log().find("[INFO] Transforming frames"), std::string::npos);
+    EXPECT_EQ(plain.log().find("[WARN] The declared coordinate systems differ"), std::string::npos);
+
+    const auto names = uniqueFrameNames();
+    double largestOffset = 0.0;
+    double lowestPsnr = 99.0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!rendered(static_cast<int>(i))) {
+            continue;
+        }
+        const DecodedPng top = readPng(plain.outputDir / names[i] / "top.png");
+        const DecodedPng outline = readPng(plain.outputDir / names[i] / "top_range.png");
+        for (const SampleRun* other : {&enu, &gpkg}) {
+            const double quality = psnr(top, readPng(other->outputDir / names[i] / "top.png"));
+            EXPECT_GE(quality, 35.0) << names[i];
+            const double offset = outlineOffset(outline, readPng(other->outputDir / names[i] / "top_range.png"));
+            EXPECT_LE(offset, 1.0) << names[i];
+            if (other == &enu) {
+                largestOffset = std::max(largestOffset, offset);
+                lowestPsnr = std::min(lowestPsnr, quality);
+            }
+        }
+        // ENU has no CRS a .prj could name.
+        EXPECT_FALSE(fs::exists(enu.outputDir / names[i] / "top.prj"));
+    }
+    std::cout << "ENU against the plain run: largest outline offset " << largestOffset << " px, lowest top PSNR "
+              << lowestPsnr << " dB" << std::endl;
+}
+
+TEST(CoordinateSystems, FramesThatMissTheModelEndWithExitSix)
+{
+    TempDir dir("crs");
+    const SampleRun run = runVistrel(dir, smallConfig({{"shp_offset_x", 100000.0}, {"preview_limit", 2}}));
+    EXPECT_EQ(run.process.exitCode, 6) << run.log();
+    const auto errors = linesWith(run.log(), "[ERROR] No frame lies over the model: frames extent (612");
+    ASSERT_EQ(errors.size(), 1u) << run.log();
+    EXPECT_NE(errors[0].find("CGCS2000 / 3-degree Gauss-Kruger CM 114E"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("检查坐标系、度带前缀或偏移"), std::string::npos) << errors[0];
+    EXPECT_TRUE(linesWith(run.log(), "FRAME_PROGRESS ").empty());
+}
+
+TEST(CoordinateSystems, TheLayerKeyNamesTheLayerOfTheSource)
+{
+    const std::string gpkg = (sampleDir() / "parcels_wgs84.gpkg").string();
+    TempDir named("crs");
+    const SampleRun run =
+        runVistrel(named, smallConfig({{"shp_path", gpkg}, {"layer", "parcels"}, {"preview_limit", 1}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    TempDir missing("crs");
+    const SampleRun wrong = runVistrel(missing, smallConfig({{"shp_path", gpkg}, {"layer", "roads"}}));
+    EXPECT_EQ(wrong.process.exitCode, 1) << wrong.log();
+    EXPECT_NE(wrong.log().find("[ERROR] Task failed: No layer named roads in " + gpkg), std::string::npos)
+        << wrong.log();
+}
+
+TEST(CoordinateSystems, ADisagreeingPrjOverTheModelOnlyWarns)
+{
+    TempDir dir("crs");
+    for (const char* ext : {".shp", ".shx", ".dbf", ".cpg"}) {
+        fs::copy_file(sampleDir() / (std::string("parcels") + ext), dir / (std::string("parcels") + ext));
+    }
+    // Beijing 1954 / 3-degree Gauss-Kruger zone 38: another datum, the same numbers.
+    OGRSpatialReference beijing;
+    ASSERT_EQ(beijing.importFromEPSG(2362), OGRERR_NONE);
+    char* wkt = nullptr;
+    const char* const options[] = {"FORMAT=WKT1_ESRI", nullptr};
+    beijing.exportToWkt(&wkt, options);
+    writeFile(dir / "parcels.prj", wkt);
+    CPLFree(wkt);
+
+    const SampleRun run = runVistrel(dir, smallConfig({{"shp_path", (dir / "parcels.shp").string()}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    EXPECT_EQ(linesWith(run.log(), "[WARN] The declared coordinate systems differ").size(), 1u) << run.log();
+    EXPECT_EQ(run.log().find("[INFO] Transforming frames"), std::string::npos);
+    EXPECT_NE(run.log().find("Render finished. Success 18/20"), std::string::npos) << run.log();
+}
+
+TEST(CoordinateSystems, WorldFilesPlaceTheOutlineOnThePolygon)
+{
+    TempDir dir("crs");
+    const SampleRun run = runVistrel(dir, outlineConfig({{"world_file", true}, {"preview_limit", 6}}));
+    ASSERT_EQ(run.process.exitCode, 0) << run.log();
+    std::vector<vistrel::PolygonFrame> frames;
+    {
+        CapturedOutput quiet;
+        frames = vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0, 0,
+                                            0, true);
+    }
+    const auto names = uniqueFrameNames();
+    int checked = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (!rendered(i)) {
+            continue;
+        }
+        const fs::path folder = run.outputDir / names[i];
+        EXPECT_NE(readFile(folder / "top.prj").find("CGCS2000"), std::string::npos);
+        EXPECT_EQ(worldFile(folder / "top.pgw"), worldFile(folder / "top_range.pgw"));
+        const std::vector<double> w = worldFile(folder / "top_range.pgw");
+        const DecodedPng outline = readPng(folder / "top_range.png");
+        double farthest = 0.0;
+        int pixels = 0;
+        for (int y = 0; y < outline.height; ++y) {
+            for (int x = 0; x < outline.width; ++x) {
+                if (isMagenta(outline.pixel(x, y))) {
+                    const double distance = distanceToRings(w[4] + w[0] * x, w[5] + w[3] * y, frames[i]);
+                    farthest = std::max(farthest, distance / w[0]);
+                    ++pixels;
+                }
+            }
+        }
+        EXPECT_GT(pixels, 50) << names[i];
+        EXPECT_LE(farthest, 1.0) << names[i];
+        ++checked;
+    }
+    EXPECT_GE(checked, 4);
+}
