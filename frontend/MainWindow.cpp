@@ -136,13 +136,14 @@ QString MainWindow::settingsFilePath() const
 }
 
 void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
-                             const QList<MessageAction>& actions)
+                             const QList<MessageAction>& actions, const QString& details)
 {
     if (m_messageHandler) {
-        m_messageHandler(UserMessage{icon, title, text, false, actions, {}});
+        m_messageHandler(UserMessage{icon, title, text, false, actions, {}, details});
         return;
     }
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    box.setDetailedText(details);
     QList<QPair<QAbstractButton*, std::function<void()>>> buttons;
     for (const MessageAction& action : actions) {
         QPushButton* button = box.addButton(action.label, QMessageBox::ActionRole);
@@ -161,7 +162,7 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
 bool MainWindow::askQuestion(const QString& title, const QString& text)
 {
     if (m_messageHandler)
-        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}}) != 0;
+        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}, {}}) != 0;
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     m_openQuestion = &box;
@@ -175,7 +176,7 @@ int MainWindow::askChoice(const QString& title, const QString& text, const QStri
 {
     const int cancel = int(choices.size()) - 1;
     if (m_messageHandler) {
-        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices});
+        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices, {}});
         return chosen >= 0 && chosen < cancel ? chosen : cancel;
     }
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);

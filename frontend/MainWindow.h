@@ -121,7 +121,7 @@ private:
     bool confirmUnsavedEdits();
     bool hasUnsavedEdits() const;
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
-                     const QList<MessageAction>& actions = {});
+                     const QList<MessageAction>& actions = {}, const QString& details = {});
     void openUrl(const QUrl& url);
     void appendLog(const QString& line);
     void handleOutputLine(const QString& line);
@@ -137,6 +137,8 @@ private:
     void requestStop();
     void forceStop(const QString& reason);
     void showRunEnd(int exitCode, QProcess::ExitStatus exitStatus);
+    QStringList runEndCounts() const;
+    QList<MessageAction> runEndActions();
 
     QString resolvedRunPath(const QString& text) const;
     bool readyToStart(const QJsonObject& runSettings);
@@ -238,6 +240,7 @@ private:
     QElapsedTimer m_timer;
     OutputLineSplitter m_outputLines;
     RunOutputReader m_runOutput;
+    int m_previewFrames = 0;     // a test export's frame limit; 0 for a full run
     QString m_progressText;      // status text of the last progress line
     bool m_stopRequested = false;
     bool m_killed = false;

@@ -8,11 +8,13 @@
 #include "LogView.h"
 #include "PreviewPane.h"
 #include "RendererLocation.h"
+#include "RunLogText.h"
 #include "SettingsFile.h"
 #include "TimeText.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -140,7 +142,9 @@ void MainWindow::startTask(bool testMode)
     m_preview->clear();
     m_preview->setOutputFolder(m_runOutputFolder);
     m_outputLines.reset();
-    m_runOutput.reset();
+    const bool withTop = runSettings.value(QLatin1String("angles")).toArray().contains(QStringLiteral("top"));
+    m_runOutput.reset(withTop && runSettings.value(QLatin1String("output_top_range")).toBool());
+    m_previewFrames = testMode ? runSettings.value(QLatin1String("preview_limit")).toInt() : 0;
     m_timer.restart();
     updateRunButtons();
     m_stopButton->setText(QStringLiteral("停止"));
@@ -217,7 +221,7 @@ QString MainWindow::runStateText() const
 
 void MainWindow::handleOutputLine(const QString& line)
 {
-    appendLog(line);
+    appendLog(logPaneText(line));
     if (const std::optional<WrittenImage> image = m_runOutput.readLine(line))
         m_preview->showImage(*image);
 
