@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include "RendererMessages.h"
+#include "RendererRun.h"
 #include "TimeText.h"
 
 #include <QDir>
@@ -12,8 +13,6 @@
 
 namespace {
 
-enum class Outcome { Done, NothingWritten, Stopped, Killed, Failed };
-
 // The renderer's failure message: a configuration error says more than the
 // "Invalid config." that follows it; otherwise the last ERROR line.
 QString failureMessage(const RunSummary& run)
@@ -21,34 +20,13 @@ QString failureMessage(const RunSummary& run)
     return run.configError.isEmpty() ? run.lastError : run.configError;
 }
 
-// The renderer exits with 5 after a SIGTERM or SIGINT, having finished its
-// image and written the report; a run the user stopped may also end by the
-// kill after the grace period. Neither is a failure.
-// A renderer killed (强制停止, or no end within the grace period) has not
-// written its report. A run that ends well but wrote no image is no success.
-Outcome outcomeOf(int exitCode, QProcess::ExitStatus exitStatus, bool stopRequested, bool killed,
-                  const RunSummary& run)
-{
-    if (exitStatus == QProcess::NormalExit && exitCode == 0)
-        return run.succeeded > 0 ? Outcome::Done : Outcome::NothingWritten;
-    // Every frame skipped as empty, whatever code the renderer gives that.
-    if (exitStatus == QProcess::NormalExit && !stopRequested && run.succeeded == 0 && run.failed == 0 && !run.skipReasons.isEmpty()
-        && failureMessage(run).isEmpty())
-        return Outcome::NothingWritten;
-    if (killed && exitStatus == QProcess::CrashExit)
-        return Outcome::Killed;
-    if (stopRequested || (exitStatus == QProcess::NormalExit && exitCode == 5))
-        return Outcome::Stopped;
-    return Outcome::Failed;
-}
-
-QMessageBox::Icon iconOf(Outcome outcome)
+QMessageBox::Icon iconOf(RunOutcome outcome)
 {
     switch (outcome) {
-    case Outcome::Failed:
+    case RunOutcome::Failed:
         return QMessageBox::Critical;
-    case Outcome::Killed:
-    case Outcome::NothingWritten:
+    case RunOutcome::Killed:
+    case RunOutcome::NothingWritten:
         return QMessageBox::Warning;
     default:
         return QMessageBox::Information;
@@ -103,41 +81,41 @@ EndText nothingWrittenText(const RunSummary& run)
     return end;
 }
 
-EndText endText(Outcome outcome, int exitCode, QProcess::ExitStatus exitStatus, const RunSummary& run)
+EndText endText(const RunEnd& runEnd, const RunSummary& run)
 {
-    switch (outcome) {
-    case Outcome::Done:
+    switch (runEnd.outcome) {
+    case RunOutcome::Done:
         return {QStringLiteral("==== 任务完成 ===="), QStringLiteral("任务完成"), QStringLiteral("任务完成。"), {}, {}};
-    case Outcome::NothingWritten:
+    case RunOutcome::NothingWritten:
         return nothingWrittenText(run);
-    case Outcome::Stopped:
+    case RunOutcome::Stopped:
         return {QStringLiteral("==== 任务已停止 ===="), QStringLiteral("已停止"), QStringLiteral("任务已停止。"), {}, {}};
-    case Outcome::Killed:
+    case RunOutcome::Killed:
         return {QStringLiteral("==== 任务已强制结束 ===="), QStringLiteral("已强制结束"),
                 QStringLiteral("已强制结束，报告未写出"), {}, {}};
-    case Outcome::Failed:
+    case RunOutcome::Failed:
         break;
     }
-    return failedText(exitCode, exitStatus, run);
+    return failedText(runEnd.exitCode, runEnd.exitStatus, run);
 }
 
 } // namespace
 
-void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
+void MainWindow::showRunEnd(const RunEnd& runEnd)
 {
-    const RunSummary& run = m_runOutput.summary();
-    const Outcome outcome = outcomeOf(exitCode, exitStatus, m_stopRequested, m_killed, run);
-    const QString elapsed = formatDuration(m_timer.elapsed() / 1000.0);
-    const EndText end = endText(outcome, exitCode, exitStatus, run);
+    const RunSummary& run = m_run->summary();
+    const RunOutcome outcome = runEnd.outcome;
+    const QString elapsed = formatDuration(m_run->elapsedMs() / 1000.0);
+    const EndText end = endText(runEnd, run);
     appendLog(end.logLine);
-    setStatus(outcome == Outcome::Done ? QStringLiteral("任务完成，总耗时 ") + elapsed : end.status);
+    setStatus(outcome == RunOutcome::Done ? QStringLiteral("任务完成，总耗时 ") + elapsed : end.status);
 
     QStringList lines{end.headline};
     if (!end.reason.isEmpty())
         lines.append(QStringLiteral("原因：") + end.reason);
     lines.append(runEndCounts());
     lines.append(QStringLiteral("总耗时 ") + elapsed);
-    if (outcome == Outcome::Stopped && run.stoppedBySignal)
+    if (outcome == RunOutcome::Stopped && run.stoppedBySignal)
         lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
     showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), runEndActions(),
                 end.details);
@@ -147,7 +125,7 @@ void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
 // of its own), and how much of the task the run covered.
 QStringList MainWindow::runEndCounts() const
 {
-    const RunSummary& run = m_runOutput.summary();
+    const RunSummary& run = m_run->summary();
     QString counts = QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
     if (run.totalImages > 0)
         counts += QStringLiteral("（共 %1 张）").arg(run.totalImages);
@@ -165,7 +143,7 @@ QStringList MainWindow::runEndCounts() const
 QList<MessageAction> MainWindow::runEndActions()
 {
     const QString folder = m_runOutputFolder;
-    const QString htmlReport = m_runOutput.summary().htmlReport;
+    const QString htmlReport = m_run->summary().htmlReport;
     const QString contactSheet = QDir(m_programDir).filePath(htmlReport);
     return {
         {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },

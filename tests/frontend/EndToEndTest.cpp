@@ -80,7 +80,7 @@ void EndToEndTest::testExportOfTwoFrames()
     const QString output = programDir.filePath(u"output"_s);
     MainWindow window(programDir.path());
     auto messages = captureMessages(window);
-    window.loadSettings({{u"osgb_path"_s, city}, {u"shp_path"_s, parcels}, {u"output_dir"_s, output},
+    form(window).loadSettings({{u"osgb_path"_s, city}, {u"shp_path"_s, parcels}, {u"output_dir"_s, output},
                          {u"width"_s, 160}, {u"height"_s, 120}, {u"warmup_frames"_s, 0}, {u"preview_limit"_s, 2},
                          {u"angles"_s, QJsonArray{u"top"_s, u"north"_s}}, {u"output_top_range"_s, false}});
     QTest::mouseClick(widget<QPushButton>(window, "testButton"), Qt::LeftButton);
@@ -124,7 +124,7 @@ void EndToEndTest::stopWritesTheReportOfTheImagesDone()
     MainWindow window(programDir.path());
     auto messages = captureMessages(window);
     // Slow enough to be stopped in the middle: every frame, five views each.
-    window.loadSettings({{u"osgb_path"_s, kCity}, {u"shp_path"_s, kParcels}, {u"output_dir"_s, output},
+    form(window).loadSettings({{u"osgb_path"_s, kCity}, {u"shp_path"_s, kParcels}, {u"output_dir"_s, output},
                          {u"width"_s, 480}, {u"height"_s, 360}, {u"warmup_frames"_s, 20},
                          {u"angles"_s, QJsonArray{u"top"_s, u"north"_s, u"south"_s, u"east"_s, u"west"_s}}});
     QTest::mouseClick(widget<QPushButton>(window, "startButton"), Qt::LeftButton);
@@ -153,7 +153,7 @@ void EndToEndTest::framesAwayFromTheModelWriteNothing()
     QVERIFY(QFile::link(kRenderer, programDir.filePath(u"Vistrel"_s)));
     MainWindow window(programDir.path());
     auto messages = captureMessages(window);
-    window.loadSettings({{u"osgb_path"_s, kCity}, {u"shp_path"_s, shiftedParcels(programDir.path())},
+    form(window).loadSettings({{u"osgb_path"_s, kCity}, {u"shp_path"_s, shiftedParcels(programDir.path())},
                          {u"output_dir"_s, programDir.filePath(u"output"_s)}, {u"width"_s, 160}, {u"height"_s, 120},
                          {u"warmup_frames"_s, 0}, {u"angles"_s, QJsonArray{u"top"_s}}});
     QTest::mouseClick(widget<QPushButton>(window, "startButton"), Qt::LeftButton);
