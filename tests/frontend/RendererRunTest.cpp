@@ -6,12 +6,12 @@
 #include "DefaultSettings.h"
 #include "PreviewPane.h"
 #include "RendererLocation.h"
+#include "RendererRun.h"
 #include "RunLogText.h"
 #include "RunOutputReader.h"
 #include "TimeText.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <cerrno>
@@ -48,6 +49,7 @@ private slots:
     void endBoxLeadsToTheResults();
     void stop_data();
     void stop();
+    void runWithoutAWindow();
     void closingDuringARunAsksAndStops();
     void formIsLockedWhileRunning();
     void previewShowsTheLastWrittenImage();
@@ -384,27 +386,65 @@ void RendererRunTest::stop()
     QFETCH(bool, killed);
     m_window->setStopGracePeriod(1500);
     writeFakeRenderer(m_dir->path(), trap + "\necho $$ > pid.txt\necho started\nwhile :; do sleep 0.05; done");
+    auto* run = m_window->findChild<RendererRun*>();
+    QSignalSpy graceExpired(run, &RendererRun::graceExpired);
+    QList<RunEnd> ends;
+    connect(run, &RendererRun::finished, this, [&ends](const RunEnd& end) { ends.append(end); });
     click("startButton");
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
     const pid_t pid = readFile(path(u"pid.txt"_s)).trimmed().toInt();
 
-    QElapsedTimer timer;
-    timer.start();
+    // The click returns at once: the renderer is still running, asked to stop.
     click("stopButton");
-    QVERIFY(timer.elapsed() < 500); // the window does not block
+    QVERIFY(m_window->running());
     QCOMPARE(status(), u"正在停止..."_s);
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000); // SIGTERM first
     if (killed) {
-        QTest::qWait(900);
-        QCOMPARE(::kill(pid, 0), 0); // still running within the grace period
+        // Not killed within the grace period (no event is handled between
+        // the two checks, so the kill cannot come between them).
+        QVERIFY(graceExpired.isEmpty());
+        QCOMPARE(::kill(pid, 0), 0);
     }
     QVERIFY(waitForEnd());
-    QVERIFY(killed ? timer.elapsed() >= 1500 : timer.elapsed() < 1400);
+    QCOMPARE(graceExpired.size(), killed ? 1 : 0);
+    QCOMPARE(ends.size(), 1);
+    QCOMPARE(ends.first().outcome, killed ? RunOutcome::Killed : RunOutcome::Stopped);
     QCOMPARE(log().last(), killed ? u"==== 任务已强制结束 ===="_s : u"==== 任务已停止 ===="_s);
     QCOMPARE(status(), killed ? u"已强制结束"_s : u"已停止"_s);
     QCOMPARE(m_messages->last().text.split(u'\n').first(),
              killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
     QCOMPARE(m_messages->last().icon, killed ? QMessageBox::Warning : QMessageBox::Information);
+}
+
+// The run on its own, without a window: its signals carry the lines, the
+// images, the progress and the end.
+void RendererRunTest::runWithoutAWindow()
+{
+    writeFakeRenderer(m_dir->path(),
+        "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=A'\n"
+        "echo '[t][INFO] Wrote /o/A/top.png'\n"
+        "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=1 frame=1 total_frames=1 elapsed=0.1 eta=0 angle=top "
+        "success=1'\n"
+        "printf 'no line end'; exit 0");
+    RendererRun run;
+    QSignalSpy lines(&run, &RendererRun::lineRead);
+    QSignalSpy progress(&run, &RendererRun::progress);
+    QList<WrittenImage> images;
+    QList<RunEnd> ends;
+    connect(&run, &RendererRun::imageWritten, this, [&images](const WrittenImage& image) { images.append(image); });
+    connect(&run, &RendererRun::finished, this, [&ends](const RunEnd& end) { ends.append(end); });
+    run.start(path(u"Vistrel"_s), u"run.json"_s, m_dir->path(), false);
+    QVERIFY(run.running());
+    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 15000);
+    QVERIFY(!run.running());
+    QCOMPARE(ends.first().outcome, RunOutcome::Done);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.last().first().toString(), u"no line end"_s);
+    QCOMPARE(progress.size(), 1);
+    QCOMPARE(images.size(), 1);
+    QCOMPARE(images.first().path, u"/o/A/top.png"_s);
+    QCOMPARE(images.first().frameName, u"A"_s);
+    QCOMPARE(run.summary().succeeded, 1);
 }
 
 void RendererRunTest::closingDuringARunAsksAndStops()
