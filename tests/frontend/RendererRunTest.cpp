@@ -128,7 +128,10 @@ void RendererRunTest::protocolLinesInChinese()
          u"[t][INFO] 图片 3/18（图斑 2/9，北侧）未成功"_s},
         {u"[t][INFO] Render finished. Success 5/6, skipped 1, failed 0 (shard 2 of 3, shard_index 1)"_s,
          u"[t][INFO] 完成：成功 5 张，跳过 1 张，失败 0 张（共 6 张），分片 2/3"_s},
-        {u"[t][ERROR] Failed to write image: /o/a.png: disk full"_s, u"[t][ERROR] 图片写入失败：/o/a.png: disk full"_s},
+        {u"[t][ERROR] Failed to write image: /o/a.png: No space left on device"_s,
+         u"[t][ERROR] 图片写入失败：/o/a.png: 磁盘空间不足"_s},
+        {u"[t][ERROR] Task failed: filesystem error: create_directories: Permission denied [/out]"_s,
+         u"[t][ERROR] 任务出错：文件系统错误：create_directories: 权限不足 [/out]"_s},
         {u"Config error: width and height must be positive."_s, u"配置错误：图片宽度和高度必须为正数。"_s},
         // Not of the protocol, or broken: as it came.
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
@@ -266,7 +269,7 @@ void RendererRunTest::endOfTheTask_data()
                       "eta=0.00 angle=north success=0'; exit 4")
         << u"==== 任务失败，退出码：4 ===="_s << u"^任务失败：图片写入失败：/out/a/north.png"_s
         << QStringList{u"任务失败（退出码 4：渲染器无法启动、有图片或报告写入失败，或 SHP 中有要素无法读取）。"_s,
-                       u"原因：图片写入失败：/out/a/north.png: No space left on device"_s,
+                       u"原因：图片写入失败：/out/a/north.png: 磁盘空间不足"_s,
                        u"成功 1 张，跳过 0 张，失败 1 张（共 2 张）"_s};
     // The configuration error, not the "Invalid config." logged after it.
     QTest::newRow("configuration error")
