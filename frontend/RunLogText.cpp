@@ -44,9 +44,8 @@ QString eventText(std::string_view m)
     const auto after = [m](std::string_view prefix) { return text(m.substr(prefix.size())); };
     if (m.substr(0, kWroteHtmlReportPrefix.size()) == kWroteHtmlReportPrefix)
         return QStringLiteral("已写出报告页：") + after(kWroteHtmlReportPrefix);
-    constexpr std::string_view csv = "Wrote CSV report: ";
-    if (m.substr(0, csv.size()) == csv)
-        return QStringLiteral("已写出 CSV 报告：") + after(csv);
+    if (m.substr(0, kWroteCsvReportPrefix.size()) == kWroteCsvReportPrefix)
+        return QStringLiteral("已写出 CSV 报告：") + after(kWroteCsvReportPrefix);
     if (m.substr(0, kWrotePrefix.size()) == kWrotePrefix)
         return QStringLiteral("已写出 ") + after(kWrotePrefix);
     if (m.substr(0, kResumedPrefix.size()) == kResumedPrefix)
