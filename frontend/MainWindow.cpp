@@ -1,19 +1,18 @@
 #include "MainWindow.h"
 
-#include "ConfigReference.h"
+#include "FieldPicker.h"
 #include "FormChoices.h"
 #include "LogView.h"
 #include "PreviewPane.h"
+#include "RendererRun.h"
 #include "SettingsFile.h"
-#include "VectorSource.h"
+#include "SettingsForm.h"
+#include "TabOrder.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -89,30 +88,21 @@ MainWindow::MainWindow(const QString& programDir, QWidget* parent)
     , m_settingsPath(settingsFilePathFor(programDir))
 {
     setWindowTitle(QStringLiteral("Tavrin"));
-    m_killTimer.setSingleShot(true);
-    m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace period is over
-    connect(&m_killTimer, &QTimer::timeout, this, &MainWindow::stopGraceExpired);
+    m_run = new RendererRun(this);
     buildWindow();
+    connectRun();
     resize(startSize(screen()));
-    rebuildFieldPicker({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
-    loadSettings(readStartupSettings(m_programDir));
-    m_savedForm = collectGuiSettings();
+    m_form->fieldPicker()->rebuild({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
+    m_form->loadSettings(readStartupSettings(m_programDir));
+    m_savedForm = m_form->collectGuiSettings();
 }
 
+// A renderer still running ends with the run (see ~RendererRun), before the
+// widgets its signals would reach are gone.
 MainWindow::~MainWindow()
 {
-    // The process is a child of the window and would otherwise be killed in
-    // the base class destructor, where its finished signal would reach a
-    // window that is already half destroyed. It gets the same chance to end
-    // its image and write its report as on 停止.
-    if (m_process) {
-        m_process->disconnect(this);
-        m_process->terminate();
-        if (!m_process->waitForFinished(m_stopGraceMs)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    m_run->disconnect(this);
+    delete m_run;
 }
 
 void MainWindow::setMessageHandler(MessageHandler handler)
@@ -123,27 +113,27 @@ void MainWindow::setMessageHandler(MessageHandler handler)
 void MainWindow::setUrlOpener(UrlOpener opener)
 {
     m_urlOpener = std::move(opener);
-    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
 }
 
 void MainWindow::setStopGracePeriod(int milliseconds)
 {
-    m_stopGraceMs = milliseconds;
+    m_run->setStopGracePeriod(milliseconds);
 }
 
-QString MainWindow::settingsFilePath() const
+bool MainWindow::running() const
 {
-    return m_settingsPath;
+    return m_run->running();
 }
 
 void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
-                             const QList<MessageAction>& actions)
+                             const QList<MessageAction>& actions, const QString& details)
 {
     if (m_messageHandler) {
-        m_messageHandler(UserMessage{icon, title, text, false, actions, {}});
+        m_messageHandler(UserMessage{icon, title, text, false, actions, {}, details});
         return;
     }
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    box.setDetailedText(details);
     QList<QPair<QAbstractButton*, std::function<void()>>> buttons;
     for (const MessageAction& action : actions) {
         QPushButton* button = box.addButton(action.label, QMessageBox::ActionRole);
@@ -162,7 +152,7 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
 bool MainWindow::askQuestion(const QString& title, const QString& text)
 {
     if (m_messageHandler)
-        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}}) != 0;
+        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}, {}}) != 0;
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     m_openQuestion = &box;
@@ -176,7 +166,7 @@ int MainWindow::askChoice(const QString& title, const QString& text, const QStri
 {
     const int cancel = int(choices.size()) - 1;
     if (m_messageHandler) {
-        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices});
+        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices, {}});
         return chosen >= 0 && chosen < cancel ? chosen : cancel;
     }
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
@@ -213,46 +203,22 @@ void MainWindow::buildWindow()
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(kWindowMargin, kWindowMargin, kWindowMargin, kWindowMargin);
-
     layout->addWidget(buildHeaderRow());
-    layout->addWidget(buildPathBox());
 
     // Above the moveable divider the form with the task controls, below it
     // the log beside the picture of the last image.
     auto* upper = new QWidget(central);
     auto* upperLayout = new QVBoxLayout(upper);
     upperLayout->setContentsMargins(0, 0, 0, 0);
-    auto* panels = new QSplitter(Qt::Horizontal, upper);
-    panels->setObjectName(QStringLiteral("formSplitter"));
-    panels->setChildrenCollapsible(false);
-    for (QWidget* panel : {buildPicturePanel(), buildNamingPanel(), buildScenePanel(), buildAnglePanel()})
-        panels->addWidget(wrapPanel(panel));
-    // Shares of the width (at the default size, in pixels); the panels never
-    // get narrower than their content.
-    const QList<int> panelShare = {240, 330, 270, 237};
-    for (int i = 0; i < panelShare.size(); ++i)
-        panels->setStretchFactor(i, panelShare[i] / 10);
-    panels->setSizes(panelShare);
-    upperLayout->addWidget(panels, 1);
+    m_form = new SettingsForm(m_programDir, upper);
+    upperLayout->addWidget(m_form, 1);
     upperLayout->addWidget(buildButtonsRow());
     upperLayout->addWidget(buildProgressRow());
-
-    auto* lower = new QSplitter(Qt::Horizontal, central);
-    lower->setObjectName(QStringLiteral("logSplitter"));
-    m_logView = new LogView(lower);
-    m_logView->setObjectName(QStringLiteral("logView"));
-    m_preview = new PreviewPane(lower);
-    m_preview->setObjectName(QStringLiteral("previewPane"));
-    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
-    lower->addWidget(m_logView);
-    lower->addWidget(m_preview);
-    lower->setStretchFactor(0, 3);
-    lower->setStretchFactor(1, 2);
 
     auto* divider = new QSplitter(Qt::Vertical, central);
     divider->setObjectName(QStringLiteral("mainSplitter"));
     divider->addWidget(upper);
-    divider->addWidget(lower);
+    divider->addWidget(buildLogRow());
     // A taller window gives room to both: the field list grows up to the
     // fields it holds, and the log.
     divider->setStretchFactor(0, 1);
@@ -260,11 +226,30 @@ void MainWindow::buildWindow()
     divider->setCollapsible(0, false);
     divider->setCollapsible(1, false);
     layout->addWidget(divider, 1);
-
     setCentralWidget(central);
-    watchNumberFields();
-    keepPlaceholdersGrey();
-    setKeyOrder();
+
+    connect(m_form, &SettingsForm::numbersEdited, this, &MainWindow::updateRunButtons);
+    connect(m_form, &SettingsForm::message, this,
+            [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
+    connect(m_form, &SettingsForm::logLine, this, &MainWindow::appendLog);
+    updateRunButtons();
+    setReadingTabOrder(central);
+}
+
+QWidget* MainWindow::buildLogRow()
+{
+    auto* row = new QSplitter(Qt::Horizontal);
+    row->setObjectName(QStringLiteral("logSplitter"));
+    m_logView = new LogView(row);
+    m_logView->setObjectName(QStringLiteral("logView"));
+    m_preview = new PreviewPane(row);
+    m_preview->setObjectName(QStringLiteral("previewPane"));
+    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+    row->addWidget(m_logView);
+    row->addWidget(m_preview);
+    row->setStretchFactor(0, 3);
+    row->setStretchFactor(1, 2);
+    return row;
 }
 
 QWidget* MainWindow::buildHeaderRow()
@@ -307,72 +292,6 @@ QWidget* MainWindow::buildHeaderRow()
     return row;
 }
 
-QWidget* MainWindow::buildPathBox()
-{
-    auto* box = new QGroupBox(QStringLiteral("数据路径"), this);
-    m_formParts.append(box);
-    auto* grid = new QGridLayout(box);
-
-    const auto addRow = [this, box, grid](int row, const char* key, const char* name, QLineEdit** edit) {
-        auto* label = new QLabel(configLabel(key), box);
-        label->setToolTip(configTooltip(key));
-        grid->addWidget(label, row, 0);
-        *edit = new QLineEdit(box);
-        (*edit)->setObjectName(QString::fromLatin1(name));
-        (*edit)->setToolTip(configTooltip(key));
-        grid->addWidget(*edit, row, 1);
-        auto* browse = new QPushButton(QStringLiteral("浏览"), box);
-        browse->setObjectName(QString::fromLatin1(name) + QStringLiteral("Browse"));
-        grid->addWidget(browse, row, 2);
-        return browse;
-    };
-    connect(addRow(0, "osgb_path", "modelPathEdit", &m_modelPathEdit), &QPushButton::clicked, this,
-            &MainWindow::browseModelPath);
-    connect(addRow(1, "shp_path", "shapefileEdit", &m_shapefileEdit), &QPushButton::clicked, this,
-            &MainWindow::browseShapefile);
-    connect(addRow(2, "output_dir", "outputDirEdit", &m_outputDirEdit), &QPushButton::clicked, this,
-            &MainWindow::browseOutputFolder);
-    connect(m_shapefileEdit, &QLineEdit::editingFinished, this, [this] { refreshShapefileFields(false); });
-    // Paths reported missing are checked again as they change.
-    connect(m_modelPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshPathProblems);
-    connect(m_shapefileEdit, &QLineEdit::textChanged, this, &MainWindow::refreshPathProblems);
-
-    // A relative output folder is named as the renderer will take it.
-    m_outputResolvedLabel = new QLabel(box);
-    m_outputResolvedLabel->setObjectName(QStringLiteral("outputResolvedLabel"));
-    m_outputResolvedLabel->setStyleSheet(QStringLiteral("color: palette(placeholder-text);"));
-    m_outputResolvedLabel->setWordWrap(true);
-    m_outputResolvedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_outputResolvedLabel->hide();
-    grid->addWidget(m_outputResolvedLabel, 3, 1, 1, 2);
-    connect(m_outputDirEdit, &QLineEdit::textChanged, this, &MainWindow::showResolvedOutputFolder);
-    connect(m_shapefileEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
-    connect(m_modelPathEdit, &QLineEdit::editingFinished, this, &MainWindow::updateCoordinateSystemsNote);
-
-    m_pathProblemLabel = new QLabel(box);
-    m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
-    m_pathProblemLabel->setStyleSheet(QStringLiteral("color: #c62828;"));
-    m_pathProblemLabel->setWordWrap(true);
-    m_pathProblemLabel->hide();
-    grid->addWidget(m_pathProblemLabel, 4, 1, 1, 2);
-    showResolvedOutputFolder();
-    m_crsNoteLabel = new QLabel(box);
-    m_crsNoteLabel->setObjectName(QStringLiteral("crsNoteLabel"));
-    m_crsNoteLabel->setWordWrap(true);
-    m_crsNoteLabel->hide();
-    grid->addWidget(m_crsNoteLabel, 5, 1, 1, 2);
-    return box;
-}
-
-void MainWindow::showResolvedOutputFolder()
-{
-    const QString text = m_outputDirEdit->text().trimmed();
-    const bool relative = text.isEmpty() || QDir::isRelativePath(QDir::fromNativeSeparators(text));
-    m_outputResolvedLabel->setText(QStringLiteral("实际位置：")
-                                   + QDir::toNativeSeparators(resolvedOutputFolder(text)));
-    m_outputResolvedLabel->setVisible(relative);
-}
-
 QWidget* MainWindow::buildButtonsRow()
 {
     auto* row = new QWidget(this);
@@ -388,7 +307,6 @@ QWidget* MainWindow::buildButtonsRow()
     m_stopButton->setEnabled(false);
     m_saveButton = new QPushButton(QStringLiteral("保存配置"), row);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    m_formParts.append(m_saveButton);
 
     layout->addWidget(m_startButton);
     layout->addWidget(m_testButton);
@@ -438,13 +356,10 @@ QWidget* MainWindow::buildProgressRow()
 // fixed width; the whole text is the label's tooltip.
 void MainWindow::setStatus(const QString& text)
 {
-    m_statusText = text;
     m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(text, Qt::ElideRight, m_statusLabel->width()));
     m_statusLabel->setToolTip(text);
 }
 
-
-// ---- header and path actions ----------------------------------------------
 
 void MainWindow::showHelp()
 {
@@ -459,14 +374,9 @@ void MainWindow::showHelp()
     showMessage(QMessageBox::Information, QStringLiteral("帮助"), lines.join(QLatin1Char('\n')));
 }
 
-QString MainWindow::uiStatePath() const
-{
-    return QDir(m_programDir).absoluteFilePath(QStringLiteral("config/tavrin.ini"));
-}
-
 void MainWindow::openFeedbackForm()
 {
-    const QSettings state(uiStatePath(), QSettings::IniFormat);
+    const QSettings state(uiStatePathFor(m_programDir), QSettings::IniFormat);
     const QString address = state.value(QStringLiteral("feedback/address"), QString::fromUtf8(kBuiltInFeedbackUrl))
                                 .toString()
                                 .trimmed();
@@ -487,7 +397,7 @@ void MainWindow::openFeedbackForm()
 
 void MainWindow::setFeedbackAddress()
 {
-    QSettings state(uiStatePath(), QSettings::IniFormat);
+    QSettings state(uiStatePathFor(m_programDir), QSettings::IniFormat);
     bool accepted = false;
     const QString address = QInputDialog::getText(
         this, QStringLiteral("设置反馈地址"), QStringLiteral("反馈网页或邮箱地址（留空则显示反馈说明）："),
@@ -496,115 +406,48 @@ void MainWindow::setFeedbackAddress()
         state.setValue(QStringLiteral("feedback/address"), address.trimmed());
 }
 
-QString MainWindow::resolvedRunPath(const QString& text) const
-{
-    const QString runFolder = QFileInfo(runFilePathFor(m_programDir)).absolutePath();
-    return QDir::cleanPath(QDir(runFolder).absoluteFilePath(QDir::fromNativeSeparators(text)));
-}
-
-QString MainWindow::resolvedOutputFolder(const QString& outputDirText) const
-{
-    if (outputDirText.trimmed().isEmpty())
-        return QDir::cleanPath(QDir(m_programDir).absoluteFilePath(QStringLiteral("output")));
-    return resolvedRunPath(outputDirText.trimmed());
-}
-
 void MainWindow::openOutputFolder()
 {
-    const QString folder = resolvedOutputFolder(m_outputDirEdit->text());
+    const QString folder = m_form->outputFolder();
     QDir().mkpath(folder);
     openUrl(QUrl::fromLocalFile(folder));
 }
 
-QString MainWindow::browseStartFolder(const char* row) const
-{
-    const QSettings state(uiStatePath(), QSettings::IniFormat);
-    return state.value(QStringLiteral("browse/") + QLatin1String(row)).toString();
-}
-
-void MainWindow::rememberBrowseFolder(const char* row, const QString& folder)
-{
-    QSettings state(uiStatePath(), QSettings::IniFormat);
-    state.setValue(QStringLiteral("browse/") + QLatin1String(row), folder);
-}
-
-void MainWindow::browseModelPath()
-{
-    const QString path = QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
-                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
-        return;
-    m_modelPathEdit->setText(cleanNativePath(path));
-    rememberBrowseFolder("model", path);
-    updateCoordinateSystemsNote();
-}
-
-void MainWindow::updateCoordinateSystemsNote()
-{
-    const QString model = m_modelPathEdit->text().trimmed();
-    const QString frames = m_shapefileEdit->text().trimmed();
-    const QString note = model.isEmpty() || frames.isEmpty()
-        ? QString()
-        : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
-    m_crsNoteLabel->setText(note);
-    m_crsNoteLabel->setVisible(!note.isEmpty());
-}
-
-void MainWindow::browseShapefile()
-{
-    const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                                      QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
-                                                                     "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
-                                                                     "GeoJSON (*.geojson *.json);;KML (*.kml);;"
-                                                                     "File Geodatabase (*.gdbtable);;所有文件 (*.*)"),
-                                                      nullptr, QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
-        return;
-    // A file geodatabase is its folder.
-    const QString source = path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive)
-        ? QFileInfo(path).absolutePath() : path;
-    m_shapefileEdit->setText(cleanNativePath(source));
-    m_shapefileEdit->setStyleSheet(QString());
-    rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
-    discoverShapefileFields(m_shapefileEdit->text());
-    updateCoordinateSystemsNote();
-}
-
-void MainWindow::browseOutputFolder()
-{
-    const QString path = QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
-                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
-        return;
-    m_outputDirEdit->setText(cleanNativePath(path));
-    rememberBrowseFolder("output", path);
-}
-
 void MainWindow::saveCurrentSettings()
 {
-    if (saveSettings(m_settingsPath, collectGuiSettings()))
+    if (saveSettings(m_settingsPath, m_form->collectGuiSettings()))
         appendLog(QStringLiteral("配置已保存：") + cleanNativePath(m_settingsPath));
 }
 
-bool MainWindow::hasUnsavedEdits() const
+bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
 {
-    return collectGuiSettings() != m_savedForm;
+    QString errorText;
+    if (writeSettingsFile(path, settings, &errorText)) {
+        if (QFileInfo(path) == QFileInfo(m_settingsPath))
+            m_savedForm = settings;
+        return true;
+    }
+    showMessage(QMessageBox::Critical, QStringLiteral("保存配置失败"), errorText);
+    return false;
 }
 
+// Closing asks to save edits not yet saved; while a task runs, it asks to
+// stop the task first and closes once the renderer has ended.
 bool MainWindow::confirmUnsavedEdits()
 {
-    if (!hasUnsavedEdits())
+    const QJsonObject form = m_form->collectGuiSettings();
+    if (form == m_savedForm)
         return true;
     const int choice = askChoice(QStringLiteral("配置未保存"), QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"),
                                  {QStringLiteral("保存"), QStringLiteral("不保存"), QStringLiteral("取消")});
     if (choice == 0)
-        return saveSettings(m_settingsPath, collectGuiSettings());
+        return saveSettings(m_settingsPath, form);
     return choice == 1;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (!m_process) {
+    if (!m_run->running()) {
         if (confirmUnsavedEdits())
             event->accept();
         else
@@ -614,18 +457,23 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_closeAfterStop || m_askingToClose)
         return; // already stopping; the window closes when the renderer has ended
+    if (askToStopForClose())
+        event->accept(); // the task ended while the question was open
+}
+
+// True when the task ended while the question was open.
+bool MainWindow::askToStopForClose()
+{
     m_askingToClose = true;
     const bool stop = askQuestion(QStringLiteral("任务正在运行"),
                                   QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
                                                  "渲染器会先完成当前图片并写出报告，然后程序退出。"));
     m_askingToClose = false;
-    if (!m_process) {
-        event->accept(); // the task ended while the question was open
-        return;
-    }
-    if (!stop)
-        return;
-    m_closeAfterStop = true;
-    if (!m_stopRequested)
+    if (!m_run->running())
+        return true;
+    if (stop) {
+        m_closeAfterStop = true;
         requestStop();
+    }
+    return false;
 }

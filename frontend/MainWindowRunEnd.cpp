@@ -4,7 +4,10 @@
 #include "MainWindow.h"
 
 #include "RendererMessages.h"
+#include "RendererRun.h"
 #include "TimeText.h"
+
+#include "core/RunProtocol.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,107 +15,147 @@
 
 namespace {
 
-enum class Outcome { Done, Stopped, Killed, Failed };
-
-// The renderer exits with 5 after a SIGTERM or SIGINT, having finished its
-// image and written the report; a run the user stopped may also end by the
-// kill after the grace period. Neither is a failure.
-// A renderer killed (强制停止, or no end within the grace period) has not
-// written its report.
-Outcome outcomeOf(int exitCode, QProcess::ExitStatus exitStatus, bool stopRequested, bool killed)
+// The renderer's failure message: a configuration error says more than the
+// "Invalid config." that follows it; otherwise the last ERROR line.
+QString failureMessage(const RunSummary& run)
 {
-    if (exitStatus == QProcess::NormalExit && exitCode == 0)
-        return Outcome::Done;
-    if (killed && exitStatus == QProcess::CrashExit)
-        return Outcome::Killed;
-    if (stopRequested || (exitStatus == QProcess::NormalExit && exitCode == 5))
-        return Outcome::Stopped;
-    return Outcome::Failed;
+    return run.configError.isEmpty() ? run.lastError : run.configError;
 }
 
-QMessageBox::Icon iconOf(Outcome outcome)
+QMessageBox::Icon iconOf(RunOutcome outcome)
 {
     switch (outcome) {
-    case Outcome::Failed:
+    case RunOutcome::Failed:
         return QMessageBox::Critical;
-    case Outcome::Killed:
+    case RunOutcome::Killed:
+    case RunOutcome::NothingWritten:
         return QMessageBox::Warning;
     default:
         return QMessageBox::Information;
     }
 }
 
+// What the end of a run says: in the log, the status, the box.
+struct EndText
+{
+    QString logLine;
+    QString status;
+    QString headline;
+    QString reason;  // Chinese
+    QString details; // the renderer's own words, under "详细信息"
+};
+
+EndText failedText(int exitCode, QProcess::ExitStatus exitStatus, const RunSummary& run)
+{
+    const bool crashed = exitStatus == QProcess::CrashExit;
+    const QString meaning = crashed ? exitCodeMeaning(-1) : exitCodeMeaning(exitCode);
+    EndText end;
+    end.logLine = crashed ? QStringLiteral("==== 任务失败，渲染器异常退出（信号 %1） ====").arg(exitCode)
+                          : QStringLiteral("==== 任务失败，退出码：%1 ====").arg(exitCode);
+    end.headline = crashed ? QStringLiteral("任务失败：%1（信号 %2）。").arg(meaning).arg(exitCode)
+                           : QStringLiteral("任务失败（退出码 %1：%2）。").arg(exitCode).arg(meaning);
+    end.details = failureMessage(run);
+    end.reason = end.details.isEmpty() ? QString() : translateRendererMessage(end.details);
+    end.status = QStringLiteral("任务失败：") + (end.reason.isEmpty() ? meaning : end.reason);
+    if (!crashed && exitCode == vistrel::ExitNothingToRender) {
+        // Nothing could be rendered: said the way a run that wrote nothing is.
+        end.headline = QStringLiteral("没有写出任何图片（退出码 %1：%2）。").arg(exitCode).arg(meaning);
+        end.status = QStringLiteral("没有写出任何图片");
+    }
+    if (end.details == end.reason)
+        end.details.clear(); // nothing to add to the Chinese
+    return end;
+}
+
+// The likely reason why nothing was written: every frame skipped as empty
+// (the shapefile and the model do not overlap), or the renderer's error.
+EndText nothingWrittenText(const RunSummary& run)
+{
+    EndText end;
+    end.logLine = QStringLiteral("==== 任务结束，没有写出任何图片 ====");
+    end.status = QStringLiteral("没有写出任何图片");
+    end.headline = QStringLiteral("没有写出任何图片。");
+    if (!run.skipReasons.isEmpty()) {
+        end.reason = QStringLiteral("%1 个图斑都被跳过：图斑范围内没有模型（SHP 与模型可能不重叠，请检查坐标）。")
+                         .arg(run.skipReasons.size());
+        end.details = run.skipReasons.join(QLatin1Char('\n'));
+    } else if (const QString failure = failureMessage(run); !failure.isEmpty()) {
+        end.reason = translateRendererMessage(failure);
+        end.details = end.reason == failure ? QString() : failure;
+    } else if (run.totalImages == 0) {
+        end.reason = QStringLiteral("没有要拍摄的图片：SHP 中没有可用的图斑，或没有勾选拍摄角度。");
+    }
+    return end;
+}
+
+EndText endText(const RunEnd& runEnd, const RunSummary& run)
+{
+    switch (runEnd.outcome) {
+    case RunOutcome::Done:
+        return {QStringLiteral("==== 任务完成 ===="), QStringLiteral("任务完成"), QStringLiteral("任务完成。"), {}, {}};
+    case RunOutcome::NothingWritten:
+        return nothingWrittenText(run);
+    case RunOutcome::Stopped:
+        return {QStringLiteral("==== 任务已停止 ===="), QStringLiteral("已停止"), QStringLiteral("任务已停止。"), {}, {}};
+    case RunOutcome::Killed:
+        return {QStringLiteral("==== 任务已强制结束 ===="), QStringLiteral("已强制结束"),
+                QStringLiteral("已强制结束，报告未写出"), {}, {}};
+    case RunOutcome::Failed:
+        break;
+    }
+    return failedText(runEnd.exitCode, runEnd.exitStatus, run);
+}
+
 } // namespace
 
-void MainWindow::showRunEnd(int exitCode, QProcess::ExitStatus exitStatus)
+void MainWindow::showRunEnd(const RunEnd& runEnd)
 {
-    const Outcome outcome = outcomeOf(exitCode, exitStatus, m_stopRequested, m_killed);
-    const RunSummary& run = m_runOutput.summary();
-    const QString elapsed = formatDuration(m_timer.elapsed() / 1000.0);
+    const RunSummary& run = m_run->summary();
+    const RunOutcome outcome = runEnd.outcome;
+    const QString elapsed = formatDuration(m_run->elapsedMs() / 1000.0);
+    const EndText end = endText(runEnd, run);
+    appendLog(end.logLine);
+    setStatus(outcome == RunOutcome::Done ? QStringLiteral("任务完成，总耗时 ") + elapsed : end.status);
 
-    QString headline;
-    QString reason;
-    switch (outcome) {
-    case Outcome::Done:
-        appendLog(QStringLiteral("==== 任务完成 ===="));
-        setStatus(QStringLiteral("任务完成，总耗时 ") + elapsed);
-        headline = QStringLiteral("任务完成。");
-        break;
-    case Outcome::Stopped:
-        appendLog(QStringLiteral("==== 任务已停止 ===="));
-        setStatus(QStringLiteral("已停止"));
-        headline = QStringLiteral("任务已停止。");
-        break;
-    case Outcome::Killed:
-        appendLog(QStringLiteral("==== 任务已强制结束 ===="));
-        setStatus(QStringLiteral("已强制结束"));
-        headline = QStringLiteral("已强制结束，报告未写出");
-        break;
-    case Outcome::Failed: {
-        const bool crashed = exitStatus == QProcess::CrashExit;
-        appendLog(crashed ? QStringLiteral("==== 任务失败，渲染器异常退出（信号 %1） ====").arg(exitCode)
-                          : QStringLiteral("==== 任务失败，退出码：%1 ====").arg(exitCode));
-        const QString meaning = crashed ? exitCodeMeaning(-1) : exitCodeMeaning(exitCode);
-        // A configuration error says more than the "Invalid config." that
-        // follows it; otherwise the last ERROR line.
-        if (!run.configError.isEmpty())
-            reason = translateRendererMessage(run.configError);
-        else if (!run.lastError.isEmpty())
-            reason = translateRendererMessage(run.lastError);
-        else
-            reason = meaning;
-        headline = crashed ? QStringLiteral("任务失败：%1（信号 %2）。").arg(meaning).arg(exitCode)
-                           : QStringLiteral("任务失败（退出码 %1：%2）。").arg(exitCode).arg(meaning);
-        setStatus(QStringLiteral("任务失败：") + reason);
-        if (reason == meaning)
-            reason.clear();
-        break;
-    }
-    }
+    QStringList lines{end.headline};
+    if (!end.reason.isEmpty())
+        lines.append(QStringLiteral("原因：") + end.reason);
+    lines.append(runEndCounts());
+    lines.append(QStringLiteral("总耗时 ") + elapsed);
+    if (outcome == RunOutcome::Stopped && run.stoppedBySignal)
+        lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
+    showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), runEndActions(),
+                end.details);
+}
 
-    QStringList lines{headline};
-    if (!reason.isEmpty())
-        lines.append(QStringLiteral("原因：") + reason);
+// The images as the renderer's summary counts them (the outline image is one
+// of its own), and how much of the task the run covered.
+QStringList MainWindow::runEndCounts() const
+{
+    const RunSummary& run = m_run->summary();
     QString counts = QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
     if (run.totalImages > 0)
         counts += QStringLiteral("（共 %1 张）").arg(run.totalImages);
-    lines.append(counts);
+    QStringList lines{counts};
+    if (m_previewFrames > 0)
+        lines.append(QStringLiteral("测试导出：仅前 %1 个图斑。").arg(m_previewFrames));
     if (run.resume && run.resumedImages > 0)
         lines.append(QStringLiteral("其中 %1 张接续自上次任务。").arg(run.resumedImages));
-    lines.append(QStringLiteral("总耗时 ") + elapsed);
-    if (outcome == Outcome::Stopped && run.stoppedBySignal)
-        lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
+    return lines;
+}
 
-    // Only the contact sheet this run wrote (the renderer runs in the
-    // program folder): a page an earlier run left in the output folder does
-    // not show these results.
+// Only the contact sheet this run wrote (the renderer runs in the program
+// folder): a page an earlier run left in the output folder does not show
+// these results.
+QList<MessageAction> MainWindow::runEndActions()
+{
     const QString folder = m_runOutputFolder;
-    const QString contactSheet = QDir(m_programDir).filePath(run.htmlReport);
-    const QList<MessageAction> actions = {
+    const QString htmlReport = m_run->summary().htmlReport;
+    const QString contactSheet = QDir(m_programDir).filePath(htmlReport);
+    return {
         {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },
          QFileInfo(folder).isDir()},
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
-         !run.htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
+         !htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
     };
-    showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), actions);
 }

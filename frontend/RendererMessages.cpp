@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <utility>
+
 using vistrel::RunMessage;
 
 namespace {
@@ -80,6 +82,31 @@ QString keyName(const QString& key)
     return label.isEmpty() ? key + QLatin1Char(' ') : QStringLiteral("%1（%2）").arg(label, key);
 }
 
+// The system's reasons that the values of the messages carry (strerror and
+// std::filesystem texts), in Chinese.
+constexpr std::pair<const char*, const char*> kSystemReasons[] = {
+    {"Permission denied", "权限不足"},
+    {"No space left on device", "磁盘空间不足"},
+    {"No such file or directory", "文件或目录不存在"},
+    {"Read-only file system", "文件系统只读"},
+    {"File exists", "文件已存在"},
+    {"Not a directory", "不是文件夹"},
+    {"Is a directory", "是文件夹"},
+    {"Disk quota exceeded", "超出磁盘配额"},
+    {"Too many open files", "打开的文件过多"},
+    {"Input/output error", "读写错误"},
+    {"File name too long", "文件名过长"},
+    {"Operation not permitted", "不允许的操作"},
+    {"filesystem error: ", "文件系统错误："},
+};
+
+QString chineseSystemText(QString value)
+{
+    for (const auto& [english, chinese] : kSystemReasons)
+        value.replace(QLatin1String(english), QString::fromUtf8(chinese));
+    return value;
+}
+
 QString fill(const char* pattern, const std::vector<std::string>& values)
 {
     QString out = QString::fromUtf8(pattern);
@@ -87,7 +114,7 @@ QString fill(const char* pattern, const std::vector<std::string>& values)
         const int hole = int(out.indexOf(QLatin1String("{}")));
         if (hole < 0)
             break;
-        out.replace(hole, 2, QString::fromStdString(value));
+        out.replace(hole, 2, chineseSystemText(QString::fromStdString(value)));
     }
     return out;
 }

@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <string_view>
 
 using namespace vistrel;
@@ -41,9 +43,9 @@ bool startsWith(const std::string& message, std::string_view prefix)
 
 } // namespace
 
-void RunOutputReader::reset()
+void RunOutputReader::reset(bool outlineImages)
 {
-    *this = RunOutputReader();
+    *this = RunOutputReader(outlineImages);
 }
 
 std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
@@ -64,8 +66,9 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
         m_frameNames.insert(m_currentFrame, text(frame->name));
         return std::nullopt;
     }
-    if (parseSkipFrame(message)) {
+    if (const auto skip = parseSkipFrame(message)) {
         m_skippedFrame = m_currentFrame;
+        m_summary.skipReasons.append(text(skip->name) + QStringLiteral("：") + text(skip->reason));
         return std::nullopt;
     }
     if (const auto state = parseRunState(message)) {
@@ -114,17 +117,10 @@ bool RunOutputReader::readEvent(const std::string& message)
 std::optional<WrittenImage> RunOutputReader::readImageProgress(const ImageProgress& image)
 {
     const QString angle = text(image.angle);
-    if (!m_summary.finishedLine) {
-        m_summary.totalImages = image.totalImages;
-        if (image.success)
-            ++m_summary.succeeded;
-        else if (image.frame == m_skippedFrame)
-            ++m_summary.skipped;
-        else
-            ++m_summary.failed;
-    }
-
     const QStringList written = std::exchange(m_written, {});
+    if (!m_summary.finishedLine)
+        countImages(image, int(written.size()));
+
     if (written.isEmpty())
         return std::nullopt;
     // The image of the angle comes first; only the vertical view has a
@@ -132,6 +128,22 @@ std::optional<WrittenImage> RunOutputReader::readImageProgress(const ImageProgre
     const bool outline = written.size() > 1 && angle == QLatin1String("top");
     return WrittenImage{written.last(), m_frameNames.value(image.frame),
                         outline ? QStringLiteral("top_range") : angle};
+}
+
+// One progress line stands for the images of one angle of a frame: two for
+// the vertical view with its outline image.
+void RunOutputReader::countImages(const ImageProgress& image, int written)
+{
+    const int planned = image.angle == "top" && m_outlineImages ? 2 : 1;
+    m_summary.totalImages = image.totalImages + (m_outlineImages ? image.totalFrames : 0);
+    if (image.success) {
+        m_summary.succeeded += planned;
+    } else if (image.frame == m_skippedFrame) {
+        m_summary.skipped += planned;
+    } else {
+        m_summary.succeeded += std::min(written, planned);
+        m_summary.failed += planned - std::min(written, planned);
+    }
 }
 
 std::optional<WrittenImage> RunOutputReader::finish()

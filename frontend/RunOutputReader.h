@@ -28,6 +28,7 @@ struct RunSummary
     bool stoppedBySignal = false;
     QString lastError;          // message of the last ERROR line
     QString configError;        // configuration error printed without log prefix
+    QStringList skipReasons;    // "frame: reason" of every SKIP_FRAME line
     QString htmlReport;         // contact sheet this run wrote ("Wrote HTML report: ")
     // Shard and resume state ("RUN_STATE"); absent for plain runs.
     bool runState = false;
@@ -40,9 +41,17 @@ struct RunSummary
 // Follows the renderer's output line by line: counts the images, keeps the
 // reason of a failure, and pairs every "Wrote " line with the frame and the
 // angle that its IMAGE_PROGRESS line names.
+//
+// Without the renderer's summary line (a killed run) the images are counted
+// as the summary counts them: the outline image beside a vertical view is an
+// image of its own, planned, skipped or failed with it.
 class RunOutputReader
 {
 public:
+    // Whether the run writes the outline image beside the vertical view
+    // (the vertical view is among its angles and the outline image is on).
+    explicit RunOutputReader(bool outlineImages = false) : m_outlineImages(outlineImages) {}
+
     // Reads one line. Gives the last image that this line completes: an
     // IMAGE_PROGRESS line completes the images written since the previous one
     // (for "top" with the outline image on: top, then top_range).
@@ -52,12 +61,14 @@ public:
     std::optional<WrittenImage> finish();
 
     const RunSummary& summary() const { return m_summary; }
-    void reset();
+    void reset(bool outlineImages);
 
 private:
     bool readEvent(const std::string& message);  // "Wrote …", "Resumed …", a stop
     std::optional<WrittenImage> readImageProgress(const vistrel::ImageProgress& image);
+    void countImages(const vistrel::ImageProgress& image, int written);
 
+    bool m_outlineImages = false;
     RunSummary m_summary;
     QHash<int, QString> m_frameNames; // by frame position
     int m_skippedFrame = 0;           // position of the frame a SKIP_FRAME line named

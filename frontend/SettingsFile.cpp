@@ -18,6 +18,11 @@ QString runFilePathFor(const QString& programDir)
     return QDir(programDir).absoluteFilePath(QStringLiteral("config/render_qt_run.json"));
 }
 
+QString uiStatePathFor(const QString& programDir)
+{
+    return QDir(programDir).absoluteFilePath(QStringLiteral("config/tavrin.ini"));
+}
+
 QJsonObject readStartupSettings(const QString& programDir)
 {
     QJsonObject settings = defaultSettings();

@@ -9,6 +9,10 @@ QString settingsFilePathFor(const QString& programDir);
 // config/render_qt_run.json in the program folder (absolute).
 QString runFilePathFor(const QString& programDir);
 
+// config/tavrin.ini in the program folder (absolute): Tavrin's own state
+// (browse folders, the feedback address).
+QString uiStatePathFor(const QString& programDir);
+
 // The settings the window starts with: the defaults, with every top-level
 // key of config/render_gui.json (or, when that file does not exist,
 // config/render.json) put over them. An unreadable or invalid file leaves

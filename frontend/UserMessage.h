@@ -26,6 +26,7 @@ struct UserMessage
     bool question = false;
     QList<MessageAction> actions;
     QStringList choices; // a question's buttons when it is not yes or no
+    QString details;     // under "详细信息": the renderer's own English text
 };
 
 // Replaces the modal message box, so that callers (tests) can take the

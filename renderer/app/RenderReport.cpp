@@ -160,7 +160,7 @@ bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
                                  (file.error().empty() ? std::string("write error") : file.error())}));
         return false;
     }
-    Logger::instance().info("Wrote CSV report: " + path);
+    Logger::instance().info(std::string(kWroteCsvReportPrefix) + path);
     return true;
 }
 

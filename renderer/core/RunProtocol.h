@@ -98,6 +98,7 @@ std::optional<RunState> parseRunState(std::string_view message);
 // Lines that name a file or an event.
 inline constexpr std::string_view kWrotePrefix = "Wrote ";
 inline constexpr std::string_view kWroteHtmlReportPrefix = "Wrote HTML report: ";
+inline constexpr std::string_view kWroteCsvReportPrefix = "Wrote CSV report: ";
 inline constexpr std::string_view kResumedPrefix = "Resumed ";
 inline constexpr std::string_view kStoppedBySignal = "Stopped by signal";
 

@@ -51,8 +51,8 @@ void ConfigReferenceTest::matchesWhatTavrinWrites()
     // nothing else; cluster keys stay out.
     QTemporaryDir dir;
     MainWindow window(dir.path());
-    window.loadSettings(defaultSettings());
-    QStringList written = window.collectSettings(false).keys();
+    form(window).loadSettings(defaultSettings());
+    QStringList written = form(window).collectSettings(false).keys();
     QStringList expected;
     for (const vistrel::ConfigKey& key : vistrel::configKeyTable()) {
         if (key.writtenByTavrin)

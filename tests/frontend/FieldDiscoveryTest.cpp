@@ -158,16 +158,16 @@ void FieldDiscoveryTest::namesAndEncodings()
 void FieldDiscoveryTest::pickerMoves()
 {
     QCOMPARE(order(), QStringList{u"ZDDM"_s});
-    QCOMPARE(m_window->selectedFields(), QStringList{u"ZDDM"_s});
+    QCOMPARE(fields(*m_window).selectedFields(), QStringList{u"ZDDM"_s});
 
-    m_window->rebuildFieldPicker({u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}, {u"ZDDM"_s, u"FWBH"_s});
+    fields(*m_window).rebuild({u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}, {u"ZDDM"_s, u"FWBH"_s});
     auto* list = widget<QListWidget>(*m_window, "fieldList");
     QCOMPARE(list->currentItem()->text(), u"ZDDM"_s);
     list->setCurrentItem(entry(u"FWBH"_s));
     click("fieldUpButton");
     QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
-    QCOMPARE(m_window->collectSettings(false)[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
-    QCOMPARE(m_window->collectSettings(false)[u"field_name"_s].toString(), u"FWBH"_s);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"field_names"_s].toArray(), (QJsonArray{u"FWBH"_s, u"ZDDM"_s}));
+    QCOMPARE(form(*m_window).collectSettings(false)[u"field_name"_s].toString(), u"FWBH"_s);
     click("fieldUpButton");
     QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
 
@@ -177,7 +177,7 @@ void FieldDiscoveryTest::pickerMoves()
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
     QCOMPARE(entry(u"QLR"_s)->checkState(), Qt::Unchecked);
     entry(u"QLR"_s)->setCheckState(Qt::Checked); // moved items keep working
-    QCOMPARE(m_window->selectedFields(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
+    QCOMPARE(fields(*m_window).selectedFields(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
 
     // Unchecking every field says how the frames will be named.
     for (const QString& name : order())
@@ -187,26 +187,26 @@ void FieldDiscoveryTest::pickerMoves()
 
 void FieldDiscoveryTest::discoveryKeepsOnlyFieldsTheNewFileHas()
 {
-    m_window->rebuildFieldPicker({u"FWBH"_s, u"ZDDM"_s}, {u"FWBH"_s, u"ZDDM"_s});
+    fields(*m_window).rebuild({u"FWBH"_s, u"ZDDM"_s}, {u"FWBH"_s, u"ZDDM"_s});
     // The checked fields come first, in their order, then the file's others.
     const QString first = shapefile(u"first"_s, {"ZDDM", "QLR", "FWBH"});
-    m_window->discoverShapefileFields(first);
+    form(*m_window).discoverShapefileFields(first);
     QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
-    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
+    QCOMPARE(fields(*m_window).selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 
     // No field checked: the note and the run file both say "numbered".
-    m_window->discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
+    form(*m_window).discoverShapefileFields(shapefile(u"second"_s, {"BSM", "QLR"}));
     QCOMPARE(order(), (QStringList{u"BSM"_s, u"QLR"_s}));
-    QVERIFY(m_window->selectedFields().isEmpty());
+    QVERIFY(fields(*m_window).selectedFields().isEmpty());
     QVERIFY(note().contains(u"按序号命名"_s));
-    const QJsonObject collected = m_window->collectSettings(false);
+    const QJsonObject collected = form(*m_window).collectSettings(false);
     QCOMPARE(collected[u"field_names"_s].toArray(), QJsonArray());
     QCOMPARE(collected[u"field_name"_s].toString(), QString());
     QVERIFY(m_messages->isEmpty());
 
     // Back to the first file: the fields it has are checked again.
-    m_window->discoverShapefileFields(first);
-    QCOMPARE(m_window->selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
+    form(*m_window).discoverShapefileFields(first);
+    QCOMPARE(fields(*m_window).selectedFields(), (QStringList{u"FWBH"_s, u"ZDDM"_s}));
 }
 
 void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
@@ -220,7 +220,7 @@ void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
     m_window = std::make_unique<MainWindow>(m_dir->path());
     m_messages = captureMessages(*m_window);
     QCOMPARE(order(), (QStringList{u"FWBH"_s, u"ZDDM"_s, u"QLR"_s}));
-    QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+    QCOMPARE(fields(*m_window).selectedFields(), QStringList{u"FWBH"_s});
     QVERIFY2(note().contains(u"BSM"_s), qPrintable(note()));
 
     // A path typed into the field is read when the editing ends; checked
@@ -230,22 +230,22 @@ void FieldDiscoveryTest::shapefileChangeRereadsTheFields()
     edit->setText(shapefile(u"second"_s, {"ZDDM", "DKBM"}));
     emit edit->editingFinished();
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"DKBM"_s}));
-    QCOMPARE(m_window->selectedFields(), QStringList{u"ZDDM"_s});
+    QCOMPARE(fields(*m_window).selectedFields(), QStringList{u"ZDDM"_s});
     QVERIFY2(note().contains(u"FWBH"_s) && !note().contains(u"BSM"_s), qPrintable(note()));
     QVERIFY(m_messages->isEmpty());
 }
 
 void FieldDiscoveryTest::missingAttributeFile()
 {
-    m_window->rebuildFieldPicker({u"ZDDM"_s, u"FWBH"_s}, {u"FWBH"_s});
+    fields(*m_window).rebuild({u"ZDDM"_s, u"FWBH"_s}, {u"FWBH"_s});
     writeFile(m_dir->filePath(u"lonely.shp"_s), "");
-    m_window->discoverShapefileFields(m_dir->filePath(u"lonely.shp"_s));
+    form(*m_window).discoverShapefileFields(m_dir->filePath(u"lonely.shp"_s));
     QCOMPARE(m_messages->size(), 1);
     QCOMPARE(m_messages->first().icon, QMessageBox::Warning);
     QCOMPARE(m_messages->first().title, u"读取字段"_s);
     QCOMPARE(m_messages->first().text, u"未能读取 DBF 字段，请检查 SHP 配套文件。"_s);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s}));
-    QCOMPARE(m_window->selectedFields(), QStringList{u"FWBH"_s});
+    QCOMPARE(fields(*m_window).selectedFields(), QStringList{u"FWBH"_s});
 }
 
 void FieldDiscoveryTest::chosenOrderSurvivesARestart()
@@ -253,7 +253,7 @@ void FieldDiscoveryTest::chosenOrderSurvivesARestart()
     // FWBH moved above ZDDM and saved; after a restart the list and the next
     // run keep that order, the file's other fields following.
     QDir().mkpath(m_dir->filePath(u"city"_s));
-    m_window->loadSettings({{u"osgb_path"_s, m_dir->filePath(u"city"_s)},
+    form(*m_window).loadSettings({{u"osgb_path"_s, m_dir->filePath(u"city"_s)},
                             {u"shp_path"_s, shapefile(u"parcels"_s, {"ZDDM", "QLR", "FWBH"})},
                             {u"output_dir"_s, m_dir->filePath(u"out"_s)},
                             {u"field_names"_s, QJsonArray{u"ZDDM"_s, u"FWBH"_s}}});
@@ -280,7 +280,7 @@ void FieldDiscoveryTest::otherVectorSourcesAndCoordinateSystems()
     const QString sample = QStringLiteral(VISTREL_SAMPLE_DIR);
     const QString gpkg = sample + u"/parcels_wgs84.gpkg"_s;
     QCOMPARE(readVectorFieldNames(gpkg), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
-    m_window->discoverShapefileFields(gpkg);
+    form(*m_window).discoverShapefileFields(gpkg);
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"NAME"_s, u"CS"_s}));
     QVERIFY(m_messages->isEmpty());
 

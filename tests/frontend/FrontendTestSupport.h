@@ -2,7 +2,9 @@
 
 // Helpers shared by the front-end tests.
 
+#include "FieldPicker.h"
 #include "MainWindow.h"
+#include "SettingsForm.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -22,6 +24,17 @@ T* widget(const QObject& window, const char* name)
     if (!child)
         qFatal("widget %s not found", name);
     return child;
+}
+
+// The window's settings form and its field picker.
+inline SettingsForm& form(const QObject& window)
+{
+    return *widget<SettingsForm>(window, "settingsForm");
+}
+
+inline FieldPicker& fields(const QObject& window)
+{
+    return *widget<FieldPicker>(window, "fieldPicker");
 }
 
 // Collects the window's modal messages instead of showing them; questions

@@ -6,10 +6,12 @@
 #include "DefaultSettings.h"
 #include "PreviewPane.h"
 #include "RendererLocation.h"
+#include "RendererRun.h"
+#include "RunLogText.h"
+#include "RunOutputReader.h"
 #include "TimeText.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <cerrno>
@@ -36,6 +39,8 @@ private slots:
     void init();
     void cleanup() { m_window.reset(); }
     void timeText();
+    void protocolLinesInChinese();
+    void outlineImagesCountedWithoutASummary();
     void writesBothFilesAndPassesTheRunFile();
     void progressFromOneChunkOfLines();
     void linesAndCharactersSplitAcrossReads();
@@ -44,6 +49,7 @@ private slots:
     void endBoxLeadsToTheResults();
     void stop_data();
     void stop();
+    void runWithoutAWindow();
     void closingDuringARunAsksAndStops();
     void formIsLockedWhileRunning();
     void previewShowsTheLastWrittenImage();
@@ -110,6 +116,56 @@ void RendererRunTest::timeText()
     QCOMPARE(formatDuration(360000), u"100:00:00"_s);
 }
 
+void RendererRunTest::protocolLinesInChinese()
+{
+    const QList<std::pair<QString, QString>> lines = {
+        {u"[t][INFO] Wrote /out/A/top.png"_s, u"[t][INFO] 已写出 /out/A/top.png"_s},
+        {u"[t][INFO] Wrote HTML report: /out/render_report.html"_s, u"[t][INFO] 已写出报告页：/out/render_report.html"_s},
+        {u"[t][WARN] SKIP_FRAME name=A reason=x y"_s, u"[t][WARN] 跳过图斑 A：x y"_s},
+        {u"[t][INFO] FRAME_PROGRESS frame=2 total_frames=9 name=宗地 2"_s, u"[t][INFO] 图斑 2/9：宗地 2"_s},
+        {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=18 frame=2 total_frames=9 elapsed=1.00 eta=2.00 angle=north "
+         "success=0"_s,
+         u"[t][INFO] 图片 3/18（图斑 2/9，北侧）未成功"_s},
+        {u"[t][INFO] Render finished. Success 5/6, skipped 1, failed 0 (shard 2 of 3, shard_index 1)"_s,
+         u"[t][INFO] 完成：成功 5 张，跳过 1 张，失败 0 张（共 6 张），分片 2/3"_s},
+        {u"[t][ERROR] Failed to write image: /o/a.png: No space left on device"_s,
+         u"[t][ERROR] 图片写入失败：/o/a.png: 磁盘空间不足"_s},
+        {u"[t][ERROR] Task failed: filesystem error: create_directories: Permission denied [/out]"_s,
+         u"[t][ERROR] 任务出错：文件系统错误：create_directories: 权限不足 [/out]"_s},
+        {u"Config error: width and height must be positive."_s, u"配置错误：图片宽度和高度必须为正数。"_s},
+        // Not of the protocol, or broken: as it came.
+        {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
+        {u"  free text "_s, u"  free text "_s},
+    };
+    for (const auto& [line, chinese] : lines)
+        QCOMPARE(logPaneText(line), chinese);
+}
+
+// A killed run has no summary line; its images are counted as the summary
+// counts them, the outline image beside the vertical view included.
+void RendererRunTest::outlineImagesCountedWithoutASummary()
+{
+    RunOutputReader reader(true);
+    const QStringList lines = {
+        u"[t][INFO] FRAME_PROGRESS frame=1 total_frames=3 name=A"_s, u"[t][INFO] Wrote /o/A/top.png"_s,
+        u"[t][INFO] Wrote /o/A/top_range.png"_s,
+        u"[t][INFO] IMAGE_PROGRESS image=1 total_images=6 frame=1 total_frames=3 elapsed=1 eta=1 angle=top success=1"_s,
+        u"[t][INFO] Wrote /o/A/north.png"_s,
+        u"[t][INFO] IMAGE_PROGRESS image=2 total_images=6 frame=1 total_frames=3 elapsed=1 eta=1 angle=north success=1"_s,
+        u"[t][INFO] FRAME_PROGRESS frame=2 total_frames=3 name=B"_s, u"[t][WARN] SKIP_FRAME name=B reason=empty"_s,
+        u"[t][INFO] IMAGE_PROGRESS image=3 total_images=6 frame=2 total_frames=3 elapsed=1 eta=1 angle=top success=0"_s,
+        u"[t][INFO] IMAGE_PROGRESS image=4 total_images=6 frame=2 total_frames=3 elapsed=1 eta=1 angle=north success=0"_s,
+        // The view written, its outline image not.
+        u"[t][INFO] FRAME_PROGRESS frame=3 total_frames=3 name=C"_s, u"[t][INFO] Wrote /o/C/top.png"_s,
+        u"[t][INFO] IMAGE_PROGRESS image=5 total_images=6 frame=3 total_frames=3 elapsed=1 eta=1 angle=top success=0"_s,
+    };
+    for (const QString& line : lines)
+        reader.readLine(line);
+    const RunSummary& run = reader.summary();
+    QCOMPARE((QList<int>{run.succeeded, run.skipped, run.failed, run.totalImages}), (QList<int>{4, 3, 1, 9}));
+    QCOMPARE(run.skipReasons, QStringList{u"B：empty"_s});
+}
+
 void RendererRunTest::writesBothFilesAndPassesTheRunFile()
 {
     writeFakeRenderer(m_dir->path(), "echo \"$#\" > argc.txt; printf '%s' \"$1\" > arg.txt; pwd > cwd.txt");
@@ -158,7 +214,7 @@ void RendererRunTest::progressFromOneChunkOfLines()
     // Every line is logged, none empty; only the complete progress lines
     // move the bars, once each, in order.
     QCOMPARE(log().first(), u"==== 开始任务 ===="_s);
-    QVERIFY(log().at(4).endsWith(u"SKIP_FRAME name=B reason=empty"_s));
+    QCOMPARE(log().at(4), u"[t][WARN] 跳过图斑 B：empty"_s);
     QCOMPARE(imageValues, (QList<int>{1, 2}));
     QCOMPARE((QList<int>{imageBar->value(), imageBar->maximum(), frameBar->value(), frameBar->maximum()}),
              (QList<int>{2, 4, 1, 2}));
@@ -177,20 +233,20 @@ void RendererRunTest::linesAndCharactersSplitAcrossReads()
         + "printf '\\227地\\n[t][INFO] IMAGE_PROGRESS image=1 total_images=2 fra'\n" + waitFor("go2")
         + "printf 'me=1 total_frames=1 elapsed=0.50 eta=0.50 angle=top success=1\\nlast words'");
     click("startButton");
+    QSignalSpy chunks(m_window->findChild<QProcess*>(), &QProcess::readyReadStandardOutput);
 
-    QTest::qWait(400);
+    // The first chunk has been read: nothing of it is a whole line yet.
+    QVERIFY(chunks.wait(15000));
     QCOMPARE(log(), QStringList{u"==== 开始任务 ===="_s});
     writeFile(path(u"go1"_s), "");
     QTRY_COMPARE_WITH_TIMEOUT(log().size(), 2, 15000);
-    QCOMPARE(log().at(1), u"[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=宗地"_s);
-    QTest::qWait(400);
-    QCOMPARE(log().size(), 2);
+    QCOMPARE(log().at(1), u"[t][INFO] 图斑 1/1：宗地"_s);
+    QCOMPARE(log().size(), 2); // the progress line cut in two waits for its end
     QCOMPARE(status(), u"任务启动中..."_s);
 
     writeFile(path(u"go2"_s), "");
     QVERIFY(waitForEnd());
-    QCOMPARE(log().mid(2), (QStringList{u"[t][INFO] IMAGE_PROGRESS image=1 total_images=2 frame=1 total_frames=1 "
-                                        "elapsed=0.50 eta=0.50 angle=top success=1"_s,
+    QCOMPARE(log().mid(2), (QStringList{u"[t][INFO] 图片 1/2（图斑 1/1，正射）完成"_s,
                                         u"last words"_s, u"==== 任务完成 ===="_s}));
     QCOMPARE(widget<QProgressBar>(*m_window, "imageBar")->value(), 1);
 }
@@ -214,7 +270,7 @@ void RendererRunTest::endOfTheTask_data()
                       "eta=0.00 angle=north success=0'; exit 4")
         << u"==== 任务失败，退出码：4 ===="_s << u"^任务失败：图片写入失败：/out/a/north.png"_s
         << QStringList{u"任务失败（退出码 4：渲染器无法启动、有图片或报告写入失败，或 SHP 中有要素无法读取）。"_s,
-                       u"原因：图片写入失败：/out/a/north.png: No space left on device"_s,
+                       u"原因：图片写入失败：/out/a/north.png: 磁盘空间不足"_s,
                        u"成功 1 张，跳过 0 张，失败 1 张（共 2 张）"_s};
     // The configuration error, not the "Invalid config." logged after it.
     QTest::newRow("configuration error")
@@ -239,6 +295,21 @@ void RendererRunTest::endOfTheTask_data()
     // Stopped by a signal the user did not send from here (Ctrl+C, a job engine).
     QTest::newRow("stopped") << QByteArray("echo '[t][INFO] Stopped by signal'; exit 5")
                              << u"==== 任务已停止 ===="_s << u"^已停止$"_s << QStringList{u"任务已停止。"_s};
+    // A run that ends well having written nothing is no success.
+    QTest::newRow("every frame skipped")
+        << QByteArray("echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=A'\n"
+                      "echo '[t][WARN] SKIP_FRAME name=A reason=正射图斑范围内疑似无有效模型'\n"
+                      "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=1 frame=1 total_frames=1 elapsed=0.10 "
+                      "eta=0.00 angle=top success=0'\n"
+                      "echo '[t][INFO] Render finished. Success 0/1, skipped 1, failed 0'; exit 0")
+        << u"==== 任务结束，没有写出任何图片 ===="_s << u"^没有写出任何图片$"_s
+        << QStringList{u"没有写出任何图片。"_s,
+                       u"原因：1 个图斑都被跳过：图斑范围内没有模型（SHP 与模型可能不重叠，请检查坐标）。"_s,
+                       u"成功 0 张，跳过 1 张，失败 0 张（共 1 张）"_s};
+    QTest::newRow("no model tiles")
+        << QByteArray("echo '[t][ERROR] No root .osgb files found in: /data/city'; exit 0")
+        << u"==== 任务结束，没有写出任何图片 ===="_s << u"^没有写出任何图片$"_s
+        << QStringList{u"没有写出任何图片。"_s, u"原因：在以下位置找不到根节点 .osgb 文件：/data/city"_s};
 }
 
 void RendererRunTest::endOfTheTask()
@@ -254,7 +325,14 @@ void RendererRunTest::endOfTheTask()
     QVERIFY2(QRegularExpression(statusPattern).match(statusToolTip()).hasMatch(), qPrintable(statusToolTip()));
     QCOMPARE(m_messages->size(), 1);
     const UserMessage& box = m_messages->last();
-    QCOMPARE(box.icon, lastLine.contains(u"失败"_s) ? QMessageBox::Critical : QMessageBox::Information);
+    const QMessageBox::Icon icon = lastLine.contains(u"失败"_s) ? QMessageBox::Critical
+        : lastLine.contains(u"没有写出"_s)                        ? QMessageBox::Warning
+                                                                 : QMessageBox::Information;
+    QCOMPARE(box.icon, icon);
+    // The renderer's English is kept under "详细信息" when the reason is a translation.
+    if (box.text.contains(u"找不到根节点"_s) || box.text.contains(u"图片写入失败"_s))
+        QVERIFY2(box.details.startsWith(u"No root .osgb"_s) || box.details.startsWith(u"Failed to write image"_s),
+                 qPrintable(box.details));
     const QStringList lines = box.text.split(u'\n');
     QVERIFY2(lines.mid(0, boxLines.size()) == boxLines, qPrintable(box.text));
     QVERIFY2(box.text.contains(u"总耗时 00:00:"_s), qPrintable(box.text));
@@ -312,27 +390,65 @@ void RendererRunTest::stop()
     QFETCH(bool, killed);
     m_window->setStopGracePeriod(1500);
     writeFakeRenderer(m_dir->path(), trap + "\necho $$ > pid.txt\necho started\nwhile :; do sleep 0.05; done");
+    auto* run = m_window->findChild<RendererRun*>();
+    QSignalSpy graceExpired(run, &RendererRun::graceExpired);
+    QList<RunEnd> ends;
+    connect(run, &RendererRun::finished, this, [&ends](const RunEnd& end) { ends.append(end); });
     click("startButton");
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"started"_s), 15000);
     const pid_t pid = readFile(path(u"pid.txt"_s)).trimmed().toInt();
 
-    QElapsedTimer timer;
-    timer.start();
+    // The click returns at once: the renderer is still running, asked to stop.
     click("stopButton");
-    QVERIFY(timer.elapsed() < 500); // the window does not block
+    QVERIFY(m_window->running());
     QCOMPARE(status(), u"正在停止..."_s);
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000); // SIGTERM first
     if (killed) {
-        QTest::qWait(900);
-        QCOMPARE(::kill(pid, 0), 0); // still running within the grace period
+        // Not killed within the grace period (no event is handled between
+        // the two checks, so the kill cannot come between them).
+        QVERIFY(graceExpired.isEmpty());
+        QCOMPARE(::kill(pid, 0), 0);
     }
     QVERIFY(waitForEnd());
-    QVERIFY(killed ? timer.elapsed() >= 1500 : timer.elapsed() < 1400);
+    QCOMPARE(graceExpired.size(), killed ? 1 : 0);
+    QCOMPARE(ends.size(), 1);
+    QCOMPARE(ends.first().outcome, killed ? RunOutcome::Killed : RunOutcome::Stopped);
     QCOMPARE(log().last(), killed ? u"==== 任务已强制结束 ===="_s : u"==== 任务已停止 ===="_s);
     QCOMPARE(status(), killed ? u"已强制结束"_s : u"已停止"_s);
     QCOMPARE(m_messages->last().text.split(u'\n').first(),
              killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
     QCOMPARE(m_messages->last().icon, killed ? QMessageBox::Warning : QMessageBox::Information);
+}
+
+// The run on its own, without a window: its signals carry the lines, the
+// images, the progress and the end.
+void RendererRunTest::runWithoutAWindow()
+{
+    writeFakeRenderer(m_dir->path(),
+        "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=A'\n"
+        "echo '[t][INFO] Wrote /o/A/top.png'\n"
+        "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=1 frame=1 total_frames=1 elapsed=0.1 eta=0 angle=top "
+        "success=1'\n"
+        "printf 'no line end'; exit 0");
+    RendererRun run;
+    QSignalSpy lines(&run, &RendererRun::lineRead);
+    QSignalSpy progress(&run, &RendererRun::progress);
+    QList<WrittenImage> images;
+    QList<RunEnd> ends;
+    connect(&run, &RendererRun::imageWritten, this, [&images](const WrittenImage& image) { images.append(image); });
+    connect(&run, &RendererRun::finished, this, [&ends](const RunEnd& end) { ends.append(end); });
+    run.start(path(u"Vistrel"_s), u"run.json"_s, m_dir->path(), false);
+    QVERIFY(run.running());
+    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 15000);
+    QVERIFY(!run.running());
+    QCOMPARE(ends.first().outcome, RunOutcome::Done);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.last().first().toString(), u"no line end"_s);
+    QCOMPARE(progress.size(), 1);
+    QCOMPARE(images.size(), 1);
+    QCOMPARE(images.first().path, u"/o/A/top.png"_s);
+    QCOMPARE(images.first().frameName, u"A"_s);
+    QCOMPARE(run.summary().succeeded, 1);
 }
 
 void RendererRunTest::closingDuringARunAsksAndStops()
@@ -349,8 +465,8 @@ void RendererRunTest::closingDuringARunAsksAndStops()
     QVERIFY(!m_window->close());
     QCOMPARE(m_messages->size(), 1);
     QVERIFY(m_messages->first().question);
-    QTest::qWait(200);
-    QVERIFY(m_window->running() && m_window->isVisible() && !log().contains(u"got TERM"_s));
+    QVERIFY(m_window->running() && m_window->isVisible());
+    QVERIFY(!m_window->findChild<RendererRun*>()->stopRequested());
 
     // "Yes" stops the renderer the gentle way and closes once it has ended.
     m_messages = captureMessages(*m_window, true);
@@ -428,7 +544,7 @@ void RendererRunTest::rendererThatCannotStart()
     QCOMPARE(status(), u"任务失败"_s);
     QTRY_VERIFY(idle());
 
-    writeFakeRenderer(m_dir->path(), "exit 0");
+    writeFakeRenderer(m_dir->path(), "echo '[t][INFO] Render finished. Success 1/1, skipped 0, failed 0'");
     click("startButton");
     QVERIFY(waitForEnd());
     QCOMPARE(log().last(), u"==== 任务完成 ===="_s);

@@ -51,8 +51,8 @@ void SettingsFormTest::init()
 
 QJsonObject SettingsFormTest::collect(const QJsonObject& loaded)
 {
-    m_window->loadSettings(loaded);
-    return m_window->collectSettings(false);
+    form(*m_window).loadSettings(loaded);
+    return form(*m_window).collectSettings(false);
 }
 
 void SettingsFormTest::loadThenCollectRoundTrips()
@@ -93,14 +93,14 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "num_threads": 4, "world_file": false, "model_srs": "", "frames_crs": "",
         "reproject_frames": "auto", "layer": ""})")
                                      .object();
-    m_window->loadSettings(loaded);
-    QCOMPARE(m_window->collectSettings(true), expected);
-    QCOMPARE(m_window->collectSettings(false)[u"preview_limit"_s].toInt(), 0);
+    form(*m_window).loadSettings(loaded);
+    QCOMPARE(form(*m_window).collectSettings(true), expected);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"preview_limit"_s].toInt(), 0);
 }
 
 void SettingsFormTest::collectedKeysAreTheDefaultsKeys()
 {
-    QCOMPARE(m_window->collectSettings(true).keys(), defaultSettings().keys());
+    QCOMPARE(form(*m_window).collectSettings(true).keys(), defaultSettings().keys());
 
     // Keys without a widget always come from the defaults.
     const QJsonObject collected = collect({{u"jpg_quality"_s, 80}, {u"distance"_s, 120}, {u"num_threads"_s, 16}});
@@ -148,7 +148,7 @@ void SettingsFormTest::anglesAreCollectedInKeyOrder()
 
     widget<QCheckBox>(*m_window, "angle_west")->setChecked(true);
     widget<QCheckBox>(*m_window, "angle_east")->setChecked(true);
-    QCOMPARE(m_window->collectSettings(false)[u"angles"_s].toArray(), (QJsonArray{u"east"_s, u"west"_s}));
+    QCOMPARE(form(*m_window).collectSettings(false)[u"angles"_s].toArray(), (QJsonArray{u"east"_s, u"west"_s}));
 
     // Not a list at all: the default angles, not an empty selection.
     const QJsonArray defaults{u"north"_s, u"se45"_s, u"sw45"_s, u"top"_s};
@@ -191,7 +191,7 @@ void SettingsFormTest::startupSettingsFiles()
     // render_gui.json wins; its keys go over the defaults.
     writeFile(config + u"/render_gui.json"_s, R"({"height": 720, "jpg_quality": 80})");
     startWith();
-    QJsonObject s = m_window->collectSettings(false);
+    QJsonObject s = form(*m_window).collectSettings(false);
     QCOMPARE(s[u"width"_s].toInt(), 3840);
     QCOMPARE(s[u"height"_s].toInt(), 720);
     QCOMPARE(s[u"jpg_quality"_s].toInt(), 95);
@@ -218,8 +218,8 @@ void SettingsFormTest::saving()
         m_window = std::make_unique<MainWindow>(m_dir->path());
         QCOMPARE(widget<QSpinBox>(*m_window, "previewSpin")->value(), 3);
         QCOMPARE(widget<QSpinBox>(*m_window, "heightSpin")->value(), 720);
-        QCOMPARE(m_window->collectSettings(true)[u"preview_limit"_s].toInt(), 3);
-        QVERIFY(m_window->saveSettings(path, m_window->collectGuiSettings()));
+        QCOMPARE(form(*m_window).collectSettings(true)[u"preview_limit"_s].toInt(), 3);
+        QVERIFY(m_window->saveSettings(path, form(*m_window).collectGuiSettings()));
     }
 
     writeFile(m_dir->filePath(u"blocked"_s), "a file where the folder should be");
@@ -277,7 +277,7 @@ void SettingsFormTest::arrowStepsWriteTheShownValues()
             // Every step shows, and the value written is the value shown.
             QVERIFY2(spin->text() != before, name);
             const double shown = spin->locale().toDouble(spin->cleanText());
-            const double written = m_window->collectSettings(false)[QLatin1String(key)].toDouble();
+            const double written = form(*m_window).collectSettings(false)[QLatin1String(key)].toDouble();
             QVERIFY2(written == shown, qPrintable(u"%1: %2 written, %3 shown"_s.arg(QLatin1String(key))
                                                       .arg(written, 0, 'g', 17).arg(spin->cleanText())));
         }

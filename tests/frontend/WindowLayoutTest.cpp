@@ -57,14 +57,14 @@ void WindowLayoutTest::defaultSizeShowsTheWholeForm()
     QStringList names;
     for (int i = 1; i <= 14; ++i)
         names.append(u"F%1"_s.arg(i));
-    window.rebuildFieldPicker(names, {});
+    form(window).fieldPicker()->rebuild(names, {});
     QTRY_VERIFY(rowsShown() >= 3);
     const int rowsAtStart = rowsShown();
     window.resize(1120, 1000);
     QTRY_VERIFY2(rowsShown() >= 9 && rowsShown() <= 10, qPrintable(QString::number(rowsShown())));
     QVERIFY(fields->verticalScrollBar()->maximum() > 0);
     QVERIFY(rowsShown() > rowsAtStart);
-    window.rebuildFieldPicker(names.mid(0, 6), {});
+    form(window).fieldPicker()->rebuild(names.mid(0, 6), {});
     QTRY_COMPARE(rowsShown(), 6);
     QCOMPARE(fields->verticalScrollBar()->maximum(), 0);
     window.resize(1120, 780);
@@ -90,7 +90,7 @@ void WindowLayoutTest::statusKeepsItsWidth()
     auto messages = captureMessages(window);
     QDir().mkpath(dir.filePath(u"city"_s));
     writeFile(dir.filePath(u"p.shp"_s), "");
-    window.loadSettings({{u"osgb_path"_s, dir.filePath(u"city"_s)}, {u"shp_path"_s, dir.filePath(u"p.shp"_s)},
+    form(window).loadSettings({{u"osgb_path"_s, dir.filePath(u"city"_s)}, {u"shp_path"_s, dir.filePath(u"p.shp"_s)},
                          {u"output_dir"_s, dir.filePath(u"out"_s)}});
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

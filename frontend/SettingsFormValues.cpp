@@ -1,16 +1,15 @@
-// Loading a settings object into the form, collecting the form into one,
-// and saving it.
+// Loading a settings object into the form and collecting the form into one.
 
-#include "MainWindow.h"
+#include "SettingsForm.h"
+
+#include "FieldPicker.h"
 
 #include "DefaultSettings.h"
 #include "FormChoices.h"
 #include "FormWidgets.h"
-#include "SettingsFile.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QLineEdit>
 
@@ -90,12 +89,29 @@ void selectByData(QComboBox* combo, const QString& value)
 
 } // namespace
 
-void MainWindow::loadSettings(const QJsonObject& s)
+void SettingsForm::loadSettings(const QJsonObject& s)
 {
     m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path")));
     m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path")));
     m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir")));
+    loadNumbers(s);
+    loadChoices(s);
+    m_templateEdit->setText(textOr(s, "photo_name_template"));
 
+    QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
+    if (fields.isEmpty())
+        fields.append(textOr(s, "field_name"));
+    m_fieldPicker->rebuild(fields, fields);
+    m_fieldPicker->forgetShapefile();
+    loadChecks(s);
+
+    // The list offers the fields of the shapefile now named.
+    refreshShapefileFields(true);
+    updateCoordinateSystemsNote();
+}
+
+void SettingsForm::loadNumbers(const QJsonObject& s)
+{
     m_widthSpin->setValue(integerOr(s, "width"));
     m_heightSpin->setValue(integerOr(s, "height"));
     m_warmupSpin->setValue(integerOr(s, "warmup_frames"));
@@ -110,12 +126,14 @@ void MainWindow::loadSettings(const QJsonObject& s)
     m_lineLiftSpin->setValue(numberOr(s, "range_line_lift"));
     m_lineWidthSpin->setValue(numberOr(s, "range_line_width"));
     m_occlusionStepSpin->setValue(numberOr(s, "occlusion_sample_step"));
+}
 
+void SettingsForm::loadChoices(const QJsonObject& s)
+{
     // Values the lists do not offer leave them on their current item.
     selectByText(m_viewAngleCombo, QString::number(integerOr(s, "oblique_view_angle")));
     selectByText(m_formatCombo, textOr(s, "output_format"));
-
-    m_templateEdit->setText(textOr(s, "photo_name_template"));
+    selectByData(m_colourCombo, textOr(s, "range_line_color"));
 
     const QString separator = textOr(s, "field_separator");
     if (separator == QLatin1String(kUnderscoreSeparator) || separator == QLatin1String(kDashSeparator)) {
@@ -126,13 +144,10 @@ void MainWindow::loadSettings(const QJsonObject& s)
         selectByText(m_separatorCombo, QString::fromUtf8(kCustomSeparator));
         m_customSeparatorEdit->setText(separator);
     }
+}
 
-    QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
-    if (fields.isEmpty())
-        fields.append(textOr(s, "field_name"));
-    rebuildFieldPicker(fields, fields);
-    m_fieldsReadFrom.clear();
-
+void SettingsForm::loadChecks(const QJsonObject& s)
+{
     m_stripGaussCheck->setChecked(flagOr(s, "auto_strip_gauss_zone"));
     m_alignCheck->setChecked(flagOr(s, "auto_align_shp_to_scene"));
     m_topRangeCheck->setChecked(flagOr(s, "output_top_range"));
@@ -142,8 +157,6 @@ void MainWindow::loadSettings(const QJsonObject& s)
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
     m_worldFileCheck->setChecked(flagOr(s, "world_file"));
-
-    selectByData(m_colourCombo, textOr(s, "range_line_color"));
 
     // Anything but a list (missing, null, a text) gives the default angles.
     const QJsonValue angles = s.value(QLatin1String("angles")).isArray()
@@ -156,17 +169,39 @@ void MainWindow::loadSettings(const QJsonObject& s)
         if (it != m_angleChecks.end())
             it->second->setChecked(true);
     }
-
-    // The list offers the fields of the shapefile now named.
-    refreshShapefileFields(true);
-    updateCoordinateSystemsNote();
 }
 
-QJsonObject MainWindow::collectSettings(bool testMode) const
+QJsonObject SettingsForm::collectSettings(bool testMode) const
 {
     // Keys without a widget keep the defaults, whatever a loaded file said.
     QJsonObject s = defaultSettings();
+    collectNumbers(s);
+    s.insert(QStringLiteral("preview_limit"), testMode ? m_previewSpin->value() : 0);
+    s.insert(QStringLiteral("osgb_path"), cleanNativePath(m_modelPathEdit->text()));
+    s.insert(QStringLiteral("shp_path"), cleanNativePath(m_shapefileEdit->text()));
+    s.insert(QStringLiteral("output_dir"), cleanNativePath(m_outputDirEdit->text()));
 
+    const QStringList fields = m_fieldPicker->selectedFields();
+    s.insert(QStringLiteral("field_names"), QJsonArray::fromStringList(fields));
+    // No field ticked: both empty, and the renderer numbers the frames.
+    s.insert(QStringLiteral("field_name"), fields.isEmpty() ? QString() : fields.first());
+    s.insert(QStringLiteral("photo_name_template"), m_templateEdit->text().trimmed());
+    collectChoices(s);
+
+    s.insert(QStringLiteral("auto_strip_gauss_zone"), m_stripGaussCheck->isChecked());
+    s.insert(QStringLiteral("auto_align_shp_to_scene"), m_alignCheck->isChecked());
+    s.insert(QStringLiteral("output_top_range"), m_topRangeCheck->isChecked());
+    s.insert(QStringLiteral("avoid_occlusion"), m_avoidOcclusionCheck->isChecked());
+    s.insert(QStringLiteral("range_line_depth_test"), m_depthTestCheck->isChecked());
+    s.insert(QStringLiteral("warmup_until_loaded"), m_warmupUntilLoadedCheck->isChecked());
+    s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
+    s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
+    s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
+    return s;
+}
+
+void SettingsForm::collectNumbers(QJsonObject& s) const
+{
     s.insert(QStringLiteral("width"), m_widthSpin->value());
     s.insert(QStringLiteral("height"), m_heightSpin->value());
     s.insert(QStringLiteral("warmup_frames"), m_warmupSpin->value());
@@ -183,18 +218,13 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
     s.insert(QStringLiteral("occlusion_sample_step"), m_occlusionStepSpin->value());
 
     s.insert(QStringLiteral("oblique_view_angle"), m_viewAngleCombo->currentData().toInt());
-    s.insert(QStringLiteral("preview_limit"), testMode ? m_previewSpin->value() : 0);
+}
+
+// The lists and the choices: format, separator, angles, line colour.
+void SettingsForm::collectChoices(QJsonObject& s) const
+{
     s.insert(QStringLiteral("output_format"), m_formatCombo->currentText());
-
-    s.insert(QStringLiteral("osgb_path"), cleanNativePath(m_modelPathEdit->text()));
-    s.insert(QStringLiteral("shp_path"), cleanNativePath(m_shapefileEdit->text()));
-    s.insert(QStringLiteral("output_dir"), cleanNativePath(m_outputDirEdit->text()));
-
-    const QStringList fields = selectedFields();
-    s.insert(QStringLiteral("field_names"), QJsonArray::fromStringList(fields));
-    // No field ticked: both empty, and the renderer numbers the frames.
-    s.insert(QStringLiteral("field_name"), fields.isEmpty() ? QString() : fields.first());
-
+    s.insert(QStringLiteral("range_line_color"), m_colourCombo->currentData().toString());
     const QString separatorItem = m_separatorCombo->currentText();
     QString separator = separatorItem;
     if (separatorItem == QString::fromUtf8(kNestedFolderSeparator))
@@ -202,8 +232,6 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
     else if (separatorItem == QString::fromUtf8(kCustomSeparator))
         separator = m_customSeparatorEdit->text().trimmed();
     s.insert(QStringLiteral("field_separator"), separator);
-
-    s.insert(QStringLiteral("photo_name_template"), m_templateEdit->text().trimmed());
 
     QJsonArray angles;
     for (const auto& [key, check] : m_angleChecks) { // key order
@@ -213,36 +241,11 @@ QJsonObject MainWindow::collectSettings(bool testMode) const
     if (angles.isEmpty())
         angles.append(QStringLiteral("top"));
     s.insert(QStringLiteral("angles"), angles);
-
-    s.insert(QStringLiteral("auto_strip_gauss_zone"), m_stripGaussCheck->isChecked());
-    s.insert(QStringLiteral("auto_align_shp_to_scene"), m_alignCheck->isChecked());
-    s.insert(QStringLiteral("output_top_range"), m_topRangeCheck->isChecked());
-    s.insert(QStringLiteral("avoid_occlusion"), m_avoidOcclusionCheck->isChecked());
-    s.insert(QStringLiteral("range_line_depth_test"), m_depthTestCheck->isChecked());
-    s.insert(QStringLiteral("warmup_until_loaded"), m_warmupUntilLoadedCheck->isChecked());
-    s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
-    s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
-    s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
-
-    s.insert(QStringLiteral("range_line_color"), m_colourCombo->currentData().toString());
-    return s;
 }
 
-QJsonObject MainWindow::collectGuiSettings() const
+QJsonObject SettingsForm::collectGuiSettings() const
 {
     QJsonObject s = collectSettings(false);
     s.insert(QLatin1String(kTavrinPreviewLimit), m_previewSpin->value());
     return s;
-}
-
-bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
-{
-    QString errorText;
-    if (writeSettingsFile(path, settings, &errorText)) {
-        if (QFileInfo(path) == QFileInfo(m_settingsPath))
-            m_savedForm = settings;
-        return true;
-    }
-    showMessage(QMessageBox::Critical, QStringLiteral("保存配置失败"), errorText);
-    return false;
 }

@@ -1,8 +1,10 @@
-// The settings panels of the main window, side by side: picture and output,
+// The settings panels of the form, side by side: picture and output,
 // naming and task, scene and range line, angles and quality. Labels and
 // tooltips come from the configuration reference.
 
-#include "MainWindow.h"
+#include "SettingsForm.h"
+
+#include "FieldPicker.h"
 
 #include "ConfigReference.h"
 #include "FormChoices.h"
@@ -15,10 +17,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 namespace {
@@ -66,9 +68,7 @@ QFormLayout* makeForm(QWidget* parent)
     return form;
 }
 
-} // namespace
-
-void MainWindow::addKeyRow(QFormLayout* form, const char* key, QWidget* field)
+void addKeyRow(QFormLayout* form, const char* key, QWidget* field)
 {
     auto* label = new QLabel(configLabel(key));
     const QString tip = configTooltip(key);
@@ -77,7 +77,7 @@ void MainWindow::addKeyRow(QFormLayout* form, const char* key, QWidget* field)
     form->addRow(label, field);
 }
 
-QCheckBox* MainWindow::makeKeyCheck(QWidget* parent, const char* name, const char* key)
+QCheckBox* makeKeyCheck(QWidget* parent, const char* name, const char* key)
 {
     auto* check = new QCheckBox(configLabel(key), parent);
     check->setObjectName(QString::fromLatin1(name));
@@ -85,9 +85,27 @@ QCheckBox* MainWindow::makeKeyCheck(QWidget* parent, const char* name, const cha
     return check;
 }
 
-QWidget* MainWindow::wrapPanel(QWidget* content)
+} // namespace
+
+QWidget* SettingsForm::buildPanels()
 {
-    m_formParts.append(content);
+    auto* panels = new QSplitter(Qt::Horizontal, this);
+    panels->setObjectName(QStringLiteral("formSplitter"));
+    panels->setChildrenCollapsible(false);
+    for (QWidget* panel : {buildPicturePanel(), buildNamingPanel(), buildScenePanel(), buildAnglePanel()})
+        panels->addWidget(wrapPanel(panel));
+    // Shares of the width (at the default size, in pixels); the panels never
+    // get narrower than their content.
+    const QList<int> panelShare = {240, 330, 270, 237};
+    for (int i = 0; i < panelShare.size(); ++i)
+        panels->setStretchFactor(i, panelShare[i] / 10);
+    panels->setSizes(panelShare);
+    return panels;
+}
+
+QWidget* SettingsForm::wrapPanel(QWidget* content)
+{
+    m_parts.append(content);
     auto* area = new QScrollArea(this);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
@@ -99,7 +117,7 @@ QWidget* MainWindow::wrapPanel(QWidget* content)
     return area;
 }
 
-QWidget* MainWindow::buildPicturePanel()
+QWidget* SettingsForm::buildPicturePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -138,7 +156,7 @@ QWidget* MainWindow::buildPicturePanel()
     return content;
 }
 
-QWidget* MainWindow::buildNamingPanel()
+QWidget* SettingsForm::buildNamingPanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -151,12 +169,22 @@ QWidget* MainWindow::buildNamingPanel()
     auto* fieldsLabel = new QLabel(configLabel("field_names"), box);
     fieldsLabel->setToolTip(configTooltip("field_names"));
     rows->addWidget(fieldsLabel);
-    addFieldPicker(rows, box);
+    // The list with its buttons grows up to the list's full height; the
+    // panel's stretch below takes the rest.
+    m_fieldPicker = new FieldPicker(box);
+    rows->addWidget(m_fieldPicker, 20);
+    rows->addWidget(m_fieldPicker->noteLabel());
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     rows->addLayout(form);
     rows->addStretch(1); // what the list, at its full height, leaves
+    addNamingRows(form, box);
+    column->addWidget(box, 1);
+    return content;
+}
 
+void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
+{
     m_separatorCombo = makeCombo(box, "separatorCombo");
     m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
                                 QString::fromUtf8(kDashSeparator), QString::fromUtf8(kCustomSeparator)});
@@ -191,65 +219,18 @@ QWidget* MainWindow::buildNamingPanel()
     form->addRow(m_templateEdit);
     addKeyRow(form, "preview_limit", m_previewSpin);
     form->addRow(m_resumeCheck);
-    form->addRow(m_htmlReportCheck);
-    form->addRow(m_worldFileCheck);
-
-    column->addWidget(box, 1);
-    return content;
+    // The two extra outputs share a row.
+    auto* outputs = new QWidget(box);
+    outputs->setToolTip(configTooltip("html_report"));
+    auto* outputsRow = new QHBoxLayout(outputs);
+    outputsRow->setContentsMargins(0, 0, 0, 0);
+    outputsRow->addWidget(m_htmlReportCheck);
+    outputsRow->addWidget(m_worldFileCheck);
+    outputsRow->addStretch();
+    form->addRow(outputs);
 }
 
-int MainWindow::fieldListHeight(int rows) const
-{
-    const int rowHeight =
-        m_fieldList->count() > 0 ? m_fieldList->sizeHintForRow(0) : m_fieldList->fontMetrics().height() + 4;
-    return rows * rowHeight + 2 * m_fieldList->frameWidth() + 2;
-}
-
-// The list with its buttons grows up to the list's full height; the
-// panel's stretch below takes the rest.
-void MainWindow::addFieldPicker(QVBoxLayout* rows, QWidget* box)
-{
-    // Checked fields name the frames, from top to bottom; drag or use the
-    // buttons to change the order.
-    m_fieldList = new QListWidget(box);
-    m_fieldList->setObjectName(QStringLiteral("fieldList"));
-    m_fieldList->setDragDropMode(QAbstractItemView::InternalMove);
-    m_fieldList->setDefaultDropAction(Qt::MoveAction);
-    m_fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
-    // At least three rows; more as the panel grows, up to the rows the
-    // fields need (at most ten, then the list scrolls).
-    m_fieldList->setUniformItemSizes(true);
-    m_fieldList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    connect(m_fieldList, &QListWidget::itemChanged, this, &MainWindow::fieldChoiceEdited);
-    connect(m_fieldList->model(), &QAbstractItemModel::rowsMoved, this, &MainWindow::fieldChoiceEdited);
-
-    auto* up = new QPushButton(QStringLiteral("上移"), box);
-    up->setObjectName(QStringLiteral("fieldUpButton"));
-    auto* down = new QPushButton(QStringLiteral("下移"), box);
-    down->setObjectName(QStringLiteral("fieldDownButton"));
-    m_fieldNoteLabel = new QLabel(box);
-    m_fieldNoteLabel->setObjectName(QStringLiteral("fieldNoteLabel"));
-    m_fieldNoteLabel->setWordWrap(true);
-    m_fieldNoteLabel->setStyleSheet(QStringLiteral("color: #b26b00;"));
-    m_fieldNoteLabel->hide();
-
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(up);
-    buttons->addWidget(down);
-    buttons->addStretch();
-    // The list's own row: it stops growing where the list does.
-    auto* picker = new QWidget(box);
-    auto* pickerLayout = new QHBoxLayout(picker);
-    pickerLayout->setContentsMargins(0, 0, 0, 0);
-    pickerLayout->addWidget(m_fieldList, 1);
-    pickerLayout->addLayout(buttons);
-    rows->addWidget(picker, 20);
-    rows->addWidget(m_fieldNoteLabel);
-    connect(up, &QPushButton::clicked, this, &MainWindow::moveFieldUp);
-    connect(down, &QPushButton::clicked, this, &MainWindow::moveFieldDown);
-}
-
-QWidget* MainWindow::buildScenePanel()
+QWidget* SettingsForm::buildScenePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -286,7 +267,7 @@ QWidget* MainWindow::buildScenePanel()
     return content;
 }
 
-QWidget* MainWindow::buildAnglePanel()
+QWidget* SettingsForm::buildAnglePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);

@@ -1,0 +1,90 @@
+#include "RunLogText.h"
+
+#include "RendererMessages.h"
+
+#include "core/CameraAngle.h"
+#include "core/RunProtocol.h"
+
+#include <string_view>
+
+using namespace vistrel;
+
+namespace {
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+QString imageText(const ImageProgress& p)
+{
+    return QStringLiteral("图片 %1/%2（图斑 %3/%4，%5）%6")
+        .arg(p.image)
+        .arg(p.totalImages)
+        .arg(p.frame)
+        .arg(p.totalFrames)
+        .arg(text(angleLabel(p.angle)), p.success ? QStringLiteral("完成") : QStringLiteral("未成功"));
+}
+
+QString finishedText(const RunFinished& f)
+{
+    QString out = QStringLiteral("完成：成功 %1 张，跳过 %2 张，失败 %3 张（共 %4 张）")
+                      .arg(f.succeeded)
+                      .arg(f.skipped)
+                      .arg(f.failed)
+                      .arg(f.totalImages);
+    if (f.shardCount > 1)
+        out += QStringLiteral("，分片 %1/%2").arg(f.shardIndex + 1).arg(f.shardCount);
+    return out;
+}
+
+// A file or event line: "Wrote …", "Resumed …", the stop.
+QString eventText(std::string_view m)
+{
+    const auto after = [m](std::string_view prefix) { return text(m.substr(prefix.size())); };
+    if (m.substr(0, kWroteHtmlReportPrefix.size()) == kWroteHtmlReportPrefix)
+        return QStringLiteral("已写出报告页：") + after(kWroteHtmlReportPrefix);
+    if (m.substr(0, kWroteCsvReportPrefix.size()) == kWroteCsvReportPrefix)
+        return QStringLiteral("已写出 CSV 报告：") + after(kWroteCsvReportPrefix);
+    if (m.substr(0, kWrotePrefix.size()) == kWrotePrefix)
+        return QStringLiteral("已写出 ") + after(kWrotePrefix);
+    if (m.substr(0, kResumedPrefix.size()) == kResumedPrefix)
+        return QStringLiteral("已接续 ") + after(kResumedPrefix);
+    if (m == kStoppedBySignal)
+        return QStringLiteral("收到停止请求，已停止");
+    return QString();
+}
+
+QString messageText(const LogLine& line)
+{
+    const std::string_view m = line.message;
+    if (const QString event = eventText(m); !event.isEmpty())
+        return event;
+    if (const auto p = parseFrameProgress(m))
+        return QStringLiteral("图斑 %1/%2：%3").arg(p->frame).arg(p->totalFrames).arg(text(p->name));
+    if (const auto p = parseSkipFrame(m))
+        return QStringLiteral("跳过图斑 %1：%2").arg(text(p->name), text(p->reason));
+    if (const auto p = parseImageProgress(m))
+        return imageText(*p);
+    if (const auto p = parseRunFinished(m))
+        return finishedText(*p);
+    if (const auto p = parseRunState(m)) {
+        QString out = QStringLiteral("分片 %1/%2").arg(p->shardIndex + 1).arg(p->shardCount);
+        return p->resume ? out + QStringLiteral("，续跑") : out;
+    }
+    return translateRendererMessage(text(m));
+}
+
+} // namespace
+
+QString logPaneText(const QString& line)
+{
+    const std::string utf8 = line.toStdString();
+    const std::optional<LogLine> logLine = parseLogLine(utf8);
+    if (!logLine) {
+        const QString translated = translateRendererMessage(line);
+        return translated == line.trimmed() ? line : translated;
+    }
+    const qsizetype prefix = line.size() - text(logLine->message).size();
+    return line.left(prefix) + messageText(*logLine);
+}
