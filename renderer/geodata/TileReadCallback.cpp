@@ -18,7 +18,9 @@
 
 #include <malloc.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +28,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -449,10 +452,24 @@ bool readRegularFile(const std::string& path, std::string& bytes, std::string& r
     return true;
 }
 
+// Tests only: VISTREL_TEST_TILE_READ_DELAY_MS slows every model file read
+// by that many milliseconds, as a busy disk or network share would.
+void testOnlyTileReadDelay()
+{
+    static const long delay = [] {
+        const char* text = std::getenv("VISTREL_TEST_TILE_READ_DELAY_MS");
+        return text ? std::strtol(text, nullptr, 10) : 0L;
+    }();
+    if (delay > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+}
+
 class TileReadCallback : public osgDB::ReadFileCallback {
 public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
+        testOnlyTileReadDelay();
         const std::string path = osgDB::findDataFile(file, options);
         if (path.empty() || wasRejected(path)) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
