@@ -291,7 +291,7 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
             result->note = e.what();
             log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, e.what()}));
             if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty() && range->note.empty()) {
-                range = nullptr;  // the outline image was never started
+                range->note = e.what();  // the outline image fails with its image
             }
         }
     }

@@ -233,7 +233,7 @@ int OffscreenRenderer::outstandingRequests() const
     return count;
 }
 
-bool OffscreenRenderer::drawWouldChange() const
+bool OffscreenRenderer::viewChanged() const
 {
     if (!hasDrawn_ || placedView_ != drawnView_ || placedProjection_ != drawnProjection_ ||
         sceneRoot_->getNumChildren() != drawnChildren_.size()) {
@@ -244,8 +244,24 @@ bool OffscreenRenderer::drawWouldChange() const
             return true;
         }
     }
+    return false;
+}
+
+bool OffscreenRenderer::drawWouldChange() const
+{
     const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
-    return pager && (pager->requiresUpdateSceneGraph() || pager->getDataToCompileListSize() > 0);
+    return viewChanged() ||
+           (pager && (pager->requiresUpdateSceneGraph() || pager->getDataToCompileListSize() > 0));
+}
+
+void OffscreenRenderer::drawIfNeeded(bool force)
+{
+    if (!force && !drawWouldChange()) {
+        return;
+    }
+    const bool forTiles = !force && !viewChanged();
+    drawOneFrame();
+    timings_.tileDraws += forTiles ? 1 : 0;
 }
 
 void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
@@ -267,17 +283,18 @@ bool OffscreenRenderer::settle()
     const bool settled = !force && !drawWouldChange() && pagerIdle();
     const int warmup = config_.warmup_until_loaded || settled ? 0 : std::max(0, config_.warmup_frames);
     for (int i = 0; i < warmup; ++i) {
-        if (force || drawWouldChange()) {
-            drawOneFrame();
-        }
+        drawIfNeeded(force);
         sleepFor(std::chrono::milliseconds(25));
     }
     const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
+    auto waitStart = Clock::now();
     for (bool first = true;; first = false) {
-        if ((force && first) || drawWouldChange()) {
-            drawOneFrame();
+        drawIfNeeded(force && first);
+        if (first) {
+            waitStart = Clock::now();
         }
         if (pagerIdle()) {
+            timings_.tileWaitSeconds += secondsSince(waitStart);
             return true;
         }
         // Wait while the pager reads files and has nothing to merge yet.
@@ -286,6 +303,7 @@ bool OffscreenRenderer::settle()
             sleepFor(std::chrono::milliseconds(2));
         }
         if (Clock::now() >= deadline && !pagerIdle()) {
+            timings_.tileWaitSeconds += secondsSince(waitStart);
             return false;
         }
     }
@@ -298,7 +316,13 @@ bool OffscreenRenderer::readBack()
     osgUtil::RenderStage* stage =
         renderer && renderer->getSceneView(0) ? renderer->getSceneView(0)->getRenderStage() : nullptr;
     osg::FrameBufferObject* fbo = stage ? stage->getFrameBufferObject() : nullptr;
-    if (!context || !context->getState() || !fbo || !context->makeCurrent()) {
+    if (!context || !context->getState() || !fbo) {
+        return false;
+    }
+    // Left as the draws left it: a context kept current would outlive the
+    // renderer (and llvmpipe's threads with it, which a forked child lacks).
+    const bool wasCurrent = context->isCurrent();
+    if (!wasCurrent && !context->makeCurrent()) {
         return false;
     }
     osg::State& state = *context->getState();
@@ -306,6 +330,9 @@ bool OffscreenRenderer::readBack()
     glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
     captureImage_->readPixels(0, 0, config_.width, config_.height, readFormat_, GL_UNSIGNED_BYTE, 1);
     state.get<osg::GLExtensions>()->glBindFramebuffer(GL_FRAMEBUFFER_EXT, context->getDefaultFboId());
+    if (!wasCurrent) {
+        context->releaseContext();
+    }
     ++timings_.readbacks;
     return true;
 }

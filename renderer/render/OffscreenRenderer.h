@@ -19,6 +19,8 @@ struct RenderTimings {
     int renders = 0;            // renderFrame calls that gave a picture
     int draws = 0;
     int readbacks = 0;          // pictures read back from the frame-buffer object
+    int tileDraws = 0;          // draws of an unchanged view, made because tiles arrived
+    double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;   // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
 };
@@ -104,9 +106,14 @@ private:
     osg::ref_ptr<osg::GraphicsContext> createContext();
     void drawOneFrame();
     void sleepFor(std::chrono::microseconds pause);
-    // True when a draw now would differ from the last one: the camera or the
-    // children of the scene root changed, or the pager has tiles to merge.
+    // True when the camera placement or the children of the scene root
+    // changed since the last draw.
+    bool viewChanged() const;
+    // True when a draw now would differ from the last one: the view changed
+    // or the pager has tiles to merge.
     bool drawWouldChange() const;
+    // Draws when forced or when drawWouldChange().
+    void drawIfNeeded(bool force);
     // Draws until the view is settled; false at the timeout.
     bool settle();
     // Copies the frame-buffer object into captureImage().
