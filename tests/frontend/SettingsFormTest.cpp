@@ -86,7 +86,7 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "resume": true, "html_report": false, "preview_limit": 9,
         "distance": 300, "background": "white", "jpg_quality": 95, "transparent_bg": false,
         "multisample": 4, "range_line_sample_step": 1, "range_line_smooth_limit": 0.6,
-        "num_threads": 4})")
+        "num_threads": 4, "tile_load_timeout": 120})")
                                      .object();
     m_window->loadSettings(loaded);
     QCOMPARE(m_window->collectSettings(true), expected);
