@@ -1,10 +1,12 @@
 // The batch three ways on the sample city, side by side, each in a process of
 // its own (so that peak memory is its own):
-//   (a) one by one: each picture rendered with its full warm-up and written
-//       before the next is drawn, the pre-check rendered apart from `top`;
-//   (b) the default: writing overlaps rendering, the pre-check's picture is
-//       the `top` image, a settled view is drawn once;
-//   (c) (b) with warmup_until_loaded.
+//   (a) one by one: each picture drawn in every round of the fixed warm-up of
+//       8 and written before the next is drawn, the pre-check rendered apart
+//       from `top`;
+//   (b) writing overlaps rendering, the pre-check's picture is the `top`
+//       image, a view is drawn only when it changed; fixed warm-up of 8;
+//   (c) (b) with warmup_until_loaded (the default).
+// Every picture waits until its tiles have loaded.
 // Then memory over a long run: (c) over 100 and over 1000 frames.
 //
 //   pipeline_bench [sample folder] [frames] [width] [height] [--no-memory]
@@ -164,7 +166,7 @@ int main(int argc, char** argv)
     config.distance = 100;
 
     const Mode modes[] = {{"(a) one by one, warm-up 8", {false, false}, false},
-                          {"(b) pipelined with reuse", {true, true}, false},
+                          {"(b) pipelined with reuse, warm-up 8", {true, true}, false},
                           {"(c) (b) + warmup_until_loaded", {true, true}, true}};
     Figures figures[3];
     for (int m = 0; m < 3; ++m) {

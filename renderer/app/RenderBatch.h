@@ -23,7 +23,7 @@ namespace vistrel {
 // warm-up and written before the next is drawn.
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
-    bool reuse = true;      // the pre-check's picture is the top image; a settled view is drawn once
+    bool reuse = true;      // the pre-check's picture is the top image; a view is drawn only when it changed
 };
 
 // One batch: every frame of this shard from every configured angle, with the
