@@ -123,6 +123,9 @@ RenderBatch::Replay RenderBatch::replayedDecision(FrameJob& job) const
     if (!config_.resume) {
         return Replay::None;
     }
+    // A written image says the frame was rendered; failed images alone say
+    // nothing sure (the pre-check itself may have failed): it is looked at again.
+    Replay replay = Replay::None;
     for (const std::string& angle : config_.angles) {
         const auto found = earlier_.find({job.position, angle});
         if (found == earlier_.end() || found->second.frameName != job.frame.uniqueName) {
@@ -132,9 +135,9 @@ RenderBatch::Replay RenderBatch::replayedDecision(FrameJob& job) const
             job.reason = found->second.result.note;
             return Replay::Skipped;
         }
-        return Replay::Rendered;
+        replay = found->second.result.success ? Replay::Rendered : replay;
     }
-    return Replay::None;
+    return replay;
 }
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
