@@ -2,6 +2,9 @@
 // where the time per image goes, images per minute, and peak memory.
 //
 //   batch_bench [sample folder] [frames] [angles...]
+// The sample folder may be any folder with the model as `city`;
+// VISTREL_BENCH_SHP names another layer, VISTREL_BENCH_FIXED_WARMUP=n uses
+// the fixed warm-up of n draws.
 #include "BenchSupport.h"
 
 #include "app/RenderBatch.h"
@@ -47,9 +50,19 @@ int main(int argc, char** argv)
     const fs::path out = fs::temp_directory_path() / "vistrel_batch_bench";
     fs::remove_all(out);
 
-    RenderConfig config;  // defaults: 3840 x 2160, 8 warm-up frames, PNG
+    RenderConfig config;  // defaults: 3840 x 2160, drawn until loaded, PNG
+    // VISTREL_BENCH_FIXED_WARMUP=n: the fixed warm-up of n draws instead.
+    if (const char* fixed = std::getenv("VISTREL_BENCH_FIXED_WARMUP")) {
+        config.warmup_until_loaded = false;
+        config.warmup_frames = std::atoi(fixed);
+    }
+    if (const char* shp = std::getenv("VISTREL_BENCH_SHP")) {
+        config.shp_path = shp;  // another layer over the model (with the sample folder's city)
+    }
     config.osgb_path = (sample / "city").string();
-    config.shp_path = (sample / "parcels.shp").string();
+    if (config.shp_path.empty()) {
+        config.shp_path = (sample / "parcels.shp").string();
+    }
     config.output_dir = out.string();
     config.angles = angles;
     config.field_names = {"ZDDM", "FWBH"};
@@ -91,8 +104,8 @@ int main(int argc, char** argv)
     const RenderTimings& t = batch.renderer().timings();
     const double other = batchSeconds - t.drawSeconds - t.sleepSeconds;
     const int configured = frameCount * static_cast<int>(angles.size());
-    std::printf("\nbatch_bench: %d frames x %zu angles at %dx%d, warm-up %d, context %s (%s)\n", frameCount,
-                angles.size(), config.width, config.height, config.warmup_frames,
+    std::printf("\nbatch_bench: %d frames x %zu angles at %dx%d, warm-up %d%s, context %s (%s)\n", frameCount,
+                angles.size(), config.width, config.height, config.warmup_frames, config.warmup_until_loaded ? " (until loaded)" : "",
                 batch.renderer().contextDescription().c_str(), batch.renderer().glRenderer().c_str());
     std::printf("  batch wall time          %8.2f s  (%.2f s with loading and heights)\n", batchSeconds, totalSeconds);
     std::printf("  images per minute        %8.2f  (%d configured images)\n", configured / batchSeconds * 60.0,
@@ -102,6 +115,10 @@ int main(int argc, char** argv)
     std::printf("  draws                    %8.2f s  %5.1f %%  (%d draws)\n", t.drawSeconds,
                 100.0 * t.drawSeconds / batchSeconds, t.draws);
     std::printf("  warm-up sleeps           %8.2f s  %5.1f %%\n", t.sleepSeconds, 100.0 * t.sleepSeconds / batchSeconds);
+    std::printf("  pictures                 %8d    (%.2f draws and %.2f read-backs per picture)\n", t.renders,
+                t.renders ? double(t.draws) / t.renders : 0.0, t.renders ? double(t.readbacks) / t.renders : 0.0);
+    std::printf("  waiting for tiles        %8.2f s  (%d draws as tiles arrived: %.2f per picture)\n", t.tileWaitSeconds,
+                t.tileDraws, t.renders ? double(t.tileDraws) / t.renders : 0.0);
     std::printf("  everything else          %8.2f s  %5.1f %%\n", other, 100.0 * other / batchSeconds);
     std::printf("  peak resident memory     %8.1f MiB\n", bench::peakResidentMiB());
 

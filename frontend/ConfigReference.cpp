@@ -177,9 +177,16 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "Hide the outline where the model covers it (the draped look); by default it is always drawn on top.",
      "范围线被模型遮挡处隐藏", "范围线被模型（如屋檐、树冠）遮挡的部分不画；默认总是画在最上层。", "开或关"},
     {"warmup_until_loaded", nullptr,
-     "true or false; at most max(warmup_frames, 64) warm-up draws",
-     "Take each picture as soon as the visible tiles have loaded instead of after a fixed number of frames.",
-     "加载完成即拍摄", "可见瓦片加载完成后立即拍摄，不再固定等待帧数；通常更快、更清晰。", "开或关"},
+     "true or false",
+     "Take each picture as soon as its tiles have loaded; false first draws warmup_frames frames with a 25 ms pause "
+     "each. Either way a picture is taken only once the tiles it shows have loaded (see tile_load_timeout).",
+     "加载完成即拍摄", "可见瓦片加载完成后立即拍摄；关闭时先按“渲染等待帧数”固定等待。两种方式都等瓦片加载完成才拍摄。",
+     "开或关"},
+    {"tile_load_timeout", nullptr,
+     "1 to 3600 seconds; outside is an error",
+     "Longest wait for a picture's tiles. A picture taken at the limit is written, but its image fails with the "
+     "remark 瓦片未加载完成 and the run ends with exit code 4.",
+     nullptr, nullptr, nullptr},
     {"resume", nullptr,
      "true or false",
      "Continue an earlier run into the same output_dir: images its journal records as written, whose files still "

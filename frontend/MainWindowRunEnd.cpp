@@ -134,6 +134,8 @@ QStringList MainWindow::runEndCounts() const
 {
     const RunSummary& run = m_run->summary();
     QString counts = QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
+    if (run.notDone > 0)
+        counts += QStringLiteral("，未完成 %1 张").arg(run.notDone);
     if (run.totalImages > 0)
         counts += QStringLiteral("（共 %1 张）").arg(run.totalImages);
     QStringList lines{counts};

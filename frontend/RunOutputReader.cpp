@@ -84,6 +84,7 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
         m_summary.totalImages = finished->totalImages;
         m_summary.skipped = finished->skipped;
         m_summary.failed = finished->failed;
+        m_summary.notDone = finished->notDone;
         return std::nullopt;
     }
     if (const auto image = parseImageProgress(message))

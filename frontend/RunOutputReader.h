@@ -24,6 +24,7 @@ struct RunSummary
     int skipped = 0;
     int failed = 0;
     int totalImages = 0;
+    int notDone = 0;  // images a stopped run never reached
     bool finishedLine = false;  // "Render finished." was seen: the numbers are the renderer's own
     bool stoppedBySignal = false;
     QString lastError;          // message of the last ERROR line

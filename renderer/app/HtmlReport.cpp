@@ -1,5 +1,6 @@
 #include "app/HtmlReport.h"
 
+#include "app/RenderReport.h"
 #include "app/SaveImage.h"
 #include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
@@ -193,21 +194,15 @@ bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>
         return false;
     }
     const std::vector<Column> columns = columnsOf(config);
-    int written = 0;
-    int skipped = 0;
-    int failed = 0;
-    for (const FrameResults& frameResults : results) {
-        for (const auto& [key, result] : frameResults) {
-            written += result.success ? 1 : 0;
-            skipped += result.skipped ? 1 : 0;
-            failed += !result.success && !result.skipped ? 1 : 0;
-        }
-    }
+    const ImageCounts counts = countImages(config, results);
     std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width\"><title>渲染报告</title><style>" +
                        std::string(kStyle) + "</style></head><body>\n<h1>渲染报告</h1>\n<p>图斑 " +
-                       std::to_string(frames.size()) + " 个；图片 成功 " + std::to_string(written) + " 张，跳过 " +
-                       std::to_string(skipped) + " 张，失败 " + std::to_string(failed) + " 张。点击缩略图打开原图。</p>\n";
+                       std::to_string(frames.size()) + " 个；图片 共 " + std::to_string(counts.planned()) + " 张，成功 " +
+                       std::to_string(counts.written) + " 张，跳过 " + std::to_string(counts.skipped) + " 张，失败 " +
+                       std::to_string(counts.failed) + " 张" +
+                       (counts.notDone > 0 ? "，未完成 " + std::to_string(counts.notDone) + " 张" : std::string()) +
+                       "。点击缩略图打开原图。</p>\n";
     page += "<table><thead><tr><th>序号</th><th>图斑编号</th><th>范围</th><th>高程</th>";
     for (const Column& column : columns) {
         page += "<th>" + htmlText(column.title) + "</th>";

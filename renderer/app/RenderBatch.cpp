@@ -43,6 +43,9 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
 }
 
+// The remark of a picture taken with tiles still loading.
+constexpr const char* kTilesIncomplete = "瓦片未加载完成";
+
 }  // namespace
 
 RenderBatch::RenderBatch(const RenderConfig& config, BatchOptions options)
@@ -55,6 +58,11 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");
         const VerticalCheckResult check = checkVerticalImage(renderer_, setup);
+        if (check.rendered && noteIncomplete(frame, "top") && !check.passed) {
+            // A view still loading says nothing sure about the model.
+            reason = kTilesIncomplete;
+            return Precheck::Fail;
+        }
         if (check.passed) {
             return Precheck::Render;
         }
@@ -75,12 +83,15 @@ std::string RenderBatch::thumbnailFor(const PolygonFrame& frame, const std::stri
     return config_.html_report ? thumbnailPath(config_, frame, angle) : std::string();
 }
 
-void RenderBatch::noteWarmupCap(const PolygonFrame& frame, const std::string& angle)
+bool RenderBatch::noteIncomplete(const PolygonFrame& frame, const std::string& angle)
 {
-    if (renderer_.warmupCapReached()) {
-        Logger::instance().warn("Warm-up cap of " + std::to_string(std::max(config_.warmup_frames, 64)) +
-                                " draws reached with tiles still loading for " + frame.name + " angle " + angle);
+    if (!renderer_.tilesIncomplete()) {
+        return false;
     }
+    Logger::instance().warn("Tiles still loading after tile_load_timeout " + streamNumber(config_.tile_load_timeout) +
+                            " s: frame " + frame.name + " angle " + angle + ", " +
+                            std::to_string(renderer_.incompleteRequests()) + " requests outstanding");
+    return true;
 }
 
 std::vector<RenderBatch::AngleNames> RenderBatch::planNames(const PolygonFrame& frame)
@@ -130,51 +141,61 @@ const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::strin
     return verdict->second.empty() ? &entry : nullptr;
 }
 
+RenderBatch::Replay RenderBatch::replayedDecision(FrameJob& job) const
+{
+    if (!config_.resume) {
+        return Replay::None;
+    }
+    // A written image says the frame was rendered; failed images alone say
+    // nothing sure (the pre-check itself may have failed): it is looked at again.
+    Replay replay = Replay::None;
+    for (const std::string& angle : config_.angles) {
+        const auto found = earlier_.find({job.position, angle});
+        // A frame whose geometry changed is looked at afresh.
+        if (found == earlier_.end() || found->second.frameName != job.frame.uniqueName ||
+            found->second.geometry != job.geometry) {
+            continue;
+        }
+        if (found->second.result.skipped) {
+            job.reason = found->second.result.note;
+            return Replay::Skipped;
+        }
+        replay = found->second.result.success ? Replay::Rendered : replay;
+    }
+    return replay;
+}
+
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
     job.geometry = frameGeometry(job.frame);
-    if (config_.resume && !config_.angles.empty()) {
-        // An earlier run skipped the frame: it is skipped again, for its reason.
-        bool skippedBefore = true;
-        for (const std::string& angle : config_.angles) {
-            const auto found = earlier_.find({job.position, angle});
-            if (found == earlier_.end() || !found->second.result.skipped ||
-                found->second.frameName != job.frame.uniqueName || found->second.geometry != job.geometry) {
-                skippedBefore = false;
-                break;
-            }
-            job.reason = found->second.result.note;
-        }
-        if (skippedBefore) {
-            job.precheck = Precheck::Skip;
-            job.skipTakenOver = true;
-            Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
-            return;
-        }
-        // Every image is there already: the frame need not be looked at again.
-        bool allThere = true;
-        for (std::size_t a = 0; a < config_.angles.size() && allThere; ++a) {
-            const AngleNames& names = job.names[a];
-            const bool outlinePlanned = !names.outline.path.empty() || !names.outline.error.empty();
-            allThere = takenOver(job, config_.angles[a], names.image.path) &&
-                       (!outlinePlanned || takenOver(job, "top_range", names.outline.path));
-        }
-        if (allThere) {
-            job.precheck = Precheck::Render;
-            return;
-        }
+    // An earlier run decided already: its decision stands, so that the
+    // names that follow are the ones it gave.
+    const Replay replay = replayedDecision(job);
+    if (replay == Replay::Skipped) {
+        job.precheck = Precheck::Skip;
+        job.skipTakenOver = true;
+        Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
+        return;
     }
-    job.precheck = precheckFrame(job.frame, job.reason);
-    if (job.precheck == Precheck::Render) {
-        noteWarmupCap(job.frame, "top");
-        const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
-        if (options_.reuse && topWanted && renderer_.pagerIdle()) {
-            try {
-                job.precheckSetup = camera_.computeSetup(job.frame, "top");
-                job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
-            } catch (const std::exception&) {
-                job.precheckPicture.reset();  // the top image is then rendered again
-            }
+    if (replay == Replay::Rendered) {
+        job.precheck = Precheck::Render;
+    } else {
+        job.precheck = precheckFrame(job.frame, job.reason);
+    }
+    if (job.precheck == Precheck::Skip) {
+        return;
+    }
+    if (!namesAllFrames_) {
+        job.names = planNames(job.frame);
+    }
+    const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
+    if (replay == Replay::None && job.precheck == Precheck::Render && options_.reuse && topWanted &&
+        !renderer_.tilesIncomplete()) {
+        try {
+            job.precheckSetup = camera_.computeSetup(job.frame, "top");
+            job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
+        } catch (const std::exception&) {
+            job.precheckPicture.reset();  // the top image is then rendered again
         }
     }
 }
@@ -189,6 +210,7 @@ void RenderBatch::record(const FrameJob& job, const std::string& angle, const Im
     entry.angle = angle;
     entry.result = result;
     entry.geometry = job.geometry;
+    entry.namesAllFrames = namesAllFrames_;
     if (result.success && written) {
         entry.size = static_cast<std::int64_t>(written->size);
         entry.hash = formatContentHash(written->hash);
@@ -211,7 +233,8 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
     const FrameJob& job = *jobPtr;
     const PolygonFrame& frame = job.frame;
     const std::string& angle = config_.angles[angleIndex];
-    const AngleNames& names = job.names[angleIndex];
+    static const AngleNames kUnnamed;  // a skipped frame's images have no names
+    const AngleNames& names = angleIndex < job.names.size() ? job.names[angleIndex] : kUnnamed;
     Logger& log = Logger::instance();
     const auto imageStart = Clock::now();
     const bool withRangeLine = config_.output_top_range && angle == "top";
@@ -222,6 +245,8 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
     auto rangeStart = imageStart;
     const JournalEntry* mainEarlier = nullptr;
     const JournalEntry* rangeEarlier = nullptr;
+    bool mainIncomplete = false;
+    bool rangeIncomplete = false;
 
     if (job.precheck == Precheck::Skip || job.precheck == Precheck::Fail) {
         result->skipped = job.precheck == Precheck::Skip;
@@ -257,8 +282,11 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                 if (angle == "top" && job.precheckPicture && sameSetup(setup, job.precheckSetup)) {
                     picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
                 } else if (renderer_.renderModel(setup)) {
-                    noteWarmupCap(frame, angle);
+                    mainIncomplete = noteIncomplete(frame, angle);
                     picture = pipeline.forWriting(*renderer_.captureImage());
+                }
+                if (mainIncomplete) {
+                    result->note = kTilesIncomplete;  // written all the same, but it fails
                 }
                 if (picture) {
                     mainWrite = pipeline.write(std::move(picture), result->path, thumbnailFor(frame, angle));
@@ -283,7 +311,10 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
                     range->occlusionScore = result->occlusionScore;
                     range->viewAngle = result->viewAngle;
                     if (renderRangeLineFrame(renderer_, setup, frame)) {
-                        noteWarmupCap(frame, "top_range");
+                        rangeIncomplete = noteIncomplete(frame, "top_range");
+                        if (rangeIncomplete) {
+                            range->note = kTilesIncomplete;
+                        }
                         rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path,
                                                     thumbnailFor(frame, "top_range"));
                         writeWorldFilesFor(config_, options_.worldFileCrs, range->path, setup);
@@ -294,14 +325,14 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
             result->note = e.what();
             log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, e.what()}));
             if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty() && range->note.empty()) {
-                range = nullptr;  // the outline image was never started
+                range->note = e.what();  // the outline image fails with its image
             }
         }
     }
 
     pipeline.then([this, jobPtr, result, range, mainWrite, rangeWrite, imageStart, rangeStart, angle,
                    mainTaken = mainEarlier != nullptr, rangeTaken = rangeEarlier != nullptr,
-                   precheck = job.precheck, journaled = !job.skipTakenOver] {
+                   precheck = job.precheck, journaled = !job.skipTakenOver, mainIncomplete, rangeIncomplete] {
         const FrameJob& job = *jobPtr;
         Tally& t = tally_;
         const auto now = Clock::now();
@@ -309,12 +340,12 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
             ++t.skipped;
         } else {
             if (!mainTaken) {
-                result->success = mainWrite.valid() && mainWrite.get().written;
+                result->success = mainWrite.valid() && mainWrite.get().written && !mainIncomplete;
                 refused_ = refused_ || (mainWrite.valid() && mainWrite.get().refused);
             }
             ++(result->success ? t.succeeded : t.failed);
             if (range && !rangeTaken) {
-                range->success = rangeWrite.valid() && rangeWrite.get().written;
+                range->success = rangeWrite.valid() && rangeWrite.get().written && !rangeIncomplete;
                 range->seconds = secondsBetween(rangeStart, rangeWrite.valid() ? rangeWrite.get().finished : now);
             }
             t.failed += range && !range->success ? 1 : 0;
@@ -377,6 +408,9 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     if (shards > 1 || config_.resume) {
         log.info(formatLine(RunState{shard, shards, config_.resume}));
     }
+    namesAllFrames_ = shards > 1 || std::any_of(earlier_.begin(), earlier_.end(), [](const auto& entry) {
+                          return entry.second.namesAllFrames;
+                      });
 
     std::vector<int> mine;
     for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
@@ -399,9 +433,11 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                 stopped_ = true;
                 break;
             }
-            // Every frame is named, in order, so that all shards agree on the names.
-            auto job = std::make_shared<FrameJob>(FrameJob{frames[static_cast<std::size_t>(p)], p,
-                                                           planNames(frames[static_cast<std::size_t>(p)])});
+            const PolygonFrame& frame = frames[static_cast<std::size_t>(p)];
+            // In a sharded batch every frame is named, in order, so that all shards agree.
+            auto job = std::make_shared<FrameJob>(
+                FrameJob{frame, p, namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(), std::string(),
+                         Precheck::Render, std::string(), false, CameraSetup(), nullptr});
             if (p % shards != shard) {
                 continue;
             }
@@ -445,8 +481,11 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         stopped_ = true;
         log.warn("Stopped by signal");
     }
-    log.info(formatLine(RunFinished{tally_.succeeded, tally_.totalImages, tally_.skipped, tally_.failed, shard, shards}));
-    return tally_.failed == 0 && reported && !journalFailed_ && !refused_;
+    // The summary counts what the report shows, outline images included.
+    const ImageCounts counts = countImages(config_, reportResults);
+    log.info(formatLine(RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed, shard, shards,
+                                    counts.notDone}));
+    return counts.failed == 0 && reported && !journalFailed_ && !refused_;
 }
 
 }  // namespace vistrel

@@ -24,7 +24,7 @@ namespace vistrel {
 // warm-up and written before the next is drawn.
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
-    bool reuse = true;      // the pre-check's picture is the top image; a settled view is drawn once
+    bool reuse = true;      // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
 };
 
@@ -33,15 +33,21 @@ struct BatchOptions {
 // and the final summary), a journal line per finished image and the CSV
 // report at the end.
 //
-// Names are built for every frame of the layer in frame and angle order,
-// whatever the shard and whether a frame is skipped, so that every shard
-// and a run on one machine give each image the same path. With `resume`,
-// images an earlier run's journal records as written are taken over instead
-// of rendered when their frame has the recorded geometry and their file is
-// reached without symbolic links, is a regular file and has the recorded size
-// and content hash; frames it records as skipped (with the same geometry) are
-// skipped again. A write that meets a symbolic link below the output folder
-// is refused and fails the run.
+// Names are built in frame and angle order for the frames that are rendered:
+// "#" numbers and "_2" suffixes count rendered images only. A batch split
+// into shards instead names every frame of the layer, skipped or not, so
+// that every shard gives each image the path the others expect; the journal
+// records which way a batch names, and a resumed run follows it. With
+// `resume`, images an earlier run's journal records as written are taken
+// over instead of rendered when their frame has the recorded geometry and
+// their file is reached without symbolic links, is a regular file and has
+// the recorded size and content hash; the journal's decisions to skip or
+// render a frame (with the same geometry) are replayed, so that a resumed
+// run names exactly as an uninterrupted one. A write that meets a symbolic
+// link below the output folder is refused and fails the run.
+//
+// A picture whose tiles are still loading at tile_load_timeout is written,
+// but its image fails with the remark "瓦片未加载完成".
 class RenderBatch {
 public:
     explicit RenderBatch(const RenderConfig& config, BatchOptions options = BatchOptions{});
@@ -116,6 +122,9 @@ private:
     };
 
     std::vector<AngleNames> planNames(const PolygonFrame& frame);
+    // What an earlier run's journal decided for the frame.
+    enum class Replay { None, Skipped, Rendered };
+    Replay replayedDecision(FrameJob& job) const;
     // The journal entry an image can be taken over from, or null; with
     // `explain`, an INFO line says why a recorded image is rendered again.
     const JournalEntry* takenOver(const FrameJob& job, const std::string& angle, const std::string& path,
@@ -127,7 +136,9 @@ private:
                      std::size_t angleIndex);
     void record(const FrameJob& job, const std::string& angle, const ImageResult& result,
                 const FileDigest* written = nullptr);
-    void noteWarmupCap(const PolygonFrame& frame, const std::string& angle);
+    // True, with a WARN naming the frame, the angle and the tiles still
+    // outstanding, when the last render ran into tile_load_timeout.
+    bool noteIncomplete(const PolygonFrame& frame, const std::string& angle);
     // The contact sheet's thumbnail of an image, or empty without the sheet.
     std::string thumbnailFor(const PolygonFrame& frame, const std::string& angle) const;
 
@@ -146,6 +157,7 @@ private:
     RunJournal journal_;
     bool journalFailed_ = false;
     Tally tally_;
+    bool namesAllFrames_ = false;  // names planned for every frame (a sharded batch)
     bool stopped_ = false;
     double writeSeconds_ = 0.0;
     double bufferWaitSeconds_ = 0.0;

@@ -104,6 +104,25 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
 
 }  // namespace
 
+ImageCounts countImages(const RenderConfig& config, const ResultsTable& results)
+{
+    ImageCounts counts;
+    const auto count = [&counts](const ImageResult* result) {
+        int& slot = !result ? counts.notDone : result->skipped ? counts.skipped
+                                           : result->success ? counts.written : counts.failed;
+        ++slot;
+    };
+    for (std::size_t position = 0; position < results.size(); ++position) {
+        for (const std::string& angle : config.angles) {
+            count(resultFor(results, position, angle));
+            if (hasRangeLineColumns(config, angle)) {
+                count(resultFor(results, position, kRangeLineAngle));
+            }
+        }
+    }
+    return counts;
+}
+
 std::string csvField(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {

@@ -26,6 +26,19 @@ bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
                        const std::vector<PolygonFrame>& frames, const ResultsTable& results,
                        const std::string& fileName = "render_report.csv");
 
+// The images of a report as its result cells show them: every configured
+// angle of every frame (a repeated angle once per entry) and, with
+// output_top_range, the outline image after each "top". The run's summary
+// line and the contact sheet give these numbers too.
+struct ImageCounts {
+    int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    int notDone = 0;  // never reached: the run was stopped
+    int planned() const { return written + skipped + failed + notDone; }
+};
+ImageCounts countImages(const RenderConfig& config, const ResultsTable& results);
+
 // RFC 4180 cell: enclosed in double quotes, with inner quotes doubled, when
 // the text holds a comma, double quote, CR or LF; otherwise unchanged.
 std::string csvField(const std::string& text);

@@ -129,6 +129,7 @@ std::string journalLine(const JournalEntry& e)
         {"note", e.result.note},
         {"bounds", {e.bounds[0], e.bounds[1], e.bounds[2], e.bounds[3]}},
         {"heights", {e.heights[0], e.heights[1], e.heights[2]}},
+        {"names", e.namesAllFrames ? "all_frames" : "rendered_frames"},
     };
     // Invalid UTF-8 in a name or note is replaced rather than losing the line.
     return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -168,6 +169,11 @@ bool parseJournalLine(const std::string& text, JournalEntry& e)
         for (int i = 0; i < 3; ++i) {
             parsed.heights[i] = heights.at(i).get<double>();
         }
+        const std::string names = line.value("names", std::string("all_frames"));
+        if (names != "all_frames" && names != "rendered_frames") {
+            return false;
+        }
+        parsed.namesAllFrames = names == "all_frames";
         if (parsed.frame < 0) {
             return false;
         }

@@ -27,6 +27,10 @@ struct JournalEntry {
     std::string geometry;      // frameGeometry of the frame as rendered
     double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
     double heights[3] = {0, 0, 0};    // minZ, maxZ, centerZ
+    // How the batch names its images: over every frame of the layer (a batch
+    // split into shards, and journals from before this was recorded), or
+    // over the rendered frames only.
+    bool namesAllFrames = true;
 };
 
 // What makes runs parts of one batch: a digest of every setting that shapes

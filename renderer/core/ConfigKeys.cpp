@@ -239,6 +239,7 @@ std::vector<ConfigKey> buildTable()
         Row("num_threads", &R::num_threads).refuseAbove(64).clamp(1),
         Row("range_line_depth_test", &R::range_line_depth_test).identity(V),
         Row("warmup_until_loaded", &R::warmup_until_loaded),
+        Row("tile_load_timeout", &R::tile_load_timeout).refuseBelow(1).refuseAbove(3600),
         Row("resume", &R::resume),
         Row("shard_index", &R::shard_index).rule(shardIndexRule).notWrittenByTavrin(),
         Row("shard_count", &R::shard_count).refuseBelow(1).notWrittenByTavrin(),

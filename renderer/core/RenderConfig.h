@@ -50,7 +50,8 @@ struct RenderConfig {
     int num_threads = 4;
     // Keys beyond the original set; at their defaults a run behaves as before.
     bool range_line_depth_test = false;  // outline hidden where the model covers it
-    bool warmup_until_loaded = false;    // draw as soon as the database pager is idle
+    bool warmup_until_loaded = true;     // no fixed warm-up: draw until the database pager is idle
+    double tile_load_timeout = 120.0;    // seconds a picture waits for its tiles before it fails
     bool resume = false;                 // skip images the run journal records as done
     int shard_index = 0;                 // this process renders frames i with i % shard_count == shard_index
     int shard_count = 1;

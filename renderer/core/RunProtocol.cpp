@@ -138,6 +138,9 @@ std::string formatLine(const RunFinished& line)
     std::string text = "Render finished. Success " + std::to_string(line.succeeded) + "/" +
                        std::to_string(line.totalImages) + ", skipped " + std::to_string(line.skipped) + ", failed " +
                        std::to_string(line.failed);
+    if (line.notDone > 0) {
+        text += ", not done " + std::to_string(line.notDone);
+    }
     if (line.shardCount > 1) {
         text += " (shard " + std::to_string(line.shardIndex + 1) + " of " + std::to_string(line.shardCount) +
                 ", shard_index " + std::to_string(line.shardIndex) + ")";
@@ -217,9 +220,19 @@ std::optional<RunFinished> parseRunFinished(std::string_view message)
         !upTo(", skipped ", line.totalImages) || !upTo(", failed ", line.skipped)) {
         return std::nullopt;
     }
-    const std::size_t end = rest.find(' ');
+    std::size_t end = rest.find_first_of(" ,");
     if (!toInt(rest.substr(0, end), line.failed)) {
         return std::nullopt;
+    }
+    if (end != std::string_view::npos && rest[end] == ',') {
+        rest.remove_prefix(end);
+        if (!takeLiteral(rest, ", not done ")) {
+            return std::nullopt;
+        }
+        end = rest.find(' ');
+        if (!toInt(rest.substr(0, end), line.notDone)) {
+            return std::nullopt;
+        }
     }
     if (end != std::string_view::npos) {
         rest.remove_prefix(end + 1);

@@ -68,6 +68,8 @@ struct ImageProgress {
     bool success = false;
 };
 
+// The run's images, outline images included:
+// succeeded + skipped + failed + notDone = totalImages.
 struct RunFinished {
     int succeeded = 0;
     int totalImages = 0;
@@ -75,6 +77,7 @@ struct RunFinished {
     int failed = 0;
     int shardIndex = 0;  // 0-based; a shard's line names it
     int shardCount = 1;
+    int notDone = 0;     // images a stopped run never reached; named only when not 0
 };
 
 struct RunState {

@@ -16,10 +16,13 @@
 #include <osgDB/FileUtils>
 #include <osgDB/Registry>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -104,10 +107,24 @@ void reject(const std::string& key, const std::string& file, const std::string& 
     }
 }
 
+// Tests only: VISTREL_TEST_TILE_READ_DELAY_MS slows every model file read
+// by that many milliseconds, as a busy disk or network share would.
+void testOnlyTileReadDelay()
+{
+    static const long delay = [] {
+        const char* text = std::getenv("VISTREL_TEST_TILE_READ_DELAY_MS");
+        return text ? std::strtol(text, nullptr, 10) : 0L;
+    }();
+    if (delay > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+}
+
 class TileReadCallback : public osgDB::ReadFileCallback {
 public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
+        testOnlyTileReadDelay();
         const std::string key = searchKey(file, options);
         const std::string path = resolveRequest(key, file, options, "tile");
         if (path.empty()) {

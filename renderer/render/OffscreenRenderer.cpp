@@ -150,9 +150,14 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     camera_->setClearColor(clearColour(config_));
     camera_->setInitialDrawCallback(new ArrayPointerReset);
 
+    // The colour buffer is a renderbuffer of the format the capture image
+    // used to give it; only the kept picture is read back (readBack), as RGB
+    // when the background is opaque: the writers store no alpha then.
+    const osg::Vec4 clear = clearColour(config_);
+    readFormat_ = clear.a() < 1.0f ? GL_RGBA : GL_RGB;
     captureImage_ = new osg::Image;
-    captureImage_->allocateImage(config_.width, config_.height, 1, GL_RGBA, GL_UNSIGNED_BYTE, 1);
-    camera_->attach(osg::Camera::COLOR_BUFFER, captureImage_.get(), 0, 0);
+    captureImage_->allocateImage(config_.width, config_.height, 1, readFormat_, GL_UNSIGNED_BYTE, 1);
+    camera_->attach(osg::Camera::COLOR_BUFFER, GL_RGBA);
 
     scene_ = scene;
     sceneRoot_ = new osg::Group;
@@ -199,12 +204,64 @@ void OffscreenRenderer::drawOneFrame()
     viewer_->frame();
     timings_.drawSeconds += secondsSince(start);
     ++timings_.draws;
+    hasDrawn_ = true;
+    drawnView_ = placedView_;
+    drawnProjection_ = placedProjection_;
+    drawnChildren_.clear();
+    for (unsigned i = 0; i < sceneRoot_->getNumChildren(); ++i) {
+        drawnChildren_.push_back(sceneRoot_->getChild(i));
+    }
 }
 
 bool OffscreenRenderer::pagerIdle() const
 {
     const osgDB::DatabasePager* pager = viewer_ ? viewer_->getDatabasePager() : nullptr;
     return !pager || !pager->getRequestsInProgress();
+}
+
+int OffscreenRenderer::outstandingRequests() const
+{
+    osgDB::DatabasePager* pager = viewer_ ? viewer_->getDatabasePager() : nullptr;
+    if (!pager) {
+        return 0;
+    }
+    int count = static_cast<int>(pager->getFileRequestListSize() + pager->getDataToCompileListSize() +
+                                 pager->getDataToMergeListSize());
+    for (unsigned i = 0; i < pager->getNumDatabaseThreads(); ++i) {
+        count += pager->getDatabaseThread(i)->getActive() ? 1 : 0;
+    }
+    return count;
+}
+
+bool OffscreenRenderer::viewChanged() const
+{
+    if (!hasDrawn_ || placedView_ != drawnView_ || placedProjection_ != drawnProjection_ ||
+        sceneRoot_->getNumChildren() != drawnChildren_.size()) {
+        return true;
+    }
+    for (unsigned i = 0; i < sceneRoot_->getNumChildren(); ++i) {
+        if (sceneRoot_->getChild(i) != drawnChildren_[i]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OffscreenRenderer::drawWouldChange() const
+{
+    const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
+    return viewChanged() ||
+           (pager && (pager->requiresUpdateSceneGraph() || pager->getDataToCompileListSize() > 0));
+}
+
+void OffscreenRenderer::drawIfNeeded(bool force)
+{
+    if (!force && !drawWouldChange()) {
+        return;
+    }
+    const bool forTiles = !force && !viewChanged();
+    drawOneFrame();
+    timings_.tileDraws += forTiles ? 1 : 0;
 }
 
 void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
@@ -217,31 +274,67 @@ void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
     timings_.sleepSeconds += secondsSince(sleepStart);
 }
 
-void OffscreenRenderer::fixedWarmup()
+bool OffscreenRenderer::settle()
 {
-    for (int i = 0; i < config_.warmup_frames; ++i) {
-        drawOneFrame();
+    const bool force = !reuseSettledPlacement_;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(config_.tile_load_timeout));
+    // A view already settled is the picture as it stands: nothing to wait for.
+    const bool settled = !force && !drawWouldChange() && pagerIdle();
+    const int warmup = config_.warmup_until_loaded || settled ? 0 : std::max(0, config_.warmup_frames);
+    for (int i = 0; i < warmup; ++i) {
+        drawIfNeeded(force);
         sleepFor(std::chrono::milliseconds(25));
+    }
+    const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
+    auto waitStart = Clock::now();
+    for (bool first = true;; first = false) {
+        drawIfNeeded(force && first);
+        if (first) {
+            waitStart = Clock::now();
+        }
+        if (pagerIdle()) {
+            timings_.tileWaitSeconds += secondsSince(waitStart);
+            return true;
+        }
+        // Wait while the pager reads files and has nothing to merge yet.
+        while (pager && pager->getRequestsInProgress() && !pager->requiresUpdateSceneGraph() &&
+               pager->getDataToCompileListSize() == 0 && Clock::now() < deadline) {
+            sleepFor(std::chrono::milliseconds(2));
+        }
+        if (Clock::now() >= deadline && !pagerIdle()) {
+            timings_.tileWaitSeconds += secondsSince(waitStart);
+            return false;
+        }
     }
 }
 
-void OffscreenRenderer::warmupUntilLoaded()
+bool OffscreenRenderer::readBack()
 {
-    // Draw until the pager has nothing left for this view; between draws wait
-    // only while it is reading files and has nothing ready to merge yet.
-    const int cap = std::max(config_.warmup_frames, 64);
-    const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
-    int draws = 0;
-    do {
-        drawOneFrame();
-        ++draws;
-        const auto waitStart = Clock::now();
-        while (pager && pager->getRequestsInProgress() && !pager->requiresUpdateSceneGraph() &&
-               Clock::now() - waitStart < std::chrono::seconds(2)) {
-            sleepFor(std::chrono::milliseconds(2));
-        }
-    } while (!pagerIdle() && draws < cap);
-    warmupCapReached_ = !pagerIdle();
+    osg::GraphicsContext* context = camera_->getGraphicsContext();
+    auto* renderer = dynamic_cast<osgViewer::Renderer*>(camera_->getRenderer());
+    osgUtil::RenderStage* stage =
+        renderer && renderer->getSceneView(0) ? renderer->getSceneView(0)->getRenderStage() : nullptr;
+    osg::FrameBufferObject* fbo = stage ? stage->getFrameBufferObject() : nullptr;
+    if (!context || !context->getState() || !fbo) {
+        return false;
+    }
+    // Left as the draws left it: a context kept current would outlive the
+    // renderer (and llvmpipe's threads with it, which a forked child lacks).
+    const bool wasCurrent = context->isCurrent();
+    if (!wasCurrent && !context->makeCurrent()) {
+        return false;
+    }
+    osg::State& state = *context->getState();
+    fbo->apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
+    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
+    captureImage_->readPixels(0, 0, config_.width, config_.height, readFormat_, GL_UNSIGNED_BYTE, 1);
+    state.get<osg::GLExtensions>()->glBindFramebuffer(GL_FRAMEBUFFER_EXT, context->getDefaultFboId());
+    if (!wasCurrent) {
+        context->releaseContext();
+    }
+    ++timings_.readbacks;
+    return true;
 }
 
 bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
@@ -251,29 +344,28 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
         return false;
     }
     try {
-        const bool settled = reuseSettledPlacement_ && hasLastSetup_ && sameSetup(setup, lastSetup_) && pagerIdle();
         FrameCamera(config_).applyToCamera(camera_.get(), setup);
-        lastSetup_ = setup;
-        hasLastSetup_ = true;
-        warmupCapReached_ = false;
-        if (!settled) {
-            if (config_.warmup_until_loaded) {
-                warmupUntilLoaded();
-            } else {
-                fixedWarmup();
-            }
+        // The placement as asked for: a draw adjusts the camera's near and far
+        // planes to the scene, which is no change of view.
+        placedView_ = camera_->getViewMatrix();
+        placedProjection_ = camera_->getProjectionMatrix();
+        tilesIncomplete_ = false;
+        incompleteRequests_ = 0;
+        if (!settle()) {
+            tilesIncomplete_ = true;
+            incompleteRequests_ = std::max(1, outstandingRequests());
         }
-        drawOneFrame();
-        ++timings_.renders;
-        if (!drewThroughFrameBufferObject()) {
-            // The driver fell back to the tiny window surface: the capture
-            // holds no picture of this placement.
+        if (!drewThroughFrameBufferObject() || !readBack()) {
+            // The driver fell back to the tiny window surface: there is no
+            // picture of this placement.
+            hasDrawn_ = false;
             Logger::instance().error(runMessage(RunMessage::RenderNotThroughFbo));
             return false;
         }
+        ++timings_.renders;
         return true;
     } catch (const std::exception& e) {
-        hasLastSetup_ = false;
+        hasDrawn_ = false;
         Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
         return false;
     }

@@ -10,13 +10,17 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
 // Where the time of the renderer goes, summed over all calls.
 struct RenderTimings {
-    int renders = 0;            // renderFrame calls that drew
+    int renders = 0;            // renderFrame calls that gave a picture
     int draws = 0;
+    int readbacks = 0;          // pictures read back from the frame-buffer object
+    int tileDraws = 0;          // draws of an unchanged view, made because tiles arrived
+    double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;   // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
 };
@@ -51,10 +55,16 @@ public:
     // context reports; for memory caps and for tests. Call before initialize.
     void limitTargetSize(int pixels) { targetLimit_ = pixels; }
     const RenderTargetLimits& targetLimits() const { return limits_; }
-    // Places the camera and draws warm-up frames plus the captured one, with
-    // whatever overlays hang under the scene root. The picture is then in
-    // captureImage(). A frame not drawn through the frame-buffer object is a
-    // render failure.
+    // Places the camera and draws, with whatever overlays hang under the
+    // scene root, until the view is settled: after the warm-up (warmup_frames
+    // draws with a pause each, none with warmup_until_loaded) it keeps
+    // drawing while the database pager has tiles requested, loading or
+    // waiting to be merged, up to tile_load_timeout seconds. A draw is made
+    // only when the pager merged tiles or the camera or the scene changed
+    // since the last one; the last drawn picture is then read back into
+    // captureImage(). A picture taken at the timeout is still given (true)
+    // but tilesIncomplete() says so. A frame not drawn through the
+    // frame-buffer object is a render failure.
     bool renderFrame(const CameraSetup& setup);
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup);
@@ -62,13 +72,16 @@ public:
     // True when the database pager has nothing requested, loading, to
     // compile or to merge: another draw would show the same model.
     bool pagerIdle() const;
-    // With this on, a render of the placement just rendered, while the pager
-    // is idle, is a single draw: the warm-up could load nothing new. Off by
-    // default: every render makes the configured warm-up draws.
+    // Tiles the pager has requested, is reading, or holds to compile or merge.
+    int outstandingRequests() const;
+    // With this on (the default), a draw is made only when something changed
+    // and a settled view is not drawn again. Off: every warm-up round and the
+    // last one draw, as a strictly one-by-one batch does (for comparisons).
     void setReuseSettledPlacement(bool reuse) { reuseSettledPlacement_ = reuse; }
-    // True when the last render with warmup_until_loaded stopped at its cap
-    // of max(warmup_frames, 64) warm-up draws with tiles still loading.
-    bool warmupCapReached() const { return warmupCapReached_; }
+    // True when the last render reached tile_load_timeout with tiles still
+    // loading; outstandingRequests() at that moment is in incompleteRequests().
+    bool tilesIncomplete() const { return tilesIncomplete_; }
+    int incompleteRequests() const { return incompleteRequests_; }
     // Leaves only the model under the scene root.
     void prepareSceneRoot();
 
@@ -93,8 +106,18 @@ private:
     osg::ref_ptr<osg::GraphicsContext> createContext();
     void drawOneFrame();
     void sleepFor(std::chrono::microseconds pause);
-    void fixedWarmup();
-    void warmupUntilLoaded();
+    // True when the camera placement or the children of the scene root
+    // changed since the last draw.
+    bool viewChanged() const;
+    // True when a draw now would differ from the last one: the view changed
+    // or the pager has tiles to merge.
+    bool drawWouldChange() const;
+    // Draws when forced or when drawWouldChange().
+    void drawIfNeeded(bool force);
+    // Draws until the view is settled; false at the timeout.
+    bool settle();
+    // Copies the frame-buffer object into captureImage().
+    bool readBack();
 
     const RenderConfig& config_;
     osg::ref_ptr<osg::Node> scene_;
@@ -104,10 +127,17 @@ private:
     osg::ref_ptr<osg::Image> captureImage_;
     bool initialized_ = false;
     int targetLimit_ = 0;
-    bool reuseSettledPlacement_ = false;
-    bool warmupCapReached_ = false;
-    bool hasLastSetup_ = false;
-    CameraSetup lastSetup_;
+    bool reuseSettledPlacement_ = true;
+    bool tilesIncomplete_ = false;
+    int incompleteRequests_ = 0;
+    // The camera placement of the render in hand, and what the last draw showed.
+    osg::Matrixd placedView_;
+    osg::Matrixd placedProjection_;
+    bool hasDrawn_ = false;
+    osg::Matrixd drawnView_;
+    osg::Matrixd drawnProjection_;
+    std::vector<const osg::Node*> drawnChildren_;
+    GLenum readFormat_ = GL_RGBA;  // GL_RGB when the background is opaque
     RenderTargetLimits limits_;
     std::string contextDescription_;
     std::string glRenderer_;

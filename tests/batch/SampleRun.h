@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
+#include <map>
 #include <string>
 
 // Runs Vistrel over the generated sample city (build/sample) with a small,
@@ -30,5 +32,14 @@ struct SampleRun {
 
 // Writes the configuration into `dir` and runs Vistrel there, headless.
 SampleRun runVistrel(const testsupport::TempDir& dir, const nlohmann::json& config);
+
+// As runVistrel, with the configuration in `dir`/`name`, extra environment
+// and a `watch` that sees the output so far and the child's pid.
+SampleRun runVistrelWith(const testsupport::TempDir& dir, const std::string& name, const nlohmann::json& config,
+                         const std::map<std::string, std::string>& env = {},
+                         const std::function<void(const std::string&, int)>& watch = {});
+
+// Relative path -> bytes of every .png below `root`.
+std::map<std::string, std::string> pngFilesBelow(const fs::path& root);
 
 }  // namespace batchtest

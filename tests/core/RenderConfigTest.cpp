@@ -204,6 +204,8 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("field_separator":"a\\b")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("field_separator":"<")", "Config error: field_separator contains invalid Windows path characters."},
         {R"("num_threads":65)", "Config error: num_threads must be at most 64."},
+        {R"("tile_load_timeout":0.5)", "Config error: tile_load_timeout must be at least 1."},
+        {R"("tile_load_timeout":3601)", "Config error: tile_load_timeout must be at most 3600."},
         // A key's text cannot put a line of its own on the output Tavrin reads.
         {R"("angles":["x\nIMAGE_PROGRESS image=9"])", "Config error: unsupported angle x\\nIMAGE_PROGRESS image=9"},
     };

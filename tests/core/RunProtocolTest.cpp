@@ -44,7 +44,8 @@ TEST(RunProtocol, EveryLineKindRoundTrips)
     EXPECT_EQ(imageBack->angle, "se45");
     EXPECT_TRUE(imageBack->success);
 
-    for (const RunFinished& finished : {RunFinished{8, 12, 2, 2, 0, 1}, RunFinished{4, 6, 1, 1, 2, 3}}) {
+    for (const RunFinished& finished : {RunFinished{8, 12, 2, 2, 0, 1}, RunFinished{4, 6, 1, 1, 2, 3},
+                                        RunFinished{1, 6, 1, 1, 0, 1, 3}, RunFinished{0, 4, 0, 1, 1, 2, 3}}) {
         const auto back = parseRunFinished(formatLine(finished));
         ASSERT_TRUE(back) << formatLine(finished);
         EXPECT_EQ(back->succeeded, finished.succeeded);
@@ -53,6 +54,7 @@ TEST(RunProtocol, EveryLineKindRoundTrips)
         EXPECT_EQ(back->failed, finished.failed);
         EXPECT_EQ(back->shardIndex, finished.shardIndex);
         EXPECT_EQ(back->shardCount, finished.shardCount);
+        EXPECT_EQ(back->notDone, finished.notDone);
     }
 
     const auto state = parseRunState(formatLine(RunState{2, 3, true}));
@@ -76,6 +78,8 @@ TEST(RunProtocol, NearMissesAreNotProtocolLines)
     EXPECT_FALSE(parseFrameProgress("FRAME_PROGRESS frame=1 name=a"));
     EXPECT_FALSE(parseRunFinished("Render finished. Success 1/2, skipped 0"));
     EXPECT_FALSE(parseRunFinished("Render finished. Success 1/2, skipped 0, failed 1 trailing"));
+    EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, not done"));
+    EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, pending 1"));
     EXPECT_FALSE(parseRunState("RUN_STATE shard_index=0 shard_count=1 resume=yes"));
     EXPECT_FALSE(parseLogLine("[x][DEBUG] text"));
     EXPECT_FALSE(parseLogLine("Config error: width and height must be positive."));

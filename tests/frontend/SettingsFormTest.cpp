@@ -91,7 +91,7 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "distance": 300, "background": "white", "jpg_quality": 95, "transparent_bg": false,
         "multisample": 4, "range_line_sample_step": 1, "range_line_smooth_limit": 0.6,
         "num_threads": 4, "world_file": false, "model_srs": "", "frames_crs": "",
-        "reproject_frames": "auto", "layer": ""})")
+        "reproject_frames": "auto", "layer": "", "tile_load_timeout": 120})")
                                      .object();
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-// Pixel access to a renderer's capture image (RGBA, bottom row first) with
+// Pixel access to a renderer's capture image (RGB or RGBA, bottom row first) with
 // coordinates counted from the top-left corner, as in the written files.
 namespace testsupport {
 
@@ -15,7 +15,7 @@ struct Rgba {
 inline Rgba pixelFromTop(const osg::Image& image, int x, int yFromTop)
 {
     const unsigned char* p = image.data(x, image.t() - 1 - yFromTop);
-    return {p[0], p[1], p[2], p[3]};
+    return {p[0], p[1], p[2], image.getPixelFormat() == GL_RGBA ? p[3] : 255};
 }
 
 inline bool isColour(const Rgba& c, int r, int g, int b, int tolerance = 2)
