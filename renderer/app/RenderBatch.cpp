@@ -372,6 +372,9 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                 continue;
             }
             log.info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
+            if (options_.beforeFrame) {
+                options_.beforeFrame(job->frame, renderer_);
+            }
             prepareFrame(pipeline, *job);
             for (std::size_t a = 0; a < config_.angles.size(); ++a) {
                 if (stopRequested()) {

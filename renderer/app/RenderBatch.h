@@ -12,6 +12,7 @@
 #include <osg/Node>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ namespace vistrel {
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
     bool reuse = true;      // the pre-check's picture is the top image; a settled view is drawn once
+    // Called before each frame of this shard is rendered (to load the model
+    // parts its views show).
+    std::function<void(const PolygonFrame&, OffscreenRenderer&)> beforeFrame;
 };
 
 // One batch: every frame of this shard from every configured angle, with the

@@ -1,11 +1,11 @@
 #include "app/RenderTask.h"
 
 #include "app/RenderBatch.h"
+#include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
 #include "output/StagedFile.h"
 
 #include <exception>
@@ -20,17 +20,17 @@ namespace {
 
 // Model heights for the frames this shard renders; the others keep their
 // provisional heights (their names need none).
-void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, int shard, int shards)
+void sampleHeightsOfShard(ShardScene& scene, std::vector<PolygonFrame>& frames, int shard, int shards)
 {
     if (shards <= 1) {
-        sampleFrameHeights(scene, frames);
+        scene.sampleHeights(frames);
         return;
     }
     std::vector<PolygonFrame> mine;
     for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
         mine.push_back(std::move(frames[i]));
     }
-    sampleFrameHeights(scene, mine);
+    scene.sampleHeights(mine);
     std::size_t next = 0;
     for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
         frames[i] = std::move(mine[next++]);
@@ -62,10 +62,11 @@ int runRenderTask(RenderConfig config)
             log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
         }
 
-        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
-        if (!scene) {
+        std::unique_ptr<ShardScene> model = ShardScene::open(config);
+        if (!model) {
             return ExitNoScene;
         }
+        osg::ref_ptr<osg::Node> scene = model->root();
         if (stopRequested()) {
             return stoppedBeforeTheBatch();
         }
@@ -89,7 +90,7 @@ int runRenderTask(RenderConfig config)
         if (config.auto_align_shp_to_scene) {
             checkFramesNearScene(frames, scene.get());
         }
-        sampleHeightsOfShard(scene.get(), frames, config.shard_index, config.shard_count);
+        sampleHeightsOfShard(*model, frames, config.shard_index, config.shard_count);
         if (stopRequested()) {
             return stoppedBeforeTheBatch();
         }
@@ -97,12 +98,17 @@ int runRenderTask(RenderConfig config)
         bool succeeded = false;
         bool stopped = false;
         {
-            RenderBatch batch(config);
+            BatchOptions options;
+            options.beforeFrame = [&model](const PolygonFrame& frame, OffscreenRenderer& renderer) {
+                model->prepareFrame(frame, renderer);
+            };
+            RenderBatch batch(config, options);
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }
         frames.clear();
         scene = nullptr;
+        model.reset();
         if (stopped) {
             return ExitStopped;
         }

@@ -92,7 +92,8 @@ void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::No
                             sceneCenterText(bound));
 }
 
-void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
+void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames,
+                        const std::function<void(const PolygonFrame&)>& beforeFrame)
 {
     if (!sceneRoot) {
         return;
@@ -104,6 +105,9 @@ void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
     const double zBottom = static_cast<double>(cz - r) - 100.0;
 
     for (auto& frame : frames) {
+        if (beforeFrame) {
+            beforeFrame(frame);
+        }
         const double w = std::max(1.0, frame.maxX - frame.minX);
         const double h = std::max(1.0, frame.maxY - frame.minY);
         double lowest = std::numeric_limits<double>::infinity();

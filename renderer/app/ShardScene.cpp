@@ -1,0 +1,143 @@
+#include "app/ShardScene.h"
+
+#include "core/Logger.h"
+#include "geodata/FrameHeights.h"
+#include "output/StagedFile.h"
+#include "render/FrameCamera.h"
+#include "render/OcclusionAvoidance.h"
+
+#include <osgDB/DatabasePager>
+#include <osgViewer/View>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace vistrel {
+
+namespace {
+
+// An index file larger than this is not one of ours.
+constexpr std::uintmax_t kMaxCacheBytes = std::uintmax_t(256) << 20;
+
+ViewPrism prismOf(const CameraSetup& setup)
+{
+    return ViewPrism{setup.eye, setup.center, setup.up, setup.orthoWidth, setup.orthoHeight};
+}
+
+}  // namespace
+
+std::string rootIndexCachePath(const std::string& outputDir)
+{
+    return (fs::path(outputDir) / ".vistrel" / "root-index.txt").string();
+}
+
+std::vector<RootEntry> readRootIndexCache(const std::string& outputDir)
+{
+    std::vector<RootEntry> entries;
+    const fs::path path = rootIndexCachePath(outputDir);
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || fs::file_size(path, ec) > kMaxCacheBytes || ec) {
+        return entries;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!decodeRootIndex(text, entries)) {
+        Logger::instance().warn("Ignored a damaged root index: " + path.string());
+    }
+    return entries;
+}
+
+bool writeRootIndexCache(const std::string& outputDir, const std::vector<RootEntry>& entries)
+{
+    const fs::path path = rootIndexCachePath(outputDir);
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    const std::string text = encodeRootIndex(entries);
+    StagedFile file(path.string());
+    if (ec || !file.open() || std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size() ||
+        !file.commit()) {
+        Logger::instance().warn("Could not write the root index " + path.string() + ": " +
+                                (ec ? ec.message() : file.error()));
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::size_t keptRoots)
+{
+    const std::vector<RootEntry> known = readRootIndexCache(config.output_dir);
+    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known);
+    if (!scene) {
+        return nullptr;
+    }
+    Logger::instance().info("Root index: " + std::to_string(scene->entries().size()) + " roots, " +
+                            std::to_string(scene->rootsReadForIndex()) + " read for it");
+    if (scene->rootsReadForIndex() > 0 || known.size() != scene->entries().size()) {
+        writeRootIndexCache(config.output_dir, scene->entries());
+    }
+    return std::make_unique<ShardScene>(config, std::move(scene), keptRoots);
+}
+
+ShardScene::ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots)
+    : config_(config), scene_(std::move(scene)), keptRoots_(keptRoots)
+{
+}
+
+void ShardScene::sampleHeights(std::vector<PolygonFrame>& frames)
+{
+    sampleFrameHeights(scene_->root(), frames, [this](const PolygonFrame& frame) {
+        scene_->require(scene_->grid().overRectangle(frame.minX, frame.minY, frame.maxX, frame.maxY), keptRoots_);
+    });
+}
+
+std::vector<std::size_t> ShardScene::rootsInViewOf(const PolygonFrame& frame) const
+{
+    const FrameCamera camera(config_);
+    std::vector<CameraSetup> setups;
+    try {
+        setups.push_back(camera.computeSetup(frame, "top"));
+        for (const std::string& angle : config_.angles) {
+            if (angle == "top" || angle == "top_range") {
+                continue;
+            }
+            setups.push_back(camera.computeSetup(frame, angle));
+            if (config_.avoid_occlusion) {
+                for (const int viewAngle : candidateViewAngles(config_.oblique_view_angle)) {
+                    setups.push_back(camera.computeSetupWithViewAngle(frame, angle, viewAngle));
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        // A frame without a placement renders nothing; what was placed counts.
+    }
+    std::set<std::size_t> roots;
+    for (const CameraSetup& setup : setups) {
+        const std::vector<std::size_t> seen = scene_->grid().inPrism(prismOf(setup));
+        roots.insert(seen.begin(), seen.end());
+    }
+    return {roots.begin(), roots.end()};
+}
+
+void ShardScene::prepareFrame(const PolygonFrame& frame, OffscreenRenderer& renderer)
+{
+    osgDB::DatabasePager* pager = nullptr;
+    if (renderer.camera()) {
+        if (auto* view = dynamic_cast<osgViewer::View*>(renderer.camera()->getView())) {
+            pager = view->getDatabasePager();
+        }
+    }
+    const std::vector<std::size_t> needed = rootsInViewOf(frame);
+    scene_->require(needed, std::max(keptRoots_, needed.size()), [pager](osg::Node& slot) {
+        if (pager) {
+            pager->registerPagedLODs(&slot);
+        }
+    });
+}
+
+}  // namespace vistrel
