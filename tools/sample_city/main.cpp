@@ -1,11 +1,15 @@
 // make_sample_city <out-folder>
+// make_sample_city --county <columns>x<rows> <out-folder>
 //
 // Writes the sample city: a tiled, textured photogrammetry-style model
 // (city/ with metadata.xml, city_dsm/ with a Data.dsm origin instead), the
 // parcel and line shapefiles, and truth.json with what a renderer should
 // measure on them. The output is the same, byte for byte, on every run.
+// With --county it writes instead a county of the given number of tiles built
+// from the sample city's tiles, for measuring at scale (see County.h).
 
 #include "CityLayout.h"
+#include "County.h"
 #include "GroundTruth.h"
 #include "MeshAgreement.h"
 #include "OriginFiles.h"
@@ -141,15 +145,22 @@ void printSummary(const fs::path& out, double seconds)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || std::string(argv[1]).empty()) {
-        std::cerr << "usage: make_sample_city <out-folder>" << std::endl;
+    CountySize county;
+    const bool isCounty = argc == 4 && std::string(argv[1]) == "--county";
+    if ((argc != 2 && !isCounty) || std::string(argv[argc - 1]).empty() ||
+        (isCounty && !parseCountySize(argv[2], county))) {
+        std::cerr << "usage: make_sample_city [--county <columns>x<rows>] <out-folder>" << std::endl;
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
     OutputFolder folder;
     try {
-        folder = prepareOutputFolder(argv[1]);
-        generate(folder.staging);
+        folder = prepareOutputFolder(argv[argc - 1]);
+        if (isCounty) {
+            writeCounty(makeSampleCity(), county, folder.staging);
+        } else {
+            generate(folder.staging);
+        }
         publishOutputFolder(folder);
     } catch (const std::exception& e) {
         discardOutputFolder(folder);
