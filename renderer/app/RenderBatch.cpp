@@ -391,6 +391,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         pipeline.drain();
         writeSeconds_ = pipeline.writeSeconds();
         bufferWaitSeconds_ = pipeline.bufferWaitSeconds();
+        writersStarted_ = pipeline.writersStarted();
     }
 
     if (stopped_) {

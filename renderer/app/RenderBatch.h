@@ -67,6 +67,8 @@ public:
     // batch waited for a free picture buffer, in the last run.
     double writeSeconds() const { return writeSeconds_; }
     double bufferWaitSeconds() const { return bufferWaitSeconds_; }
+    // Writer threads the last run's pipeline started.
+    int writersStarted() const { return writersStarted_; }
     const NameTemplate& names() const { return names_; }
     OffscreenRenderer& renderer() { return renderer_; }
     // The results of the last run, one map per frame of the layer (empty for
@@ -137,6 +139,7 @@ private:
     bool stopped_ = false;
     double writeSeconds_ = 0.0;
     double bufferWaitSeconds_ = 0.0;
+    int writersStarted_ = 0;
 };
 
 
