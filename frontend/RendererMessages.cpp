@@ -58,6 +58,7 @@ constexpr Translation kTranslations[] = {
     {RunMessage::RenderFailed, "渲染失败：{}"},
     {RunMessage::RendererNullScene, "渲染器初始化失败：没有模型。"},
     {RunMessage::NoGraphicsContext, "无法创建离屏 OpenGL 绘图环境。"},
+    {RunMessage::EglDeviceMissing, "指定的 EGL 设备 {} 不可用（egl_device 或 VISTREL_EGL_DEVICE）：{}"},
     {RunMessage::RenderTargetTooLarge, "渲染尺寸 {} 超出了 OpenGL 的上限 {}。"},
     {RunMessage::RendererNotInitialized, "渲染器未初始化。"},
     {RunMessage::OsgbPathMissing, "OSGB 模型路径不存在：{}"},

@@ -236,6 +236,9 @@ std::vector<ConfigKey> buildTable()
         Row("shard_index", &R::shard_index).rule(shardIndexRule).notWrittenByTavrin(),
         Row("shard_count", &R::shard_count).refuseBelow(1).notWrittenByTavrin(),
         Row("html_report", &R::html_report).tavrin("true"),
+        Row("egl_device", &R::egl_device)
+            .refuseBelow(-1, "egl_device must be -1 (automatic) or the index of an EGL device.")
+            .notWrittenByTavrin(),
     };
 }
 

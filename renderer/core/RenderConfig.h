@@ -55,6 +55,7 @@ struct RenderConfig {
     int shard_index = 0;                 // this process renders frames i with i % shard_count == shard_index
     int shard_count = 1;
     bool html_report = false;            // also write render_report.html with thumbnails
+    int egl_device = -1;                 // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

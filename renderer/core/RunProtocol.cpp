@@ -291,6 +291,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::RenderFailed, "Render failed: {}"},
         {M::RendererNullScene, "Cannot initialize renderer with null scene."},
         {M::NoGraphicsContext, "Failed to create off-screen OpenGL graphics context."},
+        {M::EglDeviceMissing, "EGL device {} was asked for (egl_device or VISTREL_EGL_DEVICE), but {}"},
         {M::RenderTargetTooLarge, "Render target {} exceeds the OpenGL limit {}."},
         {M::RendererNotInitialized, "Renderer is not initialized."},
         {M::OsgbPathMissing, "OSGB path does not exist: {}"},

@@ -143,6 +143,7 @@ enum class RunMessage {
     RenderFailed,
     RendererNullScene,
     NoGraphicsContext,
+    EglDeviceMissing,
     RenderTargetTooLarge,
     RendererNotInitialized,
     OsgbPathMissing,
