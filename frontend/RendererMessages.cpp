@@ -26,6 +26,7 @@ constexpr Translation kTranslations[] = {
     {RunMessage::ConfigUnsupportedAngle, "配置错误：不支持的拍摄角度 {}"},
     {RunMessage::ConfigOutputFormat, "配置错误：图片格式只能是 png、jpg 或 pdf。"},
     {RunMessage::ConfigJpgQuality, "配置错误：JPEG 质量（jpg_quality）必须在 1 到 100 之间。"},
+    {RunMessage::ConfigEglDevice, "配置错误：egl_device 必须是 -1（自动选择）或 EGL 设备的序号。"},
     {RunMessage::ConfigInputsRequired, "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},
     {RunMessage::ConfigOsgbMissing, "配置错误：OSGB 模型路径不存在：{}"},
     {RunMessage::ConfigShpMissing, "配置错误：SHP 图斑文件不存在：{}"},

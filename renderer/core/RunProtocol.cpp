@@ -256,6 +256,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::ConfigUnsupportedAngle, "Config error: unsupported angle {}"},
         {M::ConfigOutputFormat, "Config error: output_format must be png, jpg, or pdf."},
         {M::ConfigJpgQuality, "Config error: jpg_quality must be 1-100."},
+        {M::ConfigEglDevice, "Config error: egl_device must be -1 (automatic) or the index of an EGL device."},
         {M::ConfigInputsRequired, "Config error: osgb_path and shp_path are required."},
         {M::ConfigOsgbMissing, "Config error: osgb_path does not exist: {}"},
         {M::ConfigShpMissing, "Config error: shp_path does not exist: {}"},

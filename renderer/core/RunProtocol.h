@@ -113,6 +113,7 @@ enum class RunMessage {
     ConfigUnsupportedAngle,
     ConfigOutputFormat,
     ConfigJpgQuality,
+    ConfigEglDevice,
     ConfigInputsRequired,
     ConfigOsgbMissing,
     ConfigShpMissing,
