@@ -373,7 +373,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
             }
             log.info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
             if (options_.beforeFrame) {
-                options_.beforeFrame(job->frame, renderer_);
+                options_.beforeFrame(static_cast<std::size_t>(p), renderer_);
             }
             prepareFrame(pipeline, *job);
             for (std::size_t a = 0; a < config_.angles.size(); ++a) {

@@ -25,9 +25,9 @@ namespace vistrel {
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
     bool reuse = true;      // the pre-check's picture is the top image; a settled view is drawn once
-    // Called before each frame of this shard is rendered (to load the model
-    // parts its views show).
-    std::function<void(const PolygonFrame&, OffscreenRenderer&)> beforeFrame;
+    // Called before each frame of this shard is rendered, with its position
+    // in the layer (to load the model parts its views show and measure it).
+    std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;
 };
 
 // One batch: every frame of this shard from every configured angle, with the

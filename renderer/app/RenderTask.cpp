@@ -8,6 +8,7 @@
 #include "geodata/PolygonFrameReader.h"
 #include "output/StagedFile.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -18,23 +19,15 @@ namespace vistrel {
 
 namespace {
 
-// Model heights for the frames this shard renders; the others keep their
-// provisional heights (their names need none).
-void sampleHeightsOfShard(ShardScene& scene, std::vector<PolygonFrame>& frames, int shard, int shards)
+// The frames of this shard (their heights are measured as each is rendered).
+std::vector<PolygonFrame> framesOfShard(const std::vector<PolygonFrame>& frames, int shard, int shards)
 {
-    if (shards <= 1) {
-        scene.sampleHeights(frames);
-        return;
-    }
     std::vector<PolygonFrame> mine;
-    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
-        mine.push_back(std::move(frames[i]));
+    const std::size_t step = static_cast<std::size_t>(std::max(1, shards));
+    for (std::size_t i = static_cast<std::size_t>(std::max(0, shard)); i < frames.size(); i += step) {
+        mine.push_back(frames[i]);
     }
-    scene.sampleHeights(mine);
-    std::size_t next = 0;
-    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
-        frames[i] = std::move(mine[next++]);
-    }
+    return mine;
 }
 
 int stoppedBeforeTheBatch()
@@ -90,7 +83,6 @@ int runRenderTask(RenderConfig config)
         if (config.auto_align_shp_to_scene) {
             checkFramesNearScene(frames, scene.get());
         }
-        sampleHeightsOfShard(*model, frames, config.shard_index, config.shard_count);
         if (stopRequested()) {
             return stoppedBeforeTheBatch();
         }
@@ -99,13 +91,14 @@ int runRenderTask(RenderConfig config)
         bool stopped = false;
         {
             BatchOptions options;
-            options.beforeFrame = [&model](const PolygonFrame& frame, OffscreenRenderer& renderer) {
-                model->prepareFrame(frame, renderer);
+            options.beforeFrame = [&model, &frames](std::size_t position, OffscreenRenderer& renderer) {
+                model->prepareFrame(frames[position], renderer);
             };
             RenderBatch batch(config, options);
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }
+        logSampledHeights(scene.get(), framesOfShard(frames, config.shard_index, config.shard_count));
         frames.clear();
         scene = nullptr;
         model.reset();

@@ -89,13 +89,6 @@ ShardScene::ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> sc
 {
 }
 
-void ShardScene::sampleHeights(std::vector<PolygonFrame>& frames)
-{
-    sampleFrameHeights(scene_->root(), frames, [this](const PolygonFrame& frame) {
-        scene_->require(scene_->grid().overRectangle(frame.minX, frame.minY, frame.maxX, frame.maxY), keptRoots_);
-    });
-}
-
 std::vector<std::size_t> ShardScene::rootsInViewOf(const PolygonFrame& frame) const
 {
     const FrameCamera camera(config_);
@@ -124,7 +117,7 @@ std::vector<std::size_t> ShardScene::rootsInViewOf(const PolygonFrame& frame) co
     return {roots.begin(), roots.end()};
 }
 
-void ShardScene::prepareFrame(const PolygonFrame& frame, OffscreenRenderer& renderer)
+void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
 {
     osgDB::DatabasePager* pager = nullptr;
     if (renderer.camera()) {
@@ -132,12 +125,19 @@ void ShardScene::prepareFrame(const PolygonFrame& frame, OffscreenRenderer& rend
             pager = view->getDatabasePager();
         }
     }
-    const std::vector<std::size_t> needed = rootsInViewOf(frame);
-    scene_->require(needed, std::max(keptRoots_, needed.size()), [pager](osg::Node& slot) {
+    const auto attached = [pager](osg::Node& slot) {
         if (pager) {
             pager->registerPagedLODs(&slot);
         }
-    });
+    };
+    std::vector<std::size_t> needed = scene_->grid().overRectangle(frame.minX, frame.minY, frame.maxX, frame.maxY);
+    scene_->require(needed, static_cast<std::size_t>(-1), attached);
+    sampleFrameHeight(scene_->rootsAsRead(), frame);
+    const std::vector<std::size_t> inView = rootsInViewOf(frame);
+    needed.insert(needed.end(), inView.begin(), inView.end());
+    std::sort(needed.begin(), needed.end());
+    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+    scene_->require(needed, std::max(keptRoots_, needed.size()), attached);
 }
 
 }  // namespace vistrel

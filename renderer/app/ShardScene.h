@@ -37,13 +37,12 @@ public:
 
     osg::Node* root() const { return scene_->root(); }
     LazyScene& lazy() { return *scene_; }
-    // Samples the heights of `frames` (this shard's), loading the roots
-    // under each frame first.
-    void sampleHeights(std::vector<PolygonFrame>& frames);
-    // Loads every root a view of `frame` can show (all camera angles the
+    // Before the frame is rendered: loads the roots under it and measures its
+    // heights through them as read (as if sampled before any rendering), then
+    // loads every root a view of the frame can show (all camera angles the
     // batch may choose, the vertical pre-check included) and hands the new
     // ones to the renderer's database pager.
-    void prepareFrame(const PolygonFrame& frame, OffscreenRenderer& renderer);
+    void prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer);
     // The roots the views of `frame` can show.
     std::vector<std::size_t> rootsInViewOf(const PolygonFrame& frame) const;
 

@@ -4,7 +4,6 @@
 
 #include <osg/Node>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,11 +16,15 @@ void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* scene
 void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot);
 
 // Measures the model surface under every frame on a 5 x 5 grid of vertical
-// lines through the loaded tiles only (nothing is paged in). `beforeFrame`,
-// when given, is called for each frame before its lines are cast (to load
-// the tiles under it).
-void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames,
-                        const std::function<void(const PolygonFrame&)>& beforeFrame = nullptr);
+// lines through the loaded tiles only (nothing is paged in).
+void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames);
+
+// The same for one frame, without the log line: true when a line hit the
+// model (the frame's heights are then set).
+bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame);
+// "Sampled model heights for n/m frames. Z range=(...)": the frames whose
+// heights are no longer those resetFrameHeights gave them.
+void logSampledHeights(const osg::Node* sceneRoot, const std::vector<PolygonFrame>& frames);
 
 // "(minX, minY) - (maxX, maxY), center=(cx, cy)".
 std::string formatBounds(double minX, double minY, double maxX, double maxY);

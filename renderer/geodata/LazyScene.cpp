@@ -55,6 +55,7 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
     scene->options_->setObjectCacheHint(osgDB::Options::CACHE_ALL);
     scene->entries_ = indexRoots(roots, known, scene->options_.get(), scene->reread_);
     scene->group_ = new osg::Group;
+    scene->asReadGroup_ = new osg::Group;
     scene->slotOf_.assign(scene->entries_.size(), kNoSlot);
     scene->lastNeed_.assign(scene->entries_.size(), 0);
     for (std::size_t i = 0; i < scene->entries_.size(); ++i) {
@@ -67,6 +68,9 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
         slot->setInitialBound(entry.bound);
         scene->slotOf_[i] = scene->group_->getNumChildren();
         scene->group_->addChild(slot.get());
+        osg::ref_ptr<osg::Group> asReadSlot = new osg::Group;
+        asReadSlot->setInitialBound(entry.bound);
+        scene->asReadGroup_->addChild(asReadSlot.get());
     }
     if (scene->group_->getNumChildren() == 0) {
         log.error(runMessage(RunMessage::NoSceneLoaded, {osgbPath}));
@@ -74,6 +78,7 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
     }
 
     scene->root_ = scene->group_;
+    scene->asRead_ = scene->asReadGroup_;
     osg::Vec3d offset;
     const SceneOrigin origin = readSceneOrigin(path);
     if (origin.valid) {
@@ -81,6 +86,9 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
         transform->setMatrix(osg::Matrixd::translate(origin.x, origin.y, origin.z));
         transform->addChild(scene->group_.get());
         scene->root_ = transform;
+        osg::ref_ptr<osg::MatrixTransform> asRead = new osg::MatrixTransform(transform->getMatrix());
+        asRead->addChild(scene->asReadGroup_.get());
+        scene->asRead_ = asRead;
         offset.set(origin.x, origin.y, origin.z);
     }
     scene->grid_ = std::make_unique<RootGrid>(scene->entries_, offset);
@@ -104,14 +112,19 @@ bool LazyScene::load(std::size_t index)
         Logger::instance().error(runMessage(RunMessage::SceneReadFailed, {entry.path}));
         return false;
     }
-    group_->getChild(static_cast<unsigned>(slotOf_[index]))->asGroup()->addChild(node.get());
+    const unsigned slot = static_cast<unsigned>(slotOf_[index]);
+    asReadGroup_->getChild(slot)->asGroup()->addChild(node.get());
+    osg::ref_ptr<osg::Node> copy = osg::clone(node.get(), osg::CopyOp::DEEP_COPY_NODES);
+    group_->getChild(slot)->asGroup()->addChild(copy.get());
     return true;
 }
 
 void LazyScene::unload(std::size_t index)
 {
-    osg::Group* slot = group_->getChild(static_cast<unsigned>(slotOf_[index]))->asGroup();
-    slot->removeChildren(0, slot->getNumChildren());
+    for (osg::Group* group : {group_.get(), asReadGroup_.get()}) {
+        osg::Group* slot = group->getChild(static_cast<unsigned>(slotOf_[index]))->asGroup();
+        slot->removeChildren(0, slot->getNumChildren());
+    }
     osgDB::Registry::instance()->removeFromObjectCache(entries_[index].path, options_.get());
 }
 

@@ -22,6 +22,12 @@ namespace vistrel {
 // slot of its own, which stays empty until the root is loaded. A slot carries
 // the root's bound, so the scene's bound and every test against it are the
 // same whichever roots are loaded.
+//
+// The scene holds a copy of each root's nodes (drawables and textures are
+// shared), into which the database pager loads finer levels. Beside it a
+// second graph of the same shape holds the roots as read, with no finer level
+// ever added: heights measured through it are those of the roots alone,
+// whatever has been paged in meanwhile.
 class LazyScene {
 public:
     // Finds the roots of `osgbPath` and indexes them (reading only those not
@@ -30,6 +36,8 @@ public:
     static std::unique_ptr<LazyScene> open(const std::string& osgbPath, const std::vector<RootEntry>& known);
 
     osg::Node* root() const { return root_.get(); }
+    // The graph of the roots as read (see above).
+    osg::Node* rootsAsRead() const { return asRead_.get(); }
     const std::vector<RootEntry>& entries() const { return entries_; }
     const RootGrid& grid() const { return *grid_; }
     int rootsReadForIndex() const { return reread_; }
@@ -53,6 +61,8 @@ private:
     std::vector<std::size_t> slotOf_;  // entry -> slot index, or npos
     osg::ref_ptr<osg::Group> group_;
     osg::ref_ptr<osg::Node> root_;
+    osg::ref_ptr<osg::Group> asReadGroup_;
+    osg::ref_ptr<osg::Node> asRead_;
     osg::ref_ptr<osgDB::Options> options_;
     std::unique_ptr<RootGrid> grid_;
     std::vector<std::size_t> loaded_;       // entry indices, least recently needed first

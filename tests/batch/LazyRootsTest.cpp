@@ -70,12 +70,12 @@ std::map<std::string, std::string> render(const vistrel::RenderConfig& config, i
             vistrel::sampleFrameHeights(scene.get(), frames);
             vistrel::RenderBatch(config).run(scene.get(), frames);
         } else {
+            // As the task does it: each frame measured just before it renders.
             auto model = vistrel::ShardScene::open(config, static_cast<std::size_t>(keptRoots));
             vistrel::resetFrameHeights(frames, model->root());
-            model->sampleHeights(frames);
             vistrel::BatchOptions options;
-            options.beforeFrame = [&](const vistrel::PolygonFrame& frame, vistrel::OffscreenRenderer& renderer) {
-                model->prepareFrame(frame, renderer);
+            options.beforeFrame = [&](std::size_t position, vistrel::OffscreenRenderer& renderer) {
+                model->prepareFrame(frames[position], renderer);
                 seen.fewest = std::min(seen.fewest, model->lazy().loadedCount());
             };
             vistrel::RenderBatch(config, options).run(model->root(), frames);
