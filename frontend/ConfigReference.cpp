@@ -201,6 +201,11 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "at least 1; when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
      "Number of processes that share one batch.",
      nullptr, nullptr, nullptr},
+    {"egl_device", nullptr,
+     "-1 or an EGL device index from 0; -1 takes VISTREL_EGL_DEVICE when it is set, else the first GPU that opens "
+     "(else Mesa's software renderer); an index beyond the devices found is an error",
+     "Which EGL device (GPU) renders, by its index in the EGL device list.",
+     nullptr, nullptr, nullptr},
     {"html_report", nullptr,
      "true or false",
      "Also write render_report.html, a page of thumbnails per frame and angle (in render_report_files/).",

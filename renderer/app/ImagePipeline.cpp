@@ -29,14 +29,14 @@ void emitLines(const std::vector<HeldLine>& lines)
 }  // namespace
 
 ImagePipeline::ImagePipeline(const RenderConfig& config, int workers)
-    : config_(config), workers_(std::max(0, workers))
+    : config_(config), workers_(std::max(0, workers)), scaling_(workers_)
 {
     if (workers_ > 0) {
         try {
-            for (int i = 0; i < workers_; ++i) {
-                threads_.emplace_back([this] { runWorker(); });
-            }
             threads_.emplace_back([this] { runSteps(); });
+            for (int i = 0; i < scaling_.writers(); ++i) {
+                startWriter();
+            }
         } catch (...) {
             stopThreads();
             throw;
@@ -66,17 +66,29 @@ void ImagePipeline::stopThreads()
     threads_.clear();
 }
 
+void ImagePipeline::startWriter()
+{
+    threads_.emplace_back([this] { runWorker(); });
+}
+
+int ImagePipeline::writersStarted() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return scaling_.writers();
+}
+
 ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
 {
     osg::ref_ptr<osg::Image> buffer;
+    bool anotherWriter = false;
     {
         const auto waitStart = Clock::now();
         std::unique_lock<std::mutex> lock(mutex_);
-        // workers + 1 pictures, but no more than the byte budget allows (two
+        // writers + 1 pictures, but no more than the byte budget allows (two
         // at the least, so that writing still overlaps rendering).
         const double bytes = std::max<double>(1.0, picture.getTotalSizeInBytes());
         const int affordable = static_cast<int>(std::max(2.0, kBufferBudgetBytes / bytes));
-        const int capacity = std::min(workers_ + 1, affordable);
+        const int capacity = std::min(scaling_.writers() + 1, affordable);
         changed_.wait(lock, [&] { return !freeBuffers_.empty() || buffers_ < capacity; });
         if (!freeBuffers_.empty()) {
             buffer = freeBuffers_.back();
@@ -84,7 +96,13 @@ ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
         } else {
             ++buffers_;
         }
-        bufferWaitSeconds_ += secondsBetween(waitStart, Clock::now());
+        const auto now = Clock::now();
+        const double waited = secondsBetween(waitStart, now);
+        bufferWaitSeconds_ += waited;
+        anotherWriter = workers_ > 0 && scaling_.notePicture(waited, secondsBetween(created_, now));
+    }
+    if (anotherWriter) {
+        startWriter();
     }
     if (!buffer || buffer->s() != picture.s() || buffer->t() != picture.t() ||
         buffer->getPixelFormat() != picture.getPixelFormat() || buffer->getDataType() != picture.getDataType()) {

@@ -3,6 +3,7 @@
 #include "core/ContentHash.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
+#include "app/WriterScaling.h"
 
 #include <osg/Image>
 #include <osg/ref_ptr>
@@ -29,9 +30,11 @@ namespace vistrel {
 // written picture's own lines ("Wrote " or "Failed to write image: "), and
 // steps of the batch's own (counting, the progress line). A step runs only
 // after every step before it, and a picture's step only once its file is on
-// disk. At most workers + 1 pictures (and no more than 2 GiB of them, but
+// disk. At most writers + 1 pictures (and no more than 2 GiB of them, but
 // always two) are in memory; the batch waits for a free buffer when all are
-// taken.
+// taken. It starts with one writer thread and adds one, up to `workers`,
+// while the batch keeps waiting for buffers (see WriterScaling): as many
+// writers as keep the renderer busy, and no more.
 //
 // With 0 workers nothing overlaps: pictures are written at once on the
 // calling thread and every step runs when it is handed over.
@@ -75,6 +78,8 @@ public:
     void drain();
 
     int workers() const { return workers_; }
+    // Writer threads started so far (at most workers()).
+    int writersStarted() const;
     // Seconds the batch waited for a free buffer, and seconds spent writing
     // files (summed over the workers).
     double bufferWaitSeconds() const { return bufferWaitSeconds_; }
@@ -86,6 +91,7 @@ private:
     void enqueueStep(std::function<void()> step);
     void runWorker();
     void runSteps();
+    void startWriter();
     void giveBack(osg::ref_ptr<osg::Image> buffer);
 
     const RenderConfig& config_;
@@ -105,6 +111,8 @@ private:
     bool stopping_ = false;
     double writeSeconds_ = 0.0;
     double bufferWaitSeconds_ = 0.0;
+    WriterScaling scaling_;
+    const Clock::time_point created_ = Clock::now();
     std::vector<std::thread> threads_;
 };
 

@@ -442,6 +442,9 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
                 continue;
             }
             log.info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
+            if (options_.beforeFrame) {
+                options_.beforeFrame(static_cast<std::size_t>(p), renderer_);
+            }
             prepareFrame(pipeline, *job);
             for (std::size_t a = 0; a < config_.angles.size(); ++a) {
                 if (stopRequested()) {
@@ -458,6 +461,7 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         pipeline.drain();
         writeSeconds_ = pipeline.writeSeconds();
         bufferWaitSeconds_ = pipeline.bufferWaitSeconds();
+        writersStarted_ = pipeline.writersStarted();
     }
 
     if (stopped_) {

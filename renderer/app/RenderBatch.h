@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <map>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
     bool reuse = true;      // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
+    // Called before each frame of this shard is rendered, with its position
+    // in the layer (to load the model parts its views show and measure it).
+    std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;
 };
 
 // One batch: every frame of this shard from every configured angle, with the
@@ -77,6 +81,8 @@ public:
     // batch waited for a free picture buffer, in the last run.
     double writeSeconds() const { return writeSeconds_; }
     double bufferWaitSeconds() const { return bufferWaitSeconds_; }
+    // Writer threads the last run's pipeline started.
+    int writersStarted() const { return writersStarted_; }
     const NameTemplate& names() const { return names_; }
     OffscreenRenderer& renderer() { return renderer_; }
     // The results of the last run, one map per frame of the layer (empty for
@@ -161,6 +167,7 @@ private:
     bool stopped_ = false;
     double writeSeconds_ = 0.0;
     double bufferWaitSeconds_ = 0.0;
+    int writersStarted_ = 0;
 };
 
 

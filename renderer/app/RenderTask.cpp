@@ -2,6 +2,7 @@
 
 #include "app/FrameSystems.h"
 #include "app/RenderBatch.h"
+#include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "geodata/FrameHeights.h"
@@ -11,6 +12,7 @@
 #include "geodata/TileReadLedger.h"
 #include "output/StagedFile.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -21,23 +23,15 @@ namespace vistrel {
 
 namespace {
 
-// Model heights for the frames this shard renders; the others keep their
-// provisional heights (their names need none).
-void sampleHeightsOfShard(osg::Node* scene, std::vector<PolygonFrame>& frames, int shard, int shards)
+// The frames of this shard (their heights are measured as each is rendered).
+std::vector<PolygonFrame> framesOfShard(const std::vector<PolygonFrame>& frames, int shard, int shards)
 {
-    if (shards <= 1) {
-        sampleFrameHeights(scene, frames);
-        return;
-    }
     std::vector<PolygonFrame> mine;
-    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
-        mine.push_back(std::move(frames[i]));
+    const std::size_t step = static_cast<std::size_t>(std::max(1, shards));
+    for (std::size_t i = static_cast<std::size_t>(std::max(0, shard)); i < frames.size(); i += step) {
+        mine.push_back(frames[i]);
     }
-    sampleFrameHeights(scene, mine);
-    std::size_t next = 0;
-    for (std::size_t i = static_cast<std::size_t>(shard); i < frames.size(); i += static_cast<std::size_t>(shards)) {
-        frames[i] = std::move(mine[next++]);
-    }
+    return mine;
 }
 
 // Reads the frames, moves them into the model's coordinates when that is
@@ -85,12 +79,13 @@ int runRenderTask(RenderConfig config)
             log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
         }
 
-        ModelIdentity model;
-        SceneOrigin origin;
-        osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path, &model, &origin);
-        if (!scene) {
+        std::unique_ptr<ShardScene> shardScene = ShardScene::open(config);
+        if (!shardScene) {
             return ExitNoScene;
         }
+        osg::ref_ptr<osg::Node> scene = shardScene->root();
+        ModelIdentity model = shardScene->lazy().identity();
+        const SceneOrigin origin = shardScene->lazy().origin();
 
         FrameReadLoss loss;
         std::vector<PolygonFrame> frames;
@@ -106,25 +101,26 @@ int runRenderTask(RenderConfig config)
         }
         // A stop before the batch still gets its report (every image 未完成):
         // the batch sees the stop at once and writes it.
-        if (!stopRequested()) {
-            sampleHeightsOfShard(scene.get(), frames, config.shard_index, config.shard_count);
-        }
-
         bool succeeded = false;
         bool stopped = false;
         {
             BatchOptions options;
             options.worldFileCrs = prjText(systems.model);
+            options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
+                shardScene->prepareFrame(frames[position], renderer);
+            };
             RenderBatch batch(config, options);
             batch.setModel(std::move(model));
             succeeded = batch.run(scene.get(), frames);
             stopped = batch.stopped();
         }
+        logSampledHeights(scene.get(), framesOfShard(frames, config.shard_index, config.shard_count));
         const TileReadCounts tiles = tileReadCounts();
         log.info("Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) +
                  " (and " + std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
         frames.clear();
         scene = nullptr;
+        shardScene.reset();
         if (!stopped && stopRequested()) {
             // The stop came once the batch had finished its reports.
             log.warn("Stopped by signal");

@@ -61,6 +61,7 @@ struct RenderConfig {
     std::string reproject_frames = "auto";  // auto, always or never
     std::string layer;                   // vector layer; empty = the first layer holding polygons
     bool world_file = false;             // world file (+ .prj) beside every top and top_range picture
+    int egl_device = -1;                 // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

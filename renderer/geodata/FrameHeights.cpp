@@ -92,47 +92,51 @@ void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::No
                             sceneCenterText(bound));
 }
 
-void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
+bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame)
 {
     if (!sceneRoot) {
-        return;
+        return false;
     }
-    const osg::BoundingSphere bound = sceneRoot->getBound();
+    const osg::BoundingSphere& bound = sceneRoot->getBound();
     const float cz = bound.center().z();
     const float r = bound.radius();
     const double zTop = static_cast<double>(cz + r) + 100.0;
     const double zBottom = static_cast<double>(cz - r) - 100.0;
-
-    for (auto& frame : frames) {
-        const double w = std::max(1.0, frame.maxX - frame.minX);
-        const double h = std::max(1.0, frame.maxY - frame.minY);
-        double lowest = std::numeric_limits<double>::infinity();
-        double highest = -std::numeric_limits<double>::infinity();
-        bool hit = false;
-        for (int i = 0; i <= 4; ++i) {
-            for (int j = 0; j <= 4; ++j) {
-                const double x = frame.minX + i * 0.25 * w;
-                const double y = frame.minY + j * 0.25 * h;
-                osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector =
-                    new osgUtil::LineSegmentIntersector(osg::Vec3d(x, y, zTop), osg::Vec3d(x, y, zBottom));
-                osgUtil::IntersectionVisitor visitor(intersector.get());
-                sceneRoot->accept(visitor);
-                for (const auto& intersection : intersector->getIntersections()) {
-                    const double z = intersection.getWorldIntersectPoint().z();
-                    lowest = std::min(lowest, z);
-                    highest = std::max(highest, z);
-                    hit = true;
-                }
+    const double w = std::max(1.0, frame.maxX - frame.minX);
+    const double h = std::max(1.0, frame.maxY - frame.minY);
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
+    bool hit = false;
+    for (int i = 0; i <= 4; ++i) {
+        for (int j = 0; j <= 4; ++j) {
+            const double x = frame.minX + i * 0.25 * w;
+            const double y = frame.minY + j * 0.25 * h;
+            osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector =
+                new osgUtil::LineSegmentIntersector(osg::Vec3d(x, y, zTop), osg::Vec3d(x, y, zBottom));
+            osgUtil::IntersectionVisitor visitor(intersector.get());
+            sceneRoot->accept(visitor);
+            for (const auto& intersection : intersector->getIntersections()) {
+                const double z = intersection.getWorldIntersectPoint().z();
+                lowest = std::min(lowest, z);
+                highest = std::max(highest, z);
+                hit = true;
             }
         }
-        if (hit) {
-            frame.minZ = lowest;
-            frame.maxZ = highest;
-            frame.centerZ = (highest + lowest) * 0.5;
-        }
     }
+    if (hit) {
+        frame.minZ = lowest;
+        frame.maxZ = highest;
+        frame.centerZ = (highest + lowest) * 0.5;
+    }
+    return hit;
+}
 
-    const double resetZ = static_cast<double>(cz);
+void logSampledHeights(const osg::Node* sceneRoot, const std::vector<PolygonFrame>& frames)
+{
+    if (!sceneRoot) {
+        return;
+    }
+    const double resetZ = static_cast<double>(sceneRoot->getBound().center().z());
     int sampled = 0;
     double zMin = 0, zMax = 0;
     for (const auto& frame : frames) {
@@ -153,6 +157,17 @@ void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
         line += ". Z range=(" + streamNumber(zMin) + ", " + streamNumber(zMax) + ")";
     }
     Logger::instance().info(line);
+}
+
+void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames)
+{
+    if (!sceneRoot) {
+        return;
+    }
+    for (auto& frame : frames) {
+        sampleFrameHeight(sceneRoot, frame);
+    }
+    logSampledHeights(sceneRoot, frames);
 }
 
 }  // namespace vistrel

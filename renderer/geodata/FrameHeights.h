@@ -19,6 +19,13 @@ void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::No
 // lines through the loaded tiles only (nothing is paged in).
 void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames);
 
+// The same for one frame, without the log line: true when a line hit the
+// model (the frame's heights are then set).
+bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame);
+// "Sampled model heights for n/m frames. Z range=(...)": the frames whose
+// heights are no longer those resetFrameHeights gave them.
+void logSampledHeights(const osg::Node* sceneRoot, const std::vector<PolygonFrame>& frames);
+
 // "(minX, minY) - (maxX, maxY), center=(cx, cy)".
 std::string formatBounds(double minX, double minY, double maxX, double maxY);
 

@@ -6,8 +6,8 @@
 
 namespace vistrel {
 
-// The x/y extent of the loaded scene in world coordinates (the tile levels
-// loaded so far; the root levels cover the whole model).
+// The x/y extent of the scene in world coordinates: the geometry loaded so
+// far, and the bounds of the roots a shard has not read yet.
 Extent2 sceneExtent(osg::Node* sceneRoot);
 
 }  // namespace vistrel

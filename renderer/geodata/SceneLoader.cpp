@@ -510,9 +510,7 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
     return SceneOrigin{};
 }
 
-namespace {
-
-ModelIdentity identityOf(const fs::path& model, const std::vector<fs::path>& roots, const SceneOrigin& origin)
+ModelIdentity modelIdentityOf(const fs::path& model, const std::vector<fs::path>& roots, const SceneOrigin& origin)
 {
     ModelIdentity identity;
     for (const fs::path& root : roots) {
@@ -539,7 +537,6 @@ ModelIdentity identityOf(const fs::path& model, const std::vector<fs::path>& roo
     return identity;
 }
 
-}  // namespace
 
 osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity, SceneOrigin* originOut)
 {
@@ -583,7 +580,7 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* id
     osg::ref_ptr<osg::Node> sceneRoot = group;
     const SceneOrigin origin = readSceneOrigin(path);
     if (identity) {
-        *identity = identityOf(path, roots, origin);
+        *identity = modelIdentityOf(path, roots, origin);
     }
     if (originOut) {
         *originOut = origin;

@@ -38,6 +38,11 @@ struct ModelIdentity {
     std::vector<RootTileStamp> roots;
 };
 
+// The identity of the model whose root tiles are `roots` (below the model
+// path `model`) and whose origin was read as `origin`.
+ModelIdentity modelIdentityOf(const std::filesystem::path& model, const std::vector<std::filesystem::path>& roots,
+                              const SceneOrigin& origin);
+
 // Loads every tile root of `osgbPath` (a project folder, a Data folder, a
 // tile folder or one .osgb file) under one group, placed at the model origin.
 // Returns null after logging the reason when nothing could be loaded.

@@ -6,6 +6,9 @@
 #include <osg/GLExtensions>
 #include <osg/State>
 
+#include "core/Logger.h"
+
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -29,54 +32,114 @@ bool hasExtension(const char* list, const char* name)
     return false;
 }
 
-// Displays to try, best first: hardware devices, then the surfaceless platform.
-std::vector<std::pair<EGLDisplay, std::string>> candidateDisplays()
+struct Candidate {
+    EGLDisplay display = EGL_NO_DISPLAY;
+    std::string kind;  // "EGL device i of n: name" or "EGL surfaceless"
+    bool gpu = false;
+};
+
+// The name of an EGL device: its renderer when the driver tells it, else its
+// DRM device file.
+std::string deviceName(PFNEGLQUERYDEVICESTRINGEXTPROC queryDeviceString, EGLDeviceEXT device)
 {
-    std::vector<std::pair<EGLDisplay, std::string>> displays;
+    if (!queryDeviceString) {
+        return "unnamed";
+    }
+    const char* extensions = queryDeviceString(device, EGL_EXTENSIONS);
+    const EGLint kRendererExt = 0x335F;  // EGL_RENDERER_EXT of EGL_EXT_device_query_name
+    if (hasExtension(extensions, "EGL_EXT_device_query_name")) {
+        if (const char* renderer = queryDeviceString(device, kRendererExt)) {
+            return renderer;
+        }
+    }
+    if (hasExtension(extensions, "EGL_EXT_device_drm")) {
+        if (const char* file = queryDeviceString(device, EGL_DRM_DEVICE_FILE_EXT)) {
+            return file;
+        }
+    }
+    return hasExtension(extensions, "EGL_MESA_device_software") ? "software rasteriser" : "unnamed";
+}
+
+// Displays to try, best first: the requested device alone, or hardware
+// devices then the surfaceless platform. `failure` says why an explicit
+// request cannot be met (the list is then empty).
+std::vector<Candidate> candidateDisplays(int requested, std::string& failure)
+{
+    std::vector<Candidate> displays;
     const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (!getPlatformDisplay) {
+    EGLDeviceEXT devices[16];
+    EGLint count = 0;
+    auto queryDeviceString =
+        reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
+    if (getPlatformDisplay && hasExtension(clientExtensions, "EGL_EXT_platform_device")) {
+        auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+        if (!queryDevices || !queryDevices(16, devices, &count)) {
+            count = 0;
+        }
+    }
+    if (requested >= 0 && requested >= count) {
+        failure = "only " + std::to_string(count) + " EGL devices were found";
         return displays;
     }
-    if (hasExtension(clientExtensions, "EGL_EXT_platform_device")) {
-        auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-        auto queryDeviceString =
-            reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
-        EGLDeviceEXT devices[16];
-        EGLint count = 0;
-        if (queryDevices && queryDevices(16, devices, &count)) {
-            for (EGLint i = 0; i < count; ++i) {
-                const char* deviceExtensions = queryDeviceString ? queryDeviceString(devices[i], EGL_EXTENSIONS) : nullptr;
-                if (hasExtension(deviceExtensions, "EGL_MESA_device_software")) {
-                    continue;  // the software rasteriser comes through the surfaceless platform
-                }
-                EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
-                if (display != EGL_NO_DISPLAY) {
-                    displays.emplace_back(display, "EGL device");
-                }
-            }
+    for (EGLint i = 0; i < count; ++i) {
+        const char* extensions = queryDeviceString ? queryDeviceString(devices[i], EGL_EXTENSIONS) : nullptr;
+        const bool software = hasExtension(extensions, "EGL_MESA_device_software");
+        if ((requested >= 0 && i != requested) || (requested < 0 && software)) {
+            continue;  // automatic: the software rasteriser comes through the surfaceless platform
+        }
+        EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+        if (display != EGL_NO_DISPLAY) {
+            displays.push_back({display,
+                                "EGL device " + std::to_string(i) + " of " + std::to_string(count) + ": " +
+                                    deviceName(queryDeviceString, devices[i]),
+                                !software});
         }
     }
-    if (hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
+    if (requested < 0 && getPlatformDisplay && hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
         EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
         if (display != EGL_NO_DISPLAY) {
-            displays.emplace_back(display, "EGL surfaceless");
+            displays.push_back({display, "EGL surfaceless", false});
         }
+    }
+    if (displays.empty()) {
+        failure = requested >= 0 ? "it gives no EGL display" : "no EGL device or surfaceless platform";
     }
     return displays;
 }
 
 }  // namespace
 
-osg::ref_ptr<EglGraphicsContext> EglGraphicsContext::create(int width, int height, std::string& failure)
+int requestedEglDevice(int configured, std::string& failure)
 {
-    const auto displays = candidateDisplays();
+    if (configured >= 0) {
+        return configured;
+    }
+    const char* text = std::getenv("VISTREL_EGL_DEVICE");
+    if (!text || !*text) {
+        return -1;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < -1 || value > 1000) {
+        failure = std::string("VISTREL_EGL_DEVICE is not a device index: ") + text;
+        return -2;
+    }
+    return static_cast<int>(value);
+}
+
+osg::ref_ptr<EglGraphicsContext> EglGraphicsContext::create(int width, int height, int device, std::string& failure,
+                                                            bool& deviceMissing)
+{
+    deviceMissing = false;
+    const auto displays = candidateDisplays(device, failure);
     if (displays.empty()) {
-        failure = "no EGL device or surfaceless platform";
+        deviceMissing = device >= 0;
         return nullptr;
     }
-    for (const auto& [display, kind] : displays) {
+    bool gpuOpened = false;
+    for (const Candidate& candidate : displays) {
         osg::ref_ptr<EglGraphicsContext> context = new EglGraphicsContext;
         osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
         traits->x = 0;
@@ -87,11 +150,29 @@ osg::ref_ptr<EglGraphicsContext> EglGraphicsContext::create(int width, int heigh
         traits->doubleBuffer = false;
         traits->pbuffer = true;
         context->_traits = traits;
-        if (context->open(display, kind, failure)) {
+        if (context->open(candidate.display, candidate.kind, failure)) {
+            gpuOpened = candidate.gpu;
+            if (!gpuOpened && device < 0) {
+                noteNoGpu();
+            }
             return context;
         }
     }
+    if (device >= 0) {
+        deviceMissing = true;
+    } else if (!gpuOpened) {
+        noteNoGpu();
+    }
     return nullptr;
+}
+
+void EglGraphicsContext::noteNoGpu()
+{
+    static bool said = false;
+    if (!said) {
+        said = true;
+        Logger::instance().info("No GPU EGL device opened; rendering in software.");
+    }
 }
 
 bool EglGraphicsContext::open(void* displayHandle, const std::string& kind, std::string& failure)
@@ -134,8 +215,9 @@ bool EglGraphicsContext::open(void* displayHandle, const std::string& kind, std:
     surface_ = surface;
     context_ = context;
     const char* vendor = eglQueryString(display, EGL_VENDOR);
-    description_ = kind + " (EGL " + std::to_string(major) + "." + std::to_string(minor) + ", " +
-                   (vendor ? vendor : "unknown vendor") + ")";
+    const char* version = eglQueryString(display, EGL_VERSION);
+    description_ = kind + " (EGL " + std::to_string(major) + "." + std::to_string(minor) + ", driver " +
+                   (vendor ? vendor : "unknown vendor") + " " + (version ? version : "") + ")";
 
     setState(new osg::State);
     getState()->setGraphicsContext(this);

@@ -90,10 +90,21 @@ osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext()
 {
     Logger& log = Logger::instance();
     std::string eglFailure;
-    osg::ref_ptr<EglGraphicsContext> egl = EglGraphicsContext::create(config_.width, config_.height, eglFailure);
+    const int device = requestedEglDevice(config_.egl_device, eglFailure);
+    bool deviceMissing = device < -1;
+    osg::ref_ptr<EglGraphicsContext> egl;
+    if (!deviceMissing) {
+        egl = EglGraphicsContext::create(config_.width, config_.height, device, eglFailure, deviceMissing);
+    }
     if (egl.valid()) {
         contextDescription_ = egl->description();
         return egl;
+    }
+    if (deviceMissing) {
+        // An explicit choice is not silently replaced by another renderer.
+        log.error(runMessage(RunMessage::EglDeviceMissing,
+                             {device >= 0 ? std::to_string(device) : std::string("?"), eglFailure}));
+        return nullptr;
     }
 
     // With a display, an X pbuffer context through OpenSceneGraph.
@@ -177,6 +188,8 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     if (context->makeCurrent()) {
         const GLubyte* renderer = glGetString(GL_RENDERER);
         glRenderer_ = renderer ? reinterpret_cast<const char*>(renderer) : "unknown";
+        const GLubyte* version = glGetString(GL_VERSION);
+        glVersion_ = version ? reinterpret_cast<const char*>(version) : "unknown";
         limits_ = queryRenderTargetLimits();
         if (targetLimit_ > 0) {
             limits_.renderbuffer = limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
@@ -194,7 +207,7 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     }
     initialized_ = true;
     log.info("FBO renderer initialized.");
-    log.info("OpenGL context: " + contextDescription_ + ", renderer: " + glRenderer_);
+    log.info("OpenGL context: " + contextDescription_ + ", renderer: " + glRenderer_ + ", OpenGL " + glVersion_);
     return true;
 }
 

@@ -141,6 +141,7 @@ private:
     RenderTargetLimits limits_;
     std::string contextDescription_;
     std::string glRenderer_;
+    std::string glVersion_;
     RenderTimings timings_;
 };
 

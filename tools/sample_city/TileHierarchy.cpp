@@ -10,10 +10,9 @@ namespace samplecity {
 
 namespace {
 
-// Screen sizes (pixels) above which the next finer level is paged in.
-constexpr float kRootSwitchPixels = 300.0f;
-constexpr float kQuadrantSwitchPixels = 600.0f;
 constexpr float kNoUpperLimit = 1e30f;
+
+}  // namespace
 
 osg::BoundingSphere unionBound(std::initializer_list<const osg::Node*> nodes)
 {
@@ -52,8 +51,6 @@ void writeNode(const osg::Node& node, const std::filesystem::path& path)
         throw std::runtime_error("cannot write " + path.string());
     }
 }
-
-}  // namespace
 
 const std::array<LevelDetail, 3>& levelDetails()
 {

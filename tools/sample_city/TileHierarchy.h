@@ -16,6 +16,7 @@
 #include <osg/ref_ptr>
 
 #include <array>
+#include <initializer_list>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,6 +35,20 @@ struct TileModel {
 };
 
 const std::array<LevelDetail, 3>& levelDetails();
+
+// Screen sizes (pixels) above which the next finer level is paged in.
+constexpr float kRootSwitchPixels = 300.0f;
+constexpr float kQuadrantSwitchPixels = 600.0f;
+
+// The union of the nodes' bounds with a little slack.
+osg::BoundingSphere unionBound(std::initializer_list<const osg::Node*> nodes);
+// A level node as exports write it: `geometry` up to `switchPixels` on
+// screen, `finerFile` (relative to the file's folder) beyond.
+osg::ref_ptr<osg::PagedLOD> pagedLevel(osg::Node* geometry, const std::string& finerFile, float switchPixels,
+                                       const osg::BoundingSphere& bound);
+// Writes a node as a zlib-compressed .osgb with its textures inside. Throws
+// on a failed write.
+void writeNode(const osg::Node& node, const std::filesystem::path& path);
 
 TileModel buildTileModel(const CityLayout& city, int i, int j);
 

@@ -1,4 +1,5 @@
 // make_sample_city <out-folder> [--enu] [--wgs84-gpkg]
+// make_sample_city --county <columns>x<rows> <out-folder>
 //
 // --enu also writes city_enu/: the same city as an ENU model (tangent point
 // inside the city, a non-zero SRSOrigin); --wgs84-gpkg also writes
@@ -7,10 +8,13 @@
 // (city/ with metadata.xml, city_dsm/ with a Data.dsm origin instead), the
 // parcel and line shapefiles, and truth.json with what a renderer should
 // measure on them. The output is the same, byte for byte, on every run.
+// With --county it writes instead a county of the given number of tiles built
+// from the sample city's tiles, for measuring at scale (see County.h).
 
 #include "CityLayout.h"
 #include "EnuModel.h"
 #include "GeoPackageWriter.h"
+#include "County.h"
 #include "GroundTruth.h"
 #include "MeshAgreement.h"
 #include "OriginFiles.h"
@@ -170,23 +174,31 @@ void printSummary(const fs::path& out, double seconds)
 
 int main(int argc, char** argv)
 {
+    CountySize county;
+    const bool isCounty = argc == 4 && std::string(argv[1]) == "--county";
     Extras extras;
-    bool usage = argc < 2 || std::string(argv[1]).empty();
-    for (int i = 2; i < argc && !usage; ++i) {
+    bool usage = argc < 2 || std::string(argv[argc - 1]).empty() || (isCounty && !parseCountySize(argv[2], county));
+    for (int i = 2; i < argc && !usage && !isCounty; ++i) {
         const std::string option = argv[i];
         extras.enu = extras.enu || option == "--enu";
         extras.wgs84GeoPackage = extras.wgs84GeoPackage || option == "--wgs84-gpkg";
         usage = option != "--enu" && option != "--wgs84-gpkg";
     }
     if (usage) {
-        std::cerr << "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]" << std::endl;
+        std::cerr << "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]\n"
+                     "       make_sample_city --county <columns>x<rows> <out-folder>"
+                  << std::endl;
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
     OutputFolder folder;
     try {
-        folder = prepareOutputFolder(argv[1]);
-        generate(folder.staging, extras);
+        folder = prepareOutputFolder(isCounty ? argv[argc - 1] : argv[1]);
+        if (isCounty) {
+            writeCounty(makeSampleCity(), county, folder.staging);
+        } else {
+            generate(folder.staging, extras);
+        }
         publishOutputFolder(folder);
     } catch (const std::exception& e) {
         discardOutputFolder(folder);
