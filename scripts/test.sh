@@ -21,6 +21,10 @@ else
   echo "No Docker engine here: the image of deploy/Dockerfile is not built."
 fi
 
+# The sanitizer builds copy this build's sample city instead of generating
+# their own with an instrumented generator.
+SAMPLE_DIR="$(cd "$BUILD_DIR" && pwd)/sample"
+
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in a build folder of their own (VISTREL_SANITIZE=0 skips this). Tavrin's window
 # tests stay with the build above; its DBF reader is replayed here as a fuzz corpus.
@@ -28,7 +32,8 @@ if [[ "${VISTREL_SANITIZE:-1}" != 0 ]]; then
   ASAN_DIR=${ASAN_BUILD_DIR:-build-asan}
   SANITIZE="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
   cmake -S . -B "$ASAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $SANITIZE" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" -DVISTREL_BUILD_FRONTEND=OFF
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" -DVISTREL_BUILD_FRONTEND=OFF \
+    -DVISTREL_PREBUILT_SAMPLE="$SAMPLE_DIR"
   cmake --build "$ASAN_DIR" --parallel "$(nproc)"
   # OSG, Mesa and GDAL keep memory until exit: leaks are not reported.
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -40,7 +45,8 @@ fi
 if [[ "${VISTREL_SANITIZE:-1}" != 0 ]]; then
   TSAN_DIR=${TSAN_BUILD_DIR:-build-tsan}
   cmake -S . -B "$TSAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -g" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DVISTREL_BUILD_FRONTEND=OFF
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DVISTREL_BUILD_FRONTEND=OFF \
+    -DVISTREL_PREBUILT_SAMPLE="$SAMPLE_DIR"
   # GDAL, OSG and Mesa's llvmpipe are not built with the sanitizer;
   # tests/tsan.supp names what happens inside those libraries.
   export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
