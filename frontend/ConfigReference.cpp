@@ -13,222 +13,162 @@
 namespace {
 
 const std::vector<ConfigKeyInfo> kKeys = {
-    {"width", nullptr,
-     "1 to 16384; outside is a configuration error",
-     "Image width in pixels.",
-     "宽度", "输出图片的宽度（像素）。", "1 到 16384"},
-    {"height", nullptr,
-     "1 to 16384; outside is a configuration error",
-     "Image height in pixels.",
-     "高度", "输出图片的高度（像素）。", "1 到 16384"},
-    {"distance", nullptr,
-     "greater than 0; otherwise a configuration error",
+    {"width", nullptr, "1 to 16384; outside is a configuration error", "Image width in pixels.", "宽度",
+     "输出图片的宽度（像素）。", "1 到 16384"},
+    {"height", nullptr, "1 to 16384; outside is a configuration error", "Image height in pixels.", "高度",
+     "输出图片的高度（像素）。", "1 到 16384"},
+    {"distance", nullptr, "greater than 0; otherwise a configuration error",
      "Base camera distance in scene units; the camera is moved further out when the frame or the model needs it.",
      nullptr, nullptr, nullptr},
     {"background", nullptr,
      "\"black\" and \"transparent\" (exact, lower case) are recognised; any other text gives white",
-     "Background colour of the rendered image.",
+     "Background colour of the rendered image.", nullptr, nullptr, nullptr},
+    {"output_format", nullptr, "png, jpg, jpeg or pdf, exactly in lower case; otherwise a configuration error",
+     "Image file format; pdf writes one page per image.", "图片格式", "输出图片的文件格式；pdf 为每张图片一页的 PDF。",
+     "png、jpg、pdf"},
+    {"jpg_quality", nullptr, "1 to 100, checked whatever the format; otherwise a configuration error", "JPEG quality.",
      nullptr, nullptr, nullptr},
-    {"output_format", nullptr,
-     "png, jpg, jpeg or pdf, exactly in lower case; otherwise a configuration error",
-     "Image file format; pdf writes one page per image.",
-     "图片格式", "输出图片的文件格式；pdf 为每张图片一页的 PDF。", "png、jpg、pdf"},
-    {"jpg_quality", nullptr,
-     "1 to 100, checked whatever the format; otherwise a configuration error",
-     "JPEG quality.",
-     nullptr, nullptr, nullptr},
-    {"output_dpi", nullptr,
-     "clamped to 72 to 1200",
-     "Resolution stored in the image file.",
-     "输出图片 DPI", "写入图片文件的分辨率（每英寸点数），不改变像素数。", "72 到 1200"},
-    {"camera_padding", nullptr,
-     "clamped to at least 1.0",
-     "Margin factor around the frame in the vertical view (1.05 makes the view 5 % larger than the frame).",
-     "正射留边", "正射图中图斑四周的留边系数，1.05 即画面比图斑大 5%。", "1 到 3，步长 0.05"},
-    {"oblique_padding_factor", nullptr,
-     "clamped to 0.5 to 1.5",
-     "Extra margin factor for the side, diagonal and oblique views.",
-     "倾斜留边系数", "侧视、斜45°和倾斜视图额外的留边系数。", "0.5 到 1.5，步长 0.05"},
-    {"oblique_distance_factor", nullptr,
-     "clamped to 0.25 to 1.5",
-     "Camera distance factor for the side, diagonal and oblique views.",
-     "倾斜距离系数", "侧视、斜45°和倾斜视图的相机距离系数。", "0.25 到 1.5，步长 0.05"},
-    {"oblique_view_angle", nullptr,
-     "clamped to 30 to 70 degrees",
-     "Elevation angle of the side, diagonal and oblique views, in degrees above the horizon.",
-     "倾斜视角角度", "侧视、斜45°和倾斜视图的俯视角（度，自水平面算起）。", "30 到 70 度，每 5 度一档"},
-    {"avoid_occlusion", nullptr,
-     "true or false",
+    {"output_dpi", nullptr, "clamped to 72 to 1200", "Resolution stored in the image file.", "输出图片 DPI",
+     "写入图片文件的分辨率（每英寸点数），不改变像素数。", "72 到 1200"},
+    {"camera_padding", nullptr, "clamped to at least 1.0",
+     "Margin factor around the frame in the vertical view (1.05 makes the view 5 % larger than the frame).", "正射留边",
+     "正射图中图斑四周的留边系数，1.05 即画面比图斑大 5%。", "1 到 3，步长 0.05"},
+    {"oblique_padding_factor", nullptr, "clamped to 0.5 to 1.5",
+     "Extra margin factor for the side, diagonal and oblique views.", "倾斜留边系数",
+     "侧视、斜45°和倾斜视图额外的留边系数。", "0.5 到 1.5，步长 0.05"},
+    {"oblique_distance_factor", nullptr, "clamped to 0.25 to 1.5",
+     "Camera distance factor for the side, diagonal and oblique views.", "倾斜距离系数",
+     "侧视、斜45°和倾斜视图的相机距离系数。", "0.25 到 1.5，步长 0.05"},
+    {"oblique_view_angle", nullptr, "clamped to 30 to 70 degrees",
+     "Elevation angle of the side, diagonal and oblique views, in degrees above the horizon.", "倾斜视角角度",
+     "侧视、斜45°和倾斜视图的俯视角（度，自水平面算起）。", "30 到 70 度，每 5 度一档"},
+    {"avoid_occlusion", nullptr, "true or false",
      "Look for a steeper view angle when buildings hide the frame in a side or diagonal view.",
      "自动检测遮挡并提高相机角度", "侧视或斜45°视图被建筑遮挡时，自动提高相机俯视角。", "开或关"},
-    {"occlusion_sample_step", nullptr,
-     "clamped to 0.1 to 0.9",
-     "Fraction of each line of sight that is tested for hits when looking for occlusion.",
-     "遮挡采样步长", "检测遮挡时视线上采样的间隔（占视线长度的比例），越小越细、越慢。", "0.1 到 0.9，步长 0.05"},
+    {"occlusion_sample_step", nullptr, "clamped to 0.1 to 0.9",
+     "Fraction of each line of sight that is tested for hits when looking for occlusion.", "遮挡采样步长",
+     "检测遮挡时视线上采样的间隔（占视线长度的比例），越小越细、越慢。", "0.1 到 0.9，步长 0.05"},
     {"angles", "(renders top)",
      "keys top, north, south, east, west, se45, sw45, ne45, nw45, oblique (case-sensitive); an empty list renders "
      "top; any other key is a configuration error",
-     "The views rendered for every frame, in this order.",
-     "拍摄角度", "每个图斑要拍摄的视图。", "正射、北、南、东、西及四个斜45°方向；都不勾选时只拍正射"},
-    {"osgb_path", nullptr,
-     "required; must exist; a relative path is taken from the configuration file's folder",
+     "The views rendered for every frame, in this order.", "拍摄角度", "每个图斑要拍摄的视图。",
+     "正射、北、南、东、西及四个斜45°方向；都不勾选时只拍正射"},
+    {"osgb_path", nullptr, "required; must exist; a relative path is taken from the configuration file's folder",
      "The model: its project folder (with metadata.xml and Data/), its Data folder, or one .osgb file.",
      "OSGB 模型目录/文件", "倾斜摄影模型：工程目录（含 metadata.xml 与 Data）、Data 目录或单个 .osgb 文件。",
      "必须存在；相对路径相对于配置文件所在目录"},
-    {"shp_path", nullptr,
-     "required; must exist; a relative path is taken from the configuration file's folder",
-     "The shapefile of the frames (polygons or multipolygons).",
-     "SHP 图斑文件", "图斑面要素的 SHP 文件，同目录须有 .dbf 等配套文件。", "必须存在；相对路径相对于配置文件所在目录"},
+    {"shp_path", nullptr, "required; must exist; a relative path is taken from the configuration file's folder",
+     "The shapefile of the frames (polygons or multipolygons).", "SHP 图斑文件",
+     "图斑面要素的 SHP 文件，同目录须有 .dbf 等配套文件。", "必须存在；相对路径相对于配置文件所在目录"},
     {"output_dir", nullptr,
      "a relative path is taken from the configuration file's folder; the empty text means output in the "
      "working directory; created when missing",
-     "Root folder of the images, render_report.csv and render_report.html.",
-     "输出目录", "图片、render_report.csv 和 render_report.html 的根目录，不存在时自动创建。",
-     "相对路径相对于配置文件所在目录"},
-    {"field_name", nullptr,
-     "used only when field_names is empty",
+     "Root folder of the images, render_report.csv and render_report.html.", "输出目录",
+     "图片、render_report.csv 和 render_report.html 的根目录，不存在时自动创建。", "相对路径相对于配置文件所在目录"},
+    {"field_name", nullptr, "used only when field_names is empty",
      "Single attribute field that names a frame. Tavrin writes the first checked output field, or the empty "
      "text when none is checked (the frames are then numbered).",
      nullptr, nullptr, nullptr},
     {"field_names", "(becomes [field_name])",
      "fields missing from the shapefile (matched in any case), or empty for a frame, are left out; a frame with "
      "no value at all gets a generated name (frame_0001, ...)",
-     "Attribute fields that name a frame, joined with field_separator; the name is the frame's folder.",
-     "输出字段名", "命名图斑文件夹的属性字段，按列表顺序用分隔符连接；可勾选、上移下移或拖动排序。",
-     "SHP 中的字段名"},
+     "Attribute fields that name a frame, joined with field_separator; the name is the frame's folder.", "输出字段名",
+     "命名图斑文件夹的属性字段，按列表顺序用分隔符连接；可勾选、上移下移或拖动排序。", "SHP 中的字段名"},
     {"field_separator", nullptr,
      "empty becomes \"_\"; a single backslash nests folders; otherwise `\\ / : * ? \" < > |` and control "
      "characters are a configuration error",
-     "Text between the values of the name fields.",
-     "字段组合分隔符", "多个输出字段之间的连接符；“\\”表示按字段逐级建子文件夹。",
+     "Text between the values of the name fields.", "字段组合分隔符",
+     "多个输出字段之间的连接符；“\\”表示按字段逐级建子文件夹。",
      "不能含 \\ / : * ? \" < > | 等 Windows 路径字符（单个“\\”除外）"},
     {"photo_name_template", nullptr,
      "at most 4096 bytes; when empty, images go to the frame's folder named after the angle key",
      "Image name template: `<field>`, `<left(field,n)>`, `<right(field,n)>`, `<mid(field,start,n)>`, "
      "`<int(field)>`, `<角度>`, `<ANGLE>`; a backslash makes subfolders and `#` numbers within a folder.",
-     "照片名称模板", "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
+     "照片名称模板",
+     "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
      "最长 4096 字节；留空时按字段名建文件夹、按角度命名"},
-    {"preview_limit", nullptr,
-     "clamped to at least 0; 0 renders every frame",
-     "Render only the first N frames.",
+    {"preview_limit", nullptr, "clamped to at least 0; 0 renders every frame", "Render only the first N frames.",
      "测试导出图斑数", "“测试导出”只拍前 N 个图斑；“开始批量截图”总是拍全部图斑。", "0 到 100000，0 表示全部"},
-    {"shp_offset_x", nullptr,
-     "any finite number",
-     "Shift added to every polygon x coordinate, in scene units.",
+    {"shp_offset_x", nullptr, "any finite number", "Shift added to every polygon x coordinate, in scene units.",
      "SHP 偏移 X", "加到图斑 X 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
-    {"shp_offset_y", nullptr,
-     "any finite number",
-     "Shift added to every polygon y coordinate, in scene units.",
+    {"shp_offset_y", nullptr, "any finite number", "Shift added to every polygon y coordinate, in scene units.",
      "SHP 偏移 Y", "加到图斑 Y 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
-    {"gauss_zone_prefix", nullptr,
-     "any finite number; 0 means none",
-     "Gauss-Krüger zone prefix subtracted from x (for example 38000000).",
-     "手动度带前缀", "从 X 坐标中减去的高斯-克吕格度带前缀（如 38000000），0 表示不减。", "0 到 99999999"},
-    {"auto_strip_gauss_zone", nullptr,
-     "true or false",
-     "Detect a zone prefix in x (such as 37000000) and remove it.",
+    {"gauss_zone_prefix", nullptr, "any finite number; 0 means none",
+     "Gauss-Krüger zone prefix subtracted from x (for example 38000000).", "手动度带前缀",
+     "从 X 坐标中减去的高斯-克吕格度带前缀（如 38000000），0 表示不减。", "0 到 99999999"},
+    {"auto_strip_gauss_zone", nullptr, "true or false", "Detect a zone prefix in x (such as 37000000) and remove it.",
      "自动识别并去除 37000000 等度带", "自动识别 X 坐标中的度带前缀并去除。", "开或关"},
-    {"auto_align_shp_to_scene", nullptr,
-     "true or false",
-     "Check that the frames lie over the model and log the result.",
-     "检查 SHP 与模型空间位置", "开始前检查图斑是否落在模型范围内，并在日志中说明。", "开或关"},
-    {"output_top_range", nullptr,
-     "true or false",
-     "Also write a vertical image with the frame outline drawn on the model (top_range).",
-     "输出正射范围线图片", "另外输出一张画有图斑范围线的正射图（top_range）。", "开或关"},
-    {"transparent_bg", nullptr,
-     "true or false; PNG and JPEG keep no alpha, so the background comes out black",
-     "Transparent background.",
-     nullptr, nullptr, nullptr},
-    {"multisample", nullptr,
-     "clamped to at least 0",
-     "Read for compatibility; it does not change the image.",
-     nullptr, nullptr, nullptr},
-    {"warmup_frames", nullptr,
-     "at most 1000; negative values count as 0",
-     "Frames drawn before the captured one, so that finer tiles can load.",
-     "渲染等待帧数", "拍摄前先绘制的帧数，让更精细的瓦片加载完成。", "0 到 100"},
-    {"range_line_lift", nullptr,
-     "clamped to at least 0",
-     "Height added to the outline above the model surface, in scene units.",
-     "范围线贴模型抬升", "范围线高出模型表面的高度（米）。", "0 到 10，步长 0.05"},
-    {"range_line_sample_step", nullptr,
-     "clamped to at least 0.2",
-     "Distance between the outline's height samples, in scene units.",
-     nullptr, nullptr, nullptr},
-    {"range_line_width", nullptr,
-     "clamped to at least 1",
-     "Outline width in pixels.",
-     "范围线宽度", "范围线的线宽（像素）。", "1 到 30，步长 0.5"},
+    {"auto_align_shp_to_scene", nullptr, "true or false",
+     "Check that the frames lie over the model and log the result.", "检查 SHP 与模型空间位置",
+     "开始前检查图斑是否落在模型范围内，并在日志中说明。", "开或关"},
+    {"output_top_range", nullptr, "true or false",
+     "Also write a vertical image with the frame outline drawn on the model (top_range).", "输出正射范围线图片",
+     "另外输出一张画有图斑范围线的正射图（top_range）。", "开或关"},
+    {"transparent_bg", nullptr, "true or false; PNG and JPEG keep no alpha, so the background comes out black",
+     "Transparent background.", nullptr, nullptr, nullptr},
+    {"multisample", nullptr, "clamped to at least 0", "Read for compatibility; it does not change the image.", nullptr,
+     nullptr, nullptr},
+    {"warmup_frames", nullptr, "at most 1000; negative values count as 0",
+     "Frames drawn before the captured one, so that finer tiles can load.", "渲染等待帧数",
+     "拍摄前先绘制的帧数，让更精细的瓦片加载完成。", "0 到 100"},
+    {"range_line_lift", nullptr, "clamped to at least 0",
+     "Height added to the outline above the model surface, in scene units.", "范围线贴模型抬升",
+     "范围线高出模型表面的高度（米）。", "0 到 10，步长 0.05"},
+    {"range_line_sample_step", nullptr, "clamped to at least 0.2",
+     "Distance between the outline's height samples, in scene units.", nullptr, nullptr, nullptr},
+    {"range_line_width", nullptr, "clamped to at least 1", "Outline width in pixels.", "范围线宽度",
+     "范围线的线宽（像素）。", "1 到 30，步长 0.5"},
     {"range_line_color", nullptr,
      "red, yellow, blue, green, white, black, magenta (or purple), cyan, in any case; other names draw red",
-     "Colour of the outline.",
-     "范围线颜色", "范围线的颜色。", "红、黄、蓝、绿、白、黑、紫、青"},
-    {"range_line_smooth_limit", nullptr,
-     "clamped to at least 0; 0 switches smoothing off",
-     "Largest height step between neighbouring outline samples.",
-     nullptr, nullptr, nullptr},
-    {"num_threads", nullptr,
-     "1 to 64 (below 1 is taken as 1, above 64 is an error)",
-     "Workers that encode and write images while the next one renders.",
-     nullptr, nullptr, nullptr},
-    {"range_line_depth_test", nullptr,
-     "true or false",
+     "Colour of the outline.", "范围线颜色", "范围线的颜色。", "红、黄、蓝、绿、白、黑、紫、青"},
+    {"range_line_smooth_limit", nullptr, "clamped to at least 0; 0 switches smoothing off",
+     "Largest height step between neighbouring outline samples.", nullptr, nullptr, nullptr},
+    {"num_threads", nullptr, "1 to 64 (below 1 is taken as 1, above 64 is an error)",
+     "Workers that encode and write images while the next one renders.", nullptr, nullptr, nullptr},
+    {"range_line_depth_test", nullptr, "true or false",
      "Hide the outline where the model covers it (the draped look); by default it is always drawn on top.",
      "范围线被模型遮挡处隐藏", "范围线被模型（如屋檐、树冠）遮挡的部分不画；默认总是画在最上层。", "开或关"},
-    {"warmup_until_loaded", nullptr,
-     "true or false",
+    {"warmup_until_loaded", nullptr, "true or false",
      "Take each picture as soon as its tiles have loaded; false first draws warmup_frames frames with a 25 ms pause "
      "each. Either way a picture is taken only once the tiles it shows have loaded (see tile_load_timeout).",
      "加载完成即拍摄", "可见瓦片加载完成后立即拍摄；关闭时先按“渲染等待帧数”固定等待。两种方式都等瓦片加载完成才拍摄。",
      "开或关"},
-    {"tile_load_timeout", nullptr,
-     "1 to 3600 seconds; outside is an error",
+    {"tile_load_timeout", nullptr, "1 to 3600 seconds; outside is an error",
      "Longest wait for a picture's tiles. A picture taken at the limit is written, but its image fails with the "
      "remark 瓦片未加载完成 and the run ends with exit code 4.",
      nullptr, nullptr, nullptr},
-    {"resume", nullptr,
-     "true or false",
+    {"resume", nullptr, "true or false",
      "Continue an earlier run into the same output_dir: images its journal records as written, whose files still "
      "exist, are kept and not rendered again.",
      "继续上次任务", "在同一输出目录中接着上次中断的任务继续，已完成且文件仍在的图片不再重拍。", "开或关"},
     {"shard_index", nullptr,
      "0 to shard_count - 1; when missing, taken from JOB_COMPLETION_INDEX (Kubernetes) or from "
      "(SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP (Slurm)",
-     "This process renders the frames whose 0-based index i has i mod shard_count = shard_index.",
-     nullptr, nullptr, nullptr},
+     "This process renders the frames whose 0-based index i has i mod shard_count = shard_index.", nullptr, nullptr,
+     nullptr},
     {"shard_count", nullptr,
      "at least 1; when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
-     "Number of processes that share one batch.",
-     nullptr, nullptr, nullptr},
+     "Number of processes that share one batch.", nullptr, nullptr, nullptr},
     {"egl_device", nullptr,
      "-1 or an EGL device index from 0; -1 takes VISTREL_EGL_DEVICE when it is set, else the first GPU that opens "
      "(else Mesa's software renderer); an index beyond the devices found is an error",
-     "Which EGL device (GPU) renders, by its index in the EGL device list.",
-     nullptr, nullptr, nullptr},
-    {"html_report", nullptr,
-     "true or false",
+     "Which EGL device (GPU) renders, by its index in the EGL device list.", nullptr, nullptr, nullptr},
+    {"html_report", nullptr, "true or false",
      "Also write render_report.html, a page of thumbnails per frame and angle (in render_report_files/).",
      "生成 HTML 报告页", "另外生成带缩略图的报告页 render_report.html，任务结束后可直接打开查看。", "开或关"},
     {"model_srs", "empty: the SRS element of metadata.xml",
      "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h] (latitude first)",
-     "The model's coordinate system, replacing what metadata.xml declares.",
-     nullptr, nullptr, nullptr},
+     "The model's coordinate system, replacing what metadata.xml declares.", nullptr, nullptr, nullptr},
     {"frames_crs", "empty: what the vector source declares (.prj, GeoPackage, GeoJSON…)",
      "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h]",
-     "The frames' coordinate system, replacing what the vector source declares.",
-     nullptr, nullptr, nullptr},
-    {"reproject_frames", nullptr,
-     "auto, always or never; other text is a configuration error",
+     "The frames' coordinate system, replacing what the vector source declares.", nullptr, nullptr, nullptr},
+    {"reproject_frames", nullptr, "auto, always or never; other text is a configuration error",
      "auto: frames in another, known coordinate system that do not lie over the model are transformed into the "
      "model's; always: transform whenever both systems are known; never: keep the coordinates as read.",
      nullptr, nullptr, nullptr},
-    {"layer", "empty: the first layer holding polygons",
-     "a layer name of the vector source",
-     "The layer of the vector source that holds the frames.",
-     nullptr, nullptr, nullptr},
-    {"world_file", nullptr,
-     "true or false",
+    {"layer", "empty: the first layer holding polygons", "a layer name of the vector source",
+     "The layer of the vector source that holds the frames.", nullptr, nullptr, nullptr},
+    {"world_file", nullptr, "true or false",
      "Write a world file (.pgw/.jgw) and, for EPSG or WKT models, a .prj beside every top and top_range picture.",
      "输出坐标定位文件", "在每张正射图旁写出世界文件（.pgw/.jgw）和 .prj，可直接在 GIS 中叠加。", "开或关"},
 };
@@ -236,20 +176,16 @@ const std::vector<ConfigKeyInfo> kKeys = {
 QString defaultText(const QJsonValue& value)
 {
     switch (value.type()) {
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("开") : QStringLiteral("关");
-    case QJsonValue::Double:
-        return QString::number(value.toDouble());
-    case QJsonValue::String:
-        return value.toString().isEmpty() ? QStringLiteral("（空）") : value.toString();
+    case QJsonValue::Bool: return value.toBool() ? QStringLiteral("开") : QStringLiteral("关");
+    case QJsonValue::Double: return QString::number(value.toDouble());
+    case QJsonValue::String: return value.toString().isEmpty() ? QStringLiteral("（空）") : value.toString();
     case QJsonValue::Array: {
         QStringList items;
         for (const QJsonValue& item : value.toArray())
             items.append(item.toString());
         return items.join(QStringLiteral(", "));
     }
-    default:
-        return QString();
+    default: return QString();
     }
 }
 
@@ -273,7 +209,7 @@ QString cell(const QString& text)
     return escaped.replace(QLatin1Char('|'), QStringLiteral("\\|"));
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<ConfigKeyInfo>& configKeys()
 {
@@ -300,8 +236,7 @@ QString configTooltip(const char* key)
     const ConfigKeyInfo* info = configKey(QLatin1String(key));
     if (!info || !info->meaningZh)
         return QString();
-    QStringList lines{QString::fromUtf8(info->meaningZh),
-                      QStringLiteral("范围：") + QString::fromUtf8(info->rangeZh)};
+    QStringList lines{QString::fromUtf8(info->meaningZh), QStringLiteral("范围：") + QString::fromUtf8(info->rangeZh)};
     const QJsonValue initial = defaultSettings().value(QLatin1String(key));
     if (!initial.isUndefined())
         lines.append(QStringLiteral("默认：") + defaultText(initial));
@@ -326,7 +261,8 @@ QString keyRow(const vistrel::ConfigKey& row)
     if (!row.writtenByTavrin)
         written = QStringLiteral("not written (cluster use)");
     else if (info.label)
-        written = QStringLiteral("“%1”, starts at `%2`").arg(QString::fromUtf8(info.label), jsonText(tavrin.value(key)));
+        written =
+            QStringLiteral("“%1”, starts at `%2`").arg(QString::fromUtf8(info.label), jsonText(tavrin.value(key)));
     else
         written = QStringLiteral("no row; writes `%1`").arg(jsonText(tavrin.value(key)));
     return QStringLiteral("| `%1` | %2 | `%3` | %4 | %5 | %6 |")
@@ -334,13 +270,12 @@ QString keyRow(const vistrel::ConfigKey& row)
              cell(QString::fromUtf8(info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)), cell(written));
 }
 
-} // namespace
+}  // namespace
 
 QString configurationMarkdown()
 {
     QStringList out;
-    out << QStringLiteral("# Configuration reference")
-        << QString()
+    out << QStringLiteral("# Configuration reference") << QString()
         << QStringLiteral("Vistrel reads one JSON object (`render.json`; Tavrin writes `config/render_qt_run.json`). "
                           "Every key is optional: a key that is missing or `null` keeps its default, and keys "
                           "Vistrel does not know are ignored (Tavrin keeps its own, such as "
@@ -351,21 +286,17 @@ QString configurationMarkdown()
         << QStringLiteral("- Every number must be finite: `nan`, `inf` and `-inf` are configuration errors.")
         << QStringLiteral("- A value of the wrong type, or a failed check, ends Vistrel with exit code 1 and "
                           "the reason on standard error. Values outside a clamp are corrected silently.")
-        << QStringLiteral("- Relative paths are resolved against the folder of the configuration file.")
-        << QString()
+        << QStringLiteral("- Relative paths are resolved against the folder of the configuration file.") << QString()
         << QStringLiteral("The Tavrin column names the form row that edits the key and the value the form "
                           "starts with; keys without a row are written with that value. Every form row shows "
                           "the same facts in its tooltip.")
-        << QString()
-        << QStringLiteral("| Key | Type | Default | Range, checks and clamps | Meaning | Tavrin |")
+        << QString() << QStringLiteral("| Key | Type | Default | Range, checks and clamps | Meaning | Tavrin |")
         << QStringLiteral("|---|---|---|---|---|---|");
 
     for (const vistrel::ConfigKey& row : vistrel::configKeyTable())
         out << keyRow(row);
 
-    out << QString()
-        << QStringLiteral("## Shards on a cluster")
-        << QString()
+    out << QString() << QStringLiteral("## Shards on a cluster") << QString()
         << QStringLiteral("`shard_index` and `shard_count` let several processes share one batch. When the "
                           "file does not set them, Vistrel takes them from the job engine: a Kubernetes "
                           "Indexed Job gives `JOB_COMPLETION_INDEX` (the manifest sets `VISTREL_SHARD_COUNT`), "
@@ -375,10 +306,7 @@ QString configurationMarkdown()
                           "errors (exit 1). Each shard writes its own journal and "
                           "`render_report.shard-<k>-of-<n>.csv`; a last unsharded run with `resume` true "
                           "writes the complete `render_report.csv`. Tavrin never writes these two keys.")
-        << QString()
-        << QStringLiteral("## Exit codes")
-        << QString()
-        << QStringLiteral("| Code | Meaning |")
+        << QString() << QStringLiteral("## Exit codes") << QString() << QStringLiteral("| Code | Meaning |")
         << QStringLiteral("|---|---|");
     for (const vistrel::ExitCodeText& code : vistrel::exitCodeTexts())
         out << QStringLiteral("| %1 | %2 |").arg(code.code).arg(cell(QString::fromUtf8(code.english)));

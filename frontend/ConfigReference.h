@@ -10,14 +10,13 @@
 // that edits it. The form's labels and tooltips and the user documentation
 // (docs/configuration.md) are both made from these texts and that table, so
 // they cannot drift apart.
-struct ConfigKeyInfo
-{
+struct ConfigKeyInfo {
     const char* key;
-    const char* defaultNote;    // said after Vistrel's default in the documentation, or nullptr
-    const char* rangeEn;        // checks and clamps
+    const char* defaultNote;  // said after Vistrel's default in the documentation, or nullptr
+    const char* rangeEn;  // checks and clamps
     const char* meaningEn;
-    const char* label;          // Tavrin's form label, or nullptr when the form has no field for it
-    const char* meaningZh;      // tooltip text (form keys only)
+    const char* label;  // Tavrin's form label, or nullptr when the form has no field for it
+    const char* meaningZh;  // tooltip text (form keys only)
     const char* rangeZh;
 };
 

@@ -66,7 +66,7 @@ bool dbfTextIsUtf8(QFile& file, const QByteArray& header, const QList<QByteArray
     const qsizetype headerLength = littleEndian(header, 8, 2);
     const qsizetype recordLength = littleEndian(header, 10, 2);
     QList<QPair<qsizetype, qsizetype>> textFields;
-    qsizetype offset = 1; // after the deletion flag
+    qsizetype offset = 1;  // after the deletion flag
     for (qsizetype d = kFirstDescriptor; d + kDescriptorSize <= header.size() && header.at(d) != kTerminator;
          d += kDescriptorSize) {
         const qsizetype length = static_cast<unsigned char>(header.at(d + 16));
@@ -110,7 +110,7 @@ QByteArray cpgFirstLine(const QString& dbfPath)
     return {};
 }
 
-} // namespace
+}  // namespace
 
 QString dbfPathForShapefile(const QString& shpPath)
 {
@@ -133,8 +133,7 @@ QStringList readDbfFieldNames(const QString& dbfPath)
     const QByteArray header = start + file.read(limit - kFirstDescriptor);
 
     QList<QByteArray> rawNames;
-    for (qsizetype offset = kFirstDescriptor; offset + kDescriptorSize <= header.size();
-         offset += kDescriptorSize) {
+    for (qsizetype offset = kFirstDescriptor; offset + kDescriptorSize <= header.size(); offset += kDescriptorSize) {
         if (header.at(offset) == kTerminator)
             break;
         rawNames.append(cutAtNul(header.mid(offset, kNameSize)));

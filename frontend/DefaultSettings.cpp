@@ -14,7 +14,7 @@ QJsonValue toQJsonValue(const nlohmann::json& value)
     return QJsonDocument::fromJson(QByteArray::fromStdString(text)).array().at(0);
 }
 
-} // namespace
+}  // namespace
 
 QJsonValue defaultSetting(const char* key)
 {

@@ -28,10 +28,9 @@ QStringList distinctTrimmed(const QStringList& names)
     return out;
 }
 
-} // namespace
+}  // namespace
 
-FieldPicker::FieldPicker(QWidget* parent)
-    : QWidget(parent)
+FieldPicker::FieldPicker(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("fieldPicker"));
     m_list = new QListWidget(this);
@@ -81,8 +80,7 @@ void FieldPicker::rebuild(const QStringList& available, const QStringList& check
         m_list->clear();
         for (const QString& name : order) {
             auto* item = new QListWidgetItem(name, m_list);
-            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable
-                           | Qt::ItemIsDragEnabled);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
             item->setCheckState(m_choice.contains(name) ? Qt::Checked : Qt::Unchecked);
         }
         m_rebuilding = false;
@@ -112,8 +110,8 @@ QStringList FieldPicker::selectedFields() const
 bool FieldPicker::readShapefile(const QString& shpPath, bool quiet)
 {
     m_readFrom = QDir::cleanPath(shpPath);
-    const QStringList names = isShapefilePath(shpPath) ? readDbfFieldNames(dbfPathForShapefile(shpPath))
-                                                       : readVectorFieldNames(shpPath);
+    const QStringList names =
+        isShapefilePath(shpPath) ? readDbfFieldNames(dbfPathForShapefile(shpPath)) : readVectorFieldNames(shpPath);
     if (names.isEmpty()) {
         if (quiet) {
             m_missingNote = QStringLiteral("未能读取 DBF 字段，请检查 SHP 配套文件。");

@@ -10,8 +10,7 @@ class QListWidget;
 // tick, in an order the user changes with "上移" / "下移" or by dragging. The
 // ticked fields, top to bottom, name the frames. Below it (placed by the
 // form) a note on fields the shapefile lacks or on no field ticked.
-class FieldPicker : public QWidget
-{
+class FieldPicker : public QWidget {
     Q_OBJECT
 
 public:

@@ -5,8 +5,7 @@
 #include <string_view>
 
 // The nine angle check boxes and their place in the 3 x 3 grid.
-struct AngleChoice
-{
+struct AngleChoice {
     const char* key;
     const char* label;
     int row;
@@ -14,14 +13,13 @@ struct AngleChoice
 };
 
 inline constexpr AngleChoice kAngleChoices[] = {
-    {"top", "正射", 0, 0},     {"north", "北", 0, 1},     {"south", "南", 0, 2},
-    {"east", "东", 1, 0},      {"west", "西", 1, 1},      {"se45", "东南45", 1, 2},
-    {"sw45", "西南45", 2, 0},  {"ne45", "东北45", 2, 1},  {"nw45", "西北45", 2, 2},
+    {"top", "正射", 0, 0},    {"north", "北", 0, 1},    {"south", "南", 0, 2},
+    {"east", "东", 1, 0},     {"west", "西", 1, 1},     {"se45", "东南45", 1, 2},
+    {"sw45", "西南45", 2, 0}, {"ne45", "东北45", 2, 1}, {"nw45", "西北45", 2, 2},
 };
 
 // Range line colours: the Chinese name shown and the key value written.
-struct ColourChoice
-{
+struct ColourChoice {
     const char* label;
     const char* value;
 };

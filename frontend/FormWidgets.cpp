@@ -58,16 +58,14 @@ int textWidthDifference(const QAbstractSpinBox* box, const QStringList& typed, c
     return std::max(0, widest(typed) - widest(valid));
 }
 
-} // namespace
+}  // namespace
 
-FormSpinBox::FormSpinBox(QWidget* parent)
-    : QSpinBox(parent)
+FormSpinBox::FormSpinBox(QWidget* parent) : QSpinBox(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setRange(-kTypedIntLimit, kTypedIntLimit);
-    connect(this, &QSpinBox::valueChanged, this, [this] {
-        showValidity(this, isValid(), textFromValue(m_validMin), textFromValue(m_validMax));
-    });
+    connect(this, &QSpinBox::valueChanged, this,
+            [this] { showValidity(this, isValid(), textFromValue(m_validMin), textFromValue(m_validMax)); });
 }
 
 void FormSpinBox::setValidRange(int minimum, int maximum)
@@ -118,14 +116,12 @@ void FormSpinBox::wheelEvent(QWheelEvent* event)
         QSpinBox::wheelEvent(event);
 }
 
-FormDoubleSpinBox::FormDoubleSpinBox(QWidget* parent)
-    : QDoubleSpinBox(parent)
+FormDoubleSpinBox::FormDoubleSpinBox(QWidget* parent) : QDoubleSpinBox(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setRange(-kTypedDecimalLimit, kTypedDecimalLimit);
-    connect(this, &QDoubleSpinBox::valueChanged, this, [this] {
-        showValidity(this, isValid(), textFromValue(m_validMin), textFromValue(m_validMax));
-    });
+    connect(this, &QDoubleSpinBox::valueChanged, this,
+            [this] { showValidity(this, isValid(), textFromValue(m_validMin), textFromValue(m_validMax)); });
 }
 
 void FormDoubleSpinBox::setValidRange(double minimum, double maximum)
@@ -178,8 +174,7 @@ void FormDoubleSpinBox::wheelEvent(QWheelEvent* event)
         QDoubleSpinBox::wheelEvent(event);
 }
 
-FormComboBox::FormComboBox(QWidget* parent)
-    : QComboBox(parent)
+FormComboBox::FormComboBox(QWidget* parent) : QComboBox(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
 }

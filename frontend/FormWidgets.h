@@ -16,8 +16,7 @@
 // range in the tooltip) instead of being cut or quietly put back, until the
 // user corrects it. Arrow steps stay within the valid range.
 
-class FormSpinBox : public QSpinBox
-{
+class FormSpinBox : public QSpinBox {
 public:
     explicit FormSpinBox(QWidget* parent = nullptr);
 
@@ -43,8 +42,7 @@ private:
 
 // Also keeps its value at the shown decimals after arrow steps, so that the
 // value written to a file is the value on screen.
-class FormDoubleSpinBox : public QDoubleSpinBox
-{
+class FormDoubleSpinBox : public QDoubleSpinBox {
 public:
     explicit FormDoubleSpinBox(QWidget* parent = nullptr);
 
@@ -68,8 +66,7 @@ private:
     double m_validMax = 99.99;
 };
 
-class FormComboBox : public QComboBox
-{
+class FormComboBox : public QComboBox {
 public:
     explicit FormComboBox(QWidget* parent = nullptr);
 

@@ -8,10 +8,9 @@ namespace {
 
 constexpr int kLineLimit = 3000;
 
-} // namespace
+}  // namespace
 
-LogView::LogView(QWidget* parent)
-    : QPlainTextEdit(parent)
+LogView::LogView(QWidget* parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
     setMaximumBlockCount(kLineLimit);
@@ -19,9 +18,8 @@ LogView::LogView(QWidget* parent)
     // by scrolling to the end. Only the user's own scrolling counts: a resize
     // or new text moves the scroll bar too.
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
-        QTimer::singleShot(0, this, [this] {
-            m_following = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
-        });
+        QTimer::singleShot(0, this,
+                           [this] { m_following = verticalScrollBar()->value() >= verticalScrollBar()->maximum(); });
     });
 }
 

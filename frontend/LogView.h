@@ -5,13 +5,12 @@
 // The run log: read-only, keeps the newest lines, colours WARN and ERROR
 // lines, and keeps showing the newest line (also after a resize) until the
 // user scrolls up to read older ones.
-class LogView : public QPlainTextEdit
-{
+class LogView : public QPlainTextEdit {
 public:
     explicit LogView(QWidget* parent = nullptr);
 
     void appendLine(const QString& line);
-    void restart(); // empty, following the newest line again
+    void restart();  // empty, following the newest line again
     bool following() const { return m_following; }
 
     static QColor warningColour();

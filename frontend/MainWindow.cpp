@@ -59,7 +59,7 @@ QSize startSize(const QScreen* screen)
     const QSize wanted(1120, 780);
     if (!screen)
         return wanted;
-    const QSize frame(16, 40); // borders and title bar of a framed window
+    const QSize frame(16, 40);  // borders and title bar of a framed window
     return wanted.boundedTo(screen->availableGeometry().size() - frame);
 }
 
@@ -80,12 +80,10 @@ void setButtonKey(QPushButton* button, const QKeySequence& key, const QString& w
 // keep their width while the numbers change.
 const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 00:00:00，预计剩余 00:00:00";
 
-} // namespace
+}  // namespace
 
 MainWindow::MainWindow(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent)
-    , m_programDir(programDir)
-    , m_settingsPath(settingsFilePathFor(programDir))
+    : QMainWindow(parent), m_programDir(programDir), m_settingsPath(settingsFilePathFor(programDir))
 {
     setWindowTitle(QStringLiteral("Tavrin"));
     m_run = new RendererRun(this);
@@ -172,8 +170,8 @@ int MainWindow::askChoice(const QString& title, const QString& text, const QStri
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
     QList<QAbstractButton*> buttons;
     for (int i = 0; i < choices.size(); ++i) {
-        const auto role = i == cancel ? QMessageBox::RejectRole
-                                      : (i == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
+        const auto role =
+            i == cancel ? QMessageBox::RejectRole : (i == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
         buttons.append(box.addButton(choices[i], role));
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
@@ -229,8 +227,9 @@ void MainWindow::buildWindow()
     setCentralWidget(central);
 
     connect(m_form, &SettingsForm::numbersEdited, this, &MainWindow::updateRunButtons);
-    connect(m_form, &SettingsForm::message, this,
-            [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
+    connect(
+        m_form, &SettingsForm::message, this,
+        [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
     connect(m_form, &SettingsForm::logLine, this, &MainWindow::appendLog);
     updateRunButtons();
     setReadingTabOrder(central);
@@ -315,7 +314,8 @@ QWidget* MainWindow::buildButtonsRow()
     layout->addWidget(m_saveButton);
 
     setButtonKey(m_startButton, QKeySequence(Qt::Key_F5), QStringLiteral("导出全部图斑"));
-    setButtonKey(m_testButton, QKeySequence(Qt::CTRL | Qt::Key_T), QStringLiteral("只导出前几个图斑，数量见“测试导出图斑数”"));
+    setButtonKey(m_testButton, QKeySequence(Qt::CTRL | Qt::Key_T),
+                 QStringLiteral("只导出前几个图斑，数量见“测试导出图斑数”"));
     setButtonKey(m_stopButton, QKeySequence(Qt::Key_Escape),
                  QStringLiteral("停止任务：渲染器完成当前图片并写出报告后退出"));
     setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("保存配置"));
@@ -360,7 +360,6 @@ void MainWindow::setStatus(const QString& text)
     m_statusLabel->setToolTip(text);
 }
 
-
 void MainWindow::showHelp()
 {
     const QStringList lines = {
@@ -377,9 +376,8 @@ void MainWindow::showHelp()
 void MainWindow::openFeedbackForm()
 {
     const QSettings state(uiStatePathFor(m_programDir), QSettings::IniFormat);
-    const QString address = state.value(QStringLiteral("feedback/address"), QString::fromUtf8(kBuiltInFeedbackUrl))
-                                .toString()
-                                .trimmed();
+    const QString address =
+        state.value(QStringLiteral("feedback/address"), QString::fromUtf8(kBuiltInFeedbackUrl)).toString().trimmed();
     if (!address.isEmpty()) {
         openUrl(feedbackUrl(address));
         return;
@@ -456,18 +454,18 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     event->ignore();
     if (m_closeAfterStop || m_askingToClose)
-        return; // already stopping; the window closes when the renderer has ended
+        return;  // already stopping; the window closes when the renderer has ended
     if (askToStopForClose())
-        event->accept(); // the task ended while the question was open
+        event->accept();  // the task ended while the question was open
 }
 
 // True when the task ended while the question was open.
 bool MainWindow::askToStopForClose()
 {
     m_askingToClose = true;
-    const bool stop = askQuestion(QStringLiteral("任务正在运行"),
-                                  QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
-                                                 "渲染器会先完成当前图片并写出报告，然后程序退出。"));
+    const bool stop =
+        askQuestion(QStringLiteral("任务正在运行"), QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
+                                                                   "渲染器会先完成当前图片并写出报告，然后程序退出。"));
     m_askingToClose = false;
     if (!m_run->running())
         return true;

@@ -15,7 +15,9 @@ class RendererRun;
 class SettingsForm;
 struct RunEnd;
 struct WrittenImage;
-namespace vistrel { struct ImageProgress; }
+namespace vistrel {
+struct ImageProgress;
+}
 
 // The single window of Tavrin. It builds and wires its parts: the settings
 // form (SettingsForm, with its FieldPicker), the task buttons, the progress
@@ -25,8 +27,7 @@ namespace vistrel { struct ImageProgress; }
 // MainWindow.cpp: construction, layout, header actions, saving and closing;
 // MainWindowRun.cpp: starting, following and stopping a run;
 // MainWindowRunEnd.cpp: the end box.
-class MainWindow : public QMainWindow
-{
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -120,7 +121,7 @@ private:
     QString m_rendererPath;
     QString m_runOutputFolder;
     int m_previewFrames = 0;  // a test export's frame limit; 0 for a full run
-    QString m_progressText;   // status text of the last progress line
+    QString m_progressText;  // status text of the last progress line
     bool m_closeAfterStop = false;
     bool m_askingToClose = false;
     // A question about the running task; closed when the task ends.

@@ -38,11 +38,11 @@ QString joinedInChinese(const QStringList& parts)
 // The run writes the outline image beside the vertical view.
 bool writesOutlineImages(const QJsonObject& runSettings)
 {
-    return runSettings.value(QLatin1String("angles")).toArray().contains(QStringLiteral("top"))
-        && runSettings.value(QLatin1String("output_top_range")).toBool();
+    return runSettings.value(QLatin1String("angles")).toArray().contains(QStringLiteral("top")) &&
+           runSettings.value(QLatin1String("output_top_range")).toBool();
 }
 
-} // namespace
+}  // namespace
 
 void MainWindow::connectRun()
 {
@@ -85,18 +85,18 @@ bool MainWindow::readyToStart(const QJsonObject& runSettings)
 void MainWindow::startTask(bool testMode)
 {
     if (m_run->running())
-        return; // one task at a time
+        return;  // one task at a time
     const QString renderer = locateRenderer(m_programDir);
     if (!QFileInfo::exists(renderer)) {
         showMessage(QMessageBox::Critical, QStringLiteral("缺少渲染器"),
-                    QStringLiteral("找不到 %1：").arg(QString::fromLatin1(kRendererName))
-                        + QDir::toNativeSeparators(renderer));
+                    QStringLiteral("找不到 %1：").arg(QString::fromLatin1(kRendererName)) +
+                        QDir::toNativeSeparators(renderer));
         return;
     }
     const QJsonObject runSettings = m_form->collectSettings(testMode);
     const QString runFile = runFilePathFor(m_programDir);
-    if (!readyToStart(runSettings) || !saveSettings(m_settingsPath, m_form->collectGuiSettings())
-        || !saveSettings(runFile, runSettings))
+    if (!readyToStart(runSettings) || !saveSettings(m_settingsPath, m_form->collectGuiSettings()) ||
+        !saveSettings(runFile, runSettings))
         return;
 
     m_rendererPath = renderer;
@@ -134,7 +134,7 @@ void MainWindow::stopTask()
     if (!askQuestion(QStringLiteral("强制停止"),
                      QStringLiteral("立即结束渲染器吗？\n正在拍摄的图片会丢失，报告不会写出。")))
         return;
-    if (m_run->running()) { // the task may have ended while the question was open
+    if (m_run->running()) {  // the task may have ended while the question was open
         appendLog(QStringLiteral("强制结束渲染器。"));
         m_run->forceStop();
     }
@@ -176,7 +176,7 @@ void MainWindow::showProgress(const vistrel::ImageProgress& progress)
 void MainWindow::showRunningStatus()
 {
     if (m_run->stopRequested())
-        return; // "正在停止..." stays until the end
+        return;  // "正在停止..." stays until the end
     const QString base = m_progressText.isEmpty() ? QStringLiteral("任务启动中...") : m_progressText;
     const QString state = runStateText();
     setStatus(state.isEmpty() ? base : base + QStringLiteral("（") + state + QStringLiteral("）"));
@@ -236,8 +236,8 @@ void MainWindow::updateRunButtons()
     m_startButton->setEnabled(canStart);
     m_testButton->setEnabled(canStart);
     const QString blocked = invalid.isEmpty()
-        ? QString()
-        : QStringLiteral("\n超出有效范围，请先改正：") + invalid.join(QStringLiteral("、"));
+                                ? QString()
+                                : QStringLiteral("\n超出有效范围，请先改正：") + invalid.join(QStringLiteral("、"));
     for (QPushButton* button : {m_startButton, m_testButton}) {
         const QString tip = button->toolTip().section(QLatin1Char('\n'), 0, 0);
         button->setToolTip(tip + blocked);

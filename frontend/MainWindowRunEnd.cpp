@@ -25,24 +25,20 @@ QString failureMessage(const RunSummary& run)
 QMessageBox::Icon iconOf(RunOutcome outcome)
 {
     switch (outcome) {
-    case RunOutcome::Failed:
-        return QMessageBox::Critical;
+    case RunOutcome::Failed: return QMessageBox::Critical;
     case RunOutcome::Killed:
-    case RunOutcome::NothingWritten:
-        return QMessageBox::Warning;
-    default:
-        return QMessageBox::Information;
+    case RunOutcome::NothingWritten: return QMessageBox::Warning;
+    default: return QMessageBox::Information;
     }
 }
 
 // What the end of a run says: in the log, the status, the box.
-struct EndText
-{
+struct EndText {
     QString logLine;
     QString status;
     QString headline;
     QString reason;  // Chinese
-    QString details; // the renderer's own words, under "详细信息"
+    QString details;  // the renderer's own words, under "详细信息"
 };
 
 EndText failedText(int exitCode, QProcess::ExitStatus exitStatus, const RunSummary& run)
@@ -63,7 +59,7 @@ EndText failedText(int exitCode, QProcess::ExitStatus exitStatus, const RunSumma
         end.status = QStringLiteral("没有写出任何图片");
     }
     if (end.details == end.reason)
-        end.details.clear(); // nothing to add to the Chinese
+        end.details.clear();  // nothing to add to the Chinese
     return end;
 }
 
@@ -93,20 +89,22 @@ EndText endText(const RunEnd& runEnd, const RunSummary& run)
     switch (runEnd.outcome) {
     case RunOutcome::Done:
         return {QStringLiteral("==== 任务完成 ===="), QStringLiteral("任务完成"), QStringLiteral("任务完成。"), {}, {}};
-    case RunOutcome::NothingWritten:
-        return nothingWrittenText(run);
+    case RunOutcome::NothingWritten: return nothingWrittenText(run);
     case RunOutcome::Stopped:
-        return {QStringLiteral("==== 任务已停止 ===="), QStringLiteral("已停止"), QStringLiteral("任务已停止。"), {}, {}};
+        return {
+            QStringLiteral("==== 任务已停止 ===="), QStringLiteral("已停止"), QStringLiteral("任务已停止。"), {}, {}};
     case RunOutcome::Killed:
-        return {QStringLiteral("==== 任务已强制结束 ===="), QStringLiteral("已强制结束"),
-                QStringLiteral("已强制结束，报告未写出"), {}, {}};
-    case RunOutcome::Failed:
-        break;
+        return {QStringLiteral("==== 任务已强制结束 ===="),
+                QStringLiteral("已强制结束"),
+                QStringLiteral("已强制结束，报告未写出"),
+                {},
+                {}};
+    case RunOutcome::Failed: break;
     }
     return failedText(runEnd.exitCode, runEnd.exitStatus, run);
 }
 
-} // namespace
+}  // namespace
 
 void MainWindow::showRunEnd(const RunEnd& runEnd)
 {
@@ -133,7 +131,8 @@ void MainWindow::showRunEnd(const RunEnd& runEnd)
 QStringList MainWindow::runEndCounts() const
 {
     const RunSummary& run = m_run->summary();
-    QString counts = QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
+    QString counts =
+        QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
     if (run.notDone > 0)
         counts += QStringLiteral("，未完成 %1 张").arg(run.notDone);
     if (run.totalImages > 0)

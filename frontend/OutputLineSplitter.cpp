@@ -15,7 +15,7 @@ QStringList splitLines(const QByteArray& bytes)
     return QString::fromUtf8(bytes).split(lineEnd, Qt::SkipEmptyParts);
 }
 
-} // namespace
+}  // namespace
 
 QStringList OutputLineSplitter::feed(const QByteArray& bytes)
 {

@@ -9,8 +9,7 @@
 // unfinished tail is kept as raw bytes and completed by the next chunk, so a
 // progress line is never cut in two and no character is garbled. Carriage
 // returns and line feeds both end a line; empty lines are dropped.
-class OutputLineSplitter
-{
+class OutputLineSplitter {
 public:
     // The complete lines that this chunk finishes.
     QStringList feed(const QByteArray& bytes);

@@ -24,10 +24,9 @@ QImage readScaled(const QString& path)
     return reader.read();
 }
 
-} // namespace
+}  // namespace
 
-PreviewPane::PreviewPane(QWidget* parent)
-    : QFrame(parent)
+PreviewPane::PreviewPane(QWidget* parent) : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
     setMinimumSize(160, 100);
@@ -42,7 +41,7 @@ void PreviewPane::setUrlOpener(UrlOpener opener)
 void PreviewPane::showImage(const WrittenImage& image)
 {
     if (m_busy) {
-        m_waiting = image; // replaces an older one that was waiting
+        m_waiting = image;  // replaces an older one that was waiting
         return;
     }
     startLoading(image);

@@ -13,8 +13,7 @@
 // name and angle. Images are read on a worker thread; while one is being
 // read, newer ones only replace the one waiting, so a fast run never queues
 // work here. A click opens the image in the system's viewer.
-class PreviewPane : public QFrame
-{
+class PreviewPane : public QFrame {
     Q_OBJECT
 
 public:

@@ -14,10 +14,9 @@ bool installQtTranslations(QCoreApplication& app)
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
 
     auto* translator = new QTranslator(&app);
-    const bool loaded =
-        (system.language() == QLocale::Chinese
-         && translator->load(system, QStringLiteral("qtbase"), QStringLiteral("_"), folder))
-        || translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), folder);
+    const bool loaded = (system.language() == QLocale::Chinese &&
+                         translator->load(system, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) ||
+                        translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), folder);
     if (!loaded) {
         delete translator;
         return false;

@@ -12,10 +12,9 @@ using vistrel::RunMessage;
 
 namespace {
 
-struct Translation
-{
+struct Translation {
     RunMessage id;
-    const char* chinese; // "{}" stands where the English message has a value
+    const char* chinese;  // "{}" stands where the English message has a value
 };
 
 // One Chinese text for every failure message of the run protocol.
@@ -121,7 +120,7 @@ QString fill(const char* pattern, const std::vector<std::string>& values)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 QString chineseMessagePattern(vistrel::RunMessage id)
 {

@@ -2,7 +2,9 @@
 
 #include <QString>
 
-namespace vistrel { enum class RunMessage; }
+namespace vistrel {
+enum class RunMessage;
+}
 
 // Chinese text for the renderer's failure messages: the configuration errors
 // and every ERROR line of the run protocol, with the values they carry (a

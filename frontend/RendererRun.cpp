@@ -14,8 +14,8 @@ RunOutcome outcomeOf(const RunEnd& end, bool stopRequested, bool killed, const R
     if (normal && end.exitCode == 0)
         return run.succeeded > 0 ? RunOutcome::Done : RunOutcome::NothingWritten;
     // Every frame skipped as empty, whatever code the renderer gives that.
-    if (normal && !stopRequested && run.succeeded == 0 && run.failed == 0 && !run.skipReasons.isEmpty()
-        && run.lastError.isEmpty() && run.configError.isEmpty())
+    if (normal && !stopRequested && run.succeeded == 0 && run.failed == 0 && !run.skipReasons.isEmpty() &&
+        run.lastError.isEmpty() && run.configError.isEmpty())
         return RunOutcome::NothingWritten;
     if (killed && end.exitStatus == QProcess::CrashExit)
         return RunOutcome::Killed;
@@ -29,13 +29,12 @@ bool startsWith(const std::string& text, std::string_view prefix)
     return std::string_view(text).substr(0, prefix.size()) == prefix;
 }
 
-} // namespace
+}  // namespace
 
-RendererRun::RendererRun(QObject* parent)
-    : QObject(parent)
+RendererRun::RendererRun(QObject* parent) : QObject(parent)
 {
     m_killTimer.setSingleShot(true);
-    m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace period is over
+    m_killTimer.setTimerType(Qt::PreciseTimer);  // never before the grace period is over
     connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (!m_process)
             return;
@@ -56,11 +55,10 @@ RendererRun::~RendererRun()
     }
 }
 
-void RendererRun::start(const QString& program, const QString& runFile, const QString& workingDir,
-                        bool outlineImages)
+void RendererRun::start(const QString& program, const QString& runFile, const QString& workingDir, bool outlineImages)
 {
     if (m_process)
-        return; // one run at a time
+        return;  // one run at a time
     auto* process = new QProcess(this);
     process->setProgram(program);
     process->setArguments({runFile});

@@ -13,15 +13,14 @@
 
 // How a run of the renderer ended.
 enum class RunOutcome {
-    Done,           // exit 0 with images written
-    NothingWritten, // ended well, or with every frame skipped, but no image written
-    Stopped,        // stopped on request (or by a signal from elsewhere): the report is written
-    Killed,         // killed (forced stop, or no end within the grace period): no report
+    Done,  // exit 0 with images written
+    NothingWritten,  // ended well, or with every frame skipped, but no image written
+    Stopped,  // stopped on request (or by a signal from elsewhere): the report is written
+    Killed,  // killed (forced stop, or no end within the grace period): no report
     Failed,
 };
 
-struct RunEnd
-{
+struct RunEnd {
     RunOutcome outcome = RunOutcome::Failed;
     int exitCode = 0;
     QProcess::ExitStatus exitStatus = QProcess::NormalExit;
@@ -30,8 +29,7 @@ struct RunEnd
 // One run of the renderer: the process, its output read line by line, the
 // gentle stop with the kill after the grace period, and how it ended. It
 // knows nothing of widgets; the window follows its signals.
-class RendererRun : public QObject
-{
+class RendererRun : public QObject {
     Q_OBJECT
 
 public:
@@ -62,8 +60,8 @@ signals:
     void lineRead(const QString& line);
     void imageWritten(const WrittenImage& image);
     void progress(const vistrel::ImageProgress& progress);
-    void runStateRead(); // a RUN_STATE or "Resumed" line
-    void graceExpired(); // just before the kill
+    void runStateRead();  // a RUN_STATE or "Resumed" line
+    void graceExpired();  // just before the kill
     void finished(const RunEnd& end);
     void failedToStart(const QString& reason);
 

@@ -75,7 +75,7 @@ QString messageText(const LogLine& line)
     return translateRendererMessage(text(m));
 }
 
-} // namespace
+}  // namespace
 
 QString logPaneText(const QString& line)
 {

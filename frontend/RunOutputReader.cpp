@@ -27,8 +27,8 @@ bool isConfigError(const QString& line)
     if (!message)
         return false;
     const RunMessage id = message->id;
-    return id == RunMessage::CannotOpenConfig || id == RunMessage::ConfigLoadFailed
-        || (id >= RunMessage::ConfigSizePositive && id <= RunMessage::ConfigOther);
+    return id == RunMessage::CannotOpenConfig || id == RunMessage::ConfigLoadFailed ||
+           (id >= RunMessage::ConfigSizePositive && id <= RunMessage::ConfigOther);
 }
 
 QString text(std::string_view utf8)
@@ -41,7 +41,7 @@ bool startsWith(const std::string& message, std::string_view prefix)
     return std::string_view(message).substr(0, prefix.size()) == prefix;
 }
 
-} // namespace
+}  // namespace
 
 void RunOutputReader::reset(bool outlineImages)
 {
@@ -127,8 +127,7 @@ std::optional<WrittenImage> RunOutputReader::readImageProgress(const ImageProgre
     // The image of the angle comes first; only the vertical view has a
     // second one, the outline image.
     const bool outline = written.size() > 1 && angle == QLatin1String("top");
-    return WrittenImage{written.last(), m_frameNames.value(image.frame),
-                        outline ? QStringLiteral("top_range") : angle};
+    return WrittenImage{written.last(), m_frameNames.value(image.frame), outline ? QStringLiteral("top_range") : angle};
 }
 
 // One progress line stands for the images of one angle of a frame: two for

@@ -7,19 +7,19 @@
 #include <optional>
 #include <string>
 
-namespace vistrel { struct ImageProgress; }
+namespace vistrel {
+struct ImageProgress;
+}
 
 // An image file the renderer has written, for the preview.
-struct WrittenImage
-{
+struct WrittenImage {
     QString path;
     QString frameName;
-    QString angle; // angle key, "top_range" for the outline image; empty when unknown
+    QString angle;  // angle key, "top_range" for the outline image; empty when unknown
 };
 
 // What the renderer's output has told about the run so far.
-struct RunSummary
-{
+struct RunSummary {
     int succeeded = 0;
     int skipped = 0;
     int failed = 0;
@@ -27,10 +27,10 @@ struct RunSummary
     int notDone = 0;  // images a stopped run never reached
     bool finishedLine = false;  // "Render finished." was seen: the numbers are the renderer's own
     bool stoppedBySignal = false;
-    QString lastError;          // message of the last ERROR line
-    QString configError;        // configuration error printed without log prefix
-    QStringList skipReasons;    // "frame: reason" of every SKIP_FRAME line
-    QString htmlReport;         // contact sheet this run wrote ("Wrote HTML report: ")
+    QString lastError;  // message of the last ERROR line
+    QString configError;  // configuration error printed without log prefix
+    QStringList skipReasons;  // "frame: reason" of every SKIP_FRAME line
+    QString htmlReport;  // contact sheet this run wrote ("Wrote HTML report: ")
     // Shard and resume state ("RUN_STATE"); absent for plain runs.
     bool runState = false;
     int shardIndex = 0;
@@ -46,8 +46,7 @@ struct RunSummary
 // Without the renderer's summary line (a killed run) the images are counted
 // as the summary counts them: the outline image beside a vertical view is an
 // image of its own, planned, skipped or failed with it.
-class RunOutputReader
-{
+class RunOutputReader {
 public:
     // Whether the run writes the outline image beside the vertical view
     // (the vertical view is among its angles and the outline image is on).
@@ -71,8 +70,8 @@ private:
 
     bool m_outlineImages = false;
     RunSummary m_summary;
-    QHash<int, QString> m_frameNames; // by frame position
-    int m_skippedFrame = 0;           // position of the frame a SKIP_FRAME line named
+    QHash<int, QString> m_frameNames;  // by frame position
+    int m_skippedFrame = 0;  // position of the frame a SKIP_FRAME line named
     int m_currentFrame = 0;
-    QStringList m_written;            // written since the last progress line
+    QStringList m_written;  // written since the last progress line
 };

@@ -39,11 +39,9 @@ QString fieldName(const QWidget* field)
     return field->objectName();
 }
 
-} // namespace
+}  // namespace
 
-SettingsForm::SettingsForm(const QString& programDir, QWidget* parent)
-    : QWidget(parent)
-    , m_programDir(programDir)
+SettingsForm::SettingsForm(const QString& programDir, QWidget* parent) : QWidget(parent), m_programDir(programDir)
 {
     setObjectName(QStringLiteral("settingsForm"));
     auto* layout = new QVBoxLayout(this);
@@ -169,7 +167,8 @@ bool SettingsForm::checkDataPaths()
         const bool missing = !text.isEmpty() && !QFileInfo::exists(path);
         edit->setStyleSheet(missing ? QStringLiteral("QLineEdit { border: 1px solid #c62828; }") : QString());
         if (missing)
-            problems.append(QStringLiteral("找不到 %1：%2").arg(QString::fromUtf8(what), QDir::toNativeSeparators(path)));
+            problems.append(
+                QStringLiteral("找不到 %1：%2").arg(QString::fromUtf8(what), QDir::toNativeSeparators(path)));
     }
     m_pathProblemLabel->setText(problems.join(QLatin1Char('\n')));
     m_pathProblemLabel->setVisible(!problems.isEmpty());
@@ -247,8 +246,9 @@ void SettingsForm::rememberBrowseFolder(const char* row, const QString& folder)
 
 void SettingsForm::browseModelPath()
 {
-    const QString path = QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
-                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString path =
+        QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     m_modelPathEdit->setText(cleanNativePath(path));
@@ -261,25 +261,26 @@ void SettingsForm::updateCoordinateSystemsNote()
     const QString model = m_modelPathEdit->text().trimmed();
     const QString frames = m_shapefileEdit->text().trimmed();
     const QString note = model.isEmpty() || frames.isEmpty()
-        ? QString()
-        : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
+                             ? QString()
+                             : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
     m_crsNoteLabel->setText(note);
     m_crsNoteLabel->setVisible(!note.isEmpty());
 }
 
 void SettingsForm::browseShapefile()
 {
-    const QString path = QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                                      QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
-                                                                     "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
-                                                                     "GeoJSON (*.geojson *.json);;KML (*.kml);;"
-                                                                     "File Geodatabase (*.gdbtable);;所有文件 (*.*)"),
-                                                      nullptr, QFileDialog::DontUseNativeDialog);
+    const QString path =
+        QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
+                                     QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
+                                                    "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
+                                                    "GeoJSON (*.geojson *.json);;KML (*.kml);;"
+                                                    "File Geodatabase (*.gdbtable);;所有文件 (*.*)"),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     // A file geodatabase is its folder.
-    const QString source = path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive)
-        ? QFileInfo(path).absolutePath() : path;
+    const QString source =
+        path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive) ? QFileInfo(path).absolutePath() : path;
     m_shapefileEdit->setText(cleanNativePath(source));
     rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
@@ -288,8 +289,9 @@ void SettingsForm::browseShapefile()
 
 void SettingsForm::browseOutputFolder()
 {
-    const QString path = QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
-                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString path =
+        QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     m_outputDirEdit->setText(cleanNativePath(path));

@@ -22,8 +22,7 @@ class QLineEdit;
 // one, says which numbers are out of range and which paths are missing, and
 // is locked while a task runs. Labels and tooltips come from the
 // configuration reference.
-class SettingsForm : public QWidget
-{
+class SettingsForm : public QWidget {
     Q_OBJECT
 
 public:
@@ -45,7 +44,7 @@ public:
     // relative path is taken from the run file's folder, as the renderer
     // does; the empty text is "output" in the program folder.
     QString resolvedOutputFolder(const QString& outputDirText) const;
-    QString outputFolder() const; // of the output field as it is
+    QString outputFolder() const;  // of the output field as it is
 
     // The names of the number fields out of their range.
     QStringList invalidNumberFields() const;
@@ -91,7 +90,7 @@ private:
     void browseOutputFolder();
 
     const QString m_programDir;
-    QList<QWidget*> m_parts; // what the lock disables
+    QList<QWidget*> m_parts;  // what the lock disables
 
     // Data paths.
     QLineEdit* m_modelPathEdit = nullptr;
@@ -136,7 +135,7 @@ private:
     QCheckBox* m_depthTestCheck = nullptr;
 
     // Angles and quality panel.
-    std::map<QString, QCheckBox*> m_angleChecks; // by angle key
+    std::map<QString, QCheckBox*> m_angleChecks;  // by angle key
     QCheckBox* m_avoidOcclusionCheck = nullptr;
     FormDoubleSpinBox* m_occlusionStepSpin = nullptr;
 };

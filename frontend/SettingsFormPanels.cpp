@@ -85,7 +85,7 @@ QCheckBox* makeKeyCheck(QWidget* parent, const char* name, const char* key)
     return check;
 }
 
-} // namespace
+}  // namespace
 
 QWidget* SettingsForm::buildPanels()
 {
@@ -177,7 +177,7 @@ QWidget* SettingsForm::buildNamingPanel()
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     rows->addLayout(form);
-    rows->addStretch(1); // what the list, at its full height, leaves
+    rows->addStretch(1);  // what the list, at its full height, leaves
     addNamingRows(form, box);
     column->addWidget(box, 1);
     return content;
@@ -213,8 +213,8 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
     templateLabel->setToolTip(configTooltip("photo_name_template"));
     m_templateEdit->setToolTip(configTooltip("photo_name_template"));
     templateLabel->setBuddy(m_templateEdit);
-    m_templateEdit->setMinimumWidth(m_templateEdit->fontMetrics().horizontalAdvance(m_templateEdit->placeholderText())
-                                    + 16);
+    m_templateEdit->setMinimumWidth(m_templateEdit->fontMetrics().horizontalAdvance(m_templateEdit->placeholderText()) +
+                                    16);
     form->addRow(templateLabel);
     form->addRow(m_templateEdit);
     addKeyRow(form, "preview_limit", m_previewSpin);

@@ -87,7 +87,7 @@ void selectByData(QComboBox* combo, const QString& value)
     }
 }
 
-} // namespace
+}  // namespace
 
 void SettingsForm::loadSettings(const QJsonObject& s)
 {
@@ -159,9 +159,8 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_worldFileCheck->setChecked(flagOr(s, "world_file"));
 
     // Anything but a list (missing, null, a text) gives the default angles.
-    const QJsonValue angles = s.value(QLatin1String("angles")).isArray()
-        ? s.value(QLatin1String("angles"))
-        : defaultSetting("angles");
+    const QJsonValue angles =
+        s.value(QLatin1String("angles")).isArray() ? s.value(QLatin1String("angles")) : defaultSetting("angles");
     for (auto& [key, check] : m_angleChecks)
         check->setChecked(false);
     for (const QString& key : stringsOf(angles)) {
@@ -234,7 +233,7 @@ void SettingsForm::collectChoices(QJsonObject& s) const
     s.insert(QStringLiteral("field_separator"), separator);
 
     QJsonArray angles;
-    for (const auto& [key, check] : m_angleChecks) { // key order
+    for (const auto& [key, check] : m_angleChecks) {  // key order
         if (check->isChecked())
             angles.append(key);
     }

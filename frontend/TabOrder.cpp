@@ -62,7 +62,7 @@ void appendFocusChain(QLayout* layout, QList<QWidget*>& chain)
     }
 }
 
-} // namespace
+}  // namespace
 
 void setReadingTabOrder(QWidget* root)
 {

@@ -8,8 +8,7 @@
 #include <functional>
 
 // A button of a message beside OK, such as "打开输出目录" in the end box.
-struct MessageAction
-{
+struct MessageAction {
     QString label;
     std::function<void()> run;
     bool enabled = true;
@@ -18,15 +17,14 @@ struct MessageAction
 // One modal message of the window: its icon, title and text. A question
 // asks yes or no, or offers its choices (such as 保存 / 不保存 / 取消); the
 // other messages have OK and their actions.
-struct UserMessage
-{
+struct UserMessage {
     QMessageBox::Icon icon = QMessageBox::Information;
     QString title;
     QString text;
     bool question = false;
     QList<MessageAction> actions;
-    QStringList choices; // a question's buttons when it is not yes or no
-    QString details;     // under "详细信息": the renderer's own English text
+    QStringList choices;  // a question's buttons when it is not yes or no
+    QString details;  // under "详细信息": the renderer's own English text
 };
 
 // Replaces the modal message box, so that callers (tests) can take the

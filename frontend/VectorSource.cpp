@@ -28,8 +28,8 @@ using SrsPtr = std::unique_ptr<void, SrsDeleter>;
 DatasetPtr openVector(const QString& path)
 {
     GDALAllRegister();
-    return DatasetPtr(GDALOpenEx(path.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr,
-                                 nullptr));
+    return DatasetPtr(
+        GDALOpenEx(path.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
 }
 
 bool isPolygonLayer(OGRLayerH layer)
@@ -54,8 +54,8 @@ QString modelSrsText(const QString& modelPath)
 {
     const QFileInfo info(modelPath);
     const QDir folder = info.isDir() ? QDir(info.absoluteFilePath()) : info.absoluteDir();
-    for (const QString& candidate : {folder.filePath(QStringLiteral("metadata.xml")),
-                                     folder.filePath(QStringLiteral("../metadata.xml"))}) {
+    for (const QString& candidate :
+         {folder.filePath(QStringLiteral("metadata.xml")), folder.filePath(QStringLiteral("../metadata.xml"))}) {
         QFile file(candidate);
         if (file.size() > 16 * 1024 * 1024 || !file.open(QIODevice::ReadOnly))
             continue;

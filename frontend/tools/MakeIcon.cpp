@@ -25,8 +25,7 @@ QPointF iso(double x, double y, double z)
     return kOrigin + QPointF((x - y) * c * kScale, ((x + y) * 0.5 - z) * kScale);
 }
 
-void drawBox(QPainter& p, double x, double y, double w, double d, double h, QColor top,
-             QColor right, QColor left)
+void drawBox(QPainter& p, double x, double y, double w, double d, double h, QColor top, QColor right, QColor left)
 {
     p.setPen(Qt::NoPen);
     p.setBrush(left);
@@ -52,13 +51,12 @@ void drawCorner(QPainter& p, QPointF corner, double dx, double dy)
 QImage toPaletteImage(const QImage& image)
 {
     const QRgb clear = qRgba(0x1d, 0x3b, 0x57, 0);
-    const QRgb tile = qRgb(0x1d, 0x3b, 0x57), mark = qRgb(0xf4, 0xf1, 0xea),
-               ground = qRgb(0x2c, 0x55, 0x72), red = qRgb(0xe8, 0x4a, 0x3b),
-               right = qRgb(0xb9, 0xc6, 0xcf), left = qRgb(0x8a, 0x9d, 0xab);
-    const QRgb pairs[][2] = {{clear, tile}, {tile, mark},   {tile, ground}, {tile, red},
-                             {ground, red}, {red, mark},    {red, right},   {red, left},
+    const QRgb tile = qRgb(0x1d, 0x3b, 0x57), mark = qRgb(0xf4, 0xf1, 0xea), ground = qRgb(0x2c, 0x55, 0x72),
+               red = qRgb(0xe8, 0x4a, 0x3b), right = qRgb(0xb9, 0xc6, 0xcf), left = qRgb(0x8a, 0x9d, 0xab);
+    const QRgb pairs[][2] = {{clear, tile},  {tile, mark},    {tile, ground}, {tile, red},
+                             {ground, red},  {red, mark},     {red, right},   {red, left},
                              {ground, mark}, {ground, right}, {ground, left}, {tile, right},
-                             {tile, left},  {mark, right},  {mark, left},   {right, left}};
+                             {tile, left},   {mark, right},   {mark, left},   {right, left}};
     QList<QRgb> table;
     for (const auto& pair : pairs) {
         for (int step = 0; step <= 15; ++step) {
@@ -79,8 +77,8 @@ QImage toPaletteImage(const QImage& image)
             int bestDistance = INT_MAX;
             for (int i = 0; i < table.size(); ++i) {
                 const QRgb c = table[i];
-                const int dr = qRed(c) - qRed(pixel), dg = qGreen(c) - qGreen(pixel),
-                          db = qBlue(c) - qBlue(pixel), da = qAlpha(c) - qAlpha(pixel);
+                const int dr = qRed(c) - qRed(pixel), dg = qGreen(c) - qGreen(pixel), db = qBlue(c) - qBlue(pixel),
+                          da = qAlpha(c) - qAlpha(pixel);
                 const int distance = dr * dr + dg * dg + db * db + 4 * da * da;
                 if (distance < bestDistance) {
                     bestDistance = distance;
@@ -93,7 +91,7 @@ QImage toPaletteImage(const QImage& image)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char* argv[])
 {

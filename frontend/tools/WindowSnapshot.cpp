@@ -71,7 +71,7 @@ void snapshotEndBox(QApplication& app, MainWindow& window, const QString& output
 // stops the task.
 void snapshotRun(QApplication& app, MainWindow& window, const QString& output, int seconds)
 {
-    window.setMessageHandler([](const UserMessage&) { return true; }); // no modal boxes in an unattended run
+    window.setMessageHandler([](const UserMessage&) { return true; });  // no modal boxes in an unattended run
     auto* preview = window.findChild<PreviewPane*>(QStringLiteral("previewPane"));
     window.startTask(false);
     auto* poll = new QTimer(&window);
@@ -96,7 +96,7 @@ void snapshotRun(QApplication& app, MainWindow& window, const QString& output, i
     QTimer::singleShot(seconds * 1000, &window, [poll] { poll->start(100); });
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

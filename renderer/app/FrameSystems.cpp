@@ -52,9 +52,9 @@ void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, c
     const CoordinateSystem asRead = strippedSystem(systems.frames, source.zonePrefix);
     const bool bothKnown = systems.model.known() && systems.frames.known();
     const Extent2 before = framesExtent(frames);
-    const FramePlacement placement = decideFramePlacement(config.reproject_frames, bothKnown,
-                                                          bothKnown && sameSystem(asRead, systems.model),
-                                                          before.overlaps(modelExtent));
+    const FramePlacement placement =
+        decideFramePlacement(config.reproject_frames, bothKnown, bothKnown && sameSystem(asRead, systems.model),
+                             before.overlaps(modelExtent));
     if (placement == FramePlacement::AsReadSystemsDiffer) {
         log.warn("The declared coordinate systems differ (model " + shortName(systems.model) + ", frames " +
                  shortName(systems.frames) + "), but reproject_frames is " + config.reproject_frames +
@@ -80,9 +80,9 @@ bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& mod
     if (anyFrameOverlaps(frames, modelExtent)) {
         return false;
     }
-    Logger::instance().error(runMessage(RunMessage::NoFrameOverModel,
-                                        {framesExtent(frames).text(), shortName(systems.frames), modelExtent.text(),
-                                         shortName(systems.model)}));
+    Logger::instance().error(
+        runMessage(RunMessage::NoFrameOverModel, {framesExtent(frames).text(), shortName(systems.frames),
+                                                  modelExtent.text(), shortName(systems.model)}));
     return true;
 }
 

@@ -35,7 +35,7 @@ img{width:100%;max-width:320px;min-width:64px;height:auto;display:block;border:0
 .meta{font-size:12px;color:#555}td.meta{white-space:nowrap})";
 
 struct Column {
-    std::string key;    // the result's key in the frame's map
+    std::string key;  // the result's key in the frame's map
     std::string title;  // the angle's Chinese label
 };
 
@@ -86,8 +86,8 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
     } else if (!result->success) {
         word = "失败";
         css = "fail";
-        cell += "<span class=\"reason fail\">" + htmlText(result->note.empty() ? "图片未写出" : result->note) +
-                "</span>";
+        cell +=
+            "<span class=\"reason fail\">" + htmlText(result->note.empty() ? "图片未写出" : result->note) + "</span>";
     } else {
         word = "成功";
         css = "ok";
@@ -116,8 +116,8 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
 std::string frameRow(const RenderConfig& config, const std::vector<Column>& columns, const PolygonFrame& frame,
                      const FrameResults* results)
 {
-    std::string row = "<tr><td>" + std::to_string(frame.index) + "</td><td class=\"frame\">" +
-                      htmlText(frame.name) + "<div class=\"meta\">" + htmlText(frame.uniqueName) + "</div></td>";
+    std::string row = "<tr><td>" + std::to_string(frame.index) + "</td><td class=\"frame\">" + htmlText(frame.name) +
+                      "<div class=\"meta\">" + htmlText(frame.uniqueName) + "</div></td>";
     row += "<td class=\"meta\">X " + fixedNumber(frame.minX, 3) + " – " + fixedNumber(frame.maxX, 3) + "<br>Y " +
            fixedNumber(frame.minY, 3) + " – " + fixedNumber(frame.maxY, 3) + "</td>";
     row += "<td class=\"meta\">最低 " + fixedNumber(frame.minZ, 3) + "<br>最高 " + fixedNumber(frame.maxZ, 3) +
@@ -179,8 +179,8 @@ std::string relativeUrl(const std::string& path, const std::string& base)
     return url;
 }
 
-bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames,
-                     const ResultsTable& results, const std::string& fileName)
+bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames, const ResultsTable& results,
+                     const std::string& fileName)
 {
     // The thumbnails' folder is checked before any thumbnail in it is looked at.
     std::string link;
@@ -198,9 +198,9 @@ bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>
     std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width\"><title>渲染报告</title><style>" +
                        std::string(kStyle) + "</style></head><body>\n<h1>渲染报告</h1>\n<p>图斑 " +
-                       std::to_string(frames.size()) + " 个；图片 共 " + std::to_string(counts.planned()) + " 张，成功 " +
-                       std::to_string(counts.written) + " 张，跳过 " + std::to_string(counts.skipped) + " 张，失败 " +
-                       std::to_string(counts.failed) + " 张" +
+                       std::to_string(frames.size()) + " 个；图片 共 " + std::to_string(counts.planned()) +
+                       " 张，成功 " + std::to_string(counts.written) + " 张，跳过 " + std::to_string(counts.skipped) +
+                       " 张，失败 " + std::to_string(counts.failed) + " 张" +
                        (counts.notDone > 0 ? "，未完成 " + std::to_string(counts.notDone) + " 张" : std::string()) +
                        "。点击缩略图打开原图。</p>\n";
     page += "<table><thead><tr><th>序号</th><th>图斑编号</th><th>范围</th><th>高程</th>";
@@ -219,8 +219,9 @@ bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>
         Logger::instance().info("Wrote HTML report: " + path);
         return true;
     }
-    Logger::instance().error(runMessage(RunMessage::HtmlReportFailed, {path + ": " +
-                             (file.error().empty() ? std::string("write error") : file.error())}));
+    Logger::instance().error(
+        runMessage(RunMessage::HtmlReportFailed,
+                   {path + ": " + (file.error().empty() ? std::string("write error") : file.error())}));
     return false;
 }
 

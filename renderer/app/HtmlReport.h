@@ -23,8 +23,8 @@ std::string thumbnailPath(const RenderConfig& config, const PolygonFrame& frame,
 // written images (taken over from a run without the sheet) are made from the
 // files. The page replaces an earlier one only once complete; when it
 // cannot be written an ERROR is logged and false returned.
-bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames,
-                     const ResultsTable& results, const std::string& fileName);
+bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames, const ResultsTable& results,
+                     const std::string& fileName);
 
 // Text for HTML: & < > " ' as character references.
 std::string htmlText(const std::string& text);

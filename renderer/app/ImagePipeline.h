@@ -45,7 +45,7 @@ public:
     struct WriteOutcome {
         bool written = false;
         bool refused = false;  // a symbolic link on the way of the image or its thumbnail
-        FileDigest digest;     // of the written image
+        FileDigest digest;  // of the written image
         Clock::time_point finished;
         std::vector<HeldLine> lines;
     };

@@ -30,8 +30,8 @@ void writeWorldFilesFor(const RenderConfig& config, const std::string& crs, cons
                         const CameraSetup& setup)
 {
     if (config.world_file) {
-        const PictureFootprint footprint{setup.center.x(), setup.center.y(), setup.orthoWidth, setup.orthoHeight,
-                                         config.width, config.height};
+        const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
+                                         setup.orthoHeight, config.width,     config.height};
         writeWorldFiles(resolveOutputPath(name, config.output_format), footprint, crs);
     }
 }
@@ -331,8 +331,8 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
     }
 
     pipeline.then([this, jobPtr, result, range, mainWrite, rangeWrite, imageStart, rangeStart, angle,
-                   mainTaken = mainEarlier != nullptr, rangeTaken = rangeEarlier != nullptr,
-                   precheck = job.precheck, journaled = !job.skipTakenOver, mainIncomplete, rangeIncomplete] {
+                   mainTaken = mainEarlier != nullptr, rangeTaken = rangeEarlier != nullptr, precheck = job.precheck,
+                   journaled = !job.skipTakenOver, mainIncomplete, rangeIncomplete] {
         const FrameJob& job = *jobPtr;
         Tally& t = tally_;
         const auto now = Clock::now();
@@ -371,9 +371,9 @@ void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const s
         const double elapsed = secondsBetween(t.start, now);
         const double average = t.done > 0 ? elapsed / t.done : 0.0;
         const double eta = std::max(0, t.totalImages - t.done) * average;
-        Logger::instance().emit(Logger::Info, formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
-                                                                       t.totalFrames, elapsed, eta, angle,
-                                                                       result->success}));
+        Logger::instance().emit(Logger::Info,
+                                formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
+                                                         t.totalFrames, elapsed, eta, angle, result->success}));
     });
 }
 
@@ -408,9 +408,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     if (shards > 1 || config_.resume) {
         log.info(formatLine(RunState{shard, shards, config_.resume}));
     }
-    namesAllFrames_ = shards > 1 || std::any_of(earlier_.begin(), earlier_.end(), [](const auto& entry) {
-                          return entry.second.namesAllFrames;
-                      });
+    namesAllFrames_ = shards > 1 || std::any_of(earlier_.begin(), earlier_.end(),
+                                                [](const auto& entry) { return entry.second.namesAllFrames; });
 
     std::vector<int> mine;
     for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
@@ -476,8 +475,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     }
     bool reported = writeRenderReport(config_, names_, reportFrames, reportResults, reportFileName(shard, shards));
     if (config_.html_report) {
-        reported = writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) &&
-                   reported;
+        reported =
+            writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) && reported;
     }
     // A stop that arrives while the reports are written ends the run as stopped,
     // once they are complete.
@@ -487,8 +486,8 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     }
     // The summary counts what the report shows, outline images included.
     const ImageCounts counts = countImages(config_, reportResults);
-    log.info(formatLine(RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed, shard, shards,
-                                    counts.notDone}));
+    log.info(formatLine(
+        RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed, shard, shards, counts.notDone}));
     return counts.failed == 0 && reported && !journalFailed_ && !refused_;
 }
 

@@ -25,7 +25,7 @@ namespace vistrel {
 // warm-up and written before the next is drawn.
 struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
-    bool reuse = true;      // the pre-check's picture is the top image; a view is drawn only when it changed
+    bool reuse = true;  // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
     // Called before each frame of this shard is rendered, with its position
     // in the layer (to load the model parts its views show and measure it).
@@ -66,8 +66,8 @@ public:
     // What the vertical pre-check decides for a frame.
     enum class Precheck {
         Render,  // the vertical view shows a model
-        Skip,    // no usable model in view (SKIP_FRAME logged)
-        Fail,    // the view could not be rendered: the frame's images fail
+        Skip,  // no usable model in view (SKIP_FRAME logged)
+        Fail,  // the view could not be rendered: the frame's images fail
     };
     // Renders and judges the frame's vertical view; `reason` says why a frame
     // is skipped or failed.
@@ -106,7 +106,7 @@ private:
         const PolygonFrame& frame;
         int position;  // 0-based position in the layer
         std::vector<AngleNames> names;  // one per configured angle
-        std::string geometry;           // frameGeometry, once the frame is prepared
+        std::string geometry;  // frameGeometry, once the frame is prepared
         Precheck precheck = Precheck::Render;
         std::string reason;
         bool skipTakenOver = false;  // the skip comes from an earlier run's journal
@@ -154,7 +154,7 @@ private:
     OffscreenRenderer renderer_;
     NameTemplate names_;
     ResultsTable results_;
-    std::string batch_;     // batchFingerprint of the configuration
+    std::string batch_;  // batchFingerprint of the configuration
     ModelIdentity model_;
     JournalIndex earlier_;  // what earlier runs of the batch finished (with resume)
     // Why recorded images cannot be taken over (empty: they can), by frame and angle.
@@ -169,7 +169,5 @@ private:
     double bufferWaitSeconds_ = 0.0;
     int writersStarted_ = 0;
 };
-
-
 
 }  // namespace vistrel

@@ -62,8 +62,7 @@ std::string outcomeWord(const ImageResult* result)
 
 std::string fileNameCell(const ImageResult* result)
 {
-    return !result || result->path.empty() ? std::string()
-                                            : csvTextField(fs::path(result->path).filename().string());
+    return !result || result->path.empty() ? std::string() : csvTextField(fs::path(result->path).filename().string());
 }
 
 // The frame's folder; a name that cannot form a path leaves the cell empty
@@ -82,8 +81,7 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
 {
     std::string line = std::to_string(frame.index) + "," + csvTextField(frame.name) + "," +
                        csvTextField(frame.uniqueName) + "," + folderCell(names, frame);
-    for (const double value : {frame.minX, frame.minY, frame.maxX, frame.maxY, frame.minZ, frame.maxZ,
-                               frame.centerZ}) {
+    for (const double value : {frame.minX, frame.minY, frame.maxX, frame.maxY, frame.minZ, frame.maxZ, frame.centerZ}) {
         line += "," + textNumberCell(value);
     }
     static const ImageResult notDone;
@@ -108,8 +106,10 @@ ImageCounts countImages(const RenderConfig& config, const ResultsTable& results)
 {
     ImageCounts counts;
     const auto count = [&counts](const ImageResult* result) {
-        int& slot = !result ? counts.notDone : result->skipped ? counts.skipped
-                                           : result->success ? counts.written : counts.failed;
+        int& slot = !result           ? counts.notDone
+                    : result->skipped ? counts.skipped
+                    : result->success ? counts.written
+                                      : counts.failed;
         ++slot;
     };
     for (std::size_t position = 0; position < results.size(); ++position) {
@@ -156,13 +156,11 @@ std::string reportFileName(int shardIndex, int shardCount, const std::string& ex
     if (shardCount <= 1) {
         return "render_report." + extension;
     }
-    return "render_report.shard-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + "." +
-           extension;
+    return "render_report.shard-" + std::to_string(shardIndex) + "-of-" + std::to_string(shardCount) + "." + extension;
 }
 
-bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
-                       const std::vector<PolygonFrame>& frames, const ResultsTable& results,
-                       const std::string& fileName)
+bool writeRenderReport(const RenderConfig& config, const NameTemplate& names, const std::vector<PolygonFrame>& frames,
+                       const ResultsTable& results, const std::string& fileName)
 {
     const std::string path = (fs::path(config.output_dir) / fileName).string();
 
@@ -172,11 +170,12 @@ bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
     }
 
     StagedFile file(path);
-    const bool written = file.open() && std::fwrite(text.data(), 1, text.size(), file.stream()) == text.size() &&
-                         file.commit();
+    const bool written =
+        file.open() && std::fwrite(text.data(), 1, text.size(), file.stream()) == text.size() && file.commit();
     if (!written) {
-        Logger::instance().error(runMessage(RunMessage::CsvReportFailed, {path + ": " +
-                                 (file.error().empty() ? std::string("write error") : file.error())}));
+        Logger::instance().error(
+            runMessage(RunMessage::CsvReportFailed,
+                       {path + ": " + (file.error().empty() ? std::string("write error") : file.error())}));
         return false;
     }
     Logger::instance().info(std::string(kWroteCsvReportPrefix) + path);

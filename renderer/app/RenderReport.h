@@ -22,9 +22,8 @@ std::string reportFileName(int shardIndex, int shardCount, const std::string& ex
 // The file replaces an earlier report only once it is complete. When it
 // cannot be written, "Failed to write CSV report: " with the path and the
 // system's reason is logged (ERROR) and false returned: the run then fails.
-bool writeRenderReport(const RenderConfig& config, const NameTemplate& names,
-                       const std::vector<PolygonFrame>& frames, const ResultsTable& results,
-                       const std::string& fileName = "render_report.csv");
+bool writeRenderReport(const RenderConfig& config, const NameTemplate& names, const std::vector<PolygonFrame>& frames,
+                       const ResultsTable& results, const std::string& fileName = "render_report.csv");
 
 // The images of a report as its result cells show them: every configured
 // angle of every frame (a repeated angle once per entry) and, with

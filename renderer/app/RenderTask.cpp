@@ -117,7 +117,8 @@ int runRenderTask(RenderConfig config)
         logSampledHeights(scene.get(), framesOfShard(frames, config.shard_index, config.shard_count));
         const TileReadCounts tiles = tileReadCounts();
         log.info("Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) +
-                 " (and " + std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
+                 " (and " + std::to_string(tiles.repeatRequests) +
+                 " more requests for them, answered without reading)");
         frames.clear();
         scene = nullptr;
         shardScene.reset();

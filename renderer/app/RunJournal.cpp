@@ -244,8 +244,8 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
         const std::string ours = "-of-" + std::to_string(shardCount) + ".jsonl";
         for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" &&
-                name.size() > ours.size() && name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
+            if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" && name.size() > ours.size() &&
+                name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
                 std::string ignored;
                 moveAside(it->path().string(), ignored);  // another shard of that batch may race us to it
             }

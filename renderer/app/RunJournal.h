@@ -17,16 +17,16 @@ namespace vistrel {
 // One finished image as the run journal keeps it: everything the report
 // needs, so that a later run can take the image over without rendering it.
 struct JournalEntry {
-    std::string batch;         // batchFingerprint of the run's configuration
-    int frame = -1;            // 0-based position of the frame in the layer (after the preview cut)
-    std::string frameName;     // the frame's uniqueName: the layer must still agree
-    std::string angle;         // angle key, or "top_range"
+    std::string batch;  // batchFingerprint of the run's configuration
+    int frame = -1;  // 0-based position of the frame in the layer (after the preview cut)
+    std::string frameName;  // the frame's uniqueName: the layer must still agree
+    std::string angle;  // angle key, or "top_range"
     ImageResult result;
-    std::int64_t size = -1;    // bytes of the written file
-    std::string hash;          // content hash of the written file (16 hex digits; empty when unknown)
-    std::string geometry;      // frameGeometry of the frame as rendered
+    std::int64_t size = -1;  // bytes of the written file
+    std::string hash;  // content hash of the written file (16 hex digits; empty when unknown)
+    std::string geometry;  // frameGeometry of the frame as rendered
     double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
-    double heights[3] = {0, 0, 0};    // minZ, maxZ, centerZ
+    double heights[3] = {0, 0, 0};  // minZ, maxZ, centerZ
     // How the batch names its images: over every frame of the layer (a batch
     // split into shards, and journals from before this was recorded), or
     // over the rendered frames only.

@@ -90,10 +90,16 @@ bool angleSupported(const std::string& key)
 bool isForbiddenSeparatorByte(unsigned char c)
 {
     switch (c) {
-    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-        return true;
-    default:
-        return c < 0x20;
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return true;
+    default: return c < 0x20;
     }
 }
 
@@ -171,8 +177,8 @@ std::string fieldSeparatorRule(RenderConfig& c)
 std::string templateRule(RenderConfig& c)
 {
     return c.photo_name_template.size() > kMaxTemplateBytes
-        ? "photo_name_template must be at most " + std::to_string(kMaxTemplateBytes) + " bytes."
-        : std::string();
+               ? "photo_name_template must be at most " + std::to_string(kMaxTemplateBytes) + " bytes."
+               : std::string();
 }
 
 std::string shardIndexRule(RenderConfig& c)
@@ -189,7 +195,7 @@ std::string reprojectFramesRule(RenderConfig& c)
 {
     const std::string& mode = c.reproject_frames;
     return mode == "auto" || mode == "always" || mode == "never" ? std::string()
-                                                                   : "reproject_frames must be auto, always, or never.";
+                                                                 : "reproject_frames must be auto, always, or never.";
 }
 
 std::vector<ConfigKey> buildTable()
@@ -197,16 +203,22 @@ std::vector<ConfigKey> buildTable()
     using R = RenderConfig;
     const auto V = BatchIdentity::Value;
     return {
-        Row("width", &R::width).refuseBelow(1, "width and height must be positive.")
-            .refuseAbove(16384, "width and height must be at most 16384.").identity(V),
-        Row("height", &R::height).refuseBelow(1, "width and height must be positive.")
-            .refuseAbove(16384, "width and height must be at most 16384.").identity(V),
+        Row("width", &R::width)
+            .refuseBelow(1, "width and height must be positive.")
+            .refuseAbove(16384, "width and height must be at most 16384.")
+            .identity(V),
+        Row("height", &R::height)
+            .refuseBelow(1, "width and height must be positive.")
+            .refuseAbove(16384, "width and height must be at most 16384.")
+            .identity(V),
         Row("distance", &R::distance).refuseAtOrBelow(0, "distance must be positive.").identity(V),
         Row("angles", &R::angles).rule(anglesRule).identity(V).tavrin(R"(["top","se45","sw45","north"])"),
         Row("background", &R::background).identity(V),
         Row("output_format", &R::output_format).rule(outputFormatRule).identity(V),
-        Row("jpg_quality", &R::jpg_quality).refuseBelow(1, "jpg_quality must be 1-100.")
-            .refuseAbove(100, "jpg_quality must be 1-100.").identity(V),
+        Row("jpg_quality", &R::jpg_quality)
+            .refuseBelow(1, "jpg_quality must be 1-100.")
+            .refuseAbove(100, "jpg_quality must be 1-100.")
+            .identity(V),
         Row("output_dpi", &R::output_dpi).clamp(72, 1200).identity(V),
         Row("camera_padding", &R::camera_padding).clamp(1.0).identity(V),
         Row("oblique_padding_factor", &R::oblique_padding_factor).clamp(0.5, 1.5).identity(V),
@@ -345,9 +357,9 @@ void clampKey(RenderConfig& config, const ConfigKey& key)
 {
     if (const auto* i = std::get_if<int RenderConfig::*>(&key.field)) {
         const double clamped = std::min(std::max(static_cast<double>(config.**i), key.clampLow), key.clampHigh);
-        config.**i = static_cast<int>(clamped);
+        config.** i = static_cast<int>(clamped);
     } else if (const auto* d = std::get_if<double RenderConfig::*>(&key.field)) {
-        config.**d = std::min(std::max(config.**d, key.clampLow), key.clampHigh);
+        config.** d = std::min(std::max(config.**d, key.clampLow), key.clampHigh);
     }
 }
 

@@ -26,8 +26,8 @@ using ConfigField = std::variant<int RenderConfig::*, double RenderConfig::*, bo
 
 // How a key enters the fingerprint that tells one batch from another.
 enum class BatchIdentity {
-    None,      // does not change the pictures or their names
-    Value,     // the value itself
+    None,  // does not change the pictures or their names
+    Value,  // the value itself
     FileName,  // only the file name of the path, so that a moved project resumes
 };
 

@@ -92,8 +92,8 @@ int openRegularBelow(const std::string& outputDir, const std::string& path, std:
         const int next = ::openat(folder, parts[i].c_str(), flags);
         const int error = errno;
         struct stat entry {};
-        const bool link = next < 0 && ::fstatat(folder, parts[i].c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          S_ISLNK(entry.st_mode);
+        const bool link =
+            next < 0 && ::fstatat(folder, parts[i].c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode);
         ::close(folder);
         folder = next;
         if (next < 0) {

@@ -17,16 +17,16 @@ struct RingPoint {
 // One polygon of the survey layer: read from the shapefile, completed with
 // model heights before rendering.
 struct PolygonFrame {
-    std::int32_t index = 0;                       // 1-based reading order
-    std::string name;                             // name-field values joined; never empty
-    std::string uniqueName;                       // name plus _0002… from the second occurrence
-    std::vector<std::string> nameValues;          // non-empty name values; last carries the suffix
+    std::int32_t index = 0;  // 1-based reading order
+    std::string name;  // name-field values joined; never empty
+    std::string uniqueName;  // name plus _0002… from the second occurrence
+    std::vector<std::string> nameValues;  // non-empty name values; last carries the suffix
     std::map<std::string, std::string> attributes;  // field name -> value text
     double minX = 0.0;
     double minY = 0.0;
     double maxX = 0.0;
     double maxY = 0.0;
-    std::vector<std::vector<RingPoint>> rings;    // exterior rings only
+    std::vector<std::vector<RingPoint>> rings;  // exterior rings only
     double centerZ = 0.0;
     double minZ = 0.0;
     double maxZ = 0.0;

@@ -7,10 +7,10 @@
 namespace vistrel {
 
 enum class FileRead {
-    Read,        // `bytes` holds the whole file
-    Missing,     // nothing there, or its size cannot be had
+    Read,  // `bytes` holds the whole file
+    Missing,  // nothing there, or its size cannot be had
     NotRegular,  // a folder, a device, a pipe...
-    TooLarge,    // larger than the limit
+    TooLarge,  // larger than the limit
     Unreadable,  // could not be opened or read to its end
 };
 

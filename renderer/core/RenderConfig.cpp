@@ -22,8 +22,8 @@ namespace vistrel {
 
 const std::vector<std::string>& supportedAngleKeys()
 {
-    static const std::vector<std::string> keys = {
-        "top", "se45", "sw45", "ne45", "nw45", "north", "south", "east", "west", "oblique"};
+    static const std::vector<std::string> keys = {"top",   "se45",  "sw45", "ne45", "nw45",
+                                                  "north", "south", "east", "west", "oblique"};
     return keys;
 }
 
@@ -211,14 +211,12 @@ void printConfigSummary(const RenderConfig& c, std::ostream& out)
     out << "SHP path: " << c.shp_path << '\n';
     out << "Output: " << c.output_dir << '\n';
     out << "SHP offset: x=" << c.shp_offset_x << ", y=" << c.shp_offset_y
-        << ", gauss_zone_prefix=" << c.gauss_zone_prefix
-        << ", auto_strip_gauss_zone=" << flag(c.auto_strip_gauss_zone)
+        << ", gauss_zone_prefix=" << c.gauss_zone_prefix << ", auto_strip_gauss_zone=" << flag(c.auto_strip_gauss_zone)
         << ", auto_align_shp_to_scene=" << flag(c.auto_align_shp_to_scene)
         << ", output_top_range=" << flag(c.output_top_range) << '\n';
     out << "Size: " << c.width << "x" << c.height << '\n';
     out << "Camera padding: " << c.camera_padding << '\n';
-    out << "Oblique factors: padding=" << c.oblique_padding_factor
-        << ", distance=" << c.oblique_distance_factor
+    out << "Oblique factors: padding=" << c.oblique_padding_factor << ", distance=" << c.oblique_distance_factor
         << ", view_angle=" << c.oblique_view_angle << '\n';
     out << "Avoid occlusion: " << flag(c.avoid_occlusion) << ", sample_step=" << c.occlusion_sample_step << '\n';
     out << "Warmup frames: " << c.warmup_frames << '\n';

@@ -50,18 +50,18 @@ struct RenderConfig {
     int num_threads = 4;
     // Keys beyond the original set; at their defaults a run behaves as before.
     bool range_line_depth_test = false;  // outline hidden where the model covers it
-    bool warmup_until_loaded = true;     // no fixed warm-up: draw until the database pager is idle
-    double tile_load_timeout = 120.0;    // seconds a picture waits for its tiles before it fails
-    bool resume = false;                 // skip images the run journal records as done
-    int shard_index = 0;                 // this process renders frames i with i % shard_count == shard_index
+    bool warmup_until_loaded = true;  // no fixed warm-up: draw until the database pager is idle
+    double tile_load_timeout = 120.0;  // seconds a picture waits for its tiles before it fails
+    bool resume = false;  // skip images the run journal records as done
+    int shard_index = 0;  // this process renders frames i with i % shard_count == shard_index
     int shard_count = 1;
-    bool html_report = false;            // also write render_report.html with thumbnails
-    std::string model_srs;               // replaces the model's SRS of metadata.xml when set
-    std::string frames_crs;              // replaces the CRS the vector source declares when set
+    bool html_report = false;  // also write render_report.html with thumbnails
+    std::string model_srs;  // replaces the model's SRS of metadata.xml when set
+    std::string frames_crs;  // replaces the CRS the vector source declares when set
     std::string reproject_frames = "auto";  // auto, always or never
-    std::string layer;                   // vector layer; empty = the first layer holding polygons
-    bool world_file = false;             // world file (+ .prj) beside every top and top_range picture
-    int egl_device = -1;                 // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
+    std::string layer;  // vector layer; empty = the first layer holding polygons
+    bool world_file = false;  // world file (+ .prj) beside every top and top_range picture
+    int egl_device = -1;  // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

@@ -150,8 +150,8 @@ std::string formatLine(const RunFinished& line)
 
 std::string formatLine(const RunState& line)
 {
-    return "RUN_STATE shard_index=" + std::to_string(line.shardIndex) + " shard_count=" +
-           std::to_string(line.shardCount) + " resume=" + (line.resume ? "1" : "0");
+    return "RUN_STATE shard_index=" + std::to_string(line.shardIndex) +
+           " shard_count=" + std::to_string(line.shardCount) + " resume=" + (line.resume ? "1" : "0");
 }
 
 std::optional<FrameProgress> parseFrameProgress(std::string_view message)
@@ -298,9 +298,8 @@ const std::vector<RunMessageText>& runMessageTexts()
          "Not every feature of the shapefile was read ({} of {} read, {} unreadable); the run is incomplete."},
         {M::LayerFeaturesLost,
          "Lost features in layer {} of {}: the layer declares {}, {} were read, {} could not be read."},
-        {M::NoFrameOverModel,
-         "No frame lies over the model: frames extent {} ({}), model extent {} ({}). "
-         "检查坐标系、度带前缀或偏移"},
+        {M::NoFrameOverModel, "No frame lies over the model: frames extent {} ({}), model extent {} ({}). "
+                              "检查坐标系、度带前缀或偏移"},
         {M::GdalError, "GDAL: {}"},
         {M::OsgNotice, "OpenSceneGraph: {}"},
         {M::TaskFailed, "Task failed: {}"},

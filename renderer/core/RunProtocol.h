@@ -77,7 +77,7 @@ struct RunFinished {
     int failed = 0;
     int shardIndex = 0;  // 0-based; a shard's line names it
     int shardCount = 1;
-    int notDone = 0;     // images a stopped run never reached; named only when not 0
+    int notDone = 0;  // images a stopped run never reached; named only when not 0
 };
 
 struct RunState {

@@ -78,20 +78,52 @@ protected:
 bool isTileClass(const std::string& name)
 {
     static const std::unordered_set<std::string> classes = [] {
-        std::unordered_set<std::string> set{
-            "osg::Object", "osg::Node", "osg::Group", "osg::Geode", "osg::LOD", "osg::PagedLOD",
-            "osg::Transform", "osg::MatrixTransform", "osg::PositionAttitudeTransform", "osg::Switch",
-            "osg::Drawable", "osg::Geometry", "osg::BufferData", "osg::Array", "osg::PrimitiveSet",
-            "osg::DrawArrays", "osg::DrawArrayLengths", "osg::DrawElements", "osg::DrawElementsUByte",
-            "osg::DrawElementsUShort", "osg::DrawElementsUInt", "osg::BufferObject", "osg::VertexBufferObject",
-            "osg::ElementBufferObject", "osg::StateSet", "osg::StateAttribute", "osg::Material", "osg::Texture",
-            "osg::Texture2D", "osg::Image", "osg::TexEnv", "osg::TexMat", "osg::CullFace", "osg::FrontFace",
-            "osg::BlendFunc", "osg::AlphaFunc", "osg::Depth", "osg::PolygonMode", "osg::PolygonOffset",
-            "osg::ShadeModel", "osg::LightModel", "osg::LineWidth"};
-        for (const char* element : {"Byte", "UByte", "Short", "UShort", "Int", "UInt", "Float", "Double",
-                                    "Vec2b", "Vec3b", "Vec4b", "Vec2ub", "Vec3ub", "Vec4ub", "Vec2s", "Vec3s",
-                                    "Vec4s", "Vec2us", "Vec3us", "Vec4us", "Vec2", "Vec3", "Vec4", "Vec2d",
-                                    "Vec3d", "Vec4d", "Vec2i", "Vec3i", "Vec4i", "Vec2ui", "Vec3ui", "Vec4ui"}) {
+        std::unordered_set<std::string> set{"osg::Object",
+                                            "osg::Node",
+                                            "osg::Group",
+                                            "osg::Geode",
+                                            "osg::LOD",
+                                            "osg::PagedLOD",
+                                            "osg::Transform",
+                                            "osg::MatrixTransform",
+                                            "osg::PositionAttitudeTransform",
+                                            "osg::Switch",
+                                            "osg::Drawable",
+                                            "osg::Geometry",
+                                            "osg::BufferData",
+                                            "osg::Array",
+                                            "osg::PrimitiveSet",
+                                            "osg::DrawArrays",
+                                            "osg::DrawArrayLengths",
+                                            "osg::DrawElements",
+                                            "osg::DrawElementsUByte",
+                                            "osg::DrawElementsUShort",
+                                            "osg::DrawElementsUInt",
+                                            "osg::BufferObject",
+                                            "osg::VertexBufferObject",
+                                            "osg::ElementBufferObject",
+                                            "osg::StateSet",
+                                            "osg::StateAttribute",
+                                            "osg::Material",
+                                            "osg::Texture",
+                                            "osg::Texture2D",
+                                            "osg::Image",
+                                            "osg::TexEnv",
+                                            "osg::TexMat",
+                                            "osg::CullFace",
+                                            "osg::FrontFace",
+                                            "osg::BlendFunc",
+                                            "osg::AlphaFunc",
+                                            "osg::Depth",
+                                            "osg::PolygonMode",
+                                            "osg::PolygonOffset",
+                                            "osg::ShadeModel",
+                                            "osg::LightModel",
+                                            "osg::LineWidth"};
+        for (const char* element :
+             {"Byte",   "UByte",  "Short",  "UShort", "Int",   "UInt",  "Float",  "Double", "Vec2b",  "Vec3b", "Vec4b",
+              "Vec2ub", "Vec3ub", "Vec4ub", "Vec2s",  "Vec3s", "Vec4s", "Vec2us", "Vec3us", "Vec4us", "Vec2",  "Vec3",
+              "Vec4",   "Vec2d",  "Vec3d",  "Vec4d",  "Vec2i", "Vec3i", "Vec4i",  "Vec2ui", "Vec3ui", "Vec4ui"}) {
             set.insert(std::string("osg::") + element + "Array");
         }
         return set;
@@ -103,7 +135,7 @@ bool isTileClass(const std::string& name)
 // takes in the stream; 1 for a type the reader does not know.
 std::int64_t arrayElementBytes(int type)
 {
-    static const std::int64_t bytes[] = {1, 1, 2, 2, 4, 4, 4, 8, 2, 3, 4, 4, 4, 6, 8, 8, 12,
+    static const std::int64_t bytes[] = {1,  1,  2,  2,  4, 4, 4, 8, 2, 3, 4,  4,  4, 6,  8,  8, 12,
                                          16, 16, 24, 32, 2, 3, 4, 6, 8, 8, 12, 16, 8, 12, 16, 8, 8};
     return type >= 0 && type < int(sizeof bytes / sizeof bytes[0]) ? bytes[type] : 1;
 }
@@ -364,9 +396,7 @@ private:
     void afterNumber(Step previous, std::int64_t value)
     {
         switch (previous) {
-        case Step::ObjectId:
-            objectIsImage_.emplace(value, lastString_ == "osg::Image");
-            break;
+        case Step::ObjectId: objectIsImage_.emplace(value, lastString_ == "osg::Image"); break;
         case Step::ImageId: {
             // OSG takes an image id it has seen for an image without
             // checking what it names.
@@ -376,9 +406,7 @@ private:
             }
             break;
         }
-        case Step::ArrayCount:
-            need(value, countBytes_, "an array");
-            break;
+        case Step::ArrayCount: need(value, countBytes_, "an array"); break;
         case Step::Binding:
             // Stored into an enumeration unchecked by the older layout.
             if (value < osg::Array::BIND_UNDEFINED || value > osg::Array::BIND_PER_VERTEX) {
@@ -415,11 +443,8 @@ private:
                 step_ = Step::ImageFile;
             }
             break;
-        case Step::ImageLevels:
-            need(value, 4, "an image's mipmap levels");
-            break;
-        default:
-            break;
+        case Step::ImageLevels: need(value, 4, "an image's mipmap levels"); break;
+        default: break;
         }
     }
 
@@ -442,9 +467,7 @@ private:
     int depth_ = 0;
 };
 
-
 }  // namespace
-
 
 osg::ref_ptr<osg::Node> parsePlainOsgb(const std::string& bytes, bool swapped, const osgDB::Options* options,
                                        std::string& reason)

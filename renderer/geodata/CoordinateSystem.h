@@ -10,9 +10,9 @@ namespace vistrel {
 struct CoordinateSystem {
     enum class Kind { Unknown, Crs, Enu };
     Kind kind = Kind::Unknown;
-    std::string text;        // as declared or configured
-    std::string wkt;         // Crs: the system as WKT
-    double enuLat = 0.0;     // Enu: tangent point, degrees
+    std::string text;  // as declared or configured
+    std::string wkt;  // Crs: the system as WKT
+    double enuLat = 0.0;  // Enu: tangent point, degrees
     double enuLon = 0.0;
     double enuHeight = 0.0;  // Enu: ellipsoidal height of the tangent point
     bool known() const { return kind != Kind::Unknown; }

@@ -152,7 +152,8 @@ void logSampledHeights(const osg::Node* sceneRoot, const std::vector<PolygonFram
         }
         ++sampled;
     }
-    std::string line = "Sampled model heights for " + std::to_string(sampled) + "/" + std::to_string(frames.size()) + " frames";
+    std::string line =
+        "Sampled model heights for " + std::to_string(sampled) + "/" + std::to_string(frames.size()) + " frames";
     if (sampled > 0) {
         line += ". Z range=(" + streamNumber(zMin) + ", " + streamNumber(zMax) + ")";
     }

@@ -48,8 +48,8 @@ OGRSpatialReference geocentricWgs84()
 std::string topocentricOperation(const CoordinateSystem& enu)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "+proj=topocentric +ellps=WGS84 +lat_0=%.10g +lon_0=%.10g +h_0=%.10g",
-                  enu.enuLat, enu.enuLon, enu.enuHeight);
+    std::snprintf(text, sizeof text, "+proj=topocentric +ellps=WGS84 +lat_0=%.10g +lon_0=%.10g +h_0=%.10g", enu.enuLat,
+                  enu.enuLon, enu.enuHeight);
     return text;
 }
 
@@ -201,8 +201,7 @@ FramePlacement decideFramePlacement(const std::string& mode, bool bothKnown, boo
     return FramePlacement::AsReadSystemsDiffer;
 }
 
-std::string transformFrames(std::vector<PolygonFrame>& frames, const CoordinateSystem& from,
-                            const CoordinateSystem& to)
+std::string transformFrames(std::vector<PolygonFrame>& frames, const CoordinateSystem& from, const CoordinateSystem& to)
 {
     const Chain chain = buildChain(from, to);
     const double maxLength = densifyLength(from);

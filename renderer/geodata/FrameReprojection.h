@@ -26,14 +26,13 @@ Extent2 framesExtent(const std::vector<PolygonFrame>& frames);
 bool anyFrameOverlaps(const std::vector<PolygonFrame>& frames, const Extent2& model);
 
 enum class FramePlacement {
-    AsRead,               // same systems, or one unknown, or never
+    AsRead,  // same systems, or one unknown, or never
     AsReadSystemsDiffer,  // the systems differ but the frames lie over the model
-    Transform,            // into the model's system
+    Transform,  // into the model's system
 };
 
 // `mode` is reproject_frames: auto, always or never.
-FramePlacement decideFramePlacement(const std::string& mode, bool bothKnown, bool sameSystems,
-                                    bool framesOverModel);
+FramePlacement decideFramePlacement(const std::string& mode, bool bothKnown, bool sameSystems, bool framesOverModel);
 
 // Moves every ring point from `from` into `to` after densifying the edges
 // to at most 1 m, and recomputes the bounds from the moved rings. For an

@@ -72,8 +72,8 @@ private:
     std::unique_ptr<RootGrid> grid_;
     SceneOrigin origin_;
     ModelIdentity identity_;
-    std::vector<std::size_t> loaded_;       // entry indices, least recently needed first
-    std::vector<std::uint64_t> lastNeed_;   // per entry: the require() call that last needed it
+    std::vector<std::size_t> loaded_;  // entry indices, least recently needed first
+    std::vector<std::uint64_t> lastNeed_;  // per entry: the require() call that last needed it
     std::uint64_t calls_ = 0;
     std::size_t loads_ = 0;
     int reread_ = 0;

@@ -94,9 +94,7 @@ bool verticesUsed(const osg::Geometry& geometry, std::uint64_t& used, std::strin
             }
             break;
         }
-        default:
-            problem = std::string("an unsupported primitive set ") + set->className();
-            return false;
+        default: problem = std::string("an unsupported primitive set ") + set->className(); return false;
         }
     }
     return true;
@@ -110,14 +108,10 @@ bool arrayCovers(const osg::Array* array, std::uint64_t vertices, std::uint64_t 
     }
     const std::uint64_t have = array->getNumElements();
     switch (array->getBinding()) {
-    case osg::Array::BIND_OFF:
-        return true;
-    case osg::Array::BIND_OVERALL:
-        return have >= 1;
-    case osg::Array::BIND_PER_PRIMITIVE_SET:
-        return have >= primitiveSets;
-    default:
-        return have >= vertices;
+    case osg::Array::BIND_OFF: return true;
+    case osg::Array::BIND_OVERALL: return have >= 1;
+    case osg::Array::BIND_PER_PRIMITIVE_SET: return have >= primitiveSets;
+    default: return have >= vertices;
     }
 }
 

@@ -25,14 +25,10 @@ int levelOf(osg::NotifySeverity severity)
     switch (severity) {
     case osg::ALWAYS:
     case osg::NOTICE:
-    case osg::INFO:
-        return Logger::Info;
-    case osg::FATAL:
-        return Logger::Error;
-    case osg::WARN:
-        return Logger::Warn;
-    default:
-        return Logger::Debug;
+    case osg::INFO: return Logger::Info;
+    case osg::FATAL: return Logger::Error;
+    case osg::WARN: return Logger::Warn;
+    default: return Logger::Debug;
     }
 }
 

@@ -12,11 +12,11 @@ namespace vistrel {
 constexpr std::size_t kMaxTileBytes = std::size_t(512) << 20;
 
 struct OsgbLayout {
-    std::string problem;           // empty when the header can be read
-    bool swapped = false;          // stored in the other byte order
-    std::string compressor;        // "0" (plain), "zlib", ...
+    std::string problem;  // empty when the header can be read
+    bool swapped = false;  // stored in the other byte order
+    std::string compressor;  // "0" (plain), "zlib", ...
     std::size_t compressorAt = 0;  // offset of the compressor name's length
-    std::size_t bodyAt = 0;        // offset of what follows the name
+    std::size_t bodyAt = 0;  // offset of what follows the name
 };
 
 OsgbLayout readOsgbLayout(const std::string& bytes);

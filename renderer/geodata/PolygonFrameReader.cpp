@@ -252,9 +252,8 @@ void setDataDirOption(const char* option, const std::string& relativeDir, const 
 
 std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
                                             const std::vector<std::string>& fieldNames,
-                                            const std::string& fieldSeparator, double shpOffsetX,
-                                            double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone, FrameReadLoss* loss,
+                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
+                                            double gaussZonePrefix, bool autoStripGaussZone, FrameReadLoss* loss,
                                             const std::string& layerName, FrameSource* source)
 {
     routeGdalErrorsToLog();
@@ -271,8 +270,8 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
     const std::string encodingOption = "ENCODING=" + encoding.value_or("");
     const char* const openOptions[] = {encodingOption.c_str(), nullptr};
 
-    GDALDataset* dataset = static_cast<GDALDataset*>(GDALOpenEx(
-        shpPath.c_str(), GDAL_OF_VECTOR, nullptr, encoding ? openOptions : nullptr, nullptr));
+    GDALDataset* dataset = static_cast<GDALDataset*>(
+        GDALOpenEx(shpPath.c_str(), GDAL_OF_VECTOR, nullptr, encoding ? openOptions : nullptr, nullptr));
     if (!dataset) {
         throw std::runtime_error("Failed to open SHP: " + shpPath);
     }
@@ -386,9 +385,9 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
         // Records marked deleted are counted by the layer but never delivered.
         const long long deleted = declared > delivered ? deletedDbfRecords(shpPath) : 0;
         if (unreadable > 0 || (declared >= 0 && declared - deleted > delivered)) {
-            log.error(runMessage(RunMessage::LayerFeaturesLost,
-                                 {layer->GetName(), shpPath, std::to_string(declared), std::to_string(delivered),
-                                  std::to_string(unreadable)}));
+            log.error(
+                runMessage(RunMessage::LayerFeaturesLost, {layer->GetName(), shpPath, std::to_string(declared),
+                                                           std::to_string(delivered), std::to_string(unreadable)}));
             if (loss) {
                 loss->lost = true;
             }

@@ -9,18 +9,18 @@ namespace vistrel {
 
 // Features the shapefile holds but the reader could not deliver.
 struct FrameReadLoss {
-    long long declared = 0;    // features the layers declare (where they tell)
-    long long read = 0;        // features delivered, of any geometry
+    long long declared = 0;  // features the layers declare (where they tell)
+    long long read = 0;  // features delivered, of any geometry
     long long unreadable = 0;  // features whose reading raised a GDAL error
-    bool lost = false;         // some layer lost features
+    bool lost = false;  // some layer lost features
 };
 
 // Where the frames came from: the layer, its coordinate system and the
 // zone prefix taken off x.
 struct FrameSource {
     std::string layerName;
-    std::string crsWkt;      // the layer's CRS as WKT; empty when it declares none
-    double zonePrefix = 0.0; // subtracted from x
+    std::string crsWkt;  // the layer's CRS as WKT; empty when it declares none
+    double zonePrefix = 0.0;  // subtracted from x
 };
 
 // Reads every polygon and multipolygon feature of one layer of a vector
@@ -35,10 +35,10 @@ struct FrameSource {
 // lost features is logged as an ERROR with the counts and reported in `loss`.
 std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
                                             const std::vector<std::string>& fieldNames,
-                                            const std::string& fieldSeparator, double shpOffsetX,
-                                            double shpOffsetY, double gaussZonePrefix,
-                                            bool autoStripGaussZone, FrameReadLoss* loss = nullptr,
-                                            const std::string& layerName = {}, FrameSource* source = nullptr);
+                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
+                                            double gaussZonePrefix, bool autoStripGaussZone,
+                                            FrameReadLoss* loss = nullptr, const std::string& layerName = {},
+                                            FrameSource* source = nullptr);
 
 // Sends GDAL's errors and warnings to the log (installed by readPolygonFrames).
 void routeGdalErrorsToLog();

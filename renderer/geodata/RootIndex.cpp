@@ -40,9 +40,9 @@ bool readHexNumber(const std::string& text, double& value)
 std::string entryLine(const RootEntry& entry)
 {
     const osg::BoundingSphere& b = entry.bound;
-    return std::to_string(entry.size) + ' ' + std::to_string(entry.mtime) + ' ' + (entry.readable ? '1' : '0') +
-           ' ' + hexNumber(b.center().x()) + ' ' + hexNumber(b.center().y()) + ' ' + hexNumber(b.center().z()) +
-           ' ' + hexNumber(b.radius()) + ' ' + entry.path + '\n';
+    return std::to_string(entry.size) + ' ' + std::to_string(entry.mtime) + ' ' + (entry.readable ? '1' : '0') + ' ' +
+           hexNumber(b.center().x()) + ' ' + hexNumber(b.center().y()) + ' ' + hexNumber(b.center().z()) + ' ' +
+           hexNumber(b.radius()) + ' ' + entry.path + '\n';
 }
 
 bool parseEntryLine(const std::string& line, RootEntry& entry)

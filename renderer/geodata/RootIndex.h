@@ -18,7 +18,7 @@ struct RootEntry {
     std::string path;
     std::uintmax_t size = 0;
     std::int64_t mtime = 0;  // file clock ticks
-    bool readable = false;   // false: the file could not be read as a model
+    bool readable = false;  // false: the file could not be read as a model
     osg::BoundingSphere bound;
 };
 
@@ -28,9 +28,8 @@ bool rootFileStamp(const std::filesystem::path& file, std::uintmax_t& size, std:
 // One entry per root, in the order given. An entry of `known` with the same
 // path, size and time is taken over; every other root is read once (nothing
 // is cached) for its bound. `reread` counts the roots that were read.
-std::vector<RootEntry> indexRoots(const std::vector<std::filesystem::path>& roots,
-                                  const std::vector<RootEntry>& known, const osgDB::Options* options,
-                                  int& reread);
+std::vector<RootEntry> indexRoots(const std::vector<std::filesystem::path>& roots, const std::vector<RootEntry>& known,
+                                  const osgDB::Options* options, int& reread);
 
 // A small text form of the entries with a checksum; decodeRootIndex gives
 // false (and nothing) for any text it did not write whole.

@@ -400,14 +400,12 @@ SceneOrigin parseMetadataOrigin(const fs::path& file)
 {
     std::string text;
     switch (readRegularFile(file, kMaxMetadataBytes, text)) {
-    case ReadOutcome::Read:
-        break;
+    case ReadOutcome::Read: break;
     case ReadOutcome::TooLarge:
         Logger::instance().warn("Skipped metadata file larger than " + std::to_string(kMaxMetadataBytes >> 20) +
                                 " MB: " + file.string());
         return SceneOrigin{};
-    default:
-        return SceneOrigin{};
+    default: return SceneOrigin{};
     }
     SceneOrigin origin;
     try {
@@ -536,7 +534,6 @@ ModelIdentity modelIdentityOf(const fs::path& model, const std::vector<fs::path>
     }
     return identity;
 }
-
 
 osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity, SceneOrigin* originOut)
 {

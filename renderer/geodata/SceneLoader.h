@@ -18,7 +18,7 @@ struct SceneOrigin {
     double y = 0.0;
     double z = 0.0;
     std::string sourcePath;  // the file the origin came from
-    std::string srs;         // SRS text of metadata.xml; empty for .dsm origins
+    std::string srs;  // SRS text of metadata.xml; empty for .dsm origins
     bool valid = false;
 };
 

@@ -183,7 +183,8 @@ long long deletedDbfRecords(const std::string& shpPath)
     if (dbf.empty() || !in.read(reinterpret_cast<char*>(header), sizeof header)) {
         return 0;
     }
-    const unsigned long records = header[4] | (header[5] << 8) | (header[6] << 16) | (static_cast<unsigned long>(header[7]) << 24);
+    const unsigned long records =
+        header[4] | (header[5] << 8) | (header[6] << 16) | (static_cast<unsigned long>(header[7]) << 24);
     const unsigned headerLength = header[8] | (header[9] << 8);
     const unsigned recordLength = header[10] | (header[11] << 8);
     if (recordLength == 0) {

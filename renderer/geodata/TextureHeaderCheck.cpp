@@ -15,8 +15,8 @@ constexpr std::uint32_t kMaxTextureSide = 16384;
 std::string checkSize(std::uint32_t width, std::uint32_t height)
 {
     if (width > kMaxTextureSide || height > kMaxTextureSide) {
-        return "embeds a texture of " + std::to_string(width) + " x " + std::to_string(height) +
-               " pixels, more than " + std::to_string(kMaxTextureSide) + " a side";
+        return "embeds a texture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels, more than " +
+               std::to_string(kMaxTextureSide) + " a side";
     }
     return std::string();
 }

@@ -46,17 +46,10 @@ osg::ref_ptr<osg::Node> parseBody(const std::string& bytes, bool swapped, const 
 bool readTileFile(const std::string& path, std::string& bytes, std::string& reason)
 {
     switch (readRegularFile(fs::path(path), kMaxTileBytes, bytes)) {
-    case FileRead::Read:
-        return true;
-    case FileRead::TooLarge:
-        reason = "larger than 512 MB";
-        return false;
-    case FileRead::Unreadable:
-        reason = "cannot be read";
-        return false;
-    default:
-        reason = "not a regular file";
-        return false;
+    case FileRead::Read: return true;
+    case FileRead::TooLarge: reason = "larger than 512 MB"; return false;
+    case FileRead::Unreadable: reason = "cannot be read"; return false;
+    default: reason = "not a regular file"; return false;
     }
 }
 
@@ -172,8 +165,8 @@ public:
     }
 
 private:
-    osg::ref_ptr<osg::Node> readChecked(const std::string& file, const std::string& path,
-                                        const osgDB::Options* options, std::string& reason)
+    osg::ref_ptr<osg::Node> readChecked(const std::string& file, const std::string& path, const osgDB::Options* options,
+                                        std::string& reason)
     {
         if (osgDB::getLowerCaseFileExtension(path) != "osgb") {
             std::error_code ec;
@@ -198,7 +191,6 @@ private:
 };
 
 }  // namespace
-
 
 osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::string& fileName,
                                         const osgDB::Options* options, std::string& reason)
@@ -233,9 +225,7 @@ osg::ref_ptr<osg::Node> readCheckedOsgb(const std::string& bytes, const std::str
 void installTileReadCallback()
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        osgDB::Registry::instance()->setReadFileCallback(new TileReadCallback);
-    });
+    std::call_once(once, [] { osgDB::Registry::instance()->setReadFileCallback(new TileReadCallback); });
 }
 
 }  // namespace vistrel

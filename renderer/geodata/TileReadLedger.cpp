@@ -10,8 +10,8 @@ namespace {
 struct Ledger {
     std::mutex mutex;
     std::unordered_set<std::string> badRequests;  // search keys
-    std::unordered_set<std::string> badFiles;     // file names and resolved paths
-    std::unordered_set<std::string> counted;      // the names counted (and logged)
+    std::unordered_set<std::string> badFiles;  // file names and resolved paths
+    std::unordered_set<std::string> counted;  // the names counted (and logged)
     TileReadCounts counts;
 };
 

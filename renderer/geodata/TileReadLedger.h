@@ -7,11 +7,11 @@ namespace vistrel {
 
 // What the read-file callback met while the scene was paged in this run.
 struct TileReadCounts {
-    std::size_t missing = 0;         // files asked for that were not there
-    std::size_t refused = 0;         // files rejected as damaged
+    std::size_t missing = 0;  // files asked for that were not there
+    std::size_t refused = 0;  // files rejected as damaged
     std::size_t repeatRequests = 0;  // later requests for either, answered from memory
-    std::size_t diskLookups = 0;     // requests that went to the disk
-    std::size_t repeatedNotices = 0; // library notices held back as repeats
+    std::size_t diskLookups = 0;  // requests that went to the disk
+    std::size_t repeatedNotices = 0;  // library notices held back as repeats
 };
 
 TileReadCounts tileReadCounts();

@@ -159,8 +159,7 @@ bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const
     return false;
 }
 
-bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name,
-                    FileDigest* digest)
+bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name, FileDigest* digest)
 {
     const std::string path = resolveOutputPath(name, config.output_format);
     const fs::path folder = folderOf(path);

@@ -90,9 +90,7 @@ bool hasImageExtension(const std::string& component)
 }
 
 NameTemplate::NameTemplate(const RenderConfig& config)
-    : outputDir_(config.output_dir),
-      outputFormat_(config.output_format),
-      fieldSeparator_(config.field_separator),
+    : outputDir_(config.output_dir), outputFormat_(config.output_format), fieldSeparator_(config.field_separator),
       template_(config.photo_name_template)
 {
 }

@@ -42,7 +42,7 @@ private:
     std::string fieldSeparator_;
     std::string template_;
     std::map<std::string, std::int32_t> folderCounters_;  // folder text as expanded -> last "#" number
-    std::map<std::string, std::int32_t> pathUses_;        // folder + "|" + file name -> uses
+    std::map<std::string, std::int32_t> pathUses_;  // folder + "|" + file name -> uses
 };
 
 // Extension for output_format: "jpeg" is written "jpg", others as they are.

@@ -101,10 +101,9 @@ void putDocument(PdfOutput& out, const osg::Image& image, const std::vector<unsi
             "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>" + "\nendobj\n");
 
     offsets[3] = out.offset;
-    out.put(objectHeader(4) + "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.s()) +
-            " /Height " + std::to_string(image.t()) +
-            " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " + std::to_string(samples.size()) +
-            " >>\nstream\n");
+    out.put(objectHeader(4) + "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.s()) + " /Height " +
+            std::to_string(image.t()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " +
+            std::to_string(samples.size()) + " >>\nstream\n");
     out.put(samples.data(), samples.size());
     out.put("\nendstream\nendobj\n");
 
@@ -125,8 +124,7 @@ void putDocument(PdfOutput& out, const osg::Image& image, const std::vector<unsi
 
 }  // namespace
 
-bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason,
-              FileDigest* digest)
+bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason, FileDigest* digest)
 {
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
         return false;

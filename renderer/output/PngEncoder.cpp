@@ -58,7 +58,8 @@ bool writeChunk(std::FILE* out, const char* type, const unsigned char* data, std
     unsigned char tail[4];
     putWord(tail, crc);
     return std::fwrite(head, 1, sizeof head, out) == sizeof head &&
-           (size == 0 || std::fwrite(data, 1, size, out) == size) && std::fwrite(tail, 1, sizeof tail, out) == sizeof tail;
+           (size == 0 || std::fwrite(data, 1, size, out) == size) &&
+           std::fwrite(tail, 1, sizeof tail, out) == sizeof tail;
 }
 
 // Signature, IHDR (8-bit RGB, not interlaced) and, for a positive `dpi`, pHYs
@@ -129,8 +130,7 @@ Bytes upFilteredRows(const osg::Image& image, int pixelBytes)
     for (int r = 0; r < image.t(); ++r) {
         unsigned char* row = rows.data.get() + static_cast<std::size_t>(r) * stride;
         row[0] = kFilterUp;
-        filterRowUp(uprightRow(image, r), r == 0 ? zeros.data() : uprightRow(image, r - 1), width, pixelBytes,
-                    row + 1);
+        filterRowUp(uprightRow(image, r), r == 0 ? zeros.data() : uprightRow(image, r - 1), width, pixelBytes, row + 1);
     }
     return rows;
 }
@@ -144,7 +144,8 @@ Bytes compressedPixels(const osg::Image& image, int pixelBytes)
     }
     const Bytes rows = upFilteredRows(image, pixelBytes);
     Bytes packed = uninitialisedBytes(libdeflate_zlib_compress_bound(compressor.get(), rows.size));
-    packed.size = libdeflate_zlib_compress(compressor.get(), rows.data.get(), rows.size, packed.data.get(), packed.size);
+    packed.size =
+        libdeflate_zlib_compress(compressor.get(), rows.data.get(), rows.size, packed.data.get(), packed.size);
     return packed;
 }
 

@@ -45,8 +45,8 @@ const std::string& hostTag()
 
 std::string temporaryName(const std::string& fileName, unsigned serial)
 {
-    return "." + fileName.substr(0, kMaxNameStemBytes) + kMarker + hostTag() + "-" + std::to_string(::getpid()) +
-           "-" + std::to_string(serial) + kSuffix;
+    return "." + fileName.substr(0, kMaxNameStemBytes) + kMarker + hostTag() + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(serial) + kSuffix;
 }
 
 bool allDigits(const std::string& text)
@@ -254,7 +254,8 @@ int removeStaleTemporaryFiles(const std::string& root, double foreignAgeHours)
             stale = owner.pid != ::getpid() && !processAlive(owner.pid);
         } else {
             const auto written = fs::last_write_time(it->path(), statusError);
-            stale = !statusError && std::chrono::duration<double, std::ratio<3600>>(now - written).count() > foreignAgeHours;
+            stale = !statusError &&
+                    std::chrono::duration<double, std::ratio<3600>>(now - written).count() > foreignAgeHours;
         }
         if (stale && fs::remove(it->path(), statusError)) {
             ++removed;

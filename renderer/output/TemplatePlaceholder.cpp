@@ -73,8 +73,7 @@ std::string midChars(const std::string& value, const std::vector<std::string>& a
     }
     const std::size_t rest = length - start;
     const std::size_t count =
-        arguments.size() > 2 ? static_cast<std::size_t>(readCountArgument(arguments[2], static_cast<int>(rest)))
-                             : rest;
+        arguments.size() > 2 ? static_cast<std::size_t>(readCountArgument(arguments[2], static_cast<int>(rest))) : rest;
     return utf8Slice(value, start, count);
 }
 

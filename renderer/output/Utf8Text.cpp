@@ -52,7 +52,7 @@ std::size_t findInvalidUtf8(const std::string& text)
             continue;
         }
         std::size_t length = 0;
-        unsigned char low = 0x80;   // allowed range of the second byte
+        unsigned char low = 0x80;  // allowed range of the second byte
         unsigned char high = 0xBF;
         if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;

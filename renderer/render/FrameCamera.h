@@ -15,7 +15,7 @@ struct CameraSetup {
     osg::Vec3d eye;
     osg::Vec3d center;
     osg::Vec3d up;
-    double orthoWidth = 0.0;   // full width of the orthographic view volume
+    double orthoWidth = 0.0;  // full width of the orthographic view volume
     double orthoHeight = 0.0;  // full height
 };
 

@@ -112,8 +112,8 @@ CameraSetup chooseCamera(const RenderConfig& config, osg::Node* root, const Poly
 
     choice.score = bestScore;
     choice.viewAngle = candidates[best];
-    Logger::instance().info("Occlusion choice frame=" + frame.name + " angle=" + angle +
-                            " score=" + fixedNumber(choice.score, 3) + " view_angle=" + fixedNumber(choice.viewAngle, 3));
+    Logger::instance().info("Occlusion choice frame=" + frame.name + " angle=" + angle + " score=" +
+                            fixedNumber(choice.score, 3) + " view_angle=" + fixedNumber(choice.viewAngle, 3));
     return setups[best];
 }
 

@@ -30,8 +30,7 @@ CameraSetup chooseCamera(const RenderConfig& config, osg::Node* root, const Poly
 // near the frame hits loaded model geometry: from 7 % of the way from the
 // sample point towards the camera, over the share occlusion_sample_step
 // (0.1..0.9) of the line.
-double occlusionScore(const RenderConfig& config, osg::Node* root, const PolygonFrame& frame,
-                      const CameraSetup& setup);
+double occlusionScore(const RenderConfig& config, osg::Node* root, const PolygonFrame& frame, const CameraSetup& setup);
 
 // Candidate view angles: the configured one rounded to 5 degrees, then every
 // 5 degrees up to 70.

@@ -192,7 +192,8 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
         glVersion_ = version ? reinterpret_cast<const char*>(version) : "unknown";
         limits_ = queryRenderTargetLimits();
         if (targetLimit_ > 0) {
-            limits_.renderbuffer = limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
+            limits_.renderbuffer =
+                limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
         }
         limitError = renderTargetLimitError(config_.width, config_.height, limits_);
         context->releaseContext();
@@ -263,8 +264,7 @@ bool OffscreenRenderer::viewChanged() const
 bool OffscreenRenderer::drawWouldChange() const
 {
     const osgDB::DatabasePager* pager = viewer_->getDatabasePager();
-    return viewChanged() ||
-           (pager && (pager->requiresUpdateSceneGraph() || pager->getDataToCompileListSize() > 0));
+    return viewChanged() || (pager && (pager->requiresUpdateSceneGraph() || pager->getDataToCompileListSize() > 0));
 }
 
 void OffscreenRenderer::drawIfNeeded(bool force)

@@ -16,19 +16,19 @@ namespace vistrel {
 
 // Where the time of the renderer goes, summed over all calls.
 struct RenderTimings {
-    int renders = 0;            // renderFrame calls that gave a picture
+    int renders = 0;  // renderFrame calls that gave a picture
     int draws = 0;
-    int readbacks = 0;          // pictures read back from the frame-buffer object
-    int tileDraws = 0;          // draws of an unchanged view, made because tiles arrived
+    int readbacks = 0;  // pictures read back from the frame-buffer object
+    int tileDraws = 0;  // draws of an unchanged view, made because tiles arrived
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
-    double drawSeconds = 0.0;   // viewer.frame() calls, readback included
+    double drawSeconds = 0.0;  // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
 };
 
 // The largest render target the context takes (0 where not reported).
 struct RenderTargetLimits {
-    int renderbuffer = 0;    // GL_MAX_RENDERBUFFER_SIZE
-    int viewportWidth = 0;   // GL_MAX_VIEWPORT_DIMS
+    int renderbuffer = 0;  // GL_MAX_RENDERBUFFER_SIZE
+    int viewportWidth = 0;  // GL_MAX_VIEWPORT_DIMS
     int viewportHeight = 0;
 };
 

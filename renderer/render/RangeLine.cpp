@@ -30,13 +30,20 @@ osg::Vec4 rangeLineColour(const std::string& name)
     for (char& c : key) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    if (key == "yellow") return osg::Vec4(1.0f, 0.92f, 0.0f, 1.0f);
-    if (key == "blue") return osg::Vec4(0.0f, 0.35f, 1.0f, 1.0f);
-    if (key == "green") return osg::Vec4(0.0f, 0.85f, 0.25f, 1.0f);
-    if (key == "white") return osg::Vec4(1.0f, 1.0f, 1.0f, 1.0f);
-    if (key == "black") return osg::Vec4(0.0f, 0.0f, 0.0f, 1.0f);
-    if (key == "magenta" || key == "purple") return osg::Vec4(0.9f, 0.0f, 1.0f, 1.0f);
-    if (key == "cyan") return osg::Vec4(0.0f, 0.9f, 1.0f, 1.0f);
+    if (key == "yellow")
+        return osg::Vec4(1.0f, 0.92f, 0.0f, 1.0f);
+    if (key == "blue")
+        return osg::Vec4(0.0f, 0.35f, 1.0f, 1.0f);
+    if (key == "green")
+        return osg::Vec4(0.0f, 0.85f, 0.25f, 1.0f);
+    if (key == "white")
+        return osg::Vec4(1.0f, 1.0f, 1.0f, 1.0f);
+    if (key == "black")
+        return osg::Vec4(0.0f, 0.0f, 0.0f, 1.0f);
+    if (key == "magenta" || key == "purple")
+        return osg::Vec4(0.9f, 0.0f, 1.0f, 1.0f);
+    if (key == "cyan")
+        return osg::Vec4(0.0f, 0.9f, 1.0f, 1.0f);
     return osg::Vec4(1.0f, 0.0f, 0.0f, 1.0f);
 }
 
@@ -164,8 +171,8 @@ osg::ref_ptr<osg::Geometry> ringStrip(const std::vector<osg::Vec3d>& samples, co
     vertices->reserve(samples.size());
     for (std::size_t j = 0; j < samples.size(); ++j) {
         const osg::Vec3d local = osg::Vec3d(samples[j].x(), samples[j].y(), z[j]) - origin;
-        vertices->push_back(osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()),
-                                      static_cast<float>(local.z())));
+        vertices->push_back(
+            osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()), static_cast<float>(local.z())));
     }
     osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
     geometry->setVertexArray(vertices.get());

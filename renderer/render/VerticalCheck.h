@@ -13,10 +13,10 @@ class OffscreenRenderer;
 // The verdict on a frame's vertical picture: does it show a real model?
 struct VerticalCheckResult {
     bool passed = false;
-    bool rendered = true;        // false: the picture could not be rendered at all
+    bool rendered = true;  // false: the picture could not be rendered at all
     double whiteFraction = 0.0;  // share of sampled pixels that are near white
     double blackFraction = 0.0;  // share that are near black
-    double stddev = 0.0;         // brightness deviation, 0..255 scale
+    double stddev = 0.0;  // brightness deviation, 0..255 scale
     std::string message;
 };
 
