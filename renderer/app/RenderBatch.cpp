@@ -227,154 +227,190 @@ void RenderBatch::record(const FrameJob& job, const std::string& angle, const Im
     }
 }
 
+// One angle of a frame on its way through the pipeline: its results, the
+// writes in flight and the placement the main and the outline image share.
+struct RenderBatch::ImageWork {
+    std::string angle;
+    std::shared_ptr<ImageResult> result = std::make_shared<ImageResult>();
+    std::shared_ptr<ImageResult> range;  // the outline image, when there is one
+    ImagePipeline::WriteHandle mainWrite;
+    ImagePipeline::WriteHandle rangeWrite;
+    Clock::time_point imageStart = Clock::now();
+    Clock::time_point rangeStart = imageStart;
+    bool mainTaken = false;  // taken over from an earlier run's journal
+    bool rangeTaken = false;
+    bool mainIncomplete = false;  // its tiles were still loading at tile_load_timeout
+    bool rangeIncomplete = false;
+    CameraSetup setup;
+    OcclusionChoice choice;
+    bool placed = false;
+};
+
+void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, ImageWork& work)
+{
+    if (!work.placed) {
+        work.setup = chooseCamera(config_, scene, frame, work.angle, work.choice);
+        work.placed = true;
+    }
+}
+
+bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job,
+                                  const AngleNames& names, ImageWork& work)
+{
+    const std::string& angle = work.angle;
+    ImageResult& result = *work.result;
+    if (!names.image.error.empty()) {
+        failImage(job.frame, work, names.image.error);
+        return false;
+    }
+    if (const JournalEntry* earlier = takenOver(job, angle, names.image.path, true)) {
+        result = earlier->result;
+        work.mainTaken = true;
+        Logger::instance().info("Resumed " + result.path);
+        return true;
+    }
+    placeCamera(scene, job.frame, work);
+    result.occlusionScore = work.choice.score;
+    result.viewAngle = work.choice.viewAngle;
+    result.path = names.image.path;
+    ImagePipeline::Picture picture;
+    if (angle == "top" && job.precheckPicture && sameSetup(work.setup, job.precheckSetup)) {
+        picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
+    } else if (renderer_.renderModel(work.setup)) {
+        work.mainIncomplete = noteIncomplete(job.frame, angle);
+        picture = pipeline.forWriting(*renderer_.captureImage());
+    }
+    if (work.mainIncomplete) {
+        result.note = kTilesIncomplete;  // written all the same, but it fails
+    }
+    if (picture) {
+        work.mainWrite = pipeline.write(std::move(picture), result.path, thumbnailFor(job.frame, angle));
+        if (angle == "top") {
+            writeWorldFilesFor(config_, options_.worldFileCrs, result.path, work.setup);
+        }
+    }
+    return true;
+}
+
+void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job,
+                                     const AngleNames& names, ImageWork& work)
+{
+    ImageResult& range = *work.range;
+    if (!names.outline.error.empty()) {
+        // The outline image has no name: it fails on its own.
+        range.note = names.outline.error;
+        Logger::instance().error(runMessage(RunMessage::FailedFrame, {job.frame.name, work.angle, names.outline.error}));
+        return;
+    }
+    if (const JournalEntry* earlier = takenOver(job, "top_range", names.outline.path, true)) {
+        range = earlier->result;
+        work.rangeTaken = true;
+        Logger::instance().info("Resumed " + range.path);
+        return;
+    }
+    placeCamera(scene, job.frame, work);
+    work.rangeStart = Clock::now();
+    range.path = names.outline.path;
+    range.occlusionScore = work.result->occlusionScore;
+    range.viewAngle = work.result->viewAngle;
+    if (renderRangeLineFrame(renderer_, work.setup, job.frame)) {
+        work.rangeIncomplete = noteIncomplete(job.frame, "top_range");
+        if (work.rangeIncomplete) {
+            range.note = kTilesIncomplete;
+        }
+        work.rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range.path,
+                                         thumbnailFor(job.frame, "top_range"));
+        writeWorldFilesFor(config_, options_.worldFileCrs, range.path, work.setup);
+    }
+}
+
+void RenderBatch::failImage(const PolygonFrame& frame, ImageWork& work, const std::string& reason)
+{
+    work.result->note = reason;
+    Logger::instance().error(runMessage(RunMessage::FailedFrame, {frame.name, work.angle, reason}));
+    ImageResult* range = work.range.get();
+    if (range && !work.rangeWrite.valid() && !work.rangeTaken && range->path.empty() && range->note.empty()) {
+        range->note = reason;  // the outline image fails with its image
+    }
+}
+
 void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& jobPtr,
                               std::size_t angleIndex)
 {
     const FrameJob& job = *jobPtr;
-    const PolygonFrame& frame = job.frame;
-    const std::string& angle = config_.angles[angleIndex];
-    static const AngleNames kUnnamed;  // a skipped frame's images have no names
-    const AngleNames& names = angleIndex < job.names.size() ? job.names[angleIndex] : kUnnamed;
-    Logger& log = Logger::instance();
-    const auto imageStart = Clock::now();
-    const bool withRangeLine = config_.output_top_range && angle == "top";
-    auto result = std::make_shared<ImageResult>();
-    std::shared_ptr<ImageResult> range = withRangeLine ? std::make_shared<ImageResult>() : nullptr;
-    ImagePipeline::WriteHandle mainWrite;
-    ImagePipeline::WriteHandle rangeWrite;
-    auto rangeStart = imageStart;
-    const JournalEntry* mainEarlier = nullptr;
-    const JournalEntry* rangeEarlier = nullptr;
-    bool mainIncomplete = false;
-    bool rangeIncomplete = false;
-
+    auto work = std::make_shared<ImageWork>();
+    work->angle = config_.angles[angleIndex];
+    if (config_.output_top_range && work->angle == "top") {
+        work->range = std::make_shared<ImageResult>();
+    }
     if (job.precheck == Precheck::Skip || job.precheck == Precheck::Fail) {
-        result->skipped = job.precheck == Precheck::Skip;
-        result->note = job.reason;
-        if (range) {
-            range->skipped = result->skipped;
-            range->note = job.reason;
+        for (ImageResult* image : {work->result.get(), work->range.get()}) {
+            if (image) {
+                image->skipped = job.precheck == Precheck::Skip;
+                image->note = job.reason;
+            }
         }
     } else {
+        static const AngleNames kUnnamed;  // a skipped frame's images have no names
+        const AngleNames& names = angleIndex < job.names.size() ? job.names[angleIndex] : kUnnamed;
         try {
-            if (!names.image.error.empty()) {
-                throw std::runtime_error(names.image.error);
-            }
-            CameraSetup setup;
-            OcclusionChoice choice;
-            bool placed = false;
-            const auto place = [&] {
-                if (!placed) {
-                    setup = chooseCamera(config_, scene, frame, angle, choice);
-                    placed = true;
-                }
-            };
-            mainEarlier = takenOver(job, angle, names.image.path, true);
-            if (mainEarlier) {
-                *result = mainEarlier->result;
-                log.info("Resumed " + result->path);
-            } else {
-                place();
-                result->occlusionScore = choice.score;
-                result->viewAngle = choice.viewAngle;
-                result->path = names.image.path;
-                ImagePipeline::Picture picture;
-                if (angle == "top" && job.precheckPicture && sameSetup(setup, job.precheckSetup)) {
-                    picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
-                } else if (renderer_.renderModel(setup)) {
-                    mainIncomplete = noteIncomplete(frame, angle);
-                    picture = pipeline.forWriting(*renderer_.captureImage());
-                }
-                if (mainIncomplete) {
-                    result->note = kTilesIncomplete;  // written all the same, but it fails
-                }
-                if (picture) {
-                    mainWrite = pipeline.write(std::move(picture), result->path, thumbnailFor(frame, angle));
-                    if (angle == "top") {
-                        writeWorldFilesFor(config_, options_.worldFileCrs, result->path, setup);
-                    }
-                }
-            }
-            if (range && !names.outline.error.empty()) {
-                // The outline image has no name: it fails on its own.
-                range->note = names.outline.error;
-                log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, names.outline.error}));
-            } else if (range) {
-                rangeEarlier = takenOver(job, "top_range", names.outline.path, true);
-                if (rangeEarlier) {
-                    *range = rangeEarlier->result;
-                    log.info("Resumed " + range->path);
-                } else {
-                    place();
-                    rangeStart = Clock::now();
-                    range->path = names.outline.path;
-                    range->occlusionScore = result->occlusionScore;
-                    range->viewAngle = result->viewAngle;
-                    if (renderRangeLineFrame(renderer_, setup, frame)) {
-                        rangeIncomplete = noteIncomplete(frame, "top_range");
-                        if (rangeIncomplete) {
-                            range->note = kTilesIncomplete;
-                        }
-                        rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range->path,
-                                                    thumbnailFor(frame, "top_range"));
-                        writeWorldFilesFor(config_, options_.worldFileCrs, range->path, setup);
-                    }
-                }
+            if (renderMainImage(pipeline, scene, job, names, *work) && work->range) {
+                renderOutlineImage(pipeline, scene, job, names, *work);
             }
         } catch (const std::exception& e) {
-            result->note = e.what();
-            log.error(runMessage(RunMessage::FailedFrame, {frame.name, angle, e.what()}));
-            if (range && !rangeWrite.valid() && !rangeEarlier && range->path.empty() && range->note.empty()) {
-                range->note = e.what();  // the outline image fails with its image
-            }
+            failImage(job.frame, *work, e.what());  // the camera or the renderer could not go on
         }
     }
-
-    pipeline.then([this, jobPtr, result, range, mainWrite, rangeWrite, imageStart, rangeStart, angle,
-                   mainTaken = mainEarlier != nullptr, rangeTaken = rangeEarlier != nullptr, precheck = job.precheck,
-                   journaled = !job.skipTakenOver, mainIncomplete, rangeIncomplete] {
-        const FrameJob& job = *jobPtr;
-        Tally& t = tally_;
-        const auto now = Clock::now();
-        if (precheck == Precheck::Skip) {
-            ++t.skipped;
-        } else {
-            if (!mainTaken) {
-                result->success = mainWrite.valid() && mainWrite.get().written && !mainIncomplete;
-                refused_ = refused_ || (mainWrite.valid() && mainWrite.get().refused);
-            }
-            ++(result->success ? t.succeeded : t.failed);
-            if (range && !rangeTaken) {
-                range->success = rangeWrite.valid() && rangeWrite.get().written && !rangeIncomplete;
-                range->seconds = secondsBetween(rangeStart, rangeWrite.valid() ? rangeWrite.get().finished : now);
-            }
-            t.failed += range && !range->success ? 1 : 0;
-        }
-        if (!mainTaken) {
-            result->seconds = secondsBetween(imageStart, now);
-        }
-        FrameResults& frameResults = results_[static_cast<std::size_t>(job.position)];
-        if (range) {
-            frameResults["top_range"] = *range;
-            refused_ = refused_ || (rangeWrite.valid() && rangeWrite.get().refused);
-        }
-        frameResults[angle] = *result;
-        // The journal learns of an image only once its file is in place.
-        if (journaled && !mainTaken) {
-            record(job, angle, *result, mainWrite.valid() ? &mainWrite.get().digest : nullptr);
-        }
-        if (journaled && range && !rangeTaken) {
-            record(job, "top_range", *range, rangeWrite.valid() ? &rangeWrite.get().digest : nullptr);
-        }
-
-        ++t.done;
-        const double elapsed = secondsBetween(t.start, now);
-        const double average = t.done > 0 ? elapsed / t.done : 0.0;
-        const double eta = std::max(0, t.totalImages - t.done) * average;
-        Logger::instance().emit(Logger::Info,
-                                formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
-                                                         t.totalFrames, elapsed, eta, angle, result->success}));
+    pipeline.then([this, jobPtr, work, precheck = job.precheck, journaled = !job.skipTakenOver] {
+        settleImage(*jobPtr, *work, precheck, journaled);
     });
+}
+
+void RenderBatch::settleImage(const FrameJob& job, ImageWork& work, Precheck precheck, bool journaled)
+{
+    Tally& t = tally_;
+    ImageResult& result = *work.result;
+    ImageResult* range = work.range.get();
+    const auto now = Clock::now();
+    if (precheck == Precheck::Skip) {
+        ++t.skipped;
+    } else {
+        if (!work.mainTaken) {
+            result.success = work.mainWrite.valid() && work.mainWrite.get().written && !work.mainIncomplete;
+            refused_ = refused_ || (work.mainWrite.valid() && work.mainWrite.get().refused);
+        }
+        ++(result.success ? t.succeeded : t.failed);
+        if (range && !work.rangeTaken) {
+            range->success = work.rangeWrite.valid() && work.rangeWrite.get().written && !work.rangeIncomplete;
+            range->seconds =
+                secondsBetween(work.rangeStart, work.rangeWrite.valid() ? work.rangeWrite.get().finished : now);
+        }
+        t.failed += range && !range->success ? 1 : 0;
+    }
+    if (!work.mainTaken) {
+        result.seconds = secondsBetween(work.imageStart, now);
+    }
+    FrameResults& frameResults = results_[static_cast<std::size_t>(job.position)];
+    if (range) {
+        frameResults["top_range"] = *range;
+        refused_ = refused_ || (work.rangeWrite.valid() && work.rangeWrite.get().refused);
+    }
+    frameResults[work.angle] = result;
+    // The journal learns of an image only once its file is in place.
+    if (journaled && !work.mainTaken) {
+        record(job, work.angle, result, work.mainWrite.valid() ? &work.mainWrite.get().digest : nullptr);
+    }
+    if (journaled && range && !work.rangeTaken) {
+        record(job, "top_range", *range, work.rangeWrite.valid() ? &work.rangeWrite.get().digest : nullptr);
+    }
+
+    ++t.done;
+    const double elapsed = secondsBetween(t.start, now);
+    const double average = t.done > 0 ? elapsed / t.done : 0.0;
+    const double eta = std::max(0, t.totalImages - t.done) * average;
+    Logger::instance().emit(Logger::Info, formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
+                                                                   t.totalFrames, elapsed, eta, work.angle,
+                                                                   result.success}));
 }
 
 bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
@@ -392,7 +428,16 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         return false;
     }
     renderer_.setReuseSettledPlacement(options_.reuse);
+    if (!startRun(frames)) {
+        return false;
+    }
+    renderFrames(scene, frames);
+    return finishRun(frames);
+}
 
+bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
+{
+    Logger& log = Logger::instance();
     const int shard = config_.shard_index;
     const int shards = std::max(1, config_.shard_count);
     batch_ = batchFingerprint(config_, model_);
@@ -410,66 +455,80 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
     }
     namesAllFrames_ = shards > 1 || std::any_of(earlier_.begin(), earlier_.end(),
                                                 [](const auto& entry) { return entry.second.namesAllFrames; });
-
-    std::vector<int> mine;
-    for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
-        if (p % shards == shard) {
-            mine.push_back(p);
-        }
-    }
     results_.assign(frames.size(), FrameResults{});
     tally_ = Tally{};
-    tally_.totalFrames = static_cast<int>(mine.size());
+    tally_.totalFrames = static_cast<int>(shardPositions(frames.size()).size());
     tally_.totalImages = tally_.totalFrames * static_cast<int>(config_.angles.size());
     tally_.shards = shards;
     tally_.start = Clock::now();
     stopped_ = false;
     journalFailed_ = false;
-    {
-        ImagePipeline pipeline(config_, options_.pipelined ? config_.num_threads : 0);
-        for (int p = 0; p < static_cast<int>(frames.size()); ++p) {
+    return true;
+}
+
+std::vector<int> RenderBatch::shardPositions(std::size_t frameCount) const
+{
+    const int shards = std::max(1, config_.shard_count);
+    std::vector<int> mine;
+    for (int p = 0; p < static_cast<int>(frameCount); ++p) {
+        if (p % shards == config_.shard_index) {
+            mine.push_back(p);
+        }
+    }
+    return mine;
+}
+
+void RenderBatch::renderFrames(osg::Node* scene, const std::vector<PolygonFrame>& frames)
+{
+    const int shard = config_.shard_index;
+    const int shards = std::max(1, config_.shard_count);
+    ImagePipeline pipeline(config_, options_.pipelined ? config_.num_threads : 0);
+    for (int p = 0; p < static_cast<int>(frames.size()) && !stopped_; ++p) {
+        if (stopRequested()) {
+            stopped_ = true;
+            break;
+        }
+        const PolygonFrame& frame = frames[static_cast<std::size_t>(p)];
+        // In a sharded batch every frame is named, in order, so that all shards agree.
+        auto job = std::make_shared<FrameJob>(FrameJob{frame, p,
+                                                       namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(),
+                                                       std::string(), Precheck::Render, std::string(), false,
+                                                       CameraSetup(), nullptr});
+        if (p % shards != shard) {
+            continue;
+        }
+        Logger::instance().info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
+        if (options_.beforeFrame) {
+            options_.beforeFrame(static_cast<std::size_t>(p), renderer_);
+        }
+        prepareFrame(pipeline, *job);
+        for (std::size_t a = 0; a < config_.angles.size(); ++a) {
             if (stopRequested()) {
                 stopped_ = true;
                 break;
             }
-            const PolygonFrame& frame = frames[static_cast<std::size_t>(p)];
-            // In a sharded batch every frame is named, in order, so that all shards agree.
-            auto job = std::make_shared<FrameJob>(
-                FrameJob{frame, p, namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(), std::string(),
-                         Precheck::Render, std::string(), false, CameraSetup(), nullptr});
-            if (p % shards != shard) {
-                continue;
-            }
-            log.info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
-            if (options_.beforeFrame) {
-                options_.beforeFrame(static_cast<std::size_t>(p), renderer_);
-            }
-            prepareFrame(pipeline, *job);
-            for (std::size_t a = 0; a < config_.angles.size(); ++a) {
-                if (stopRequested()) {
-                    stopped_ = true;
-                    break;
-                }
-                renderImage(pipeline, scene, job, a);
-            }
-            job->precheckPicture.reset();  // the buffer is free for the next frame
-            if (stopped_) {
-                break;
-            }
+            renderImage(pipeline, scene, job, a);
         }
-        pipeline.drain();
-        writeSeconds_ = pipeline.writeSeconds();
-        bufferWaitSeconds_ = pipeline.bufferWaitSeconds();
-        writersStarted_ = pipeline.writersStarted();
+        job->precheckPicture.reset();  // the buffer is free for the next frame
     }
+    pipeline.drain();
+    writeSeconds_ = pipeline.writeSeconds();
+    bufferWaitSeconds_ = pipeline.bufferWaitSeconds();
+    writersStarted_ = pipeline.writersStarted();
+}
 
+bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
+{
+    Logger& log = Logger::instance();
+    const int shard = config_.shard_index;
+    const int shards = std::max(1, config_.shard_count);
     if (stopped_) {
         log.warn("Stopped by signal");
     }
     // The report covers this shard's frames.
     std::vector<PolygonFrame> reportFrames;
     ResultsTable reportResults;
-    for (const int p : mine) {
+    for (const int p : shardPositions(frames.size())) {
         reportFrames.push_back(frames[static_cast<std::size_t>(p)]);
         reportResults.push_back(results_[static_cast<std::size_t>(p)]);
     }

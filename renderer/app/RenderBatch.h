@@ -138,8 +138,26 @@ private:
     // Decides how the frame goes: skipped again, taken over whole, or looked
     // at by the pre-check (whose picture may serve as the top image).
     void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
+    // The parts of run: journal and counts, the frames of this shard, the
+    // reports and the summary line.
+    bool startRun(const std::vector<PolygonFrame>& frames);
+    void renderFrames(osg::Node* scene, const std::vector<PolygonFrame>& frames);
+    bool finishRun(const std::vector<PolygonFrame>& frames);
+    // The positions of the frames this shard renders.
+    std::vector<int> shardPositions(std::size_t frameCount) const;
+    struct ImageWork;
+    // Renders one angle of a frame and hands its writes to the pipeline;
+    // settleImage counts, journals and reports it in the pipeline's order.
     void renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
                      std::size_t angleIndex);
+    void placeCamera(osg::Node* scene, const PolygonFrame& frame, ImageWork& work);
+    // False when the image failed without a picture (its outline is not tried).
+    bool renderMainImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, const AngleNames& names,
+                         ImageWork& work);
+    void renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, const AngleNames& names,
+                            ImageWork& work);
+    void failImage(const PolygonFrame& frame, ImageWork& work, const std::string& reason);
+    void settleImage(const FrameJob& job, ImageWork& work, Precheck precheck, bool journaled);
     void record(const FrameJob& job, const std::string& angle, const ImageResult& result,
                 const FileDigest* written = nullptr);
     // True, with a WARN naming the frame, the angle and the tiles still

@@ -42,9 +42,7 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
 {
     Logger& log = Logger::instance();
     FrameSource source;
-    frames = readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator,
-                               config.shp_offset_x, config.shp_offset_y, config.gauss_zone_prefix,
-                               config.auto_strip_gauss_zone, &loss, config.layer, &source);
+    frames = readPolygonFrames(frameReadOptions(config), &loss, &source);
     if (frames.empty()) {
         log.warn("No polygon or multipolygon features found in SHP.");
         return ExitNoFrames;

@@ -1,5 +1,7 @@
 #include "geodata/PolygonFrameReader.h"
 
+#include "geodata/FrameReprojection.h"
+
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
@@ -250,11 +252,12 @@ void setDataDirOption(const char* option, const std::string& relativeDir, const 
     CPLSetConfigOption(option, fs::exists(status) ? candidate.string().c_str() : fallback.c_str());
 }
 
-std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
-                                            const std::vector<std::string>& fieldNames,
-                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
-                                            double gaussZonePrefix, bool autoStripGaussZone, FrameReadLoss* loss,
-                                            const std::string& layerName, FrameSource* source)
+namespace {
+
+// Opens a vector source with GDAL set up for this program: its data folders,
+// UTF-8 file names and, for a shapefile that declares no encoding, the one
+// its text is in. Throws std::runtime_error when GDAL cannot open it.
+GDALDataset* openVectorSource(const std::string& path)
 {
     routeGdalErrorsToLog();
     setDataDirOption("GDAL_DATA", "share/gdal", VISTREL_GDAL_DATA_DIR);
@@ -265,150 +268,204 @@ std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const st
     // undeclared text is taken as UTF-8 when it is valid UTF-8, else GB18030.
     CPLSetConfigOption("SHAPE_ENCODING", nullptr);
     // Other sources declare their encoding themselves.
-    const std::optional<std::string> encoding =
-        isShapefilePath(shpPath) ? undeclaredShapefileEncoding(shpPath) : std::nullopt;
+    const std::optional<std::string> encoding = isShapefilePath(path) ? undeclaredShapefileEncoding(path) : std::nullopt;
     const std::string encodingOption = "ENCODING=" + encoding.value_or("");
     const char* const openOptions[] = {encodingOption.c_str(), nullptr};
-
-    GDALDataset* dataset = static_cast<GDALDataset*>(
-        GDALOpenEx(shpPath.c_str(), GDAL_OF_VECTOR, nullptr, encoding ? openOptions : nullptr, nullptr));
+    auto* dataset = static_cast<GDALDataset*>(
+        GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, encoding ? openOptions : nullptr, nullptr));
     if (!dataset) {
-        throw std::runtime_error("Failed to open SHP: " + shpPath);
+        throw std::runtime_error("Failed to open SHP: " + path);
     }
+    return dataset;
+}
+
+// Turns features into frames: the zone prefix and offsets, the names with
+// their repeat suffixes, the rings, and the joint bounds.
+struct FrameBuilder {
+    FrameBuilder(const FrameReadOptions& readOptions, std::vector<PolygonFrame>& into)
+        : options(readOptions), frames(into)
+    {
+    }
+
+    const FrameReadOptions& options;
+    std::vector<PolygonFrame>& frames;
+    bool detectionPending = options.gaussZonePrefix == 0.0 && options.autoStripGaussZone;
+    double prefix = options.gaussZonePrefix;
+    bool offsetLogged = false;
+    std::map<std::string, int> nameCounts;
+    Extent2 bounds;
+
+    void logOffsetOnce(double dx, double dy)
+    {
+        if (offsetLogged || (dx == 0.0 && dy == 0.0)) {
+            return;
+        }
+        std::string line = "Applying SHP coordinate offset: x=" + streamNumber(dx) + ", y=" + streamNumber(dy);
+        if (prefix != 0.0) {
+            line += " (Gauss zone prefix " + streamNumber(prefix) + ")";
+        }
+        Logger::instance().info(line);
+        offsetLogged = true;
+    }
+
+    void name(PolygonFrame& frame, OGRFeature& feature)
+    {
+        frame.attributes = readAttributes(feature);
+        const std::vector<std::string> values = collectNameValues(feature, options.fieldName, options.fieldNames);
+        frame.nameValues = values.empty() ? std::vector<std::string>{defaultFrameName(frame.index)} : values;
+        frame.name = joinNames(values, options.fieldSeparator, frame.index);
+        const int count = ++nameCounts[frame.name];
+        frame.uniqueName = frame.name;
+        if (count > 1) {
+            const std::string suffix = "_" + paddedCount(count);
+            frame.uniqueName += suffix;
+            frame.nameValues.back() += suffix;
+        }
+    }
+
+    void add(OGRFeature& feature, const OGRGeometry& geometry, OGRwkbGeometryType type)
+    {
+        OGREnvelope envelope;
+        envelope.MinX = INFINITY;
+        envelope.MaxX = -INFINITY;
+        envelope.MinY = INFINITY;
+        envelope.MaxY = -INFINITY;
+        geometry.getEnvelope(&envelope);
+        if (detectionPending) {
+            prefix = detectGaussZonePrefix(envelope.MinX, envelope.MaxX);
+            detectionPending = false;
+        }
+        const double dx = options.offsetX - prefix;
+        const double dy = options.offsetY;
+        logOffsetOnce(dx, dy);
+
+        PolygonFrame frame;
+        frame.index = static_cast<std::int32_t>(frames.size() + 1);
+        name(frame, feature);
+        frame.minX = envelope.MinX + dx;
+        frame.minY = envelope.MinY + dy;
+        frame.maxX = envelope.MaxX + dx;
+        frame.maxY = envelope.MaxY + dy;
+        if (type == wkbPolygon) {
+            appendPolygonRing(frame, geometry.toPolygon(), dx, dy);
+        } else {
+            const OGRMultiPolygon* multi = geometry.toMultiPolygon();
+            for (int part = 0; part < multi->getNumGeometries(); ++part) {
+                appendPolygonRing(frame, multi->getGeometryRef(part), dx, dy);
+            }
+        }
+        bounds.add(frame.minX, frame.minY, frame.maxX, frame.maxY);
+        frames.push_back(std::move(frame));
+    }
+};
+
+// Reads the polygon features of one layer; features lost on the way are
+// logged and counted in `loss`.
+void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, FrameReadLoss* loss)
+{
+    layer.ResetReading();
+    const GIntBig declared = layer.GetFeatureCount(FALSE);
+    long long delivered = 0;
+    long long unreadable = 0;
+    for (;;) {
+        // A feature whose reading raised an error lost its geometry or its
+        // attributes, or ended the layer early.
+        const long long failuresBefore = gdalFailures;
+        FeaturePtr feature(layer.GetNextFeature());
+        if (gdalFailures != failuresBefore) {
+            ++unreadable;
+        }
+        if (!feature) {
+            break;
+        }
+        ++delivered;
+        const OGRGeometry* geometry = feature->GetGeometryRef();
+        const OGRwkbGeometryType type = geometry ? wkbFlatten(geometry->getGeometryType()) : wkbUnknown;
+        if (type == wkbPolygon || type == wkbMultiPolygon) {
+            builder.add(*feature, *geometry, type);
+        }
+    }
+    // Records marked deleted are counted by the layer but never delivered.
+    const long long deleted = declared > delivered ? deletedDbfRecords(path) : 0;
+    const bool lost = unreadable > 0 || (declared >= 0 && declared - deleted > delivered);
+    if (lost) {
+        Logger::instance().error(runMessage(RunMessage::LayerFeaturesLost,
+                                            {layer.GetName(), path, std::to_string(declared),
+                                             std::to_string(delivered), std::to_string(unreadable)}));
+    }
+    if (loss) {
+        loss->lost = loss->lost || lost;
+        loss->declared += declared > deleted ? declared - deleted : 0;
+        loss->read += delivered;
+        loss->unreadable += unreadable;
+    }
+}
+
+}  // namespace
+
+FrameReadOptions frameReadOptions(const RenderConfig& config)
+{
+    FrameReadOptions options;
+    options.path = config.shp_path;
+    options.layer = config.layer;
+    options.fieldName = config.field_name;
+    options.fieldNames = config.field_names;
+    options.fieldSeparator = config.field_separator;
+    options.offsetX = config.shp_offset_x;
+    options.offsetY = config.shp_offset_y;
+    options.gaussZonePrefix = config.gauss_zone_prefix;
+    options.autoStripGaussZone = config.auto_strip_gauss_zone;
+    return options;
+}
+
+std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss,
+                                            FrameSource* source)
+{
+    GDALDataset* dataset = openVectorSource(options.path);
     struct DatasetCloser {
         GDALDataset* dataset;
         ~DatasetCloser() { GDALClose(dataset); }
     } closer{dataset};
 
-    Logger& log = Logger::instance();
     std::vector<PolygonFrame> frames;
-    std::map<std::string, int> nameCounts;
-    bool detectionPending = gaussZonePrefix == 0.0 && autoStripGaussZone;
-    double prefix = gaussZonePrefix;
-    bool offsetLogged = false;
-    double boundsMinX = 0, boundsMinY = 0, boundsMaxX = 0, boundsMaxY = 0;
-
-    OGRLayer* chosen = chooseLayer(*dataset, layerName, shpPath);
-    if (chosen && source) {
-        source->layerName = chosen->GetName();
-        source->crsWkt = layerCrsWkt(*chosen);
+    FrameBuilder builder(options, frames);
+    OGRLayer* chosen = chooseLayer(*dataset, options.layer, options.path);
+    if (chosen) {
+        if (source) {
+            source->layerName = chosen->GetName();
+            source->crsWkt = layerCrsWkt(*chosen);
+        }
+        readLayer(*chosen, builder, options.path, loss);
     }
-    for (OGRLayer* layer : chosen ? std::vector<OGRLayer*>{chosen} : std::vector<OGRLayer*>{}) {
-        layer->ResetReading();
-        const GIntBig declared = layer->GetFeatureCount(FALSE);
-        long long delivered = 0;
-        long long unreadable = 0;
-        for (;;) {
-            // A feature whose reading raised an error lost its geometry or
-            // its attributes, or ended the layer early.
-            const long long failuresBefore = gdalFailures;
-            FeaturePtr feature(layer->GetNextFeature());
-            if (gdalFailures != failuresBefore) {
-                ++unreadable;
-            }
-            if (!feature) {
-                break;
-            }
-            ++delivered;
-            const OGRGeometry* geometry = feature->GetGeometryRef();
-            if (!geometry) {
-                continue;
-            }
-            const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
-            if (type != wkbPolygon && type != wkbMultiPolygon) {
-                continue;
-            }
-            OGREnvelope envelope;
-            envelope.MinX = INFINITY;
-            envelope.MaxX = -INFINITY;
-            envelope.MinY = INFINITY;
-            envelope.MaxY = -INFINITY;
-            geometry->getEnvelope(&envelope);
-
-            if (detectionPending) {
-                prefix = detectGaussZonePrefix(envelope.MinX, envelope.MaxX);
-                detectionPending = false;
-            }
-            const double dx = shpOffsetX - prefix;
-            const double dy = shpOffsetY;
-            if (!offsetLogged && (dx != 0.0 || dy != 0.0)) {
-                std::string line = "Applying SHP coordinate offset: x=" + streamNumber(dx) + ", y=" + streamNumber(dy);
-                if (prefix != 0.0) {
-                    line += " (Gauss zone prefix " + streamNumber(prefix) + ")";
-                }
-                log.info(line);
-                offsetLogged = true;
-            }
-
-            PolygonFrame frame;
-            frame.index = static_cast<std::int32_t>(frames.size() + 1);
-            frame.attributes = readAttributes(*feature);
-            const std::vector<std::string> values = collectNameValues(*feature, fieldName, fieldNames);
-            frame.nameValues = values.empty() ? std::vector<std::string>{defaultFrameName(frame.index)} : values;
-            frame.name = joinNames(values, fieldSeparator, frame.index);
-
-            const int count = ++nameCounts[frame.name];
-            frame.uniqueName = frame.name;
-            if (count > 1) {
-                const std::string suffix = "_" + paddedCount(count);
-                frame.uniqueName += suffix;
-                frame.nameValues.back() += suffix;
-            }
-
-            frame.minX = envelope.MinX + dx;
-            frame.minY = envelope.MinY + dy;
-            frame.maxX = envelope.MaxX + dx;
-            frame.maxY = envelope.MaxY + dy;
-
-            if (type == wkbPolygon) {
-                appendPolygonRing(frame, geometry->toPolygon(), dx, dy);
-            } else {
-                const OGRMultiPolygon* multi = geometry->toMultiPolygon();
-                for (int part = 0; part < multi->getNumGeometries(); ++part) {
-                    appendPolygonRing(frame, multi->getGeometryRef(part), dx, dy);
-                }
-            }
-
-            if (frames.empty()) {
-                boundsMinX = frame.minX;
-                boundsMinY = frame.minY;
-                boundsMaxX = frame.maxX;
-                boundsMaxY = frame.maxY;
-            } else {
-                boundsMinX = std::min(boundsMinX, frame.minX);
-                boundsMinY = std::min(boundsMinY, frame.minY);
-                boundsMaxX = std::max(boundsMaxX, frame.maxX);
-                boundsMaxY = std::max(boundsMaxY, frame.maxY);
-            }
-            frames.push_back(std::move(frame));
-        }
-        // Records marked deleted are counted by the layer but never delivered.
-        const long long deleted = declared > delivered ? deletedDbfRecords(shpPath) : 0;
-        if (unreadable > 0 || (declared >= 0 && declared - deleted > delivered)) {
-            log.error(
-                runMessage(RunMessage::LayerFeaturesLost, {layer->GetName(), shpPath, std::to_string(declared),
-                                                           std::to_string(delivered), std::to_string(unreadable)}));
-            if (loss) {
-                loss->lost = true;
-            }
-        }
-        if (loss) {
-            loss->declared += declared > deleted ? declared - deleted : 0;
-            loss->read += delivered;
-            loss->unreadable += unreadable;
-        }
-    }
-
     if (source) {
-        source->zonePrefix = prefix;
+        source->zonePrefix = builder.prefix;
     }
-    std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + shpPath;
+    std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + options.path;
     if (!frames.empty()) {
-        summary += ". Bounds=(" + streamNumber(boundsMinX) + ", " + streamNumber(boundsMinY) + ") - (" +
-                   streamNumber(boundsMaxX) + ", " + streamNumber(boundsMaxY) + ")";
+        summary += ". Bounds=(" + streamNumber(builder.bounds.minX) + ", " + streamNumber(builder.bounds.minY) +
+                   ") - (" + streamNumber(builder.bounds.maxX) + ", " + streamNumber(builder.bounds.maxY) + ")";
     }
-    log.info(summary);
+    Logger::instance().info(summary);
     return frames;
+}
+
+std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
+                                            const std::vector<std::string>& fieldNames,
+                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
+                                            double gaussZonePrefix, bool autoStripGaussZone, FrameReadLoss* loss,
+                                            const std::string& layerName, FrameSource* source)
+{
+    FrameReadOptions options;
+    options.path = shpPath;
+    options.layer = layerName;
+    options.fieldName = fieldName;
+    options.fieldNames = fieldNames;
+    options.fieldSeparator = fieldSeparator;
+    options.offsetX = shpOffsetX;
+    options.offsetY = shpOffsetY;
+    options.gaussZonePrefix = gaussZonePrefix;
+    options.autoStripGaussZone = autoStripGaussZone;
+    return readPolygonFrames(options, loss, source);
 }
 
 }  // namespace vistrel

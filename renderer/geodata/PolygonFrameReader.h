@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/PolygonFrame.h"
+#include "core/RenderConfig.h"
 
 #include <string>
 #include <vector>
@@ -33,6 +34,26 @@ struct FrameSource {
 // Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
 // open the file. GDAL's own errors and warnings go to the log; a layer that
 // lost features is logged as an ERROR with the counts and reported in `loss`.
+// What to read and how to name and place the frames.
+struct FrameReadOptions {
+    std::string path;                     // the vector source
+    std::string layer;                    // empty: the first layer holding polygons
+    std::string fieldName;                // used when fieldNames is empty
+    std::vector<std::string> fieldNames;  // the fields that name a frame
+    std::string fieldSeparator = "_";
+    double offsetX = 0.0;
+    double offsetY = 0.0;
+    double gaussZonePrefix = 0.0;  // 0: detected when autoStripGaussZone
+    bool autoStripGaussZone = true;
+};
+
+// The options a run's configuration gives.
+FrameReadOptions frameReadOptions(const RenderConfig& config);
+
+std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss = nullptr,
+                                            FrameSource* source = nullptr);
+
+// The same with the options one by one, as tests and benchmarks give them.
 std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
                                             const std::vector<std::string>& fieldNames,
                                             const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
