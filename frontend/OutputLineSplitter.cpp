@@ -7,7 +7,7 @@ namespace {
 
 // A tail this long without any line end is passed on anyway, so that a
 // process writing without line ends cannot make us hold its output forever.
-constexpr qsizetype kMaxPendingBytes = 1024 * 1024;
+constexpr qsizetype kMaxPendingBytes = qsizetype(1024) * 1024;
 
 QStringList splitLines(const QByteArray& bytes)
 {
