@@ -299,7 +299,8 @@ void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, 
     if (!names.outline.error.empty()) {
         // The outline image has no name: it fails on its own.
         range.note = names.outline.error;
-        Logger::instance().error(runMessage(RunMessage::FailedFrame, {job.frame.name, work.angle, names.outline.error}));
+        Logger::instance().error(
+            runMessage(RunMessage::FailedFrame, {job.frame.name, work.angle, names.outline.error}));
         return;
     }
     if (const JournalEntry* earlier = takenOver(job, "top_range", names.outline.path, true)) {
@@ -408,9 +409,9 @@ void RenderBatch::settleImage(const FrameJob& job, ImageWork& work, Precheck pre
     const double elapsed = secondsBetween(t.start, now);
     const double average = t.done > 0 ? elapsed / t.done : 0.0;
     const double eta = std::max(0, t.totalImages - t.done) * average;
-    Logger::instance().emit(Logger::Info, formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position),
-                                                                   t.totalFrames, elapsed, eta, work.angle,
-                                                                   result.success}));
+    Logger::instance().emit(Logger::Info,
+                            formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position), t.totalFrames,
+                                                     elapsed, eta, work.angle, result.success}));
 }
 
 bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
@@ -490,10 +491,9 @@ void RenderBatch::renderFrames(osg::Node* scene, const std::vector<PolygonFrame>
         }
         const PolygonFrame& frame = frames[static_cast<std::size_t>(p)];
         // In a sharded batch every frame is named, in order, so that all shards agree.
-        auto job = std::make_shared<FrameJob>(FrameJob{frame, p,
-                                                       namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(),
-                                                       std::string(), Precheck::Render, std::string(), false,
-                                                       CameraSetup(), nullptr});
+        auto job = std::make_shared<FrameJob>(
+            FrameJob{frame, p, namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(), std::string(),
+                     Precheck::Render, std::string(), false, CameraSetup(), nullptr});
         if (p % shards != shard) {
             continue;
         }

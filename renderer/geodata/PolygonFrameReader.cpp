@@ -268,7 +268,8 @@ GDALDataset* openVectorSource(const std::string& path)
     // undeclared text is taken as UTF-8 when it is valid UTF-8, else GB18030.
     CPLSetConfigOption("SHAPE_ENCODING", nullptr);
     // Other sources declare their encoding themselves.
-    const std::optional<std::string> encoding = isShapefilePath(path) ? undeclaredShapefileEncoding(path) : std::nullopt;
+    const std::optional<std::string> encoding =
+        isShapefilePath(path) ? undeclaredShapefileEncoding(path) : std::nullopt;
     const std::string encodingOption = "ENCODING=" + encoding.value_or("");
     const char* const openOptions[] = {encodingOption.c_str(), nullptr};
     auto* dataset = static_cast<GDALDataset*>(
@@ -389,9 +390,9 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
     const long long deleted = declared > delivered ? deletedDbfRecords(path) : 0;
     const bool lost = unreadable > 0 || (declared >= 0 && declared - deleted > delivered);
     if (lost) {
-        Logger::instance().error(runMessage(RunMessage::LayerFeaturesLost,
-                                            {layer.GetName(), path, std::to_string(declared),
-                                             std::to_string(delivered), std::to_string(unreadable)}));
+        Logger::instance().error(
+            runMessage(RunMessage::LayerFeaturesLost, {layer.GetName(), path, std::to_string(declared),
+                                                       std::to_string(delivered), std::to_string(unreadable)}));
     }
     if (loss) {
         loss->lost = loss->lost || lost;
@@ -418,8 +419,7 @@ FrameReadOptions frameReadOptions(const RenderConfig& config)
     return options;
 }
 
-std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss,
-                                            FrameSource* source)
+std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss, FrameSource* source)
 {
     GDALDataset* dataset = openVectorSource(options.path);
     struct DatasetCloser {

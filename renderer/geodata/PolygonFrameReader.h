@@ -36,9 +36,9 @@ struct FrameSource {
 // lost features is logged as an ERROR with the counts and reported in `loss`.
 // What to read and how to name and place the frames.
 struct FrameReadOptions {
-    std::string path;                     // the vector source
-    std::string layer;                    // empty: the first layer holding polygons
-    std::string fieldName;                // used when fieldNames is empty
+    std::string path;  // the vector source
+    std::string layer;  // empty: the first layer holding polygons
+    std::string fieldName;  // used when fieldNames is empty
     std::vector<std::string> fieldNames;  // the fields that name a frame
     std::string fieldSeparator = "_";
     double offsetX = 0.0;
