@@ -3,6 +3,7 @@
 #include "FieldPicker.h"
 #include "FormChoices.h"
 #include "LogView.h"
+#include "PathText.h"
 #include "PreviewPane.h"
 #include "RendererRun.h"
 #include "SettingsFile.h"
@@ -35,11 +36,6 @@ constexpr int kWindowMargin = 14;
 
 // Set when building; a feedback address chosen in the help menu replaces it.
 constexpr char kBuiltInFeedbackUrl[] = TAVRIN_FEEDBACK_URL;
-
-QString cleanNativePath(const QString& path)
-{
-    return QDir::toNativeSeparators(QDir::cleanPath(path));
-}
 
 // A feedback address given as a bare e-mail address is written to, not
 // opened as a web site.

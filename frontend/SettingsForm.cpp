@@ -6,6 +6,7 @@
 #include "ConfigReference.h"
 #include "FieldPicker.h"
 #include "FormWidgets.h"
+#include "PathText.h"
 #include "SettingsFile.h"
 
 #include "VectorSource.h"
@@ -23,11 +24,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QString cleanNativePath(const QString& path)
-{
-    return QDir::toNativeSeparators(QDir::cleanPath(path));
-}
 
 // The widget that names a field: its form label, or its own object name.
 QString fieldName(const QWidget* field)

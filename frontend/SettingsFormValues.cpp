@@ -3,6 +3,7 @@
 #include "SettingsForm.h"
 
 #include "FieldPicker.h"
+#include "PathText.h"
 
 #include "DefaultSettings.h"
 #include "FormChoices.h"
@@ -64,11 +65,6 @@ QStringList stringsOf(const QJsonValue& value)
 // preview_limit in render_gui.json is always 0 (a full run), so the count
 // the user set needs a key of its own. The renderer ignores unknown keys.
 constexpr char kTavrinPreviewLimit[] = "tavrin_preview_limit";
-
-QString cleanNativePath(const QString& path)
-{
-    return QDir::toNativeSeparators(QDir::cleanPath(path));
-}
 
 void selectByText(QComboBox* combo, const QString& text)
 {

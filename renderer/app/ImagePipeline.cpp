@@ -1,6 +1,7 @@
 #include "app/ImagePipeline.h"
 
 #include "core/RunProtocol.h"
+#include "core/Seconds.h"
 
 #include "app/SaveImage.h"
 
@@ -13,11 +14,6 @@ namespace {
 
 // Memory the waiting pictures may take together.
 constexpr double kBufferBudgetBytes = 2.0 * 1024 * 1024 * 1024;
-
-double secondsBetween(ImagePipeline::Clock::time_point from, ImagePipeline::Clock::time_point to)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
-}
 
 void emitLines(const std::vector<HeldLine>& lines)
 {

@@ -6,6 +6,7 @@
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "core/RunProtocol.h"
+#include "core/Seconds.h"
 #include "output/ImageWriter.h"
 #include "output/WorldFile.h"
 #include "render/OcclusionAvoidance.h"
@@ -37,11 +38,6 @@ void writeWorldFilesFor(const RenderConfig& config, const std::string& crs, cons
 }
 
 using Clock = std::chrono::steady_clock;
-
-double secondsBetween(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1e9;
-}
 
 // The remark of a picture taken with tiles still loading.
 constexpr const char* kTilesIncomplete = "瓦片未加载完成";
