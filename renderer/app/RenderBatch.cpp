@@ -263,6 +263,11 @@ bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, con
         result = earlier->result;
         work.mainTaken = true;
         Logger::instance().info("Resumed " + result.path);
+        if (angle == "top" && config_.world_file) {
+            // A run killed between the picture and its world file left none.
+            placeCamera(scene, job.frame, work);
+            writeWorldFilesFor(config_, options_.worldFileCrs, result.path, work.setup);
+        }
         return true;
     }
     placeCamera(scene, job.frame, work);
@@ -303,6 +308,10 @@ void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, 
         range = earlier->result;
         work.rangeTaken = true;
         Logger::instance().info("Resumed " + range.path);
+        if (config_.world_file) {
+            placeCamera(scene, job.frame, work);
+            writeWorldFilesFor(config_, options_.worldFileCrs, range.path, work.setup);
+        }
         return;
     }
     placeCamera(scene, job.frame, work);

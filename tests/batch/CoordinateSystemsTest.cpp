@@ -243,4 +243,18 @@ TEST(CoordinateSystems, WorldFilesPlaceTheOutlineOnThePolygon)
         ++checked;
     }
     EXPECT_GE(checked, 4);
+
+    // A resumed run takes the pictures over and puts back the world files a
+    // killed run had not written yet.
+    const int first = rendered(0) ? 0 : 1;
+    const fs::path folder = run.outputDir / names[first];
+    const std::vector<double> before = worldFile(folder / "top_range.pgw");
+    fs::remove(folder / "top.pgw");
+    fs::remove(folder / "top_range.pgw");
+    const SampleRun resumed =
+        runVistrel(dir, outlineConfig({{"world_file", true}, {"preview_limit", 6}, {"resume", true}}));
+    ASSERT_EQ(resumed.process.exitCode, 0) << resumed.log();
+    EXPECT_NE(resumed.log().find("Resumed "), std::string::npos);
+    EXPECT_EQ(worldFile(folder / "top.pgw"), before);
+    EXPECT_EQ(worldFile(folder / "top_range.pgw"), before);
 }
