@@ -58,6 +58,15 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
     return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
 }
 
+// The tiles that were missing or refused, counted once each.
+void logTileCounts()
+{
+    const TileReadCounts tiles = tileReadCounts();
+    Logger::instance().info(
+        "Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) + " (and " +
+        std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
+}
+
 }  // namespace
 
 int runRenderTask(RenderConfig config)
@@ -113,10 +122,7 @@ int runRenderTask(RenderConfig config)
             stopped = batch.stopped();
         }
         logSampledHeights(scene.get(), framesOfShard(frames, config.shard_index, config.shard_count));
-        const TileReadCounts tiles = tileReadCounts();
-        log.info("Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) +
-                 " (and " + std::to_string(tiles.repeatRequests) +
-                 " more requests for them, answered without reading)");
+        logTileCounts();
         frames.clear();
         scene = nullptr;
         shardScene.reset();
