@@ -57,7 +57,7 @@ QString modelSrsText(const QString& modelPath)
     for (const QString& candidate :
          {folder.filePath(QStringLiteral("metadata.xml")), folder.filePath(QStringLiteral("../metadata.xml"))}) {
         QFile file(candidate);
-        if (file.size() > 16 * 1024 * 1024 || !file.open(QIODevice::ReadOnly))
+        if (file.size() > qint64(16) * 1024 * 1024 || !file.open(QIODevice::ReadOnly))
             continue;
         static const QRegularExpression srs(QStringLiteral("<\\s*SRS\\s*>\\s*([^<]+?)\\s*<\\s*/\\s*SRS\\s*>"),
                                             QRegularExpression::CaseInsensitiveOption);
