@@ -21,34 +21,16 @@ namespace {
 
 constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 
-bool pathExists(const fs::path& path)
-{
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec && status.type() != fs::file_type::not_found) {
-        throw fs::filesystem_error("exists", path, ec);
-    }
-    return fs::exists(status);
-}
-
 }  // namespace
 
 std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const std::vector<RootEntry>& known)
 {
     Logger& log = Logger::instance();
-    setupPluginPath();
     const fs::path path(osgbPath);
-    if (!pathExists(path)) {
-        log.error(runMessage(RunMessage::OsgbPathMissing, {osgbPath}));
-        return nullptr;
-    }
-    const std::vector<fs::path> roots = findRootOsgbFiles(path);
+    const std::vector<fs::path> roots = prepareModelRoots(osgbPath);
     if (roots.empty()) {
-        log.error(runMessage(RunMessage::NoRootTiles, {osgbPath}));
         return nullptr;
     }
-    installTileReadCallback();
-    osgDB::Registry::instance()->setBuildKdTreesHint(osgDB::Options::BUILD_KDTREES);
 
     std::unique_ptr<LazyScene> scene(new LazyScene);
     scene->options_ = new osgDB::Options;

@@ -535,25 +535,34 @@ ModelIdentity modelIdentityOf(const fs::path& model, const std::vector<fs::path>
     return identity;
 }
 
-osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity, SceneOrigin* originOut)
+std::vector<fs::path> prepareModelRoots(const std::string& osgbPath)
 {
     Logger& log = Logger::instance();
     installOsgNoticeLog();
     setupPluginPath();
-
     const fs::path path(osgbPath);
     if (!existsOrThrow(path)) {
         log.error(runMessage(RunMessage::OsgbPathMissing, {osgbPath}));
-        return nullptr;
+        return {};
     }
-    const std::vector<fs::path> roots = findRootOsgbFiles(path);
+    std::vector<fs::path> roots = findRootOsgbFiles(path);
     if (roots.empty()) {
         log.error(runMessage(RunMessage::NoRootTiles, {osgbPath}));
-        return nullptr;
+        return {};
     }
-
     installTileReadCallback();
     osgDB::Registry::instance()->setBuildKdTreesHint(osgDB::Options::BUILD_KDTREES);
+    return roots;
+}
+
+osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* identity, SceneOrigin* originOut)
+{
+    Logger& log = Logger::instance();
+    const fs::path path(osgbPath);
+    const std::vector<fs::path> roots = prepareModelRoots(osgbPath);
+    if (roots.empty()) {
+        return nullptr;
+    }
     osg::ref_ptr<osgDB::Options> options = new osgDB::Options;
     options->setObjectCacheHint(osgDB::Options::CACHE_ALL);
     osg::ref_ptr<osg::Group> group = new osg::Group;

@@ -57,6 +57,13 @@ osg::ref_ptr<osg::Node> loadScene(const std::string& osgbPath, ModelIdentity* id
 void setupPluginPath();
 
 std::vector<std::filesystem::path> findRootOsgbFiles(const std::filesystem::path& path);
+
+// What every way of loading a model starts with: the library's notices into
+// the log, the plug-in folder, the checked read callback and k-d trees, then
+// the root tiles of `osgbPath`. Empty, with the reason logged as an ERROR,
+// when the path is missing or holds no root tile. Throws filesystem_error for
+// failures other than "not found".
+std::vector<std::filesystem::path> prepareModelRoots(const std::string& osgbPath);
 std::filesystem::path findTileRootFile(const std::filesystem::path& folder);
 
 SceneOrigin readSceneOrigin(const std::filesystem::path& path);
