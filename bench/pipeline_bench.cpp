@@ -10,6 +10,11 @@
 // Then memory over a long run: (c) over 100 and over 1000 frames.
 //
 //   pipeline_bench [sample folder] [frames] [width] [height] [--no-memory]
+//   pipeline_bench --real <tile folder> [frames] [width] [height]
+//
+// With --real the model is a folder of real tiles (no metadata.xml needed)
+// and the frames are squares of 20 m in a grid over its middle; the views
+// are top and north with top_range, and the memory runs are left out.
 #include "BenchSupport.h"
 
 #include "app/RenderBatch.h"
@@ -21,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,9 +53,42 @@ struct Figures {
     int drawCount = 0, images = 0;
 };
 
+bool realTiles = false;
+
+// Squares of 20 m on a grid over the middle of the model, row by row.
+std::vector<PolygonFrame> gridFrames(osg::Node* scene, int count)
+{
+    const osg::BoundingSphere bound = scene->getBound();
+    const int side = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+    const double step = std::min(30.0, bound.radius() * 1.2 / side);
+    std::vector<PolygonFrame> frames;
+    for (int i = 0; i < count; ++i) {
+        PolygonFrame frame;
+        frame.index = i + 1;
+        frame.name = frame.uniqueName = "P" + std::to_string(i + 1);
+        frame.nameValues = {frame.name};
+        const double x = bound.center().x() + (i % side - 0.5 * (side - 1)) * step;
+        const double y = bound.center().y() + (i / side - 0.5 * (side - 1)) * step;
+        frame.minX = x - 10;
+        frame.maxX = x + 10;
+        frame.minY = y - 10;
+        frame.maxY = y + 10;
+        frame.rings = {{{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY},
+                        {frame.minX, frame.maxY}, {frame.minX, frame.minY}}};
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
 // The sample layer, repeated until it has `count` frames.
 std::vector<PolygonFrame> framesFor(const RenderConfig& config, osg::Node* scene, int count)
 {
+    if (realTiles) {
+        std::vector<PolygonFrame> frames = gridFrames(scene, count);
+        resetFrameHeights(frames, scene);
+        sampleFrameHeights(scene, frames);
+        return frames;
+    }
     std::vector<PolygonFrame> frames =
         readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
     const std::size_t available = frames.size();
@@ -143,9 +182,14 @@ std::map<std::string, std::string> imagesBelow(const fs::path& root)
 
 int main(int argc, char** argv)
 {
+    realTiles = argc > 2 && std::string(argv[1]) == "--real";
+    if (realTiles) {
+        ++argv;
+        --argc;
+    }
     const fs::path sample = argc > 1 ? fs::path(argv[1]) : fs::path(VISTREL_BUILD_DIR) / "sample";
     const int frameCount = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
-    if (!fs::exists(sample / "city")) {
+    if (!realTiles && !fs::exists(sample / "city")) {
         std::cerr << "No sample city in " << sample << "; build the sample_city target first.\n";
         return 1;
     }
@@ -158,9 +202,14 @@ int main(int argc, char** argv)
         config.width = std::atoi(argv[3]);
         config.height = std::atoi(argv[4]);
     }
-    config.osgb_path = (sample / "city").string();
+    config.osgb_path = (sample / (realTiles ? "" : "city")).string();
     config.shp_path = (sample / "parcels.shp").string();
     config.angles = {"top", "north", "east", "se45"};
+    if (realTiles) {
+        config.osgb_path = sample.string();
+        config.angles = {"top", "north"};
+        config.distance = 60;
+    }
     config.output_top_range = true;
     config.field_names = {"ZDDM", "FWBH"};
     config.distance = 100;
@@ -182,8 +231,9 @@ int main(int argc, char** argv)
     const double files = static_cast<double>(a.size());
 
     const int configured = frameCount * static_cast<int>(config.angles.size());
-    std::printf("\npipeline_bench: %d frames x {top, north, east, se45} + top_range at %dx%d, num_threads %d, %s\n",
-                frameCount, config.width, config.height, config.num_threads, "sample city");
+    std::printf("\npipeline_bench: %d frames x {%s} + top_range at %dx%d, num_threads %d, %s\n", frameCount,
+                realTiles ? "top, north" : "top, north, east, se45", config.width, config.height, config.num_threads,
+                realTiles ? sample.string().c_str() : "sample city");
     std::printf("| run | images/min | files/s | median s/image | draws | draws/file | sleeps | encode (workers) | "
                 "waiting for buffers | other | peak RSS | speed-up |\n"
                 "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
@@ -199,8 +249,10 @@ int main(int argc, char** argv)
     }
     std::printf("images: %zu per run; (b) %s (a), (c) %s (a)\n", a.size(), sameB ? "byte-identical to" : "DIFFERS from",
                 sameC ? "byte-identical to" : "DIFFERS from");
-    if (argc > 5 && std::string(argv[5]) == "--no-memory") {
-        fs::remove_all(work);
+    if (realTiles || (argc > 5 && std::string(argv[5]) == "--no-memory")) {
+        if (!std::getenv("PIPELINE_BENCH_KEEP")) {  // keeps the pictures for a look
+            fs::remove_all(work);
+        }
         return sameB && sameC ? 0 : 2;
     }
 
