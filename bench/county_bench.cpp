@@ -72,8 +72,10 @@ ShardFigures runShard(const fs::path& vistrel, const fs::path& configPath, int f
     double at2000Start = -1;
     char buffer[8192];
     bool stopped = false;
+    std::string lastLine;
     while (std::fgets(buffer, sizeof buffer, lines)) {
         const double now = bench::secondsSince(start);
+        lastLine = buffer;
         const auto line = vistrel::parseLogLine(buffer);
         if (!line) {
             continue;
@@ -111,6 +113,9 @@ ShardFigures runShard(const fs::path& vistrel, const fs::path& configPath, int f
     int status = 0;
     waitpid(child, &status, 0);
     f.wall = bench::secondsSince(start);
+    if (f.firstFile < 0) {
+        std::fprintf(stderr, "Vistrel wrote no file; its last line: %s", lastLine.c_str());
+    }
     return f;
 }
 
@@ -137,7 +142,8 @@ void fullLoad(const fs::path& county)
 
 int main(int argc, char** argv)
 {
-    const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::path(VISTREL_BUILD_DIR) / "county100";
+    // Vistrel reads relative paths of its configuration from the file's folder.
+    const fs::path folder = fs::absolute(argc > 1 ? fs::path(argv[1]) : fs::path(VISTREL_BUILD_DIR) / "county100");
     const int frames = argc > 2 ? std::atoi(argv[2]) : 10000;
     const int width = argc > 3 ? std::atoi(argv[3]) : 320;
     const int height = argc > 4 ? std::atoi(argv[4]) : 180;
