@@ -8,6 +8,7 @@
 // see single-precision rounding far from the origin.
 #include "BenchSupport.h"
 
+#include "core/Logger.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
 #include "geodata/FrameHeights.h"
@@ -82,7 +83,11 @@ int main(int argc, char** argv)
     config.range_line_width = 1;
     config.range_line_color = "red";
     OffscreenRenderer renderer(config);
-    if (!renderer.initialize(scene.get())) {
+    std::vector<std::string> errors;
+    if (!renderer.initialize(scene.get(), errors)) {
+        for (const std::string& error : errors) {
+            Logger::instance().error(error);
+        }
         return 1;
     }
     const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");

@@ -74,7 +74,11 @@ int main(int argc, char** argv)
         return 1;
     }
     OffscreenRenderer renderer(config);
-    if (!renderer.initialize(scene.get())) {
+    std::vector<std::string> errors;
+    if (!renderer.initialize(scene.get(), errors)) {
+        for (const std::string& error : errors) {
+            Logger::instance().error(error);
+        }
         return 1;
     }
     // The whole city from above.

@@ -1,12 +1,13 @@
 #include "app/HtmlReport.h"
 
 #include "app/RenderReport.h"
-#include "app/SaveImage.h"
+#include "app/ImagePipeline.h"
 #include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "output/StagedFile.h"
+#include "output/Thumbnail.h"
 #include "core/PathBelow.h"
 
 #include <osgDB/ReadFile>
@@ -67,7 +68,7 @@ bool ensureThumbnail(const std::string& image, const std::string& thumbnail, con
         return false;
     }
     const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(image);
-    return picture.valid() && saveThumbnail(*picture, thumbnail, outputDir);
+    return picture.valid() && reportThumbnailWrite(writeThumbnailBelow(*picture, thumbnail, outputDir));
 }
 
 std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, const Column& column,

@@ -3,7 +3,8 @@
 #include "core/RunProtocol.h"
 #include "core/Seconds.h"
 
-#include "app/SaveImage.h"
+#include "output/ImageWriter.h"
+#include "output/Thumbnail.h"
 
 #include <cstring>
 #include <exception>
@@ -23,6 +24,36 @@ void emitLines(const std::vector<HeldLine>& lines)
 }
 
 }  // namespace
+
+bool reportImageWrite(const WriteResult& result)
+{
+    Logger& log = Logger::instance();
+    switch (result.status) {
+    case WriteStatus::Written: log.info("Wrote " + result.path); return true;
+    case WriteStatus::Failed:
+        log.error(runMessage(RunMessage::ImageWriteFailed, {result.path + ": " + result.reason}));
+        break;
+    case WriteStatus::RefusedLink: log.error(runMessage(RunMessage::SymlinkRefused, {result.reason})); break;
+    case WriteStatus::FolderFailed: log.error(runMessage(RunMessage::RenderFailed, {result.reason})); break;
+    }
+    return false;
+}
+
+bool reportThumbnailWrite(const WriteResult& result, bool* refused)
+{
+    if (result.written()) {
+        return true;
+    }
+    if (result.status == WriteStatus::RefusedLink) {
+        Logger::instance().error(runMessage(RunMessage::SymlinkRefused, {result.reason}));
+        if (refused) {
+            *refused = true;
+        }
+    } else {
+        Logger::instance().warn("Failed to write thumbnail: " + result.path + ": " + result.reason);
+    }
+    return false;
+}
 
 ImagePipeline::ImagePipeline(const RenderConfig& config, int workers)
     : config_(config), workers_(std::max(0, workers)), scaling_(workers_)
@@ -135,9 +166,11 @@ ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::stri
         const auto start = Clock::now();
         Logger::holdThisThread(&outcome.lines);
         try {
-            outcome.written = saveImage(picture.get(), config_, name, &outcome.digest);
+            const WriteResult image = writeImageFile(picture.get(), config_, name);
+            outcome.written = reportImageWrite(image);
+            outcome.digest = image.digest;
             if (outcome.written && !thumbnail.empty()) {
-                saveThumbnail(*picture, thumbnail, config_.output_dir, &outcome.refused);
+                reportThumbnailWrite(writeThumbnailBelow(*picture, thumbnail, config_.output_dir), &outcome.refused);
             }
         } catch (const std::exception& e) {
             Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));

@@ -4,6 +4,7 @@
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 #include "app/WriterScaling.h"
+#include "output/WriteResult.h"
 
 #include <osg/Image>
 #include <osg/ref_ptr>
@@ -20,6 +21,15 @@
 #include <vector>
 
 namespace vistrel {
+
+// Logs what became of an image file: "Wrote <path>", or an ERROR (the write
+// failed with its reason, a symbolic link refused, or a render failure when
+// the folder could not be made). True when the file was written.
+bool reportImageWrite(const WriteResult& result);
+// Logs a thumbnail that was not written: a WARN with the path and reason
+// (the contact sheet then links the image without a preview), or an ERROR
+// for a refused symbolic link, which also sets `refused`. True when written.
+bool reportThumbnailWrite(const WriteResult& result, bool* refused = nullptr);
 
 // Writes rendered pictures on worker threads while the batch renders the next
 // ones, and keeps the output in the order a one-by-one run gives it.
@@ -68,8 +78,9 @@ public:
     // snapshot when writing overlaps, the picture itself when it does not.
     Picture forWriting(osg::Image& picture);
 
-    // Writes `picture` to the image file `name`, as saveImage does, and then,
-    // when `thumbnail` is given, a small JPEG of it there.
+    // Writes `picture` to the image file `name` (writeImageFile, reported by
+    // reportImageWrite) and then, when `thumbnail` is given, a small JPEG of
+    // it there (writeThumbnailBelow, reported by reportThumbnailWrite).
     WriteHandle write(Picture picture, const std::string& name, const std::string& thumbnail = std::string());
     // Runs `step` after everything handed over before it.
     void then(std::function<void()> step);

@@ -430,7 +430,11 @@ bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
         log.warn("No SHP frames to render.");
         return true;
     }
-    if (!renderer_.initialize(scene)) {
+    std::vector<std::string> errors;
+    if (!renderer_.initialize(scene, errors)) {
+        for (const std::string& error : errors) {
+            log.error(error);
+        }
         return false;
     }
     renderer_.setReuseSettledPlacement(options_.reuse);

@@ -1,8 +1,5 @@
 #include "output/ImageWriter.h"
 
-#include "core/RunProtocol.h"
-#include "core/Logger.h"
-#include "core/PathBelow.h"
 #include "output/CaptureRows.h"
 #include "output/JpegEncoder.h"
 #include "output/PdfWriter.h"
@@ -159,25 +156,20 @@ bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const
     return false;
 }
 
-bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name, FileDigest* digest)
+WriteResult writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name)
 {
-    const std::string path = resolveOutputPath(name, config.output_format);
-    const fs::path folder = folderOf(path);
-    const std::string link = folder.empty() ? std::string() : makeFolderBelow(folder, config.output_dir);
-    if (!link.empty()) {
-        Logger::instance().error(runMessage(RunMessage::SymlinkRefused, {link}));
-        return false;
+    WriteResult result;
+    result.path = resolveOutputPath(name, config.output_format);
+    const fs::path folder = folderOf(result.path);
+    if (!folder.empty() && !makeWriteFolder(folder, config.output_dir, result)) {
+        return result;
     }
-    std::string reason;
-    const std::string format = effectiveFormat(path, config.output_format);
-    const bool written = format == "pdf" ? writePdf(image, config.output_dpi, path, &reason, digest)
-                                         : writeRasterImage(image, config, path, format, &reason, digest);
-    if (written) {
-        Logger::instance().info("Wrote " + path);
-    } else {
-        Logger::instance().error(runMessage(RunMessage::ImageWriteFailed, {path + ": " + reason}));
-    }
-    return written;
+    const std::string format = effectiveFormat(result.path, config.output_format);
+    const bool written = format == "pdf"
+                             ? writePdf(image, config.output_dpi, result.path, &result.reason, &result.digest)
+                             : writeRasterImage(image, config, result.path, format, &result.reason, &result.digest);
+    result.status = written ? WriteStatus::Written : WriteStatus::Failed;
+    return result;
 }
 
 }  // namespace vistrel

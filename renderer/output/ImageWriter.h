@@ -2,6 +2,7 @@
 
 #include "core/ContentHash.h"
 #include "core/RenderConfig.h"
+#include "output/WriteResult.h"
 
 #include <osg/Image>
 
@@ -17,17 +18,16 @@ std::string resolveOutputPath(const std::string& name, const std::string& output
 // "jpg") when that is png, jpg or pdf; otherwise `outputFormat` ("jpeg" read as "jpg").
 std::string effectiveFormat(const std::string& path, const std::string& outputFormat);
 
-// The write step after a successful render. Completes the name, creates its
-// folder, picks the format and writes a PDF or a raster file, logging "Wrote "
-// or "Failed to write image: " with the path and the system's reason. Below
+// The write step after a successful render. Completes the name, makes its
+// folder, picks the format and writes a PDF or a raster file; the result
+// holds the completed path and, for a failure, the system's reason. Below
 // output_dir no folder that is a symbolic link is written through: the write
-// is refused with an ERROR naming the link. `image` is the renderer's
-// capture image: RGBA, 8 bits per channel, bottom row first.
-// Throws std::filesystem::filesystem_error ("create_directories") when the
-// folder cannot be created; the caller reports it as a render failure.
-// The written file's length and content hash go to `digest` when given.
-bool writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name,
-                    FileDigest* digest = nullptr);
+// is refused (RefusedLink, the link's path as reason). A folder that cannot
+// be made gives FolderFailed with the file-system error's text. `image` is
+// the renderer's capture image: RGBA, 8 bits per channel, bottom row first.
+// Nothing is logged; the written file's length and content hash go to the
+// result's digest.
+WriteResult writeImageFile(const osg::Image* image, const RenderConfig& config, const std::string& name);
 
 // Writes `image` to `path` as JPEG (format "jpg" or "jpeg", with jpg_quality)
 // or PNG (any other format), recording output_dpi. When the encoder fails,

@@ -5,6 +5,7 @@
 #include "output/StagedFile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 namespace vistrel {
@@ -64,6 +65,17 @@ bool writeThumbnail(const osg::Image& picture, const std::string& path, std::str
     }
     reason = file.error().empty() ? "the encoder failed" : file.error();
     return false;
+}
+
+WriteResult writeThumbnailBelow(const osg::Image& picture, const std::string& path, const std::string& outputDir)
+{
+    WriteResult result;
+    result.path = path;
+    if (makeWriteFolder(std::filesystem::path(path).parent_path(), outputDir, result)) {
+        const bool written = writeThumbnail(picture, path, result.reason, kThumbnailWidth, &result.digest);
+        result.status = written ? WriteStatus::Written : WriteStatus::Failed;
+    }
+    return result;
 }
 
 }  // namespace vistrel

@@ -109,6 +109,33 @@ std::vector<Candidate> candidateDisplays(int requested, std::string& failure)
     return displays;
 }
 
+// A desktop OpenGL config with 8-bit RGBA, a 24-bit depth buffer and
+// pbuffer surfaces; null when the display has none.
+EGLConfig pbufferConfig(EGLDisplay display)
+{
+    const EGLint attributes[] = {EGL_SURFACE_TYPE,
+                                 EGL_PBUFFER_BIT,
+                                 EGL_RENDERABLE_TYPE,
+                                 EGL_OPENGL_BIT,
+                                 EGL_RED_SIZE,
+                                 8,
+                                 EGL_GREEN_SIZE,
+                                 8,
+                                 EGL_BLUE_SIZE,
+                                 8,
+                                 EGL_ALPHA_SIZE,
+                                 8,
+                                 EGL_DEPTH_SIZE,
+                                 24,
+                                 EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint count = 0;
+    if (!eglChooseConfig(display, attributes, &config, 1, &count) || count < 1) {
+        return nullptr;
+    }
+    return config;
+}
+
 }  // namespace
 
 int requestedEglDevice(int configured, std::string& failure)
@@ -184,24 +211,8 @@ bool EglGraphicsContext::open(void* displayHandle, const std::string& kind, std:
         failure = kind + ": eglInitialize failed";
         return false;
     }
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
-                                       EGL_PBUFFER_BIT,
-                                       EGL_RENDERABLE_TYPE,
-                                       EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE,
-                                       8,
-                                       EGL_GREEN_SIZE,
-                                       8,
-                                       EGL_BLUE_SIZE,
-                                       8,
-                                       EGL_ALPHA_SIZE,
-                                       8,
-                                       EGL_DEPTH_SIZE,
-                                       24,
-                                       EGL_NONE};
-    EGLConfig config = nullptr;
-    EGLint configCount = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) || configCount < 1) {
+    EGLConfig config = pbufferConfig(display);
+    if (!config) {
         failure = kind + ": no pbuffer-capable desktop OpenGL config";
         return false;
     }

@@ -86,9 +86,8 @@ OffscreenRenderer::~OffscreenRenderer()
     viewer_ = nullptr;
 }
 
-osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext()
+osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext(std::vector<std::string>& errors)
 {
-    Logger& log = Logger::instance();
     std::string eglFailure;
     const int device = requestedEglDevice(config_.egl_device, eglFailure);
     bool deviceMissing = device < -1;
@@ -102,8 +101,8 @@ osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext()
     }
     if (deviceMissing) {
         // An explicit choice is not silently replaced by another renderer.
-        log.error(runMessage(RunMessage::EglDeviceMissing,
-                             {device >= 0 ? std::to_string(device) : std::string("?"), eglFailure}));
+        errors.push_back(runMessage(RunMessage::EglDeviceMissing,
+                                    {device >= 0 ? std::to_string(device) : std::string("?"), eglFailure}));
         return nullptr;
     }
 
@@ -132,29 +131,15 @@ osg::ref_ptr<osg::GraphicsContext> OffscreenRenderer::createContext()
         }
         return context;
     }
-    log.warn("EGL context unavailable: " + eglFailure);
+    // Said when it happens, before the error the caller logs.
+    Logger::instance().warn("EGL context unavailable: " + eglFailure);
     return nullptr;
 }
 
-bool OffscreenRenderer::initialize(osg::Node* scene)
+void OffscreenRenderer::attachCamera(osg::GraphicsContext* context)
 {
-    Logger& log = Logger::instance();
-    if (!scene) {
-        log.error(runMessage(RunMessage::RendererNullScene));
-        return false;
-    }
-    viewer_ = new osgViewer::Viewer;
-    viewer_->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
-
-    osg::ref_ptr<osg::GraphicsContext> context = createContext();
-    if (!context.valid()) {
-        log.error(runMessage(RunMessage::NoGraphicsContext));
-        viewer_ = nullptr;
-        return false;
-    }
-
     camera_ = viewer_->getCamera();
-    camera_->setGraphicsContext(context.get());
+    camera_->setGraphicsContext(context);
     camera_->setViewport(new osg::Viewport(0, 0, config_.width, config_.height));
     camera_->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
     camera_->setClearMask(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -169,44 +154,62 @@ bool OffscreenRenderer::initialize(osg::Node* scene)
     captureImage_ = new osg::Image;
     captureImage_->allocateImage(config_.width, config_.height, 1, readFormat_, GL_UNSIGNED_BYTE, 1);
     camera_->attach(osg::Camera::COLOR_BUFFER, GL_RGBA);
+}
 
-    scene_ = scene;
-    sceneRoot_ = new osg::Group;
-    sceneRoot_->addChild(scene);
+std::string OffscreenRenderer::readContextLimits(osg::GraphicsContext* context)
+{
+    if (!context->makeCurrent()) {
+        return std::string();
+    }
+    const GLubyte* renderer = glGetString(GL_RENDERER);
+    glRenderer_ = renderer ? reinterpret_cast<const char*>(renderer) : "unknown";
+    const GLubyte* version = glGetString(GL_VERSION);
+    glVersion_ = version ? reinterpret_cast<const char*>(version) : "unknown";
+    limits_ = queryRenderTargetLimits();
+    if (targetLimit_ > 0) {
+        limits_.renderbuffer = limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
+    }
+    const std::string limitError = renderTargetLimitError(config_.width, config_.height, limits_);
+    context->releaseContext();
+    return limitError;
+}
 
-    viewer_->setDatabasePager(new osgDB::DatabasePager);
-    viewer_->setSceneData(sceneRoot_.get());
-    viewer_->realize();
-    if (!context->isRealized()) {
-        log.error(runMessage(RunMessage::NoGraphicsContext));
-        camera_ = nullptr;
+bool OffscreenRenderer::initialize(osg::Node* scene, std::vector<std::string>& errors)
+{
+    errors.clear();
+    if (!scene) {
+        errors.push_back(runMessage(RunMessage::RendererNullScene));
+        return false;
+    }
+    viewer_ = new osgViewer::Viewer;
+    viewer_->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+    osg::ref_ptr<osg::GraphicsContext> context = createContext(errors);
+    if (!context.valid()) {
+        errors.push_back(runMessage(RunMessage::NoGraphicsContext));
         viewer_ = nullptr;
         return false;
     }
+    attachCamera(context.get());
+    scene_ = scene;
+    sceneRoot_ = new osg::Group;
+    sceneRoot_->addChild(scene);
+    viewer_->setDatabasePager(new osgDB::DatabasePager);
+    viewer_->setSceneData(sceneRoot_.get());
+    viewer_->realize();
 
-    std::string limitError;
-    if (context->makeCurrent()) {
-        const GLubyte* renderer = glGetString(GL_RENDERER);
-        glRenderer_ = renderer ? reinterpret_cast<const char*>(renderer) : "unknown";
-        const GLubyte* version = glGetString(GL_VERSION);
-        glVersion_ = version ? reinterpret_cast<const char*>(version) : "unknown";
-        limits_ = queryRenderTargetLimits();
-        if (targetLimit_ > 0) {
-            limits_.renderbuffer =
-                limits_.renderbuffer > 0 ? std::min(limits_.renderbuffer, targetLimit_) : targetLimit_;
-        }
-        limitError = renderTargetLimitError(config_.width, config_.height, limits_);
-        context->releaseContext();
-    }
-    if (!limitError.empty()) {
-        // The frame-buffer object could not be made: every picture would come
-        // back empty, so the renderer does not start.
-        log.error(limitError);
+    // Without a realised context, or with a size beyond its limits, no
+    // frame-buffer object can be made: every picture would come back empty,
+    // so the renderer does not start.
+    const std::string failure =
+        context->isRealized() ? readContextLimits(context.get()) : runMessage(RunMessage::NoGraphicsContext);
+    if (!failure.empty()) {
+        errors.push_back(failure);
         camera_ = nullptr;
         viewer_ = nullptr;
         return false;
     }
     initialized_ = true;
+    Logger& log = Logger::instance();
     log.info("FBO renderer initialized.");
     log.info("OpenGL context: " + contextDescription_ + ", renderer: " + glRenderer_ + ", OpenGL " + glVersion_);
     return true;

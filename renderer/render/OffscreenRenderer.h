@@ -48,9 +48,13 @@ public:
     OffscreenRenderer(const OffscreenRenderer&) = delete;
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
-    // Fails (ERROR logged) when no context can be made or the configured size
-    // is beyond what the context can render into.
-    bool initialize(osg::Node* scene);
+    // Makes the context, the frame-buffer object camera and the viewer.
+    // False when there is no scene, no context can be made or the configured
+    // size is beyond what the context can render into; `errors` then holds
+    // the ERROR texts saying why, in the order to log them (a missing EGL
+    // device asked for gives two: the device, then that no context was
+    // made). The context's description is logged as INFO on success.
+    bool initialize(osg::Node* scene, std::vector<std::string>& errors);
     // Holds render targets to at most `pixels` per side on top of what the
     // context reports; for memory caps and for tests. Call before initialize.
     void limitTargetSize(int pixels) { targetLimit_ = pixels; }
@@ -103,7 +107,15 @@ public:
     const RenderTimings& timings() const { return timings_; }
 
 private:
-    osg::ref_ptr<osg::GraphicsContext> createContext();
+    // An EGL context, else a GLX pbuffer one; null when neither can be made
+    // (an EGL device asked for but missing adds its ERROR text to `errors`).
+    osg::ref_ptr<osg::GraphicsContext> createContext(std::vector<std::string>& errors);
+    // Sets up the viewer's camera on `context` to draw into the frame-buffer
+    // object, with the capture image to read into.
+    void attachCamera(osg::GraphicsContext* context);
+    // Reads the driver's names and render-target limits with `context` made
+    // current; the limit ERROR text when the configured size exceeds them.
+    std::string readContextLimits(osg::GraphicsContext* context);
     void drawOneFrame();
     void sleepFor(std::chrono::microseconds pause);
     // True when the camera placement or the children of the scene root

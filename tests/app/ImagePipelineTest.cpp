@@ -58,3 +58,41 @@ TEST(ImagePipeline, LinesStepsAndWritesKeepTheirOrder)
     }
     EXPECT_EQ(order, expected);
 }
+
+TEST(ImagePipeline, WriteOutcomesBecomeTheirLogLines)
+{
+    TempDir dir("outcomes");
+    RenderConfig config;
+    config.output_dir = dir.path().string();
+    writeFile(dir / "blocker", "a file where a folder is needed");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "linked");
+    const osg::ref_ptr<osg::Image> source = picture(8);
+    CapturedOutput log;
+    {
+        ImagePipeline pipeline(config, 0);
+        EXPECT_TRUE(pipeline.write(pipeline.forWriting(*source), (dir / "a" / "top").string()).get().written);
+        // The image is written; its thumbnail's folder cannot be made.
+        const auto thumbnailFailed = pipeline.write(pipeline.forWriting(*source), (dir / "b" / "top").string(),
+                                                    (dir / "blocker" / "t.jpg").string());
+        EXPECT_TRUE(thumbnailFailed.get().written);
+        EXPECT_FALSE(thumbnailFailed.get().refused);
+        const auto thumbnailRefused = pipeline.write(pipeline.forWriting(*source), (dir / "c" / "top").string(),
+                                                     (dir / "linked" / "t.jpg").string());
+        EXPECT_TRUE(thumbnailRefused.get().refused);
+        // A folder that cannot be made fails the image as a render failure; nothing is thrown.
+        EXPECT_FALSE(
+            pipeline.write(pipeline.forWriting(*source), (dir / "blocker" / "sub" / "top").string()).get().written);
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("[INFO] Wrote " + (dir / "a" / "top.png").string()), std::string::npos) << text;
+    EXPECT_NE(text.find("[WARN] Failed to write thumbnail: " + (dir / "blocker" / "t.jpg").string() + ": "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[ERROR] Refused to write through a symbolic link below the output folder: " +
+                        (dir / "linked").string()),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[ERROR] Render failed: "), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(dir / "blocker" / "sub"));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}

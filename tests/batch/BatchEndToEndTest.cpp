@@ -378,7 +378,8 @@ TEST(RenderBatchPrecheck, AViewThatCannotBeDrawnFailsTheFrameInsteadOfSkippingIt
     config.warmup_frames = 0;
     vistrel::RenderBatch batch(config);
     osg::ref_ptr<osg::Node> scene = makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 5), osg::Vec4(1, 0, 0, 1));
-    ASSERT_TRUE(batch.renderer().initialize(scene.get()));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(batch.renderer().initialize(scene.get(), errors)) << testing::PrintToString(errors);
     vistrel::PolygonFrame frame;
     frame.name = "box";
     frame.minX = frame.minY = -5;

@@ -51,12 +51,11 @@ TEST(ImageWriter, PngAndJpegAreUprightRgbWithResolution)
 {
     TempDir dir("raster");
     const auto capture = bandedCapture(48, 32);
-    testing::internal::CaptureStdout();
     // The folder does not exist yet: the write step creates it.
-    ASSERT_TRUE(writeImageFile(capture.get(), configFor("png", 300), (dir / "a/b/photo").string()));
-    ASSERT_TRUE(writeImageFile(capture.get(), configFor("jpg", 1200), (dir / "photo").string()));
-    const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("[INFO] Wrote " + (dir / "a/b/photo.png").string()), std::string::npos) << log;
+    const WriteResult written = writeImageFile(capture.get(), configFor("png", 300), (dir / "a/b/photo").string());
+    ASSERT_TRUE(written.written()) << written.reason;
+    EXPECT_EQ(written.path, (dir / "a/b/photo.png").string());
+    ASSERT_TRUE(writeImageFile(capture.get(), configFor("jpg", 1200), (dir / "photo").string()).written());
 
     const DecodedImage png = readPng(dir / "a/b/photo.png");
     EXPECT_EQ(png.width, 48);
@@ -102,12 +101,10 @@ TEST(ImageWriter, ExtensionDecidesFormatOverConfiguration)
     }
     TempDir dir("format");
     const auto capture = bandedCapture(8, 8);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpg"), (dir / "x.png").string()));
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("png"), (dir / "y.JPEG").string()));
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpeg"), (dir / "z").string()));
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("pdf"), (dir / "w").string()));
-    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpg"), (dir / "x.png").string()).written());
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("png"), (dir / "y.JPEG").string()).written());
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpeg"), (dir / "z").string()).written());
+    EXPECT_TRUE(writeImageFile(capture.get(), configFor("pdf"), (dir / "w").string()).written());
     EXPECT_EQ(magic(dir / "x.png"), "\x89PNG");
     EXPECT_EQ(magic(dir / "y.JPEG").substr(0, 2), "\xFF\xD8");
     EXPECT_EQ(magic(dir / "z.jpg").substr(0, 2), "\xFF\xD8");
@@ -134,18 +131,18 @@ TEST(ImageWriter, TransparentBackgroundIsBlackAndOtherLayoutsUseTheLastResort)
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"g.png", "t.png"}));
 }
 
-TEST(ImageWriter, UncreatableFolderThrowsFilesystemError)
+TEST(ImageWriter, UncreatableFolderIsAnOutcomeWithTheSystemsReason)
 {
     TempDir dir("nofolder");
     writeFile(dir / "blocker", "a file where a folder is needed");
     const auto capture = bandedCapture(8, 8);
-    try {
-        writeImageFile(capture.get(), configFor("png"), (dir / "blocker/sub/photo").string());
-        FAIL() << "no exception";
-    } catch (const fs::filesystem_error& error) {
-        EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos) << error.what();
-        EXPECT_EQ(error.path1(), dir / "blocker/sub");
-    }
+    testing::internal::CaptureStdout();
+    const WriteResult result = writeImageFile(capture.get(), configFor("png"), (dir / "blocker/sub/photo").string());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the writer logs nothing
+    EXPECT_EQ(result.status, WriteStatus::FolderFailed);
+    EXPECT_NE(result.reason.find("create_directories"), std::string::npos) << result.reason;
+    EXPECT_NE(result.reason.find((dir / "blocker/sub").string()), std::string::npos) << result.reason;
+    EXPECT_FALSE(fs::exists(dir / "blocker/sub"));
 }
 
 TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
@@ -155,24 +152,19 @@ TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
     for (const std::string format : {"png", "jpg", "pdf"}) {
         const fs::path target = dir / ("photo." + format);
         writeFile(target, "earlier good file");
-        bool written = true;
-        testing::internal::CaptureStdout();
+        WriteResult result;
         {
             FileSizeLimit limit(4096);  // every encoder, the last resort too, runs out of room
-            written = writeImageFile(capture.get(), configFor(format), target.string());
+            result = writeImageFile(capture.get(), configFor(format), target.string());
         }
-        const std::string log = testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(written) << format;
-        EXPECT_NE(log.find("[ERROR] Failed to write image: " + target.string() + ": File too large"),
-                  std::string::npos)
-            << log;
+        EXPECT_EQ(result.status, WriteStatus::Failed) << format;
+        EXPECT_EQ(result.path, target.string());
+        EXPECT_EQ(result.reason.substr(0, 14), "File too large") << result.reason;
         EXPECT_TRUE(readFile(target) == "earlier good file") << format;
     }
     // A folder in the way of the file name: the rename fails.
     fs::create_directories(dir / "taken.png/inside");
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeImageFile(capture.get(), configFor("png"), (dir / "taken.png").string()));
-    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(writeImageFile(capture.get(), configFor("png"), (dir / "taken.png").string()).written());
     EXPECT_EQ(folderEntries(dir / "taken.png"), std::vector<std::string>{"inside"});
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"photo.jpg", "photo.pdf", "photo.png", "taken.png"}));
 }
@@ -187,20 +179,20 @@ TEST(ImageWriter, ALinkedFolderBelowTheOutputIsNotWrittenThrough)
     fs::create_directory_symlink(elsewhere.path(), dir / "out" / "parcel");
     const auto capture = noisyCapture(16);
 
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeImageFile(capture.get(), config, (dir / "out" / "parcel" / "sub" / "top").string()));
-    EXPECT_FALSE(writeImageFile(capture.get(), config, (dir / "out" / "parcel" / "top").string()));
-    const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("[ERROR] Refused to write through a symbolic link below the output folder: " +
-                       (dir / "out/parcel").string()),
-              std::string::npos)
-        << log;
+    for (const fs::path& name : {dir / "out" / "parcel" / "sub" / "top", dir / "out" / "parcel" / "top"}) {
+        const WriteResult result = writeImageFile(capture.get(), config, name.string());
+        EXPECT_EQ(result.status, WriteStatus::RefusedLink) << name;
+        EXPECT_EQ(result.reason, (dir / "out/parcel").string());
+    }
+    EXPECT_TRUE(folderEntries(elsewhere.path()).empty());
+    // A thumbnail is refused the same way.
+    const WriteResult thumbnail =
+        writeThumbnailBelow(*capture, (dir / "out/parcel/t/top.jpg").string(), config.output_dir);
+    EXPECT_EQ(thumbnail.status, WriteStatus::RefusedLink);
     EXPECT_TRUE(folderEntries(elsewhere.path()).empty());
 
     // Real folders are made level by level as before.
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(writeImageFile(capture.get(), config, (dir / "out" / "a" / "b" / "top").string()));
-    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(writeImageFile(capture.get(), config, (dir / "out" / "a" / "b" / "top").string()).written());
     EXPECT_TRUE(fs::exists(dir / "out/a/b/top.png"));
 }
 
@@ -209,11 +201,11 @@ TEST(ImageWriter, EveryWriterReportsTheDigestOfTheFileItLeft)
     TempDir dir("digests");
     const auto capture = noisyCapture(200);
     std::map<std::string, FileDigest> digests;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("png"), (dir / "a.png").string(), &digests["a.png"]));
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("jpg"), (dir / "a.jpg").string(), &digests["a.jpg"]));
-    EXPECT_TRUE(writeImageFile(capture.get(), configFor("pdf"), (dir / "a.pdf").string(), &digests["a.pdf"]));
-    testing::internal::GetCapturedStdout();
+    for (const std::string name : {"a.png", "a.jpg", "a.pdf"}) {
+        const WriteResult result = writeImageFile(capture.get(), configFor("png"), (dir / name).string());
+        EXPECT_TRUE(result.written()) << name;
+        digests[name] = result.digest;
+    }
     std::string reason;
     EXPECT_TRUE(writeThumbnail(*capture, (dir / "t.jpg").string(), reason, 64, &digests["t.jpg"]));
     // The last resort writes this layout.

@@ -16,8 +16,9 @@ using testsupport::CapturedOutput;
 
 namespace {
 
-// initialize's log for a renderer with `egl_device` and VISTREL_EGL_DEVICE
-// as given (null: unset); `started` tells whether it initialised.
+// initialize's log and errors (one line each, as the batch logs them) for a
+// renderer with `egl_device` and VISTREL_EGL_DEVICE as given (null: unset);
+// `started` tells whether it initialised.
 std::string initializeLog(int eglDevice, const char* environment, bool& started)
 {
     if (environment) {
@@ -33,9 +34,14 @@ std::string initializeLog(int eglDevice, const char* environment, bool& started)
     scene->addDrawable(new osg::ShapeDrawable(new osg::Box(osg::Vec3(), 1.0f)));
     OffscreenRenderer renderer(config);
     CapturedOutput log;
-    started = renderer.initialize(scene.get());
+    std::vector<std::string> errors;
+    started = renderer.initialize(scene.get(), errors);
     unsetenv("VISTREL_EGL_DEVICE");
-    return log.text();
+    std::string text = log.text();
+    for (const std::string& error : errors) {
+        text += "[ERROR] " + error + "\n";
+    }
+    return text;
 }
 
 }  // namespace
@@ -49,6 +55,7 @@ TEST(EglDevice, ADeviceBeyondTheListIsAClearErrorFromTheKeyOrTheEnvironment)
               std::string::npos)
         << log;
     EXPECT_NE(log.find(" EGL devices were found"), std::string::npos) << log;
+    EXPECT_NE(log.find("[ERROR] Failed to create off-screen OpenGL graphics context."), std::string::npos) << log;
 
     log = initializeLog(-1, "63", started);
     EXPECT_FALSE(started);

@@ -154,7 +154,8 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     const RenderConfig config = tinyConfig();
     OffscreenRenderer renderer(config);
     osg::ref_ptr<osg::Node> scene = steppedScene();
-    ASSERT_TRUE(renderer.initialize(scene.get()));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
     // Across the roof and back: the raw jump is 10.
     const PolygonFrame frame = ringFrame({{0, 0}, {10, 0}, {10, 1}, {0, 1}, {0, 0}});
     {
@@ -180,7 +181,8 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     RenderConfig raw = tinyConfig();
     raw.range_line_smooth_limit = 0;
     OffscreenRenderer rawRenderer(raw);
-    ASSERT_TRUE(rawRenderer.initialize(scene.get()));
+    std::vector<std::string> errors2;
+    ASSERT_TRUE(rawRenderer.initialize(scene.get(), errors2)) << testing::PrintToString(errors2);
     CapturedOutput log;
     osg::ref_ptr<osg::Node> rawOverlay = buildRangeLine(rawRenderer, frame);
     EXPECT_EQ(log.text().find("smoothing"), std::string::npos);
@@ -198,7 +200,8 @@ TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
     const RenderConfig config = tinyConfig();
     OffscreenRenderer renderer(config);
     osg::ref_ptr<osg::Node> scene = steppedScene();
-    ASSERT_TRUE(renderer.initialize(scene.get()));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
 
     PolygonFrame outside = ringFrame({{100, 100}, {102, 100}, {100, 100}});
     outside.maxZ = 7;
@@ -280,7 +283,8 @@ TEST(RangeLineOverlay, OutlineLiesOnTheFrameEdgesFarFromTheOrigin)
     config.warmup_frames = 0;
     config.range_line_width = 2;
     OffscreenRenderer renderer(config);
-    ASSERT_TRUE(renderer.initialize(scene.get()));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
     const PolygonFrame frame = squareFrame(site.x() - 15.125, site.y() - 15.125, 30, 0, 0);
     const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
     ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
@@ -336,7 +340,8 @@ TEST(RangeLineOverlay, OutlineOnARoofEdgeIsWholeUnlessTheDepthTestIsAskedFor)
         config.range_line_width = 3;
         config.range_line_depth_test = depthTest;
         OffscreenRenderer renderer(config);
-        ASSERT_TRUE(renderer.initialize(scene.get()));
+        std::vector<std::string> errors;
+        ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
         const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
         ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
         coverage[depthTest] = ringCoverage(*renderer.captureImage(), frame, setup, 2);

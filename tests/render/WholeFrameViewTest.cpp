@@ -66,7 +66,8 @@ TEST(WholeFrameView, SidesAndDiagonalsHoldThePlotAndItsTower)
     config.warmup_frames = 0;
     osg::ref_ptr<osg::Node> scene = plotWithTower();
     OffscreenRenderer renderer(config);
-    ASSERT_TRUE(renderer.initialize(scene.get()));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
     const FrameCamera camera(config);
     for (const char* angle : {"north", "south", "east", "west", "ne45", "nw45", "se45", "sw45", "oblique"}) {
         for (const double viewAngle : {30.0, 50.0, 70.0}) {
