@@ -74,7 +74,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::vector<PolygonFrame> frames =
-        readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
+        readPolygonFrames(frameReadOptions(config));
     // Repeat the layer's frames when it has fewer than asked for.
     const std::size_t available = frames.size();
     while (frames.size() < static_cast<std::size_t>(frameCount)) {

@@ -90,7 +90,7 @@ std::vector<PolygonFrame> framesFor(const RenderConfig& config, osg::Node* scene
         return frames;
     }
     std::vector<PolygonFrame> frames =
-        readPolygonFrames(config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
+        readPolygonFrames(frameReadOptions(config));
     const std::size_t available = frames.size();
     while (frames.size() < static_cast<std::size_t>(count)) {
         PolygonFrame copy = frames[frames.size() % available];

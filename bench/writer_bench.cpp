@@ -46,8 +46,7 @@ Figures run(const RenderConfig& config, int frameCount)
         std::ostringstream captured;
         std::cout.rdbuf(captured.rdbuf());
         osg::ref_ptr<osg::Node> scene = loadScene(config.osgb_path);
-        std::vector<PolygonFrame> frames = readPolygonFrames(config.shp_path, config.field_name, config.field_names,
-                                                             config.field_separator, 0, 0, 0, true);
+        std::vector<PolygonFrame> frames = readPolygonFrames(frameReadOptions(config));
         frames.resize(std::min<std::size_t>(frames.size(), static_cast<std::size_t>(frameCount)));
         resetFrameHeights(frames, scene.get());
         sampleFrameHeights(scene.get(), frames);

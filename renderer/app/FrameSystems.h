@@ -5,7 +5,7 @@
 #include "geodata/CoordinateSystem.h"
 #include "geodata/FrameReprojection.h"
 #include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "geodata/SceneOrigin.h"
 
 #include <string>
 #include <vector>

@@ -8,7 +8,6 @@
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneExtent.h"
-#include "geodata/SceneLoader.h"
 #include "geodata/TileReadLedger.h"
 #include "output/StagedFile.h"
 
@@ -34,6 +33,12 @@ std::vector<PolygonFrame> framesOfShard(const std::vector<PolygonFrame>& frames,
     return mine;
 }
 
+// Failures met in reading vector data, as they happen.
+void logVectorFailure(const std::string& reason)
+{
+    Logger::instance().error(reason);
+}
+
 // Reads the frames, moves them into the model's coordinates when that is
 // called for and applies the preview limit. ExitSuccess when some frame lies
 // over the model.
@@ -42,6 +47,7 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
 {
     Logger& log = Logger::instance();
     FrameSource source;
+    setVectorFailureSink(logVectorFailure);
     frames = readPolygonFrames(frameReadOptions(config), &loss, &source);
     if (frames.empty()) {
         log.warn("No polygon or multipolygon features found in SHP.");
@@ -67,82 +73,110 @@ void logTileCounts()
         std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
 }
 
+// The output folder, made when missing, without the temporary files of
+// writers that were killed (live ones are left alone).
+void prepareOutputFolder(const RenderConfig& config)
+{
+    Logger& log = Logger::instance();
+    const fs::path outputDir(config.output_dir);
+    std::error_code ec;
+    fs::create_directories(outputDir, ec);
+    if (ec) {
+        throw fs::filesystem_error("create_directories", outputDir, ec);
+    }
+    log.info("Starting Vistrel.");
+    const int stale = removeStaleTemporaryFiles(config.output_dir);
+    if (stale > 0) {
+        log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
+    }
+}
+
+// How the batch ended.
+struct BatchEnd {
+    bool succeeded = false;
+    bool stopped = false;
+};
+
+// Renders this shard's frames, then logs the heights sampled for them and the
+// tile counts. A stop before the batch still gets its report (every image
+// 未完成): the batch sees the stop at once and writes it.
+BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::vector<PolygonFrame>& frames,
+                      const RunSystems& systems)
+{
+    osg::Node* scene = shardScene.root();
+    resetFrameHeights(frames, scene);
+    if (config.auto_align_shp_to_scene) {
+        checkFramesNearScene(frames, scene);
+    }
+    BatchEnd end;
+    {
+        BatchOptions options;
+        options.worldFileCrs = prjText(systems.model);
+        options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
+            shardScene.prepareFrame(frames[position], renderer);
+        };
+        RenderBatch batch(config, options);
+        batch.setModel(shardScene.lazy().identity());
+        end.succeeded = batch.run(scene, frames);
+        end.stopped = batch.stopped();
+    }
+    logSampledHeights(scene, framesOfShard(frames, config.shard_index, config.shard_count));
+    logTileCounts();
+    return end;
+}
+
+// The exit code of a batch that ran: a stop, then lost features, then how
+// the images went.
+int exitCodeOf(BatchEnd end, const FrameReadLoss& loss)
+{
+    Logger& log = Logger::instance();
+    if (!end.stopped && stopRequested()) {
+        // The stop came once the batch had finished its reports.
+        log.warn("Stopped by signal");
+        end.stopped = true;
+    }
+    if (end.stopped) {
+        return ExitStopped;
+    }
+    if (loss.lost) {
+        // The frames that were read are rendered, but the run is not complete.
+        log.error(runMessage(RunMessage::FeaturesLost, {std::to_string(loss.read), std::to_string(loss.declared),
+                                                        std::to_string(loss.unreadable)}));
+        return ExitRenderFailure;
+    }
+    return end.succeeded ? ExitSuccess : ExitRenderFailure;
+}
+
+// The run once the output folder is ready.
+int renderTask(const RenderConfig& config)
+{
+    std::unique_ptr<ShardScene> shardScene = ShardScene::open(config);
+    if (!shardScene) {
+        return ExitNoScene;
+    }
+    FrameReadLoss loss;
+    std::vector<PolygonFrame> frames;
+    RunSystems systems;
+    const int framesReady =
+        prepareFrames(config, shardScene->root(), shardScene->lazy().origin(), loss, frames, systems);
+    if (framesReady != ExitSuccess) {
+        return framesReady;
+    }
+    const BatchEnd end = renderFrames(config, *shardScene, frames, systems);
+    frames.clear();
+    shardScene.reset();
+    return exitCodeOf(end, loss);
+}
+
 }  // namespace
 
 int runRenderTask(RenderConfig config)
 {
-    Logger& log = Logger::instance();
     try {
-        const fs::path outputDir(config.output_dir);
-        std::error_code ec;
-        fs::create_directories(outputDir, ec);
-        if (ec) {
-            throw fs::filesystem_error("create_directories", outputDir, ec);
-        }
-        log.info("Starting Vistrel.");
-        // Temporary files of writers that were killed; live ones are left alone.
-        const int stale = removeStaleTemporaryFiles(config.output_dir);
-        if (stale > 0) {
-            log.info("Removed " + std::to_string(stale) + " stale temporary files below " + config.output_dir);
-        }
-
-        std::unique_ptr<ShardScene> shardScene = ShardScene::open(config);
-        if (!shardScene) {
-            return ExitNoScene;
-        }
-        osg::ref_ptr<osg::Node> scene = shardScene->root();
-        ModelIdentity model = shardScene->lazy().identity();
-        const SceneOrigin origin = shardScene->lazy().origin();
-
-        FrameReadLoss loss;
-        std::vector<PolygonFrame> frames;
-        RunSystems systems;
-        const int framesReady = prepareFrames(config, scene.get(), origin, loss, frames, systems);
-        if (framesReady != ExitSuccess) {
-            return framesReady;
-        }
-
-        resetFrameHeights(frames, scene.get());
-        if (config.auto_align_shp_to_scene) {
-            checkFramesNearScene(frames, scene.get());
-        }
-        // A stop before the batch still gets its report (every image 未完成):
-        // the batch sees the stop at once and writes it.
-        bool succeeded = false;
-        bool stopped = false;
-        {
-            BatchOptions options;
-            options.worldFileCrs = prjText(systems.model);
-            options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
-                shardScene->prepareFrame(frames[position], renderer);
-            };
-            RenderBatch batch(config, options);
-            batch.setModel(std::move(model));
-            succeeded = batch.run(scene.get(), frames);
-            stopped = batch.stopped();
-        }
-        logSampledHeights(scene.get(), framesOfShard(frames, config.shard_index, config.shard_count));
-        logTileCounts();
-        frames.clear();
-        scene = nullptr;
-        shardScene.reset();
-        if (!stopped && stopRequested()) {
-            // The stop came once the batch had finished its reports.
-            log.warn("Stopped by signal");
-            stopped = true;
-        }
-        if (stopped) {
-            return ExitStopped;
-        }
-        if (loss.lost) {
-            // The frames that were read are rendered, but the run is not complete.
-            log.error(runMessage(RunMessage::FeaturesLost, {std::to_string(loss.read), std::to_string(loss.declared),
-                                                            std::to_string(loss.unreadable)}));
-            return ExitRenderFailure;
-        }
-        return succeeded ? ExitSuccess : ExitRenderFailure;
+        prepareOutputFolder(config);
+        return renderTask(config);
     } catch (const std::exception& e) {
-        log.error(runMessage(RunMessage::TaskFailed, {e.what()}));
+        Logger::instance().error(runMessage(RunMessage::TaskFailed, {e.what()}));
         return ExitConfigOrTaskFailure;
     }
 }

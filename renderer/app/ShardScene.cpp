@@ -31,6 +31,12 @@ ViewPrism prismOf(const CameraSetup& setup)
     return ViewPrism{setup.eye, setup.center, setup.up, setup.orthoWidth, setup.orthoHeight};
 }
 
+// A root that could not be read: the scene goes on without it.
+void logUnreadRoot(const std::string& reason)
+{
+    Logger::instance().error(reason);
+}
+
 }  // namespace
 
 std::string rootIndexCachePath(const std::string& outputDir)
@@ -89,8 +95,10 @@ bool writeRootIndexCache(const std::string& outputDir, const std::vector<RootEnt
 std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::size_t keptRoots)
 {
     const std::vector<RootEntry> known = readRootIndexCache(config.output_dir);
-    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known);
+    std::string reason;
+    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known, reason, logUnreadRoot);
     if (!scene) {
+        Logger::instance().error(reason);
         return nullptr;
     }
     Logger::instance().info("Root index: " + std::to_string(scene->entries().size()) + " roots, " +

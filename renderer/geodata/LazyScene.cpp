@@ -1,7 +1,6 @@
 #include "geodata/LazyScene.h"
 
 #include "core/Logger.h"
-#include "core/NumberText.h"
 #include "core/RunProtocol.h"
 #include "geodata/SceneLoader.h"
 #include "geodata/TileReadCallback.h"
@@ -23,16 +22,17 @@ constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const std::vector<RootEntry>& known)
+std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const std::vector<RootEntry>& known,
+                                           std::string& reason, UnreadRoot unreadRoot)
 {
-    Logger& log = Logger::instance();
     const fs::path path(osgbPath);
-    const std::vector<fs::path> roots = prepareModelRoots(osgbPath);
+    const std::vector<fs::path> roots = prepareModelRoots(osgbPath, reason);
     if (roots.empty()) {
         return nullptr;
     }
 
     std::unique_ptr<LazyScene> scene(new LazyScene);
+    scene->unreadRoot_ = std::move(unreadRoot);
     scene->options_ = new osgDB::Options;
     scene->options_->setObjectCacheHint(osgDB::Options::CACHE_ALL);
     scene->entries_ = indexRoots(roots, known, scene->options_.get(), scene->reread_);
@@ -43,7 +43,7 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
     for (std::size_t i = 0; i < scene->entries_.size(); ++i) {
         const RootEntry& entry = scene->entries_[i];
         if (!entry.readable) {
-            log.error(runMessage(RunMessage::SceneReadFailed, {entry.path}));
+            scene->reportUnread(entry.path);
             continue;
         }
         osg::ref_ptr<osg::Group> slot = new osg::Group;
@@ -55,7 +55,7 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
         scene->asReadGroup_->addChild(asReadSlot.get());
     }
     if (scene->group_->getNumChildren() == 0) {
-        log.error(runMessage(RunMessage::NoSceneLoaded, {osgbPath}));
+        reason = runMessage(RunMessage::NoSceneLoaded, {osgbPath});
         return nullptr;
     }
 
@@ -77,10 +77,7 @@ std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const st
     }
     scene->grid_ = std::make_unique<RootGrid>(scene->entries_, offset);
 
-    const osg::BoundingSphere& bound = scene->root_->getBound();
-    log.info("Scene loaded. Bound center=(" + printfNumber(bound.center().x()) + ", " +
-             printfNumber(bound.center().y()) + ", " + printfNumber(bound.center().z()) +
-             "), radius=" + printfNumber(bound.radius()));
+    logSceneBound(*scene->root_);
     return scene;
 }
 
@@ -93,7 +90,7 @@ bool LazyScene::load(std::size_t index)
     osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(entry.path, options_.get());
     ++loads_;
     if (!node.valid()) {
-        Logger::instance().error(runMessage(RunMessage::SceneReadFailed, {entry.path}));
+        reportUnread(entry.path);
         return false;
     }
     const unsigned slot = static_cast<unsigned>(slotOf_[index]);
@@ -101,6 +98,13 @@ bool LazyScene::load(std::size_t index)
     osg::ref_ptr<osg::Node> copy = osg::clone(node.get(), osg::CopyOp::DEEP_COPY_NODES);
     group_->getChild(slot)->asGroup()->addChild(copy.get());
     return true;
+}
+
+void LazyScene::reportUnread(const std::string& path) const
+{
+    if (unreadRoot_) {
+        unreadRoot_(runMessage(RunMessage::SceneReadFailed, {path}));
+    }
 }
 
 void LazyScene::unload(std::size_t index)

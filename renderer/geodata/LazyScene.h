@@ -31,10 +31,17 @@ namespace vistrel {
 // whatever has been paged in meanwhile.
 class LazyScene {
 public:
+    // Told the reason whenever a root cannot be read; the scene goes on
+    // without it.
+    using UnreadRoot = std::function<void(const std::string& reason)>;
+
     // Finds the roots of `osgbPath` and indexes them (reading only those not
     // in `known` with the same size and time), then places the model. Null,
-    // after logging the reason as loadScene does, when there is no model.
-    static std::unique_ptr<LazyScene> open(const std::string& osgbPath, const std::vector<RootEntry>& known);
+    // with `reason`, when there is no model (the path is missing, holds no
+    // root tile, or none of its roots can be read). Every root that cannot be
+    // read, now or when required later, is handed to `unreadRoot`.
+    static std::unique_ptr<LazyScene> open(const std::string& osgbPath, const std::vector<RootEntry>& known,
+                                           std::string& reason, UnreadRoot unreadRoot = nullptr);
 
     osg::Node* root() const { return root_.get(); }
     // The origin that was read (with the model's SRS text) and the model's
@@ -61,6 +68,7 @@ private:
     LazyScene() = default;
     bool load(std::size_t index);
     void unload(std::size_t index);
+    void reportUnread(const std::string& path) const;
 
     std::vector<RootEntry> entries_;
     std::vector<std::size_t> slotOf_;  // entry -> slot index, or npos
@@ -69,6 +77,7 @@ private:
     osg::ref_ptr<osg::Group> asReadGroup_;
     osg::ref_ptr<osg::Node> asRead_;
     osg::ref_ptr<osgDB::Options> options_;
+    UnreadRoot unreadRoot_;
     std::unique_ptr<RootGrid> grid_;
     SceneOrigin origin_;
     ModelIdentity identity_;

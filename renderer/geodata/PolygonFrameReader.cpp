@@ -125,15 +125,23 @@ void appendPolygonRing(PolygonFrame& frame, const OGRPolygon* polygon, double dx
 }
 
 std::atomic<long long> gdalFailures{0};
+std::atomic<VectorFailureSink> failureSink{nullptr};
 
-void CPL_STDCALL logGdalError(CPLErr level, CPLErrorNum, const char* message)
+void reportFailure(const std::string& reason)
+{
+    if (const VectorFailureSink sink = failureSink) {
+        sink(reason);
+    }
+}
+
+void CPL_STDCALL routeGdalMessage(CPLErr level, CPLErrorNum, const char* message)
 {
     const std::string text = runMessage(RunMessage::GdalError, {message ? message : ""});
     if (level == CE_Warning) {
         Logger::instance().warn(text);
     } else if (level == CE_Failure || level == CE_Fatal) {
         ++gdalFailures;
-        Logger::instance().error(text);
+        reportFailure(text);
     }
 }
 
@@ -214,9 +222,14 @@ bool isShapefilePath(const std::string& path)
 
 }  // namespace
 
-void routeGdalErrorsToLog()
+void setVectorFailureSink(VectorFailureSink sink)
 {
-    CPLSetErrorHandler(logGdalError);
+    failureSink = sink;
+}
+
+void routeGdalMessages()
+{
+    CPLSetErrorHandler(routeGdalMessage);
 }
 
 std::string defaultFrameName(int index)
@@ -259,7 +272,7 @@ namespace {
 // its text is in. Throws std::runtime_error when GDAL cannot open it.
 GDALDataset* openVectorSource(const std::string& path)
 {
-    routeGdalErrorsToLog();
+    routeGdalMessages();
     setDataDirOption("GDAL_DATA", "share/gdal", VISTREL_GDAL_DATA_DIR);
     setDataDirOption("PROJ_DATA", "share/proj", VISTREL_PROJ_DATA_DIR);
     GDALAllRegister();
@@ -361,7 +374,7 @@ struct FrameBuilder {
 };
 
 // Reads the polygon features of one layer; features lost on the way are
-// logged and counted in `loss`.
+// reported and counted in `loss`.
 void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, FrameReadLoss* loss)
 {
     layer.ResetReading();
@@ -390,7 +403,7 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
     const long long deleted = declared > delivered ? deletedDbfRecords(path) : 0;
     const bool lost = unreadable > 0 || (declared >= 0 && declared - deleted > delivered);
     if (lost) {
-        Logger::instance().error(
+        reportFailure(
             runMessage(RunMessage::LayerFeaturesLost, {layer.GetName(), path, std::to_string(declared),
                                                        std::to_string(delivered), std::to_string(unreadable)}));
     }
@@ -447,25 +460,6 @@ std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, Fra
     }
     Logger::instance().info(summary);
     return frames;
-}
-
-std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
-                                            const std::vector<std::string>& fieldNames,
-                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
-                                            double gaussZonePrefix, bool autoStripGaussZone, FrameReadLoss* loss,
-                                            const std::string& layerName, FrameSource* source)
-{
-    FrameReadOptions options;
-    options.path = shpPath;
-    options.layer = layerName;
-    options.fieldName = fieldName;
-    options.fieldNames = fieldNames;
-    options.fieldSeparator = fieldSeparator;
-    options.offsetX = shpOffsetX;
-    options.offsetY = shpOffsetY;
-    options.gaussZonePrefix = gaussZonePrefix;
-    options.autoStripGaussZone = autoStripGaussZone;
-    return readPolygonFrames(options, loss, source);
 }
 
 }  // namespace vistrel

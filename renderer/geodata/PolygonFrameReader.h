@@ -32,8 +32,9 @@ struct FrameSource {
 // (configured, or detected from the first polygon when `gaussZonePrefix` is 0
 // and `autoStripGaussZone` is set) and both axes get the configured offsets.
 // Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
-// open the file. GDAL's own errors and warnings go to the log; a layer that
-// lost features is logged as an ERROR with the counts and reported in `loss`.
+// open the file. GDAL's warnings go to the log; its errors, and a layer that
+// lost features (with the counts, also kept in `loss`), go to the failure
+// sink as they happen.
 // What to read and how to name and place the frames.
 struct FrameReadOptions {
     std::string path;  // the vector source
@@ -53,16 +54,16 @@ FrameReadOptions frameReadOptions(const RenderConfig& config);
 std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss = nullptr,
                                             FrameSource* source = nullptr);
 
-// The same with the options one by one, as tests and benchmarks give them.
-std::vector<PolygonFrame> readPolygonFrames(const std::string& shpPath, const std::string& fieldName,
-                                            const std::vector<std::string>& fieldNames,
-                                            const std::string& fieldSeparator, double shpOffsetX, double shpOffsetY,
-                                            double gaussZonePrefix, bool autoStripGaussZone,
-                                            FrameReadLoss* loss = nullptr, const std::string& layerName = {},
-                                            FrameSource* source = nullptr);
+// Where failures met in reading vector data go, as they happen, each as its
+// English reason: GDAL's errors (raised while frames are read, and later,
+// by reprojection for one) and a layer that lost features. The run sends
+// them to the log; with no sink they are only counted.
+using VectorFailureSink = void (*)(const std::string& reason);
+void setVectorFailureSink(VectorFailureSink sink);
 
-// Sends GDAL's errors and warnings to the log (installed by readPolygonFrames).
-void routeGdalErrorsToLog();
+// Takes GDAL's messages (installed by readPolygonFrames): warnings go to the
+// log, errors to the failure sink.
+void routeGdalMessages();
 
 // The zone prefix implied by an x range: whole millions between 10 and 99
 // million when the centre lies within a million above them; 0 otherwise.

@@ -229,8 +229,9 @@ TEST_F(SampleCity, OutlinesLieOnTheFrameEdges)
     std::vector<vistrel::PolygonFrame> shapes;
     {
         CapturedOutput quiet;
-        shapes = vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0,
-                                            0.125, 0, true);
+        vistrel::FrameReadOptions parcels = sampleParcels();
+        parcels.offsetY = 0.125;
+        shapes = vistrel::readPolygonFrames(parcels);
     }
     ASSERT_EQ(static_cast<int>(shapes.size()), n);
     int checked = 0;

@@ -56,8 +56,7 @@ BatchRun runBatch(const vistrel::RenderConfig& config, vistrel::BatchOptions opt
         std::ofstream logFile(log);
         std::cout.rdbuf(logFile.rdbuf());
         osg::ref_ptr<osg::Node> scene = vistrel::loadScene(config.osgb_path);
-        std::vector<vistrel::PolygonFrame> frames = vistrel::readPolygonFrames(
-            config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
+        std::vector<vistrel::PolygonFrame> frames = vistrel::readPolygonFrames(vistrel::frameReadOptions(config));
         frames.resize(std::min(count, frames.size()));
         vistrel::resetFrameHeights(frames, scene.get());
         vistrel::sampleFrameHeights(scene.get(), frames);

@@ -213,8 +213,7 @@ TEST(CoordinateSystems, WorldFilesPlaceTheOutlineOnThePolygon)
     std::vector<vistrel::PolygonFrame> frames;
     {
         CapturedOutput quiet;
-        frames = vistrel::readPolygonFrames((sampleDir() / "parcels.shp").string(), "", {"ZDDM", "FWBH"}, "_", 0, 0,
-                                            0, true);
+        frames = vistrel::readPolygonFrames(sampleParcels());
     }
     const auto names = uniqueFrameNames();
     int checked = 0;

@@ -40,8 +40,7 @@ vistrel::RenderConfig sampleConfig(const fs::path& output)
 
 std::vector<vistrel::PolygonFrame> firstFrames(const vistrel::RenderConfig& config)
 {
-    std::vector<vistrel::PolygonFrame> frames = vistrel::readPolygonFrames(
-        config.shp_path, config.field_name, config.field_names, config.field_separator, 0, 0, 0, true);
+    std::vector<vistrel::PolygonFrame> frames = vistrel::readPolygonFrames(vistrel::frameReadOptions(config));
     frames.resize(std::min(kFrames, frames.size()));
     return frames;
 }

@@ -1,5 +1,5 @@
 // The metadata.xml origin and SRS scan and the .dsm origin scan.
-#include "geodata/SceneLoader.h"
+#include "geodata/SceneOrigin.h"
 
 #include <cstdint>
 #include <stdexcept>

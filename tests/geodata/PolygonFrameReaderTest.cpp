@@ -1,3 +1,4 @@
+#include "core/Logger.h"
 #include "geodata/PolygonFrameReader.h"
 #include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
@@ -19,7 +20,35 @@ std::vector<PolygonFrame> readNamed(const fs::path& file, const std::string& fie
                                     const std::string& separator = "_", double prefix = 0.0, bool autoStrip = true,
                                     double offsetX = 0.0, double offsetY = 0.0)
 {
-    return readPolygonFrames(file.string(), fieldName, fieldNames, separator, offsetX, offsetY, prefix, autoStrip);
+    FrameReadOptions options;
+    options.path = file.string();
+    options.fieldName = fieldName;
+    options.fieldNames = fieldNames;
+    options.fieldSeparator = separator;
+    options.offsetX = offsetX;
+    options.offsetY = offsetY;
+    options.gaussZonePrefix = prefix;
+    options.autoStripGaussZone = autoStrip;
+    return readPolygonFrames(options);
+}
+
+// The frame reader's failures sent to the log as ERROR lines, as a run does.
+struct FailuresLogged {
+    FailuresLogged()
+    {
+        setVectorFailureSink([](const std::string& reason) { Logger::instance().error(reason); });
+    }
+    ~FailuresLogged() { setVectorFailureSink(nullptr); }
+    FailuresLogged(const FailuresLogged&) = delete;
+    FailuresLogged& operator=(const FailuresLogged&) = delete;
+};
+
+FrameReadOptions namedBy(const fs::path& file, const std::string& fieldName)
+{
+    FrameReadOptions options;
+    options.path = file.string();
+    options.fieldName = fieldName;
+    return options;
 }
 
 std::string square(double x, double y, double size)
@@ -295,8 +324,9 @@ TEST(DamagedShapefiles, LostFeaturesAreErrorsWithTheirCounts)
     fs::resize_file(shp, fs::file_size(shp) / 2);
 
     CapturedOutput log;
+    const FailuresLogged failures;
     FrameReadLoss loss;
-    const auto frames = readPolygonFrames(shp.string(), "NAME", {}, "_", 0, 0, 0, true, &loss);
+    const auto frames = readPolygonFrames(namedBy(shp, "NAME"), &loss);
     EXPECT_LT(frames.size(), 20u);
     EXPECT_GT(frames.size(), 0u);
     EXPECT_TRUE(loss.lost);
@@ -325,8 +355,9 @@ TEST(DamagedShapefiles, RecordsMarkedDeletedAreNotLostFeatures)
     writeFile(dir / "deleted.dbf", dbf);
 
     CapturedOutput log;
+    const FailuresLogged failures;
     FrameReadLoss loss;
-    const auto frames = readPolygonFrames(shp.string(), "NAME", {}, "_", 0, 0, 0, true, &loss);
+    const auto frames = readPolygonFrames(namedBy(shp, "NAME"), &loss);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].name, "p2");
     EXPECT_FALSE(loss.lost);

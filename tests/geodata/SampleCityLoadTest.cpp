@@ -89,7 +89,7 @@ TEST(SampleCityLoad, SampledHeightsMatchTheManifest)
     ASSERT_TRUE(scene.valid());
     CapturedOutput log;
     std::vector<PolygonFrame> frames =
-        readPolygonFrames(cityPath("parcels.shp"), "", {"ZDDM", "FWBH"}, "_", 0, 0, 0, true);
+        readPolygonFrames(sampleParcels());
     const auto& expected = truth().at("frames");
     ASSERT_EQ(frames.size(), expected.size());
     resetFrameHeights(frames, scene.get());

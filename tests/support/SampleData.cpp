@@ -48,4 +48,12 @@ std::vector<std::string> uniqueFrameNames()
     return names;
 }
 
+vistrel::FrameReadOptions sampleParcels()
+{
+    vistrel::FrameReadOptions options;
+    options.path = (sampleDir() / "parcels.shp").string();
+    options.fieldNames = {"ZDDM", "FWBH"};
+    return options;
+}
+
 }  // namespace testsupport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "geodata/PolygonFrameReader.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -20,5 +22,8 @@ const nlohmann::json& frameByRole(const std::string& role);
 // The frames' names made unique the way the frame reader does it
 // (_0002 from the second occurrence on), in manifest order.
 std::vector<std::string> uniqueFrameNames();
+
+// The sample's parcels.shp, its frames named by ZDDM and FWBH.
+vistrel::FrameReadOptions sampleParcels();
 
 }  // namespace testsupport
