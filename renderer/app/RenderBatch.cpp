@@ -54,6 +54,9 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");
         const VerticalCheckResult check = checkVerticalImage(renderer_, setup);
+        if (!check.rendered) {
+            logRenderError();
+        }
         if (check.rendered && noteIncomplete(frame, "top") && !check.passed) {
             // A view still loading says nothing sure about the model.
             reason = kTilesIncomplete;
@@ -77,6 +80,13 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
 std::string RenderBatch::thumbnailFor(const PolygonFrame& frame, const std::string& angle) const
 {
     return config_.html_report ? thumbnailPath(config_, frame, angle) : std::string();
+}
+
+void RenderBatch::logRenderError() const
+{
+    if (!renderer_.renderError().empty()) {
+        Logger::instance().error(renderer_.renderError());
+    }
 }
 
 bool RenderBatch::noteIncomplete(const PolygonFrame& frame, const std::string& angle)
@@ -280,6 +290,8 @@ bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, con
     } else if (renderer_.renderModel(work.setup)) {
         work.mainIncomplete = noteIncomplete(job.frame, angle);
         picture = pipeline.forWriting(*renderer_.captureImage());
+    } else {
+        logRenderError();
     }
     if (work.mainIncomplete) {
         result.note = kTilesIncomplete;  // written all the same, but it fails
@@ -327,6 +339,8 @@ void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, 
         work.rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range.path,
                                          thumbnailFor(job.frame, "top_range"));
         writeWorldFilesFor(config_, options_.worldFileCrs, range.path, work.setup);
+    } else {
+        logRenderError();
     }
 }
 

@@ -163,6 +163,8 @@ private:
     // True, with a WARN naming the frame, the angle and the tiles still
     // outstanding, when the last render ran into tile_load_timeout.
     bool noteIncomplete(const PolygonFrame& frame, const std::string& angle);
+    // Logs why the renderer's last render gave no picture.
+    void logRenderError() const;
     // The contact sheet's thumbnail of an image, or empty without the sheet.
     std::string thumbnailFor(const PolygonFrame& frame, const std::string& angle) const;
 

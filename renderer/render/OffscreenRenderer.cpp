@@ -355,8 +355,9 @@ bool OffscreenRenderer::readBack()
 
 bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
 {
+    renderError_.clear();
     if (!initialized_ || !viewer_ || !camera_ || !captureImage_) {
-        Logger::instance().error(runMessage(RunMessage::RendererNotInitialized));
+        renderError_ = runMessage(RunMessage::RendererNotInitialized);
         return false;
     }
     try {
@@ -375,14 +376,14 @@ bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
             // The driver fell back to the tiny window surface: there is no
             // picture of this placement.
             hasDrawn_ = false;
-            Logger::instance().error(runMessage(RunMessage::RenderNotThroughFbo));
+            renderError_ = runMessage(RunMessage::RenderNotThroughFbo);
             return false;
         }
         ++timings_.renders;
         return true;
     } catch (const std::exception& e) {
         hasDrawn_ = false;
-        Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
+        renderError_ = runMessage(RunMessage::RenderFailed, {e.what()});
         return false;
     }
 }

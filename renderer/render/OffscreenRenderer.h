@@ -68,8 +68,11 @@ public:
     // since the last one; the last drawn picture is then read back into
     // captureImage(). A picture taken at the timeout is still given (true)
     // but tilesIncomplete() says so. A frame not drawn through the
-    // frame-buffer object is a render failure.
+    // frame-buffer object is a render failure. A render that gives no picture
+    // leaves its reason (the ERROR text) in renderError().
     bool renderFrame(const CameraSetup& setup);
+    // Why the last renderFrame gave no picture; empty after one that did.
+    const std::string& renderError() const { return renderError_; }
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup);
 
@@ -146,6 +149,7 @@ private:
     osg::Matrixd placedView_;
     osg::Matrixd placedProjection_;
     bool hasDrawn_ = false;
+    std::string renderError_;
     osg::Matrixd drawnView_;
     osg::Matrixd drawnProjection_;
     std::vector<const osg::Node*> drawnChildren_;
