@@ -13,14 +13,6 @@ using namespace testsupport;
 
 namespace {
 
-const osg::Vec4 kGrey(0.5f, 0.5f, 0.5f, 1.0f);
-
-// A tile root holding one box around (x, y).
-void writeTile(const fs::path& file, float x, float y)
-{
-    writeNode(file, *makeBox(osg::Vec3(x, y, 0), osg::Vec3(x + 10, y + 10, 5), kGrey));
-}
-
 void appendDouble(std::string& bytes, double value)
 {
     unsigned char raw[8];

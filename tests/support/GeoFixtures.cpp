@@ -124,4 +124,9 @@ void writeNode(const std::filesystem::path& path, const osg::Node& node)
     }
 }
 
+void writeTile(const std::filesystem::path& file, float x, float y)
+{
+    writeNode(file, *makeBox(osg::Vec3(x, y, 0), osg::Vec3(x + 10, y + 10, 5), osg::Vec4(0.5f, 0.5f, 0.5f, 1.0f)));
+}
+
 }  // namespace testsupport

@@ -34,4 +34,7 @@ osg::ref_ptr<osg::Node> makeGround(float x0, float y0, float x1, float y1, float
 // Writes `node` with the osgb writer; throws on failure.
 void writeNode(const std::filesystem::path& path, const osg::Node& node);
 
+// A grey tile root holding one box from (x, y, 0) to (x + 10, y + 10, 5).
+void writeTile(const std::filesystem::path& file, float x, float y);
+
 }  // namespace testsupport
