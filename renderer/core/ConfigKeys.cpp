@@ -285,10 +285,21 @@ const json* findValue(const json& root, const char* key)
                                    &value);
 }
 
+// A number given as text must be written in full; it is then read as the
+// JSON number it spells.
+double numberInText(const json& value)
+{
+    double number = 0.0;
+    if (!fullNumberText(value.get_ref<const std::string&>(), number)) {
+        throw std::invalid_argument("not a number written in full");
+    }
+    return number;
+}
+
 int readInt(const json& value, const char* key)
 {
     if (value.is_string()) {
-        return textToInt(value.get_ref<const std::string&>());
+        return readInt(json(numberInText(value)), key);
     }
     if (value.is_boolean()) {
         return value.get<bool>() ? 1 : 0;
@@ -314,7 +325,11 @@ int readInt(const json& value, const char* key)
 double readDouble(const json& value)
 {
     if (value.is_string()) {
-        return textToDouble(value.get_ref<const std::string&>());
+        const std::string& text = value.get_ref<const std::string&>();
+        std::size_t used = 0;
+        const double spelled = text.empty() ? 0.0 : std::stod(text, &used);
+        // "nan" and "inf" are read as such, so that the finiteness check names them.
+        return used == text.size() && !std::isfinite(spelled) ? spelled : numberInText(value);
     }
     if (!value.is_number()) {
         throwTypeError(value, "number");

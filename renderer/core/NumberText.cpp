@@ -1,6 +1,9 @@
 #include "core/NumberText.h"
 
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <locale>
 #include <sstream>
 #include <stdexcept>
@@ -50,6 +53,42 @@ double textToDouble(const std::string& text)
     } catch (const std::out_of_range&) {
         throw std::out_of_range("stod argument out of range");
     }
+}
+
+bool fullNumberText(const std::string& text, double& value)
+{
+    std::size_t begin = text.find_first_not_of(" \t");
+    const std::size_t end = text.find_last_not_of(" \t");
+    if (begin == std::string::npos) {
+        return false;
+    }
+    const std::string body = text.substr(begin, end - begin + 1);
+    std::size_t i = body[0] == '+' || body[0] == '-' ? 1 : 0;
+    int digits = 0;
+    bool point = false;
+    for (; i < body.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(body[i]);
+        if (std::isdigit(c)) {
+            ++digits;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    // The C locale's strtod reads exactly this form; only its range can fail.
+    std::istringstream in(body);
+    in.imbue(std::locale::classic());
+    double number = 0.0;
+    in >> number;
+    if (in.fail() || !std::isfinite(number)) {
+        return false;
+    }
+    value = number;
+    return true;
 }
 
 }  // namespace vistrel

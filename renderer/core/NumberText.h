@@ -20,4 +20,10 @@ std::string printfNumber(double value);
 int textToInt(const std::string& text);
 double textToDouble(const std::string& text);
 
+// A number written out in full: an optional sign, digits with an optional
+// decimal point ("1920", "-3", "2.5", ".5"), spaces around it allowed. Text
+// that only begins with a number ("1920px", "9O") or uses another notation
+// ("2e3", "0x10", "inf", "nan") is refused: false, and `value` is untouched.
+bool fullNumberText(const std::string& text, double& value);
+
 }  // namespace vistrel

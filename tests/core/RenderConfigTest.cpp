@@ -100,6 +100,12 @@ TEST(RenderConfigLoad, UnreadableValuesNameTheKeyAndWhatItTakes)
         {R"("width":"99999999999")", "Config error: width must be a whole number, got \"99999999999\"\n"},
         {R"("distance":"x1")", "Config error: distance must be a number, got \"x1\"\n"},
         {R"("distance":"1e999")", "Config error: distance must be a number, got \"1e999\"\n"},
+        // Text is read whole: a number that only begins it, or another notation, is refused.
+        {R"("width":"2e3")", "Config error: width must be a whole number, got \"2e3\"\n"},
+        {R"("width":"1920px")", "Config error: width must be a whole number, got \"1920px\"\n"},
+        {R"("height":"9O")", "Config error: height must be a whole number, got \"9O\"\n"},
+        {R"("distance":"300m")", "Config error: distance must be a number, got \"300m\"\n"},
+        {R"("preview_limit":" -3x")", "Config error: preview_limit must be a whole number, got \" -3x\"\n"},
         {"\"distance\":\"" + std::string(100000, '7') + "x\"",
          "Config error: distance must be a number, got \"" + std::string(59, '7') + "...\n"},
     };
@@ -117,7 +123,7 @@ TEST(RenderConfigLoad, NumberConversions)
     ConfigFixture f;
     RenderConfig c;
     std::string err;
-    ASSERT_TRUE(f.loadWithInputs(R"("width":"1920","height":1080.9,"warmup_frames":true,"distance":"250.5","preview_limit":" -3x")", c, err)) << err;
+    ASSERT_TRUE(f.loadWithInputs(R"("width":"1920","height":1080.9,"warmup_frames":true,"distance":"250.5","preview_limit":" -3 ")", c, err)) << err;
     EXPECT_EQ(c.width, 1920);
     EXPECT_EQ(c.height, 1080);
     EXPECT_EQ(c.warmup_frames, 1);
