@@ -72,6 +72,7 @@ constexpr Translation kTranslations[] = {
     {RunMessage::NoSceneLoaded, "未能从以下位置加载任何 OSGB 模型：{}"},
     {RunMessage::ImageWriteFailed, "图片写入失败：{}"},
     {RunMessage::SymlinkRefused, "输出文件夹内有符号链接，拒绝经由它写入：{}"},
+    {RunMessage::WorldFileWriteFailed, "世界文件写入失败：{}"},
     {RunMessage::ConfigShardIndexMissing,
      "配置错误：shard_count 为 {}，但没有给出分片序号（shard_index、JOB_COMPLETION_INDEX 或 SLURM_ARRAY_TASK_ID）。"},
 };

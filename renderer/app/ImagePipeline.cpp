@@ -39,6 +39,19 @@ bool reportImageWrite(const WriteResult& result)
     return false;
 }
 
+bool reportWorldFileWrite(const WriteResult& result)
+{
+    if (result.written()) {
+        return true;
+    }
+    if (result.status == WriteStatus::RefusedLink) {
+        Logger::instance().error(runMessage(RunMessage::SymlinkRefused, {result.reason}));
+    } else {
+        Logger::instance().error(runMessage(RunMessage::WorldFileWriteFailed, {result.path + ": " + result.reason}));
+    }
+    return false;
+}
+
 bool reportThumbnailWrite(const WriteResult& result, bool* refused)
 {
     if (result.written()) {
@@ -159,19 +172,60 @@ void ImagePipeline::giveBack(osg::ref_ptr<osg::Image> buffer)
     changed_.notify_all();
 }
 
-ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name, const std::string& thumbnail)
+ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name, const std::string& thumbnail,
+                                                std::optional<WorldFiles> world)
 {
-    auto task = std::make_shared<std::packaged_task<WriteOutcome()>>([this, picture, name, thumbnail]() mutable {
+    return submit(name, [this, picture, name, thumbnail, world](WriteOutcome& outcome) mutable {
+        const Picture held = std::move(picture);  // the buffer is free for the next picture once written
+        writeFiles(*held, name, thumbnail, world ? &*world : nullptr, outcome);
+    });
+}
+
+ImagePipeline::WriteHandle ImagePipeline::putBackWorldFiles(const std::string& name, const WorldFiles& world)
+{
+    return submit(name, [this, name, world](WriteOutcome& outcome) {
+        outcome.written = placeWorldFiles(resolveOutputPath(name, config_.output_format), world, outcome);
+    });
+}
+
+void ImagePipeline::writeFiles(const osg::Image& picture, const std::string& name, const std::string& thumbnail,
+                               const WorldFiles* world, WriteOutcome& outcome) const
+{
+    if (world) {
+        removeWorldFiles(resolveOutputPath(name, config_.output_format), config_.output_dir);
+    }
+    const WriteResult image = writeImageFile(&picture, config_, name);
+    outcome.digest = image.digest;
+    if (!reportImageWrite(image)) {
+        return;
+    }
+    outcome.written = !world || placeWorldFiles(image.path, *world, outcome);
+    if (!thumbnail.empty()) {
+        reportThumbnailWrite(writeThumbnailBelow(picture, thumbnail, config_.output_dir), &outcome.refused);
+    }
+}
+
+bool ImagePipeline::placeWorldFiles(const std::string& imagePath, const WorldFiles& world, WriteOutcome& outcome) const
+{
+    const WriteResult files = writeWorldFiles(imagePath, world, config_.output_dir);
+    if (reportWorldFileWrite(files)) {
+        return true;
+    }
+    const bool refused = files.status == WriteStatus::RefusedLink;
+    outcome.refused = outcome.refused || refused;
+    outcome.remark = refused ? "拒绝经由符号链接写入世界文件: " + files.reason
+                             : "世界文件写入失败: " + files.path + ": " + files.reason;
+    return false;
+}
+
+ImagePipeline::WriteHandle ImagePipeline::submit(const std::string& name, std::function<void(WriteOutcome&)> work)
+{
+    auto task = std::make_shared<std::packaged_task<WriteOutcome()>>([this, name, work = std::move(work)] {
         WriteOutcome outcome;
         const auto start = Clock::now();
         Logger::holdThisThread(&outcome.lines);
         try {
-            const WriteResult image = writeImageFile(picture.get(), config_, name);
-            outcome.written = reportImageWrite(image);
-            outcome.digest = image.digest;
-            if (outcome.written && !thumbnail.empty()) {
-                reportThumbnailWrite(writeThumbnailBelow(*picture, thumbnail, config_.output_dir), &outcome.refused);
-            }
+            work(outcome);
         } catch (const std::exception& e) {
             Logger::instance().error(runMessage(RunMessage::RenderFailed, {e.what()}));
         } catch (...) {
@@ -187,7 +241,6 @@ ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::stri
             std::lock_guard<std::mutex> lock(mutex_);
             writeSeconds_ += secondsBetween(start, outcome.finished);
         }
-        picture.reset();  // the buffer is free for the next picture
         return outcome;
     });
     WriteHandle handle = task->get_future().share();

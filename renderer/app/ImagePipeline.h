@@ -4,6 +4,7 @@
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 #include "app/WriterScaling.h"
+#include "output/WorldFile.h"
 #include "output/WriteResult.h"
 
 #include <osg/Image>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,19 +32,22 @@ bool reportImageWrite(const WriteResult& result);
 // (the contact sheet then links the image without a preview), or an ERROR
 // for a refused symbolic link, which also sets `refused`. True when written.
 bool reportThumbnailWrite(const WriteResult& result, bool* refused = nullptr);
+// Logs world files that were not written: an ERROR with the file and the
+// reason, or for a refused symbolic link. True when written.
+bool reportWorldFileWrite(const WriteResult& result);
 
 // Writes rendered pictures on worker threads while the batch renders the next
 // ones, and keeps the output in the order a one-by-one run gives it.
 //
 // Everything the batch hands over goes into one ordered line of steps: the
 // log lines the batch thread wrote meanwhile (held while earlier steps are
-// unfinished, written at once when nothing is pending), a
-// written picture's own lines ("Wrote " or "Failed to write image: "), and
-// steps of the batch's own (counting, the progress line). A step runs only
-// after every step before it, and a picture's step only once its file is on
-// disk. At most writers + 1 pictures (and no more than 2 GiB of them, but
-// always two) are in memory; the batch waits for a free buffer when all are
-// taken. It starts with one writer thread and adds one, up to `workers`,
+// unfinished, written at once when nothing is pending), a written picture's
+// own lines ("Wrote ", "Failed to write image: ", "Failed to write world
+// file: "), and steps of the batch's own (counting, the progress line). A step
+// runs only after every step before it, and a picture's step only once its
+// files are on disk. At most writers + 1 pictures (and no more than 2 GiB of
+// them, but always two) are in memory; the batch waits for a free buffer when
+// all are taken. It starts with one writer thread and adds one, up to `workers`,
 // while the batch keeps waiting for buffers (see WriterScaling): as many
 // writers as keep the renderer busy, and no more.
 //
@@ -53,8 +58,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct WriteOutcome {
-        bool written = false;
-        bool refused = false;  // a symbolic link on the way of the image or its thumbnail
+        bool written = false;  // the picture and its world files are in place
+        bool refused = false;  // a symbolic link on the way of the image, its world files or its thumbnail
+        std::string remark;  // why the image fails although its picture is there (its world files)
         FileDigest digest;  // of the written image
         Clock::time_point finished;
         std::vector<HeldLine> lines;
@@ -79,9 +85,17 @@ public:
     Picture forWriting(osg::Image& picture);
 
     // Writes `picture` to the image file `name` (writeImageFile, reported by
-    // reportImageWrite) and then, when `thumbnail` is given, a small JPEG of
-    // it there (writeThumbnailBelow, reported by reportThumbnailWrite).
-    WriteHandle write(Picture picture, const std::string& name, const std::string& thumbnail = std::string());
+    // reportImageWrite); with `world`, the world files beside it once it is in
+    // place (writeWorldFiles, reported by reportWorldFileWrite; those of an
+    // earlier picture there are removed first, so that none is left
+    // describing a picture that was not written); and then, when `thumbnail`
+    // is given, a small JPEG of it there (writeThumbnailBelow, reported by
+    // reportThumbnailWrite).
+    WriteHandle write(Picture picture, const std::string& name, const std::string& thumbnail = std::string(),
+                      std::optional<WorldFiles> world = std::nullopt);
+    // Writes the world files beside the image file `name` that is in place
+    // already (one taken over from an earlier run), as write() does.
+    WriteHandle putBackWorldFiles(const std::string& name, const WorldFiles& world);
     // Runs `step` after everything handed over before it.
     void then(std::function<void()> step);
     // Waits until every step has run; the calling thread's lines held so far
@@ -97,6 +111,12 @@ public:
     double writeSeconds() const;
 
 private:
+    // Runs `work` as a write job (on a worker, or at once with 0 workers) and
+    // hands its lines over as the next step; `name` is what it writes.
+    WriteHandle submit(const std::string& name, std::function<void(WriteOutcome&)> work);
+    void writeFiles(const osg::Image& picture, const std::string& name, const std::string& thumbnail,
+                    const WorldFiles* world, WriteOutcome& outcome) const;
+    bool placeWorldFiles(const std::string& imagePath, const WorldFiles& world, WriteOutcome& outcome) const;
     void flushHeldLines();
     void stopThreads();
     void enqueueStep(std::function<void()> step);

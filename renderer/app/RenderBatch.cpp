@@ -18,6 +18,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -26,14 +27,25 @@ namespace vistrel {
 
 namespace {
 
-// With world_file, the world file (and .prj) of a vertical picture.
-void writeWorldFilesFor(const RenderConfig& config, const std::string& crs, const std::string& name,
-                        const CameraSetup& setup)
+// With world_file, the world file (and .prj) a vertical picture placed by
+// `setup` gets beside it.
+std::optional<WorldFiles> worldFilesFor(const RenderConfig& config, const std::string& crs, const CameraSetup& setup)
 {
-    if (config.world_file) {
-        const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
-                                         setup.orthoHeight, config.width,     config.height};
-        writeWorldFiles(resolveOutputPath(name, config.output_format), footprint, crs);
+    if (!config.world_file) {
+        return std::nullopt;
+    }
+    const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
+                                     setup.orthoHeight, config.width,     config.height};
+    return WorldFiles{footprint, crs};
+}
+
+// An image whose world files failed fails, with their remark, though its
+// picture is there.
+void noteWorldFiles(ImageResult& result, const ImagePipeline::WriteHandle& write)
+{
+    if (write.valid() && !write.get().remark.empty()) {
+        result.success = false;
+        result.note = result.note.empty() ? write.get().remark : result.note + "; " + write.get().remark;
     }
 }
 
@@ -276,7 +288,8 @@ bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, con
         if (angle == "top" && config_.world_file) {
             // A run killed between the picture and its world file left none.
             placeCamera(scene, job.frame, work);
-            writeWorldFilesFor(config_, options_.worldFileCrs, result.path, work.setup);
+            work.mainWrite =
+                pipeline.putBackWorldFiles(result.path, *worldFilesFor(config_, options_.worldFileCrs, work.setup));
         }
         return true;
     }
@@ -297,10 +310,8 @@ bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, con
         result.note = kTilesIncomplete;  // written all the same, but it fails
     }
     if (picture) {
-        work.mainWrite = pipeline.write(std::move(picture), result.path, thumbnailFor(job.frame, angle));
-        if (angle == "top") {
-            writeWorldFilesFor(config_, options_.worldFileCrs, result.path, work.setup);
-        }
+        const auto world = angle == "top" ? worldFilesFor(config_, options_.worldFileCrs, work.setup) : std::nullopt;
+        work.mainWrite = pipeline.write(std::move(picture), result.path, thumbnailFor(job.frame, angle), world);
     }
     return true;
 }
@@ -322,7 +333,8 @@ void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, 
         Logger::instance().info("Resumed " + range.path);
         if (config_.world_file) {
             placeCamera(scene, job.frame, work);
-            writeWorldFilesFor(config_, options_.worldFileCrs, range.path, work.setup);
+            work.rangeWrite =
+                pipeline.putBackWorldFiles(range.path, *worldFilesFor(config_, options_.worldFileCrs, work.setup));
         }
         return;
     }
@@ -337,8 +349,8 @@ void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, 
             range.note = kTilesIncomplete;
         }
         work.rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range.path,
-                                         thumbnailFor(job.frame, "top_range"));
-        writeWorldFilesFor(config_, options_.worldFileCrs, range.path, work.setup);
+                                         thumbnailFor(job.frame, "top_range"),
+                                         worldFilesFor(config_, options_.worldFileCrs, work.setup));
     } else {
         logRenderError();
     }
@@ -399,11 +411,15 @@ void RenderBatch::settleImage(const FrameJob& job, ImageWork& work, Precheck pre
             result.success = work.mainWrite.valid() && work.mainWrite.get().written && !work.mainIncomplete;
             refused_ = refused_ || (work.mainWrite.valid() && work.mainWrite.get().refused);
         }
+        noteWorldFiles(result, work.mainWrite);
         ++(result.success ? t.succeeded : t.failed);
         if (range && !work.rangeTaken) {
             range->success = work.rangeWrite.valid() && work.rangeWrite.get().written && !work.rangeIncomplete;
             range->seconds =
                 secondsBetween(work.rangeStart, work.rangeWrite.valid() ? work.rangeWrite.get().finished : now);
+        }
+        if (range) {
+            noteWorldFiles(*range, work.rangeWrite);
         }
         t.failed += range && !range->success ? 1 : 0;
     }

@@ -322,6 +322,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::NoSceneLoaded, "Failed to load any OSGB scene from: {}"},
         {M::ImageWriteFailed, "Failed to write image: {}"},
         {M::SymlinkRefused, "Refused to write through a symbolic link below the output folder: {}"},
+        {M::WorldFileWriteFailed, "Failed to write world file: {}"},
     };
     return texts;
 }

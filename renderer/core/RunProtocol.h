@@ -161,6 +161,7 @@ enum class RunMessage {
     NoSceneLoaded,
     ImageWriteFailed,
     SymlinkRefused,
+    WorldFileWriteFailed,
 };
 
 struct RunMessageText {

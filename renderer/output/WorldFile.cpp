@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -13,12 +13,16 @@ namespace vistrel {
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text)
+bool writeText(const std::string& path, const std::string& text, WriteResult& result)
 {
     StagedFile file(path);
-    if (!file.open() || std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size() || !file.commit()) {
-        throw std::runtime_error("Cannot write " + path + ": " + file.error());
+    if (file.open() && std::fwrite(text.data(), 1, text.size(), file.stream()) == text.size() && file.commit()) {
+        return true;
     }
+    result.status = WriteStatus::Failed;
+    result.path = path;
+    result.reason = file.error().empty() ? "write error" : file.error();
+    return false;
 }
 
 std::string lowerExtension(const std::string& path)
@@ -28,6 +32,22 @@ std::string lowerExtension(const std::string& path)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return extension;
+}
+
+std::string prjPathOf(const std::string& imagePath)
+{
+    return fs::path(imagePath).replace_extension(".prj").string();
+}
+
+// Unlinks the world file and the .prj beside `imagePath`; a folder of either
+// name stays (unlink removes no folder, and a link itself, not its target).
+void unlinkWorldFiles(const std::string& imagePath)
+{
+    const std::string extension = worldFileExtension(imagePath);
+    if (!extension.empty()) {
+        ::unlink(fs::path(imagePath).replace_extension(extension).c_str());
+        ::unlink(prjPathOf(imagePath).c_str());
+    }
 }
 
 }  // namespace
@@ -53,27 +73,34 @@ std::string worldFileExtension(const std::string& imagePath)
     return extension == ".jpg" || extension == ".jpeg" ? ".jgw" : std::string();
 }
 
-std::vector<std::string> writeWorldFiles(const std::string& imagePath, const PictureFootprint& footprint,
-                                         const std::string& crsWkt)
+void removeWorldFiles(const std::string& imagePath, const std::string& outputDir)
 {
-    std::vector<std::string> written;
+    WriteResult folder;
+    if (!worldFileExtension(imagePath).empty() &&
+        makeWriteFolder(fs::path(imagePath).parent_path(), outputDir, folder)) {
+        unlinkWorldFiles(imagePath);
+    }
+}
+
+WriteResult writeWorldFiles(const std::string& imagePath, const WorldFiles& files, const std::string& outputDir)
+{
+    WriteResult result;
     const std::string extension = worldFileExtension(imagePath);
+    result.path = fs::path(imagePath).replace_extension(extension).string();
+    result.status = WriteStatus::Written;
+    const PictureFootprint& footprint = files.footprint;
     if (extension.empty() || footprint.pixelsX < 1 || footprint.pixelsY < 1) {
-        return written;
+        result.path.clear();
+        return result;
     }
-    const fs::path image(imagePath);
-    // The picture itself may still be on its way (written by a worker).
-    std::error_code ec;
-    fs::create_directories(image.parent_path(), ec);
-    const std::string worldPath = fs::path(image).replace_extension(extension).string();
-    writeText(worldPath, worldFileText(footprint));
-    written.push_back(worldPath);
-    if (!crsWkt.empty()) {
-        const std::string prjPath = fs::path(image).replace_extension(".prj").string();
-        writeText(prjPath, crsWkt);
-        written.push_back(prjPath);
+    if (!makeWriteFolder(fs::path(imagePath).parent_path(), outputDir, result)) {
+        return result;
     }
-    return written;
+    if (!writeText(result.path, worldFileText(footprint), result) ||
+        (!files.crsWkt.empty() && !writeText(prjPathOf(imagePath), files.crsWkt, result))) {
+        unlinkWorldFiles(imagePath);  // half a set would place the picture without its system
+    }
+    return result;
 }
 
 }  // namespace vistrel

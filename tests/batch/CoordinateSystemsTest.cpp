@@ -1,7 +1,8 @@
 // Models and frames in different coordinate systems: an ENU model and WGS 84
 // frames give the pictures of the plain run, frames that miss the model end
 // the run with exit 6, a disagreeing .prj over the model only warns, and the
-// world files place the pictures on the ground.
+// world files place the pictures on the ground, go with their pictures only
+// and fail their image when they cannot be written.
 #include "SampleRun.h"
 
 #include "geodata/PolygonFrameReader.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -256,4 +258,67 @@ TEST(CoordinateSystems, WorldFilesPlaceTheOutlineOnThePolygon)
     EXPECT_NE(resumed.log().find("Resumed "), std::string::npos);
     EXPECT_EQ(worldFile(folder / "top.pgw"), before);
     EXPECT_EQ(worldFile(folder / "top_range.pgw"), before);
+}
+
+TEST(CoordinateSystems, WorldFilesAreWrittenOnlyWithTheirPictureAndFailItsImage)
+{
+    TempDir dir("crs");
+    TempDir elsewhere("elsewhere");
+    const auto names = uniqueFrameNames();
+    std::vector<int> picked;  // rendered frames
+    for (int i = 0; picked.size() < 4; ++i) {
+        if (rendered(i)) {
+            picked.push_back(i);
+        }
+    }
+    const fs::path out = dir / "out";
+    const fs::path blocked = out / names[picked[0]];
+    const fs::path lost = out / names[picked[2]];
+    const fs::path fine = out / names[picked[3]];
+    // A folder where one world file goes, a frame folder that leads out of
+    // the output folder, and a picture that cannot be written beside the
+    // world files an earlier run left.
+    fs::create_directories(blocked / "top.pgw");
+    fs::create_directory_symlink(elsewhere.path(), out / names[picked[1]]);
+    fs::create_directories(lost / "top.png");
+    writeFile(lost / "top.pgw", "1\n0\n0\n-1\n0\n0\n");
+    writeFile(lost / "top.prj", "an earlier system");
+    const json config = smallConfig({{"world_file", true}, {"preview_limit", picked[3] + 1}});
+    const SampleRun run = runVistrel(dir, config);
+    EXPECT_EQ(run.process.exitCode, 4) << run.log();
+    EXPECT_NE(run.log().find("[ERROR] Failed to write world file: " + (blocked / "top.pgw").string() + ": "),
+              std::string::npos)
+        << run.log();
+    EXPECT_NE(run.log().find(", failed 3\n"), std::string::npos) << run.log();
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_FALSE(fs::exists(lost / "top.pgw"));
+    EXPECT_FALSE(fs::exists(lost / "top.prj"));
+    EXPECT_EQ(worldFile(fine / "top.pgw").size(), 6u);
+    EXPECT_NE(readFile(fine / "top.prj").find("CGCS2000"), std::string::npos);
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    ASSERT_GT(rows.size(), static_cast<std::size_t>(picked[3] + 1));
+    const auto column = [&](const char* title) {
+        return static_cast<std::size_t>(std::find(rows[0].begin(), rows[0].end(), title) - rows[0].begin());
+    };
+    const std::size_t outcome = column("正射结果");
+    ASSERT_LT(outcome, rows[0].size());
+    EXPECT_EQ(rows[picked[0] + 1][outcome], "失败");
+    EXPECT_NE(rows[picked[0] + 1][column("正射备注")].find("世界文件写入失败"), std::string::npos);
+    EXPECT_EQ(rows[picked[3] + 1][outcome], "成功");
+
+    // A resumed run puts back the world files of the pictures it takes over
+    // the same way: one that cannot be written fails its image.
+    fs::remove(fine / "top.pgw");
+    fs::create_directory(fine / "top.pgw");
+    json resume = config;
+    resume["resume"] = true;
+    const SampleRun resumed = runVistrel(dir, resume);
+    EXPECT_EQ(resumed.process.exitCode, 4) << resumed.log();
+    EXPECT_NE(resumed.log().find("Resumed " + (fine / "top.png").string()), std::string::npos) << resumed.log();
+    EXPECT_NE(resumed.log().find("[ERROR] Failed to write world file: " + (fine / "top.pgw").string() + ": "),
+              std::string::npos)
+        << resumed.log();
+    EXPECT_NE(resumed.log().find(", failed 4\n"), std::string::npos) << resumed.log();
+    EXPECT_EQ(parseCsv(readFile(resumed.outputDir / "render_report.csv"))[picked[3] + 1][outcome], "失败");
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
