@@ -58,6 +58,8 @@ constexpr Translation kTranslations[] = {
     {RunMessage::FailedFrame, "图斑 {} 的 {} 视图失败：{}"},
     {RunMessage::NullScene, "渲染器没有收到模型。"},
     {RunMessage::JournalFailed, "无法写入任务日志（断点续拍记录）：{}"},
+    {RunMessage::JournalLocked,
+     "另一个任务（进程 {}）正在使用输出文件夹 {}（任务日志 {}），本次任务未做任何改动即停止。"},
     {RunMessage::RenderNotThroughFbo, "渲染失败：画面未经帧缓冲对象绘制。"},
     {RunMessage::RenderFailedWriting, "渲染失败：写出 {} 时发生未知错误"},
     {RunMessage::RenderFailed, "渲染失败：{}"},

@@ -481,14 +481,25 @@ bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
     const int shard = config_.shard_index;
     const int shards = std::max(1, config_.shard_count);
     batch_ = batchFingerprint(config_, model_);
-    earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
     refusals_.clear();
     refused_ = false;
     std::string journalError;
-    if (!journal_.open(config_.output_dir, shard, shards, config_.resume, journalError)) {
-        log.error(journal_.refused() ? runMessage(RunMessage::SymlinkRefused, {journalError})
-                                     : runMessage(RunMessage::JournalFailed, {journalError}));
+    if (!journal_.open(config_.output_dir, shard, shards, config_.resume, batchLine(config_, model_), journalError)) {
+        log.error(journal_.locked()
+                      ? runMessage(RunMessage::JournalLocked, {journal_.lockHolder(), config_.output_dir, journalError})
+                  : journal_.refused() ? runMessage(RunMessage::SymlinkRefused, {journalError})
+                                       : runMessage(RunMessage::JournalFailed, {journalError}));
         return false;
+    }
+    if (!journal_.lockProblem().empty()) {
+        log.warn("Cannot lock the run journal, so another run on this folder would go unnoticed: " +
+                 journal_.lockProblem());
+    }
+    earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
+    const std::string nothing =
+        config_.resume ? nothingTakenOver(config_.output_dir, earlier_, config_, model_) : std::string();
+    if (!nothing.empty()) {
+        log.warn("Resume takes nothing over: " + nothing);
     }
     if (shards > 1 || config_.resume) {
         log.info(formatLine(RunState{shard, shards, config_.resume}));

@@ -62,6 +62,9 @@ public:
     bool run(osg::Node* scene, const std::vector<PolygonFrame>& frames);
     // True when the last run ended early on a stop signal.
     bool stopped() const { return stopped_; }
+    // True when the last run did not start because another live run holds
+    // the shard's journal (nothing was touched).
+    bool journalLocked() const { return journal_.locked(); }
 
     // What the vertical pre-check decides for a frame.
     enum class Precheck {

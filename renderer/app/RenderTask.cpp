@@ -39,6 +39,39 @@ void logVectorFailure(const std::string& reason)
     Logger::instance().error(reason);
 }
 
+// The features of the layer that gave no frame, one WARN each (the first
+// hundred of them).
+void warnFeaturesWithoutFrame(const FrameReadLoss& loss, const std::string& layer)
+{
+    constexpr std::size_t kWarned = 100;
+    Logger& log = Logger::instance();
+    for (std::size_t i = 0; i < loss.withoutFrameListed.size() && i < kWarned; ++i) {
+        const FeatureWithoutFrame& feature = loss.withoutFrameListed[i];
+        log.warn("Skipped feature FID " + std::to_string(feature.fid) + " of layer " + layer + ": " + feature.why);
+    }
+    if (loss.withoutFrame > static_cast<long long>(kWarned)) {
+        log.warn(std::to_string(loss.withoutFrame - static_cast<long long>(kWarned)) +
+                 " more features without a polygon were skipped");
+    }
+}
+
+// The count of features without a frame among the run's closing lines.
+void logFeaturesWithoutFrame(const FrameReadLoss& loss)
+{
+    if (loss.withoutFrame == 0) {
+        return;
+    }
+    constexpr std::size_t kNamed = 20;
+    std::string fids;
+    for (std::size_t i = 0; i < loss.withoutFrameListed.size() && i < kNamed; ++i) {
+        fids += (i == 0 ? "FID " : ", ") + std::to_string(loss.withoutFrameListed[i].fid);
+    }
+    if (loss.withoutFrame > static_cast<long long>(kNamed)) {
+        fids += " and " + std::to_string(loss.withoutFrame - static_cast<long long>(kNamed)) + " more";
+    }
+    Logger::instance().info("Features without a polygon: " + std::to_string(loss.withoutFrame) + " (" + fids + ")");
+}
+
 // Reads the frames, moves them into the model's coordinates when that is
 // called for and applies the preview limit. ExitSuccess when some frame lies
 // over the model.
@@ -49,8 +82,10 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
     FrameSource source;
     setVectorFailureSink(logVectorFailure);
     frames = readPolygonFrames(frameReadOptions(config), &loss, &source);
+    warnFeaturesWithoutFrame(loss, source.layerName);
     if (frames.empty()) {
-        log.warn("No polygon or multipolygon features found in SHP.");
+        log.warn("No polygon or multipolygon features found in SHP. The layer " + source.layerName +
+                 " holds: " + layerGeometries(loss));
         return ExitNoFrames;
     }
     systems = resolveRunSystems(config, origin, source);
@@ -95,6 +130,7 @@ void prepareOutputFolder(const RenderConfig& config)
 struct BatchEnd {
     bool succeeded = false;
     bool stopped = false;
+    bool journalLocked = false;  // another live run works on the folder
 };
 
 // Renders this shard's frames, then logs the heights sampled for them and the
@@ -119,6 +155,10 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         batch.setModel(shardScene.lazy().identity());
         end.succeeded = batch.run(scene, frames);
         end.stopped = batch.stopped();
+        end.journalLocked = batch.journalLocked();
+    }
+    if (end.journalLocked) {
+        return end;  // nothing was rendered
     }
     logSampledHeights(scene, framesOfShard(frames, config.shard_index, config.shard_count));
     logTileCounts();
@@ -137,6 +177,9 @@ int exitCodeOf(BatchEnd end, const FrameReadLoss& loss)
     }
     if (end.stopped) {
         return ExitStopped;
+    }
+    if (end.journalLocked) {
+        return ExitConfigOrTaskFailure;  // a task error: nothing was rendered or changed
     }
     if (loss.lost) {
         // The frames that were read are rendered, but the run is not complete.
@@ -163,6 +206,7 @@ int renderTask(const RenderConfig& config)
         return framesReady;
     }
     const BatchEnd end = renderFrames(config, *shardScene, frames, systems);
+    logFeaturesWithoutFrame(loss);
     frames.clear();
     shardScene.reset();
     return exitCodeOf(end, loss);

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -71,6 +72,37 @@ std::string batchFingerprint(const RenderConfig& c, const ModelIdentity& model)
     }
     const json origin = {model.originFile, model.origin.size, formatContentHash(model.origin.hash)};
     return fingerprintOf(json{batchIdentity(c), origin, roots});
+}
+
+namespace {
+
+// What the fingerprint of batchFingerprint(config, model) is made of, with
+// the settings by name, so that two batches can be told apart in words.
+json batchIdentityOf(const RenderConfig& c, const ModelIdentity& model)
+{
+    json settings = json::object();
+    for (const ConfigKey& key : configKeyTable()) {
+        if (key.identity == BatchIdentity::Value) {
+            settings[key.name] = configKeyValue(c, key);
+        } else if (key.identity == BatchIdentity::FileName) {
+            settings[key.name] = fs::path(configKeyValue(c, key).get<std::string>()).filename().string();
+        }
+    }
+    json roots = json::array();
+    for (const RootTileStamp& root : model.roots) {
+        roots.push_back({root.name, root.size, root.modified});
+    }
+    return {{"settings", settings},
+            {"origin", {model.originFile, model.origin.size, formatContentHash(model.origin.hash)}},
+            {"roots", roots}};
+}
+
+}  // namespace
+
+std::string batchLine(const RenderConfig& config, const ModelIdentity& model)
+{
+    const json line = {{"batch", batchFingerprint(config, model)}, {"identity", batchIdentityOf(config, model)}};
+    return line.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string frameGeometry(const PolygonFrame& frame)
@@ -191,24 +223,172 @@ std::string journalPath(const std::string& outputDir, int shardIndex, int shardC
         .string();
 }
 
+namespace {
+
+constexpr int kOldJournalsKept = 3;
+
+// The n of "<path>.<n>.old" files beside `path`, in ascending order.
+std::vector<int> oldNumbers(const fs::path& path)
+{
+    const std::string prefix = path.filename().string() + ".";
+    std::vector<int> numbers;
+    std::error_code ec;
+    for (fs::directory_iterator it(path.parent_path(), ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".old") != 0) {
+            continue;
+        }
+        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (digits.size() < 10 &&
+            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            numbers.push_back(std::stoi(digits));
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+std::string oldName(const std::string& path, int n)
+{
+    return path + "." + std::to_string(n) + ".old";
+}
+
+// The lock file of a journal: journal-<k>-of-<n>.lock beside it.
+std::string lockPathOf(const fs::path& journal)
+{
+    return fs::path(journal).replace_extension(".lock").string();
+}
+
+// Who holds a lock file: the "<pid> on <host>" its holder wrote.
+std::string holderOf(int fd)
+{
+    char text[300] = {};
+    const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
+    std::string holder(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) {
+        holder.pop_back();
+    }
+    return holder.empty() ? "unknown" : holder;
+}
+
+// A try at the lock of a lock file, without waiting. The lock belongs to
+// the open file: closing it, or the end of the process, lets go.
+struct LockTry {
+    int fd = -1;  // open and locked by this process
+    std::string holder;  // another process holds it
+    std::string problem;  // the file system cannot lock (the file is not held)
+    std::string error;  // the file cannot be opened
+    bool link = false;  // a symbolic link stands in its place
+};
+
+// With `exclusive` the lock is taken and the file names this process;
+// without, a shared lock only tells whether some run holds it.
+LockTry tryLock(const std::string& path, bool exclusive)
+{
+    LockTry attempt;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        attempt.link = errno == ELOOP;
+        attempt.error = attempt.link ? path : path + ": " + std::strerror(errno);
+        return attempt;
+    }
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            attempt.holder = holderOf(fd);
+        } else {
+            attempt.problem = path + ": " + std::strerror(errno);
+        }
+        ::close(fd);
+        return attempt;
+    }
+    attempt.fd = fd;
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string holder = std::to_string(::getpid()) + " on " + host + "\n";
+    // Should this fail, the lock holds all the same; only its holder is not named.
+    if (exclusive && ::ftruncate(fd, 0) == 0) {
+        const ssize_t written = ::pwrite(fd, holder.data(), holder.size(), 0);
+        static_cast<void>(written);
+    }
+    return attempt;
+}
+
+}  // namespace
+
 bool RunJournal::moveAside(const std::string& path, std::string& error)
 {
     std::error_code ec;
-    if (!fs::exists(path, ec)) {
+    if (!fs::exists(fs::symlink_status(path, ec))) {
         return true;
     }
-    for (int n = 1;; ++n) {
-        const std::string aside = path + "." + std::to_string(n) + ".old";
-        if (!fs::exists(aside, ec)) {
-            fs::rename(path, aside, ec);
-            break;
-        }
-    }
-    if (ec && fs::exists(path)) {
+    std::vector<int> numbers = oldNumbers(path);
+    const int next = numbers.empty() ? 1 : numbers.back() + 1;
+    fs::rename(path, oldName(path, next), ec);
+    if (ec && fs::exists(fs::symlink_status(path))) {
         error = path + ": " + ec.message();
         return false;
     }
+    numbers.push_back(next);
+    for (std::size_t i = 0; i + kOldJournalsKept < numbers.size(); ++i) {
+        fs::remove(oldName(path, numbers[i]), ec);
+    }
     return true;
+}
+
+bool RunJournal::lock(std::string& error)
+{
+    const LockTry attempt = tryLock(lockPathOf(path_), true);
+    if (!attempt.holder.empty()) {
+        lockHolder_ = attempt.holder;
+        error = path_;
+        return false;
+    }
+    if (!attempt.error.empty()) {
+        refused_ = attempt.link;
+        error = attempt.error;
+        return false;
+    }
+    lockProblem_ = attempt.problem;
+    lockFd_ = attempt.fd;
+    return true;
+}
+
+bool RunJournal::moveOtherSplitsAside(const std::string& folder, int shardCount, std::string& error)
+{
+    // Journals of the same folder split another way belong to another batch.
+    const std::string ours = "-of-" + std::to_string(shardCount) + ".jsonl";
+    std::vector<fs::path> others;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" && name.size() > ours.size() &&
+            name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
+            others.push_back(it->path());
+        }
+    }
+    // Held shared while they are moved, so that none of their runs starts
+    // meanwhile, while the other shards of this split may move them too.
+    std::vector<int> held;
+    for (const fs::path& other : others) {
+        const LockTry attempt = tryLock(lockPathOf(other), false);
+        held.push_back(attempt.fd);
+        if (!attempt.holder.empty()) {
+            lockHolder_ = attempt.holder;
+            error = other.string();
+            break;
+        }
+    }
+    for (std::size_t i = 0; !locked() && i < others.size(); ++i) {
+        std::string ignored;
+        moveAside(others[i].string(), ignored);  // another shard of that batch may race us to it
+    }
+    for (const int fd : held) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    return !locked();
 }
 
 RunJournal::~RunJournal()
@@ -216,15 +396,20 @@ RunJournal::~RunJournal()
     if (file_) {
         std::fclose(file_);
     }
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);
+    }
 }
 
-bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error)
+bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, const std::string& batch,
+                      std::string& error)
 {
     outputDir_ = fs::path(outputDir).lexically_normal().string();
     path_ = journalPath(outputDir, shardIndex, shardCount);
     refused_ = false;
+    lockHolder_.clear();
+    lockProblem_.clear();
     const fs::path folder = fs::path(path_).parent_path();
-    std::error_code ec;
     try {
         const std::string link = makeFolderBelow(folder, outputDir);
         if (!link.empty()) {
@@ -236,20 +421,11 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
         error = path_ + ": " + e.code().message();
         return false;
     }
-    if (!keep) {
-        if (!moveAside(path_, error)) {
-            return false;
-        }
-        // Journals of the same folder split another way belong to another batch.
-        const std::string ours = "-of-" + std::to_string(shardCount) + ".jsonl";
-        for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            if (name.rfind("journal-", 0) == 0 && it->path().extension() == ".jsonl" && name.size() > ours.size() &&
-                name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
-                std::string ignored;
-                moveAside(it->path().string(), ignored);  // another shard of that batch may race us to it
-            }
-        }
+    if (!lock(error)) {
+        return false;
+    }
+    if (!keep && (!moveOtherSplitsAside(folder.string(), shardCount, error) || !moveAside(path_, error))) {
+        return false;
     }
     // Never through a link planted in the journal's place.
     const int fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -271,8 +447,31 @@ bool RunJournal::open(const std::string& outputDir, int shardIndex, int shardCou
         std::fputc('\n', file_);
         std::fflush(file_);
     }
-    std::fseek(file_, 0, SEEK_END);  // from reading back to writing
     syncFolder(folder);
+    return recordBatch(batch, error);
+}
+
+bool RunJournal::recordBatch(const std::string& batch, std::string& error)
+{
+    if (batch.empty()) {
+        return true;
+    }
+    std::fseek(file_, 0, SEEK_SET);
+    bool present = false;
+    char* text = nullptr;
+    std::size_t capacity = 0;
+    for (ssize_t got; !present && (got = ::getline(&text, &capacity, file_)) > 0;) {
+        const std::size_t size = static_cast<std::size_t>(got) - (text[got - 1] == '\n' ? 1 : 0);
+        present = batch.compare(0, std::string::npos, text, size) == 0;
+    }
+    std::free(text);
+    std::fseek(file_, 0, SEEK_END);  // from reading back to writing
+    const std::string line = batch + "\n";
+    if (!present && (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0 ||
+                     ::fsync(::fileno(file_)) != 0)) {
+        error = path_ + ": " + std::strerror(errno);
+        return false;
+    }
     return true;
 }
 
@@ -298,9 +497,11 @@ bool RunJournal::append(const JournalEntry& entry, std::string& error)
     return true;
 }
 
-JournalIndex readJournals(const std::string& outputDir, const std::string& batch)
+namespace {
+
+// The journals of the output folder, in the order of their names.
+std::vector<fs::path> journalFiles(const std::string& outputDir)
 {
-    JournalIndex index;
     const fs::path folder = fs::path(outputDir) / kFolder;
     std::error_code ec;
     std::vector<fs::path> journals;
@@ -313,7 +514,15 @@ JournalIndex readJournals(const std::string& outputDir, const std::string& batch
         }
     }
     std::sort(journals.begin(), journals.end());
-    for (const fs::path& journal : journals) {
+    return journals;
+}
+
+}  // namespace
+
+JournalIndex readJournals(const std::string& outputDir, const std::string& batch)
+{
+    JournalIndex index;
+    for (const fs::path& journal : journalFiles(outputDir)) {
         std::ifstream in(journal, std::ios::binary);
         for (std::string text; std::getline(in, text);) {
             JournalEntry entry;
@@ -332,6 +541,137 @@ JournalIndex readJournals(const std::string& outputDir, const std::string& batch
         }
     }
     return index;
+}
+
+namespace {
+
+// What the journals of a folder hold, as far as a resume that takes nothing
+// over needs it: the batch of their last image line and each batch's identity.
+struct JournalScan {
+    long long images = 0;
+    std::string lastBatch;
+    std::map<std::string, json> identities;
+};
+
+JournalScan scanJournals(const std::string& outputDir)
+{
+    JournalScan scan;
+    for (const fs::path& journal : journalFiles(outputDir)) {
+        std::ifstream in(journal, std::ios::binary);
+        for (std::string text; std::getline(in, text);) {
+            JournalEntry entry;
+            if (parseJournalLine(text, entry)) {
+                ++scan.images;
+                scan.lastBatch = entry.batch;
+                continue;
+            }
+            try {
+                const json line = json::parse(text);
+                scan.identities[line.at("batch").get<std::string>()] = line.at("identity");
+            } catch (const std::exception&) {
+                // A torn line, or a line of a kind this version does not know.
+            }
+        }
+    }
+    return scan;
+}
+
+// "a, b, c and 2 more" of the first three of `items`.
+std::string someOf(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size() && i < 3; ++i) {
+        text += (i == 0 ? "" : ", ") + items[i];
+    }
+    return items.size() > 3 ? text + " and " + std::to_string(items.size() - 3) + " more" : text;
+}
+
+// The settings whose values differ between two identities.
+std::vector<std::string> changedSettings(const json& before, const json& now)
+{
+    std::vector<std::string> changed;
+    for (const auto& [key, value] : now.items()) {
+        if (!before.contains(key) || before.at(key) != value) {
+            changed.push_back(key);
+        }
+    }
+    for (const auto& [key, value] : before.items()) {
+        if (!now.contains(key)) {
+            changed.push_back(key);
+        }
+    }
+    return changed;
+}
+
+// The root tiles added, gone or changed between two identities.
+std::vector<std::string> changedRoots(const json& before, const json& now)
+{
+    std::map<std::string, json> earlier;
+    for (const json& root : before) {
+        earlier[root.at(0).get<std::string>()] = root;
+    }
+    std::vector<std::string> changed;
+    for (const json& root : now) {
+        const std::string name = root.at(0).get<std::string>();
+        const auto found = earlier.find(name);
+        if (found == earlier.end()) {
+            changed.push_back(name + " is new");
+            continue;
+        }
+        if (found->second != root) {
+            changed.push_back(name + " size/time differ");
+        }
+        earlier.erase(found);
+    }
+    for (const auto& [name, root] : earlier) {
+        changed.push_back(name + " is gone");
+    }
+    return changed;
+}
+
+// What differs between the identity a journal recorded and this run's.
+std::string identityChange(const json& before, const json& now)
+{
+    const std::vector<std::string> settings = changedSettings(before.at("settings"), now.at("settings"));
+    if (!settings.empty()) {
+        return "the configuration changed: " + someOf(settings) + (settings.size() == 1 ? " differs" : " differ");
+    }
+    if (before.at("origin") != now.at("origin")) {
+        const std::string file = now.at("origin").at(0).get<std::string>();
+        return "the model changed: its origin file " + (file.empty() ? std::string("(none)") : file) + " differs";
+    }
+    const std::vector<std::string> roots = changedRoots(before.at("roots"), now.at("roots"));
+    if (!roots.empty()) {
+        return "the model changed: " + someOf(roots);
+    }
+    return "the journal's images belong to another batch";
+}
+
+}  // namespace
+
+std::string nothingTakenOver(const std::string& outputDir, const JournalIndex& earlier, const RenderConfig& config,
+                             const ModelIdentity& model)
+{
+    if (std::any_of(earlier.begin(), earlier.end(), [](const auto& entry) { return entry.second.result.success; })) {
+        return std::string();
+    }
+    if (!earlier.empty()) {
+        return "the journal records no image of this batch as written";
+    }
+    const JournalScan scan = scanJournals(outputDir);
+    if (scan.images == 0) {
+        return "no journal in " + (fs::path(outputDir) / kFolder).string() + " records an image";
+    }
+    const auto found = scan.identities.find(scan.lastBatch);
+    if (found == scan.identities.end()) {
+        return "the journal's images belong to another batch (the configuration or the model changed; the journal "
+               "does not record which)";
+    }
+    try {
+        return identityChange(found->second, batchIdentityOf(config, model));
+    } catch (const std::exception&) {
+        return "the journal's images belong to another batch";
+    }
 }
 
 }  // namespace vistrel

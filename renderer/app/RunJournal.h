@@ -62,6 +62,11 @@ bool parseJournalLine(const std::string& line, JournalEntry& entry);
 // <output_dir>/.vistrel/journal-<k>-of-<n>.jsonl
 std::string journalPath(const std::string& outputDir, int shardIndex, int shardCount);
 
+// The journal line that says what the batch is made of: its fingerprint with
+// the settings and the model identity behind it, so that a later resume can
+// tell what changed. Readers of journal entries pass over it.
+std::string batchLine(const RenderConfig& config, const ModelIdentity& model);
+
 // The journal a run appends to: one line per finished image, synced to disk
 // after the image's file is in place, so no line names a missing file.
 class RunJournal {
@@ -71,25 +76,48 @@ public:
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
-    // Opens the shard's journal for appending. Unless `keep`, an earlier
-    // journal of this shard is first moved aside (to a name ending in
-    // ".<n>.old"), and so are journals of batches split another way (another
-    // shard count); journals of the other shards of this split are not
-    // touched. False, with
-    // `error` set, when the folder or file cannot be made.
-    bool open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, std::string& error);
+    // Opens the shard's journal for appending and adds `batch` (a batchLine)
+    // unless the journal holds it already. First it takes the journal's lock
+    // (journal-<k>-of-<n>.lock beside it, holding this process's id), held
+    // until the journal is destroyed or the process ends: when another
+    // process holds it, nothing is touched and open() fails with locked().
+    // Unless `keep`, an earlier journal of this shard is then moved aside
+    // (to "<journal>.<n>.old", the three newest kept), and so are journals of
+    // batches split another way (another shard count), unless a live run
+    // holds one of them (locked() again); journals of the other shards of
+    // this split are not touched. False, with `error` set, when the folder or
+    // file cannot be made.
+    bool open(const std::string& outputDir, int shardIndex, int shardCount, bool keep, const std::string& batch,
+              std::string& error);
     // Appends and syncs one line; an image path below the output folder is
     // stored relative to it. False, with `error` set, when it failed.
     bool append(const JournalEntry& entry, std::string& error);
     // True when open() failed on a symbolic link below the output folder
     // (the journal's folder or file); `error` then names the link.
     bool refused() const { return refused_; }
+    // True when open() failed on a journal another live run holds; `error`
+    // then names that journal and lockHolder() the other process ("<pid> on
+    // <host>", or "unknown" when it has not written itself in yet).
+    bool locked() const { return !lockHolder_.empty(); }
+    const std::string& lockHolder() const { return lockHolder_; }
+    // Why the journal is not locked although open() succeeded (a file
+    // system without locks), or empty.
+    const std::string& lockProblem() const { return lockProblem_; }
 
 private:
-    // Renames `path` to the first free "<path>.<n>.old"; true when it is
-    // out of the way (or was not there).
+    // Renames `path` to "<path>.<n>.old" after the newest one there is and
+    // removes all but the three newest; true when it is out of the way (or
+    // was not there).
     static bool moveAside(const std::string& path, std::string& error);
+    // Moves aside the journals of the folder split another way than in
+    // `shardCount` shards; false, with locked(), when a live run holds one.
+    bool moveOtherSplitsAside(const std::string& folder, int shardCount, std::string& error);
+    bool lock(std::string& error);
+    bool recordBatch(const std::string& batch, std::string& error);
 
+    int lockFd_ = -1;
+    std::string lockHolder_;
+    std::string lockProblem_;
     std::FILE* file_ = nullptr;
     std::string path_;
     std::string outputDir_;
@@ -104,5 +132,13 @@ private:
 // parse (a line torn by a kill) are left out.
 using JournalIndex = std::map<std::pair<int, std::string>, JournalEntry>;
 JournalIndex readJournals(const std::string& outputDir, const std::string& batch);
+
+// Why a resume of the batch of `config` and `model` takes over nothing, or
+// empty when `earlier` (what readJournals gave for it) holds a written image:
+// no journal, no written image, or what changed since the journals' last
+// batch (the settings that differ, the origin file, the root tiles added,
+// gone or of another size or time), as far as its journal recorded it.
+std::string nothingTakenOver(const std::string& outputDir, const JournalIndex& earlier, const RenderConfig& config,
+                             const ModelIdentity& model);
 
 }  // namespace vistrel

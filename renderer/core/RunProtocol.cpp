@@ -308,6 +308,8 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::FailedFrame, "Failed frame {} angle {}: {}"},
         {M::NullScene, "Renderer received null scene."},
         {M::JournalFailed, "Cannot write the run journal: {}"},
+        {M::JournalLocked, "Another run (process {}) is working on the output folder {} (its journal {}); this run "
+                           "stops and leaves the folder as it is."},
         {M::RenderNotThroughFbo, "Render failed: the picture was not drawn through a frame-buffer object"},
         {M::RenderFailedWriting, "Render failed: unknown error while writing {}"},
         {M::RenderFailed, "Render failed: {}"},

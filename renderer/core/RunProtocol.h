@@ -147,6 +147,7 @@ enum class RunMessage {
     FailedFrame,
     NullScene,
     JournalFailed,
+    JournalLocked,
     RenderNotThroughFbo,
     RenderFailedWriting,
     RenderFailed,

@@ -152,18 +152,66 @@ std::string paddedCount(int value)
     return text;
 }
 
+// The polygons of a feature's geometry, linear, with the linear forms made
+// of curved geometries (which the polygons may point into).
+struct PolygonParts {
+    std::vector<const OGRPolygon*> polygons;
+    std::vector<std::unique_ptr<OGRGeometry>> owned;
+};
+
+// Adds the polygons `geometry` holds: itself when it is a polygon, its linear
+// form when it is curved (a curve polygon, a multi-surface, a collection
+// with curves), and the polygon members of collections at any depth. Empty
+// polygons and members of other kinds add nothing.
+void collectPolygons(const OGRGeometry& geometry, PolygonParts& parts)
+{
+    if (geometry.IsEmpty()) {
+        return;
+    }
+    if (geometry.hasCurveGeometry()) {
+        std::unique_ptr<OGRGeometry> linear(geometry.getLinearGeometry());
+        if (linear && !linear->hasCurveGeometry()) {
+            const OGRGeometry& made = *linear;
+            parts.owned.push_back(std::move(linear));
+            collectPolygons(made, parts);
+        }
+        return;
+    }
+    switch (wkbFlatten(geometry.getGeometryType())) {
+    case wkbPolygon:
+    case wkbTriangle: parts.polygons.push_back(geometry.toPolygon()); return;
+    case wkbMultiPolygon:
+    case wkbMultiSurface:
+    case wkbGeometryCollection:
+        for (const OGRGeometry* member : *geometry.toGeometryCollection()) {
+            collectPolygons(*member, parts);
+        }
+        return;
+    case wkbPolyhedralSurface:
+    case wkbTIN:
+        for (const OGRPolygon* member : *geometry.toPolyhedralSurface()) {
+            collectPolygons(*member, parts);
+        }
+        return;
+    default: return;
+    }
+}
+
 bool isPolygonType(OGRwkbGeometryType type)
 {
     const OGRwkbGeometryType flat = wkbFlatten(type);
-    return flat == wkbPolygon || flat == wkbMultiPolygon;
+    return flat == wkbPolygon || flat == wkbMultiPolygon || flat == wkbCurvePolygon || flat == wkbMultiSurface;
 }
 
 bool layerHoldsPolygon(OGRLayer& layer)
 {
     layer.ResetReading();
     for (FeaturePtr feature(layer.GetNextFeature()); feature; feature.reset(layer.GetNextFeature())) {
-        const OGRGeometry* geometry = feature->GetGeometryRef();
-        if (geometry && isPolygonType(geometry->getGeometryType())) {
+        PolygonParts parts;
+        if (const OGRGeometry* geometry = feature->GetGeometryRef()) {
+            collectPolygons(*geometry, parts);
+        }
+        if (!parts.polygons.empty()) {
             return true;
         }
     }
@@ -171,7 +219,7 @@ bool layerHoldsPolygon(OGRLayer& layer)
 }
 
 // The named layer, else the first that declares polygons, else the first
-// of unknown type that holds one, else the first layer.
+// of unknown type (or of collections) that holds one, else the first layer.
 OGRLayer* chooseLayer(GDALDataset& dataset, const std::string& name, const std::string& path)
 {
     if (!name.empty()) {
@@ -190,7 +238,8 @@ OGRLayer* chooseLayer(GDALDataset& dataset, const std::string& name, const std::
     }
     for (int i = 0; i < count; ++i) {
         OGRLayer* layer = dataset.GetLayer(i);
-        if (layer && wkbFlatten(layer->GetGeomType()) == wkbUnknown && layerHoldsPolygon(*layer)) {
+        const OGRwkbGeometryType type = layer ? wkbFlatten(layer->GetGeomType()) : wkbNone;
+        if ((type == wkbUnknown || type == wkbGeometryCollection) && layerHoldsPolygon(*layer)) {
             return layer;
         }
     }
@@ -221,6 +270,15 @@ bool isShapefilePath(const std::string& path)
 }
 
 }  // namespace
+
+std::string layerGeometries(const FrameReadLoss& loss)
+{
+    std::string text;
+    for (const auto& [name, count] : loss.geometries) {
+        text += (text.empty() ? "" : ", ") + name + " ×" + std::to_string(count);
+    }
+    return text.empty() ? "no features" : text;
+}
 
 void setVectorFailureSink(VectorFailureSink sink)
 {
@@ -337,14 +395,14 @@ struct FrameBuilder {
         }
     }
 
-    void add(OGRFeature& feature, const OGRGeometry& geometry, OGRwkbGeometryType type)
+    void add(OGRFeature& feature, const std::vector<const OGRPolygon*>& polygons)
     {
         OGREnvelope envelope;
-        envelope.MinX = INFINITY;
-        envelope.MaxX = -INFINITY;
-        envelope.MinY = INFINITY;
-        envelope.MaxY = -INFINITY;
-        geometry.getEnvelope(&envelope);
+        for (const OGRPolygon* polygon : polygons) {
+            OGREnvelope part;
+            polygon->getEnvelope(&part);
+            envelope.Merge(part);
+        }
         if (detectionPending) {
             prefix = detectGaussZonePrefix(envelope.MinX, envelope.MaxX);
             detectionPending = false;
@@ -360,23 +418,50 @@ struct FrameBuilder {
         frame.minY = envelope.MinY + dy;
         frame.maxX = envelope.MaxX + dx;
         frame.maxY = envelope.MaxY + dy;
-        if (type == wkbPolygon) {
-            appendPolygonRing(frame, geometry.toPolygon(), dx, dy);
-        } else {
-            const OGRMultiPolygon* multi = geometry.toMultiPolygon();
-            for (int part = 0; part < multi->getNumGeometries(); ++part) {
-                appendPolygonRing(frame, multi->getGeometryRef(part), dx, dy);
-            }
+        for (const OGRPolygon* polygon : polygons) {
+            appendPolygonRing(frame, polygon, dx, dy);
         }
         bounds.add(frame.minX, frame.minY, frame.maxX, frame.maxY);
         frames.push_back(std::move(frame));
     }
 };
 
+// Why a feature whose geometry holds no polygon gives no frame.
+std::string withoutPolygon(const OGRGeometry* geometry)
+{
+    if (!geometry) {
+        return "no geometry";
+    }
+    const std::string name = geometry->getGeometryName();
+    return geometry->IsEmpty() ? "empty " + name : name + ", not a polygon";
+}
+
+// Makes a frame of the feature when it holds a polygon; otherwise counts
+// and names it in `tally`.
+void takeFeature(OGRFeature& feature, FrameBuilder& builder, FrameReadLoss& tally)
+{
+    const OGRGeometry* geometry = feature.GetGeometryRef();
+    ++tally.geometries[geometry ? geometry->getGeometryName() : "no geometry"];
+    PolygonParts parts;
+    if (geometry) {
+        collectPolygons(*geometry, parts);
+    }
+    if (!parts.polygons.empty()) {
+        builder.add(feature, parts.polygons);
+        return;
+    }
+    ++tally.withoutFrame;
+    if (tally.withoutFrameListed.size() < kListedWithoutFrame) {
+        tally.withoutFrameListed.push_back({feature.GetFID(), withoutPolygon(geometry)});
+    }
+}
+
 // Reads the polygon features of one layer; features lost on the way are
-// reported and counted in `loss`.
+// reported and counted in `loss`, and features without a polygon counted
+// and named there.
 void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, FrameReadLoss* loss)
 {
+    FrameReadLoss tally;
     layer.ResetReading();
     const GIntBig declared = layer.GetFeatureCount(FALSE);
     long long delivered = 0;
@@ -393,11 +478,7 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
             break;
         }
         ++delivered;
-        const OGRGeometry* geometry = feature->GetGeometryRef();
-        const OGRwkbGeometryType type = geometry ? wkbFlatten(geometry->getGeometryType()) : wkbUnknown;
-        if (type == wkbPolygon || type == wkbMultiPolygon) {
-            builder.add(*feature, *geometry, type);
-        }
+        takeFeature(*feature, builder, tally);
     }
     // Records marked deleted are counted by the layer but never delivered.
     const long long deleted = declared > delivered ? deletedDbfRecords(path) : 0;
@@ -412,6 +493,15 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
         loss->declared += declared > deleted ? declared - deleted : 0;
         loss->read += delivered;
         loss->unreadable += unreadable;
+        loss->withoutFrame += tally.withoutFrame;
+        for (FeatureWithoutFrame& feature : tally.withoutFrameListed) {
+            if (loss->withoutFrameListed.size() < kListedWithoutFrame) {
+                loss->withoutFrameListed.push_back(std::move(feature));
+            }
+        }
+        for (const auto& [name, count] : tally.geometries) {
+            loss->geometries[name] += count;
+        }
     }
 }
 

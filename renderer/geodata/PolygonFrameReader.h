@@ -3,18 +3,37 @@
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace vistrel {
 
-// Features the shapefile holds but the reader could not deliver.
+// A feature that was read but gave no frame, and why.
+struct FeatureWithoutFrame {
+    long long fid = -1;  // GDAL's feature id (-1: the source gives none)
+    std::string why;  // "POINT, not a polygon", "empty POLYGON", "no geometry"
+};
+
+// What of the layer did not become frames: features the reader could not
+// deliver, and delivered features that hold no polygon.
 struct FrameReadLoss {
     long long declared = 0;  // features the layers declare (where they tell)
     long long read = 0;  // features delivered, of any geometry
     long long unreadable = 0;  // features whose reading raised a GDAL error
     bool lost = false;  // some layer lost features
+    long long withoutFrame = 0;  // features delivered that gave no frame
+    std::vector<FeatureWithoutFrame> withoutFrameListed;  // the first kListedWithoutFrame of them
+    std::map<std::string, long long> geometries;  // features delivered by geometry name; "no geometry"
 };
+
+// How many features without a frame FrameReadLoss names one by one.
+inline constexpr std::size_t kListedWithoutFrame = 1000;
+
+// The geometries the layer held, e.g. "POINT ×3, LINESTRING ×1", or
+// "no features".
+std::string layerGeometries(const FrameReadLoss& loss);
 
 // Where the frames came from: the layer, its coordinate system and the
 // zone prefix taken off x.
@@ -24,10 +43,14 @@ struct FrameSource {
     double zonePrefix = 0.0;  // subtracted from x
 };
 
-// Reads every polygon and multipolygon feature of one layer of a vector
+// Reads every feature that holds a polygon from one layer of a vector
 // source GDAL opens (shapefile, GeoPackage, GeoJSON, KML, file geodatabase):
 // `layerName`, or by default the first layer holding polygons. Throws
-// std::runtime_error when the named layer is missing. Each feature becomes
+// std::runtime_error when the named layer is missing. A feature's polygons
+// are its polygon or multipolygon, its curve polygons and multi-surfaces made
+// linear, and the polygon members of its geometry collections; a feature
+// without one (a point, a line, an empty or missing geometry) gives no frame
+// and is named in `loss`. Each other feature becomes
 // a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
 // (configured, or detected from the first polygon when `gaussZonePrefix` is 0
 // and `autoStripGaussZone` is set) and both axes get the configured offsets.

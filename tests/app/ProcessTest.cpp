@@ -202,8 +202,13 @@ TEST(VistrelProcessExitCodes, LinesOnlyShapefileExitsThree)
     makeLoadableInputs(root.path());
     const auto result = runWith(root, R"({"osgb_path":"model","shp_path":"lines.shp"})");
     EXPECT_EQ(result.exitCode, 3);
-    EXPECT_NE(result.out.find("[WARN] No polygon or multipolygon features found in SHP."), std::string::npos)
+    // It says what the layer holds instead, and names each feature.
+    EXPECT_NE(result.out.find("[WARN] No polygon or multipolygon features found in SHP. The layer lines holds: "
+                              "LINESTRING ×"),
+              std::string::npos)
         << result.out;
+    EXPECT_NE(result.out.find("[WARN] Skipped feature FID 0 of layer lines: LINESTRING, not a polygon\n"),
+              std::string::npos);
     EXPECT_TRUE(fs::is_directory(root / "output"));
     EXPECT_FALSE(fs::exists(root / "output" / "render_report.csv"));
 }

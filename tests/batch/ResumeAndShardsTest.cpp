@@ -2,6 +2,7 @@
 // a last resumed run, gives what one uninterrupted run gives.
 #include "SampleRun.h"
 
+#include "app/RunJournal.h"
 #include "support/OutputProbes.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <future>
 #include <map>
 #include <set>
+#include <unistd.h>
 
 using namespace batchtest;
 using namespace testsupport;
@@ -286,6 +288,10 @@ TEST(ResumeAndShards, AnotherBatchesJournalIsNotTakenOver)
     ASSERT_EQ(again.exitCode, 0) << again.out;
     EXPECT_EQ(again.out.find("] Resumed "), std::string::npos);
     EXPECT_EQ(wrotePaths(again.out).size(), imagesBelow(dir / "out").size());
+    EXPECT_EQ(countOccurrences(again.out,
+                               "[WARN] Resume takes nothing over: the configuration changed: camera_padding differs\n"),
+              1)
+        << again.out;
 
     // The same batch resumed takes every image over.
     const ProcessResult same = runWith(dir, "same.json", changed);
@@ -299,7 +305,10 @@ std::vector<nlohmann::json> journalOf(const fs::path& output)
 {
     std::vector<nlohmann::json> lines;
     for (const auto& line : readLines(output / ".vistrel" / "journal-0-of-1.jsonl")) {
-        lines.push_back(nlohmann::json::parse(line));
+        nlohmann::json entry = nlohmann::json::parse(line);
+        if (!entry.contains("identity")) {  // the line that says what the batch is
+            lines.push_back(std::move(entry));
+        }
     }
     return lines;
 }
@@ -414,6 +423,54 @@ TEST(ResumeAndShards, AMovedPolygonOrAChangedModelIsRenderedAgain)
     const ProcessResult replaced = runWith(dir, "c.json", config(true));
     EXPECT_EQ(replaced.exitCode, 0) << replaced.out;
     EXPECT_EQ(replaced.out.find("] Resumed "), std::string::npos) << replaced.out;
+    // One line says why.
+    EXPECT_EQ(countOccurrences(replaced.out, "Resume takes nothing over"), 1) << replaced.out;
+    EXPECT_NE(replaced.out.find("[WARN] Resume takes nothing over: the model changed: " +
+                                fs::relative(root, dir / "city").generic_string() + " size/time differ\n"),
+              std::string::npos)
+        << replaced.out;
+}
+
+TEST(ResumeAndShards, ARunOnTheFolderOfALiveRunLeavesItAloneAndOldJournalsArePruned)
+{
+    TempDir dir("locked");
+    const fs::path journals = dir / "out" / ".vistrel";
+    const std::string line = R"({"batch":"0123456789abcdef","frame":0})";
+    writeFile(journals / "journal-0-of-1.jsonl", line + "\n");
+    {
+        // This process works on the folder: a run without resume stops.
+        vistrel::RunJournal live;
+        std::string error;
+        ASSERT_TRUE(live.open((dir / "out").string(), 0, 1, true, "", error)) << error;
+        const ProcessResult second = runWith(dir, "second.json", batchConfig("out", {{"preview_limit", 1}}));
+        EXPECT_EQ(second.exitCode, 1) << second.out;
+        EXPECT_NE(second.out.find("[ERROR] Another run (process " + std::to_string(getpid()) + " on "),
+                  std::string::npos)
+            << second.out;
+        EXPECT_NE(second.out.find("is working on the output folder " + (dir / "out").string() + " (its journal " +
+                                  (journals / "journal-0-of-1.jsonl").string() + ")"),
+                  std::string::npos)
+            << second.out;
+        EXPECT_EQ(second.out.find("Render finished"), std::string::npos);
+        EXPECT_EQ(readFile(journals / "journal-0-of-1.jsonl"), line + "\n");
+        EXPECT_FALSE(fs::exists(journals / "journal-0-of-1.jsonl.1.old"));
+    }
+    // Free again: a fresh journal, the earlier one moved aside, three kept.
+    for (int n = 1; n <= 4; ++n) {
+        writeFile(journals / ("journal-0-of-1.jsonl." + std::to_string(n) + ".old"), "");
+    }
+    vistrel::RunJournal next;
+    std::string error;
+    ASSERT_TRUE(next.open((dir / "out").string(), 0, 1, false, "", error)) << error;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(journals)) {
+        if (entry.path().filename().string().rfind("journal-", 0) == 0) {
+            names.insert(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"journal-0-of-1.jsonl", "journal-0-of-1.lock", "journal-0-of-1.jsonl.3.old",
+                                            "journal-0-of-1.jsonl.4.old", "journal-0-of-1.jsonl.5.old"}));
+    EXPECT_EQ(readFile(journals / "journal-0-of-1.jsonl.5.old"), line + "\n");
 }
 
 TEST(ResumeAndShards, LinkedJournalsAndThumbnailFoldersAreRefused)

@@ -99,4 +99,14 @@ TEST(MakeSampleCity, WithoutAnOutputFolderPrintsUsage)
     const ProcessResult result = runProcess(generator(), {}, temp.path());
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_NE(result.err.find("usage"), std::string::npos);
+
+    // Options are never taken for the folder: --help prints the usage, an
+    // unknown option is refused.
+    const ProcessResult help = runProcess(generator(), {"--help"}, temp.path());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("usage: make_sample_city"), std::string::npos) << help.out;
+    const ProcessResult unknown = runProcess(generator(), {"--colour", "city"}, temp.path());
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown option \"--colour\""), std::string::npos) << unknown.err;
+    EXPECT_TRUE(fs::is_empty(temp.path()));
 }

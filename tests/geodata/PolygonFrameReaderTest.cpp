@@ -224,7 +224,7 @@ TEST(PolygonFrameReader, ZonePrefixAndOffsetsMoveTheFrames)
     }
 }
 
-TEST(PolygonFrameReader, EmptyFirstGeometryEndsDetection)
+TEST(PolygonFrameReader, EmptyFirstGeometryIsSkippedBeforeDetection)
 {
     TempDir dir("shp");
     // A CSV with a WKT column keeps an empty polygon (shapefile and GeoJSON
@@ -233,11 +233,61 @@ TEST(PolygonFrameReader, EmptyFirstGeometryEndsDetection)
     writeFile(file, "WKT,NAME\n\"POLYGON EMPTY\",empty\n"
                     "\"POLYGON ((37512345.6 3345678,37512355.6 3345678,37512355.6 3345688,37512345.6 3345678))\",zoned\n");
     auto frames = readNamed(file, "NAME");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_TRUE(frames[0].rings.empty());
-    EXPECT_EQ(frames[0].name, "empty");
-    // Detection ran once, on the empty geometry, and found nothing.
-    EXPECT_NEAR(frames[1].minX, 37512345.6, 1e-6);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].name, "zoned");
+    EXPECT_EQ(frames[0].index, 1);
+    // The prefix is detected on the first polygon with coordinates.
+    EXPECT_NEAR(frames[0].minX, 512345.6, 1e-6);
+}
+
+TEST(PolygonFrameReader, CurvesAndCollectionsGiveFramesOtherFeaturesAreNamed)
+{
+    TempDir dir("gpkg");
+    const fs::path file = dir / "mixed.gpkg";
+    const std::string circle = "CIRCULARSTRING (0 0,5 5,10 0,5 -5,0 0)";
+    writeVectorFile(
+        file, "GPKG", wkbUnknown, {"NAME"},
+        {{"CURVEPOLYGON (" + circle + ")", {{"NAME", "curve"}}},
+         {"MULTISURFACE (CURVEPOLYGON (" + circle + "),((20 0,30 0,30 10,20 0)))", {{"NAME", "surfaces"}}},
+         {"GEOMETRYCOLLECTION (POINT (100 100),POLYGON ((40 0,50 0,50 10,40 0)))", {{"NAME", "collection"}}},
+         {"POLYGON EMPTY", {{"NAME", "empty"}}},
+         {"POINT (5 5)", {{"NAME", "point"}}},
+         {"", {{"NAME", "bare"}}},
+         {square(60, 0, 10), {{"NAME", "plain"}}}});
+    FrameReadLoss loss;
+    const auto frames = readPolygonFrames(namedBy(file, "NAME"), &loss);
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].name, "curve");
+    ASSERT_EQ(frames[0].rings.size(), 1u);
+    EXPECT_GT(frames[0].rings[0].size(), 16u);  // the arcs made linear
+    EXPECT_NEAR(frames[0].maxY, 5.0, 0.01);
+    EXPECT_NEAR(frames[0].minY, -5.0, 0.01);
+    EXPECT_EQ(frames[1].rings.size(), 2u);
+    EXPECT_DOUBLE_EQ(frames[1].maxX, 30.0);
+    // The collection's polygon member alone makes the frame and its bounds.
+    ASSERT_EQ(frames[2].rings.size(), 1u);
+    EXPECT_DOUBLE_EQ(frames[2].maxX, 50.0);
+    EXPECT_DOUBLE_EQ(frames[2].maxY, 10.0);
+    EXPECT_EQ(frames[3].name, "plain");
+    EXPECT_EQ(frames[3].index, 4);
+
+    // GeoPackage numbers its features from 1.
+    EXPECT_EQ(loss.withoutFrame, 3);
+    ASSERT_EQ(loss.withoutFrameListed.size(), 3u);
+    EXPECT_EQ(loss.withoutFrameListed[0].fid, 4);
+    EXPECT_EQ(loss.withoutFrameListed[0].why, "empty POLYGON");
+    EXPECT_EQ(loss.withoutFrameListed[1].fid, 5);
+    EXPECT_EQ(loss.withoutFrameListed[1].why, "POINT, not a polygon");
+    EXPECT_EQ(loss.withoutFrameListed[2].fid, 6);
+    EXPECT_EQ(loss.withoutFrameListed[2].why, "no geometry");
+    EXPECT_FALSE(loss.lost);
+    EXPECT_EQ(layerGeometries(loss),
+              "CURVEPOLYGON ×1, GEOMETRYCOLLECTION ×1, MULTISURFACE ×1, POINT ×1, POLYGON ×2, no geometry ×1");
+
+    // A layer of curve polygons alone is a layer of polygons.
+    const fs::path curves = dir / "curves.gpkg";
+    writeVectorFile(curves, "GPKG", wkbCurvePolygon, {"NAME"}, {{"CURVEPOLYGON (" + circle + ")", {{"NAME", "c"}}}});
+    EXPECT_EQ(readPolygonFrames(namedBy(curves, "NAME")).size(), 1u);
 }
 
 TEST(PolygonFrameReader, UnopenableFilesThrow)

@@ -1,5 +1,6 @@
 // make_sample_city <out-folder> [--enu] [--wgs84-gpkg]
 // make_sample_city --county <columns>x<rows> <out-folder>
+// make_sample_city --help
 //
 // --enu also writes city_enu/: the same city as an ENU model (tangent point
 // inside the city, a non-zero SRSOrigin); --wgs84-gpkg also writes
@@ -170,34 +171,74 @@ void printSummary(const fs::path& out, double seconds)
               << seconds << " s" << std::endl;
 }
 
+constexpr const char* kUsage = "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]\n"
+                               "       make_sample_city --county <columns>x<rows> <out-folder>\n"
+                               "       make_sample_city --help";
+
+// What the command line asks for; `error` says why it cannot be taken.
+struct Arguments {
+    bool help = false;
+    bool isCounty = false;
+    CountySize county;
+    Extras extras;
+    std::string out;
+    std::string error;
+};
+
+// Options and the one output folder, in any order; an argument that starts
+// with "-" and is no option is refused rather than taken for a folder.
+Arguments parseArguments(int argc, char** argv)
+{
+    Arguments args;
+    for (int i = 1; i < argc && args.error.empty(); ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            args.help = true;
+        } else if (arg == "--enu" || arg == "--wgs84-gpkg") {
+            (arg == "--enu" ? args.extras.enu : args.extras.wgs84GeoPackage) = true;
+        } else if (arg == "--county") {
+            args.isCounty = true;
+            if (i + 1 >= argc || !parseCountySize(argv[++i], args.county)) {
+                args.error = "--county takes <columns>x<rows>";
+            }
+        } else if (arg.empty() || arg[0] == '-') {
+            args.error = "unknown option \"" + arg + "\"";
+        } else if (!args.out.empty()) {
+            args.error = "one output folder only, not also \"" + arg + "\"";
+        } else {
+            args.out = arg;
+        }
+    }
+    if (args.error.empty() && !args.help && args.out.empty()) {
+        args.error = "no output folder";
+    }
+    if (args.error.empty() && args.isCounty && (args.extras.enu || args.extras.wgs84GeoPackage)) {
+        args.error = "--enu and --wgs84-gpkg do not go with --county";
+    }
+    return args;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    CountySize county;
-    const bool isCounty = argc == 4 && std::string(argv[1]) == "--county";
-    Extras extras;
-    bool usage = argc < 2 || std::string(argv[argc - 1]).empty() || (isCounty && !parseCountySize(argv[2], county));
-    for (int i = 2; i < argc && !usage && !isCounty; ++i) {
-        const std::string option = argv[i];
-        extras.enu = extras.enu || option == "--enu";
-        extras.wgs84GeoPackage = extras.wgs84GeoPackage || option == "--wgs84-gpkg";
-        usage = option != "--enu" && option != "--wgs84-gpkg";
+    const Arguments args = parseArguments(argc, argv);
+    if (args.help) {
+        std::cout << kUsage << std::endl;
+        return 0;
     }
-    if (usage) {
-        std::cerr << "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]\n"
-                     "       make_sample_city --county <columns>x<rows> <out-folder>"
-                  << std::endl;
+    if (!args.error.empty()) {
+        std::cerr << "make_sample_city: " << args.error << "\n" << kUsage << std::endl;
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
     OutputFolder folder;
     try {
-        folder = prepareOutputFolder(isCounty ? argv[argc - 1] : argv[1]);
-        if (isCounty) {
-            writeCounty(makeSampleCity(), county, folder.staging);
+        folder = prepareOutputFolder(args.out);
+        if (args.isCounty) {
+            writeCounty(makeSampleCity(), args.county, folder.staging);
         } else {
-            generate(folder.staging, extras);
+            generate(folder.staging, args.extras);
         }
         publishOutputFolder(folder);
     } catch (const std::exception& e) {
