@@ -281,8 +281,11 @@ QString configurationMarkdown()
                           "Vistrel does not know are ignored (Tavrin keeps its own, such as "
                           "`tavrin_preview_limit`, in `config/render_gui.json`).")
         << QString()
-        << QStringLiteral("- Numbers may also be given as JSON text (`\"1920\"`). An integer key given a "
-                          "fractional number takes its whole part; `true` counts as 1.")
+        << QStringLiteral("- Numbers may also be given as JSON text written out in full (`\"1920\"`, `\"2.5\"`, "
+                          "spaces around it allowed). Text that only begins with a number or uses another "
+                          "notation (`\"1920px\"`, `\"300m\"`, `\"9O\"`, `\"2e3\"`) is a configuration error "
+                          "naming the key (exit 1). An integer key given a fractional number takes its whole "
+                          "part; `true` counts as 1.")
         << QStringLiteral("- Every number must be finite: `nan`, `inf` and `-inf` are configuration errors.")
         << QStringLiteral("- A value of the wrong type, or a failed check, ends Vistrel with exit code 1 and "
                           "the reason on standard error. Values outside a clamp are corrected silently.")
