@@ -5,6 +5,7 @@
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
+#include "geodata/CoordinateSystem.h"
 
 #include <filesystem>
 #include <iostream>
@@ -53,6 +54,7 @@ std::string defaultConfigPath(const std::string& programPath)
 int runVistrel(int argc, char** argv)
 {
     installSignalHandlers();
+    keepGdalOffline();
     // Arguments arrive as UTF-8 and the console takes UTF-8 as it is.
     std::string configPath;
     try {

@@ -1,10 +1,12 @@
 #include "app/FrameSystems.h"
 
+#include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/RunProtocol.h"
 
 #include <ogr_spatialref.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vistrel {
@@ -31,12 +33,28 @@ CoordinateSystem configuredSystem(const std::string& text, const char* key)
     }
 }
 
+// One line for the frames that cannot be placed, naming the first of them;
+// the batch fails their images, each with its reason.
+void logUnplacedFrames(const std::vector<PolygonFrame>& frames, const FrameTransform& moved,
+                       const CoordinateSystem& model)
+{
+    if (moved.unusable == 0) {
+        return;
+    }
+    const auto first =
+        std::find_if(frames.begin(), frames.end(), [](const PolygonFrame& frame) { return !frame.unusable.empty(); });
+    Logger::instance().warn(std::to_string(moved.unusable) + " of " + std::to_string(frames.size()) +
+                            " frames cannot be placed in " + shortName(model) +
+                            " and their images fail; the first, frame " + first->name + ": " + first->unusable);
+}
+
 }  // namespace
 
 RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& origin, const FrameSource& source)
 {
     RunSystems systems;
-    systems.model = config.model_srs.empty() ? declaredSystem(origin.srs, "model's SRS of metadata.xml", false)
+    const std::string metadata = "model's SRS of " + (origin.sourcePath.empty() ? "metadata.xml" : origin.sourcePath);
+    systems.model = config.model_srs.empty() ? declaredSystem(origin.srs, metadata.c_str(), false)
                                              : configuredSystem(config.model_srs, "model_srs");
     systems.frames = config.frames_crs.empty() ? declaredSystem(source.crsWkt, "frames' CRS", true)
                                                : configuredSystem(config.frames_crs, "frames_crs");
@@ -71,8 +89,16 @@ void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, c
         return;
     }
     log.info("Transforming frames from " + shortName(systems.frames) + " to " + shortName(systems.model) +
-             " (edges densified to 1 m): " + transformFrames(frames, asRead, systems.model));
+             " (each vertex moved; points added where an edge bends more than 1 cm)");
+    const FrameTransform moved = transformFrames(frames, asRead, systems.model, [] { return stopRequested(); });
+    log.info("Transformation: " + moved.description + "; " + std::to_string(moved.points) + " ring points, " +
+             std::to_string(moved.added) + " of them added along bent edges");
     log.info("Frames before: " + before.text() + "; after: " + framesExtent(frames).text());
+    logUnplacedFrames(frames, moved, systems.model);
+    if (moved.stopped) {
+        log.warn("Stopped by signal while transforming frames (" + std::to_string(moved.moved) + " of " +
+                 std::to_string(frames.size()) + " moved)");
+    }
 }
 
 bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems)

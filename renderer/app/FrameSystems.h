@@ -26,7 +26,9 @@ RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& orig
 
 // Moves the frames into the model's coordinates when reproject_frames and
 // the two systems call for it, logging what was done; frames that already
-// lie over the model while the systems differ stay, with a WARN.
+// lie over the model while the systems differ stay, with a WARN. Frames that
+// cannot be moved keep their reason in `unusable` (one WARN counts them and
+// names the first); a stop signal ends the move early.
 void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
                         std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
 

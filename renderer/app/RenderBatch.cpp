@@ -53,6 +53,10 @@ using Clock = std::chrono::steady_clock;
 
 // The remark of a picture taken with tiles still loading.
 constexpr const char* kTilesIncomplete = "瓦片未加载完成";
+// The remark, and the log's words, for the images of a frame whose points
+// cannot be moved into the model's system (the reason follows).
+constexpr const char* kFrameUnplaced = "图斑坐标无法转换到模型坐标系: ";
+constexpr const char* kUnplacedReason = "the frame cannot be placed in the model's system: ";
 
 }  // namespace
 
@@ -186,6 +190,19 @@ RenderBatch::Replay RenderBatch::replayedDecision(FrameJob& job) const
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
     job.geometry = frameGeometry(job.frame);
+    if (!job.frame.unusable.empty()) {
+        // A frame that cannot be placed over the model fails without a look.
+        job.precheck = Precheck::Fail;
+        job.reason = std::string(kFrameUnplaced) + job.frame.unusable;
+        for (const std::string& angle : config_.angles) {
+            Logger::instance().error(runMessage(
+                RunMessage::FailedFrame, {job.frame.name, angle, std::string(kUnplacedReason) + job.frame.unusable}));
+        }
+        if (!namesAllFrames_) {
+            job.names = planNames(job.frame);
+        }
+        return;
+    }
     // An earlier run decided already: its decision stands, so that the
     // names that follow are the ones it gave.
     const Replay replay = replayedDecision(job);

@@ -96,6 +96,10 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
         frames.resize(static_cast<std::size_t>(config.preview_limit));
         log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
     }
+    if (stopRequested()) {
+        // Stopped while the frames were moved: the batch writes its report at once.
+        return ExitSuccess;
+    }
     return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
 }
 
@@ -149,7 +153,10 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         BatchOptions options;
         options.worldFileCrs = prjText(systems.model);
         options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
-            shardScene.prepareFrame(frames[position], renderer);
+            // A frame that cannot be placed over the model needs no part of it.
+            if (frames[position].unusable.empty()) {
+                shardScene.prepareFrame(frames[position], renderer);
+            }
         };
         RenderBatch batch(config, options);
         batch.setModel(shardScene.lazy().identity());
@@ -207,6 +214,7 @@ int renderTask(const RenderConfig& config)
     }
     const BatchEnd end = renderFrames(config, *shardScene, frames, systems);
     logFeaturesWithoutFrame(loss);
+    flushGdalMessageCounts();
     frames.clear();
     shardScene.reset();
     return exitCodeOf(end, loss);

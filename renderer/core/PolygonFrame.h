@@ -27,6 +27,10 @@ struct PolygonFrame {
     double maxX = 0.0;
     double maxY = 0.0;
     std::vector<std::vector<RingPoint>> rings;  // exterior rings only
+    // Why the frame cannot be placed over the model (its points cannot be
+    // moved into the model's system); empty when it can. Such a frame keeps
+    // its points as read, and its images fail without being rendered.
+    std::string unusable;
     double centerZ = 0.0;
     double minZ = 0.0;
     double maxZ = 0.0;

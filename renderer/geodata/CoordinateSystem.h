@@ -18,10 +18,17 @@ struct CoordinateSystem {
     bool known() const { return kind != Kind::Unknown; }
 };
 
-// Reads "ENU:lat,lon[,h]" (latitude first), or any text GDAL's
-// SetFromUserInput takes. Empty text gives Unknown. Throws
-// std::invalid_argument with the reason for text that is neither.
+// Reads "ENU:lat,lon[,h]" (latitude first, |lat| <= 90, |lon| <= 180,
+// |h| <= 10 km), or one geographic or projected CRS as an EPSG code, a WKT
+// or a PROJ string. Empty text gives Unknown. Nothing is fetched or opened:
+// URLs, file paths, grid or init files named by a path and PROJ pipelines
+// are refused. Throws std::invalid_argument with the text and the reason for
+// text that is none of these.
 CoordinateSystem parseCoordinateSystem(const std::string& text);
+
+// Turns network access of PROJ and GDAL off for the whole process (once, at
+// the start, before any coordinate system is read).
+void keepGdalOffline();
 
 // The CRS of a WKT text (as a layer reports it); Unknown for empty text.
 CoordinateSystem coordinateSystemFromWkt(const std::string& wkt);

@@ -59,7 +59,7 @@ void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::No
     double minX = 0, minY = 0, maxX = 0, maxY = 0;
     bool any = false;
     for (const auto& frame : frames) {
-        if (!(frame.maxX >= frame.minX && frame.maxY >= frame.minY)) {
+        if (!(frame.maxX >= frame.minX && frame.maxY >= frame.minY) || !frame.unusable.empty()) {
             continue;
         }
         if (!any) {

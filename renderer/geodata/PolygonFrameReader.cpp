@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #ifndef VISTREL_GDAL_DATA_DIR
@@ -134,14 +135,85 @@ void reportFailure(const std::string& reason)
     }
 }
 
+// GDAL can raise one message per feature or per point. Each kind of message
+// (its text with the numbers left out) reaches the log kLinesPerKind times,
+// and all of them together kMaxGdalLines times; the rest are counted, and
+// flushGdalMessageCounts() gives one closing line per kind held back.
+constexpr long long kLinesPerKind = 5;
+constexpr long long kMaxGdalLines = 1000;
+constexpr std::size_t kMaxKinds = 200;
+
+struct HeldBack {
+    std::string first;  // the first message of the kind
+    bool error = false;
+    long long logged = 0;
+    long long held = 0;
+};
+
+struct MessageGate {
+    std::mutex mutex;
+    std::map<std::string, HeldBack> kinds;
+    long long logged = 0;
+};
+
+MessageGate& messageGate()
+{
+    static MessageGate gate;
+    return gate;
+}
+
+std::string messageKind(const std::string& text, bool error)
+{
+    std::string kind = error ? "E:" : "W:";
+    for (const char c : text.substr(0, 200)) {
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit || kind.empty() || kind.back() != '#') {
+            kind += digit ? '#' : c;
+        }
+    }
+    return kind;
+}
+
+// True when the message goes to the log; else it is counted.
+bool passGdalMessage(const std::string& text, bool error)
+{
+    MessageGate& gate = messageGate();
+    const std::lock_guard<std::mutex> lock(gate.mutex);
+    std::string kind = messageKind(text, error);
+    if (gate.kinds.size() >= kMaxKinds && gate.kinds.count(kind) == 0) {
+        kind = error ? "(other errors)" : "(other warnings)";
+    }
+    HeldBack& seen = gate.kinds[kind];
+    if (seen.first.empty()) {
+        seen.first = text;
+        seen.error = error;
+    }
+    if (seen.logged < kLinesPerKind && gate.logged < kMaxGdalLines) {
+        ++seen.logged;
+        ++gate.logged;
+        return true;
+    }
+    ++seen.held;
+    return false;
+}
+
 void CPL_STDCALL routeGdalMessage(CPLErr level, CPLErrorNum, const char* message)
 {
-    const std::string text = runMessage(RunMessage::GdalError, {message ? message : ""});
-    if (level == CE_Warning) {
-        Logger::instance().warn(text);
-    } else if (level == CE_Failure || level == CE_Fatal) {
+    const bool error = level == CE_Failure || level == CE_Fatal;
+    if (level != CE_Warning && !error) {
+        return;
+    }
+    if (error) {
         ++gdalFailures;
+    }
+    const std::string text = runMessage(RunMessage::GdalError, {message ? message : ""});
+    if (!passGdalMessage(text, error)) {
+        return;
+    }
+    if (error) {
         reportFailure(text);
+    } else {
+        Logger::instance().warn(text);
     }
 }
 
@@ -288,6 +360,28 @@ void setVectorFailureSink(VectorFailureSink sink)
 void routeGdalMessages()
 {
     CPLSetErrorHandler(routeGdalMessage);
+}
+
+void flushGdalMessageCounts()
+{
+    std::map<std::string, HeldBack> kinds;
+    {
+        MessageGate& gate = messageGate();
+        const std::lock_guard<std::mutex> lock(gate.mutex);
+        kinds.swap(gate.kinds);
+        gate.logged = 0;
+    }
+    for (const auto& [kind, seen] : kinds) {
+        if (seen.held == 0) {
+            continue;
+        }
+        const std::string line = seen.first + " (and " + std::to_string(seen.held) + " more like it, not logged)";
+        if (seen.error) {
+            reportFailure(line);
+        } else {
+            Logger::instance().warn(line);
+        }
+    }
 }
 
 std::string defaultFrameName(int index)
@@ -543,6 +637,7 @@ std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, Fra
     if (source) {
         source->zonePrefix = builder.prefix;
     }
+    flushGdalMessageCounts();
     std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + options.path;
     if (!frames.empty()) {
         summary += ". Bounds=(" + streamNumber(builder.bounds.minX) + ", " + streamNumber(builder.bounds.minY) +

@@ -85,8 +85,14 @@ using VectorFailureSink = void (*)(const std::string& reason);
 void setVectorFailureSink(VectorFailureSink sink);
 
 // Takes GDAL's messages (installed by readPolygonFrames): warnings go to the
-// log, errors to the failure sink.
+// log, errors to the failure sink, each kind of message (its text without
+// the numbers) five times at most and a thousand messages in all; the rest
+// are only counted (errors still count as failures).
 void routeGdalMessages();
+// One line per kind of message held back since the last call, with the
+// count ("… (and n more like it, not logged)"); readPolygonFrames calls it
+// once it has read, the run at its end.
+void flushGdalMessageCounts();
 
 // The zone prefix implied by an x range: whole millions between 10 and 99
 // million when the centre lies within a million above them; 0 otherwise.

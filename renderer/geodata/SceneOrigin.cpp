@@ -6,6 +6,7 @@
 #include "core/RegularFile.h"
 #include "geodata/ModelPath.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -23,6 +24,9 @@ namespace {
 
 // metadata.xml is a few hundred bytes; anything this large is not one.
 constexpr std::uintmax_t kMaxMetadataBytes = std::uintmax_t(16) << 20;
+// No origin lies farther out: projected coordinates with a zone prefix stay
+// below 100 000 km, geocentric ones below 10 000 km.
+constexpr double kMaxOriginCoordinate = 1e8;
 
 // Blanks as the C locale's isspace sees them.
 bool isBlank(char c)
@@ -107,6 +111,36 @@ bool originElementAt(const std::string& text, std::size_t pos, std::string (&num
     return tagAt(text, pos, "SRSOrigin", true) != std::string::npos;
 }
 
+// The text of the first <SRSOrigin> element (its start), for a message;
+// false when there is none.
+bool originElementText(const std::string& text, std::string& content)
+{
+    for (std::size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open + 1)) {
+        const std::size_t start = tagAt(text, open, "SRSOrigin", false);
+        if (start == std::string::npos) {
+            continue;
+        }
+        const std::size_t first = skipBlanks(text, start);
+        std::size_t last = std::min(text.find('<', first), text.size());
+        while (last > first && isBlank(text[last - 1])) {
+            --last;
+        }
+        content = last - first > 40 ? text.substr(first, 40) + "..." : text.substr(first, last - first);
+        return true;
+    }
+    return false;
+}
+
+// Why a text without a usable origin element gives none.
+std::string missingOrigin(const std::string& text)
+{
+    std::string content;
+    if (!originElementText(text, content)) {
+        return "it has no SRSOrigin element";
+    }
+    return "its SRSOrigin element does not hold three numbers \"x, y, z\": \"" + content + "\"";
+}
+
 // The first <SRS> element's text without surrounding blanks (a text of
 // blanks only keeps its last one); false when there is none.
 bool findSrsElement(const std::string& text, std::string& srs)
@@ -184,30 +218,30 @@ SceneOrigin parseMetadataText(const std::string& text)
     for (std::size_t open = text.find('<'); open != std::string::npos && !found; open = text.find('<', open + 1)) {
         found = originElementAt(text, open, numbers);
     }
+    findSrsElement(text, origin.srs);
     if (!found) {
+        origin.problem = missingOrigin(text);
         return origin;
     }
     double xyz[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
+        // A number text can be as long as the file: the message shows its start.
+        const std::string shown = numbers[i].size() > 40 ? numbers[i].substr(0, 40) + "..." : numbers[i];
+        const std::string which = std::string(1, "xyz"[i]);
         try {
             xyz[i] = textToDouble(numbers[i]);
         } catch (const std::exception&) {
-            // A number text can be as long as the file: the message shows its start.
-            const std::string shown = numbers[i].size() > 40 ? numbers[i].substr(0, 40) + "..." : numbers[i];
-            throw std::invalid_argument("the SRSOrigin element must hold three numbers \"x, y, z\"; its " +
-                                        std::string(1, "xyz"[i]) + " is not a usable number: \"" + shown + "\"");
+            throw std::invalid_argument("the SRSOrigin element must hold three numbers \"x, y, z\"; its " + which +
+                                        " is not a usable number: \"" + shown + "\"");
+        }
+        if (!(std::fabs(xyz[i]) <= kMaxOriginCoordinate)) {
+            throw std::invalid_argument("the SRSOrigin element must hold three numbers \"x, y, z\"; its " + which +
+                                        ", \"" + shown + "\", is out of range (at most 1e8 in magnitude)");
         }
     }
-    const double x = xyz[0];
-    const double y = xyz[1];
-    const double z = xyz[2];
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
-        return origin;
-    }
-    origin.x = x;
-    origin.y = y;
-    origin.z = z;
-    findSrsElement(text, origin.srs);
+    origin.x = xyz[0];
+    origin.y = xyz[1];
+    origin.z = xyz[2];
     origin.valid = true;
     return origin;
 }
@@ -298,6 +332,11 @@ SceneOrigin readSceneOrigin(const fs::path& pathIn)
         if (origin.valid) {
             logOrigin(origin, true);
             return origin;
+        }
+        if (!origin.problem.empty()) {
+            const std::string srs = origin.srs.size() > 80 ? origin.srs.substr(0, 80) + "..." : origin.srs;
+            Logger::instance().warn("No model origin in " + candidate.string() + ": " + origin.problem +
+                                    (srs.empty() ? std::string() : "; its SRS \"" + srs + "\" is not used"));
         }
     }
 

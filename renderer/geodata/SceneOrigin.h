@@ -14,6 +14,7 @@ struct SceneOrigin {
     std::string sourcePath;  // the file the origin came from
     std::string srs;  // SRS text of metadata.xml; empty for .dsm origins
     bool valid = false;
+    std::string problem;  // why a metadata.xml gave no origin (no usable SRSOrigin element)
 };
 
 // The origin of the model at `path` (a project folder, a Data folder, a tile
@@ -24,8 +25,10 @@ struct SceneOrigin {
 SceneOrigin readSceneOrigin(const std::filesystem::path& path);
 // Searches the SRSOrigin (and SRS) elements of metadata.xml, a regular file
 // of at most 16 MB (a larger one is skipped with a warning). A malformed
-// number throws std::invalid_argument naming the file, the element and the
-// number.
+// number, or one beyond 1e8 in magnitude, throws std::invalid_argument naming
+// the file, the element and the number. Without an SRSOrigin element of three
+// numbers the origin is invalid and `problem` says why (readSceneOrigin logs
+// it as a WARN, naming the SRS that is then not used).
 SceneOrigin parseMetadataOrigin(const std::filesystem::path& file);
 // The same search over the file's text; `sourcePath` stays empty.
 SceneOrigin parseMetadataText(const std::string& text);

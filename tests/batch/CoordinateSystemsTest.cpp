@@ -2,16 +2,26 @@
 // frames give the pictures of the plain run, frames that miss the model end
 // the run with exit 6, a disagreeing .prj over the model only warns, and the
 // world files place the pictures on the ground, go with their pictures only
-// and fail their image when they cannot be written.
+// and fail their image when they cannot be written. A frame that cannot be
+// moved fails alone, frames that cannot be moved at all keep the log short,
+// and a coordinate system is never fetched.
 #include "SampleRun.h"
 
 #include "geodata/PolygonFrameReader.h"
 #include "support/OutputProbes.h"
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
+#include <ogrsf_frmts.h>
 #include <ogr_spatialref.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -107,6 +117,65 @@ std::vector<double> worldFile(const fs::path& path)
 }
 
 bool rendered(int i) { return !truth().at("frames")[i].at("skip").get<bool>(); }
+
+// Replaces the geometry of the feature `fid` of the GeoPackage's layer.
+void setGeometry(const fs::path& gpkg, GIntBig fid, const char* wkt)
+{
+    GDALAllRegister();
+    auto* dataset =
+        static_cast<GDALDataset*>(GDALOpenEx(gpkg.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr));
+    ASSERT_NE(dataset, nullptr);
+    OGRLayer* layer = dataset->GetLayer(0);
+    OGRFeature* feature = layer->GetFeature(fid);
+    ASSERT_NE(feature, nullptr);
+    OGRGeometry* geometry = nullptr;
+    ASSERT_EQ(OGRGeometryFactory::createFromWkt(wkt, nullptr, &geometry), OGRERR_NONE);
+    feature->SetGeometryDirectly(geometry);
+    EXPECT_EQ(layer->SetFeature(feature), OGRERR_NONE);
+    OGRFeature::DestroyFeature(feature);
+    GDALClose(dataset);
+}
+
+std::map<std::string, std::size_t> columnsOf(const std::vector<std::string>& header)
+{
+    std::map<std::string, std::size_t> columns;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        columns.emplace(header[i], i);
+    }
+    return columns;
+}
+
+// A TCP port on the loopback that records whether anyone connected.
+class Listener {
+public:
+    Listener()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        listen(fd_, 4);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        fcntl(fd_, F_SETFL, O_NONBLOCK);
+    }
+    ~Listener() { close(fd_); }
+    int port() const { return port_; }
+    bool connected() const
+    {
+        const int client = accept(fd_, nullptr, nullptr);
+        if (client >= 0) {
+            close(client);
+        }
+        return client >= 0;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 
 }  // namespace
 
@@ -321,4 +390,81 @@ TEST(CoordinateSystems, WorldFilesAreWrittenOnlyWithTheirPictureAndFailItsImage)
     EXPECT_NE(resumed.log().find(", failed 4\n"), std::string::npos) << resumed.log();
     EXPECT_EQ(parseCsv(readFile(resumed.outputDir / "render_report.csv"))[picked[3] + 1][outcome], "失败");
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+}
+
+TEST(CoordinateSystems, AFrameThatCannotBeMovedFailsAlone)
+{
+    TempDir dir("crs");
+    const fs::path gpkg = dir / "parcels.gpkg";
+    fs::copy_file(sampleDir() / "parcels_wgs84.gpkg", gpkg);
+    // The second parcel lies beyond the pole.
+    setGeometry(gpkg, 2,
+                "MULTIPOLYGON(((114.1262 30.6320,114.1263 30.6320,114.1263 91,114.1262 91,114.1262 30.6320)))");
+    const SampleRun run = runVistrel(dir, smallConfig({{"shp_path", gpkg.string()}, {"preview_limit", 4}}));
+    EXPECT_EQ(run.process.exitCode, 4) << run.log();
+    const auto names = uniqueFrameNames();
+    const std::string name = truth().at("frames")[1].at("name");
+    const auto errors = linesWith(run.log(), "[ERROR] ");
+    ASSERT_EQ(errors.size(), 1u) << run.log();
+    EXPECT_NE(errors[0].find("Failed frame " + name +
+                             " angle top: the frame cannot be placed in the model's system: "
+                             "its point (114.1263, 91) cannot be transformed"),
+              std::string::npos)
+        << errors[0];
+    EXPECT_NE(run.log().find("[WARN] 1 of 20 frames cannot be placed in CGCS2000"), std::string::npos);
+    for (int i : {0, 2, 3}) {
+        EXPECT_TRUE(fs::exists(run.outputDir / names[i] / "top.png")) << names[i];
+    }
+    EXPECT_FALSE(fs::exists(run.outputDir / names[1] / "top.png"));
+    const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
+    ASSERT_EQ(rows.size(), 5u);
+    const auto col = columnsOf(rows[0]);
+    EXPECT_EQ(rows[2][col.at("正射结果")], "失败");
+    EXPECT_EQ(rows[2][col.at("正射备注")].rfind("图斑坐标无法转换到模型坐标系: its point (114.1263, 91)", 0), 0u)
+        << rows[2][col.at("正射备注")];
+    EXPECT_EQ(rows[3][col.at("正射结果")], "成功");
+}
+
+TEST(CoordinateSystems, MetresDeclaredAsDegreesKeepTheLogShort)
+{
+    TempDir dir("crs");
+    for (const char* ext : {".shp", ".shx", ".dbf", ".cpg"}) {
+        fs::copy_file(sampleDir() / (std::string("parcels") + ext), dir / (std::string("parcels") + ext));
+    }
+    writeFile(dir / "parcels.prj", "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,"
+                                   "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]");
+    const SampleRun run =
+        runVistrel(dir, smallConfig({{"shp_path", (dir / "parcels.shp").string()}, {"reproject_frames", "always"}}));
+    const std::string log = run.log();
+    EXPECT_EQ(run.process.exitCode, 6) << log.substr(0, 20000);
+    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 200) << log.substr(0, 20000);
+    EXPECT_NE(log.find("[WARN] 20 of 20 frames cannot be placed in CGCS2000"), std::string::npos) << log;
+    EXPECT_EQ(linesWith(log, "[ERROR] No frame lies over the model").size(), 1u) << log;
+}
+
+TEST(CoordinateSystems, ACoordinateSystemIsNeverFetched)
+{
+    const Listener listener;
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.port()) + "/crs";
+    // Configured: a configuration error naming the key.
+    for (const std::string& text : {url, std::string("ENU:30.6,114.1,1e308"),
+                                    std::string("+proj=pipeline +step +proj=utm +zone=50 +step +proj=axisswap")}) {
+        TempDir dir("crs");
+        const SampleRun run = runVistrel(dir, smallConfig({{"model_srs", text}}));
+        EXPECT_EQ(run.process.exitCode, 1) << run.log();
+        EXPECT_NE(run.log().find("[ERROR] Task failed: model_srs: "), std::string::npos) << run.log();
+    }
+    // Declared in metadata.xml: unknown, with a WARN naming the file.
+    TempDir dir("crs");
+    fs::copy(sampleDir() / "city", dir / "city", fs::copy_options::recursive);
+    writeFile(dir / "city" / "metadata.xml",
+              "<ModelMetadata><SRS>" + url + "</SRS><SRSOrigin>512000,3390000,0</SRSOrigin></ModelMetadata>");
+    const SampleRun run = runVistrel(dir, smallConfig({{"osgb_path", (dir / "city").string()}, {"preview_limit", 1}}));
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    EXPECT_NE(run.log().find("[WARN] The model's SRS of " + (dir / "city" / "metadata.xml").string() +
+                             " cannot be used and counts as unknown: Unknown coordinate system \"" + url +
+                             "\" (a URL is not read"),
+              std::string::npos)
+        << run.log();
+    EXPECT_FALSE(listener.connected());
 }

@@ -63,6 +63,36 @@ TEST(SceneOrigin, MetadataVariants)
     EXPECT_FALSE(parseMetadataOrigin(dir / "absent.xml").valid);
 }
 
+TEST(SceneOrigin, AnUnusableOriginIsNamed)
+{
+    TempDir dir("origin");
+    const auto originLog = [&](const std::string& name, const std::string& metadata) {
+        writeTile(dir / name / "model.osgb", 0, 0);
+        writeFile(dir / name / "metadata.xml", metadata);
+        CapturedOutput log;
+        EXPECT_FALSE(readSceneOrigin(dir / name).valid) << name;
+        return log.text();
+    };
+    const std::string nan = originLog("nan", "<SRS>EPSG:4547</SRS><SRSOrigin>nan,nan,0</SRSOrigin>");
+    EXPECT_NE(nan.find("[WARN] No model origin in " + (dir / "nan" / "metadata.xml").string() +
+                       ": its SRSOrigin element does not hold three numbers \"x, y, z\": \"nan,nan,0\"; its SRS "
+                       "\"EPSG:4547\" is not used"),
+              std::string::npos)
+        << nan;
+    const std::string missing = originLog("missing", "<SRS>EPSG:4547</SRS>");
+    EXPECT_NE(missing.find("metadata.xml: it has no SRSOrigin element; its SRS \"EPSG:4547\" is not used"),
+              std::string::npos)
+        << missing;
+    // A number beyond any model is refused as given, never shown as inf.
+    try {
+        parseMetadataText("<SRS>EPSG:4547</SRS><SRSOrigin>1e308,1e308,0</SRSOrigin>");
+        ADD_FAILURE() << "1e308 was taken";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "the SRSOrigin element must hold three numbers \"x, y, z\"; its x, \"1e308\", is out "
+                               "of range (at most 1e8 in magnitude)");
+    }
+}
+
 TEST(SceneOrigin, DsmScanTakesTheLastQualifyingWindow)
 {
     TempDir dir("origin");
