@@ -157,10 +157,11 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "Also write render_report.html, a page of thumbnails per frame and angle (in render_report_files/).",
      "生成 HTML 报告页", "另外生成带缩略图的报告页 render_report.html，任务结束后可直接打开查看。", "开或关"},
     {"model_srs", "empty: the SRS element of metadata.xml",
-     "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h] (latitude first)",
+     "EPSG:n, a WKT, a PROJ string of one CRS or ENU:lat,lon[,h] (latitude first, within ±90 and ±180, h within "
+     "±10 km); URLs, file paths and PROJ pipelines are refused",
      "The model's coordinate system, replacing what metadata.xml declares.", nullptr, nullptr, nullptr},
     {"frames_crs", "empty: what the vector source declares (.prj, GeoPackage, GeoJSON…)",
-     "EPSG:n, a WKT, a PROJ string or ENU:lat,lon[,h]",
+     "EPSG:n, a WKT, a PROJ string of one CRS or ENU:lat,lon[,h]; URLs, file paths and PROJ pipelines are refused",
      "The frames' coordinate system, replacing what the vector source declares.", nullptr, nullptr, nullptr},
     {"reproject_frames", nullptr, "auto, always or never; other text is a configuration error",
      "auto: frames in another, known coordinate system that do not lie over the model are transformed into the "
