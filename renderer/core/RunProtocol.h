@@ -159,6 +159,8 @@ enum class RunMessage {
     NoRootTiles,
     SceneReadFailed,
     NoSceneLoaded,
+    RootBoundUnusable,
+    RootIndexEntryWrong,
     ImageWriteFailed,
     SymlinkRefused,
 };
