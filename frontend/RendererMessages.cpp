@@ -72,6 +72,8 @@ constexpr Translation kTranslations[] = {
     {RunMessage::NoRootTiles, "在以下位置找不到根节点 .osgb 文件：{}"},
     {RunMessage::SceneReadFailed, "无法读取模型文件：{}"},
     {RunMessage::NoSceneLoaded, "未能从以下位置加载任何 OSGB 模型：{}"},
+    {RunMessage::RootBoundUnusable, "已跳过根节点瓦片 {}：其包围球无法定位（{}）"},
+    {RunMessage::RootIndexEntryWrong, "根节点索引中 {} 的条目有误（{}），已按文件更正"},
     {RunMessage::ImageWriteFailed, "图片写入失败：{}"},
     {RunMessage::SymlinkRefused, "输出文件夹内有符号链接，拒绝经由它写入：{}"},
     {RunMessage::WorldFileWriteFailed, "世界文件写入失败：{}"},

@@ -103,13 +103,15 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
     return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
 }
 
-// The tiles that were missing or refused, counted once each.
+// The tiles that were missing or refused and the root tiles left out for
+// their bounds, counted once each.
 void logTileCounts()
 {
     const TileReadCounts tiles = tileReadCounts();
+    const std::string roots = "root tiles left out for their bounds: " + std::to_string(tiles.unusableBounds);
     Logger::instance().info(
         "Tiles missing: " + std::to_string(tiles.missing) + ", refused: " + std::to_string(tiles.refused) + " (and " +
-        std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading)");
+        std::to_string(tiles.repeatRequests) + " more requests for them, answered without reading); " + roots);
 }
 
 // The output folder, made when missing, without the temporary files of

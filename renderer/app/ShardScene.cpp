@@ -31,11 +31,20 @@ ViewPrism prismOf(const CameraSetup& setup)
     return ViewPrism{setup.eye, setup.center, setup.up, setup.orthoWidth, setup.orthoHeight};
 }
 
-// A root that could not be read: the scene goes on without it.
-void logUnreadRoot(const std::string& reason)
+// A root that could not be read (an ERROR), or that is left out for its
+// bound or was indexed wrongly (a WARN): the scene goes on.
+void logRootNotice(LazyScene::Notice notice, const std::string& reason)
 {
-    Logger::instance().error(reason);
+    if (notice == LazyScene::Notice::Unreadable) {
+        Logger::instance().error(reason);
+    } else {
+        Logger::instance().warn(reason);
+    }
 }
+
+// A frame's roots are chosen again when loading them corrected the index;
+// after the last pass the choice stands.
+constexpr int kSelectionPasses = 3;
 
 }  // namespace
 
@@ -96,13 +105,14 @@ std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::si
 {
     const std::vector<RootEntry> known = readRootIndexCache(config.output_dir);
     std::string reason;
-    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known, reason, logUnreadRoot);
+    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known, reason, logRootNotice);
     if (!scene) {
         Logger::instance().error(reason);
         return nullptr;
     }
     Logger::instance().info("Root index: " + std::to_string(scene->entries().size()) + " roots, " +
-                            std::to_string(scene->rootsReadForIndex()) + " read for it");
+                            std::to_string(scene->rootsReadForIndex()) + " read for it, " +
+                            std::to_string(scene->rootsChecked()) + " checked against their files");
     if (scene->rootsReadForIndex() > 0 || known.size() != scene->entries().size()) {
         writeRootIndexCache(config.output_dir, scene->entries());
     }
@@ -110,7 +120,7 @@ std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::si
 }
 
 ShardScene::ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots)
-    : config_(config), scene_(std::move(scene)), keptRoots_(keptRoots)
+    : config_(config), scene_(std::move(scene)), keptRoots_(keptRoots), writtenRevision_(scene_->revision())
 {
 }
 
@@ -155,14 +165,30 @@ void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
             pager->registerPagedLODs(&slot);
         }
     };
-    std::vector<std::size_t> needed = scene_->grid().overRectangle(frame.minX, frame.minY, frame.maxX, frame.maxY);
-    scene_->require(needed, static_cast<std::size_t>(-1), attached);
-    sampleFrameHeight(scene_->rootsAsRead(), frame);
-    const std::vector<std::size_t> inView = rootsInViewOf(frame);
-    needed.insert(needed.end(), inView.begin(), inView.end());
-    std::sort(needed.begin(), needed.end());
-    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
-    scene_->require(needed, std::max(keptRoots_, needed.size()), attached);
+    // Loading a root may correct the index (LazyScene::open): the roots are
+    // then chosen again, before the frame is measured and rendered.
+    for (int pass = 1;; ++pass) {
+        const std::uint64_t revision = scene_->revision();
+        const bool last = pass == kSelectionPasses;
+        std::vector<std::size_t> needed = scene_->grid().overRectangle(frame.minX, frame.minY, frame.maxX, frame.maxY);
+        scene_->require(needed, static_cast<std::size_t>(-1), attached);
+        if (!last && scene_->revision() != revision) {
+            continue;
+        }
+        sampleFrameHeight(scene_->rootsAsRead(), frame);
+        const std::vector<std::size_t> inView = rootsInViewOf(frame);
+        needed.insert(needed.end(), inView.begin(), inView.end());
+        std::sort(needed.begin(), needed.end());
+        needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+        scene_->require(needed, std::max(keptRoots_, needed.size()), attached);
+        if (last || scene_->revision() == revision) {
+            break;
+        }
+    }
+    if (scene_->revision() != writtenRevision_) {
+        writtenRevision_ = scene_->revision();
+        writeRootIndexCache(config_.output_dir, scene_->entries());
+    }
 }
 
 }  // namespace vistrel

@@ -41,7 +41,9 @@ public:
     // heights through them as read (as if sampled before any rendering), then
     // loads every root a view of the frame can show (all camera angles the
     // batch may choose, the vertical pre-check included) and hands the new
-    // ones to the renderer's database pager.
+    // ones to the renderer's database pager. A root whose bound as loaded
+    // corrects the index makes the frame choose its roots again, and the
+    // cached index is written anew.
     void prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer);
     // The roots the views of `frame` can show.
     std::vector<std::size_t> rootsInViewOf(const PolygonFrame& frame) const;
@@ -50,6 +52,7 @@ private:
     const RenderConfig& config_;
     std::unique_ptr<LazyScene> scene_;
     std::size_t keptRoots_;
+    std::uint64_t writtenRevision_;  // the scene's revision the cached index holds
 };
 
 }  // namespace vistrel

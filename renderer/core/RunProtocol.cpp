@@ -322,6 +322,8 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::NoRootTiles, "No root .osgb files found in: {}"},
         {M::SceneReadFailed, "Failed to load scene with osgDB::readNodeFile: {}"},
         {M::NoSceneLoaded, "Failed to load any OSGB scene from: {}"},
+        {M::RootBoundUnusable, "Skipped root tile {}: its bound cannot place it ({})"},
+        {M::RootIndexEntryWrong, "The root index entry of {} was wrong ({}); it is corrected from the file"},
         {M::ImageWriteFailed, "Failed to write image: {}"},
         {M::SymlinkRefused, "Refused to write through a symbolic link below the output folder: {}"},
         {M::WorldFileWriteFailed, "Failed to write world file: {}"},

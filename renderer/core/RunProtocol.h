@@ -160,6 +160,8 @@ enum class RunMessage {
     NoRootTiles,
     SceneReadFailed,
     NoSceneLoaded,
+    RootBoundUnusable,
+    RootIndexEntryWrong,
     ImageWriteFailed,
     SymlinkRefused,
     WorldFileWriteFailed,

@@ -31,17 +31,28 @@ namespace vistrel {
 // whatever has been paged in meanwhile.
 class LazyScene {
 public:
-    // Told the reason whenever a root cannot be read; the scene goes on
-    // without it.
-    using UnreadRoot = std::function<void(const std::string& reason)>;
+    // What the scene tells the run about a root, with the reason: it cannot
+    // be read, or its bound cannot place it (checkRootBound), and the scene
+    // goes on without it; or the index given to open() was wrong about it,
+    // and the entry is corrected from the file.
+    enum class Notice { Unreadable, UnusableBound, WrongIndexEntry };
+    using RootNotice = std::function<void(Notice notice, const std::string& reason)>;
 
-    // Finds the roots of `osgbPath` and indexes them (reading only those not
-    // in `known` with the same size and time), then places the model. Null,
-    // with `reason`, when there is no model (the path is missing, holds no
-    // root tile, or none of its roots can be read). Every root that cannot be
-    // read, now or when required later, is handed to `unreadRoot`.
+    // Finds the roots of `osgbPath` and indexes them (reading only those that
+    // `known` places with the same size and time; indexRoots), then places
+    // the model. An index is not taken on trust: up to kSpotChecks of the
+    // roots taken from it are read at once, and every root is compared with
+    // its entry when it is loaded. The first entry found wrong makes every
+    // root still taken from the index be read again, and the entry is
+    // corrected (the grid and the scene's bound follow; revision() grows).
+    // What was chosen before by a wrong entry no check had met stays chosen:
+    // the spot checks find an index wrong throughout before the first frame.
+    // Null, with `reason`, when there is no model (the path is missing, holds
+    // no root tile, or none of its roots can be read and placed). Each root
+    // skipped or corrected, now or when required later, goes to `notice`.
     static std::unique_ptr<LazyScene> open(const std::string& osgbPath, const std::vector<RootEntry>& known,
-                                           std::string& reason, UnreadRoot unreadRoot = nullptr);
+                                           std::string& reason, RootNotice notice = nullptr);
+    static constexpr std::size_t kSpotChecks = 4;
 
     osg::Node* root() const { return root_.get(); }
     // The origin that was read (with the model's SRS text) and the model's
@@ -53,6 +64,11 @@ public:
     const std::vector<RootEntry>& entries() const { return entries_; }
     const RootGrid& grid() const { return *grid_; }
     int rootsReadForIndex() const { return reread_; }
+    // Roots taken from the index that open() read to check their entries.
+    std::size_t rootsChecked() const { return spotChecked_; }
+    // Grows whenever an entry changed after open(): the grid, the slots'
+    // bounds and the entries to write are new.
+    std::uint64_t revision() const { return revision_; }
 
     // Loads the roots `needed` (indices into entries()) that are not loaded,
     // then unloads the roots needed longest ago while more than `keep` are
@@ -66,19 +82,28 @@ public:
 
 private:
     LazyScene() = default;
+    void checkTakenOver();
+    std::vector<std::size_t> readTakenOverAgain();
+    void buildSlots();
     bool load(std::size_t index);
+    bool correct(std::size_t index, const osg::BoundingSphere& actual);
+    void refreshSlot(std::size_t index);
     void unload(std::size_t index);
-    void reportUnread(const std::string& path) const;
+    void tellWhyLeftOut(std::size_t index);
+    void tell(Notice notice, const std::string& reason) const;
+    bool placeable(std::size_t index) const;
 
     std::vector<RootEntry> entries_;
+    std::vector<bool> takenOver_;  // per entry: from the index, not read since
     std::vector<std::size_t> slotOf_;  // entry -> slot index, or npos
     osg::ref_ptr<osg::Group> group_;
     osg::ref_ptr<osg::Node> root_;
     osg::ref_ptr<osg::Group> asReadGroup_;
     osg::ref_ptr<osg::Node> asRead_;
     osg::ref_ptr<osgDB::Options> options_;
-    UnreadRoot unreadRoot_;
+    RootNotice notice_;
     std::unique_ptr<RootGrid> grid_;
+    osg::Vec3d offset_;  // tile to scene coordinates
     SceneOrigin origin_;
     ModelIdentity identity_;
     std::vector<std::size_t> loaded_;  // entry indices, least recently needed first
@@ -86,6 +111,8 @@ private:
     std::uint64_t calls_ = 0;
     std::size_t loads_ = 0;
     int reread_ = 0;
+    std::size_t spotChecked_ = 0;
+    std::uint64_t revision_ = 0;
 };
 
 }  // namespace vistrel

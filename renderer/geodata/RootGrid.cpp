@@ -8,11 +8,37 @@ namespace vistrel {
 
 namespace {
 
+// Cells per side at most, and cells in all at most kCellsPerRoot per root on
+// the grid (at least kMinCells): roots spread far apart cannot make the grid
+// large.
 constexpr int kMaxCellsPerSide = 2048;
+constexpr double kCellsPerRoot = 4.0;
+constexpr double kMinCells = 4096.0;
 
 double margin(double radius)
 {
     return radius * 0.01 + 0.5;
+}
+
+// The cell a coordinate falls in, counted from `low` in cells of `size`,
+// within [0, limit - 1] whatever the value (NaN gives 0).
+int cellOf(double value, double low, double size, int limit)
+{
+    const double at = std::floor((value - low) / size);
+    if (!(at > 0.0)) {
+        return 0;
+    }
+    return at < static_cast<double>(limit - 1) ? static_cast<int>(at) : limit - 1;
+}
+
+bool finiteSphere(const osg::Vec3d& c, double r)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isfinite(c[i] - r) || !std::isfinite(c[i] + r)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -20,44 +46,43 @@ double margin(double radius)
 RootGrid::RootGrid(const std::vector<RootEntry>& entries, const osg::Vec3d& offset)
 {
     double maxX = 0.0, maxY = 0.0, sumRadius = 0.0;
-    bool any = false;
+    std::size_t count = 0;
     for (const RootEntry& entry : entries) {
         const osg::Vec3d c = osg::Vec3d(entry.bound.center()) + offset;
         const double r = entry.bound.radius();
+        const bool usable = entry.readable && placesRoot(entry.bound) && finiteSphere(c, r);
         centers_.push_back(c);
         radii_.push_back(r);
-        const bool usable = entry.readable && entry.bound.valid();
-        readable_.push_back(usable);
+        onGrid_.push_back(usable);
         if (!usable) {
             continue;
         }
-        if (!any) {
+        if (count++ == 0) {
             minX_ = c.x() - r, minY_ = c.y() - r, maxX = c.x() + r, maxY = c.y() + r;
             lowZ_ = c.z() - r, highZ_ = c.z() + r;
-            any = true;
         }
         minX_ = std::min(minX_, c.x() - r), minY_ = std::min(minY_, c.y() - r);
         maxX = std::max(maxX, c.x() + r), maxY = std::max(maxY, c.y() + r);
         lowZ_ = std::min(lowZ_, c.z() - r), highZ_ = std::max(highZ_, c.z() + r);
         sumRadius += r;
+        largestRadius_ = std::max(largestRadius_, r);
     }
-    const double count = std::max<double>(1.0, static_cast<double>(entries.size()));
-    const double span = std::max({maxX - minX_, maxY - minY_, 1.0});
-    cell_ = std::max({span / kMaxCellsPerSide, 2.0 * sumRadius / count, 1e-3});
-    columns_ = std::max(1, static_cast<int>(std::ceil((maxX - minX_) / cell_)) + 1);
-    rows_ = std::max(1, static_cast<int>(std::ceil((maxY - minY_) / cell_)) + 1);
+    const double spanX = maxX - minX_, spanY = maxY - minY_;
+    const double cells = std::max(kMinCells, kCellsPerRoot * static_cast<double>(count));
+    cell_ = std::max({std::max(spanX, spanY) / kMaxCellsPerSide, std::sqrt(spanX * spanY / cells),
+                      2.0 * sumRadius / static_cast<double>(std::max<std::size_t>(1, count)), 1e-3});
+    columns_ = cellOf(maxX, minX_, cell_, kMaxCellsPerSide + 1) + 1;
+    rows_ = cellOf(maxY, minY_, cell_, kMaxCellsPerSide + 1) + 1;
     cells_.resize(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_));
     for (std::size_t i = 0; i < centers_.size(); ++i) {
-        if (!readable_[i]) {
+        if (!onGrid_[i]) {
             continue;
         }
+        const osg::Vec3d& c = centers_[i];
         const double r = radii_[i];
-        const int x0 = static_cast<int>((centers_[i].x() - r - minX_) / cell_);
-        const int x1 = static_cast<int>((centers_[i].x() + r - minX_) / cell_);
-        const int y0 = static_cast<int>((centers_[i].y() - r - minY_) / cell_);
-        const int y1 = static_cast<int>((centers_[i].y() + r - minY_) / cell_);
-        for (int y = std::max(0, y0); y <= std::min(rows_ - 1, y1); ++y) {
-            for (int x = std::max(0, x0); x <= std::min(columns_ - 1, x1); ++x) {
+        for (int y = cellOf(c.y() - r, minY_, cell_, rows_); y <= cellOf(c.y() + r, minY_, cell_, rows_); ++y) {
+            for (int x = cellOf(c.x() - r, minX_, cell_, columns_); x <= cellOf(c.x() + r, minX_, cell_, columns_);
+                 ++x) {
                 cells_[static_cast<std::size_t>(y) * columns_ + x].push_back(i);
             }
         }
@@ -70,13 +95,8 @@ std::vector<std::size_t> RootGrid::candidates(double minX, double minY, double m
     if (!(minX <= maxX && minY <= maxY)) {
         return found;
     }
-    const auto clampCell = [](double value, int limit) {
-        return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(limit - 1)));
-    };
-    const int x0 = clampCell(std::floor((minX - minX_) / cell_), columns_);
-    const int x1 = clampCell(std::floor((maxX - minX_) / cell_), columns_);
-    const int y0 = clampCell(std::floor((minY - minY_) / cell_), rows_);
-    const int y1 = clampCell(std::floor((maxY - minY_) / cell_), rows_);
+    const int x0 = cellOf(minX, minX_, cell_, columns_), x1 = cellOf(maxX, minX_, cell_, columns_);
+    const int y0 = cellOf(minY, minY_, cell_, rows_), y1 = cellOf(maxY, minY_, cell_, rows_);
     for (int y = y0; y <= y1; ++y) {
         for (int x = x0; x <= x1; ++x) {
             const auto& cell = cells_[static_cast<std::size_t>(y) * columns_ + x];
@@ -121,11 +141,7 @@ std::vector<std::size_t> RootGrid::inPrism(const ViewPrism& prism) const
                 }
             }
         }
-        double largest = 0.0;
-        for (const double r : radii_) {
-            largest = std::max(largest, r);
-        }
-        const double extra = margin(largest);
+        const double extra = margin(largestRadius_);
         minX -= extra, minY -= extra, maxX += extra, maxY += extra;
     } else {
         minX = minX_, minY = minY_;

@@ -1,6 +1,7 @@
 #include "geodata/RootIndex.h"
 
 #include "core/ContentHash.h"
+#include "core/NumberText.h"
 
 #include <osg/Node>
 #include <osgDB/ReadFile>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 #include <unordered_map>
 
@@ -39,10 +41,12 @@ bool readHexNumber(const std::string& text, double& value)
 
 std::string entryLine(const RootEntry& entry)
 {
-    const osg::BoundingSphere& b = entry.bound;
-    return std::to_string(entry.size) + ' ' + std::to_string(entry.mtime) + ' ' + (entry.readable ? '1' : '0') + ' ' +
-           hexNumber(b.center().x()) + ' ' + hexNumber(b.center().y()) + ' ' + hexNumber(b.center().z()) + ' ' +
-           hexNumber(b.radius()) + ' ' + entry.path + '\n';
+    std::string why;
+    const bool usable = checkRootBound(entry.bound, why);
+    const osg::BoundingSphere b = usable ? entry.bound : osg::BoundingSphere();
+    return std::to_string(entry.size) + ' ' + std::to_string(entry.mtime) + ' ' +
+           (entry.readable && usable ? '1' : '0') + ' ' + hexNumber(b.center().x()) + ' ' + hexNumber(b.center().y()) +
+           ' ' + hexNumber(b.center().z()) + ' ' + hexNumber(b.radius()) + ' ' + entry.path + '\n';
 }
 
 bool parseEntryLine(const std::string& line, RootEntry& entry)
@@ -77,6 +81,13 @@ bool parseEntryLine(const std::string& line, RootEntry& entry)
     }
     entry.readable = readable == "1";
     using Value = osg::BoundingSphere::value_type;
+    const double largest = std::numeric_limits<Value>::max();
+    if (std::fabs(value[0]) > largest || std::fabs(value[1]) > largest || std::fabs(value[2]) > largest ||
+        std::fabs(value[3]) > largest) {
+        // Not a bound we wrote: no bound, and the file is read again.
+        entry.readable = false;
+        return !entry.path.empty();
+    }
     entry.bound.set(osg::BoundingSphere::vec_type(static_cast<Value>(value[0]), static_cast<Value>(value[1]),
                                                   static_cast<Value>(value[2])),
                     static_cast<Value>(value[3]));
@@ -91,6 +102,48 @@ std::uint64_t textHash(const std::string& text, std::size_t length)
 }
 
 }  // namespace
+
+bool checkRootBound(const osg::BoundingSphere& bound, std::string& reason)
+{
+    const osg::Vec3d c(bound.center());
+    const double r = bound.radius();
+    const auto centre = [&c] {
+        return "centre (" + streamNumber(c.x()) + ", " + streamNumber(c.y()) + ", " + streamNumber(c.z()) + ")";
+    };
+    if (!std::isfinite(c.x()) || !std::isfinite(c.y()) || !std::isfinite(c.z())) {
+        reason = centre() + " is not a finite point";
+        return false;
+    }
+    if (!std::isfinite(r)) {
+        reason = "radius " + streamNumber(r) + " is not finite";
+        return false;
+    }
+    if (std::fabs(c.x()) > kMaxRootCentre || std::fabs(c.y()) > kMaxRootCentre || std::fabs(c.z()) > kMaxRootCentre) {
+        reason = centre() + " lies beyond " + streamNumber(kMaxRootCentre) + " m";
+        return false;
+    }
+    if (r > kMaxRootRadius) {
+        reason = "radius " + streamNumber(r) + " exceeds " + streamNumber(kMaxRootRadius) + " m";
+        return false;
+    }
+    return true;
+}
+
+bool placesRoot(const osg::BoundingSphere& bound)
+{
+    std::string why;
+    return checkRootBound(bound, why) && bound.valid();
+}
+
+bool boundWithin(const osg::BoundingSphere& actual, const osg::BoundingSphere& indexed)
+{
+    if (!actual.valid() || !indexed.valid()) {
+        return false;
+    }
+    const double apart = (osg::Vec3d(actual.center()) - osg::Vec3d(indexed.center())).length();
+    const double slack = 0.001 * indexed.radius() + 0.01;
+    return apart + actual.radius() <= indexed.radius() + slack;
+}
 
 bool rootFileStamp(const fs::path& file, std::uintmax_t& size, std::int64_t& mtime)
 {
@@ -107,40 +160,49 @@ bool rootFileStamp(const fs::path& file, std::uintmax_t& size, std::int64_t& mti
     return true;
 }
 
-std::vector<RootEntry> indexRoots(const std::vector<fs::path>& roots, const std::vector<RootEntry>& known,
-                                  const osgDB::Options* options, int& reread)
+RootEntry readRootEntry(const fs::path& root, const osgDB::Options* options)
+{
+    RootEntry entry;
+    entry.path = root.string();
+    if (!rootFileStamp(root, entry.size, entry.mtime)) {
+        return entry;  // gone or unreadable: never loaded
+    }
+    osg::ref_ptr<osgDB::Options> local = options ? options->cloneOptions() : new osgDB::Options;
+    local->setObjectCacheHint(osgDB::Options::CACHE_NONE);
+    local->getDatabasePathList().push_back(root.parent_path().string());
+    const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(entry.path, local.get());
+    entry.readable = node.valid();
+    if (node.valid()) {
+        entry.bound = node->getBound();
+    }
+    return entry;
+}
+
+RootIndexing indexRoots(const std::vector<fs::path>& roots, const std::vector<RootEntry>& known,
+                        const osgDB::Options* options)
 {
     std::unordered_map<std::string, const RootEntry*> byPath;
     for (const RootEntry& entry : known) {
         byPath[entry.path] = &entry;
     }
-    reread = 0;
-    std::vector<RootEntry> entries;
-    entries.reserve(roots.size());
+    RootIndexing indexing;
+    indexing.entries.reserve(roots.size());
     for (const fs::path& root : roots) {
-        RootEntry entry;
-        entry.path = root.string();
-        if (!rootFileStamp(root, entry.size, entry.mtime)) {
-            entries.push_back(entry);  // gone or unreadable: never loaded
+        RootEntry stamp;
+        const bool stamped = rootFileStamp(root, stamp.size, stamp.mtime);
+        const auto found = byPath.find(root.string());
+        const bool takeOver = stamped && found != byPath.end() && found->second->size == stamp.size &&
+                              found->second->mtime == stamp.mtime && found->second->readable &&
+                              placesRoot(found->second->bound);
+        indexing.takenOver.push_back(takeOver);
+        if (takeOver) {
+            indexing.entries.push_back(*found->second);
             continue;
         }
-        const auto found = byPath.find(entry.path);
-        if (found != byPath.end() && found->second->size == entry.size && found->second->mtime == entry.mtime) {
-            entries.push_back(*found->second);
-            continue;
-        }
-        ++reread;
-        osg::ref_ptr<osgDB::Options> local = options ? options->cloneOptions() : new osgDB::Options;
-        local->setObjectCacheHint(osgDB::Options::CACHE_NONE);
-        local->getDatabasePathList().push_back(root.parent_path().string());
-        const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(entry.path, local.get());
-        entry.readable = node.valid();
-        if (node.valid()) {
-            entry.bound = node->getBound();
-        }
-        entries.push_back(entry);
+        indexing.reread += stamped ? 1 : 0;
+        indexing.entries.push_back(readRootEntry(root, options));
     }
-    return entries;
+    return indexing;
 }
 
 std::string encodeRootIndex(const std::vector<RootEntry>& entries)

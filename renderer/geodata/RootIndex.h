@@ -22,17 +22,53 @@ struct RootEntry {
     osg::BoundingSphere bound;
 };
 
+// Limits on a bound read from a root tile or from the root index, in tile
+// coordinates (metres). Tile coordinates are local, projected (with a zone
+// prefix up to about 4.1e7 m) or geocentric (up to 6.4e6 m): a centre
+// coordinate beyond 1e8 m is no place a model is given in. A root covers at
+// most a region: a city's or county's roots are tens of metres to a few
+// kilometres across, so 1e6 m of radius is far above any root and still well
+// below the Earth's 6.4e6 m. A larger sphere would stand in every view and
+// make the whole scene as large as itself.
+constexpr double kMaxRootCentre = 1e8;
+constexpr double kMaxRootRadius = 1e6;
+
+// Whether `bound` can place a root; false, with `reason`, when a value is not
+// finite or beyond the limits above. An empty bound (nothing to draw, the
+// radius negative) passes: it places nothing.
+bool checkRootBound(const osg::BoundingSphere& bound, std::string& reason);
+// A bound that passes checkRootBound and is not empty.
+bool placesRoot(const osg::BoundingSphere& bound);
+
+// Whether `actual` (a root's bound as read) lies within `indexed`, give or
+// take 0.1 % of the indexed radius and 1 cm: less than the margin the grid
+// below adds to every sphere, so a root within it is found by every view that
+// shows it.
+bool boundWithin(const osg::BoundingSphere& actual, const osg::BoundingSphere& indexed);
+
 // Size and modification time of `file`; false when it cannot be queried.
 bool rootFileStamp(const std::filesystem::path& file, std::uintmax_t& size, std::int64_t& mtime);
 
+// The entry of `root`, read once from the file (nothing is cached).
+RootEntry readRootEntry(const std::filesystem::path& root, const osgDB::Options* options);
+
 // One entry per root, in the order given. An entry of `known` with the same
-// path, size and time is taken over; every other root is read once (nothing
-// is cached) for its bound. `reread` counts the roots that were read.
-std::vector<RootEntry> indexRoots(const std::vector<std::filesystem::path>& roots, const std::vector<RootEntry>& known,
-                                  const osgDB::Options* options, int& reread);
+// path, size and time is taken over when it places its root; every other
+// root (one the index marks unreadable, gives no usable bound or has not
+// seen) is read again, the file deciding. `reread` counts the roots read;
+// `takenOver` marks the entries taken from `known`.
+struct RootIndexing {
+    std::vector<RootEntry> entries;
+    std::vector<bool> takenOver;
+    int reread = 0;
+};
+RootIndexing indexRoots(const std::vector<std::filesystem::path>& roots, const std::vector<RootEntry>& known,
+                        const osgDB::Options* options);
 
 // A small text form of the entries with a checksum; decodeRootIndex gives
-// false (and nothing) for any text it did not write whole.
+// false (and nothing) for any text it did not write whole. An entry whose
+// bound does not pass checkRootBound is written, and read, as unreadable
+// with no bound, so that the file is read again next time.
 std::string encodeRootIndex(const std::vector<RootEntry>& entries);
 bool decodeRootIndex(const std::string& text, std::vector<RootEntry>& entries);
 
@@ -52,11 +88,13 @@ struct ViewPrism {
 class RootGrid {
 public:
     RootGrid(const std::vector<RootEntry>& entries, const osg::Vec3d& offset);
-    // Indices (ascending) of the readable roots whose sphere reaches into the
-    // prism, with a margin of 1 % of each radius plus 0.5 m.
+    // Only readable roots whose bound places them (placesRoot, and finite once
+    // moved) are on the grid; its extent and cells are those of these alone.
+    // Indices (ascending) of the roots on the grid whose sphere reaches into
+    // the prism, with a margin of 1 % of each radius plus 0.5 m.
     std::vector<std::size_t> inPrism(const ViewPrism& prism) const;
-    // Indices (ascending) of the readable roots whose sphere reaches over the
-    // x/y rectangle.
+    // Indices (ascending) of the roots on the grid whose sphere reaches over
+    // the x/y rectangle.
     std::vector<std::size_t> overRectangle(double minX, double minY, double maxX, double maxY) const;
 
 private:
@@ -65,10 +103,11 @@ private:
 
     std::vector<osg::Vec3d> centers_;
     std::vector<double> radii_;
-    std::vector<bool> readable_;
+    std::vector<bool> onGrid_;
     double minX_ = 0.0, minY_ = 0.0, cell_ = 1.0;
     int columns_ = 1, rows_ = 1;
-    double lowZ_ = 0.0, highZ_ = 0.0;  // the z range of all spheres
+    double lowZ_ = 0.0, highZ_ = 0.0;  // the z range of the spheres on the grid
+    double largestRadius_ = 0.0;
     std::vector<std::vector<std::size_t>> cells_;
 };
 

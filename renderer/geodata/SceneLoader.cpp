@@ -5,7 +5,9 @@
 #include "core/RunProtocol.h"
 #include "geodata/ModelPath.h"
 #include "geodata/OsgNoticeLog.h"
+#include "geodata/RootIndex.h"
 #include "geodata/TileReadCallback.h"
+#include "geodata/TileReadLedger.h"
 
 #include <osg/Group>
 #include <osg/MatrixTransform>
@@ -220,10 +222,14 @@ SceneLoad loadModel(const std::string& osgbPath, bool identify)
         options->getDatabasePathList().push_back(root.parent_path().string());
         Logger::instance().info("Loading OSGB/scene: " + file);
         osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(file, options.get());
-        if (node.valid()) {
-            group->addChild(node.get());
-        } else {
+        std::string why;
+        if (!node.valid()) {
             load.unreadRoots.push_back(runMessage(RunMessage::SceneReadFailed, {file}));
+        } else if (!checkRootBound(node->getBound(), why)) {
+            tileledger::rememberUnusableBound(file);
+            load.unreadRoots.push_back(runMessage(RunMessage::RootBoundUnusable, {file, why}));
+        } else {
+            group->addChild(node.get());
         }
     }
     if (group->getNumChildren() == 0) {

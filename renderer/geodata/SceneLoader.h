@@ -36,7 +36,8 @@ ModelIdentity modelIdentityOf(const std::filesystem::path& model, const std::vec
 
 // What loading a model gives back. `scene` is null when nothing could be
 // loaded, and `reason` says why; `unreadRoots` holds the reason for each root
-// that could not be read while loading went on with the others.
+// that could not be read, or whose bound cannot place it (checkRootBound in
+// RootIndex.h), while loading went on with the others.
 struct SceneLoad {
     osg::ref_ptr<osg::Node> scene;
     std::string reason;

@@ -12,6 +12,7 @@ struct Ledger {
     std::unordered_set<std::string> badRequests;  // search keys
     std::unordered_set<std::string> badFiles;  // file names and resolved paths
     std::unordered_set<std::string> counted;  // the names counted (and logged)
+    std::unordered_set<std::string> unusableBounds;  // root tiles skipped for their bounds
     TileReadCounts counts;
 };
 
@@ -68,6 +69,17 @@ bool rememberMissing(const std::string& searchKey, const std::string& file)
 bool rememberRefused(const std::string& searchKey, const std::string& file, const std::string& path)
 {
     return remember(searchKey, file, path, &TileReadCounts::refused);
+}
+
+bool rememberUnusableBound(const std::string& path)
+{
+    Ledger& l = ledger();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (!l.unusableBounds.insert(path).second) {
+        return false;
+    }
+    ++l.counts.unusableBounds;
+    return true;
 }
 
 void countDiskLookup()

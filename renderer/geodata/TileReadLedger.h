@@ -12,6 +12,7 @@ struct TileReadCounts {
     std::size_t repeatRequests = 0;  // later requests for either, answered from memory
     std::size_t diskLookups = 0;  // requests that went to the disk
     std::size_t repeatedNotices = 0;  // library notices held back as repeats
+    std::size_t unusableBounds = 0;  // root tiles skipped for a bound that cannot place them
 };
 
 TileReadCounts tileReadCounts();
@@ -30,6 +31,8 @@ bool answeredBefore(const std::string& searchKey);
 bool rememberMissing(const std::string& searchKey, const std::string& file);
 // `path` is the file `file` resolved to; the first time it is met counts.
 bool rememberRefused(const std::string& searchKey, const std::string& file, const std::string& path);
+// A root tile skipped for its bound; true the first time `path` is met.
+bool rememberUnusableBound(const std::string& path);
 void countDiskLookup();
 void countRepeatedNotice();
 // True when `name` (a file asked for or the path it resolved to) was

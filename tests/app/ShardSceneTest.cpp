@@ -49,12 +49,6 @@ TEST(ShardScene, TheRootIndexIsReadOnceAndAgainOnlyForWhatChanged)
     EXPECT_EQ(rootsReadOnOpen(config), 1);
     EXPECT_EQ(rootsReadOnOpen(config), 0);
 
-    // A root whose size changed: read again (and now unreadable, so absent).
-    std::string bytes = readFile(tile);
-    writeFile(tile, bytes.substr(0, bytes.size() / 2));
-    EXPECT_EQ(rootsReadOnOpen(config), 1);
-    writeFile(tile, bytes);
-
     // A damaged index is ignored and written anew.
     std::string text = readFile(cache);
     text[text.size() / 2] ^= 0x20;
@@ -63,4 +57,11 @@ TEST(ShardScene, TheRootIndexIsReadOnceAndAgainOnlyForWhatChanged)
     EXPECT_EQ(rootsReadOnOpen(config), 0);
     writeFile(cache, "vistrel root index 1\n");
     EXPECT_EQ(rootsReadOnOpen(config), roots);
+
+    // A root whose size changed: read again (and now unreadable, so absent);
+    // a root the index marks unreadable is read again at every start.
+    const std::string bytes = readFile(tile);
+    writeFile(tile, bytes.substr(0, bytes.size() / 2));
+    EXPECT_EQ(rootsReadOnOpen(config), 1);
+    EXPECT_EQ(rootsReadOnOpen(config), 1);
 }

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 using namespace batchtest;
@@ -312,6 +313,54 @@ TEST_F(SampleCity, DamagedChildTilesAreSkippedOnceAndTheRestRenders)
     const std::string summary = "Render finished. Success " + std::to_string(frames.size() - skips) + "/" +
                                 std::to_string(frames.size()) + ", skipped " + std::to_string(skips) + ", failed 0";
     EXPECT_NE(run.log().find(summary), std::string::npos) << run.log();
+}
+
+// A root tile whose bound is no place (radius 1e39, as a double in the file;
+// a centre that is not a point) is left out with one WARN: the run ends as
+// it ends with those tiles gone, and every other frame renders.
+TEST_F(SampleCity, RootsWithBoundsBeyondAnyPlaceAreLeftOutAlone)
+{
+    TempDir dir("bad-bounds");
+    fs::copy(sampleDir() / "city", dir / "city", fs::copy_options::recursive);
+    fs::copy(sampleDir() / "city", dir / "gone", fs::copy_options::recursive);
+    vistrel::setupPluginPath();
+    const char* const tiles[] = {"Tile_+000_+000", "Tile_+001_+001"};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<fs::path> bad;
+    for (const char* tile : tiles) {
+        const fs::path root = dir / "city" / "Data" / tile / (std::string(tile) + ".osgb");
+        osg::ref_ptr<osg::Group> wrapper = new osg::Group;
+        wrapper->addChild(osgDB::readRefNodeFile(root.string()));
+        ASSERT_EQ(wrapper->getNumChildren(), 1u);
+        const bool huge = bad.empty();
+        wrapper->setInitialBound(huge ? osg::BoundingSphere(osg::Vec3(100, 100, 10), 1e30f)
+                                      : osg::BoundingSphere(osg::Vec3(nan, 100, 10), 60.0f));
+        writeNode(root, *wrapper);
+        if (huge) {
+            // The writer keeps the radius as a double: make it 1e39.
+            std::string bytes = readFile(root);
+            const double written = 1e30f, wanted = 1e39;
+            const std::string from(reinterpret_cast<const char*>(&written), 8);
+            ASSERT_NE(bytes.find(from), std::string::npos);
+            bytes.replace(bytes.find(from), 8, reinterpret_cast<const char*>(&wanted), 8);
+            writeFile(root, bytes);
+        }
+        bad.push_back(root);
+        fs::remove_all(dir / "gone" / "Data" / tile);
+    }
+
+    const SampleRun run = runVistrel(dir, smallConfig({{"osgb_path", (dir / "city").string()}}));
+    const SampleRun gone =
+        runVistrel(dir, smallConfig({{"osgb_path", (dir / "gone").string()}, {"output_dir", "out-gone"}}));
+    EXPECT_EQ(run.process.exitCode, gone.process.exitCode) << run.log();
+    EXPECT_EQ(run.process.exitCode, 0) << run.log();
+    for (const fs::path& root : bad) {
+        EXPECT_EQ(countOccurrences(run.log(), "[WARN] Skipped root tile " + root.string() + ": "), 1) << run.log();
+    }
+    EXPECT_NE(run.log().find("root tiles left out for their bounds: 2"), std::string::npos) << run.log();
+    const auto images = pngFilesBelow(run.outputDir);
+    EXPECT_GT(images.size(), truth().at("frames").size() / 2);
+    EXPECT_TRUE(images == pngFilesBelow(gone.outputDir));
 }
 
 TEST(RenderBatchTarget, ATargetBeyondTheContextFailsTheRunWithoutSkips)

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 
@@ -147,4 +148,55 @@ TEST(LazyRoots, SightLinesAndOutlinesSeeWhatTheWholeModelGives)
     const auto lazy = render(config, static_cast<int>(vistrel::ShardScene::kKeptRoots));
     ASSERT_GT(whole.size(), 50u);
     expectSameFiles(whole, lazy);
+}
+
+// An index in the output folder with the roots' names, sizes and times and a
+// valid checksum, but wrong about the roots: every root marked unreadable,
+// every radius tiny, or one root moved under the first frame (one the start
+// does not check, found wrong when that frame loads it). The files decide:
+// the pictures are those of a run without the index, and the index is
+// written anew as the files give it.
+TEST(LazyRoots, AnIndexWrongAboutTheRootsGivesWayToTheFiles)
+{
+    TempDir dir("forged-index");
+    const std::vector<std::string> angles = {"top", "se45"};
+    const auto configFor = [&](const std::string& name) {
+        vistrel::RenderConfig config = sampleConfig(dir / name);
+        config.angles = angles;
+        return config;
+    };
+    const vistrel::RenderConfig plainConfig = configFor("plain");
+    const int kept = static_cast<int>(vistrel::ShardScene::kKeptRoots);
+    const auto plain = render(plainConfig, kept);
+    ASSERT_GT(plain.size(), 10u);
+    const std::string index = readFile(vistrel::rootIndexCachePath(plainConfig.output_dir));
+    const std::vector<vistrel::RootEntry> entries = vistrel::readRootIndexCache(plainConfig.output_dir);
+    ASSERT_GT(entries.size(), vistrel::LazyScene::kSpotChecks + 1);
+
+    const auto runWith = [&](const std::string& name, const std::function<void(vistrel::RootEntry&)>& forge,
+                             std::size_t first) {
+        const vistrel::RenderConfig config = configFor(name);
+        std::vector<vistrel::RootEntry> forged = entries;
+        for (std::size_t i = first; i < forged.size(); ++i) {
+            forge(forged[i]);
+        }
+        EXPECT_TRUE(vistrel::writeRootIndexCache(config.output_dir, forged));
+        expectSameFiles(plain, render(config, kept));
+        EXPECT_EQ(readFile(vistrel::rootIndexCachePath(config.output_dir)), index) << name;
+        return readFile(config.output_dir + ".log");
+    };
+    const std::string warning = "[WARN] The root index entry of ";
+    runWith(
+        "unreadable", [](vistrel::RootEntry& e) { e.readable = false; }, 0);
+    const std::string tiny = runWith(
+        "tiny", [](vistrel::RootEntry& e) { e.bound.radius() = 1e-3f; }, 0);
+    EXPECT_EQ(countOccurrences(tiny, warning), 1) << tiny;
+
+    const vistrel::PolygonFrame first = firstFrames(plainConfig).front();
+    const osg::Vec3 under(
+        static_cast<float>((first.minX + first.maxX) / 2 - truth().at("origin").at("x").get<double>()),
+        static_cast<float>((first.minY + first.maxY) / 2 - truth().at("origin").at("y").get<double>()), 0.0f);
+    const std::string moved = runWith(
+        "moved", [&](vistrel::RootEntry& e) { e.bound.set(under, 1.0f); }, entries.size() - 1);
+    EXPECT_EQ(countOccurrences(moved, warning + entries.back().path + " was wrong"), 1) << moved;
 }
