@@ -194,10 +194,13 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         // A frame that cannot be placed over the model fails without a look.
         job.precheck = Precheck::Fail;
         job.reason = std::string(kFrameUnplaced) + job.frame.unusable;
+        // One line for the frame, not one per angle: the cause is the frame's.
+        std::string angles;
         for (const std::string& angle : config_.angles) {
-            Logger::instance().error(runMessage(
-                RunMessage::FailedFrame, {job.frame.name, angle, std::string(kUnplacedReason) + job.frame.unusable}));
+            angles += (angles.empty() ? "" : ",") + angle;
         }
+        Logger::instance().error(runMessage(RunMessage::FailedFrame,
+                                            {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
         if (!namesAllFrames_) {
             job.names = planNames(job.frame);
         }
