@@ -199,8 +199,8 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         for (const std::string& angle : config_.angles) {
             angles += (angles.empty() ? "" : ",") + angle;
         }
-        Logger::instance().error(runMessage(RunMessage::FailedFrame,
-                                            {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
+        Logger::instance().error(runMessage(
+            RunMessage::FailedFrame, {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
         if (!namesAllFrames_) {
             job.names = planNames(job.frame);
         }
