@@ -29,7 +29,7 @@ bool reportImageWrite(const WriteResult& result)
 {
     Logger& log = Logger::instance();
     switch (result.status) {
-    case WriteStatus::Written: log.info("Wrote " + result.path); return true;
+    case WriteStatus::Written: log.info(std::string(kWrotePrefix) + result.path); return true;
     case WriteStatus::Failed:
         log.error(runMessage(RunMessage::ImageWriteFailed, {result.path + ": " + result.reason}));
         break;

@@ -1,5 +1,6 @@
 #include "output/ImageWriter.h"
 
+#include "core/OutputFormats.h"
 #include "output/CaptureRows.h"
 #include "output/JpegEncoder.h"
 #include "output/PdfWriter.h"
@@ -18,16 +19,6 @@ namespace fs = std::filesystem;
 namespace vistrel {
 
 namespace {
-
-std::string asciiLower(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 // Path without its last component and the separators before it.
 fs::path folderOf(const std::string& path)
@@ -105,22 +96,13 @@ std::string resolveOutputPath(const std::string& name, const std::string& output
     if (fs::path(name).has_extension()) {
         return name;
     }
-    return name + (outputFormat == "jpeg" ? ".jpg" : "." + outputFormat);
+    return name + "." + outputFormatKey(outputFormat);
 }
 
 std::string effectiveFormat(const std::string& path, const std::string& outputFormat)
 {
-    std::string extension = asciiLower(fs::path(path).extension().string());
-    if (!extension.empty()) {
-        extension.erase(0, 1);
-    }
-    if (extension == "jpeg") {
-        return "jpg";
-    }
-    if (extension == "png" || extension == "jpg" || extension == "pdf") {
-        return extension;
-    }
-    return outputFormat == "jpeg" ? "jpg" : outputFormat;
+    const OutputFormat* named = outputFormatOfName(path);
+    return named ? std::string(named->key) : outputFormatKey(outputFormat);
 }
 
 bool writeRasterImage(const osg::Image* image, const RenderConfig& config, const std::string& path,

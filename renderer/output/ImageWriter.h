@@ -11,11 +11,13 @@
 namespace vistrel {
 
 // `name` with an extension: unchanged when its file name has one, otherwise
-// ".jpg" appended for output_format "jpeg" and "." + output_format for any other.
+// "." and the key of the format output_format names appended ("jpeg" gives
+// ".jpg"; a value no format names is appended as it is).
 std::string resolveOutputPath(const std::string& name, const std::string& outputFormat);
 
-// The format to write `path` in: its extension lower-cased ("jpeg" read as
-// "jpg") when that is png, jpg or pdf; otherwise `outputFormat` ("jpeg" read as "jpg").
+// The key of the format to write `path` in: the one its extension names
+// (see outputFormatOfName), otherwise the one `outputFormat` names (see
+// outputFormatKey).
 std::string effectiveFormat(const std::string& path, const std::string& outputFormat);
 
 // The write step after a successful render. Completes the name, makes its

@@ -1,8 +1,8 @@
 #include "output/WorldFile.h"
 
+#include "core/OutputFormats.h"
 #include "output/StagedFile.h"
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -23,15 +23,6 @@ bool writeText(const std::string& path, const std::string& text, WriteResult& re
     result.path = path;
     result.reason = file.error().empty() ? "write error" : file.error();
     return false;
-}
-
-std::string lowerExtension(const std::string& path)
-{
-    std::string extension = fs::path(path).extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension;
 }
 
 std::string prjPathOf(const std::string& imagePath)
@@ -66,11 +57,8 @@ std::string worldFileText(const PictureFootprint& f)
 
 std::string worldFileExtension(const std::string& imagePath)
 {
-    const std::string extension = lowerExtension(imagePath);
-    if (extension == ".png") {
-        return ".pgw";
-    }
-    return extension == ".jpg" || extension == ".jpeg" ? ".jgw" : std::string();
+    const OutputFormat* format = outputFormatOfName(imagePath);
+    return format ? std::string(format->worldFile) : std::string();
 }
 
 void removeWorldFiles(const std::string& imagePath, const std::string& outputDir)

@@ -29,7 +29,8 @@ struct WorldFiles {
 // negative pixel size in y, and the centre of the top-left pixel.
 std::string worldFileText(const PictureFootprint& footprint);
 
-// ".pgw" for .png, ".jgw" for .jpg/.jpeg (any case); empty for other files.
+// The extension of the world file beside `imagePath`: the one the row of the
+// format its name names gives (".pgw" for .png); empty for other files.
 std::string worldFileExtension(const std::string& imagePath);
 
 // Removes the world file and the .prj beside the picture `imagePath`, so that
