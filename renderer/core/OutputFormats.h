@@ -4,7 +4,8 @@
 // the values output_format takes, the extension a name without one gets, the
 // format a file name picks, the world file beside a picture, the lists in
 // the configuration's refusal and reference and Tavrin's choice of formats
-// are read from it. The writers are in the output layer (output/ImageWriter.cpp).
+// are read from it. The writer of each row is registered in the output layer
+// (output/ImageWriter.cpp), one file per writer.
 
 #include <string>
 #include <string_view>
