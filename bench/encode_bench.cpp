@@ -14,7 +14,6 @@
 #include "core/RenderConfig.h"
 #include "output/ImageWriter.h"
 #include "output/JpegEncoder.h"
-#include "output/PdfWriter.h"
 #include "output/PngEncoder.h"
 
 #include <osg/Image>
@@ -182,9 +181,9 @@ int main(int argc, char** argv)
     const std::string jpg = (folder / "encode_bench.jpg").string();
     const std::string pdf = (folder / "encode_bench.pdf").string();
 
-    const double pngTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, png, "png"); });
-    const double jpgTime = medianSeconds(runs, [&] { return vistrel::writeRasterImage(capture.get(), config, jpg, "jpg"); });
-    const double pdfTime = medianSeconds(runs, [&] { return vistrel::writePdf(capture.get(), config.output_dpi, pdf); });
+    const double pngTime = medianSeconds(runs, [&] { return vistrel::writeImageFile(capture.get(), config, png).written(); });
+    const double jpgTime = medianSeconds(runs, [&] { return vistrel::writeImageFile(capture.get(), config, jpg).written(); });
+    const double pdfTime = medianSeconds(runs, [&] { return vistrel::writeImageFile(capture.get(), config, pdf).written(); });
     const double pngEncode =
         encodeSeconds(runs, [&](std::FILE* out) { return vistrel::encodePng(*capture, config.output_dpi, out); });
     const double jpgEncode = encodeSeconds(

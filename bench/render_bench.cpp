@@ -8,7 +8,6 @@
 #include "core/RenderConfig.h"
 #include "geodata/SceneLoader.h"
 #include "output/ImageWriter.h"
-#include "output/PdfWriter.h"
 #include "render/OffscreenRenderer.h"
 
 #include <osg/Camera>
@@ -121,13 +120,13 @@ int main(int argc, char** argv)
     const osg::Image* image = renderer.captureImage();
     for (int i = 0; i < repeats; ++i) {
         auto start = bench::Clock::now();
-        writeRasterImage(image, config, (out / "bench.png").string(), "png");
+        writeImageFile(image, config, (out / "bench.png").string());
         png.push_back(bench::secondsSince(start));
         start = bench::Clock::now();
-        writeRasterImage(image, config, (out / "bench.jpg").string(), "jpg");
+        writeImageFile(image, config, (out / "bench.jpg").string());
         jpeg.push_back(bench::secondsSince(start));
         start = bench::Clock::now();
-        writePdf(image, config.output_dpi, (out / "bench.pdf").string());
+        writeImageFile(image, config, (out / "bench.pdf").string());
         pdf.push_back(bench::secondsSince(start));
     }
 

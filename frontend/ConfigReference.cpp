@@ -3,6 +3,7 @@
 #include "DefaultSettings.h"
 
 #include "core/ConfigKeys.h"
+#include "core/OutputFormats.h"
 #include "core/RunProtocol.h"
 
 #include <QJsonArray>
@@ -10,7 +11,21 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <deque>
+#include <string>
+
 namespace {
+
+using vistrel::outputFormatList;
+using vistrel::worldFileExtensionList;
+
+// A text made from another table when the key table is built, kept for the
+// program's life.
+const char* keep(std::string text)
+{
+    static std::deque<std::string> texts;
+    return texts.emplace_back(std::move(text)).c_str();
+}
 
 const std::vector<ConfigKeyInfo> kKeys = {
     {"width", nullptr, "1 to 16384; outside is a configuration error", "Image width in pixels.", "宽度",
@@ -23,9 +38,10 @@ const std::vector<ConfigKeyInfo> kKeys = {
     {"background", nullptr,
      "\"black\" and \"transparent\" (exact, lower case) are recognised; any other text gives white",
      "Background colour of the rendered image.", nullptr, nullptr, nullptr},
-    {"output_format", nullptr, "png, jpg, jpeg or pdf, exactly in lower case; otherwise a configuration error",
+    {"output_format", nullptr,
+     keep(outputFormatList(", ", " or ", true) + ", exactly in lower case; otherwise a configuration error"),
      "Image file format; pdf writes one page per image.", "图片格式", "输出图片的文件格式；pdf 为每张图片一页的 PDF。",
-     "png、jpg、pdf"},
+     keep(outputFormatList("、", "、"))},
     {"jpg_quality", nullptr, "1 to 100, checked whatever the format; otherwise a configuration error", "JPEG quality.",
      nullptr, nullptr, nullptr},
     {"output_dpi", nullptr, "clamped to 72 to 1200", "Resolution stored in the image file.", "输出图片 DPI",
@@ -170,8 +186,10 @@ const std::vector<ConfigKeyInfo> kKeys = {
     {"layer", "empty: the first layer holding polygons", "a layer name of the vector source",
      "The layer of the vector source that holds the frames.", nullptr, nullptr, nullptr},
     {"world_file", nullptr, "true or false",
-     "Write a world file (.pgw/.jgw) and, for EPSG or WKT models, a .prj beside every top and top_range picture.",
-     "输出坐标定位文件", "在每张正射图旁写出世界文件（.pgw/.jgw）和 .prj，可直接在 GIS 中叠加。", "开或关"},
+     keep("Write a world file (" + worldFileExtensionList("/") +
+          ") and, for EPSG or WKT models, a .prj beside every top and top_range picture."),
+     "输出坐标定位文件",
+     keep("在每张正射图旁写出世界文件（" + worldFileExtensionList("/") + "）和 .prj，可直接在 GIS 中叠加。"), "开或关"},
 };
 
 QString defaultText(const QJsonValue& value)

@@ -33,8 +33,6 @@ inline constexpr int kFirstViewAngle = 30;
 inline constexpr int kLastViewAngle = 70;
 inline constexpr int kViewAngleStep = 5;
 
-inline constexpr char kOutputFormats[][4] = {"png", "jpg", "pdf"};
-
 // Separator list items; the nested-folder item stands for one backslash.
 inline constexpr char kUnderscoreSeparator[] = "_";
 inline constexpr char kNestedFolderSeparator[] = "\\（文件夹内套文件夹）";

@@ -2,6 +2,8 @@
 
 #include "FormChoices.h"
 
+#include "core/OutputFormats.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
@@ -126,10 +128,14 @@ void PreviewPane::paintEvent(QPaintEvent* event)
         return;
     }
     if (m_failed) {
-        const bool pdf = m_shown.path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+        // A format that is no picture (PDF) is opened by the system's program.
+        const vistrel::OutputFormat* format = vistrel::outputFormatOfName(m_shown.path.toStdString());
+        const QString text = format && !format->picture
+                                 ? QString::fromLatin1(format->label.data(), qsizetype(format->label.size())) +
+                                       QStringLiteral(" 不在此预览，点击用系统程序打开")
+                                 : QStringLiteral("无法读取图片");
         painter.setPen(palette().color(QPalette::PlaceholderText));
-        painter.drawText(imageArea, Qt::AlignCenter | Qt::TextWordWrap,
-                         pdf ? QStringLiteral("PDF 不在此预览，点击用系统程序打开") : QStringLiteral("无法读取图片"));
+        painter.drawText(imageArea, Qt::AlignCenter | Qt::TextWordWrap, text);
     } else {
         const QSize fitted = m_image.size().scaled(imageArea.size(), Qt::KeepAspectRatio);
         QRect target(QPoint(0, 0), fitted);

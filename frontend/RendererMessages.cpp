@@ -2,10 +2,12 @@
 
 #include "ConfigReference.h"
 
+#include "core/OutputFormats.h"
 #include "core/RunProtocol.h"
 
 #include <QStringList>
 
+#include <string>
 #include <utility>
 
 using vistrel::RunMessage;
@@ -17,15 +19,22 @@ struct Translation {
     const char* chinese;  // "{}" stands where the English message has a value
 };
 
+// The refusal of an output_format that no output format names.
+const char* outputFormatRefusal()
+{
+    static const std::string text = "配置错误：图片格式只能是 " + vistrel::outputFormatList("、", " 或 ") + "。";
+    return text.c_str();
+}
+
 // One Chinese text for every failure message of the run protocol.
-constexpr Translation kTranslations[] = {
+const Translation kTranslations[] = {
     {RunMessage::CannotOpenConfig, "无法打开配置文件：{}"},
     {RunMessage::ConfigLoadFailed, "配置文件读取失败：{}"},
     {RunMessage::ConfigSizePositive, "配置错误：图片宽度和高度必须为正数。"},
     {RunMessage::ConfigSizeTooLarge, "配置错误：图片宽度和高度不能超过 {}。"},
     {RunMessage::ConfigDistancePositive, "配置错误：相机距离（distance）必须为正数。"},
     {RunMessage::ConfigUnsupportedAngle, "配置错误：不支持的拍摄角度 {}"},
-    {RunMessage::ConfigOutputFormat, "配置错误：图片格式只能是 png、jpg 或 pdf。"},
+    {RunMessage::ConfigOutputFormat, outputFormatRefusal()},
     {RunMessage::ConfigJpgQuality, "配置错误：JPEG 质量（jpg_quality）必须在 1 到 100 之间。"},
     {RunMessage::ConfigEglDevice, "配置错误：egl_device 必须是 -1（自动选择）或 EGL 设备的序号。"},
     {RunMessage::ConfigInputsRequired, "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},

@@ -1,8 +1,7 @@
 #include "RunOutputReader.h"
 
+#include "core/OutputFormats.h"
 #include "core/RunProtocol.h"
-
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -16,9 +15,7 @@ namespace {
 // logged with "Wrote " too.
 bool isImagePath(const QString& path)
 {
-    static const QRegularExpression suffix(QStringLiteral("\\.(png|jpe?g|pdf)$"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    return suffix.match(path).hasMatch();
+    return outputFormatOfName(path.toStdString()) != nullptr;
 }
 
 bool isConfigError(const QString& line)

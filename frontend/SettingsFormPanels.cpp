@@ -10,6 +10,8 @@
 #include "FormChoices.h"
 #include "FormWidgets.h"
 
+#include "core/OutputFormats.h"
+
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -137,8 +139,8 @@ QWidget* SettingsForm::buildPicturePanel()
     m_warmupUntilLoadedCheck = makeKeyCheck(box, "warmupUntilLoadedCheck", "warmup_until_loaded");
     m_dpiSpin = makeSpin(box, "dpiSpin", 72, 1200, 300);
     m_formatCombo = makeCombo(box, "formatCombo");
-    for (const char* format : kOutputFormats)
-        m_formatCombo->addItem(QString::fromLatin1(format));
+    for (const vistrel::OutputFormat& format : vistrel::kOutputFormats)
+        m_formatCombo->addItem(QString::fromLatin1(format.key.data(), qsizetype(format.key.size())));
 
     addKeyRow(form, "width", m_widthSpin);
     addKeyRow(form, "height", m_heightSpin);

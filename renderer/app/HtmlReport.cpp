@@ -6,6 +6,7 @@
 #include "core/CameraAngle.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "core/OutputFormats.h"
 #include "output/StagedFile.h"
 #include "output/Thumbnail.h"
 #include "core/PathBelow.h"
@@ -63,8 +64,8 @@ bool ensureThumbnail(const std::string& image, const std::string& thumbnail, con
         fs::last_write_time(thumbnail, ec) >= fs::last_write_time(image, imageError) && !ec && !imageError) {
         return true;
     }
-    const std::string extension = fs::path(image).extension().string();
-    if (extension == ".pdf" || extension == ".PDF") {
+    const OutputFormat* format = outputFormatOfName(image);
+    if (format && !format->picture) {
         return false;
     }
     const osg::ref_ptr<osg::Image> picture = osgDB::readImageFile(image);
@@ -217,7 +218,7 @@ bool writeHtmlReport(const RenderConfig& config, const std::vector<PolygonFrame>
     const std::string path = (fs::path(config.output_dir) / fileName).string();
     StagedFile file(path);
     if (file.open() && std::fwrite(page.data(), 1, page.size(), file.stream()) == page.size() && file.commit()) {
-        Logger::instance().info("Wrote HTML report: " + path);
+        Logger::instance().info(std::string(kWroteHtmlReportPrefix) + path);
         return true;
     }
     Logger::instance().error(

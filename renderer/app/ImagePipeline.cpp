@@ -5,6 +5,7 @@
 
 #include "output/ImageWriter.h"
 #include "output/Thumbnail.h"
+#include "output/WorldFile.h"
 
 #include <cstring>
 #include <exception>
@@ -29,7 +30,7 @@ bool reportImageWrite(const WriteResult& result)
 {
     Logger& log = Logger::instance();
     switch (result.status) {
-    case WriteStatus::Written: log.info("Wrote " + result.path); return true;
+    case WriteStatus::Written: log.info(std::string(kWrotePrefix) + result.path); return true;
     case WriteStatus::Failed:
         log.error(runMessage(RunMessage::ImageWriteFailed, {result.path + ": " + result.reason}));
         break;
@@ -173,41 +174,42 @@ void ImagePipeline::giveBack(osg::ref_ptr<osg::Image> buffer)
 }
 
 ImagePipeline::WriteHandle ImagePipeline::write(Picture picture, const std::string& name, const std::string& thumbnail,
-                                                std::optional<WorldFiles> world)
+                                                std::optional<PicturePlace> place)
 {
-    return submit(name, [this, picture, name, thumbnail, world](WriteOutcome& outcome) mutable {
+    return submit(name, [this, picture, name, thumbnail, place](WriteOutcome& outcome) mutable {
         const Picture held = std::move(picture);  // the buffer is free for the next picture once written
-        writeFiles(*held, name, thumbnail, world ? &*world : nullptr, outcome);
+        writeFiles(*held, name, thumbnail, place, outcome);
     });
 }
 
-ImagePipeline::WriteHandle ImagePipeline::putBackWorldFiles(const std::string& name, const WorldFiles& world)
+ImagePipeline::WriteHandle ImagePipeline::putBackWorldFiles(const std::string& name, const PicturePlace& place)
 {
-    return submit(name, [this, name, world](WriteOutcome& outcome) {
-        outcome.written = placeWorldFiles(resolveOutputPath(name, config_.output_format), world, outcome);
+    return submit(name, [this, name, place](WriteOutcome& outcome) {
+        outcome.written = placeWorldFiles(writeRequest(nullptr, config_, name, place), outcome);
     });
 }
 
 void ImagePipeline::writeFiles(const osg::Image& picture, const std::string& name, const std::string& thumbnail,
-                               const WorldFiles* world, WriteOutcome& outcome) const
+                               const std::optional<PicturePlace>& place, WriteOutcome& outcome) const
 {
-    if (world) {
-        removeWorldFiles(resolveOutputPath(name, config_.output_format), config_.output_dir);
+    const WriteRequest request = writeRequest(&picture, config_, name, place);
+    if (place) {
+        removeWorldFiles(request, config_.output_dir);
     }
-    const WriteResult image = writeImageFile(&picture, config_, name);
+    const WriteResult image = writeImageFile(request, config_.output_dir);
     outcome.digest = image.digest;
     if (!reportImageWrite(image)) {
         return;
     }
-    outcome.written = !world || placeWorldFiles(image.path, *world, outcome);
+    outcome.written = !place || placeWorldFiles(request, outcome);
     if (!thumbnail.empty()) {
         reportThumbnailWrite(writeThumbnailBelow(picture, thumbnail, config_.output_dir), &outcome.refused);
     }
 }
 
-bool ImagePipeline::placeWorldFiles(const std::string& imagePath, const WorldFiles& world, WriteOutcome& outcome) const
+bool ImagePipeline::placeWorldFiles(const WriteRequest& request, WriteOutcome& outcome) const
 {
-    const WriteResult files = writeWorldFiles(imagePath, world, config_.output_dir);
+    const WriteResult files = writeWorldFiles(request, config_.output_dir);
     if (reportWorldFileWrite(files)) {
         return true;
     }

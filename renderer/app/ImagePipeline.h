@@ -4,7 +4,7 @@
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
 #include "app/WriterScaling.h"
-#include "output/WorldFile.h"
+#include "output/WriteRequest.h"
 #include "output/WriteResult.h"
 
 #include <osg/Image>
@@ -85,17 +85,17 @@ public:
     Picture forWriting(osg::Image& picture);
 
     // Writes `picture` to the image file `name` (writeImageFile, reported by
-    // reportImageWrite); with `world`, the world files beside it once it is in
-    // place (writeWorldFiles, reported by reportWorldFileWrite; those of an
-    // earlier picture there are removed first, so that none is left
-    // describing a picture that was not written); and then, when `thumbnail`
-    // is given, a small JPEG of it there (writeThumbnailBelow, reported by
-    // reportThumbnailWrite).
+    // reportImageWrite); with `place`, the world files beside it once it is
+    // in place, where its format takes them (writeWorldFiles, reported by
+    // reportWorldFileWrite; those of an earlier picture there are removed
+    // first, so that none is left describing a picture that was not
+    // written); and then, when `thumbnail` is given, a small JPEG of it there
+    // (writeThumbnailBelow, reported by reportThumbnailWrite).
     WriteHandle write(Picture picture, const std::string& name, const std::string& thumbnail = std::string(),
-                      std::optional<WorldFiles> world = std::nullopt);
+                      std::optional<PicturePlace> place = std::nullopt);
     // Writes the world files beside the image file `name` that is in place
     // already (one taken over from an earlier run), as write() does.
-    WriteHandle putBackWorldFiles(const std::string& name, const WorldFiles& world);
+    WriteHandle putBackWorldFiles(const std::string& name, const PicturePlace& place);
     // Runs `step` after everything handed over before it.
     void then(std::function<void()> step);
     // Waits until every step has run; the calling thread's lines held so far
@@ -115,8 +115,8 @@ private:
     // hands its lines over as the next step; `name` is what it writes.
     WriteHandle submit(const std::string& name, std::function<void(WriteOutcome&)> work);
     void writeFiles(const osg::Image& picture, const std::string& name, const std::string& thumbnail,
-                    const WorldFiles* world, WriteOutcome& outcome) const;
-    bool placeWorldFiles(const std::string& imagePath, const WorldFiles& world, WriteOutcome& outcome) const;
+                    const std::optional<PicturePlace>& place, WriteOutcome& outcome) const;
+    bool placeWorldFiles(const WriteRequest& request, WriteOutcome& outcome) const;
     void flushHeldLines();
     void stopThreads();
     void enqueueStep(std::function<void()> step);

@@ -8,7 +8,7 @@
 #include "core/RunProtocol.h"
 #include "core/Seconds.h"
 #include "output/ImageWriter.h"
-#include "output/WorldFile.h"
+#include "output/WriteRequest.h"
 #include "render/OcclusionAvoidance.h"
 #include "render/RangeLine.h"
 #include "render/VerticalCheck.h"
@@ -27,16 +27,16 @@ namespace vistrel {
 
 namespace {
 
-// With world_file, the world file (and .prj) a vertical picture placed by
-// `setup` gets beside it.
-std::optional<WorldFiles> worldFilesFor(const RenderConfig& config, const std::string& crs, const CameraSetup& setup)
+// With world_file, where a vertical picture placed by `setup` lies: what the
+// writers make its world file (and .prj) of.
+std::optional<PicturePlace> worldFilesFor(const RenderConfig& config, const std::string& crs, const CameraSetup& setup)
 {
     if (!config.world_file) {
         return std::nullopt;
     }
     const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
                                      setup.orthoHeight, config.width,     config.height};
-    return WorldFiles{footprint, crs};
+    return PicturePlace{footprint, crs};
 }
 
 // An image whose world files failed fails, with their remark, though its

@@ -1,6 +1,7 @@
 #include "core/ConfigKeys.h"
 
 #include "core/NumberText.h"
+#include "core/OutputFormats.h"
 
 #include <cmath>
 #include <cstdint>
@@ -124,9 +125,8 @@ std::string anglesRule(RenderConfig& c)
 
 std::string outputFormatRule(RenderConfig& c)
 {
-    const std::string& f = c.output_format;
-    return f == "png" || f == "jpg" || f == "jpeg" || f == "pdf" ? std::string()
-                                                                 : "output_format must be png, jpg, or pdf.";
+    return findOutputFormat(c.output_format) ? std::string()
+                                             : "output_format must be " + outputFormatList(", ", ", or ") + ".";
 }
 
 std::string osgbPathRule(RenderConfig& c)

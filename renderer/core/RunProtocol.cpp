@@ -1,6 +1,7 @@
 #include "core/RunProtocol.h"
 
 #include "core/NumberText.h"
+#include "core/OutputFormats.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -259,6 +260,17 @@ std::optional<RunState> parseRunState(std::string_view message)
     return line;
 }
 
+namespace {
+
+// The refusal of an output_format that no output format names.
+const std::string& outputFormatRefusal()
+{
+    static const std::string text = "Config error: output_format must be " + outputFormatList(", ", ", or ") + ".";
+    return text;
+}
+
+}  // namespace
+
 const std::vector<RunMessageText>& runMessageTexts()
 {
     using M = RunMessage;
@@ -269,7 +281,7 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::ConfigSizeTooLarge, "Config error: width and height must be at most {}."},
         {M::ConfigDistancePositive, "Config error: distance must be positive."},
         {M::ConfigUnsupportedAngle, "Config error: unsupported angle {}"},
-        {M::ConfigOutputFormat, "Config error: output_format must be png, jpg, or pdf."},
+        {M::ConfigOutputFormat, outputFormatRefusal().c_str()},
         {M::ConfigJpgQuality, "Config error: jpg_quality must be 1-100."},
         {M::ConfigEglDevice, "Config error: egl_device must be -1 (automatic) or the index of an EGL device."},
         {M::ConfigInputsRequired, "Config error: osgb_path and shp_path are required."},

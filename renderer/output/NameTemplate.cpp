@@ -1,6 +1,7 @@
 #include "output/NameTemplate.h"
 
 #include "core/CameraAngle.h"
+#include "core/OutputFormats.h"
 #include "output/TemplatePlaceholder.h"
 #include "output/Utf8Text.h"
 
@@ -58,11 +59,6 @@ std::string containedFolderName(const std::string& part)
 
 }  // namespace
 
-std::string photoExtension(const std::string& outputFormat)
-{
-    return outputFormat == "jpeg" ? "jpg" : outputFormat;
-}
-
 std::string sanitizePathComponent(const std::string& component)
 {
     if (component.empty()) {
@@ -76,17 +72,6 @@ std::string sanitizePathComponent(const std::string& component)
         }
     }
     return cleaned;
-}
-
-bool hasImageExtension(const std::string& component)
-{
-    std::string extension = fs::path(component).extension().string();
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf";
 }
 
 NameTemplate::NameTemplate(const RenderConfig& config)
@@ -149,7 +134,7 @@ std::string NameTemplate::expandTemplate(const PolygonFrame& frame, const std::s
 
 std::string NameTemplate::buildPhotoPath(const PolygonFrame& frame, const std::string& angle)
 {
-    const std::string extension = photoExtension(outputFormat_);
+    const std::string extension = outputFormatKey(outputFormat_);
     if (template_.empty()) {
         // Frame folders are unique by name, but cleaning can make two equal
         // ("a:b" and "a_b"); claimPath keeps their images apart.
@@ -168,7 +153,7 @@ std::string NameTemplate::buildPhotoPath(const PolygonFrame& frame, const std::s
     if (components.empty()) {
         components.push_back(angle);
     }
-    if (!hasImageExtension(components.back())) {
+    if (!outputFormatOfName(components.back())) {
         components.back() += "." + extension;
     }
     fs::path path(outputDir_);

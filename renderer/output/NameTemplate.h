@@ -45,14 +45,8 @@ private:
     std::map<std::string, std::int32_t> pathUses_;  // folder + "|" + file name -> uses
 };
 
-// Extension for output_format: "jpeg" is written "jpg", others as they are.
-std::string photoExtension(const std::string& outputFormat);
-
 // A path component the file system takes: "\ / : * ? " < > |" and bytes below
 // 0x20 become "_"; bytes from 0x80 up stay. Empty text becomes "frame".
 std::string sanitizePathComponent(const std::string& component);
-
-// True when the component's extension, in any case, is .png, .jpg, .jpeg or .pdf.
-bool hasImageExtension(const std::string& component);
 
 }  // namespace vistrel

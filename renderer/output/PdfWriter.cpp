@@ -124,8 +124,9 @@ void putDocument(PdfOutput& out, const osg::Image& image, const std::vector<unsi
 
 }  // namespace
 
-bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, std::string* reason, FileDigest* digest)
+bool writePdf(const WriteRequest& request, std::string& reason, FileDigest& digest)
 {
+    const osg::Image* image = request.pixels;
     if (!image || !image->data() || image->s() < 1 || image->t() < 1) {
         return false;
     }
@@ -135,24 +136,18 @@ bool writePdf(const osg::Image* image, int outputDpi, const std::string& path, s
     }
     const std::vector<unsigned char> samples = rgbSamples(*image, pixelBytes);
 
-    StagedFile file(path);
+    StagedFile file(request.path);
     if (!file.open()) {
-        if (reason) {
-            *reason = file.error();
-        }
+        reason = file.error();
         return false;
     }
     PdfOutput out{file.stream()};
-    putDocument(out, *image, samples, outputDpi);
+    putDocument(out, *image, samples, request.dpi);
     if (out.good && file.commit()) {
-        if (digest) {
-            *digest = file.digest();
-        }
+        digest = file.digest();
         return true;
     }
-    if (reason) {
-        *reason = file.error().empty() ? "write error" : file.error();
-    }
+    reason = file.error().empty() ? "write error" : file.error();
     return false;
 }
 

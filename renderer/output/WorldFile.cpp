@@ -2,7 +2,6 @@
 
 #include "output/StagedFile.h"
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -25,28 +24,19 @@ bool writeText(const std::string& path, const std::string& text, WriteResult& re
     return false;
 }
 
-std::string lowerExtension(const std::string& path)
-{
-    std::string extension = fs::path(path).extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension;
-}
-
 std::string prjPathOf(const std::string& imagePath)
 {
     return fs::path(imagePath).replace_extension(".prj").string();
 }
 
-// Unlinks the world file and the .prj beside `imagePath`; a folder of either
+// Unlinks the world file and the .prj beside the picture; a folder of either
 // name stays (unlink removes no folder, and a link itself, not its target).
-void unlinkWorldFiles(const std::string& imagePath)
+void unlinkWorldFiles(const WriteRequest& request)
 {
-    const std::string extension = worldFileExtension(imagePath);
-    if (!extension.empty()) {
-        ::unlink(fs::path(imagePath).replace_extension(extension).c_str());
-        ::unlink(prjPathOf(imagePath).c_str());
+    const std::string worldFile = worldFilePath(request);
+    if (!worldFile.empty()) {
+        ::unlink(worldFile.c_str());
+        ::unlink(prjPathOf(request.path).c_str());
     }
 }
 
@@ -64,41 +54,39 @@ std::string worldFileText(const PictureFootprint& f)
     return text;
 }
 
-std::string worldFileExtension(const std::string& imagePath)
+std::string worldFilePath(const WriteRequest& request)
 {
-    const std::string extension = lowerExtension(imagePath);
-    if (extension == ".png") {
-        return ".pgw";
+    if (!request.format || request.format->worldFile.empty()) {
+        return {};
     }
-    return extension == ".jpg" || extension == ".jpeg" ? ".jgw" : std::string();
+    return fs::path(request.path).replace_extension(std::string(request.format->worldFile)).string();
 }
 
-void removeWorldFiles(const std::string& imagePath, const std::string& outputDir)
+void removeWorldFiles(const WriteRequest& request, const std::string& outputDir)
 {
     WriteResult folder;
-    if (!worldFileExtension(imagePath).empty() &&
-        makeWriteFolder(fs::path(imagePath).parent_path(), outputDir, folder)) {
-        unlinkWorldFiles(imagePath);
+    if (!worldFilePath(request).empty() && makeWriteFolder(fs::path(request.path).parent_path(), outputDir, folder)) {
+        unlinkWorldFiles(request);
     }
 }
 
-WriteResult writeWorldFiles(const std::string& imagePath, const WorldFiles& files, const std::string& outputDir)
+WriteResult writeWorldFiles(const WriteRequest& request, const std::string& outputDir)
 {
     WriteResult result;
-    const std::string extension = worldFileExtension(imagePath);
-    result.path = fs::path(imagePath).replace_extension(extension).string();
+    result.path = worldFilePath(request);
     result.status = WriteStatus::Written;
-    const PictureFootprint& footprint = files.footprint;
-    if (extension.empty() || footprint.pixelsX < 1 || footprint.pixelsY < 1) {
+    if (result.path.empty() || !request.place || request.place->footprint.pixelsX < 1 ||
+        request.place->footprint.pixelsY < 1) {
         result.path.clear();
         return result;
     }
-    if (!makeWriteFolder(fs::path(imagePath).parent_path(), outputDir, result)) {
+    if (!makeWriteFolder(fs::path(request.path).parent_path(), outputDir, result)) {
         return result;
     }
-    if (!writeText(result.path, worldFileText(footprint), result) ||
-        (!files.crsWkt.empty() && !writeText(prjPathOf(imagePath), files.crsWkt, result))) {
-        unlinkWorldFiles(imagePath);  // half a set would place the picture without its system
+    const PicturePlace& place = *request.place;
+    if (!writeText(result.path, worldFileText(place.footprint), result) ||
+        (!place.crsWkt.empty() && !writeText(prjPathOf(request.path), place.crsWkt, result))) {
+        unlinkWorldFiles(request);  // half a set would place the picture without its system
     }
     return result;
 }

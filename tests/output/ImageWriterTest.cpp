@@ -1,7 +1,8 @@
 #include "ImageReadBack.h"
+#include "core/OutputFormats.h"
 #include "output/ImageWriter.h"
-#include "output/PdfWriter.h"
 #include "output/Thumbnail.h"
+#include "output/WorldFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestSupport.h"
 
@@ -84,8 +85,8 @@ TEST(ImageWriter, JpegQualityReachesTheEncoder)
 {
     TempDir dir("quality");
     const auto noise = noisyCapture(64);
-    ASSERT_TRUE(writeRasterImage(noise.get(), configFor("jpg", 300, 1), (dir / "q1.jpg").string(), "jpg"));
-    ASSERT_TRUE(writeRasterImage(noise.get(), configFor("jpg", 300, 100), (dir / "q100.jpg").string(), "jpg"));
+    ASSERT_TRUE(writeImageFile(noise.get(), configFor("jpg", 300, 1), (dir / "q1.jpg").string()).written());
+    ASSERT_TRUE(writeImageFile(noise.get(), configFor("jpg", 300, 100), (dir / "q100.jpg").string()).written());
     EXPECT_LT(fs::file_size(dir / "q1.jpg") * 3, fs::file_size(dir / "q100.jpg"));
 }
 
@@ -117,7 +118,7 @@ TEST(ImageWriter, TransparentBackgroundIsBlackAndOtherLayoutsUseTheLastResort)
     osg::ref_ptr<osg::Image> clear = new osg::Image;
     clear->allocateImage(16, 16, 1, GL_RGBA, GL_UNSIGNED_BYTE);
     std::fill(clear->data(), clear->data() + clear->getTotalSizeInBytes(), 0);
-    ASSERT_TRUE(writeRasterImage(clear.get(), configFor("png"), (dir / "t.png").string(), "png"));
+    ASSERT_TRUE(writeImageFile(clear.get(), configFor("png"), (dir / "t.png").string()).written());
     const DecodedImage png = readPng(dir / "t.png");
     EXPECT_EQ(png.channels, 3);
     EXPECT_EQ(std::count(png.rgb.begin(), png.rgb.end(), 0), 16 * 16 * 3);
@@ -126,7 +127,7 @@ TEST(ImageWriter, TransparentBackgroundIsBlackAndOtherLayoutsUseTheLastResort)
     osg::ref_ptr<osg::Image> grey = new osg::Image;
     grey->allocateImage(8, 4, 1, GL_LUMINANCE, GL_UNSIGNED_BYTE);
     std::fill(grey->data(), grey->data() + 32, 77);
-    ASSERT_TRUE(writeRasterImage(grey.get(), configFor("png"), (dir / "g.png").string(), "png"));
+    ASSERT_TRUE(writeImageFile(grey.get(), configFor("png"), (dir / "g.png").string()).written());
     EXPECT_EQ(readPng(dir / "g.png").pixel(0, 0), (Rgb{77, 77, 77}));
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"g.png", "t.png"}));
 }
@@ -212,8 +213,9 @@ TEST(ImageWriter, EveryWriterReportsTheDigestOfTheFileItLeft)
     osg::ref_ptr<osg::Image> luminance = new osg::Image;
     luminance->allocateImage(16, 8, 1, GL_LUMINANCE, GL_UNSIGNED_BYTE);
     std::fill(luminance->data(), luminance->data() + luminance->getTotalSizeInBytes(), 90);
-    EXPECT_TRUE(writeRasterImage(luminance.get(), configFor("png"), (dir / "l.png").string(), "png", nullptr,
-                                 &digests["l.png"]));
+    const WriteResult lastResort = writeImageFile(luminance.get(), configFor("png"), (dir / "l.png").string());
+    EXPECT_TRUE(lastResort.written()) << lastResort.reason;
+    digests["l.png"] = lastResort.digest;
 
     for (const auto& [name, digest] : digests) {
         const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NOFOLLOW);
@@ -222,5 +224,34 @@ TEST(ImageWriter, EveryWriterReportsTheDigestOfTheFileItLeft)
         ::close(fd);
         EXPECT_EQ(digest.size, fs::file_size(dir / name)) << name;
         EXPECT_EQ(digest.hash, read.hash) << name;
+    }
+}
+
+TEST(ImageWriter, EveryFormatHasItsWriterAndItsWorldFile)
+{
+    TempDir dir("formats");
+    const auto capture = bandedCapture(16, 8);
+    const PicturePlace place{{100.0, 200.0, 16.0, 8.0, 16, 8}, "PROJCS[\"local\"]"};
+    for (const OutputFormat& format : kOutputFormats) {
+        const std::string key(format.key);
+        ASSERT_NE(writerFor(key), nullptr) << key;
+        // The alias names the same format; names get the key's extension.
+        const RenderConfig config = configFor(std::string(format.alias.empty() ? format.key : format.alias));
+        const WriteRequest request = writeRequest(capture.get(), config, (dir / key / "top").string(), place);
+        ASSERT_EQ(request.path, (dir / key / ("top." + key)).string());
+        const WriteResult picture = writeImageFile(request, dir.path().string());
+        ASSERT_TRUE(picture.written()) << key << ": " << picture.reason;
+
+        const WriteResult world = writeWorldFiles(request, dir.path().string());
+        EXPECT_TRUE(world.written()) << key << ": " << world.reason;
+        std::vector<std::string> expected = {"top." + key};
+        if (!format.worldFile.empty()) {
+            EXPECT_EQ(world.path, (dir / key / ("top" + std::string(format.worldFile))).string());
+            EXPECT_EQ(readFile(world.path), "1\n0\n0\n-1\n92.5\n203.5\n");
+            EXPECT_EQ(readFile(dir / key / "top.prj"), place.crsWkt);
+            expected = {"top." + key, "top" + std::string(format.worldFile), "top.prj"};
+            std::sort(expected.begin(), expected.end());
+        }
+        EXPECT_EQ(folderEntries(dir / key), expected) << key;
     }
 }

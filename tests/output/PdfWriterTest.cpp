@@ -10,11 +10,26 @@ using namespace vistrel;
 using namespace testsupport;
 using namespace outputtest;
 
+namespace {
+
+bool writePdfAt(const osg::Image* image, int dpi, const fs::path& path)
+{
+    WriteRequest request;
+    request.pixels = image;
+    request.path = path.string();
+    request.dpi = dpi;
+    std::string reason;
+    FileDigest digest;
+    return writePdf(request, reason, digest);
+}
+
+}  // namespace
+
 TEST(PdfWriter, WorkedExampleLayoutAndReader)
 {
     TempDir dir("pdf");
     const fs::path file = dir / "page.pdf";
-    ASSERT_TRUE(writePdf(bandedCapture(3840, 2160).get(), 300, file.string()));
+    ASSERT_TRUE(writePdfAt(bandedCapture(3840, 2160).get(), 300, file));
     const std::string pdf = readFile(file);
 
     EXPECT_EQ(pdf.substr(0, 15), "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
@@ -52,13 +67,13 @@ TEST(PdfWriter, PageSizeFollowsResolution)
 {
     TempDir dir("pdfdpi");
     const auto capture = bandedCapture(3840, 2160);
-    ASSERT_TRUE(writePdf(capture.get(), 1200, (dir / "a.pdf").string()));
+    ASSERT_TRUE(writePdfAt(capture.get(), 1200, dir / "a.pdf"));
     EXPECT_NE(readFile(dir / "a.pdf").find("/MediaBox [0 0 230.400 129.600]"), std::string::npos);
-    ASSERT_TRUE(writePdf(bandedCapture(100, 50).get(), 72, (dir / "b.pdf").string()));
+    ASSERT_TRUE(writePdfAt(bandedCapture(100, 50).get(), 72, dir / "b.pdf"));
     EXPECT_NE(readFile(dir / "b.pdf").find("/MediaBox [0 0 100.000 50.000]"), std::string::npos);
 
     osg::ref_ptr<osg::Image> empty = new osg::Image;
-    EXPECT_FALSE(writePdf(empty.get(), 300, (dir / "c.pdf").string()));
-    EXPECT_FALSE(writePdf(capture.get(), 300, (dir / "missing/c.pdf").string()));
+    EXPECT_FALSE(writePdfAt(empty.get(), 300, dir / "c.pdf"));
+    EXPECT_FALSE(writePdfAt(capture.get(), 300, dir / "missing/c.pdf"));
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"a.pdf", "b.pdf"}));
 }

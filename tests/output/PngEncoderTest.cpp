@@ -63,7 +63,7 @@ TEST(PngEncoder, DecodesToExactlyThePixelsGivenForEveryLayoutAndSize)
         const fs::path file = dir / "noise.png";
         const std::string label = std::to_string(c.width) + "x" + std::to_string(c.height) + "/" +
                                   std::to_string(capture->getPixelSizeInBits() / 8);
-        ASSERT_TRUE(writeRasterImage(capture.get(), config, file.string(), "png")) << label;
+        ASSERT_TRUE(writeImageFile(capture.get(), config, file.string()).written()) << label;
 
         const DecodedImage png = readPng(file);
         ASSERT_EQ(png.width, c.width) << label;

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/ContentHash.h"
+#include "core/OutputFormats.h"
+
+#include <osg/Image>
+
+#include <optional>
+#include <string>
+
+namespace vistrel {
+
+// Where a vertical picture lies on the ground: the centre of its orthographic
+// view volume, the volume's full width and height, and the picture's size in
+// pixels. The picture's top row is north (+y), its left column west.
+struct PictureFootprint {
+    double centerX = 0.0;
+    double centerY = 0.0;
+    double width = 0.0;
+    double height = 0.0;
+    int pixelsX = 0;
+    int pixelsY = 0;
+};
+
+// A vertical picture's footprint and the WKT of the system it is given in
+// (empty when the model's system is not known).
+struct PicturePlace {
+    PictureFootprint footprint;
+    std::string crsWkt;
+};
+
+// One picture for a writer: what it writes and where, and what the format's
+// row says the writer needs (see WriterNeed); what it does not need is left
+// at its default.
+struct WriteRequest {
+    const OutputFormat* format = nullptr;  // the row whose writer writes it
+    const osg::Image* pixels = nullptr;  // the capture: RGBA, 8 bits per channel, bottom row first
+    std::string path;  // the file, complete with its extension
+    int dpi = 0;
+    int quality = 0;  // 1 to 100
+    std::optional<PicturePlace> place;  // given for a vertical picture with world_file
+};
+
+// A format's writer: writes `request` to request.path so that the file
+// appears only when complete (an earlier file there survives a failure).
+// False with the system's reason in `reason` when it cannot; the written
+// file's length and content hash go to `digest`. Nothing is logged.
+using ImageWriterFunction = bool (*)(const WriteRequest& request, std::string& reason, FileDigest& digest);
+
+}  // namespace vistrel
