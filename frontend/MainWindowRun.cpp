@@ -13,6 +13,8 @@
 #include "SettingsForm.h"
 #include "TimeText.h"
 
+#include "core/ImagePlan.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -38,8 +40,10 @@ QString joinedInChinese(const QStringList& parts)
 // The run writes the outline image beside the vertical view.
 bool writesOutlineImages(const QJsonObject& runSettings)
 {
-    return runSettings.value(QLatin1String("angles")).toArray().contains(QStringLiteral("top")) &&
-           runSettings.value(QLatin1String("output_top_range")).toBool();
+    std::vector<std::string> angles;
+    for (const QJsonValue& angle : runSettings.value(QLatin1String("angles")).toArray())
+        angles.push_back(angle.toString().toStdString());
+    return vistrel::writesOutlineImages(angles, runSettings.value(QLatin1String("output_top_range")).toBool());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "app/ImagePipeline.h"
 #include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
+#include "core/ImagePlan.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "core/OutputFormats.h"
@@ -44,11 +45,8 @@ struct Column {
 std::vector<Column> columnsOf(const RenderConfig& config)
 {
     std::vector<Column> columns;
-    for (const std::string& angle : config.angles) {
-        columns.push_back({angle, angleLabel(angle)});
-        if (config.output_top_range && angle == "top") {
-            columns.push_back({"top_range", angleLabel("top_range")});
-        }
+    for (const PlannedImage& image : frameImages(config)) {
+        columns.push_back({image.key, angleLabel(image.key)});
     }
     return columns;
 }
@@ -75,23 +73,20 @@ bool ensureThumbnail(const std::string& image, const std::string& thumbnail, con
 std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, const Column& column,
                       const ImageResult* result)
 {
-    if (!result) {
-        return "<td class=\"image\"><span class=\"reason none\">未完成</span></td>";
+    const ImageOutcome outcome = outcomeOf(result);
+    if (outcome == ImageOutcome::NotDone) {
+        return std::string("<td class=\"image\"><span class=\"reason none\">") + outcomeWord(outcome) + "</span></td>";
     }
     std::string cell = "<td class=\"image\">";
-    std::string word;
     std::string css;
-    if (result->skipped) {
-        word = "跳过";
+    if (outcome == ImageOutcome::Skipped) {
         css = "skip";
         cell += "<span class=\"reason skip\">" + htmlText(result->note) + "</span>";
-    } else if (!result->success) {
-        word = "失败";
+    } else if (outcome == ImageOutcome::Failed) {
         css = "fail";
-        cell +=
-            "<span class=\"reason fail\">" + htmlText(result->note.empty() ? "图片未写出" : result->note) + "</span>";
+        cell += "<span class=\"reason fail\">" + htmlText(result->note.empty() ? kRemarkNotWritten : result->note) +
+                "</span>";
     } else {
-        word = "成功";
         css = "ok";
         const std::string href = relativeUrl(result->path, config.output_dir);
         const std::string thumbnail = thumbnailPath(config, frame, column.key);
@@ -104,7 +99,7 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
         }
         cell += "</a>";
     }
-    cell += "<div class=\"meta\"><span class=\"" + css + "\">" + word + "</span>";
+    cell += "<div class=\"meta\"><span class=\"" + css + "\">" + outcomeWord(outcome) + "</span>";
     if (!result->skipped) {
         cell += " · 遮挡评分 " + fixedNumber(result->occlusionScore, 3) + " · 相机角度 " +
                 fixedNumber(result->viewAngle, 3);

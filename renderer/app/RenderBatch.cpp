@@ -1,37 +1,41 @@
 #include "app/RenderBatch.h"
 
 #include "app/HtmlReport.h"
+#include "app/PictureFinishing.h"
 #include "app/RenderReport.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "core/RunProtocol.h"
 #include "core/Seconds.h"
-#include "output/ImageWriter.h"
 #include "output/WriteRequest.h"
 #include "render/OcclusionAvoidance.h"
-#include "render/RangeLine.h"
 #include "render/VerticalCheck.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
-#include <filesystem>
-#include <memory>
 #include <optional>
-#include <stdexcept>
-
-namespace fs = std::filesystem;
 
 namespace vistrel {
 
 namespace {
 
-// With world_file, where a vertical picture placed by `setup` lies: what the
-// writers make its world file (and .prj) of.
-std::optional<PicturePlace> worldFilesFor(const RenderConfig& config, const std::string& crs, const CameraSetup& setup)
+// The log's words for the images of a frame whose points cannot be moved
+// into the model's system (the reason follows).
+constexpr const char* kUnplacedReason = "the frame cannot be placed in the model's system: ";
+
+// With world_file, the pictures of a vertical view get world files.
+bool hasWorldFiles(const RenderConfig& config, const std::string& angle)
 {
-    if (!config.world_file) {
+    return config.world_file && angle == "top";
+}
+
+// The world file (and .prj) beside the pictures of a vertical view placed by
+// `setup`, or none.
+std::optional<PicturePlace> worldFilesFor(const RenderConfig& config, const std::string& crs, const std::string& angle,
+                                          const CameraSetup& setup)
+{
+    if (!hasWorldFiles(config, angle)) {
         return std::nullopt;
     }
     const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
@@ -49,242 +53,296 @@ void noteWorldFiles(ImageResult& result, const ImagePipeline::WriteHandle& write
     }
 }
 
-using Clock = std::chrono::steady_clock;
-
-// The remark of a picture taken with tiles still loading.
-constexpr const char* kTilesIncomplete = "瓦片未加载完成";
-// The remark, and the log's words, for the images of a frame whose points
-// cannot be moved into the model's system (the reason follows).
-constexpr const char* kFrameUnplaced = "图斑坐标无法转换到模型坐标系: ";
-constexpr const char* kUnplacedReason = "the frame cannot be placed in the model's system: ";
-
 }  // namespace
 
+// One frame on its way through the batch.
+struct RenderBatch::FrameJob {
+    FrameJob(const PolygonFrame& frame, int position, std::vector<PlannedName> names)
+        : frame(frame), position(position), names(std::move(names))
+    {
+    }
+    LedgerFrame ledgerFrame() const { return {frame, position, geometry}; }
+
+    const PolygonFrame& frame;
+    const int position;  // 0-based position in the layer
+    std::vector<PlannedName> names;  // one per image of the frame (frameImages), once named
+    std::string geometry;  // frameGeometry, once the frame is prepared
+    Precheck precheck = Precheck::Render;
+    std::string reason;  // why the frame is skipped or failed
+    bool skipReplayed = false;  // the skip comes from an earlier run's journal
+    CameraSetup precheckSetup;
+    ImagePipeline::Picture precheckPicture;  // kept when it can serve as the top image
+};
+
+// One image of an angle on its way through the pipeline.
+struct RenderBatch::ImageSlot {
+    ImageSlot(const PlannedImage& image, const PlannedName& name) : image(image), name(name) {}
+
+    const PlannedImage& image;
+    const PlannedName& name;
+    ImageResult result;
+    ImagePipeline::WriteHandle write;
+    Clock::time_point start = Clock::now();
+    bool taken = false;  // taken over from an earlier run's journal
+    bool incomplete = false;  // its tiles were still loading at tile_load_timeout
+};
+
+// One configured angle of a frame: its image and, for "top" with
+// output_top_range, the outline image, which share one camera placement.
+struct RenderBatch::AngleWork {
+    std::string angle;
+    std::vector<ImageSlot> slots;  // the angle's image first
+    Clock::time_point start = Clock::now();
+    CameraSetup setup;
+    OcclusionChoice choice;
+    bool placed = false;
+};
+
 RenderBatch::RenderBatch(const RenderConfig& config, BatchOptions options)
-    : config_(config), options_(options), camera_(config), renderer_(config), names_(config)
+    : config_(config), options_(std::move(options)), camera_(config), renderer_(config), pictures_(renderer_),
+      nameTemplate_(config), ledger_(config)
 {
 }
 
-RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason)
+RenderBatch::RenderBatch(const RenderConfig& config, PictureSource& pictures, BatchOptions options)
+    : config_(config), options_(std::move(options)), camera_(config), renderer_(config), pictures_(pictures),
+      nameTemplate_(config), ledger_(config)
 {
-    try {
-        const CameraSetup setup = camera_.computeSetup(frame, "top");
-        const VerticalCheckResult check = checkVerticalImage(renderer_, setup);
-        if (!check.rendered) {
-            logRenderError();
-        }
-        if (check.rendered && noteIncomplete(frame, "top") && !check.passed) {
-            // A view still loading says nothing sure about the model.
-            reason = kTilesIncomplete;
-            return Precheck::Fail;
-        }
-        if (check.passed) {
-            return Precheck::Render;
-        }
-        reason = check.message.empty() ? "正射图斑范围内疑似无有效模型或图像异常" : check.message;
-        if (!check.rendered) {
-            // A picture that could not be drawn says nothing about the model.
-            return Precheck::Fail;
-        }
-    } catch (const std::exception& e) {
-        reason = std::string("正射图质量检测失败: ") + e.what();
-    }
-    Logger::instance().warn(formatLine(SkipFrame{frame.name, reason}));
-    return Precheck::Skip;
 }
 
-std::string RenderBatch::thumbnailFor(const PolygonFrame& frame, const std::string& angle) const
+bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
 {
-    return config_.html_report ? thumbnailPath(config_, frame, angle) : std::string();
-}
-
-void RenderBatch::logRenderError() const
-{
-    if (!renderer_.renderError().empty()) {
-        Logger::instance().error(renderer_.renderError());
-    }
-}
-
-bool RenderBatch::noteIncomplete(const PolygonFrame& frame, const std::string& angle)
-{
-    if (!renderer_.tilesIncomplete()) {
+    if (!scene) {
+        Logger::instance().error(runMessage(RunMessage::NullScene));
         return false;
     }
-    Logger::instance().warn("Tiles still loading after tile_load_timeout " + streamNumber(config_.tile_load_timeout) +
-                            " s: frame " + frame.name + " angle " + angle + ", " +
-                            std::to_string(renderer_.incompleteRequests()) + " requests outstanding");
+    if (frames.empty()) {
+        Logger::instance().warn("No SHP frames to render.");
+        return true;
+    }
+    if (!startRenderer(scene) || !startRun(frames)) {
+        return false;
+    }
+    renderFrames(scene, frames);
+    return finishRun(frames);
+}
+
+bool RenderBatch::startRenderer(osg::Node* scene)
+{
+    std::vector<std::string> errors;
+    if (!pictures_.initialize(scene, errors)) {
+        for (const std::string& error : errors) {
+            Logger::instance().error(error);
+        }
+        return false;
+    }
+    renderer_.setReuseSettledPlacement(options_.reuse);
     return true;
 }
 
-std::vector<RenderBatch::AngleNames> RenderBatch::planNames(const PolygonFrame& frame)
+bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
 {
-    const auto plan = [&](PlannedName& out, const std::string& key) {
-        try {
-            out.path = names_.buildPhotoPath(frame, key);
-        } catch (const std::exception& e) {
-            out.error = e.what();
-        }
-    };
-    std::vector<AngleNames> planned(config_.angles.size());
-    for (std::size_t a = 0; a < config_.angles.size(); ++a) {
-        plan(planned[a].image, config_.angles[a]);
-        if (config_.output_top_range && config_.angles[a] == "top") {
-            plan(planned[a].outline, "top_range");
-        }
+    last_ = RunRecord{};
+    last_.shard = ShardPlan::of(config_);
+    last_.images = frameImages(config_);
+    if (!ledger_.open(model_)) {
+        return false;
     }
-    return planned;
+    if (last_.shard.split() || config_.resume) {
+        Logger::instance().info(formatLine(RunState{last_.shard.index, last_.shard.count, config_.resume}));
+    }
+    last_.namesAllFrames = last_.shard.split() || ledger_.earlierNamedAllFrames();
+    last_.results.assign(frames.size(), FrameResults{});
+    last_.totalFrames = static_cast<int>(last_.shard.positions(frames.size()).size());
+    last_.totalImages = last_.totalFrames * static_cast<int>(config_.angles.size());
+    last_.start = Clock::now();
+    return true;
 }
 
-const JournalEntry* RenderBatch::takenOver(const FrameJob& job, const std::string& angle, const std::string& path,
-                                           bool explain) const
+void RenderBatch::renderFrames(osg::Node* scene, const std::vector<PolygonFrame>& frames)
 {
-    if (!config_.resume || path.empty()) {
-        return nullptr;
+    ImagePipeline pipeline(config_, options_.pipelined ? config_.num_threads : 0);
+    for (std::size_t p = 0; p < frames.size() && !stopArrived(last_.stopped); ++p) {
+        // A batch that names every frame names them all in order, this shard's or not.
+        std::vector<PlannedName> names =
+            last_.namesAllFrames ? nameImages(nameTemplate_, frames[p], last_.images) : std::vector<PlannedName>();
+        if (last_.shard.owns(p)) {
+            renderFrame(pipeline, scene, std::make_shared<FrameJob>(frames[p], static_cast<int>(p), std::move(names)));
+        }
     }
-    const auto found = earlier_.find({job.position, angle});
-    if (found == earlier_.end()) {
-        return nullptr;
-    }
-    const JournalEntry& entry = found->second;
-    if (!entry.result.success || entry.frameName != job.frame.uniqueName || entry.result.path != path) {
-        return nullptr;
-    }
-    const auto key = std::make_pair(job.position, angle);
-    auto verdict = refusals_.find(key);
-    if (verdict == refusals_.end()) {
-        const std::string refusal = entry.geometry != job.geometry
-                                        ? "the frame's geometry differs from the journal's run"
-                                        : takeOverRefusal(entry, config_.output_dir);
-        verdict = refusals_.emplace(key, refusal).first;
-    }
-    if (!verdict->second.empty() && explain) {
-        Logger::instance().info("Rendering " + path + " again: " + verdict->second);
-    }
-    return verdict->second.empty() ? &entry : nullptr;
+    pipeline.drain();
+    last_.writeSeconds = pipeline.writeSeconds();
+    last_.bufferWaitSeconds = pipeline.bufferWaitSeconds();
+    last_.writersStarted = pipeline.writersStarted();
 }
 
-RenderBatch::Replay RenderBatch::replayedDecision(FrameJob& job) const
+void RenderBatch::renderFrame(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<FrameJob>& job)
 {
-    if (!config_.resume) {
-        return Replay::None;
+    const auto position = static_cast<std::size_t>(job->position);
+    Logger::instance().info(
+        formatLine(FrameProgress{last_.shard.numberInShard(position), last_.totalFrames, job->frame.name}));
+    if (options_.beforeFrame) {
+        options_.beforeFrame(position, renderer_);
     }
-    // A written image says the frame was rendered; failed images alone say
-    // nothing sure (the pre-check itself may have failed): it is looked at again.
-    Replay replay = Replay::None;
-    for (const std::string& angle : config_.angles) {
-        const auto found = earlier_.find({job.position, angle});
-        // A frame whose geometry changed is looked at afresh.
-        if (found == earlier_.end() || found->second.frameName != job.frame.uniqueName ||
-            found->second.geometry != job.geometry) {
-            continue;
-        }
-        if (found->second.result.skipped) {
-            job.reason = found->second.result.note;
-            return Replay::Skipped;
-        }
-        replay = found->second.result.success ? Replay::Rendered : replay;
+    prepareFrame(pipeline, *job);
+    for (std::size_t a = 0; a < config_.angles.size() && !stopArrived(last_.stopped); ++a) {
+        renderAngle(pipeline, scene, job, a);
     }
-    return replay;
+    job->precheckPicture.reset();  // the buffer is free for the next frame
+}
+
+bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
+{
+    if (last_.stopped) {
+        logStopped();
+    }
+    // The reports cover this shard's frames.
+    std::vector<PolygonFrame> reportFrames;
+    ResultsTable reportResults;
+    for (const std::size_t p : last_.shard.positions(frames.size())) {
+        reportFrames.push_back(frames[p]);
+        reportResults.push_back(last_.results[p]);
+    }
+    bool reported = writeRenderReport(config_, nameTemplate_, reportFrames, reportResults,
+                                      reportFileName(last_.shard.index, last_.shard.count));
+    if (config_.html_report) {
+        reported = writeHtmlReport(config_, reportFrames, reportResults,
+                                   reportFileName(last_.shard.index, last_.shard.count, "html")) &&
+                   reported;
+    }
+    // A stop that arrives while the reports are written ends the run as
+    // stopped, once they are complete.
+    if (!last_.stopped && stopArrived(last_.stopped)) {
+        logStopped();
+    }
+    // The summary counts what the report shows, outline images included.
+    const ImageCounts counts = countImages(config_, reportResults);
+    Logger::instance().info(formatLine(RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed,
+                                                   last_.shard.index, last_.shard.count, counts.notDone}));
+    return counts.failed == 0 && reported && !ledger_.failed() && !last_.refused;
 }
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
     job.geometry = frameGeometry(job.frame);
     if (!job.frame.unusable.empty()) {
-        // A frame that cannot be placed over the model fails without a look.
-        job.precheck = Precheck::Fail;
-        job.reason = std::string(kFrameUnplaced) + job.frame.unusable;
-        // One line for the frame, not one per angle: the cause is the frame's.
-        std::string angles;
-        for (const std::string& angle : config_.angles) {
-            angles += (angles.empty() ? "" : ",") + angle;
-        }
-        Logger::instance().error(runMessage(
-            RunMessage::FailedFrame, {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
-        if (!namesAllFrames_) {
-            job.names = planNames(job.frame);
-        }
+        failUnplacedFrame(job);
         return;
     }
     // An earlier run decided already: its decision stands, so that the
     // names that follow are the ones it gave.
-    const Replay replay = replayedDecision(job);
-    if (replay == Replay::Skipped) {
+    const ResumeLedger::Replay replay = ledger_.replay(job.ledgerFrame(), job.reason);
+    if (replay == ResumeLedger::Replay::Skipped) {
         job.precheck = Precheck::Skip;
-        job.skipTakenOver = true;
+        job.skipReplayed = true;
         Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
         return;
     }
-    if (replay == Replay::Rendered) {
-        job.precheck = Precheck::Render;
-    } else {
-        job.precheck = precheckFrame(job.frame, job.reason);
-    }
+    job.precheck = replay == ResumeLedger::Replay::Rendered ? Precheck::Render : precheckFrame(job.frame, job.reason);
     if (job.precheck == Precheck::Skip) {
         return;
     }
-    if (!namesAllFrames_) {
-        job.names = planNames(job.frame);
+    if (!last_.namesAllFrames) {
+        job.names = nameImages(nameTemplate_, job.frame, last_.images);
     }
+    if (replay == ResumeLedger::Replay::None && job.precheck == Precheck::Render) {
+        keepPrecheckPicture(pipeline, job);
+    }
+}
+
+void RenderBatch::failUnplacedFrame(FrameJob& job)
+{
+    // A frame that cannot be placed over the model fails without a look.
+    job.precheck = Precheck::Fail;
+    job.reason = std::string(kRemarkFrameUnplaced) + job.frame.unusable;
+    // One line for the frame, not one per angle: the cause is the frame's.
+    std::string angles;
+    for (const std::string& angle : config_.angles) {
+        angles += (angles.empty() ? "" : ",") + angle;
+    }
+    Logger::instance().error(runMessage(RunMessage::FailedFrame,
+                                        {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
+    if (!last_.namesAllFrames) {
+        job.names = nameImages(nameTemplate_, job.frame, last_.images);
+    }
+}
+
+void RenderBatch::keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job)
+{
     const bool topWanted = std::find(config_.angles.begin(), config_.angles.end(), "top") != config_.angles.end();
-    if (replay == Replay::None && job.precheck == Precheck::Render && options_.reuse && topWanted &&
-        !renderer_.tilesIncomplete()) {
-        try {
-            job.precheckSetup = camera_.computeSetup(job.frame, "top");
-            job.precheckPicture = pipeline.snapshot(*renderer_.captureImage());
-        } catch (const std::exception&) {
-            job.precheckPicture.reset();  // the top image is then rendered again
+    if (!options_.reuse || !topWanted || pictures_.tilesIncomplete()) {
+        return;
+    }
+    try {
+        job.precheckSetup = camera_.computeSetup(job.frame, "top");
+        job.precheckPicture = capturePicture(pipeline, job.frame, "top", job.precheckSetup, true);
+    } catch (const std::exception&) {
+        job.precheckPicture.reset();  // the top image is then rendered again
+    }
+}
+
+RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason)
+{
+    try {
+        const CameraSetup setup = camera_.computeSetup(frame, "top");
+        const VerticalCheckResult check = checkVerticalImage(pictures_, setup);
+        if (!check.rendered) {
+            logRenderError();
+        }
+        if (check.rendered && noteIncomplete(frame, "top") && !check.passed) {
+            // A view still loading says nothing sure about the model.
+            reason = kRemarkTilesIncomplete;
+            return Precheck::Fail;
+        }
+        if (check.passed) {
+            return Precheck::Render;
+        }
+        reason = check.message.empty() ? kRemarkNoModel : check.message;
+        if (!check.rendered) {
+            // A picture that could not be drawn says nothing about the model.
+            return Precheck::Fail;
+        }
+    } catch (const std::exception& e) {
+        reason = std::string(kRemarkPrecheckFailed) + e.what();
+    }
+    Logger::instance().warn(formatLine(SkipFrame{frame.name, reason}));
+    return Precheck::Skip;
+}
+
+void RenderBatch::renderAngle(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
+                              std::size_t angleIndex)
+{
+    static const PlannedName kUnnamed;  // a skipped frame's images have no names
+    auto work = std::make_shared<AngleWork>();
+    work->angle = config_.angles[angleIndex];
+    for (std::size_t i = 0; i < last_.images.size(); ++i) {
+        if (last_.images[i].angleIndex == angleIndex) {
+            work->slots.emplace_back(last_.images[i], i < job->names.size() ? job->names[i] : kUnnamed);
         }
     }
+    if (job->precheck == Precheck::Render) {
+        try {
+            for (ImageSlot& slot : work->slots) {
+                if (!renderImage(pipeline, scene, *job, *work, slot)) {
+                    break;
+                }
+            }
+        } catch (const std::exception& e) {
+            // The camera or the renderer could not go on.
+            failImage(job->frame, *work, work->slots.front(), e.what());
+        }
+    } else {
+        for (ImageSlot& slot : work->slots) {
+            slot.result.skipped = job->precheck == Precheck::Skip;
+            slot.result.note = job->reason;
+        }
+    }
+    pipeline.then([this, job, work, precheck = job->precheck, journaled = !job->skipReplayed] {
+        settleAngle(*job, *work, precheck, journaled);
+    });
 }
 
-void RenderBatch::record(const FrameJob& job, const std::string& angle, const ImageResult& result,
-                         const FileDigest* written)
-{
-    JournalEntry entry;
-    entry.batch = batch_;
-    entry.frame = job.position;
-    entry.frameName = job.frame.uniqueName;
-    entry.angle = angle;
-    entry.result = result;
-    entry.geometry = job.geometry;
-    entry.namesAllFrames = namesAllFrames_;
-    if (result.success && written) {
-        entry.size = static_cast<std::int64_t>(written->size);
-        entry.hash = formatContentHash(written->hash);
-    }
-    const PolygonFrame& f = job.frame;
-    const double bounds[4] = {f.minX, f.minY, f.maxX, f.maxY};
-    const double heights[3] = {f.minZ, f.maxZ, f.centerZ};
-    std::copy(bounds, bounds + 4, entry.bounds);
-    std::copy(heights, heights + 3, entry.heights);
-    std::string error;
-    if (!journal_.append(entry, error) && !journalFailed_) {
-        journalFailed_ = true;
-        Logger::instance().emit(Logger::Error, "Cannot write the run journal: " + error);
-    }
-}
-
-// One angle of a frame on its way through the pipeline: its results, the
-// writes in flight and the placement the main and the outline image share.
-struct RenderBatch::ImageWork {
-    std::string angle;
-    std::shared_ptr<ImageResult> result = std::make_shared<ImageResult>();
-    std::shared_ptr<ImageResult> range;  // the outline image, when there is one
-    ImagePipeline::WriteHandle mainWrite;
-    ImagePipeline::WriteHandle rangeWrite;
-    Clock::time_point imageStart = Clock::now();
-    Clock::time_point rangeStart = imageStart;
-    bool mainTaken = false;  // taken over from an earlier run's journal
-    bool rangeTaken = false;
-    bool mainIncomplete = false;  // its tiles were still loading at tile_load_timeout
-    bool rangeIncomplete = false;
-    CameraSetup setup;
-    OcclusionChoice choice;
-    bool placed = false;
-};
-
-void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, ImageWork& work)
+void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, AngleWork& work)
 {
     if (!work.placed) {
         work.setup = chooseCamera(config_, scene, frame, work.angle, work.choice);
@@ -292,332 +350,184 @@ void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, Image
     }
 }
 
-bool RenderBatch::renderMainImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job,
-                                  const AngleNames& names, ImageWork& work)
+bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work,
+                              ImageSlot& slot)
 {
-    const std::string& angle = work.angle;
-    ImageResult& result = *work.result;
-    if (!names.image.error.empty()) {
-        failImage(job.frame, work, names.image.error);
+    if (!slot.name.error.empty()) {
+        // An image without a name fails; its angle's outline image fails with it.
+        failImage(job.frame, work, slot, slot.name.error);
         return false;
     }
-    if (const JournalEntry* earlier = takenOver(job, angle, names.image.path, true)) {
-        result = earlier->result;
-        work.mainTaken = true;
-        Logger::instance().info("Resumed " + result.path);
-        if (angle == "top" && config_.world_file) {
-            // A run killed between the picture and its world file left none.
-            placeCamera(scene, job.frame, work);
-            work.mainWrite =
-                pipeline.putBackWorldFiles(result.path, *worldFilesFor(config_, options_.worldFileCrs, work.setup));
-        }
+    if (takeOverImage(pipeline, scene, job, work, slot)) {
         return true;
     }
     placeCamera(scene, job.frame, work);
-    result.occlusionScore = work.choice.score;
-    result.viewAngle = work.choice.viewAngle;
-    result.path = names.image.path;
-    ImagePipeline::Picture picture;
-    if (angle == "top" && job.precheckPicture && sameSetup(work.setup, job.precheckSetup)) {
-        picture = job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
-    } else if (renderer_.renderModel(work.setup)) {
-        work.mainIncomplete = noteIncomplete(job.frame, angle);
-        picture = pipeline.forWriting(*renderer_.captureImage());
-    } else {
-        logRenderError();
-    }
-    if (work.mainIncomplete) {
-        result.note = kTilesIncomplete;  // written all the same, but it fails
+    slot.start = Clock::now();
+    slot.result.path = slot.name.path;
+    // The outline image is seen from its angle's camera.
+    const ImageResult& angleImage = work.slots.front().result;
+    slot.result.occlusionScore = slot.image.outline ? angleImage.occlusionScore : work.choice.score;
+    slot.result.viewAngle = slot.image.outline ? angleImage.viewAngle : work.choice.viewAngle;
+    ImagePipeline::Picture picture = drawPicture(pipeline, job, work, slot);
+    if (slot.incomplete) {
+        slot.result.note = kRemarkTilesIncomplete;  // written all the same, but it fails
     }
     if (picture) {
-        const auto world = angle == "top" ? worldFilesFor(config_, options_.worldFileCrs, work.setup) : std::nullopt;
-        work.mainWrite = pipeline.write(std::move(picture), result.path, thumbnailFor(job.frame, angle), world);
+        slot.write = writePicture(pipeline, job, work, slot, std::move(picture));
     }
     return true;
 }
 
-void RenderBatch::renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job,
-                                     const AngleNames& names, ImageWork& work)
+bool RenderBatch::takeOverImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work,
+                                ImageSlot& slot)
 {
-    ImageResult& range = *work.range;
-    if (!names.outline.error.empty()) {
-        // The outline image has no name: it fails on its own.
-        range.note = names.outline.error;
-        Logger::instance().error(
-            runMessage(RunMessage::FailedFrame, {job.frame.name, work.angle, names.outline.error}));
-        return;
+    const ResumeLedger::TakeOver earlier = ledger_.takeOver(job.ledgerFrame(), slot.image.key, slot.name.path);
+    if (!earlier.refusal.empty()) {
+        Logger::instance().info("Rendering " + slot.name.path + " again: " + earlier.refusal);
     }
-    if (const JournalEntry* earlier = takenOver(job, "top_range", names.outline.path, true)) {
-        range = earlier->result;
-        work.rangeTaken = true;
-        Logger::instance().info("Resumed " + range.path);
-        if (config_.world_file) {
-            placeCamera(scene, job.frame, work);
-            work.rangeWrite =
-                pipeline.putBackWorldFiles(range.path, *worldFilesFor(config_, options_.worldFileCrs, work.setup));
-        }
-        return;
+    if (!earlier.entry) {
+        return false;
     }
-    placeCamera(scene, job.frame, work);
-    work.rangeStart = Clock::now();
-    range.path = names.outline.path;
-    range.occlusionScore = work.result->occlusionScore;
-    range.viewAngle = work.result->viewAngle;
-    if (renderRangeLineFrame(renderer_, work.setup, job.frame)) {
-        work.rangeIncomplete = noteIncomplete(job.frame, "top_range");
-        if (work.rangeIncomplete) {
-            range.note = kTilesIncomplete;
-        }
-        work.rangeWrite = pipeline.write(pipeline.forWriting(*renderer_.captureImage()), range.path,
-                                         thumbnailFor(job.frame, "top_range"),
-                                         worldFilesFor(config_, options_.worldFileCrs, work.setup));
-    } else {
+    slot.result = earlier.entry->result;
+    slot.taken = true;
+    Logger::instance().info(std::string(kResumedPrefix) + slot.result.path);
+    if (hasWorldFiles(config_, work.angle)) {
+        placeCamera(scene, job.frame, work);
+        slot.write = putBackWorldFiles(pipeline, work, slot);
+    }
+    return true;
+}
+
+ImagePipeline::Picture RenderBatch::drawPicture(ImagePipeline& pipeline, const FrameJob& job, AngleWork& work,
+                                                ImageSlot& slot)
+{
+    if (!slot.image.outline && work.angle == "top" && job.precheckPicture && sameSetup(work.setup, job.precheckSetup)) {
+        return job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
+    }
+    const bool drawn =
+        slot.image.outline ? pictures_.renderOutline(work.setup, job.frame) : pictures_.renderModel(work.setup);
+    if (!drawn) {
         logRenderError();
+        return nullptr;
     }
+    slot.incomplete = noteIncomplete(job.frame, slot.image.key);
+    return capturePicture(pipeline, job.frame, slot.image.key, work.setup, false);
 }
 
-void RenderBatch::failImage(const PolygonFrame& frame, ImageWork& work, const std::string& reason)
+ImagePipeline::Picture RenderBatch::capturePicture(ImagePipeline& pipeline, const PolygonFrame& frame,
+                                                   const std::string& key, const CameraSetup& setup, bool keep)
 {
-    work.result->note = reason;
+    osg::Image& drawn = *pictures_.captureImage();
+    ImagePipeline::Picture picture = keep ? pipeline.snapshot(drawn) : pipeline.forWriting(drawn);
+    finishPicture(FinishingContext{frame, key, setup, config_}, *picture);
+    return picture;
+}
+
+ImagePipeline::WriteHandle RenderBatch::writePicture(ImagePipeline& pipeline, const FrameJob& job,
+                                                     const AngleWork& work, const ImageSlot& slot,
+                                                     ImagePipeline::Picture picture)
+{
+    return pipeline.write(std::move(picture), slot.result.path, thumbnailFor(job.frame, slot.image.key),
+                          worldFilesFor(config_, options_.worldFileCrs, work.angle, work.setup));
+}
+
+ImagePipeline::WriteHandle RenderBatch::putBackWorldFiles(ImagePipeline& pipeline, const AngleWork& work,
+                                                          const ImageSlot& slot)
+{
+    // A run killed between the picture and its world file left none.
+    return pipeline.putBackWorldFiles(slot.result.path,
+                                      *worldFilesFor(config_, options_.worldFileCrs, work.angle, work.setup));
+}
+
+void RenderBatch::failImage(const PolygonFrame& frame, AngleWork& work, ImageSlot& slot, const std::string& reason)
+{
+    slot.result.note = reason;
     Logger::instance().error(runMessage(RunMessage::FailedFrame, {frame.name, work.angle, reason}));
-    ImageResult* range = work.range.get();
-    if (range && !work.rangeWrite.valid() && !work.rangeTaken && range->path.empty() && range->note.empty()) {
-        range->note = reason;  // the outline image fails with its image
+    if (slot.image.outline) {
+        return;
+    }
+    for (ImageSlot& other : work.slots) {
+        // The outline image fails with its angle's image, unless it went its own way.
+        const bool untouched =
+            !other.write.valid() && !other.taken && other.result.path.empty() && other.result.note.empty();
+        if (other.image.outline && untouched) {
+            other.result.note = reason;
+        }
     }
 }
 
-void RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& jobPtr,
-                              std::size_t angleIndex)
+void RenderBatch::settleAngle(const FrameJob& job, AngleWork& work, Precheck precheck, bool journaled)
 {
-    const FrameJob& job = *jobPtr;
-    auto work = std::make_shared<ImageWork>();
-    work->angle = config_.angles[angleIndex];
-    if (config_.output_top_range && work->angle == "top") {
-        work->range = std::make_shared<ImageResult>();
-    }
-    if (job.precheck == Precheck::Skip || job.precheck == Precheck::Fail) {
-        for (ImageResult* image : {work->result.get(), work->range.get()}) {
-            if (image) {
-                image->skipped = job.precheck == Precheck::Skip;
-                image->note = job.reason;
-            }
-        }
-    } else {
-        static const AngleNames kUnnamed;  // a skipped frame's images have no names
-        const AngleNames& names = angleIndex < job.names.size() ? job.names[angleIndex] : kUnnamed;
-        try {
-            if (renderMainImage(pipeline, scene, job, names, *work) && work->range) {
-                renderOutlineImage(pipeline, scene, job, names, *work);
-            }
-        } catch (const std::exception& e) {
-            failImage(job.frame, *work, e.what());  // the camera or the renderer could not go on
-        }
-    }
-    pipeline.then([this, jobPtr, work, precheck = job.precheck, journaled = !job.skipTakenOver] {
-        settleImage(*jobPtr, *work, precheck, journaled);
-    });
-}
-
-void RenderBatch::settleImage(const FrameJob& job, ImageWork& work, Precheck precheck, bool journaled)
-{
-    Tally& t = tally_;
-    ImageResult& result = *work.result;
-    ImageResult* range = work.range.get();
     const auto now = Clock::now();
-    if (precheck == Precheck::Skip) {
-        ++t.skipped;
-    } else {
-        if (!work.mainTaken) {
-            result.success = work.mainWrite.valid() && work.mainWrite.get().written && !work.mainIncomplete;
-            refused_ = refused_ || (work.mainWrite.valid() && work.mainWrite.get().refused);
-        }
-        noteWorldFiles(result, work.mainWrite);
-        ++(result.success ? t.succeeded : t.failed);
-        if (range && !work.rangeTaken) {
-            range->success = work.rangeWrite.valid() && work.rangeWrite.get().written && !work.rangeIncomplete;
-            range->seconds =
-                secondsBetween(work.rangeStart, work.rangeWrite.valid() ? work.rangeWrite.get().finished : now);
-        }
-        if (range) {
-            noteWorldFiles(*range, work.rangeWrite);
-        }
-        t.failed += range && !range->success ? 1 : 0;
+    FrameResults& frameResults = last_.results[static_cast<std::size_t>(job.position)];
+    for (ImageSlot& slot : work.slots) {
+        settleImage(slot, work, precheck != Precheck::Skip, now);
+        frameResults[slot.image.key] = slot.result;
     }
-    if (!work.mainTaken) {
-        result.seconds = secondsBetween(work.imageStart, now);
-    }
-    FrameResults& frameResults = results_[static_cast<std::size_t>(job.position)];
-    if (range) {
-        frameResults["top_range"] = *range;
-        refused_ = refused_ || (work.rangeWrite.valid() && work.rangeWrite.get().refused);
-    }
-    frameResults[work.angle] = result;
     // The journal learns of an image only once its file is in place.
-    if (journaled && !work.mainTaken) {
-        record(job, work.angle, result, work.mainWrite.valid() ? &work.mainWrite.get().digest : nullptr);
-    }
-    if (journaled && range && !work.rangeTaken) {
-        record(job, "top_range", *range, work.rangeWrite.valid() ? &work.rangeWrite.get().digest : nullptr);
-    }
-
-    ++t.done;
-    const double elapsed = secondsBetween(t.start, now);
-    const double average = t.done > 0 ? elapsed / t.done : 0.0;
-    const double eta = std::max(0, t.totalImages - t.done) * average;
-    Logger::instance().emit(Logger::Info,
-                            formatLine(ImageProgress{t.done, t.totalImages, t.frameNumber(job.position), t.totalFrames,
-                                                     elapsed, eta, work.angle, result.success}));
-}
-
-bool RenderBatch::run(osg::Node* scene, const std::vector<PolygonFrame>& frames)
-{
-    Logger& log = Logger::instance();
-    if (!scene) {
-        log.error(runMessage(RunMessage::NullScene));
-        return false;
-    }
-    if (frames.empty()) {
-        log.warn("No SHP frames to render.");
-        return true;
-    }
-    std::vector<std::string> errors;
-    if (!renderer_.initialize(scene, errors)) {
-        for (const std::string& error : errors) {
-            log.error(error);
+    for (const ImageSlot& slot : work.slots) {
+        if (journaled && !slot.taken) {
+            ledger_.record(job.ledgerFrame(), slot.image.key, slot.result,
+                           slot.write.valid() ? &slot.write.get().digest : nullptr, last_.namesAllFrames);
         }
-        return false;
     }
-    renderer_.setReuseSettledPlacement(options_.reuse);
-    if (!startRun(frames)) {
-        return false;
-    }
-    renderFrames(scene, frames);
-    return finishRun(frames);
+    logProgress(job, work, now);
 }
 
-bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
+void RenderBatch::settleImage(ImageSlot& slot, const AngleWork& work, bool looked, Clock::time_point now)
 {
-    Logger& log = Logger::instance();
-    const int shard = config_.shard_index;
-    const int shards = std::max(1, config_.shard_count);
-    batch_ = batchFingerprint(config_, model_);
-    refusals_.clear();
-    refused_ = false;
-    std::string journalError;
-    if (!journal_.open(config_.output_dir, shard, shards, config_.resume, batchLine(config_, model_), journalError)) {
-        log.error(journal_.locked()
-                      ? runMessage(RunMessage::JournalLocked, {journal_.lockHolder(), config_.output_dir, journalError})
-                  : journal_.refused() ? runMessage(RunMessage::SymlinkRefused, {journalError})
-                                       : runMessage(RunMessage::JournalFailed, {journalError}));
+    const bool hasWrite = slot.write.valid();
+    last_.refused = last_.refused || (hasWrite && slot.write.get().refused);
+    if (looked) {
+        if (!slot.taken) {
+            slot.result.success = hasWrite && slot.write.get().written && !slot.incomplete;
+        }
+        noteWorldFiles(slot.result, slot.write);
+    }
+    if (slot.taken) {
+        return;
+    }
+    // The angle's image is timed over all of the angle's work; its outline
+    // image over its own drawing and writing.
+    if (!slot.image.outline) {
+        slot.result.seconds = secondsBetween(work.start, now);
+    } else if (looked) {
+        slot.result.seconds = secondsBetween(slot.start, hasWrite ? slot.write.get().finished : now);
+    }
+}
+
+void RenderBatch::logProgress(const FrameJob& job, const AngleWork& work, Clock::time_point now)
+{
+    const int done = ++last_.imagesDone;
+    const double elapsed = secondsBetween(last_.start, now);
+    const double eta = std::max(0, last_.totalImages - done) * (elapsed / done);
+    const int frameNumber = last_.shard.numberInShard(static_cast<std::size_t>(job.position));
+    Logger::instance().emit(Logger::Info,
+                            formatLine(ImageProgress{done, last_.totalImages, frameNumber, last_.totalFrames, elapsed,
+                                                     eta, work.angle, work.slots.front().result.success}));
+}
+
+bool RenderBatch::noteIncomplete(const PolygonFrame& frame, const std::string& key)
+{
+    if (!pictures_.tilesIncomplete()) {
         return false;
     }
-    if (!journal_.lockProblem().empty()) {
-        log.warn("Cannot lock the run journal, so another run on this folder would go unnoticed: " +
-                 journal_.lockProblem());
-    }
-    earlier_ = config_.resume ? readJournals(config_.output_dir, batch_) : JournalIndex{};
-    const std::string nothing =
-        config_.resume ? nothingTakenOver(config_.output_dir, earlier_, config_, model_) : std::string();
-    if (!nothing.empty()) {
-        log.warn("Resume takes nothing over: " + nothing);
-    }
-    if (shards > 1 || config_.resume) {
-        log.info(formatLine(RunState{shard, shards, config_.resume}));
-    }
-    namesAllFrames_ = shards > 1 || std::any_of(earlier_.begin(), earlier_.end(),
-                                                [](const auto& entry) { return entry.second.namesAllFrames; });
-    results_.assign(frames.size(), FrameResults{});
-    tally_ = Tally{};
-    tally_.totalFrames = static_cast<int>(shardPositions(frames.size()).size());
-    tally_.totalImages = tally_.totalFrames * static_cast<int>(config_.angles.size());
-    tally_.shards = shards;
-    tally_.start = Clock::now();
-    stopped_ = false;
-    journalFailed_ = false;
+    Logger::instance().warn("Tiles still loading after tile_load_timeout " + streamNumber(config_.tile_load_timeout) +
+                            " s: frame " + frame.name + " angle " + key + ", " +
+                            std::to_string(pictures_.incompleteRequests()) + " requests outstanding");
     return true;
 }
 
-std::vector<int> RenderBatch::shardPositions(std::size_t frameCount) const
+void RenderBatch::logRenderError() const
 {
-    const int shards = std::max(1, config_.shard_count);
-    std::vector<int> mine;
-    for (int p = 0; p < static_cast<int>(frameCount); ++p) {
-        if (p % shards == config_.shard_index) {
-            mine.push_back(p);
-        }
+    if (!pictures_.renderError().empty()) {
+        Logger::instance().error(pictures_.renderError());
     }
-    return mine;
 }
 
-void RenderBatch::renderFrames(osg::Node* scene, const std::vector<PolygonFrame>& frames)
+std::string RenderBatch::thumbnailFor(const PolygonFrame& frame, const std::string& key) const
 {
-    const int shard = config_.shard_index;
-    const int shards = std::max(1, config_.shard_count);
-    ImagePipeline pipeline(config_, options_.pipelined ? config_.num_threads : 0);
-    for (int p = 0; p < static_cast<int>(frames.size()) && !stopped_; ++p) {
-        if (stopRequested()) {
-            stopped_ = true;
-            break;
-        }
-        const PolygonFrame& frame = frames[static_cast<std::size_t>(p)];
-        // In a sharded batch every frame is named, in order, so that all shards agree.
-        auto job = std::make_shared<FrameJob>(
-            FrameJob{frame, p, namesAllFrames_ ? planNames(frame) : std::vector<AngleNames>(), std::string(),
-                     Precheck::Render, std::string(), false, CameraSetup(), nullptr});
-        if (p % shards != shard) {
-            continue;
-        }
-        Logger::instance().info(formatLine(FrameProgress{tally_.frameNumber(p), tally_.totalFrames, job->frame.name}));
-        if (options_.beforeFrame) {
-            options_.beforeFrame(static_cast<std::size_t>(p), renderer_);
-        }
-        prepareFrame(pipeline, *job);
-        for (std::size_t a = 0; a < config_.angles.size(); ++a) {
-            if (stopRequested()) {
-                stopped_ = true;
-                break;
-            }
-            renderImage(pipeline, scene, job, a);
-        }
-        job->precheckPicture.reset();  // the buffer is free for the next frame
-    }
-    pipeline.drain();
-    writeSeconds_ = pipeline.writeSeconds();
-    bufferWaitSeconds_ = pipeline.bufferWaitSeconds();
-    writersStarted_ = pipeline.writersStarted();
-}
-
-bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
-{
-    Logger& log = Logger::instance();
-    const int shard = config_.shard_index;
-    const int shards = std::max(1, config_.shard_count);
-    if (stopped_) {
-        log.warn("Stopped by signal");
-    }
-    // The report covers this shard's frames.
-    std::vector<PolygonFrame> reportFrames;
-    ResultsTable reportResults;
-    for (const int p : shardPositions(frames.size())) {
-        reportFrames.push_back(frames[static_cast<std::size_t>(p)]);
-        reportResults.push_back(results_[static_cast<std::size_t>(p)]);
-    }
-    bool reported = writeRenderReport(config_, names_, reportFrames, reportResults, reportFileName(shard, shards));
-    if (config_.html_report) {
-        reported =
-            writeHtmlReport(config_, reportFrames, reportResults, reportFileName(shard, shards, "html")) && reported;
-    }
-    // A stop that arrives while the reports are written ends the run as stopped,
-    // once they are complete.
-    if (!stopped_ && stopRequested()) {
-        stopped_ = true;
-        log.warn("Stopped by signal");
-    }
-    // The summary counts what the report shows, outline images included.
-    const ImageCounts counts = countImages(config_, reportResults);
-    log.info(formatLine(
-        RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed, shard, shards, counts.notDone}));
-    return counts.failed == 0 && reported && !journalFailed_ && !refused_;
+    return config_.html_report ? thumbnailPath(config_, frame, key) : std::string();
 }
 
 }  // namespace vistrel

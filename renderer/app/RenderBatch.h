@@ -1,18 +1,22 @@
 #pragma once
 
+#include "app/ImageNames.h"
 #include "app/ImagePipeline.h"
-#include "app/RunJournal.h"
+#include "app/ResumeLedger.h"
+#include "core/ImagePlan.h"
 #include "core/ImageResult.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
+#include "core/ShardPlan.h"
 #include "output/NameTemplate.h"
 #include "render/FrameCamera.h"
 #include "render/OffscreenRenderer.h"
+#include "render/PictureSource.h"
 
 #include <osg/Node>
 
 #include <chrono>
-#include <map>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,34 +41,35 @@ struct BatchOptions {
 // and the final summary), a journal line per finished image and the CSV
 // report at the end.
 //
-// Names are built in frame and angle order for the frames that are rendered:
-// "#" numbers and "_2" suffixes count rendered images only. A batch split
-// into shards instead names every frame of the layer, skipped or not, so
-// that every shard gives each image the path the others expect; the journal
-// records which way a batch names, and a resumed run follows it. With
-// `resume`, images an earlier run's journal records as written are taken
-// over instead of rendered when their frame has the recorded geometry and
-// their file is reached without symbolic links, is a regular file and has
-// the recorded size and content hash; the journal's decisions to skip or
-// render a frame (with the same geometry) are replayed, so that a resumed
-// run names exactly as an uninterrupted one. A write that meets a symbolic
-// link below the output folder is refused and fails the run.
+// Names are built in frame and image order (frameImages) for the frames that
+// are rendered: "#" numbers and "_2" suffixes count rendered images only. A
+// batch split into shards instead names every frame of the layer, skipped or
+// not, so that every shard gives each image the path the others expect; the
+// journal records which way a batch names, and a resumed run follows it.
+// With `resume`, the ledger (ResumeLedger) replays the earlier runs'
+// decisions and hands over the images that are taken over instead of
+// rendered. A write that meets a symbolic link below the output folder is
+// refused and fails the run.
 //
 // A picture whose tiles are still loading at tile_load_timeout is written,
-// but its image fails with the remark "瓦片未加载完成".
+// but its image fails with the remark kRemarkTilesIncomplete.
 class RenderBatch {
 public:
     explicit RenderBatch(const RenderConfig& config, BatchOptions options = BatchOptions{});
+    // A batch that takes its pictures from `pictures` (which must outlive
+    // it) instead of its own renderer; beforeFrame still gets the unused
+    // renderer(). For tests of the batch's decisions without a GPU.
+    RenderBatch(const RenderConfig& config, PictureSource& pictures, BatchOptions options = BatchOptions{});
 
     // True when no image failed and the report and journal were written. The
     // report is written whenever the loop ran. A stop signal ends the loop
     // after the image in hand (see stopped()).
     bool run(osg::Node* scene, const std::vector<PolygonFrame>& frames);
     // True when the last run ended early on a stop signal.
-    bool stopped() const { return stopped_; }
+    bool stopped() const { return last_.stopped; }
     // True when the last run did not start because another live run holds
     // the shard's journal (nothing was touched).
-    bool journalLocked() const { return journal_.locked(); }
+    bool journalLocked() const { return ledger_.locked(); }
 
     // What the vertical pre-check decides for a frame.
     enum class Precheck {
@@ -82,115 +87,101 @@ public:
     const RenderConfig& config() const { return config_; }
     // Seconds spent writing files (summed over the workers) and seconds the
     // batch waited for a free picture buffer, in the last run.
-    double writeSeconds() const { return writeSeconds_; }
-    double bufferWaitSeconds() const { return bufferWaitSeconds_; }
+    double writeSeconds() const { return last_.writeSeconds; }
+    double bufferWaitSeconds() const { return last_.bufferWaitSeconds; }
     // Writer threads the last run's pipeline started.
-    int writersStarted() const { return writersStarted_; }
-    const NameTemplate& names() const { return names_; }
+    int writersStarted() const { return last_.writersStarted; }
     OffscreenRenderer& renderer() { return renderer_; }
     // The results of the last run, one map per frame of the layer (empty for
     // frames of other shards).
-    const ResultsTable& results() const { return results_; }
+    const ResultsTable& results() const { return last_.results; }
 
 private:
-    // The path of one image, or why it has none.
-    struct PlannedName {
-        std::string path;
-        std::string error;
-    };
-    // The names of one configured angle of a frame: its image and, for
-    // "top" with output_top_range, the outline image.
-    struct AngleNames {
-        PlannedName image;
-        PlannedName outline;
-    };
-    // One frame on its way through the batch.
-    struct FrameJob {
-        const PolygonFrame& frame;
-        int position;  // 0-based position in the layer
-        std::vector<AngleNames> names;  // one per configured angle
-        std::string geometry;  // frameGeometry, once the frame is prepared
-        Precheck precheck = Precheck::Render;
-        std::string reason;
-        bool skipTakenOver = false;  // the skip comes from an earlier run's journal
-        CameraSetup precheckSetup;
-        ImagePipeline::Picture precheckPicture;  // kept when it can serve as the top image
-    };
-    // Counts of the run; only the pipeline's ordered steps change them.
-    struct Tally {
-        int totalFrames = 0;
-        int totalImages = 0;
-        int done = 0;
-        int succeeded = 0;
-        int skipped = 0;
-        int failed = 0;
-        int shards = 1;
-        std::chrono::steady_clock::time_point start;
-        // The 1-based number of the frame at `position` within this shard.
-        int frameNumber(int position) const { return position / shards + 1; }
+    struct FrameJob;
+    struct AngleWork;
+    struct ImageSlot;
+    using Clock = std::chrono::steady_clock;
+    // What one run decides and counts; startRun begins a fresh one.
+    struct RunRecord {
+        ShardPlan shard;
+        std::vector<PlannedImage> images;  // the images of every frame (frameImages)
+        bool namesAllFrames = false;  // names planned for every frame of the layer
+        ResultsTable results;  // one map per frame of the layer
+        int totalFrames = 0;  // of this shard
+        int totalImages = 0;  // one per configured angle of each frame
+        int imagesDone = 0;
+        Clock::time_point start;
+        bool refused = false;  // a write met a symbolic link below the output folder
+        bool stopped = false;
+        double writeSeconds = 0.0;  // what the pipeline measured
+        double bufferWaitSeconds = 0.0;
+        int writersStarted = 0;
     };
 
-    std::vector<AngleNames> planNames(const PolygonFrame& frame);
-    // What an earlier run's journal decided for the frame.
-    enum class Replay { None, Skipped, Rendered };
-    Replay replayedDecision(FrameJob& job) const;
-    // The journal entry an image can be taken over from, or null; with
-    // `explain`, an INFO line says why a recorded image is rendered again.
-    const JournalEntry* takenOver(const FrameJob& job, const std::string& angle, const std::string& path,
-                                  bool explain = false) const;
-    // Decides how the frame goes: skipped again, taken over whole, or looked
-    // at by the pre-check (whose picture may serve as the top image).
-    void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
-    // The parts of run: journal and counts, the frames of this shard, the
-    // reports and the summary line.
+    // The run, top to bottom: the renderer, the journal and the counts, every
+    // frame of this shard, then the reports and the summary line.
+    bool startRenderer(osg::Node* scene);
     bool startRun(const std::vector<PolygonFrame>& frames);
     void renderFrames(osg::Node* scene, const std::vector<PolygonFrame>& frames);
+    void renderFrame(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<FrameJob>& job);
     bool finishRun(const std::vector<PolygonFrame>& frames);
-    // The positions of the frames this shard renders.
-    std::vector<int> shardPositions(std::size_t frameCount) const;
-    struct ImageWork;
+
+    // Decides how the frame goes: failed without a look (it cannot be
+    // placed), skipped or rendered as an earlier run decided, or looked at by
+    // the pre-check (whose picture may serve as the top image).
+    void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
+    void failUnplacedFrame(FrameJob& job);
+    void keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job);
+
     // Renders one angle of a frame and hands its writes to the pipeline;
-    // settleImage counts, journals and reports it in the pipeline's order.
-    void renderImage(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
+    // settleAngle counts, journals and reports it in the pipeline's order.
+    void renderAngle(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
                      std::size_t angleIndex);
-    void placeCamera(osg::Node* scene, const PolygonFrame& frame, ImageWork& work);
-    // False when the image failed without a picture (its outline is not tried).
-    bool renderMainImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, const AngleNames& names,
-                         ImageWork& work);
-    void renderOutlineImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, const AngleNames& names,
-                            ImageWork& work);
-    void failImage(const PolygonFrame& frame, ImageWork& work, const std::string& reason);
-    void settleImage(const FrameJob& job, ImageWork& work, Precheck precheck, bool journaled);
-    void record(const FrameJob& job, const std::string& angle, const ImageResult& result,
-                const FileDigest* written = nullptr);
-    // True, with a WARN naming the frame, the angle and the tiles still
+    void placeCamera(osg::Node* scene, const PolygonFrame& frame, AngleWork& work);
+    // Takes over or renders one image of the angle; false when it failed
+    // without a picture (the angle's other images are not tried).
+    bool renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work, ImageSlot& slot);
+    bool takeOverImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work,
+                       ImageSlot& slot);
+    // The image's picture (the pre-check's, or drawn now), or null when none
+    // came (logged).
+    ImagePipeline::Picture drawPicture(ImagePipeline& pipeline, const FrameJob& job, AngleWork& work, ImageSlot& slot);
+    // The renderer's last picture as the pipeline takes it, finished for the
+    // image it becomes: the one way pictures enter the pipeline. With `keep`
+    // it is copied into a buffer of the pipeline's in any case.
+    ImagePipeline::Picture capturePicture(ImagePipeline& pipeline, const PolygonFrame& frame, const std::string& key,
+                                          const CameraSetup& setup, bool keep);
+    // Hands the picture's files to the pipeline: the image, its thumbnail
+    // and (a vertical view with world_file) its world files; for an image
+    // taken over, its world files only.
+    ImagePipeline::WriteHandle writePicture(ImagePipeline& pipeline, const FrameJob& job, const AngleWork& work,
+                                            const ImageSlot& slot, ImagePipeline::Picture picture);
+    ImagePipeline::WriteHandle putBackWorldFiles(ImagePipeline& pipeline, const AngleWork& work, const ImageSlot& slot);
+    // Fails the image with `reason` (logged); the angle's outline image fails
+    // with the angle's image unless it went its own way.
+    void failImage(const PolygonFrame& frame, AngleWork& work, ImageSlot& slot, const std::string& reason);
+    // Once the angle's files are in place: its images' outcomes and times,
+    // the results, the journal lines and the progress line.
+    void settleAngle(const FrameJob& job, AngleWork& work, Precheck precheck, bool journaled);
+    void settleImage(ImageSlot& slot, const AngleWork& work, bool looked, Clock::time_point now);
+    void logProgress(const FrameJob& job, const AngleWork& work, Clock::time_point now);
+    // True, with a WARN naming the frame, the image and the tiles still
     // outstanding, when the last render ran into tile_load_timeout.
-    bool noteIncomplete(const PolygonFrame& frame, const std::string& angle);
-    // Logs why the renderer's last render gave no picture.
+    bool noteIncomplete(const PolygonFrame& frame, const std::string& key);
+    // Logs why the last render gave no picture.
     void logRenderError() const;
     // The contact sheet's thumbnail of an image, or empty without the sheet.
-    std::string thumbnailFor(const PolygonFrame& frame, const std::string& angle) const;
+    std::string thumbnailFor(const PolygonFrame& frame, const std::string& key) const;
 
     const RenderConfig& config_;
     BatchOptions options_;
     FrameCamera camera_;
     OffscreenRenderer renderer_;
-    NameTemplate names_;
-    ResultsTable results_;
-    std::string batch_;  // batchFingerprint of the configuration
+    PictureSource& pictures_;  // renderer_, or the one the batch was given
     ModelIdentity model_;
-    JournalIndex earlier_;  // what earlier runs of the batch finished (with resume)
-    // Why recorded images cannot be taken over (empty: they can), by frame and angle.
-    mutable std::map<std::pair<int, std::string>, std::string> refusals_;
-    bool refused_ = false;  // a write met a symbolic link below the output folder
-    RunJournal journal_;
-    bool journalFailed_ = false;
-    Tally tally_;
-    bool namesAllFrames_ = false;  // names planned for every frame (a sharded batch)
-    bool stopped_ = false;
-    double writeSeconds_ = 0.0;
-    double bufferWaitSeconds_ = 0.0;
-    int writersStarted_ = 0;
+    NameTemplate nameTemplate_;
+    ResumeLedger ledger_;
+    RunRecord last_;
 };
 
 }  // namespace vistrel

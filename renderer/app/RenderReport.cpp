@@ -2,6 +2,7 @@
 
 #include "core/RunProtocol.h"
 #include "core/CameraAngle.h"
+#include "core/ImagePlan.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "output/StagedFile.h"
@@ -17,47 +18,28 @@ namespace vistrel {
 namespace {
 
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
-constexpr const char* kRangeLineAngle = "top_range";
-
-bool hasRangeLineColumns(const RenderConfig& config, const std::string& angle)
-{
-    return config.output_top_range && angle == "top";
-}
 
 std::string headerLine(const RenderConfig& config)
 {
     std::string line = "序号,图斑编号,文件夹名称,输出文件夹,最小X,最小Y,最大X,最大Y,最低高程,最高高程,中心高程";
-    for (const std::string& angle : config.angles) {
-        const std::string label = angleLabel(angle);
-        for (const char* title : {"图片", "结果", "耗时秒", "遮挡评分", "相机角度", "备注"}) {
-            line += "," + label + title;
-        }
-        if (hasRangeLineColumns(config, angle)) {
-            line += ",范围线正射图片,范围线正射结果,范围线正射耗时秒";
+    for (const PlannedImage& image : frameImages(config)) {
+        // The outline image has no camera or remark of its own.
+        static const char* const kTitles[] = {"图片", "结果", "耗时秒", "遮挡评分", "相机角度", "备注"};
+        for (std::size_t t = 0; t < (image.outline ? 3u : 6u); ++t) {
+            line += "," + angleLabel(image.key) + kTitles[t];
         }
     }
     return line;
 }
 
 // The image's result, or null when the run never came to it (it was stopped).
-const ImageResult* resultFor(const ResultsTable& results, std::size_t frame, const std::string& angle)
+const ImageResult* resultFor(const ResultsTable& results, std::size_t frame, const std::string& key)
 {
     if (frame >= results.size()) {
         return nullptr;
     }
-    const auto found = results[frame].find(angle);
+    const auto found = results[frame].find(key);
     return found == results[frame].end() ? nullptr : &found->second;
-}
-
-std::string outcomeWord(const ImageResult* result)
-{
-    if (!result) {
-        return "未完成";
-    }
-    if (result->skipped) {
-        return "跳过";
-    }
-    return result->success ? "成功" : "失败";
 }
 
 std::string fileNameCell(const ImageResult* result)
@@ -85,16 +67,13 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
         line += "," + textNumberCell(value);
     }
     static const ImageResult notDone;
-    for (const std::string& angle : config.angles) {
-        const ImageResult* found = resultFor(results, position, angle);
+    for (const PlannedImage& image : frameImages(config)) {
+        const ImageResult* found = resultFor(results, position, image.key);
         const ImageResult& result = found ? *found : notDone;
-        line += "," + fileNameCell(found) + "," + outcomeWord(found) + "," + fixedNumber(result.seconds, 3) + "," +
-                fixedNumber(result.occlusionScore, 3) + "," + fixedNumber(result.viewAngle, 3) + "," +
-                csvTextField(result.note);
-        if (hasRangeLineColumns(config, angle)) {
-            const ImageResult* range = resultFor(results, position, kRangeLineAngle);
-            line += "," + fileNameCell(range) + "," + outcomeWord(range) + "," +
-                    fixedNumber(range ? range->seconds : 0.0, 3);
+        line += "," + fileNameCell(found) + "," + outcomeWord(outcomeOf(found)) + "," + fixedNumber(result.seconds, 3);
+        if (!image.outline) {
+            line += "," + fixedNumber(result.occlusionScore, 3) + "," + fixedNumber(result.viewAngle, 3) + "," +
+                    csvTextField(result.note);
         }
     }
     return line;
@@ -105,18 +84,14 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
 ImageCounts countImages(const RenderConfig& config, const ResultsTable& results)
 {
     ImageCounts counts;
-    const auto count = [&counts](const ImageResult* result) {
-        int& slot = !result           ? counts.notDone
-                    : result->skipped ? counts.skipped
-                    : result->success ? counts.written
-                                      : counts.failed;
-        ++slot;
-    };
+    const std::vector<PlannedImage> images = frameImages(config);
     for (std::size_t position = 0; position < results.size(); ++position) {
-        for (const std::string& angle : config.angles) {
-            count(resultFor(results, position, angle));
-            if (hasRangeLineColumns(config, angle)) {
-                count(resultFor(results, position, kRangeLineAngle));
+        for (const PlannedImage& image : images) {
+            switch (outcomeOf(resultFor(results, position, image.key))) {
+            case ImageOutcome::NotDone: ++counts.notDone; break;
+            case ImageOutcome::Skipped: ++counts.skipped; break;
+            case ImageOutcome::Written: ++counts.written; break;
+            case ImageOutcome::Failed: ++counts.failed; break;
             }
         }
     }

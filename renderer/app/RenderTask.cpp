@@ -5,13 +5,13 @@
 #include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
+#include "core/ShardPlan.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneExtent.h"
 #include "geodata/TileReadLedger.h"
 #include "output/StagedFile.h"
 
-#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -23,12 +23,11 @@ namespace vistrel {
 namespace {
 
 // The frames of this shard (their heights are measured as each is rendered).
-std::vector<PolygonFrame> framesOfShard(const std::vector<PolygonFrame>& frames, int shard, int shards)
+std::vector<PolygonFrame> framesOfShard(const std::vector<PolygonFrame>& frames, const ShardPlan& shard)
 {
     std::vector<PolygonFrame> mine;
-    const std::size_t step = static_cast<std::size_t>(std::max(1, shards));
-    for (std::size_t i = static_cast<std::size_t>(std::max(0, shard)); i < frames.size(); i += step) {
-        mine.push_back(frames[i]);
+    for (const std::size_t position : shard.positions(frames.size())) {
+        mine.push_back(frames[position]);
     }
     return mine;
 }
@@ -169,7 +168,7 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
     if (end.journalLocked) {
         return end;  // nothing was rendered
     }
-    logSampledHeights(scene, framesOfShard(frames, config.shard_index, config.shard_count));
+    logSampledHeights(scene, framesOfShard(frames, ShardPlan::of(config)));
     logTileCounts();
     return end;
 }
@@ -179,10 +178,8 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
 int exitCodeOf(BatchEnd end, const FrameReadLoss& loss)
 {
     Logger& log = Logger::instance();
-    if (!end.stopped && stopRequested()) {
-        // The stop came once the batch had finished its reports.
-        log.warn("Stopped by signal");
-        end.stopped = true;
+    if (!end.stopped && stopArrived(end.stopped)) {
+        logStopped();  // the stop came once the batch had finished its reports
     }
     if (end.stopped) {
         return ExitStopped;

@@ -1,5 +1,8 @@
 #include "app/StopSignal.h"
 
+#include "core/Logger.h"
+#include "core/RunProtocol.h"
+
 #include <atomic>
 #include <csignal>
 
@@ -40,6 +43,17 @@ bool stopRequested()
 void requestStop()
 {
     stopFlag.store(true);
+}
+
+bool stopArrived(bool& stopped)
+{
+    stopped = stopped || stopRequested();
+    return stopped;
+}
+
+void logStopped()
+{
+    Logger::instance().warn(std::string(kStoppedBySignal));
 }
 
 }  // namespace vistrel

@@ -12,4 +12,10 @@ void installSignalHandlers();
 bool stopRequested();
 void requestStop();
 
+// The one stop check of a run: true once a stop signal has arrived, which
+// `stopped` then keeps (a stop seen once holds for the rest of the run).
+bool stopArrived(bool& stopped);
+// Logs that the run ends early on a stop signal (a WARN).
+void logStopped();
+
 }  // namespace vistrel

@@ -22,4 +22,24 @@ using FrameResults = std::map<std::string, ImageResult>;
 // One entry per frame, in frame order.
 using ResultsTable = std::vector<FrameResults>;
 
+// How an image ended, as the reports and the run's counts tell it.
+enum class ImageOutcome { NotDone, Skipped, Written, Failed };
+// The outcome of `result`; NotDone for none (the run was stopped before it).
+ImageOutcome outcomeOf(const ImageResult* result);
+// The reports' word for it: 未完成, 跳过, 成功 or 失败.
+const char* outcomeWord(ImageOutcome outcome);
+
+// The remarks (ImageResult::note) the batch gives images of its own accord.
+// A picture taken with tiles still loading at tile_load_timeout: written, but failed.
+inline constexpr const char* kRemarkTilesIncomplete = "瓦片未加载完成";
+// The images of a frame whose points cannot be moved into the model's
+// system; the reason follows.
+inline constexpr const char* kRemarkFrameUnplaced = "图斑坐标无法转换到模型坐标系: ";
+// A frame whose vertical view shows no model (the pre-check's measures may follow).
+inline constexpr const char* kRemarkNoModel = "正射图斑范围内疑似无有效模型或图像异常";
+// The pre-check could not look at the frame; the reason follows.
+inline constexpr const char* kRemarkPrecheckFailed = "正射图质量检测失败: ";
+// What the contact sheet says of a failed image without a remark.
+inline constexpr const char* kRemarkNotWritten = "图片未写出";
+
 }  // namespace vistrel

@@ -4,6 +4,7 @@
 #include "core/Logger.h"
 #include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
+#include "render/RangeLine.h"
 
 #include <osg/FrameBufferObject>
 #include <osg/GL>
@@ -392,6 +393,11 @@ bool OffscreenRenderer::renderModel(const CameraSetup& setup)
 {
     prepareSceneRoot();
     return renderFrame(setup);
+}
+
+bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFrame& frame)
+{
+    return renderRangeLineFrame(*this, setup, frame);
 }
 
 void OffscreenRenderer::prepareSceneRoot()

@@ -2,6 +2,7 @@
 
 #include "core/RenderConfig.h"
 #include "render/FrameCamera.h"
+#include "render/PictureSource.h"
 
 #include <osg/Group>
 #include <osg/Image>
@@ -41,10 +42,10 @@ std::string renderTargetLimitError(int width, int height, const RenderTargetLimi
 
 // Draws the model into a hidden frame-buffer object and reads every frame
 // back into one RGBA image. Created once per run and reused for every image.
-class OffscreenRenderer {
+class OffscreenRenderer final : public PictureSource {
 public:
     explicit OffscreenRenderer(const RenderConfig& config);
-    ~OffscreenRenderer();
+    ~OffscreenRenderer() override;
     OffscreenRenderer(const OffscreenRenderer&) = delete;
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
@@ -54,7 +55,7 @@ public:
     // the ERROR texts saying why, in the order to log them (a missing EGL
     // device asked for gives two: the device, then that no context was
     // made). The context's description is logged as INFO on success.
-    bool initialize(osg::Node* scene, std::vector<std::string>& errors);
+    bool initialize(osg::Node* scene, std::vector<std::string>& errors) override;
     // Holds render targets to at most `pixels` per side on top of what the
     // context reports; for memory caps and for tests. Call before initialize.
     void limitTargetSize(int pixels) { targetLimit_ = pixels; }
@@ -72,9 +73,11 @@ public:
     // leaves its reason (the ERROR text) in renderError().
     bool renderFrame(const CameraSetup& setup);
     // Why the last renderFrame gave no picture; empty after one that did.
-    const std::string& renderError() const { return renderError_; }
+    const std::string& renderError() const override { return renderError_; }
     // Removes overlays, then renders the model alone.
-    bool renderModel(const CameraSetup& setup);
+    bool renderModel(const CameraSetup& setup) override;
+    // Renders with the frame's outline draped on the model (renderRangeLineFrame).
+    bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame) override;
 
     // True when the database pager has nothing requested, loading, to
     // compile or to merge: another draw would show the same model.
@@ -87,8 +90,8 @@ public:
     void setReuseSettledPlacement(bool reuse) { reuseSettledPlacement_ = reuse; }
     // True when the last render reached tile_load_timeout with tiles still
     // loading; outstandingRequests() at that moment is in incompleteRequests().
-    bool tilesIncomplete() const { return tilesIncomplete_; }
-    int incompleteRequests() const { return incompleteRequests_; }
+    bool tilesIncomplete() const override { return tilesIncomplete_; }
+    int incompleteRequests() const override { return incompleteRequests_; }
     // Leaves only the model under the scene root.
     void prepareSceneRoot();
 
@@ -96,7 +99,7 @@ public:
     osg::Group* sceneRoot() const { return sceneRoot_.get(); }
     // The picture of the last render: RGBA, 8 bits per channel, bottom row
     // first. Owned by the renderer and overwritten by the next render.
-    osg::Image* captureImage() const { return captureImage_.get(); }
+    osg::Image* captureImage() const override { return captureImage_.get(); }
     osg::Camera* camera() const { return camera_.get(); }
     const RenderConfig& config() const { return config_; }
 

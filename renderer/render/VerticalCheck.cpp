@@ -1,14 +1,14 @@
 #include "render/VerticalCheck.h"
 
+#include "core/ImageResult.h"
 #include "core/NumberText.h"
-#include "render/OffscreenRenderer.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace vistrel {
 
-VerticalCheckResult checkVerticalImage(OffscreenRenderer& renderer, const CameraSetup& setup)
+VerticalCheckResult checkVerticalImage(PictureSource& renderer, const CameraSetup& setup)
 {
     if (!renderer.renderModel(setup)) {
         VerticalCheckResult result;
@@ -75,7 +75,7 @@ VerticalCheckResult computeImageStatistics(const osg::Image* image)
         result.passed = true;
         result.message = "正射图质量检测通过";
     } else {
-        result.message = "正射图斑范围内疑似无有效模型或图像异常 white=" + fixedNumber(result.whiteFraction, 3) +
+        result.message = std::string(kRemarkNoModel) + " white=" + fixedNumber(result.whiteFraction, 3) +
                          " black=" + fixedNumber(result.blackFraction, 3) + " stddev=" + fixedNumber(result.stddev, 3);
     }
     return result;

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "render/FrameCamera.h"
+#include "render/PictureSource.h"
 
 #include <osg/Image>
 
 #include <string>
 
 namespace vistrel {
-
-class OffscreenRenderer;
 
 // The verdict on a frame's vertical picture: does it show a real model?
 struct VerticalCheckResult {
@@ -21,7 +20,7 @@ struct VerticalCheckResult {
 };
 
 // Renders `setup` (overlays removed first) and judges the captured picture.
-VerticalCheckResult checkVerticalImage(OffscreenRenderer& renderer, const CameraSetup& setup);
+VerticalCheckResult checkVerticalImage(PictureSource& renderer, const CameraSetup& setup);
 
 // Samples at most 1023 pixels per axis: near white, near black and the
 // brightness spread decide whether the picture holds a model.
