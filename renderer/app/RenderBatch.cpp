@@ -285,7 +285,7 @@ RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std:
 {
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");
-        const VerticalCheckResult check = checkVerticalImage(pictures_, setup);
+        const VerticalCheckResult check = checkVerticalImage(pictures_, setup, &frame);
         if (!check.rendered) {
             logRenderError();
         }

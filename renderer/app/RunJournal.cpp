@@ -2,6 +2,7 @@
 
 #include "core/ConfigKeys.h"
 #include "core/ContentHash.h"
+#include "core/FrameArea.h"
 #include "core/PathBelow.h"
 
 #include <nlohmann/json.hpp>
@@ -108,8 +109,12 @@ std::string batchLine(const RenderConfig& config, const ModelIdentity& model)
 std::string frameGeometry(const PolygonFrame& frame)
 {
     ContentHasher hasher;
-    for (const auto& ring : frame.rings) {
-        const std::uint64_t points = ring.size();
+    // A hole's point count carries the top bit; a frame without holes keeps
+    // the digest it had before holes were read.
+    constexpr std::uint64_t kHoleMark = std::uint64_t{1} << 63;
+    for (std::size_t i = 0; i < frame.rings.size(); ++i) {
+        const auto& ring = frame.rings[i];
+        const std::uint64_t points = ring.size() | (isHoleRing(frame, i) ? kHoleMark : 0);
         hasher.add(&points, sizeof points);
         for (const RingPoint& point : ring) {
             const double xy[2] = {point.x, point.y};

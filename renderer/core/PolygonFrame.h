@@ -26,7 +26,11 @@ struct PolygonFrame {
     double minY = 0.0;
     double maxX = 0.0;
     double maxY = 0.0;
-    std::vector<std::vector<RingPoint>> rings;  // exterior rings only
+    // Every ring of every part: each part's exterior ring, then its holes.
+    std::vector<std::vector<RingPoint>> rings;
+    // Per ring: true for a hole of the part whose exterior ring comes before
+    // it. Rings past its end are exterior rings.
+    std::vector<bool> ringIsHole;
     // Why the frame cannot be placed over the model (its points cannot be
     // moved into the model's system); empty when it can. Such a frame keeps
     // its points as read, and its images fail without being rendered.

@@ -1,5 +1,6 @@
 #include "geodata/FrameHeights.h"
 
+#include "core/FrameArea.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 
@@ -92,6 +93,33 @@ void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::No
                             sceneCenterText(bound));
 }
 
+namespace {
+
+// The points of the 5 x 5 grid over the frame's bounds (at least 1 x 1) that
+// lie in its area, its edges and the grid's overhang past a tiny frame
+// included; all of them when none does (a thin or slanted strip).
+std::vector<osg::Vec2d> heightSamplePoints(const PolygonFrame& frame)
+{
+    const double w = std::max(1.0, frame.maxX - frame.minX);
+    const double h = std::max(1.0, frame.maxY - frame.minY);
+    const double overhang = std::hypot(w - (frame.maxX - frame.minX), h - (frame.maxY - frame.minY));
+    const double edge = 1e-6 * std::max(w, h) + overhang;
+    std::vector<osg::Vec2d> grid;
+    std::vector<osg::Vec2d> inside;
+    for (int i = 0; i <= 4; ++i) {
+        for (int j = 0; j <= 4; ++j) {
+            const osg::Vec2d point(frame.minX + i * 0.25 * w, frame.minY + j * 0.25 * h);
+            grid.push_back(point);
+            if (nearFrameArea(frame, point.x(), point.y(), edge)) {
+                inside.push_back(point);
+            }
+        }
+    }
+    return inside.empty() ? grid : inside;
+}
+
+}  // namespace
+
 bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame)
 {
     if (!sceneRoot) {
@@ -102,25 +130,19 @@ bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame)
     const float r = bound.radius();
     const double zTop = static_cast<double>(cz + r) + 100.0;
     const double zBottom = static_cast<double>(cz - r) - 100.0;
-    const double w = std::max(1.0, frame.maxX - frame.minX);
-    const double h = std::max(1.0, frame.maxY - frame.minY);
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -std::numeric_limits<double>::infinity();
     bool hit = false;
-    for (int i = 0; i <= 4; ++i) {
-        for (int j = 0; j <= 4; ++j) {
-            const double x = frame.minX + i * 0.25 * w;
-            const double y = frame.minY + j * 0.25 * h;
-            osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector =
-                new osgUtil::LineSegmentIntersector(osg::Vec3d(x, y, zTop), osg::Vec3d(x, y, zBottom));
-            osgUtil::IntersectionVisitor visitor(intersector.get());
-            sceneRoot->accept(visitor);
-            for (const auto& intersection : intersector->getIntersections()) {
-                const double z = intersection.getWorldIntersectPoint().z();
-                lowest = std::min(lowest, z);
-                highest = std::max(highest, z);
-                hit = true;
-            }
+    for (const osg::Vec2d& point : heightSamplePoints(frame)) {
+        osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector = new osgUtil::LineSegmentIntersector(
+            osg::Vec3d(point.x(), point.y(), zTop), osg::Vec3d(point.x(), point.y(), zBottom));
+        osgUtil::IntersectionVisitor visitor(intersector.get());
+        sceneRoot->accept(visitor);
+        for (const auto& intersection : intersector->getIntersections()) {
+            const double z = intersection.getWorldIntersectPoint().z();
+            lowest = std::min(lowest, z);
+            highest = std::max(highest, z);
+            hit = true;
         }
     }
     if (hit) {

@@ -15,8 +15,9 @@ void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* scene
 // Logs whether the frames' joint x/y bounds lie near the scene. Moves nothing.
 void checkFramesNearScene(const std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot);
 
-// Measures the model surface under every frame on a 5 x 5 grid of vertical
-// lines through the loaded tiles only (nothing is paged in).
+// Measures the model surface under every frame on the vertical lines of a
+// 5 x 5 grid over its bounds that fall in its area (holes left out), through
+// the loaded tiles only (nothing is paged in).
 void sampleFrameHeights(osg::Node* sceneRoot, std::vector<PolygonFrame>& frames);
 
 // The same for one frame, without the log line: true when a line hit the

@@ -113,15 +113,26 @@ void appendRingPoints(std::vector<RingPoint>& points, const OGRLinearRing* ring,
     }
 }
 
-void appendPolygonRing(PolygonFrame& frame, const OGRPolygon* polygon, double dx, double dy)
+// Appends the polygon's exterior ring, then its holes.
+void appendPolygonRings(PolygonFrame& frame, const OGRPolygon* polygon, double dx, double dy)
 {
     if (!polygon) {
         return;
     }
     std::vector<RingPoint> points;
     appendRingPoints(points, polygon->getExteriorRing(), dx, dy);
-    if (!points.empty()) {
-        frame.rings.push_back(std::move(points));
+    if (points.empty()) {
+        return;
+    }
+    frame.rings.push_back(std::move(points));
+    frame.ringIsHole.push_back(false);
+    for (int i = 0; i < polygon->getNumInteriorRings(); ++i) {
+        std::vector<RingPoint> hole;
+        appendRingPoints(hole, polygon->getInteriorRing(i), dx, dy);
+        if (!hole.empty()) {
+            frame.rings.push_back(std::move(hole));
+            frame.ringIsHole.push_back(true);
+        }
     }
 }
 
@@ -513,7 +524,7 @@ struct FrameBuilder {
         frame.maxX = envelope.MaxX + dx;
         frame.maxY = envelope.MaxY + dy;
         for (const OGRPolygon* polygon : polygons) {
-            appendPolygonRing(frame, polygon, dx, dy);
+            appendPolygonRings(frame, polygon, dx, dy);
         }
         bounds.add(frame.minX, frame.minY, frame.maxX, frame.maxY);
         frames.push_back(std::move(frame));

@@ -1,5 +1,6 @@
 #include "render/OcclusionAvoidance.h"
 
+#include "core/FrameArea.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
 
@@ -65,20 +66,27 @@ double occlusionScore(const RenderConfig& config, osg::Node* root, const Polygon
     // Obstacles that hide a frame stand near it, so each sight line is
     // tested from the frame's end: from 7 % of the way towards the camera
     // (clear of the frame's own roof) over the sample step's share of it.
+    // Only what stands outside the frame's footprint (by more than one
+    // picture pixel) is an obstacle: the frame's own building is its subject.
     const double f = std::clamp(config.occlusion_sample_step, 0.1, 0.9);
+    const double margin = config.width > 0 ? setup.orthoWidth / config.width : 0.0;
     int blocked = 0;
     for (const auto& point : points) {
         const osg::Vec3d towardEye = setup.eye - point;
         const osg::Vec3d a = point + towardEye * 0.07;
         const osg::Vec3d b = a + towardEye * f;
         osg::ref_ptr<osgUtil::LineSegmentIntersector> intersector = new osgUtil::LineSegmentIntersector(a, b);
-        intersector->setIntersectionLimit(osgUtil::Intersector::LIMIT_ONE);
         osgUtil::IntersectionVisitor visitor(intersector.get());
         root->accept(visitor);
         ++rayTests;
-        if (intersector->containsIntersections()) {
-            ++blocked;
-        }
+        const auto& hits = intersector->getIntersections();
+        blocked += std::any_of(hits.begin(), hits.end(),
+                               [&](const osgUtil::LineSegmentIntersector::Intersection& hit) {
+                                   const osg::Vec3d p = hit.getWorldIntersectPoint();
+                                   return !nearFrameArea(frame, p.x(), p.y(), margin);
+                               })
+                       ? 1
+                       : 0;
     }
     return blocked / 5.0;
 }

@@ -29,7 +29,8 @@ CameraSetup chooseCamera(const RenderConfig& config, osg::Node* root, const Poly
 // Share of five sight lines (frame centre and corners at centerZ) whose part
 // near the frame hits loaded model geometry: from 7 % of the way from the
 // sample point towards the camera, over the share occlusion_sample_step
-// (0.1..0.9) of the line.
+// (0.1..0.9) of the line. Hits within one picture pixel of the frame's area
+// (its own building) do not count.
 double occlusionScore(const RenderConfig& config, osg::Node* root, const PolygonFrame& frame, const CameraSetup& setup);
 
 // Candidate view angles: the configured one rounded to 5 degrees, then every

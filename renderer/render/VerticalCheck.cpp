@@ -1,5 +1,6 @@
 #include "render/VerticalCheck.h"
 
+#include "core/FrameArea.h"
 #include "core/ImageResult.h"
 #include "core/NumberText.h"
 
@@ -8,7 +9,19 @@
 
 namespace vistrel {
 
-VerticalCheckResult checkVerticalImage(PictureSource& renderer, const CameraSetup& setup)
+PixelFilter frameAreaPixels(const PolygonFrame& frame, const CameraSetup& setup, int width, int height)
+{
+    const double pixelX = setup.orthoWidth / std::max(1, width);
+    const double pixelY = setup.orthoHeight / std::max(1, height);
+    const double left = setup.center.x() - setup.orthoWidth / 2.0;
+    const double bottom = setup.center.y() - setup.orthoHeight / 2.0;
+    const double margin = std::max(pixelX, pixelY);
+    return [&frame, pixelX, pixelY, left, bottom, margin](int x, int y) {
+        return nearFrameArea(frame, left + (x + 0.5) * pixelX, bottom + (y + 0.5) * pixelY, margin);
+    };
+}
+
+VerticalCheckResult checkVerticalImage(PictureSource& renderer, const CameraSetup& setup, const PolygonFrame* frame)
 {
     if (!renderer.renderModel(setup)) {
         VerticalCheckResult result;
@@ -16,19 +29,60 @@ VerticalCheckResult checkVerticalImage(PictureSource& renderer, const CameraSetu
         result.message = "正射图质量检测渲染失败";
         return result;
     }
-    return computeImageStatistics(renderer.captureImage());
+    const osg::Image* image = renderer.captureImage();
+    if (!frame || !image) {
+        return computeImageStatistics(image);
+    }
+    return computeImageStatistics(image, frameAreaPixels(*frame, setup, image->s(), image->t()));
 }
 
-VerticalCheckResult computeImageStatistics(const osg::Image* image)
+namespace {
+
+struct PixelTally {
+    long long samples = 0;
+    long long white = 0;
+    long long black = 0;
+    double sum = 0.0;
+    double sumSquares = 0.0;
+};
+
+PixelTally tallyPixels(const osg::Image& image, const PixelFilter& counts)
+{
+    const int width = image.s();
+    const int height = image.t();
+    const int stepX = std::max(1, width / 512);
+    const int stepY = std::max(1, height / 512);
+    PixelTally tally;
+    for (int y = 0; y < height; y += stepY) {
+        for (int x = 0; x < width; x += stepX) {
+            if (counts && !counts(x, y)) {
+                continue;
+            }
+            const unsigned char* p = image.data(x, y);
+            const int r = p[0];
+            const int g = p[1];
+            const int b = p[2];
+            const double v = (r + g + b) / 3.0;
+            tally.white += r >= 248 && g >= 248 && b >= 248 ? 1 : 0;
+            tally.black += r <= 7 && g <= 7 && b <= 7 ? 1 : 0;
+            tally.sum += v;
+            tally.sumSquares += v * v;
+            ++tally.samples;
+        }
+    }
+    return tally;
+}
+
+}  // namespace
+
+VerticalCheckResult computeImageStatistics(const osg::Image* image, const PixelFilter& counts)
 {
     VerticalCheckResult result;
     if (!image || !image->data()) {
         result.message = "正射图质量检测无图像数据";
         return result;
     }
-    const int width = image->s();
-    const int height = image->t();
-    if (width <= 0 || height <= 0) {
+    if (image->s() <= 0 || image->t() <= 0) {
         result.message = "正射图质量检测图像尺寸无效";
         return result;
     }
@@ -37,31 +91,15 @@ VerticalCheckResult computeImageStatistics(const osg::Image* image)
         return result;
     }
 
-    const int stepX = std::max(1, width / 512);
-    const int stepY = std::max(1, height / 512);
-    long long samples = 0;
-    long long white = 0;
-    long long black = 0;
-    double sum = 0.0;
-    double sumSquares = 0.0;
-    for (int y = 0; y < height; y += stepY) {
-        for (int x = 0; x < width; x += stepX) {
-            const unsigned char* p = image->data(x, y);
-            const int r = p[0];
-            const int g = p[1];
-            const int b = p[2];
-            const double v = (r + g + b) / 3.0;
-            if (r >= 248 && g >= 248 && b >= 248) {
-                ++white;
-            }
-            if (r <= 7 && g <= 7 && b <= 7) {
-                ++black;
-            }
-            sum += v;
-            sumSquares += v * v;
-            ++samples;
-        }
+    PixelTally tally = tallyPixels(*image, counts);
+    if (tally.samples == 0 && counts) {
+        tally = tallyPixels(*image, {});
     }
+    const long long samples = tally.samples;
+    const long long white = tally.white;
+    const long long black = tally.black;
+    const double sum = tally.sum;
+    const double sumSquares = tally.sumSquares;
     if (samples == 0) {
         result.message = "正射图质量检测没有有效像素";
         return result;

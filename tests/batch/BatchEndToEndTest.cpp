@@ -11,6 +11,7 @@
 #include "support/GeoFixtures.h"
 #include "support/OutputProbes.h"
 
+#include <ogr_core.h>
 #include <osgDB/ReadFile>
 #include <osgDB/WriteFile>
 
@@ -69,8 +70,8 @@ int magentaPixels(const DecodedPng& image)
 
 // Share of points along the frame's rings that have an outline-coloured
 // pixel within `band` pixels of their projection into the vertical image.
-double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& frame,
-                       const vistrel::RenderConfig& config, int band)
+double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& frame, const vistrel::RenderConfig& config,
+                       int band)
 {
     const vistrel::CameraSetup setup = vistrel::FrameCamera(config).computeSetup(frame, "top");
     int points = 0;
@@ -83,8 +84,10 @@ double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& fra
                 const double t = static_cast<double>(s) / steps;
                 const double x = ring[i].x + t * (ring[i + 1].x - ring[i].x);
                 const double y = ring[i].y + t * (ring[i + 1].y - ring[i].y);
-                const int px = static_cast<int>((x - setup.center.x()) / setup.orthoWidth * image.width + image.width / 2.0);
-                const int py = static_cast<int>(image.height / 2.0 - (y - setup.center.y()) / setup.orthoHeight * image.height);
+                const int px =
+                    static_cast<int>((x - setup.center.x()) / setup.orthoWidth * image.width + image.width / 2.0);
+                const int py =
+                    static_cast<int>(image.height / 2.0 - (y - setup.center.y()) / setup.orthoHeight * image.height);
                 ++points;
                 bool found = false;
                 for (int dy = -band; dy <= band && !found; ++dy) {
@@ -108,8 +111,10 @@ double outlineCoverage(const DecodedPng& image, const vistrel::PolygonFrame& fra
 TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
 {
     TempDir dir("batch");
-    const json config = smallConfig({{"angles", {"north", "top"}}, {"output_top_range", true},
-                                     {"range_line_color", "magenta"}, {"range_line_width", 3}});
+    const json config = smallConfig({{"angles", {"north", "top"}},
+                                     {"output_top_range", true},
+                                     {"range_line_color", "magenta"},
+                                     {"range_line_width", 3}});
     const SampleRun run = runVistrel(dir, config);
     ASSERT_EQ(run.process.exitCode, 0) << run.log() << run.process.err;
 
@@ -215,9 +220,13 @@ TEST_F(SampleCity, OutlinesLieOnTheFrameEdges)
     // The frames moved by 0.125 units: at y = 3.39e6 that falls between two
     // floats, a shift of about 4 pixels here if the outline were stored in them.
     TempDir dir("batch");
-    const json config =
-        smallConfig({{"angles", {"top"}}, {"output_top_range", true}, {"range_line_color", "magenta"},
-                     {"range_line_width", 2}, {"width", 1280}, {"height", 720}, {"shp_offset_y", 0.125}});
+    const json config = smallConfig({{"angles", {"top"}},
+                                     {"output_top_range", true},
+                                     {"range_line_color", "magenta"},
+                                     {"range_line_width", 2},
+                                     {"width", 1280},
+                                     {"height", 720},
+                                     {"shp_offset_y", 0.125}});
     const SampleRun run = runVistrel(dir, config);
     ASSERT_EQ(run.process.exitCode, 0) << run.log() << run.process.err;
 
@@ -237,7 +246,7 @@ TEST_F(SampleCity, OutlinesLieOnTheFrameEdges)
     ASSERT_EQ(static_cast<int>(shapes.size()), n);
     int checked = 0;
     for (int i = 0; i < n; ++i) {
-        if (frames[i].at("skip").get<bool>() || frames[i].at("role") == "courtyard") {
+        if (frames[i].at("skip").get<bool>()) {
             continue;
         }
         const DecodedPng outlined = readPng(run.outputDir / names[i] / "top_range.png");
@@ -245,6 +254,45 @@ TEST_F(SampleCity, OutlinesLieOnTheFrameEdges)
         ++checked;
     }
     EXPECT_GT(checked, 10);
+}
+
+TEST_F(SampleCity, EveryRingOfAParcelIsOutlinedHolesIncluded)
+{
+    // A 60 x 60 m parcel with a 30 x 30 m enclave, and a second part.
+    TempDir dir("batch");
+    const fs::path parcel = dir / "enclave.gpkg";
+    writeVectorFile(parcel, "GPKG", wkbMultiPolygon, {"ZDDM", "FWBH"},
+                    {{"MULTIPOLYGON (((512060 3390100,512120 3390100,512120 3390160,512060 3390160,512060 3390100),"
+                      "(512075 3390115,512105 3390115,512105 3390145,512075 3390145,512075 3390115)),"
+                      "((512130 3390100,512150 3390100,512150 3390120,512130 3390120,512130 3390100)))",
+                      {{"ZDDM", "enclave"}, {"FWBH", "0001"}}}});
+    const SampleRun run = runVistrel(dir, smallConfig({{"shp_path", parcel.string()},
+                                                       {"output_top_range", true},
+                                                       {"range_line_color", "magenta"},
+                                                       {"range_line_width", 2}}));
+    ASSERT_EQ(run.process.exitCode, 0) << run.log();
+    vistrel::FrameReadOptions options;
+    options.path = parcel.string();
+    options.fieldNames = {"ZDDM", "FWBH"};
+    std::vector<vistrel::PolygonFrame> frames;
+    {
+        CapturedOutput quiet;
+        frames = vistrel::readPolygonFrames(options);
+    }
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(frames[0].rings.size(), 3u);
+    const DecodedPng outlined = readPng(run.outputDir / frames[0].uniqueName / "top_range.png");
+    vistrel::RenderConfig renderConfig;
+    renderConfig.width = 320;
+    renderConfig.height = 180;
+    for (std::size_t r = 0; r < frames[0].rings.size(); ++r) {
+        const auto& ring = frames[0].rings[r];
+        for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+            vistrel::PolygonFrame edge = frames[0];
+            edge.rings = {{ring[i], ring[i + 1]}};
+            EXPECT_GT(outlineCoverage(outlined, edge, renderConfig, 1), 0.95) << "ring " << r << " edge " << i;
+        }
+    }
 }
 
 TEST_F(SampleCity, PreviewLimitRendersTheFirstFrames)
@@ -309,7 +357,8 @@ TEST_F(SampleCity, DamagedChildTilesAreSkippedOnceAndTheRestRenders)
     // The frames over the damaged tile render from its coarser levels, as
     // every other frame does.
     const json& frames = truth().at("frames");
-    const auto skips = std::count_if(frames.begin(), frames.end(), [](const json& f) { return f.at("skip").get<bool>(); });
+    const auto skips =
+        std::count_if(frames.begin(), frames.end(), [](const json& f) { return f.at("skip").get<bool>(); });
     const std::string summary = "Render finished. Success " + std::to_string(frames.size() - skips) + "/" +
                                 std::to_string(frames.size()) + ", skipped " + std::to_string(skips) + ", failed 0";
     EXPECT_NE(run.log().find(summary), std::string::npos) << run.log();
@@ -412,7 +461,10 @@ TEST(RenderBatchNames, AnImageWithoutANameFailsAloneAndTheRunGoesOn)
     CapturedOutput log;
     EXPECT_FALSE(batch.run(scene.get(), {bad, good}));
     const std::string text = log.text();
-    EXPECT_EQ(countOccurrences(text, "[ERROR] Failed frame bad\xFF" " angle "), 2) << text;
+    EXPECT_EQ(countOccurrences(text, "[ERROR] Failed frame bad\xFF"
+                                     " angle "),
+              2)
+        << text;
     // The bad frame's outline image fails with its vertical image.
     EXPECT_NE(text.find("Render finished. Success 3/6, skipped 0, failed 3"), std::string::npos) << text;
     EXPECT_TRUE(fs::exists(dir / "good" / "top.png"));
@@ -466,8 +518,7 @@ TEST_F(SampleCity, OccludedHouseClimbsToAFreeAngle)
 {
     // The tower stands 33 m beyond the house's frame; a wide step reaches it.
     TempDir dir("batch");
-    const SampleRun run =
-        runVistrel(dir, smallConfig({{"angles", {"south"}}, {"occlusion_sample_step", 0.9}}));
+    const SampleRun run = runVistrel(dir, smallConfig({{"angles", {"south"}}, {"occlusion_sample_step", 0.9}}));
     ASSERT_EQ(run.process.exitCode, 0) << run.log();
     const json& house = frameByRole("occluded_house");
     const std::string prefix = "Occlusion choice frame=" + house.at("name").get<std::string>() + " angle=south score=";

@@ -142,3 +142,19 @@ TEST(FrameAlignment, NearAndFarAtTwiceTheRadius)
     }
     EXPECT_EQ(formatBounds(3345678.9, 1, 3345680.9, 3), "(3.34568e+06, 1) - (3.34568e+06, 3), center=(3.34568e+06, 2)");
 }
+
+TEST(FrameHeights, AHoleIsNotPartOfTheFrame)
+{
+    // A 50 m tower in the frame's hole: the grid point over it is left out.
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(makeGround(0, 0, 100, 100, 10, osg::Vec4(0, 1, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(15, 15, 10), osg::Vec3(25, 25, 60), osg::Vec4(1, 0, 0, 1)));
+    PolygonFrame frame = frameAt(0, 0, 40, 40);
+    frame.rings = {{{0, 0}, {40, 0}, {40, 40}, {0, 40}, {0, 0}}, {{10, 10}, {30, 10}, {30, 30}, {10, 30}, {10, 10}}};
+    ASSERT_TRUE(sampleFrameHeight(scene.get(), frame));
+    EXPECT_NEAR(frame.maxZ, 60.0, 1e-4);  // without the flag the inner ring is a second part
+    frame.ringIsHole = {false, true};
+    ASSERT_TRUE(sampleFrameHeight(scene.get(), frame));
+    EXPECT_NEAR(frame.maxZ, 10.0, 1e-4);
+    EXPECT_NEAR(frame.minZ, 10.0, 1e-4);
+}

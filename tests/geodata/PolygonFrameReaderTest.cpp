@@ -1,4 +1,5 @@
 #include "core/Logger.h"
+#include "core/FrameArea.h"
 #include "geodata/PolygonFrameReader.h"
 #include "support/GeoFixtures.h"
 #include "support/TestSupport.h"
@@ -16,9 +17,9 @@ using namespace testsupport;
 namespace {
 
 std::vector<PolygonFrame> readNamed(const fs::path& file, const std::string& fieldName,
-                                    const std::vector<std::string>& fieldNames = {},
-                                    const std::string& separator = "_", double prefix = 0.0, bool autoStrip = true,
-                                    double offsetX = 0.0, double offsetY = 0.0)
+                                    const std::vector<std::string>& fieldNames = {}, const std::string& separator = "_",
+                                    double prefix = 0.0, bool autoStrip = true, double offsetX = 0.0,
+                                    double offsetY = 0.0)
 {
     FrameReadOptions options;
     options.path = file.string();
@@ -128,8 +129,19 @@ TEST(PolygonFrameReader, RingsHolesMultipolygonsAndZ)
     EXPECT_EQ(frames[0].rings[0].size(), 5u);  // closing vertex kept
     EXPECT_EQ(frames[0].rings[1].size(), 4u);
     EXPECT_DOUBLE_EQ(frames[0].maxX, 30.0);
-    ASSERT_EQ(frames[1].rings.size(), 1u);  // the hole adds no ring
+    EXPECT_FALSE(isHoleRing(frames[0], 1));
+    ASSERT_EQ(frames[1].rings.size(), 2u);  // the exterior, then its hole
     EXPECT_DOUBLE_EQ(frames[1].rings[0][2].x, 40.0);
+    EXPECT_DOUBLE_EQ(frames[1].rings[1][2].x, 20.0);
+    EXPECT_FALSE(isHoleRing(frames[1], 0));
+    EXPECT_TRUE(isHoleRing(frames[1], 1));
+    // The area: inside the exteriors, outside the hole.
+    EXPECT_TRUE(insideFrameArea(frames[0], 25, 1));
+    EXPECT_FALSE(insideFrameArea(frames[0], 15, 5));
+    EXPECT_TRUE(insideFrameArea(frames[1], 5, 5));
+    EXPECT_FALSE(insideFrameArea(frames[1], 15, 15));
+    EXPECT_TRUE(nearFrameArea(frames[1], 15, 19.5, 0.6));
+    EXPECT_FALSE(nearFrameArea(frames[1], 15, 19.5, 0.4));
 
     const fs::path z = dir / "z.shp";
     writeVectorFile(z, "ESRI Shapefile", wkbPolygon25D, {"NAME"},
@@ -195,7 +207,9 @@ TEST(PolygonFrameReader, ZonePrefixAndOffsetsMoveTheFrames)
         EXPECT_NEAR(frames[0].rings[0][0].x, 512345.6, 1e-6);
         EXPECT_NEAR(frames[0].minY, 3345678.0, 1e-6);
         EXPECT_NEAR(frames[1].minX, 1512345.6, 1e-6);
-        EXPECT_EQ(countOccurrences(log.text(), "Applying SHP coordinate offset: x=-3.7e+07, y=0 (Gauss zone prefix 3.7e+07)\n"), 1)
+        EXPECT_EQ(countOccurrences(log.text(),
+                                   "Applying SHP coordinate offset: x=-3.7e+07, y=0 (Gauss zone prefix 3.7e+07)\n"),
+                  1)
             << log.text();
     }
     {
@@ -230,8 +244,9 @@ TEST(PolygonFrameReader, EmptyFirstGeometryIsSkippedBeforeDetection)
     // A CSV with a WKT column keeps an empty polygon (shapefile and GeoJSON
     // writers turn it into a null geometry).
     const fs::path file = dir / "empty_first.csv";
-    writeFile(file, "WKT,NAME\n\"POLYGON EMPTY\",empty\n"
-                    "\"POLYGON ((37512345.6 3345678,37512355.6 3345678,37512355.6 3345688,37512345.6 3345678))\",zoned\n");
+    writeFile(file,
+              "WKT,NAME\n\"POLYGON EMPTY\",empty\n"
+              "\"POLYGON ((37512345.6 3345678,37512355.6 3345678,37512355.6 3345688,37512345.6 3345678))\",zoned\n");
     auto frames = readNamed(file, "NAME");
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].name, "zoned");

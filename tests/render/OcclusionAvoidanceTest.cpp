@@ -26,7 +26,12 @@ TEST(OcclusionAvoidance, TiesKeepTheFlatterCandidateAndFreeViewsStop)
     const auto pick = [](std::vector<double> scores, int& tried, double& best) {
         tried = 0;
         return pickCandidate(
-            scores.size(), [&](std::size_t i) { ++tried; return scores[i]; }, best);
+            scores.size(),
+            [&](std::size_t i) {
+                ++tried;
+                return scores[i];
+            },
+            best);
     };
     int tried = 0;
     double best = 0;
@@ -90,8 +95,12 @@ TEST(OcclusionAvoidance, BlockedSideClimbsToAFreeAngle)
     config.occlusion_sample_step = 0.9;
 
     const FrameCamera camera(config);
-    EXPECT_GT(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 50)), 0.0);
-    EXPECT_DOUBLE_EQ(occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "north", 50)), 0.0);
+    EXPECT_GT(
+        occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "south", 50)),
+        0.0);
+    EXPECT_DOUBLE_EQ(
+        occlusionScore(config, scene.get(), houseFrame(), camera.computeSetupWithViewAngle(houseFrame(), "north", 50)),
+        0.0);
 
     CapturedOutput log;
     const std::size_t before = occlusionRayTestCount();
@@ -115,7 +124,6 @@ TEST(OcclusionAvoidance, BlockedSideClimbsToAFreeAngle)
     chooseCamera(config, scene.get(), houseFrame(), "north", north);
     EXPECT_EQ(occlusionRayTestCount() - beforeNorth, 5u);
     EXPECT_DOUBLE_EQ(north.viewAngle, 50.0);
-
 }
 
 TEST(OcclusionAvoidance, OnlyAWideSampleStepSeesObstaclesFarFromTheFrame)
@@ -160,5 +168,26 @@ TEST(OcclusionAvoidance, WallNearTheFrameRaisesTheAngleUntilTheFrameShows)
         osgUtil::IntersectionVisitor visitor(line.get());
         wall->accept(visitor);
         EXPECT_FALSE(line->containsIntersections()) << point.x() << ", " << point.y();
+    }
+}
+
+TEST(OcclusionAvoidance, TheFramesOwnBuildingIsNoObstacle)
+{
+    // A 20 m building alone in its frame, 3 m inside every edge: the sight
+    // lines start inside it, yet no side view climbs.
+    PolygonFrame frame = houseFrame();
+    frame.minX = frame.minY = -8;
+    frame.maxX = frame.maxY = 8;
+    frame.rings = {{{-8, -8}, {8, -8}, {8, 8}, {-8, 8}, {-8, -8}}};
+    frame.maxZ = 20;
+    frame.centerZ = 10;
+    osg::ref_ptr<osg::Node> building = makeBox(osg::Vec3(-5, -5, 0), osg::Vec3(5, 5, 20), osg::Vec4(0, 1, 0, 1));
+    RenderConfig config;
+    config.distance = 100;
+    for (const char* angle : {"north", "east", "south", "west"}) {
+        OcclusionChoice choice;
+        chooseCamera(config, building.get(), frame, angle, choice);
+        EXPECT_DOUBLE_EQ(choice.viewAngle, 50.0) << angle;
+        EXPECT_DOUBLE_EQ(choice.score, 0.0) << angle;
     }
 }

@@ -1,5 +1,7 @@
 #include "render/VerticalCheck.h"
 
+#include "core/FrameArea.h"
+
 #include <gtest/gtest.h>
 
 using namespace vistrel;
@@ -93,4 +95,33 @@ TEST(VerticalCheckStatistics, UnusableImages)
     auto result = computeImageStatistics(luminance.get());
     EXPECT_FALSE(result.passed);
     EXPECT_EQ(result.message, "正射图质量检测像素格式无效");
+}
+
+TEST(VerticalCheckStatistics, OnlyTheFramesAreaIsJudged)
+{
+    // A 100 x 100 m view, one pixel a metre, of a 60 m frame with a 20 m hole.
+    // The frame's area (and a pixel and a half around it) is blank; the hole
+    // and the land around the frame are textured.
+    PolygonFrame frame;
+    frame.minX = frame.minY = 20;
+    frame.maxX = frame.maxY = 80;
+    frame.rings = {{{20, 20}, {80, 20}, {80, 80}, {20, 80}}, {{40, 40}, {60, 40}, {60, 60}, {40, 60}}};
+    frame.ringIsHole = {false, true};
+    CameraSetup setup;
+    setup.center.set(50, 50, 0);
+    setup.orthoWidth = setup.orthoHeight = 100;
+    auto image = greyImage(100, 100, 255);
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            if (!nearFrameArea(frame, x + 0.5, y + 0.5, 1.5)) {
+                image->data(x, y)[0] = image->data(x, y)[1] = image->data(x, y)[2] = (x + y) % 2 ? 40 : 200;
+            }
+        }
+    }
+    EXPECT_TRUE(computeImageStatistics(image.get()).passed);
+    const VerticalCheckResult judged = computeImageStatistics(image.get(), frameAreaPixels(frame, setup, 100, 100));
+    EXPECT_FALSE(judged.passed);
+    EXPECT_DOUBLE_EQ(judged.whiteFraction, 1.0);
+    // A filter that takes no pixel judges the whole picture.
+    EXPECT_TRUE(computeImageStatistics(image.get(), [](int, int) { return false; }).passed);
 }

@@ -1,0 +1,103 @@
+#include "core/FrameArea.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace vistrel {
+
+namespace {
+
+// Crossing test; the ring may be closed or open.
+bool insideRing(const std::vector<RingPoint>& ring, double x, double y)
+{
+    bool inside = false;
+    const std::size_t n = ring.size();
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const RingPoint& a = ring[i];
+        const RingPoint& b = ring[j];
+        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) {
+            inside = !inside;
+        }
+    }
+    return inside;
+}
+
+double segmentDistance(const RingPoint& a, const RingPoint& b, double x, double y)
+{
+    const double dx = b.x - a.x;
+    const double dy = b.y - a.y;
+    const double lengthSquared = dx * dx + dy * dy;
+    double t = 0.0;
+    if (lengthSquared > 0.0) {
+        t = std::clamp(((x - a.x) * dx + (y - a.y) * dy) / lengthSquared, 0.0, 1.0);
+    }
+    return std::hypot(a.x + t * dx - x, a.y + t * dy - y);
+}
+
+double ringDistance(const std::vector<RingPoint>& ring, double x, double y)
+{
+    double nearest = std::numeric_limits<double>::infinity();
+    const std::size_t n = ring.size();
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        nearest = std::min(nearest, segmentDistance(ring[j], ring[i], x, y));
+    }
+    return nearest;
+}
+
+std::vector<RingPoint> boundsRing(const PolygonFrame& frame)
+{
+    return {{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY}, {frame.minX, frame.maxY}};
+}
+
+}  // namespace
+
+bool isHoleRing(const PolygonFrame& frame, std::size_t ring)
+{
+    return ring < frame.ringIsHole.size() && frame.ringIsHole[ring];
+}
+
+bool insideFrameArea(const PolygonFrame& frame, double x, double y)
+{
+    if (frame.rings.empty()) {
+        return insideRing(boundsRing(frame), x, y);
+    }
+    bool inPart = false;  // inside the current part's exterior and none of its holes so far
+    for (std::size_t i = 0; i < frame.rings.size(); ++i) {
+        const std::vector<RingPoint>& ring = frame.rings[i];
+        if (ring.empty()) {
+            continue;
+        }
+        if (!isHoleRing(frame, i)) {
+            if (inPart) {
+                return true;
+            }
+            inPart = insideRing(ring, x, y);
+        } else if (inPart && insideRing(ring, x, y)) {
+            inPart = false;
+        }
+    }
+    return inPart;
+}
+
+double distanceToFrameEdge(const PolygonFrame& frame, double x, double y)
+{
+    if (frame.rings.empty()) {
+        return ringDistance(boundsRing(frame), x, y);
+    }
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const std::vector<RingPoint>& ring : frame.rings) {
+        if (!ring.empty()) {
+            nearest = std::min(nearest, ringDistance(ring, x, y));
+        }
+    }
+    return nearest;
+}
+
+bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin)
+{
+    return insideFrameArea(frame, x, y) || distanceToFrameEdge(frame, x, y) <= margin;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/PolygonFrame.h"
+
+#include <cstddef>
+
+namespace vistrel {
+
+// True when ring `ring` of the frame is a hole.
+bool isHoleRing(const PolygonFrame& frame, std::size_t ring);
+
+// True when (x, y) lies in the frame's area: inside a part's exterior ring and
+// outside that part's holes. A frame without rings covers its bounds.
+bool insideFrameArea(const PolygonFrame& frame, double x, double y);
+
+// Distance from (x, y) to the nearest edge of any ring, holes included
+// (to the bounds' edges for a frame without rings).
+double distanceToFrameEdge(const PolygonFrame& frame, double x, double y);
+
+// True when (x, y) lies in the frame's area or within `margin` of its edge.
+bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin);
+
+}  // namespace vistrel
