@@ -4,7 +4,7 @@ Kubernetes: the shard job is an Indexed Job whose VISTREL_SHARD_COUNT equals
 its completions; the last step is an ordinary job of one pod without a shard,
 on the same image and volume. Slurm: the scripts parse, the array script is
 an array and the last step is not. Dockerfile: built with the project's own
-install script, Vistrel as the entry point.
+install script in a stage before the image's, Vistrel as the entry point.
 
     check_deploy_files.py <deploy folder>
 """
@@ -86,7 +86,9 @@ def main(folder):
 
     dockerfile = (deploy / "Dockerfile").read_text()
     check("FROM debian:bookworm" in dockerfile, "Dockerfile: not Debian 12")
-    check("./scripts/install-deps.sh" in dockerfile, "Dockerfile: not built with the install script")
+    check("scripts/install-deps.sh build" in dockerfile, "Dockerfile: not built with the install script")
+    stages = [line.split()[1] for line in dockerfile.splitlines() if line.startswith("FROM ")]
+    check(len(stages) >= 2, "Dockerfile: the image is not a stage of its own apart from the build")
     check("ENTRYPOINT [\"/usr/local/bin/Vistrel\"]" in dockerfile, "Dockerfile: Vistrel is not the entry point")
 
     for failure in failures:

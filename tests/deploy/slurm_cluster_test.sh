@@ -135,25 +135,4 @@ state=$(scontrol show job "$final" | grep -o 'JobState=[A-Z]*')
 shards=$(ls "$work/cluster" | grep -c '^render_report\.shard-[0-2]-of-3\.csv$' || true)
 [[ "$shards" == 3 ]] || { echo "FAILED: $shards shard reports of 3"; cat "$work"/jobs/*.out; exit 1; }
 
-python3 - "$work" <<'EOF'
-import csv, io, pathlib, sys
-work = pathlib.Path(sys.argv[1])
-def images(root):
-    return {p.relative_to(root): p.read_bytes() for p in root.rglob("*.png")}
-def report(root):
-    text = (root / "render_report.csv").read_text(encoding="utf-8-sig").replace(str(root), "<out>")
-    rows = list(csv.reader(io.StringIO(text)))
-    keep = [i for i, title in enumerate(rows[0]) if "耗时" not in title and title != "输出文件夹"]
-    return [[row[i] for i in keep] for row in rows]
-one, cluster = images(work / "one"), images(work / "cluster")
-failures = []
-if one.keys() != cluster.keys():
-    failures.append(f"images differ in names: {sorted(map(str, one.keys() ^ cluster.keys()))}")
-failures += [f"{path} differs" for path in one.keys() & cluster.keys() if one[path] != cluster[path]]
-if report(work / "one") != report(work / "cluster"):
-    failures.append("render_report.csv differs from the plain run's")
-if not one:
-    failures.append("the plain run wrote no image")
-print("\n".join(failures) or f"{len(one)} images and the report equal the plain run's")
-sys.exit(1 if failures else 0)
-EOF
+python3 "$source_dir/tests/deploy/compare_runs.py" "$work/one" "$work/cluster"
