@@ -65,14 +65,28 @@ std::string batchFingerprint(const RenderConfig& c)
     return fingerprintOf(batchIdentity(c));
 }
 
-std::string batchFingerprint(const RenderConfig& c, const ModelIdentity& model)
+namespace {
+
+// The model's part of a batch's identity: its origin file and root tiles.
+json originIdentity(const ModelIdentity& model)
+{
+    return {model.originFile, model.origin.size, formatContentHash(model.origin.hash)};
+}
+
+json rootsIdentity(const ModelIdentity& model)
 {
     json roots = json::array();
     for (const RootTileStamp& root : model.roots) {
         roots.push_back({root.name, root.size, root.modified});
     }
-    const json origin = {model.originFile, model.origin.size, formatContentHash(model.origin.hash)};
-    return fingerprintOf(json{batchIdentity(c), origin, roots});
+    return roots;
+}
+
+}  // namespace
+
+std::string batchFingerprint(const RenderConfig& c, const ModelIdentity& model)
+{
+    return fingerprintOf(json{batchIdentity(c), originIdentity(model), rootsIdentity(model)});
 }
 
 namespace {
@@ -89,13 +103,7 @@ json batchIdentityOf(const RenderConfig& c, const ModelIdentity& model)
             settings[key.name] = fs::path(configKeyValue(c, key).get<std::string>()).filename().string();
         }
     }
-    json roots = json::array();
-    for (const RootTileStamp& root : model.roots) {
-        roots.push_back({root.name, root.size, root.modified});
-    }
-    return {{"settings", settings},
-            {"origin", {model.originFile, model.origin.size, formatContentHash(model.origin.hash)}},
-            {"roots", roots}};
+    return {{"settings", settings}, {"origin", originIdentity(model)}, {"roots", rootsIdentity(model)}};
 }
 
 }  // namespace

@@ -7,8 +7,7 @@
 namespace vistrel {
 
 // While it lives, GDAL's and PROJ's messages raised on this thread are kept
-// here instead of reaching the log: the first error's text and how many
-// errors there were. PROJ can raise one per point it cannot move, so a step
+// here instead of reaching the log, the first error's text kept. PROJ can raise one per point it cannot move, so a step
 // that may fail for many points holds them here and says once why it failed.
 class GdalErrorCapture {
 public:
@@ -18,12 +17,6 @@ public:
     GdalErrorCapture& operator=(const GdalErrorCapture&) = delete;
 
     const std::string& firstError() const { return first_; }
-    long long errors() const { return errors_; }
-    void clear()
-    {
-        first_.clear();
-        errors_ = 0;
-    }
 
 private:
     static void CPL_STDCALL take(CPLErr level, CPLErrorNum, const char* message)
@@ -32,13 +25,12 @@ private:
         if (!self || (level != CE_Failure && level != CE_Fatal)) {
             return;
         }
-        if (self->errors_++ == 0 && message) {
+        if (self->first_.empty() && message) {
             self->first_ = message;
         }
     }
 
     std::string first_;
-    long long errors_ = 0;
 };
 
 }  // namespace vistrel

@@ -178,7 +178,7 @@ std::string messageKind(const std::string& text, bool error)
     std::string kind = error ? "E:" : "W:";
     for (const char c : text.substr(0, 200)) {
         const bool digit = c >= '0' && c <= '9';
-        if (!digit || kind.empty() || kind.back() != '#') {
+        if (!digit || kind.back() != '#') {
             kind += digit ? '#' : c;
         }
     }
