@@ -20,6 +20,7 @@ BUILD=(
   libgdal-dev
   nlohmann-json3-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libxxhash-dev
+  libcairo2-dev
   libegl-dev libgles-dev libgl-dev
 )
 # Mesa's EGL and its drivers (llvmpipe and the GPUs' own), opened by libEGL.

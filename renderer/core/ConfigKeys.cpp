@@ -219,6 +219,7 @@ std::vector<ConfigKey> buildTable()
             .refuseBelow(1, "jpg_quality must be 1-100.")
             .refuseAbove(100, "jpg_quality must be 1-100.")
             .identity(V),
+        Row("pdf_lossless", &R::pdf_lossless).identity(V),
         Row("output_dpi", &R::output_dpi).clamp(72, 1200).identity(V),
         Row("camera_padding", &R::camera_padding).clamp(1.0).identity(V),
         Row("oblique_padding_factor", &R::oblique_padding_factor).clamp(0.5, 1.5).identity(V),

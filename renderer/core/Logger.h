@@ -19,7 +19,8 @@ struct HeldLine {
 // logs/<prefix>_<timestamp>.log. Both sinks are flushed after every line.
 class Logger {
 public:
-    enum Level { Info = 0, Warn = 1, Error = 2, Debug = 3 };
+    // Debug ranks below Info: it is the least of the levels, not above Error.
+    enum Level { Debug = -1, Info = 0, Warn = 1, Error = 2 };
 
     static Logger& instance();
 

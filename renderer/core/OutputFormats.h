@@ -17,6 +17,7 @@ enum WriterNeed : unsigned {
     kNeedsDpi = 1u << 0,  // output_dpi, stored in the file
     kNeedsQuality = 1u << 1,  // jpg_quality
     kNeedsFootprint = 1u << 2,  // where a vertical picture lies and its system (with world_file)
+    kNeedsLossless = 1u << 3,  // pdf_lossless
 };
 
 struct OutputFormat {
@@ -39,7 +40,7 @@ struct OutputFormat {
 inline constexpr OutputFormat kOutputFormats[] = {
     {"png", "", "PNG", kNeedsDpi | kNeedsFootprint, ".pgw", true},
     {"jpg", "jpeg", "JPEG", kNeedsDpi | kNeedsQuality | kNeedsFootprint, ".jgw", true},
-    {"pdf", "", "PDF", kNeedsDpi, "", false},
+    {"pdf", "", "PDF", kNeedsDpi | kNeedsQuality | kNeedsLossless, "", false},
 };
 
 // The format an output_format value names (its key or alias, exactly as

@@ -17,6 +17,7 @@ struct RenderConfig {
     std::string background = "white";
     std::string output_format = "png";
     int jpg_quality = 95;
+    bool pdf_lossless = false;  // pdf pages hold the picture Flate-compressed instead of as JPEG
     int output_dpi = 300;
     double camera_padding = 1.05;
     double oblique_padding_factor = 1.02;

@@ -70,6 +70,9 @@ WriteRequest writeRequest(const osg::Image* pixels, const RenderConfig& config, 
     if ((needs & kNeedsQuality) != 0) {
         request.quality = config.jpg_quality;
     }
+    if ((needs & kNeedsLossless) != 0) {
+        request.lossless = config.pdf_lossless;
+    }
     if ((needs & kNeedsFootprint) != 0) {
         request.place = std::move(place);
     }

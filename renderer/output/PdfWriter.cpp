@@ -1,125 +1,100 @@
 #include "output/PdfWriter.h"
 
-#include "core/NumberText.h"
 #include "output/CaptureRows.h"
+#include "output/JpegEncoder.h"
 #include "output/StagedFile.h"
 
-#include <array>
+#include <cairo-pdf.h>
+#include <cairo.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace vistrel {
 
 namespace {
 
-constexpr const char* kProducer = "Tavrin";
+constexpr const char* kCreator = "Tavrin";
 
-// Writes to the staged stream and counts the bytes, for the object offsets.
-struct PdfOutput {
-    std::FILE* file;
-    std::uint64_t offset = 0;
-    bool good = true;
-
-    void put(const void* bytes, std::size_t size)
-    {
-        if (good && size > 0 && std::fwrite(bytes, 1, size, file) != size) {
-            good = false;
-        }
-        offset += size;
-    }
-    void put(const std::string& text) { put(text.data(), text.size()); }
+struct SurfaceRelease {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
 };
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceRelease>;
 
-// Upright RGB samples: top row first, alpha dropped.
-std::vector<unsigned char> rgbSamples(const osg::Image& image, int pixelBytes)
+// The upright picture as a cairo RGB surface (alpha dropped); null when
+// cairo cannot make one.
+Surface uprightSurface(const osg::Image& image, int pixelBytes)
 {
-    const int s = image.s();
-    const int t = image.t();
-    std::vector<unsigned char> samples(static_cast<std::size_t>(s) * t * 3);
-    unsigned char* out = samples.data();
-    for (int r = 0; r < t; ++r) {
+    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.s(), image.t()));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+        return nullptr;
+    }
+    cairo_surface_flush(surface.get());
+    unsigned char* base = cairo_image_surface_get_data(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+    for (int r = 0; r < image.t(); ++r) {
         const unsigned char* in = uprightRow(image, r);
-        for (int x = 0; x < s; ++x, in += pixelBytes, out += 3) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
+        auto* out = reinterpret_cast<std::uint32_t*>(base + static_cast<std::ptrdiff_t>(r) * stride);
+        for (int x = 0; x < image.s(); ++x, in += pixelBytes) {
+            out[x] = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | std::uint32_t{in[2]};
         }
     }
-    return samples;
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
 }
 
-std::string objectHeader(int number)
+// Hands the picture's JPEG to the surface, which the PDF then embeds as it
+// is (DCT) instead of the pixels. False when the encoder fails.
+bool attachJpeg(cairo_surface_t* surface, const osg::Image& image, int dpi, int quality)
 {
-    return std::to_string(number) + " 0 obj\n";
-}
-
-std::string xrefEntry(std::uint64_t offset)
-{
-    char entry[32];
-    std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(offset));
-    return entry;
-}
-
-}  // namespace
-
-std::string escapePdfString(const std::string& text)
-{
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        if (c == '\\' || c == '(' || c == ')') {
-            escaped += '\\';
-        }
-        escaped += c;
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* memory = open_memstream(&bytes, &size);
+    if (!memory) {
+        return false;
     }
-    return escaped;
+    const bool encoded = encodeJpeg(image, dpi, std::clamp(quality, 1, 100), memory);
+    if (std::fclose(memory) != 0 || !encoded || size == 0) {
+        std::free(bytes);
+        return false;
+    }
+    const cairo_status_t status = cairo_surface_set_mime_data(
+        surface, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<unsigned char*>(bytes), size, std::free, bytes);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        std::free(bytes);
+        return false;
+    }
+    return true;
 }
 
-namespace {
-
-// The one-page document: catalog, pages, page, image and content stream,
-// then the cross-reference table.
-void putDocument(PdfOutput& out, const osg::Image& image, const std::vector<unsigned char>& samples, int outputDpi)
+cairo_status_t writeToStream(void* closure, const unsigned char* data, unsigned int length)
 {
-    const int dpi = outputDpi < 1 ? 1 : outputDpi;
-    const std::string width = fixedNumber(image.s() * 72.0 / dpi, 3);
-    const std::string height = fixedNumber(image.t() * 72.0 / dpi, 3);
-    std::array<std::uint64_t, 5> offsets{};
+    auto* file = static_cast<std::FILE*>(closure);
+    return std::fwrite(data, 1, length, file) == length ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+}
 
-    out.put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-
-    offsets[0] = out.offset;
-    out.put(objectHeader(1) + "<< /Type /Catalog /Pages 2 0 R >>" + "\nendobj\n");
-
-    offsets[1] = out.offset;
-    out.put(objectHeader(2) + "<< /Type /Pages /Kids [3 0 R] /Count 1 >>" + "\nendobj\n");
-
-    offsets[2] = out.offset;
-    out.put(objectHeader(3) + "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + width + " " + height +
-            "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>" + "\nendobj\n");
-
-    offsets[3] = out.offset;
-    out.put(objectHeader(4) + "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.s()) + " /Height " +
-            std::to_string(image.t()) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " +
-            std::to_string(samples.size()) + " >>\nstream\n");
-    out.put(samples.data(), samples.size());
-    out.put("\nendstream\nendobj\n");
-
-    const std::string content = "q\n" + width + " 0 0 " + height + " 0 0 cm\n/Im0 Do\nQ\n";
-    offsets[4] = out.offset;
-    out.put(objectHeader(5) + "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-            "endstream\nendobj\n");
-
-    const std::uint64_t xref = out.offset;
-    std::string tail = "xref\n0 6\n0000000000 65535 f \n";
-    for (const std::uint64_t offset : offsets) {
-        tail += xrefEntry(offset);
-    }
-    tail += "trailer\n<< /Size 6 /Root 1 0 R /Info << /Producer (" + escapePdfString(kProducer) +
-            ") >> >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    out.put(tail);
+// Draws `picture` over a page of its printed size into `file`; false when
+// cairo reports an error on the way.
+bool putPage(cairo_surface_t* picture, int s, int t, int dpi, std::FILE* file)
+{
+    const double points = 72.0 / std::max(dpi, 1);
+    Surface pdf(cairo_pdf_surface_create_for_stream(writeToStream, file, s * points, t * points));
+    cairo_pdf_surface_restrict_to_version(pdf.get(), CAIRO_PDF_VERSION_1_4);
+    cairo_pdf_surface_set_metadata(pdf.get(), CAIRO_PDF_METADATA_CREATOR, kCreator);
+    cairo_pdf_surface_set_metadata(pdf.get(), CAIRO_PDF_METADATA_CREATE_DATE, "");
+    cairo_t* cr = cairo_create(pdf.get());
+    cairo_scale(cr, points, points);
+    cairo_set_source_surface(cr, picture, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_FAST);
+    cairo_paint(cr);
+    const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_finish(pdf.get());
+    return drawn && cairo_surface_status(pdf.get()) == CAIRO_STATUS_SUCCESS;
 }
 
 }  // namespace
@@ -134,16 +109,21 @@ bool writePdf(const WriteRequest& request, std::string& reason, FileDigest& dige
     if (pixelBytes == 0) {
         return false;
     }
-    const std::vector<unsigned char> samples = rgbSamples(*image, pixelBytes);
-
+    const Surface picture = uprightSurface(*image, pixelBytes);
+    if (!picture) {
+        reason = "cairo cannot hold a " + std::to_string(image->s()) + " x " + std::to_string(image->t()) + " picture";
+        return false;
+    }
+    if (!request.lossless && !attachJpeg(picture.get(), *image, request.dpi, request.quality)) {
+        reason = "the picture could not be encoded as JPEG";
+        return false;
+    }
     StagedFile file(request.path);
     if (!file.open()) {
         reason = file.error();
         return false;
     }
-    PdfOutput out{file.stream()};
-    putDocument(out, *image, samples, request.dpi);
-    if (out.good && file.commit()) {
+    if (putPage(picture.get(), image->s(), image->t(), request.dpi, file.stream()) && file.commit()) {
         digest = file.digest();
         return true;
     }

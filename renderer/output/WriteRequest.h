@@ -38,6 +38,7 @@ struct WriteRequest {
     std::string path;  // the file, complete with its extension
     int dpi = 0;
     int quality = 0;  // 1 to 100
+    bool lossless = false;  // pdf_lossless: no lossy compression of the picture
     std::optional<PicturePlace> place;  // given for a vertical picture with world_file
 };
 
