@@ -214,9 +214,15 @@ int main(int argc, char** argv)
     config.field_names = {"ZDDM", "FWBH"};
     config.distance = 100;
 
-    const Mode modes[] = {{"(a) one by one, warm-up 8", {false, false, {}, {}}, false},
-                          {"(b) pipelined with reuse, warm-up 8", {true, true, {}, {}}, false},
-                          {"(c) (b) + warmup_until_loaded", {true, true, {}, {}}, true}};
+    const auto way = [](bool fast) {
+        vistrel::BatchOptions options;
+        options.pipelined = fast;
+        options.reuse = fast;
+        return options;
+    };
+    const Mode modes[] = {{"(a) one by one, warm-up 8", way(false), false},
+                          {"(b) pipelined with reuse, warm-up 8", way(true), false},
+                          {"(c) (b) + warmup_until_loaded", way(true), true}};
     Figures figures[3];
     for (int m = 0; m < 3; ++m) {
         config.output_dir = (work / ("run" + std::to_string(m))).string();

@@ -29,7 +29,7 @@ RUNTIME=(
 )
 TOOLS=(
   openscenegraph gdal-bin
-  qt6-base-dev qt6-translations-l10n
+  qt6-base-dev qt6-translations-l10n qt6-image-formats-plugins
   fonts-wqy-microhei
   googletest libgtest-dev
   poppler-utils python3-yaml yamllint

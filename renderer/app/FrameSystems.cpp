@@ -7,6 +7,7 @@
 #include <ogr_spatialref.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace vistrel {
@@ -124,6 +125,20 @@ std::string prjText(const CoordinateSystem& model)
     std::string text = wkt ? wkt : "";
     CPLFree(wkt);
     return text;
+}
+
+std::string storedCrsText(const CoordinateSystem& model)
+{
+    if (model.kind == CoordinateSystem::Kind::Crs) {
+        return model.wkt;
+    }
+    if (model.kind != CoordinateSystem::Kind::Enu) {
+        return {};
+    }
+    char name[160];
+    std::snprintf(name, sizeof name, "East-North-Up at %.9f,%.9f,%.3f", model.enuLat, model.enuLon, model.enuHeight);
+    return std::string("LOCAL_CS[\"") + name + "\",LOCAL_DATUM[\"" + name +
+           "\",0],UNIT[\"metre\",1],AXIS[\"Easting\",EAST],AXIS[\"Northing\",NORTH]]";
 }
 
 }  // namespace vistrel

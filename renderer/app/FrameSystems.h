@@ -40,4 +40,9 @@ bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& mod
 // (no CRS names a local tangent frame) and for an unknown system.
 std::string prjText(const CoordinateSystem& model);
 
+// The system a georeferenced picture file stores: the model's CRS as WKT, a
+// local engineering system in metres east and north for an ENU model, empty
+// for an unknown one.
+std::string storedCrsText(const CoordinateSystem& model);
+
 }  // namespace vistrel

@@ -193,7 +193,7 @@ void ImagePipeline::writeFiles(const osg::Image& picture, const std::string& nam
                                const std::optional<PicturePlace>& place, WriteOutcome& outcome) const
 {
     const WriteRequest request = writeRequest(&picture, config_, name, place);
-    if (place) {
+    if (request.worldFiles) {
         removeWorldFiles(request, config_.output_dir);
     }
     const WriteResult image = writeImageFile(request, config_.output_dir);
@@ -201,7 +201,7 @@ void ImagePipeline::writeFiles(const osg::Image& picture, const std::string& nam
     if (!reportImageWrite(image)) {
         return;
     }
-    outcome.written = !place || placeWorldFiles(request, outcome);
+    outcome.written = !request.worldFiles || placeWorldFiles(request, outcome);
     if (!thumbnail.empty()) {
         reportThumbnailWrite(writeThumbnailBelow(picture, thumbnail, config_.output_dir), &outcome.refused);
     }

@@ -30,17 +30,17 @@ bool hasWorldFiles(const RenderConfig& config, const std::string& angle)
     return config.world_file && angle == "top";
 }
 
-// The world file (and .prj) beside the pictures of a vertical view placed by
-// `setup`, or none.
-std::optional<PicturePlace> worldFilesFor(const RenderConfig& config, const std::string& crs, const std::string& angle,
-                                          const CameraSetup& setup)
+// Where the pictures of a vertical view placed by `setup` lie, for their
+// world files or the writer's own georeference; none for other views.
+std::optional<PicturePlace> placeOf(const RenderConfig& config, const BatchOptions& options, const std::string& angle,
+                                    const CameraSetup& setup)
 {
-    if (!hasWorldFiles(config, angle)) {
+    if (angle != "top") {
         return std::nullopt;
     }
     const PictureFootprint footprint{setup.center.x(),  setup.center.y(), setup.orthoWidth,
                                      setup.orthoHeight, config.width,     config.height};
-    return PicturePlace{footprint, crs};
+    return PicturePlace{footprint, options.worldFileCrs, options.storedCrs};
 }
 
 // An image whose world files failed fails, with their remark, though its
@@ -428,15 +428,14 @@ ImagePipeline::WriteHandle RenderBatch::writePicture(ImagePipeline& pipeline, co
                                                      ImagePipeline::Picture picture)
 {
     return pipeline.write(std::move(picture), slot.result.path, thumbnailFor(job.frame, slot.image.key),
-                          worldFilesFor(config_, options_.worldFileCrs, work.angle, work.setup));
+                          placeOf(config_, options_, work.angle, work.setup));
 }
 
 ImagePipeline::WriteHandle RenderBatch::putBackWorldFiles(ImagePipeline& pipeline, const AngleWork& work,
                                                           const ImageSlot& slot)
 {
     // A run killed between the picture and its world file left none.
-    return pipeline.putBackWorldFiles(slot.result.path,
-                                      *worldFilesFor(config_, options_.worldFileCrs, work.angle, work.setup));
+    return pipeline.putBackWorldFiles(slot.result.path, *placeOf(config_, options_, work.angle, work.setup));
 }
 
 void RenderBatch::failImage(const PolygonFrame& frame, AngleWork& work, ImageSlot& slot, const std::string& reason)

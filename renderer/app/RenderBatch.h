@@ -31,6 +31,7 @@ struct BatchOptions {
     bool pipelined = true;  // num_threads workers write while the next picture renders
     bool reuse = true;  // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
+    std::string storedCrs;  // the system a georeferenced picture file holds; empty: none
     // Called before each frame of this shard is rendered, with its position
     // in the layer (to load the model parts its views show and measure it).
     std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;

@@ -153,6 +153,7 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
     {
         BatchOptions options;
         options.worldFileCrs = prjText(systems.model);
+        options.storedCrs = storedCrsText(systems.model);
         options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
             // A frame that cannot be placed over the model needs no part of it.
             if (frames[position].unusable.empty()) {

@@ -18,6 +18,9 @@ enum WriterNeed : unsigned {
     kNeedsQuality = 1u << 1,  // jpg_quality
     kNeedsFootprint = 1u << 2,  // where a vertical picture lies and its system (with world_file)
     kNeedsLossless = 1u << 3,  // pdf_lossless
+    // The file itself holds where a vertical picture lies and its system, so
+    // the footprint is given with or without world_file.
+    kEmbedsFootprint = 1u << 4,
 };
 
 struct OutputFormat {
@@ -41,6 +44,7 @@ inline constexpr OutputFormat kOutputFormats[] = {
     {"png", "", "PNG", kNeedsDpi | kNeedsFootprint, ".pgw", true},
     {"jpg", "jpeg", "JPEG", kNeedsDpi | kNeedsQuality | kNeedsFootprint, ".jgw", true},
     {"pdf", "", "PDF", kNeedsDpi | kNeedsQuality | kNeedsLossless, "", false},
+    {"tif", "tiff", "GeoTIFF", kNeedsDpi | kNeedsQuality | kNeedsFootprint | kEmbedsFootprint, ".tfw", true},
 };
 
 // The format an output_format value names (its key or alias, exactly as
@@ -57,7 +61,7 @@ std::string outputFormatKey(std::string_view value);
 
 // The keys in table order, `between` between two of them and `beforeLast`
 // before the last one; with `aliases`, each alias follows its key.
-// ("png, jpg, or pdf" is outputFormatList(", ", ", or ").)
+// ("png, jpg, pdf, or tif" is outputFormatList(", ", ", or ").)
 std::string outputFormatList(std::string_view between, std::string_view beforeLast, bool aliases = false);
 
 // The world-file extensions of the table, `between` between two of them.

@@ -1,6 +1,7 @@
 #include "output/ImageWriter.h"
 
 #include "output/JpegWriter.h"
+#include "output/GeoTiffWriter.h"
 #include "output/PdfWriter.h"
 #include "output/PngWriter.h"
 
@@ -22,6 +23,7 @@ constexpr RegisteredWriter kWriters[] = {
     {"png", writePng},
     {"jpg", writeJpeg},
     {"pdf", writePdf},
+    {"tif", writeGeoTiff},
 };
 
 // Path without its last component and the separators before it.
@@ -73,9 +75,10 @@ WriteRequest writeRequest(const osg::Image* pixels, const RenderConfig& config, 
     if ((needs & kNeedsLossless) != 0) {
         request.lossless = config.pdf_lossless;
     }
-    if ((needs & kNeedsFootprint) != 0) {
+    if ((needs & kNeedsFootprint) != 0 && (config.world_file || (needs & kEmbedsFootprint) != 0)) {
         request.place = std::move(place);
     }
+    request.worldFiles = config.world_file && request.place && !request.format->worldFile.empty();
     return request;
 }
 

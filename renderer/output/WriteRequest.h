@@ -22,11 +22,14 @@ struct PictureFootprint {
     int pixelsY = 0;
 };
 
-// A vertical picture's footprint and the WKT of the system it is given in
-// (empty when the model's system is not known).
+// A vertical picture's footprint and the system it is given in (texts empty
+// when the model's system is not known).
 struct PicturePlace {
     PictureFootprint footprint;
-    std::string crsWkt;
+    std::string crsWkt;  // the .prj text: ESRI's WKT
+    // The system as a file stores it: the CRS's WKT, or a local engineering
+    // system for an east-north-up model.
+    std::string storedWkt;
 };
 
 // One picture for a writer: what it writes and where, and what the format's
@@ -39,7 +42,10 @@ struct WriteRequest {
     int dpi = 0;
     int quality = 0;  // 1 to 100
     bool lossless = false;  // pdf_lossless: no lossy compression of the picture
-    std::optional<PicturePlace> place;  // given for a vertical picture with world_file
+    // Given for a vertical picture with world_file, and always where the
+    // format stores it in the file.
+    std::optional<PicturePlace> place;
+    bool worldFiles = false;  // world_file: a world file and .prj go beside the picture
 };
 
 // A format's writer: writes `request` to request.path so that the file

@@ -110,7 +110,7 @@ TEST(VistrelProcess, InvalidConfigurationExitsOneWithUsage)
 
     const auto result = runProcess(vistrelExecutable(), {(root / "render.json").string()}, root.path());
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, or pdf.\nUsage: Vistrel <config/render.json>\n");
+    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, pdf, or tif.\nUsage: Vistrel <config/render.json>\n");
     // Nothing is created for a rejected configuration.
     EXPECT_FALSE(fs::exists(root / "output"));
 }

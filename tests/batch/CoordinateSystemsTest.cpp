@@ -32,12 +32,18 @@ using nlohmann::json;
 
 namespace {
 
-bool isMagenta(const unsigned char* p) { return p[0] > 170 && p[1] < 80 && p[2] > 190; }
+bool isMagenta(const unsigned char* p)
+{
+    return p[0] > 170 && p[1] < 80 && p[2] > 190;
+}
 
 json outlineConfig(const json& overrides)
 {
-    json config = smallConfig({{"output_top_range", true}, {"range_line_color", "magenta"}, {"range_line_width", 1},
-                               {"width", 480}, {"height", 270}});
+    json config = smallConfig({{"output_top_range", true},
+                               {"range_line_color", "magenta"},
+                               {"range_line_width", 1},
+                               {"width", 480},
+                               {"height", 270}});
     for (const auto& [key, value] : overrides.items()) {
         config[key] = value;
     }
@@ -116,7 +122,10 @@ std::vector<double> worldFile(const fs::path& path)
     return values;
 }
 
-bool rendered(int i) { return !truth().at("frames")[i].at("skip").get<bool>(); }
+bool rendered(int i)
+{
+    return !truth().at("frames")[i].at("skip").get<bool>();
+}
 
 // Replaces the geometry of the feature `fid` of the GeoPackage's layer.
 void setGeometry(const fs::path& gpkg, GIntBig fid, const char* wkt)
@@ -327,6 +336,71 @@ TEST(CoordinateSystems, WorldFilesPlaceTheOutlineOnThePolygon)
     EXPECT_NE(resumed.log().find("Resumed "), std::string::npos);
     EXPECT_EQ(worldFile(folder / "top.pgw"), before);
     EXPECT_EQ(worldFile(folder / "top_range.pgw"), before);
+}
+
+// A GeoTIFF's vertical pictures hold the place their world files give, in
+// the model's system (a local engineering one for an ENU model); side views
+// and the outline keep their pixels.
+TEST(CoordinateSystems, GeoTiffPicturesOpenInPlace)
+{
+    TempDir pngDir("tif");
+    TempDir tifDir("tif");
+    TempDir enuDir("tif");
+    TempDir jpgDir("tif");
+    const json some = {{"preview_limit", 2}, {"angles", {"top", "north"}}, {"jpg_quality", 100}};
+    json png = some;
+    png["world_file"] = true;
+    json tif = some;
+    tif["output_format"] = "tif";
+    json jpg = some;
+    jpg["output_format"] = "jpg";
+    json enu = tif;
+    enu["osgb_path"] = (sampleDir() / "city_enu").string();
+    const SampleRun pngRun = runVistrel(pngDir, outlineConfig(png));
+    const SampleRun jpgRun = runVistrel(jpgDir, outlineConfig(jpg));
+    const SampleRun tifRun = runVistrel(tifDir, outlineConfig(tif));
+    const SampleRun enuRun = runVistrel(enuDir, outlineConfig(enu));
+    ASSERT_EQ(tifRun.process.exitCode, 0) << tifRun.log();
+    ASSERT_EQ(enuRun.process.exitCode, 0) << enuRun.log();
+    const std::string name = uniqueFrameNames()[rendered(0) ? 0 : 1];
+    const fs::path folder = tifRun.outputDir / name;
+
+    const ProcessResult info = runProcess("/usr/bin/gdalinfo", {"-json", "top_range.tif"}, folder);
+    const json place = json::parse(info.out, nullptr, false);
+    EXPECT_NE(place["coordinateSystem"]["wkt"].get<std::string>().find("CGCS2000"), std::string::npos);
+    const std::vector<double> w = worldFile(pngRun.outputDir / name / "top_range.pgw");
+    const json& gt = place["geoTransform"];
+    // Equal to the world file's numbers within their 15 digits.
+    EXPECT_NEAR(gt[1].get<double>(), w[0], 1e-9 * w[0]);
+    EXPECT_NEAR(gt[5].get<double>(), w[3], 1e-9 * -w[3]);
+    EXPECT_NEAR(gt[0].get<double>() + w[0] / 2, w[4], 1e-9 * w[4]);
+    EXPECT_NEAR(gt[3].get<double>() + w[3] / 2, w[5], 1e-9 * w[5]);
+    EXPECT_FALSE(fs::exists(folder / "top_range.tfw"));  // world files only on request
+    const ProcessResult side = runProcess("/usr/bin/gdalinfo", {"north.tif"}, folder);
+    EXPECT_EQ(side.out.find("Origin ="), std::string::npos) << side.out;
+
+    // The side view keeps every pixel; the vertical one is the picture as a
+    // jpg file holds it.
+    for (const std::string view : {"north", "top_range"}) {
+        const ProcessResult png =
+            runProcess("/usr/bin/gdal_translate", {"-q", "-of", "PNG", view + ".tif", view + ".png"}, folder);
+        ASSERT_EQ(png.exitCode, 0) << png.err;
+        const DecodedPng plain = readPng(folder / (view + ".png"));
+        if (view == "north") {
+            EXPECT_EQ(psnr(readPng(pngRun.outputDir / name / "north.png"), plain), 99.0);
+        } else {
+            const fs::path jpgFile = folder / "jpg.png";
+            ASSERT_EQ(runProcess("/usr/bin/gdal_translate",
+                                 {"-q", "-of", "PNG", (jpgRun.outputDir / name / "top_range.jpg").string(), "jpg.png"},
+                                 folder)
+                          .exitCode,
+                      0);
+            EXPECT_GE(psnr(readPng(jpgFile), plain), 40.0);
+        }
+    }
+
+    const ProcessResult local = runProcess("/usr/bin/gdalinfo", {"top.tif"}, enuRun.outputDir / name);
+    EXPECT_NE(local.out.find("ENGCRS[\"East-North-Up at "), std::string::npos) << local.out;
 }
 
 TEST(CoordinateSystems, WorldFilesAreWrittenOnlyWithTheirPictureAndFailItsImage)

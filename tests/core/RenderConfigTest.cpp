@@ -202,7 +202,7 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("distance":0,"angles":["bogus"])", "Config error: distance must be positive."},
         {R"("angles":["top","Top"],"output_format":"PNG")", "Config error: unsupported angle Top"},
         {R"("angles":["top_range"])", "Config error: unsupported angle top_range"},
-        {R"("output_format":"PNG","jpg_quality":0)", "Config error: output_format must be png, jpg, or pdf."},
+        {R"("output_format":"PNG","jpg_quality":0)", "Config error: output_format must be png, jpg, pdf, or tif."},
         {R"("output_format":"png","jpg_quality":0)", "Config error: jpg_quality must be 1-100."},
         {R"("jpg_quality":101)", "Config error: jpg_quality must be 1-100."},
         {R"("field_separator":"/")", "Config error: field_separator contains invalid Windows path characters."},

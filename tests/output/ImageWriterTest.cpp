@@ -94,7 +94,7 @@ TEST(ImageWriter, ExtensionDecidesFormatOverConfiguration)
 {
     const std::array<const char*, 4> cases[] = {
         {"a", "jpeg", "a.jpg", "jpg"},      {"a", "pdf", "a.pdf", "pdf"},   {"a.png", "jpg", "a.png", "png"},
-        {"a.JPEG", "png", "a.JPEG", "jpg"}, {"a.tif", "jpeg", "a.tif", "jpg"}, {"a.b/c", "png", "a.b/c.png", "png"},
+        {"a.JPEG", "png", "a.JPEG", "jpg"}, {"a.bmp", "jpeg", "a.bmp", "jpg"}, {"a.b/c", "png", "a.b/c.png", "png"},
     };
     for (const auto& [name, outputFormat, path, format] : cases) {
         EXPECT_EQ(resolveOutputPath(name, outputFormat), path) << name;
@@ -231,12 +231,13 @@ TEST(ImageWriter, EveryFormatHasItsWriterAndItsWorldFile)
 {
     TempDir dir("formats");
     const auto capture = bandedCapture(16, 8);
-    const PicturePlace place{{100.0, 200.0, 16.0, 8.0, 16, 8}, "PROJCS[\"local\"]"};
+    const PicturePlace place{{100.0, 200.0, 16.0, 8.0, 16, 8}, "PROJCS[\"local\"]", ""};
     for (const OutputFormat& format : kOutputFormats) {
         const std::string key(format.key);
         ASSERT_NE(writerFor(key), nullptr) << key;
         // The alias names the same format; names get the key's extension.
-        const RenderConfig config = configFor(std::string(format.alias.empty() ? format.key : format.alias));
+        RenderConfig config = configFor(std::string(format.alias.empty() ? format.key : format.alias));
+        config.world_file = true;
         const WriteRequest request = writeRequest(capture.get(), config, (dir / key / "top").string(), place);
         ASSERT_EQ(request.path, (dir / key / ("top." + key)).string());
         const WriteResult picture = writeImageFile(request, dir.path().string());
