@@ -20,12 +20,14 @@ BUILD=(
   libgdal-dev
   nlohmann-json3-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libxxhash-dev
-  libcairo2-dev
+  libcairo2-dev libpango1.0-dev
   libegl-dev libgles-dev libgl-dev
 )
-# Mesa's EGL and its drivers (llvmpipe and the GPUs' own), opened by libEGL.
+# Mesa's EGL and its drivers (llvmpipe and the GPUs' own), opened by libEGL;
+# the font of the marks drawn on pictures (annotate), found through fontconfig.
 RUNTIME=(
   libegl-mesa0 libgl1-mesa-dri
+  fonts-noto-cjk
 )
 TOOLS=(
   openscenegraph gdal-bin

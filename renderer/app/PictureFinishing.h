@@ -26,7 +26,8 @@ struct FinishingContext {
 // arrows) and for measures of what a picture shows; `pixels` is RGBA or RGB,
 // 8 bits per channel, bottom row first, and may be the renderer's own buffer
 // (a batch without writer threads), which the next draw overwrites.
-// Nothing is done yet.
+// With annotate, the marks are drawn here (a picture they cannot be drawn on
+// keeps none, with a WARN).
 void finishPicture(const FinishingContext& context, osg::Image& pixels);
 
 }  // namespace vistrel

@@ -123,6 +123,16 @@ std::string anglesRule(RenderConfig& c)
     return {};
 }
 
+std::string annotateRule(RenderConfig& c)
+{
+    for (const auto& mark : c.annotate) {
+        if (mark != "north_arrow" && mark != "scale_bar" && mark != "caption") {
+            return "annotate takes north_arrow, scale_bar and caption, not " + mark + ".";
+        }
+    }
+    return {};
+}
+
 std::string outputFormatRule(RenderConfig& c)
 {
     return findOutputFormat(c.output_format) ? std::string()
@@ -220,6 +230,8 @@ std::vector<ConfigKey> buildTable()
             .refuseAbove(100, "jpg_quality must be 1-100.")
             .identity(V),
         Row("pdf_lossless", &R::pdf_lossless).identity(V),
+        Row("annotate", &R::annotate).rule(annotateRule).identity(V),
+        Row("caption_template", &R::caption_template).identity(V),
         Row("output_dpi", &R::output_dpi).clamp(72, 1200).identity(V),
         Row("camera_padding", &R::camera_padding).clamp(1.0).identity(V),
         Row("oblique_padding_factor", &R::oblique_padding_factor).clamp(0.5, 1.5).identity(V),

@@ -18,6 +18,8 @@ struct RenderConfig {
     std::string output_format = "png";
     int jpg_quality = 95;
     bool pdf_lossless = false;  // pdf pages hold the picture Flate-compressed instead of as JPEG
+    std::vector<std::string> annotate;  // marks drawn on pictures: north_arrow, scale_bar, caption
+    std::string caption_template = "<名称> <角度>";  // the caption's text (the name template's placeholders)
     int output_dpi = 300;
     double camera_padding = 1.05;
     double oblique_padding_factor = 1.02;

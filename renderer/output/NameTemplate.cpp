@@ -80,12 +80,8 @@ NameTemplate::NameTemplate(const RenderConfig& config)
 {
 }
 
-std::string NameTemplate::expandTemplate(const PolygonFrame& frame, const std::string& angle)
+std::string expandPlaceholders(const std::string& text, const std::map<std::string, std::string>& attributes)
 {
-    std::string text = template_;
-    replaceAll(text, "<角度>", angleLabel(angle));
-    replaceAll(text, "<ANGLE>", angle);
-
     // Placeholders are "<" + at least one byte other than "<" and ">" + ">";
     // a stray "<", ">" or an empty "<>" stays as it is.
     std::string expanded;
@@ -100,11 +96,32 @@ std::string NameTemplate::expandTemplate(const PolygonFrame& frame, const std::s
             continue;
         }
         expanded.append(text, copied, open - copied);
-        expanded += evaluatePlaceholder(text.substr(open + 1, next - open - 1), frame.attributes);
+        expanded += evaluatePlaceholder(text.substr(open + 1, next - open - 1), attributes);
         copied = next + 1;
         open = next + 1;
     }
     expanded.append(text, copied, std::string::npos);
+    return expanded;
+}
+
+std::string captionText(const std::string& captionTemplate, const PolygonFrame& frame, const std::string& angle)
+{
+    std::string text = captionTemplate;
+    replaceAll(text, "<角度>", angleLabel(angle));
+    replaceAll(text, "<ANGLE>", angle);
+    if (frame.attributes.count("名称") == 0) {
+        replaceAll(text, "<名称>", frame.name);
+    }
+    return expandPlaceholders(text, frame.attributes);
+}
+
+std::string NameTemplate::expandTemplate(const PolygonFrame& frame, const std::string& angle)
+{
+    std::string text = template_;
+    replaceAll(text, "<角度>", angleLabel(angle));
+    replaceAll(text, "<ANGLE>", angle);
+
+    std::string expanded = expandPlaceholders(text, frame.attributes);
     if (expanded.size() > kMaxExpandedBytes) {
         // No file system takes a path this long, and numbering it would be slow.
         throw std::length_error("photo name longer than " + std::to_string(kMaxExpandedBytes) +

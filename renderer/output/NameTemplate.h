@@ -45,6 +45,14 @@ private:
     std::map<std::string, std::int32_t> pathUses_;  // folder + "|" + file name -> uses
 };
 
+// `text` with every <...> placeholder replaced by its value over
+// `attributes` (see evaluatePlaceholder); a stray "<", ">" or "<>" stays.
+std::string expandPlaceholders(const std::string& text, const std::map<std::string, std::string>& attributes);
+
+// A picture's caption from caption_template: the name template's
+// placeholders, with <名称> the frame's name where the layer has no such field.
+std::string captionText(const std::string& captionTemplate, const PolygonFrame& frame, const std::string& angle);
+
 // A path component the file system takes: "\ / : * ? " < > |" and bytes below
 // 0x20 become "_"; bytes from 0x80 up stay. Empty text becomes "frame".
 std::string sanitizePathComponent(const std::string& component);

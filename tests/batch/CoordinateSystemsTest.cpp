@@ -8,6 +8,7 @@
 #include "SampleRun.h"
 
 #include "geodata/PolygonFrameReader.h"
+#include "output/PictureMarks.h"
 #include "support/OutputProbes.h"
 
 #include <gdal_priv.h>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -401,6 +403,48 @@ TEST(CoordinateSystems, GeoTiffPicturesOpenInPlace)
 
     const ProcessResult local = runProcess("/usr/bin/gdalinfo", {"top.tif"}, enuRun.outputDir / name);
     EXPECT_NE(local.out.find("ENGCRS[\"East-North-Up at "), std::string::npos) << local.out;
+}
+
+// The marks of a vertical picture follow its own footprint: the scale bar is
+// its ground length over the world file's pixel size; nothing outside the
+// marks' boxes changes.
+TEST(CoordinateSystems, MarksFollowThePicturesFootprint)
+{
+    TempDir plainDir("marks");
+    TempDir marksDir("marks");
+    const json some = {{"preview_limit", 1}, {"world_file", true}, {"width", 960}, {"height", 540}};
+    json marks = some;
+    marks["annotate"] = {"north_arrow", "scale_bar", "caption"};
+    const SampleRun plain = runVistrel(plainDir, outlineConfig(some));
+    const SampleRun marked = runVistrel(marksDir, outlineConfig(marks));
+    ASSERT_EQ(marked.process.exitCode, 0) << marked.log();
+    const std::string name = uniqueFrameNames()[rendered(0) ? 0 : 1];
+    const DecodedPng before = readPng(plain.outputDir / name / "top.png");
+    const DecodedPng after = readPng(marked.outputDir / name / "top.png");
+    const double pixelSize = worldFile(marked.outputDir / name / "top.pgw")[0];
+    const vistrel::MarkLayout layout = vistrel::layoutMarks(960, 540, {true, true, true, pixelSize, ""});
+    ASSERT_EQ(layout.boxes.size(), 3u);
+    const vistrel::MarkBox& bar = layout.boxes[2];
+    const int row = bar.y + bar.height - 5 - 3;  // the bar's middle: padding 5, thickness 6
+    int first = -1;
+    int last = -1;
+    for (int x = bar.x; x < bar.x + bar.width; ++x) {
+        if (after.pixel(x, row)[0] < 60) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    }
+    EXPECT_NEAR(last - first + 1, layout.barMetres / pixelSize, 1.0);
+    int changedOutside = 0;
+    for (int y = 0; y < 540; ++y) {
+        for (int x = 0; x < 960; ++x) {
+            const bool boxed = std::any_of(layout.boxes.begin(), layout.boxes.end(), [&](const vistrel::MarkBox& b) {
+                return x >= b.x && x < b.x + b.width && y >= b.y && y < b.y + b.height;
+            });
+            changedOutside += !boxed && std::memcmp(before.pixel(x, y), after.pixel(x, y), 4) != 0 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(changedOutside, 0);
 }
 
 TEST(CoordinateSystems, WorldFilesAreWrittenOnlyWithTheirPictureAndFailItsImage)

@@ -123,7 +123,9 @@ TEST(RenderConfigLoad, NumberConversions)
     ConfigFixture f;
     RenderConfig c;
     std::string err;
-    ASSERT_TRUE(f.loadWithInputs(R"("width":"1920","height":1080.9,"warmup_frames":true,"distance":"250.5","preview_limit":" -3 ")", c, err)) << err;
+    ASSERT_TRUE(f.loadWithInputs(
+        R"("width":"1920","height":1080.9,"warmup_frames":true,"distance":"250.5","preview_limit":" -3 ")", c, err))
+        << err;
     EXPECT_EQ(c.width, 1920);
     EXPECT_EQ(c.height, 1080);
     EXPECT_EQ(c.warmup_frames, 1);
@@ -154,7 +156,9 @@ TEST(RenderConfigLoad, NullKeysBomAndTrailingTextAndComments)
     EXPECT_EQ(c.angles, std::vector<std::string>{"top"});
 
     RenderConfig withBom;
-    ASSERT_TRUE(f.load("\xEF\xBB\xBF{\"osgb_path\":\"model\",\"shp_path\":\"parcels.shp\",\"width\":640}", withBom, err)) << err;
+    ASSERT_TRUE(
+        f.load("\xEF\xBB\xBF{\"osgb_path\":\"model\",\"shp_path\":\"parcels.shp\",\"width\":640}", withBom, err))
+        << err;
     EXPECT_EQ(withBom.width, 640);
 
     RenderConfig trailing;
@@ -202,6 +206,8 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("distance":0,"angles":["bogus"])", "Config error: distance must be positive."},
         {R"("angles":["top","Top"],"output_format":"PNG")", "Config error: unsupported angle Top"},
         {R"("angles":["top_range"])", "Config error: unsupported angle top_range"},
+        {R"("annotate":["caption","arrow"])",
+         "Config error: annotate takes north_arrow, scale_bar and caption, not arrow."},
         {R"("output_format":"PNG","jpg_quality":0)", "Config error: output_format must be png, jpg, pdf, or tif."},
         {R"("output_format":"png","jpg_quality":0)", "Config error: jpg_quality must be 1-100."},
         {R"("jpg_quality":101)", "Config error: jpg_quality must be 1-100."},
@@ -252,7 +258,8 @@ TEST(RenderConfigValidate, ClampsAndNormalisations)
         R"("multisample":-1,"warmup_frames":-2,"range_line_lift":-1,"range_line_sample_step":0.01,)"
         R"("range_line_width":0.5,"range_line_smooth_limit":-3,"angles":["north","top","north"],)"
         R"("output_dir":"","field_separator":"","field_name":"ZDDM")",
-        c, err)) << err;
+        c, err))
+        << err;
     EXPECT_EQ(c.output_dpi, 72);
     EXPECT_DOUBLE_EQ(c.camera_padding, 1.0);
     EXPECT_DOUBLE_EQ(c.oblique_padding_factor, 1.5);
@@ -367,10 +374,19 @@ TEST(RenderConfigSummary, FourteenLinesWithStreamNumbers)
 
 TEST(RenderConfigValidate, NonFiniteNumbersAndUpperBoundsAreErrors)
 {
-    const std::vector<std::string> doubleKeys = {
-        "distance", "camera_padding", "oblique_padding_factor", "oblique_distance_factor", "oblique_view_angle",
-        "occlusion_sample_step", "shp_offset_x", "shp_offset_y", "gauss_zone_prefix", "range_line_lift",
-        "range_line_sample_step", "range_line_width", "range_line_smooth_limit"};
+    const std::vector<std::string> doubleKeys = {"distance",
+                                                 "camera_padding",
+                                                 "oblique_padding_factor",
+                                                 "oblique_distance_factor",
+                                                 "oblique_view_angle",
+                                                 "occlusion_sample_step",
+                                                 "shp_offset_x",
+                                                 "shp_offset_y",
+                                                 "gauss_zone_prefix",
+                                                 "range_line_lift",
+                                                 "range_line_sample_step",
+                                                 "range_line_width",
+                                                 "range_line_smooth_limit"};
     for (const std::string& key : doubleKeys) {
         for (const char* value : {"nan", "inf", "-inf"}) {
             ConfigFixture f;
