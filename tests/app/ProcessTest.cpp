@@ -70,7 +70,7 @@ TEST(VistrelProcess, NoConfigurationAnywhere)
 
     const auto result = runProcess(program.string(), {}, root / "work");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Cannot open config: config/render.json\nUsage: Vistrel <config/render.json>\n");
+    EXPECT_EQ(result.err, "Cannot open config: config/render.json\nUsage: Vistrel <config/render.json> (or Vistrel --plan <config/render.json>: what a run would do)\n");
     EXPECT_NE(result.out.find("[ERROR] Invalid config."), std::string::npos);
     EXPECT_EQ(usingConfigLine(result.out), "config/render.json");
 }
@@ -110,7 +110,7 @@ TEST(VistrelProcess, InvalidConfigurationExitsOneWithUsage)
 
     const auto result = runProcess(vistrelExecutable(), {(root / "render.json").string()}, root.path());
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, or pdf.\nUsage: Vistrel <config/render.json>\n");
+    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, or pdf.\nUsage: Vistrel <config/render.json> (or Vistrel --plan <config/render.json>: what a run would do)\n");
     // Nothing is created for a rejected configuration.
     EXPECT_FALSE(fs::exists(root / "output"));
 }
