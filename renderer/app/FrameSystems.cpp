@@ -81,8 +81,8 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
         return {PlanSystems::KeptAsRead, why};
     }
     if (placement != FramePlacement::Transform) {
-        const std::string unknown = std::string(systems.model.known() ? "the frames' CRS" : "the model's SRS") +
-                                    " is unknown";
+        const std::string unknown =
+            std::string(systems.model.known() ? "the frames' CRS" : "the model's SRS") + " is unknown";
         if (config.reproject_frames == "always" && !bothKnown) {
             log.warn("reproject_frames is always, but " + unknown + ": the frames are used as read.");
         }

@@ -37,7 +37,7 @@ struct FramesPlaced {
 // cannot be moved keep their reason in `unusable` (one WARN counts them and
 // names the first); a stop signal ends the move early.
 FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
-                        std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
+                                std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
 
 // When no frame lies over the model: logs the ERROR with both extents and
 // both systems and returns true.

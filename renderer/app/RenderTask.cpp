@@ -2,6 +2,7 @@
 
 #include "app/FrameSystems.h"
 #include "app/RenderBatch.h"
+#include "app/RunJournal.h"
 #include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
@@ -249,8 +250,30 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
     return nothingToRender(frames, prepared.modelExtent, prepared.systems) ? ExitNothingToRender : ExitSuccess;
 }
 
+namespace {
+
+// Whether the output folder holds a run journal of any batch.
+bool holdsJournal(const std::string& outputDir)
+{
+    std::error_code ec;
+    const fs::path folder = fs::path(journalPath(outputDir, 0, 1)).parent_path();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().rfind("journal-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int runRenderTask(RenderConfig config)
 {
+    if (config.retry_failed_only && !holdsJournal(config.output_dir)) {
+        // Refused before the folder is touched; the batch checks the journal's batch.
+        Logger::instance().error(runMessage(RunMessage::ConfigRetryWithoutJournal, {config.output_dir}));
+        return ExitConfigOrTaskFailure;
+    }
     try {
         prepareOutputFolder(config);
         return renderTask(config);

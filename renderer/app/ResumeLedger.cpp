@@ -16,6 +16,10 @@ bool ResumeLedger::open(const ModelIdentity& model)
     refusals_.clear();
     failed_ = false;
     retryRefused_ = false;
+    // Refused before the journal is made: nothing in the folder changes.
+    if (config_.retry_failed_only && readJournals(config_.output_dir, fingerprint_).empty()) {
+        return refuseRetry();
+    }
     std::string error;
     if (!journal_.open(config_.output_dir, shard.index, shard.count, config_.resume, batchLine(config_, model),
                        error)) {
@@ -32,6 +36,13 @@ bool ResumeLedger::open(const ModelIdentity& model)
     return readEarlierRuns(model);
 }
 
+bool ResumeLedger::refuseRetry()
+{
+    retryRefused_ = true;
+    Logger::instance().error(runMessage(RunMessage::ConfigRetryWithoutJournal, {config_.output_dir}));
+    return false;
+}
+
 bool ResumeLedger::openToRead(const ModelIdentity& model)
 {
     fingerprint_ = batchFingerprint(config_, model);
@@ -46,9 +57,7 @@ bool ResumeLedger::readEarlierRuns(const ModelIdentity& model)
     Logger& log = Logger::instance();
     earlierImages_ = config_.resume ? readJournals(config_.output_dir, fingerprint_) : JournalIndex{};
     if (config_.retry_failed_only && earlierImages_.empty()) {
-        retryRefused_ = true;
-        log.error(runMessage(RunMessage::ConfigRetryWithoutJournal, {config_.output_dir}));
-        return false;
+        return refuseRetry();
     }
     const std::string nothing =
         config_.resume ? nothingTakenOver(config_.output_dir, earlierImages_, config_, model) : std::string();

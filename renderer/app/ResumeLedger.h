@@ -85,6 +85,7 @@ private:
     bool retryRefused_ = false;
 
     bool readEarlierRuns(const ModelIdentity& model);
+    bool refuseRetry();
 };
 
 }  // namespace vistrel

@@ -57,8 +57,10 @@ void logTileCells(const std::vector<PlanExtent>& tiles)
     const double height = std::max(centres.maxY - centres.minY, 1e-9);
     std::map<std::pair<int, int>, PlanTile> cells;
     for (const PlanExtent& tile : tiles) {
-        const int column = std::min(side - 1, static_cast<int>(((tile.x0 + tile.x1) / 2.0 - centres.minX) / width * side));
-        const int row = std::min(side - 1, static_cast<int>(((tile.y0 + tile.y1) / 2.0 - centres.minY) / height * side));
+        const int column =
+            std::min(side - 1, static_cast<int>(((tile.x0 + tile.x1) / 2.0 - centres.minX) / width * side));
+        const int row =
+            std::min(side - 1, static_cast<int>(((tile.y0 + tile.y1) / 2.0 - centres.minY) / height * side));
         PlanTile& cell = cells[{row, column}];
         if (cell.tilesInCell++ == 0) {
             cell.footprint = tile;
