@@ -18,6 +18,11 @@ std::string streamNumber(double value)
     return out.str();
 }
 
+std::string coordinateNumber(double value)
+{
+    return std::isfinite(value) && std::fabs(value) < 1e15 ? plainNumber(value, 3) : streamNumber(value);
+}
+
 std::string fixedNumber(double value, int decimals)
 {
     std::ostringstream out;

@@ -8,6 +8,11 @@ namespace vistrel {
 // significant digits, exponent form when needed (3345678.9 -> 3.34568e+06).
 std::string streamNumber(double value);
 
+// A coordinate or a height for a log line, whole: fixed-point with at most
+// three decimals (3345678.9, 20.21); exponent form only where fixed-point
+// would be absurd (beyond 1e15, or not finite).
+std::string coordinateNumber(double value);
+
 // Fixed-point text with exactly `decimals` decimals, "." as the point.
 std::string fixedNumber(double value, int decimals);
 

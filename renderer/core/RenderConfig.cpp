@@ -1,5 +1,6 @@
 #include "core/RunProtocol.h"
 #include "core/RenderConfig.h"
+#include "core/NumberText.h"
 
 #include "core/ConfigKeys.h"
 #include "core/SafeText.h"
@@ -210,8 +211,9 @@ void printConfigSummary(const RenderConfig& c, std::ostream& out)
     out << "OSGB path: " << c.osgb_path << '\n';
     out << "SHP path: " << c.shp_path << '\n';
     out << "Output: " << c.output_dir << '\n';
-    out << "SHP offset: x=" << c.shp_offset_x << ", y=" << c.shp_offset_y
-        << ", gauss_zone_prefix=" << c.gauss_zone_prefix << ", auto_strip_gauss_zone=" << flag(c.auto_strip_gauss_zone)
+    out << "SHP offset: x=" << coordinateNumber(c.shp_offset_x) << ", y=" << coordinateNumber(c.shp_offset_y)
+        << ", gauss_zone_prefix=" << coordinateNumber(c.gauss_zone_prefix)
+        << ", auto_strip_gauss_zone=" << flag(c.auto_strip_gauss_zone)
         << ", auto_align_shp_to_scene=" << flag(c.auto_align_shp_to_scene)
         << ", output_top_range=" << flag(c.output_top_range) << '\n';
     out << "Size: " << c.width << "x" << c.height << '\n';

@@ -34,9 +34,9 @@ std::string sceneCenterText(const osg::BoundingSphere& bound)
 
 std::string formatBounds(double minX, double minY, double maxX, double maxY)
 {
-    return "(" + streamNumber(minX) + ", " + streamNumber(minY) + ") - (" + streamNumber(maxX) + ", " +
-           streamNumber(maxY) + "), center=(" + streamNumber((minX + maxX) * 0.5) + ", " +
-           streamNumber((minY + maxY) * 0.5) + ")";
+    return "(" + coordinateNumber(minX) + ", " + coordinateNumber(minY) + ") - (" + coordinateNumber(maxX) + ", " +
+           coordinateNumber(maxY) + "), center=(" + coordinateNumber((minX + maxX) * 0.5) + ", " +
+           coordinateNumber((minY + maxY) * 0.5) + ")";
 }
 
 void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* sceneRoot)
@@ -177,7 +177,7 @@ void logSampledHeights(const osg::Node* sceneRoot, const std::vector<PolygonFram
     std::string line =
         "Sampled model heights for " + std::to_string(sampled) + "/" + std::to_string(frames.size()) + " frames";
     if (sampled > 0) {
-        line += ". Z range=(" + streamNumber(zMin) + ", " + streamNumber(zMax) + ")";
+        line += ". Z range=(" + coordinateNumber(zMin) + ", " + coordinateNumber(zMax) + ")";
     }
     Logger::instance().info(line);
 }

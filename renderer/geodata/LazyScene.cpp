@@ -24,8 +24,8 @@ constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 
 std::string boundText(const osg::BoundingSphere& bound)
 {
-    return "centre (" + streamNumber(bound.center().x()) + ", " + streamNumber(bound.center().y()) + ", " +
-           streamNumber(bound.center().z()) + "), radius " + streamNumber(bound.radius());
+    return "centre (" + coordinateNumber(bound.center().x()) + ", " + coordinateNumber(bound.center().y()) + ", " +
+           coordinateNumber(bound.center().z()) + "), radius " + coordinateNumber(bound.radius());
 }
 
 std::string wrongEntry(const std::string& path, const osg::BoundingSphere& indexed, const osg::BoundingSphere& actual)

@@ -478,9 +478,9 @@ struct FrameBuilder {
         if (offsetLogged || (dx == 0.0 && dy == 0.0)) {
             return;
         }
-        std::string line = "Applying SHP coordinate offset: x=" + streamNumber(dx) + ", y=" + streamNumber(dy);
+        std::string line = "Applying SHP coordinate offset: x=" + coordinateNumber(dx) + ", y=" + coordinateNumber(dy);
         if (prefix != 0.0) {
-            line += " (Gauss zone prefix " + streamNumber(prefix) + ")";
+            line += " (Gauss zone prefix " + coordinateNumber(prefix) + ")";
         }
         Logger::instance().info(line);
         offsetLogged = true;
@@ -674,8 +674,8 @@ std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, Fra
     flushGdalMessageCounts();
     std::string summary = "Read " + std::to_string(frames.size()) + " polygon frames from " + options.path;
     if (!frames.empty()) {
-        summary += ". Bounds=(" + streamNumber(builder.bounds.minX) + ", " + streamNumber(builder.bounds.minY) +
-                   ") - (" + streamNumber(builder.bounds.maxX) + ", " + streamNumber(builder.bounds.maxY) + ")";
+        summary += ". Bounds=(" + coordinateNumber(builder.bounds.minX) + ", " + coordinateNumber(builder.bounds.minY) +
+                   ") - (" + coordinateNumber(builder.bounds.maxX) + ", " + coordinateNumber(builder.bounds.maxY) + ")";
     }
     Logger::instance().info(summary);
     return frames;

@@ -108,7 +108,8 @@ bool checkRootBound(const osg::BoundingSphere& bound, std::string& reason)
     const osg::Vec3d c(bound.center());
     const double r = bound.radius();
     const auto centre = [&c] {
-        return "centre (" + streamNumber(c.x()) + ", " + streamNumber(c.y()) + ", " + streamNumber(c.z()) + ")";
+        return "centre (" + coordinateNumber(c.x()) + ", " + coordinateNumber(c.y()) + ", " + coordinateNumber(c.z()) +
+               ")";
     };
     if (!std::isfinite(c.x()) || !std::isfinite(c.y()) || !std::isfinite(c.z())) {
         reason = centre() + " is not a finite point";

@@ -198,9 +198,9 @@ void scanDsmWindows(const unsigned char* bytes, std::size_t size, SceneOrigin& o
 void logOrigin(const SceneOrigin& origin, bool fromMetadata)
 {
     std::string line = std::string(fromMetadata ? "Read metadata model origin from " : "Read DSM model origin from ") +
-                       origin.sourcePath + ": x=" + streamNumber(origin.x) + ", y=" + streamNumber(origin.y);
+                       origin.sourcePath + ": x=" + coordinateNumber(origin.x) + ", y=" + coordinateNumber(origin.y);
     if (fromMetadata) {
-        line += ", z=" + streamNumber(origin.z);
+        line += ", z=" + coordinateNumber(origin.z);
         if (!origin.srs.empty()) {
             line += ", srs=" + origin.srs;
         }

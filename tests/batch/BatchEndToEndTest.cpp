@@ -125,8 +125,8 @@ TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
     // Loading: origin, zone prefix, frames, alignment and heights.
     for (const std::string& expected :
          {"[INFO] Read metadata model origin from " + (sampleDir() / "city" / "metadata.xml").string() +
-              ": x=512000, y=3.39e+06, z=0, srs=EPSG:4547",
-          std::string("[INFO] Applying SHP coordinate offset: x=-3.8e+07, y=0 (Gauss zone prefix 3.8e+07)"),
+              ": x=512000, y=3390000, z=0, srs=EPSG:4547",
+          std::string("[INFO] Applying SHP coordinate offset: x=-38000000, y=0 (Gauss zone prefix 38000000)"),
           "[INFO] Read " + std::to_string(n) + " polygon frames from " + (sampleDir() / "parcels.shp").string() +
               ". Bounds=(",
           std::string("[INFO] SHP XY already near scene. Bounds="), std::string("[INFO] Sampled model heights for "),

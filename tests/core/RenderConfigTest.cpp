@@ -337,7 +337,7 @@ TEST(RenderConfigResolve, RelativePathsFollowTheConfigFolder)
     EXPECT_EQ(empty.output_dir, "");
 }
 
-TEST(RenderConfigSummary, FourteenLinesWithStreamNumbers)
+TEST(RenderConfigSummary, FourteenLinesWithWholeNumbers)
 {
     RenderConfig c;
     c.osgb_path = "/m";
@@ -352,7 +352,7 @@ TEST(RenderConfigSummary, FourteenLinesWithStreamNumbers)
         "OSGB path: /m\n"
         "SHP path: /s.shp\n"
         "Output: /o\n"
-        "SHP offset: x=3.34568e+06, y=0, gauss_zone_prefix=3.8e+07, auto_strip_gauss_zone=true, "
+        "SHP offset: x=3345678.9, y=0, gauss_zone_prefix=38000000, auto_strip_gauss_zone=true, "
         "auto_align_shp_to_scene=true, output_top_range=false\n"
         "Size: 3840x2160\n"
         "Camera padding: 1.05\n"

@@ -79,7 +79,7 @@ TEST(SceneLoaderLayouts, LoadsTranslatesAndReportsFailures)
         EXPECT_EQ(transform->getChild(0)->asGroup()->getNumChildren(), 2u);
         EXPECT_EQ(countOccurrences(log.text(), "[INFO] Loading OSGB/scene: "), 2);
         EXPECT_NE(log.text().find("Read metadata model origin from " + (dir / "project" / "metadata.xml").string() +
-                                  ": x=512345, y=3.34568e+06, z=0, srs=EPSG:4547"),
+                                  ": x=512345, y=3345678, z=0, srs=EPSG:4547"),
                   std::string::npos)
             << log.text();
         EXPECT_NE(log.text().find("Scene loaded. Bound center=(5123"), std::string::npos) << log.text();

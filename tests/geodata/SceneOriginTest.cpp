@@ -124,7 +124,7 @@ TEST(SceneOrigin, DsmScanTakesTheLastQualifyingWindow)
     SceneOrigin fromFolder = readSceneOrigin(dir / "model");
     EXPECT_TRUE(fromFolder.valid);
     EXPECT_NE(log.text().find("Read DSM model origin from " + (dir / "model" / "Data.dsm").string() +
-                              ": x=-512000, y=3.39e+06\n"),
+                              ": x=-512000, y=3390000\n"),
               std::string::npos)
         << log.text();
 }
