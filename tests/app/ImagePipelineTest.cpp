@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <sstream>
 
 using namespace vistrel;
@@ -30,29 +32,29 @@ TEST(ImagePipeline, LinesStepsAndWritesKeepTheirOrder)
     // Large and small pictures: with three writers the small ones finish first.
     const int sizes[] = {1024, 8, 512, 8, 1024, 8};
     std::string expected;
-    testing::internal::CaptureStdout();
+    auto captured = std::make_unique<CapturedOutput>();
     {
         ImagePipeline pipeline(config, 3);
         Logger::instance().info("first line");  // nothing pending: out at once
-        const std::string early = testing::internal::GetCapturedStdout();
+        const std::string early = captured->text();
         EXPECT_NE(early.find("first line"), std::string::npos);
-        testing::internal::CaptureStdout();
+        captured = std::make_unique<CapturedOutput>();
         for (int i = 0; i < 6; ++i) {
             const osg::ref_ptr<osg::Image> source = picture(sizes[i]);
             const std::string name = (dir / ("p" + std::to_string(i))).string();
             Logger::instance().info("before " + std::to_string(i));
             const auto handle = pipeline.write(pipeline.forWriting(*source), name);
             pipeline.then([handle, i] {
-                Logger::instance().emit(Logger::Info, "after " + std::to_string(i) +
-                                                          (handle.get().written ? " written" : " failed"));
+                Logger::instance().emit(Logger::Info,
+                                        "after " + std::to_string(i) + (handle.get().written ? " written" : " failed"));
             });
-            expected += "before " + std::to_string(i) + "|Wrote " + name + ".png|after " + std::to_string(i) +
-                        " written|";
+            expected +=
+                "before " + std::to_string(i) + "|Wrote " + name + ".png|after " + std::to_string(i) + " written|";
         }
         pipeline.drain();
     }
     std::string order;
-    std::istringstream lines(testing::internal::GetCapturedStdout());
+    std::istringstream lines(captured->text());
     for (std::string line; std::getline(lines, line);) {
         order += line.substr(line.find("] ") + 2) + "|";
     }

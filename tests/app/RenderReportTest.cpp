@@ -24,9 +24,9 @@ PolygonFrame reportFrame(int index, const std::string& name)
 std::string writeReport(const RenderConfig& config, const std::vector<PolygonFrame>& frames,
                         const ResultsTable& results)
 {
-    testing::internal::CaptureStdout();
+    CapturedOutput captured;
     writeRenderReport(config, NameTemplate(config), frames, results);
-    return testing::internal::GetCapturedStdout();
+    return captured.text();
 }
 
 }  // namespace
@@ -67,8 +67,8 @@ TEST(RenderReport, ColumnsAndRows)
                             "top_range.png,成功,0.500");
     const std::string skipped = ",跳过,0.000,0.000,0.000," + reason;
     EXPECT_EQ(lines[2], "2,\"房\"\"屋\",\"房\"\"屋\"," + config.output_dir +
-                            "/房_屋,\t38512345.679,\t0.000,\t0.000,\t0.000,\t-0.500,\t0.000,\t12.346," + skipped +
-                            "," + skipped + ",,跳过,0.000");
+                            "/房_屋,\t38512345.679,\t0.000,\t0.000,\t0.000,\t-0.500,\t0.000,\t12.346," + skipped + "," +
+                            skipped + ",,跳过,0.000");
 }
 
 TEST(RenderReport, UnwritableReportIsAnErrorAndKeepsEarlierOne)
@@ -83,8 +83,10 @@ TEST(RenderReport, UnwritableReportIsAnErrorAndKeepsEarlierOne)
     config.output_dir = (dir / "blocked").string();
     fs::create_directories(dir / "blocked/render_report.csv");
     std::string log = writeReport(config, frames, results);
-    EXPECT_NE(log.find("[ERROR] Failed to write CSV report: " + config.output_dir + "/render_report.csv: Is a directory"),
-              std::string::npos) << log;
+    EXPECT_NE(
+        log.find("[ERROR] Failed to write CSV report: " + config.output_dir + "/render_report.csv: Is a directory"),
+        std::string::npos)
+        << log;
     EXPECT_EQ(log.find("Wrote"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "blocked"), fs::directory_iterator()), 1);
     writeFile(dir / "plain", "x");
@@ -117,9 +119,8 @@ TEST(RenderReport, TextThatASpreadsheetWouldRunStaysText)
     config.angles = {"top"};
     ResultsTable results(4);
     results[0]["top"] = {false, false, "", 0, 0, 0, "=1+2"};
-    const std::vector<PolygonFrame> frames = {reportFrame(1, "=HYPERLINK(\"http://x\",\"y\")"),
-                                              reportFrame(2, "+86"), reportFrame(3, "-3"),
-                                              reportFrame(4, "@SUM(A1)")};
+    const std::vector<PolygonFrame> frames = {reportFrame(1, "=HYPERLINK(\"http://x\",\"y\")"), reportFrame(2, "+86"),
+                                              reportFrame(3, "-3"), reportFrame(4, "@SUM(A1)")};
     writeReport(config, frames, results);
     const auto rows = parseCsv(readFile(dir / "render_report.csv"));
     ASSERT_EQ(rows.size(), 5u);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <ctime>
 #include <regex>
@@ -15,15 +17,15 @@ TEST(Logger, LineFormatFileNameAndAppending)
     TempDir dir("log");
     Logger& log = Logger::instance();
 
-    testing::internal::CaptureStdout();
+    auto captured = std::make_unique<CapturedOutput>();
     log.info("before init goes to the console only");
     log.init((dir / "logs").string(), "render");
     log.info("Starting Vistrel.");
     log.warn("中文 名称");
     log.error("bad");
-    log.log(3, "debug");
+    log.log(Logger::Debug, "debug");
     log.log(7, "odd");
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = captured->text();
 
     const fs::path file = log.filePath();
     ASSERT_FALSE(file.empty());
@@ -63,9 +65,9 @@ TEST(Logger, LineFormatFileNameAndAppending)
         writeFile(earlier.back(), "old line\n");
     }
     log.init((dir / "again").string(), "render");
-    testing::internal::CaptureStdout();
+    captured = std::make_unique<CapturedOutput>();
     log.info("second run");
-    testing::internal::GetCapturedStdout();
+    captured->text();
     const fs::path reused = log.filePath();
     ASSERT_NE(std::find(earlier.begin(), earlier.end(), reused), earlier.end()) << reused;
     const auto after = readLines(reused);
@@ -86,9 +88,9 @@ TEST(Logger, UncreatableFolderThrows)
 TEST(Logger, ControlBytesCannotStartALineOfTheirOwn)
 {
     // A frame name with a newline would otherwise forge a progress line.
-    testing::internal::CaptureStdout();
+    CapturedOutput captured;
     Logger::instance().info("FRAME_PROGRESS frame=1 name=a\nIMAGE_PROGRESS image=999 success=1\r\t\x01\x7f 名");
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = captured.text();
     EXPECT_EQ(countOccurrences(console, "\n"), 1);
     EXPECT_NE(console.find("name=a\\nIMAGE_PROGRESS image=999 success=1\\r\\t\\x01\\x7F 名"), std::string::npos)
         << console;

@@ -62,7 +62,7 @@ TEST(ImageWriter, PngAndJpegAreUprightRgbWithResolution)
     EXPECT_EQ(png.width, 48);
     EXPECT_EQ(png.height, 32);
     EXPECT_EQ(png.channels, 3);  // alpha dropped
-    EXPECT_EQ(png.dpiX, 300);    // 11811 pixels per metre
+    EXPECT_EQ(png.dpiX, 300);  // 11811 pixels per metre
     EXPECT_EQ(png.dpiY, 300);
     EXPECT_EQ(png.pixel(5, 0), (Rgb{255, 0, 0}));
     EXPECT_EQ(png.pixel(5, 7), (Rgb{255, 0, 0}));
@@ -93,7 +93,7 @@ TEST(ImageWriter, JpegQualityReachesTheEncoder)
 TEST(ImageWriter, ExtensionDecidesFormatOverConfiguration)
 {
     const std::array<const char*, 4> cases[] = {
-        {"a", "jpeg", "a.jpg", "jpg"},      {"a", "pdf", "a.pdf", "pdf"},   {"a.png", "jpg", "a.png", "png"},
+        {"a", "jpeg", "a.jpg", "jpg"},      {"a", "pdf", "a.pdf", "pdf"},      {"a.png", "jpg", "a.png", "png"},
         {"a.JPEG", "png", "a.JPEG", "jpg"}, {"a.bmp", "jpeg", "a.bmp", "jpg"}, {"a.b/c", "png", "a.b/c.png", "png"},
     };
     for (const auto& [name, outputFormat, path, format] : cases) {
@@ -137,9 +137,9 @@ TEST(ImageWriter, UncreatableFolderIsAnOutcomeWithTheSystemsReason)
     TempDir dir("nofolder");
     writeFile(dir / "blocker", "a file where a folder is needed");
     const auto capture = bandedCapture(8, 8);
-    testing::internal::CaptureStdout();
+    CapturedOutput captured;
     const WriteResult result = writeImageFile(capture.get(), configFor("png"), (dir / "blocker/sub/photo").string());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the writer logs nothing
+    EXPECT_EQ(captured.text(), "");  // the writer logs nothing
     EXPECT_EQ(result.status, WriteStatus::FolderFailed);
     EXPECT_NE(result.reason.find("create_directories"), std::string::npos) << result.reason;
     EXPECT_NE(result.reason.find((dir / "blocker/sub").string()), std::string::npos) << result.reason;
@@ -167,7 +167,8 @@ TEST(ImageWriter, FailedWriteKeepsEarlierFileAndLeavesNoTemporaryFile)
     fs::create_directories(dir / "taken.png/inside");
     EXPECT_FALSE(writeImageFile(capture.get(), configFor("png"), (dir / "taken.png").string()).written());
     EXPECT_EQ(folderEntries(dir / "taken.png"), std::vector<std::string>{"inside"});
-    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"photo.jpg", "photo.pdf", "photo.png", "taken.png"}));
+    EXPECT_EQ(folderEntries(dir.path()),
+              (std::vector<std::string>{"photo.jpg", "photo.pdf", "photo.png", "taken.png"}));
 }
 
 TEST(ImageWriter, ALinkedFolderBelowTheOutputIsNotWrittenThrough)

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <fstream>
+#include <iostream>
 #include <poll.h>
 #include <random>
 #include <sstream>
@@ -23,8 +24,9 @@ TempDir::TempDir(const std::string& tag)
     static std::atomic<int> counter{0};
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = fs::temp_directory_path() /
-            (tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" + std::to_string(rd() % 100000));
+        fs::path candidate =
+            fs::temp_directory_path() / (tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) +
+                                         "_" + std::to_string(rd() % 100000));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate;
@@ -76,9 +78,9 @@ std::vector<std::string> readLines(const fs::path& path)
     return lines;
 }
 
-ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& workDir, const std::map<std::string, std::string>& env,
-                         int timeoutSeconds, const std::function<void(const std::string&, int)>& watch)
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args, const fs::path& workDir,
+                         const std::map<std::string, std::string>& env, int timeoutSeconds,
+                         const std::function<void(const std::string&, int)>& watch)
 {
     int outPipe[2];
     int errPipe[2];
@@ -167,7 +169,13 @@ std::string vistrelExecutable()
 
 CapturedOutput::CapturedOutput()
 {
-    testing::internal::CaptureStdout();
+    std::cout.flush();
+    std::fflush(stdout);
+    file_ = std::tmpfile();
+    saved_ = file_ ? dup(STDOUT_FILENO) : -1;
+    if (saved_ >= 0) {
+        dup2(fileno(file_), STDOUT_FILENO);
+    }
 }
 
 CapturedOutput::~CapturedOutput()
@@ -177,9 +185,23 @@ CapturedOutput::~CapturedOutput()
 
 const std::string& CapturedOutput::text()
 {
-    if (!done_) {
-        text_ = testing::internal::GetCapturedStdout();
-        done_ = true;
+    if (done_) {
+        return text_;
+    }
+    done_ = true;
+    std::cout.flush();
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+    if (file_) {
+        std::rewind(file_);
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) {
+            text_.append(buffer, n);
+        }
+        std::fclose(file_);
     }
     return text_;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -39,10 +40,8 @@ struct ProcessResult {
 // are set (an empty value removes the variable) on top of the inherited
 // environment. `watch`, when given, sees the standard output read so far
 // and the child's pid after every read (to signal the child mid-run).
-ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& workDir,
-                         const std::map<std::string, std::string>& env = {},
-                         int timeoutSeconds = 600,
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args, const fs::path& workDir,
+                         const std::map<std::string, std::string>& env = {}, int timeoutSeconds = 600,
                          const std::function<void(const std::string& out, int pid)>& watch = {});
 
 // build/bin/Vistrel.
@@ -61,6 +60,8 @@ public:
 private:
     bool done_ = false;
     std::string text_;
+    std::FILE* file_ = nullptr;  // where standard output goes meanwhile
+    int saved_ = -1;  // the standard output to restore
 };
 
 // Counts non-overlapping occurrences of `needle`.
