@@ -363,6 +363,7 @@ void MainWindow::showHelp()
         QStringLiteral("去掉字段前导 0 可使用 <int(字段)> 或 <number(字段)>，例如 0003 输出为 3。"),
         QStringLiteral("模板中的反斜杠会创建子文件夹，# 会在同一文件夹内自动编号。"),
         QStringLiteral("测试导出图斑数只对测试导出生效，正式批量截图会导出全部图斑。"),
+        QStringLiteral("测试导出写入输出目录下的“测试导出”文件夹，不改动批量任务的任务日志、报告和图片。"),
         QStringLiteral("SHP 若带 37000000 等度带，默认会自动识别并向左平移回模型坐标。"),
         QStringLiteral("如需提交问题反馈，请点击主界面的“问题反馈”。"),
     };

@@ -89,6 +89,7 @@ private:
     void showLine(const QString& line);
     void showProgress(const vistrel::ImageProgress& progress);
     void showRunningStatus();
+    QString timeLeftText(const vistrel::ImageProgress& progress) const;
     QString runStateText() const;
     void runFinished(const RunEnd& end);
     void runFailedToStart(const QString& reason);

@@ -28,8 +28,8 @@ namespace {
 // The widget that names a field: its form label, or its own object name.
 QString fieldName(const QWidget* field)
 {
-    if (const auto* form = qobject_cast<const QFormLayout*>(field->parentWidget()->layout())) {
-        if (const auto* label = qobject_cast<const QLabel*>(form->labelForField(const_cast<QWidget*>(field))))
+    for (const QLabel* label : field->parentWidget()->findChildren<QLabel*>()) {
+        if (label->buddy() == field)
             return label->text();
     }
     return field->objectName();
@@ -198,9 +198,13 @@ QString SettingsForm::outputFolder() const
 
 void SettingsForm::showResolvedOutputFolder()
 {
+    // An empty field is refused at the start; the hint says so rather than
+    // naming a folder nothing will be written to.
     const QString text = m_outputDirEdit->text().trimmed();
     const bool relative = text.isEmpty() || QDir::isRelativePath(QDir::fromNativeSeparators(text));
-    m_outputResolvedLabel->setText(QStringLiteral("实际位置：") + QDir::toNativeSeparators(resolvedOutputFolder(text)));
+    m_outputResolvedLabel->setText(text.isEmpty() ? QStringLiteral("尚未选择输出目录")
+                                                  : QStringLiteral("实际位置：") +
+                                                        QDir::toNativeSeparators(resolvedOutputFolder(text)));
     m_outputResolvedLabel->setVisible(relative);
 }
 

@@ -51,6 +51,7 @@ public:
     // Names the model and shapefile paths that do not exist below the path
     // fields; true when both are there (or empty).
     bool checkDataPaths();
+    bool anyAngleChecked() const;
 
     void setLocked(bool locked);
 

@@ -75,6 +75,7 @@ void addKeyRow(QFormLayout* form, const char* key, QWidget* field)
     auto* label = new QLabel(configLabel(key));
     const QString tip = configTooltip(key);
     label->setToolTip(tip);
+    label->setBuddy(field);  // names the field in messages
     field->setToolTip(tip);
     form->addRow(label, field);
 }
@@ -200,7 +201,7 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
     m_templateEdit = new QLineEdit(box);
     m_templateEdit->setObjectName(QStringLiteral("templateEdit"));
     m_templateEdit->setPlaceholderText(QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
-    m_previewSpin = makeSpin(box, "previewSpin", 0, 100000, 0);
+    m_previewSpin = makeSpin(box, "previewSpin", 1, 100000, 5);
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
     m_worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");

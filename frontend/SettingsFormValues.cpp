@@ -14,6 +14,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 // Readers with a fallback: a missing key or a value of the wrong JSON type
@@ -65,6 +67,7 @@ QStringList stringsOf(const QJsonValue& value)
 // preview_limit in render_gui.json is always 0 (a full run), so the count
 // the user set needs a key of its own. The renderer ignores unknown keys.
 constexpr char kTavrinPreviewLimit[] = "tavrin_preview_limit";
+constexpr int kDefaultTestFrames = 5;
 
 void selectByText(QComboBox* combo, const QString& text)
 {
@@ -111,7 +114,10 @@ void SettingsForm::loadNumbers(const QJsonObject& s)
     m_widthSpin->setValue(integerOr(s, "width"));
     m_heightSpin->setValue(integerOr(s, "height"));
     m_warmupSpin->setValue(integerOr(s, "warmup_frames"));
-    m_previewSpin->setValue(integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit")));
+    // A count of 0 (all frames, as the renderer takes it) is no test: files
+    // that hold it start with the default count.
+    const int tested = integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit"));
+    m_previewSpin->setValue(tested > 0 ? tested : kDefaultTestFrames);
     m_dpiSpin->setValue(integerOr(s, "output_dpi"));
     m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding"));
     m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor"));
@@ -233,9 +239,13 @@ void SettingsForm::collectChoices(QJsonObject& s) const
         if (check->isChecked())
             angles.append(key);
     }
-    if (angles.isEmpty())
-        angles.append(QStringLiteral("top"));
     s.insert(QStringLiteral("angles"), angles);
+}
+
+bool SettingsForm::anyAngleChecked() const
+{
+    return std::any_of(m_angleChecks.begin(), m_angleChecks.end(),
+                       [](const auto& angle) { return angle.second->isChecked(); });
 }
 
 QJsonObject SettingsForm::collectGuiSettings() const

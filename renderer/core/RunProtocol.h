@@ -105,10 +105,12 @@ inline constexpr std::string_view kWroteCsvReportPrefix = "Wrote CSV report: ";
 inline constexpr std::string_view kResumedPrefix = "Resumed ";
 inline constexpr std::string_view kStoppedBySignal = "Stopped by signal";
 
-// --- Failure messages ---------------------------------------------------------
+// --- Messages -------------------------------------------------------------------
 
-// Every message Vistrel prints when a run or a part of it fails: the
-// configuration errors on standard error and the ERROR lines of the log.
+// Every message Vistrel prints besides the progress lines: the configuration
+// errors on standard error, the ERROR lines of the log, then its INFO and
+// WARN lines (the English wording is what logs and scripts read; a reader
+// such as Tavrin matches it to show it in its own language).
 enum class RunMessage {
     CannotOpenConfig,
     ConfigLoadFailed,
@@ -165,6 +167,69 @@ enum class RunMessage {
     ImageWriteFailed,
     SymlinkRefused,
     WorldFileWriteFailed,
+    // Informational lines and warnings.
+    UsingConfig,
+    StartingRun,
+    RemovedStaleFiles,
+    PreviewMode,
+    FeaturesWithoutPolygon,
+    TileCounts,
+    RootIndexSummary,
+    CoordinateSystems,
+    TransformingFrames,
+    TransformationDone,
+    FramesMoved,
+    RenderingAgain,
+    FboReady,
+    OpenGlContext,
+    SoftwareRendering,
+    OcclusionChoice,
+    RangeLineSmoothed,
+    ShpOffsetZone,
+    ShpOffset,
+    FramesReadBounds,
+    FramesRead,
+    MetadataOriginSrs,
+    MetadataOrigin,
+    DsmOrigin,
+    HeightsSampledRange,
+    HeightsSampled,
+    ShpNearScene,
+    RootsReadAgain,
+    LoadingScene,
+    SceneLoaded,
+    SkippedFeature,
+    MoreFeaturesSkipped,
+    NoPolygonFeatures,
+    DamagedRootIndex,
+    RootIndexThroughLink,
+    RootIndexWriteFailed,
+    FramesCrsUnusable,
+    ModelSrsUnusable,
+    FramesUnplaced,
+    SystemsDifferNever,
+    SystemsDifferOverlap,
+    FramesCrsUnknown,
+    ModelSrsUnknown,
+    StoppedWhileTransforming,
+    NoFramesToRender,
+    TilesStillLoading,
+    ThumbnailWriteFailed,
+    JournalUnlockable,
+    ResumeTakesNothing,
+    EglUnavailable,
+    NoRangeOutline,
+    GdalMoreLikeIt,
+    OriginNotRegularFile,
+    MetadataTooLarge,
+    NoModelOriginSrs,
+    NoModelOrigin,
+    ShpFarFromScene,
+    MissingTileFile,
+    MissingTextureFile,
+    DamagedTile,
+    DamagedTexture,
+    Usage,
 };
 
 struct RunMessageText {

@@ -56,6 +56,8 @@ private slots:
     void shardAndResumeInTheStatus();
     void feedbackWithoutAnAddress();
     void checksBeforeStarting();
+    void testExportLeavesTheBatchAlone();
+    void resumedRunTimeLeftAndMissingTiles();
     void rendererThatCannotStart();
     void closingTheWindowEndsTheRenderer();
     void forcedStopIsConfirmed();
@@ -133,12 +135,27 @@ void RendererRunTest::protocolLinesInChinese()
         {u"[t][ERROR] Task failed: filesystem error: create_directories: Permission denied [/out]"_s,
          u"[t][ERROR] 任务出错：文件系统错误：create_directories: 权限不足 [/out]"_s},
         {u"Config error: width and height must be positive."_s, u"配置错误：图片宽度和高度必须为正数。"_s},
+        // A frame the pre-check skipped: its image is skipped, not failed.
+        {u"[t][INFO] IMAGE_PROGRESS image=4 total_images=18 frame=7 total_frames=9 elapsed=1.00 eta=2.00 angle=top "
+         "success=0"_s,
+         u"[t][INFO] 图片 4/18（图斑 7/9，正射）跳过"_s},
+        // A stopped run names what it did not reach.
+        {u"[t][INFO] Render finished. Success 5/40, skipped 0, failed 0, not done 35"_s,
+         u"[t][INFO] 已停止：成功 5 张，跳过 0 张，失败 0 张，未完成 35 张（共 40 张）"_s},
+        // Informational lines, also the usage on standard error.
+        {u"[t][INFO] Loading OSGB/scene: /c/Data/Tile_1/Tile_1.osgb"_s,
+         u"[t][INFO] 正在加载 OSGB 模型：/c/Data/Tile_1/Tile_1.osgb"_s},
+        {u"[t][INFO] Sampled model heights for 3/4 frames. Z range=(1.5, 20)"_s,
+         u"[t][INFO] 已为 3/4 个图斑取得模型高度，高度范围 (1.5, 20)"_s},
+        {u"[t][WARN] GDAL: bad ring (and 3 more like it, not logged)"_s,
+         u"[t][WARN] GDAL 错误：bad ring（另有 3 条同类消息未记录）"_s},
+        {u"Usage: Vistrel <config/render.json>"_s, u"用法：Vistrel <配置文件，如 config/render.json>"_s},
         // Not of the protocol, or broken: as it came.
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
         {u"  free text "_s, u"  free text "_s},
     };
     for (const auto& [line, chinese] : lines)
-        QCOMPARE(logPaneText(line), chinese);
+        QCOMPARE(logPaneText(line, 7), chinese);
 }
 
 // A killed run has no summary line; its images are counted as the summary
@@ -780,6 +797,67 @@ void RendererRunTest::keyboard()
             chain.append(next->objectName());
     }
     QCOMPARE(chain, expected);
+}
+
+// A test export writes into <output>/测试导出 with its own journal and
+// reports: the batch's files stay byte for byte; a count of 0 is refused.
+void RendererRunTest::testExportLeavesTheBatchAlone()
+{
+    // The renderer's part: it writes its journal and report where output_dir says.
+    writeFakeRenderer(m_dir->path(),
+                      "dir=$(sed -n 's/^ *\"output_dir\": \"\\(.*\\)\",*$/\\1/p' \"$1\")\n"
+                      "mkdir -p \"$dir\" && echo test > \"$dir/journal-0-of-1.jsonl\" && echo t > \"$dir/render_report.csv\"");
+    const QString out = path(u"data/out"_s);
+    QDir().mkpath(out);
+    const QByteArray journal = "{\"batch\": 1}\n", report = "序号,图斑编号\n1,A\n";
+    writeFile(out + u"/journal-0-of-1.jsonl"_s, journal);
+    writeFile(out + u"/render_report.csv"_s, report);
+
+    widget<QSpinBox>(*m_window, "previewSpin")->setValue(0);
+    QVERIFY(!widget<QPushButton>(*m_window, "testButton")->isEnabled());
+    m_window->startTask(true);
+    QCOMPARE(m_messages->size(), 1);
+    QVERIFY2(m_messages->last().text.contains(u"测试导出图斑数"_s), qPrintable(m_messages->last().text));
+
+    widget<QSpinBox>(*m_window, "previewSpin")->setValue(2);
+    click("testButton");
+    QVERIFY(waitForEnd());
+    QCOMPARE(readFile(out + u"/journal-0-of-1.jsonl"_s), journal);
+    QCOMPARE(readFile(out + u"/render_report.csv"_s), report);
+    QCOMPARE(readFile(out + u"/测试导出/journal-0-of-1.jsonl"_s), QByteArray("test\n"));
+    QVERIFY2(m_messages->last().text.contains(u"测试导出：仅前 2 个图斑。"_s), qPrintable(m_messages->last().text));
+
+    // A template that writes the batch into the test folder: no test.
+    widget<QLineEdit>(*m_window, "templateEdit")->setText(u"测试导出\\<ZDDM>"_s);
+    const qsizetype before = m_messages->size();
+    click("testButton");
+    QCOMPARE(m_messages->last().title, u"无法测试导出"_s);
+    QCOMPARE(m_messages->size(), before + 1);
+}
+
+// Images taken over from the run before do not make the time left short;
+// missing tiles turn the end box into a warning.
+void RendererRunTest::resumedRunTimeLeftAndMissingTiles()
+{
+    writeFakeRenderer(m_dir->path(),
+        "printf '[t][INFO] Resumed /o/A/top.png\\n"
+        "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.01 eta=0.03 angle=top success=1\\n"
+        "[t][INFO] Resumed /o/B/top.png\\n"
+        "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=2 total_frames=4 elapsed=0.02 eta=0.02 angle=top success=1\\n"
+        "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=3 total_frames=4 elapsed=60 eta=20 angle=top success=1\\n'\n"
+        + waitFor("go") +
+        "printf '[t][INFO] Tiles missing: 21, refused: 0 (and 4 more requests for them, answered without reading); "
+        "root tiles left out for their bounds: 0\\n"
+        "[t][INFO] Render finished. Success 4/4, skipped 0, failed 0\\n'");
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"图片 3/4"_s), 15000);
+    // 60 s for the one image rendered: one minute for the one left.
+    QVERIFY2(status().contains(u"预计剩余 00:01:00"_s), qPrintable(status()));
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
+    QVERIFY2(m_messages->last().text.contains(u"缺失或无法读取的瓦片 21 个"_s), qPrintable(m_messages->last().text));
+    QVERIFY2(log().join(u'\n').contains(u"缺失瓦片 21 个"_s), qPrintable(log().join(u'\n')));
 }
 
 QTEST_MAIN(RendererRunTest)
