@@ -78,17 +78,15 @@ const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 0
 
 }  // namespace
 
-MainWindow::MainWindow(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent), m_programDir(programDir), m_settingsPath(settingsFilePathFor(programDir))
+MainWindow::MainWindow(const QString& programDir, QWidget* parent) : QMainWindow(parent), m_programDir(programDir)
 {
-    setWindowTitle(QStringLiteral("Tavrin"));
     m_run = new RendererRun(this);
     buildWindow();
     connectRun();
     resize(startSize(screen()));
+    setAcceptDrops(true);
     m_form->fieldPicker()->rebuild({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
-    m_form->loadSettings(readStartupSettings(m_programDir));
-    m_savedForm = m_form->collectGuiSettings();
+    loadStartupProject();
 }
 
 // A renderer still running ends with the run (see ~RendererRun), before the
@@ -215,8 +213,8 @@ void MainWindow::buildWindow()
     divider->addWidget(buildLogRow());
     // A taller window gives room to both: the field list grows up to the
     // fields it holds, and the log.
-    divider->setStretchFactor(0, 1);
-    divider->setStretchFactor(1, 1);
+    divider->setStretchFactor(0, 3);
+    divider->setStretchFactor(1, 2);
     divider->setCollapsible(0, false);
     divider->setCollapsible(1, false);
     layout->addWidget(divider, 1);
@@ -259,6 +257,7 @@ QWidget* MainWindow::buildHeaderRow()
     titleFont.setWeight(QFont::Bold);
     title->setFont(titleFont);
     layout->addWidget(title);
+    layout->addWidget(buildProjectButton(row));
     layout->addStretch();
 
     // "帮助" shows the help text; its menu also holds the feedback address.
@@ -300,7 +299,7 @@ QWidget* MainWindow::buildButtonsRow()
     m_stopButton = new QPushButton(QStringLiteral("停止"), row);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setEnabled(false);
-    m_saveButton = new QPushButton(QStringLiteral("保存配置"), row);
+    m_saveButton = new QPushButton(QStringLiteral("保存项目"), row);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
 
     layout->addWidget(m_startButton);
@@ -314,12 +313,12 @@ QWidget* MainWindow::buildButtonsRow()
                  QStringLiteral("只导出前几个图斑，数量见“测试导出图斑数”"));
     setButtonKey(m_stopButton, QKeySequence(Qt::Key_Escape),
                  QStringLiteral("停止任务：渲染器完成当前图片并写出报告后退出"));
-    setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("保存配置"));
+    setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("把全部设置保存到项目文件"));
 
     connect(m_startButton, &QPushButton::clicked, this, [this] { startTask(false); });
     connect(m_testButton, &QPushButton::clicked, this, [this] { startTask(true); });
     connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTask);
-    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveCurrentSettings);
+    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveProject);
     return row;
 }
 
@@ -408,17 +407,11 @@ void MainWindow::openOutputFolder()
     openUrl(QUrl::fromLocalFile(folder));
 }
 
-void MainWindow::saveCurrentSettings()
-{
-    if (saveSettings(m_settingsPath, m_form->collectGuiSettings()))
-        appendLog(QStringLiteral("配置已保存：") + cleanNativePath(m_settingsPath));
-}
-
 bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
 {
     QString errorText;
     if (writeSettingsFile(path, settings, &errorText)) {
-        if (QFileInfo(path) == QFileInfo(m_settingsPath))
+        if (!m_projectPath.isEmpty() && QFileInfo(path) == QFileInfo(m_projectPath))
             m_savedForm = settings;
         return true;
     }
@@ -426,27 +419,28 @@ bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
     return false;
 }
 
-// Closing asks to save edits not yet saved; while a task runs, it asks to
-// stop the task first and closes once the renderer has ended.
-bool MainWindow::confirmUnsavedEdits()
+// Closing, opening another project or starting a new one asks to save edits
+// not yet saved.
+bool MainWindow::confirmUnsavedEdits(const QString& question)
 {
-    const QJsonObject form = m_form->collectGuiSettings();
-    if (form == m_savedForm)
+    if (m_form->collectGuiSettings() == m_savedForm)
         return true;
-    const int choice = askChoice(QStringLiteral("配置未保存"), QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"),
+    const int choice = askChoice(QStringLiteral("配置未保存"), question,
                                  {QStringLiteral("保存"), QStringLiteral("不保存"), QStringLiteral("取消")});
     if (choice == 0)
-        return saveSettings(m_settingsPath, form);
+        return saveProject();
     return choice == 1;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!m_run->running()) {
-        if (confirmUnsavedEdits())
+        if (confirmUnsavedEdits(QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"))) {
+            rememberProject();
             event->accept();
-        else
+        } else {
             event->ignore();
+        }
         return;
     }
     event->ignore();

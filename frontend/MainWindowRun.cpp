@@ -117,7 +117,9 @@ void MainWindow::startTask(bool testMode)
         runSettings = testExportSettings(runSettings, outputFolder);
     }
     const QString runFile = runFilePathFor(m_programDir);
-    if (!saveSettings(m_settingsPath, m_form->collectGuiSettings()) || !saveSettings(runFile, runSettings))
+    // The project is saved with every start (a new one once it has a file).
+    const bool saved = m_projectPath.isEmpty() || saveSettings(m_projectPath, m_form->collectGuiSettings());
+    if (!saved || !saveSettings(runFile, runSettings))
         return;
 
     m_rendererPath = renderer;

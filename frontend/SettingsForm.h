@@ -31,12 +31,18 @@ public:
     explicit SettingsForm(const QString& programDir, QWidget* parent = nullptr);
 
     // Form <-> settings object. collectSettings gives the renderer's keys;
-    // collectGuiSettings adds Tavrin's own, for render_gui.json.
+    // collectGuiSettings adds Tavrin's own, for the project file. Keys of the
+    // loaded object that the form does not show come back unchanged (the
+    // renderer's in both, any other in the project).
     void loadSettings(const QJsonObject& settings);
     QJsonObject collectSettings(bool testMode) const;
     QJsonObject collectGuiSettings() const;
 
     FieldPicker* fieldPicker() const { return m_fieldPicker; }
+    // A model folder or file, or a vector source, as if chosen with 浏览
+    // (a dropped file); the fields of a vector source are read.
+    void setModelPath(const QString& path);
+    void setFramesPath(const QString& path);
     // Reads the shapefile's fields into the picker; tells when it cannot.
     void discoverShapefileFields(const QString& shpPath);
 
@@ -57,6 +63,8 @@ public:
 
 signals:
     void numbersEdited();
+    // A data path was chosen, dropped or edited (editing finished).
+    void pathsChanged();
     void message(QMessageBox::Icon icon, const QString& title, const QString& text);
     void logLine(const QString& text);
 
@@ -72,6 +80,7 @@ private:
     QWidget* buildAnglePanel();
     QWidget* wrapPanel(QWidget* content);
     void keepPlaceholdersGrey();
+    void describeSections();
     void loadNumbers(const QJsonObject& s);
     void loadChoices(const QJsonObject& s);
     void loadChecks(const QJsonObject& s);
@@ -84,7 +93,7 @@ private:
     // Shows both coordinate systems once a model and frames are chosen.
     void updateCoordinateSystemsNote();
     void refreshShapefileFields(bool quiet);
-    QString browseStartFolder(const char* row) const;
+    QString browseStartFolder(const char* row, const QLineEdit* edit) const;
     void rememberBrowseFolder(const char* row, const QString& folder);
     void browseModelPath();
     void browseShapefile();
@@ -92,6 +101,7 @@ private:
 
     const QString m_programDir;
     QList<QWidget*> m_parts;  // what the lock disables
+    QJsonObject m_loaded;  // the object last loaded
 
     // Data paths.
     QLineEdit* m_modelPathEdit = nullptr;

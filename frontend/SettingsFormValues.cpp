@@ -9,6 +9,8 @@
 #include "FormChoices.h"
 #include "FormWidgets.h"
 
+#include "core/ConfigKeys.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QJsonArray>
@@ -90,6 +92,7 @@ void selectByData(QComboBox* combo, const QString& value)
 
 void SettingsForm::loadSettings(const QJsonObject& s)
 {
+    m_loaded = s;
     m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path")));
     m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path")));
     m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir")));
@@ -174,8 +177,13 @@ void SettingsForm::loadChecks(const QJsonObject& s)
 
 QJsonObject SettingsForm::collectSettings(bool testMode) const
 {
-    // Keys without a widget keep the defaults, whatever a loaded file said.
+    // Keys without a widget keep what the loaded file said, else the
+    // defaults; the form's own go over them.
     QJsonObject s = defaultSettings();
+    for (auto it = m_loaded.begin(); it != m_loaded.end(); ++it) {
+        if (vistrel::findConfigKey(it.key().toStdString()))
+            s.insert(it.key(), it.value());
+    }
     collectNumbers(s);
     s.insert(QStringLiteral("preview_limit"), testMode ? m_previewSpin->value() : 0);
     s.insert(QStringLiteral("osgb_path"), cleanNativePath(m_modelPathEdit->text()));
@@ -250,7 +258,10 @@ bool SettingsForm::anyAngleChecked() const
 
 QJsonObject SettingsForm::collectGuiSettings() const
 {
-    QJsonObject s = collectSettings(false);
+    QJsonObject s = m_loaded;
+    const QJsonObject run = collectSettings(false);
+    for (auto it = run.begin(); it != run.end(); ++it)
+        s.insert(it.key(), it.value());
     s.insert(QLatin1String(kTavrinPreviewLimit), m_previewSpin->value());
     return s;
 }

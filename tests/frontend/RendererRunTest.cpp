@@ -187,7 +187,7 @@ void RendererRunTest::writesBothFilesAndPassesTheRunFile()
 {
     writeFakeRenderer(m_dir->path(), "echo \"$#\" > argc.txt; printf '%s' \"$1\" > arg.txt; pwd > cwd.txt");
     widget<QSpinBox>(*m_window, "previewSpin")->setValue(7);
-    const QString guiFile = path(u"config/render_gui.json"_s), runFile = path(u"config/render_qt_run.json"_s);
+    const QString guiFile = m_window->settingsFilePath(), runFile = path(u"config/render_qt_run.json"_s);
 
     click("testButton");
     QVERIFY(waitForEnd());
@@ -786,8 +786,8 @@ void RendererRunTest::keyboard()
 
     // Tab goes through the form as it is read.
     const QStringList expected = {u"modelPathEdit"_s, u"shapefileEdit"_s, u"outputDirEdit"_s, u"widthSpin"_s,
-        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"separatorCombo"_s,
-        u"customSeparatorEdit"_s, u"templateEdit"_s, u"previewSpin"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
+        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"templateEdit"_s, u"previewSpin"_s,
+        u"separatorCombo"_s, u"customSeparatorEdit"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
         u"depthTestCheck"_s, u"angle_top"_s, u"avoidOcclusionCheck"_s, u"occlusionStepSpin"_s, u"startButton"_s,
         u"testButton"_s, u"stopButton"_s, u"saveButton"_s};
     QStringList chain;
