@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -104,6 +105,15 @@ void EndToEndTest::testExportOfTwoFrames()
     QVERIFY2(log.contains(u"][INFO] 图片 4/4（图斑 2/2，正射）完成"_s) && log.contains(u"][INFO] 已写出 "_s)
                  && !log.contains(u"IMAGE_PROGRESS"_s),
              qPrintable(log.right(2000)));
+    // Every line the renderer logged reads in Chinese, the informational
+    // ones included.
+    static const QRegularExpression chinese(u"[\u4e00-\u9fff]"_s);
+    for (const QString& line : log.split(u'\n')) {
+        if (line.contains(u"][INFO] "_s) || line.contains(u"][WARN] "_s))
+            QVERIFY2(line.section(u"] "_s, 1).contains(chinese), qPrintable(line));
+    }
+    // The test wrote into its own folder.
+    QVERIFY2(images.first().startsWith(output + u"/测试导出/"_s), qPrintable(images.first()));
     // The contact sheet is on by default and its button leads to it.
     QVERIFY(messages->last().actions.size() == 2 && messages->last().actions[1].enabled);
 
