@@ -191,6 +191,16 @@ const std::vector<ConfigKeyInfo> kKeys = {
           ") and, for EPSG or WKT models, a .prj beside every top and top_range picture."),
      "输出坐标定位文件",
      keep("在每张正射图旁写出世界文件（" + worldFileExtensionList("/") + "）和 .prj，可直接在 GIS 中叠加。"), "开或关"},
+    {"where", "empty: every frame of the layer",
+     "an OGR SQL attribute filter, e.g. ZDDM LIKE '441302%'; an expression the layer cannot take is a "
+     "configuration error (exit code 1)",
+     "Selects the frames to render by their attributes. Another filter makes another batch: a resume takes over "
+     "only images of the same filter.",
+     nullptr, nullptr, nullptr},
+    {"retry_failed_only", nullptr, "true or false; true needs resume true and a journal of the batch in output_dir",
+     "Render again only the frames whose images the journal records as failed or skipped; written images are taken "
+     "over and frames the journal does not know are left out (未完成).",
+     nullptr, nullptr, nullptr},
 };
 
 QString defaultText(const QJsonValue& value)

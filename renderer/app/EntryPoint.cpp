@@ -1,6 +1,7 @@
 #include "app/EntryPoint.h"
 
 #include "app/RenderTask.h"
+#include "app/RunPlan.h"
 #include "app/StopSignal.h"
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
@@ -51,26 +52,53 @@ std::string defaultConfigPath(const std::string& programPath)
     return "config/render.json";
 }
 
+namespace {
+
+// The configuration's path from the arguments: <config>, --plan <config> or
+// none (the default configuration). False for arguments of another form.
+bool readArguments(int argc, char** argv, std::string& configPath, bool& plan)
+{
+    const std::string first = argc >= 2 ? argv[1] : "";
+    plan = first == "--plan";
+    if (plan) {
+        if (argc < 3) {
+            return false;
+        }
+        configPath = argv[2];
+        return true;
+    }
+    if (first.rfind("--", 0) == 0) {
+        return false;
+    }
+    configPath = argc >= 2 ? first : defaultConfigPath(argc >= 1 && argv[0] ? argv[0] : "Vistrel");
+    return true;
+}
+
+}  // namespace
+
 int runVistrel(int argc, char** argv)
 {
     installSignalHandlers();
     keepGdalOffline();
     // Arguments arrive as UTF-8 and the console takes UTF-8 as it is.
     std::string configPath;
+    bool plan = false;
     try {
-        if (argc >= 2) {
-            configPath = argv[1];
-        } else {
-            configPath = defaultConfigPath(argc >= 1 && argv[0] ? argv[0] : "Vistrel");
+        if (!readArguments(argc, argv, configPath, plan)) {
+            std::cerr << kUsageLine << '\n';
+            return 1;
         }
     } catch (const std::exception& e) {
         std::cerr << runMessage(RunMessage::NoDefaultConfig, {e.what()}) << '\n';
-        std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
+        std::cerr << kUsageLine << '\n';
         return 1;
     }
 
+    // A plan writes nothing: its log goes to standard output only.
     try {
-        Logger::instance().init("logs", "render");
+        if (!plan) {
+            Logger::instance().init("logs", "render");
+        }
     } catch (const std::exception& e) {
         std::cerr << runMessage(RunMessage::CannotCreateLogFolder, {e.what()}) << '\n';
         return 1;
@@ -82,11 +110,11 @@ int runVistrel(int argc, char** argv)
     RenderConfig config;
     if (!loadRenderConfig(config, configPath)) {
         log.error(runMessage(RunMessage::InvalidConfig));
-        std::cerr << "Usage: Vistrel <config/render.json>" << '\n';
+        std::cerr << kUsageLine << '\n';
         return 1;
     }
     printConfigSummary(config);
-    return runRenderTask(std::move(config));
+    return plan ? runPlan(config) : runRenderTask(std::move(config));
 }
 
 }  // namespace vistrel

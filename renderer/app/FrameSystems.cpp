@@ -62,8 +62,8 @@ RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& orig
     return systems;
 }
 
-void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
-                        std::vector<PolygonFrame>& frames, const Extent2& modelExtent)
+FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
+                                std::vector<PolygonFrame>& frames, const Extent2& modelExtent)
 {
     Logger& log = Logger::instance();
     // The coordinates as read have lost the zone prefix.
@@ -74,19 +74,19 @@ void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, c
         decideFramePlacement(config.reproject_frames, bothKnown, bothKnown && sameSystem(asRead, systems.model),
                              before.overlaps(modelExtent));
     if (placement == FramePlacement::AsReadSystemsDiffer) {
+        const std::string why = "reproject_frames is " + config.reproject_frames +
+                                (config.reproject_frames == "never" ? "" : " and the frames lie over the model");
         log.warn("The declared coordinate systems differ (model " + shortName(systems.model) + ", frames " +
-                 shortName(systems.frames) + "), but reproject_frames is " + config.reproject_frames +
-                 (config.reproject_frames == "never" ? "" : " and the frames lie over the model") +
-                 ": the frames are used as read.");
-        return;
+                 shortName(systems.frames) + "), but " + why + ": the frames are used as read.");
+        return {PlanSystems::KeptAsRead, why};
     }
     if (placement != FramePlacement::Transform) {
+        const std::string unknown =
+            std::string(systems.model.known() ? "the frames' CRS" : "the model's SRS") + " is unknown";
         if (config.reproject_frames == "always" && !bothKnown) {
-            log.warn("reproject_frames is always, but the " +
-                     std::string(systems.model.known() ? "frames' CRS" : "model's SRS") +
-                     " is unknown: the frames are used as read.");
+            log.warn("reproject_frames is always, but " + unknown + ": the frames are used as read.");
         }
-        return;
+        return bothKnown ? FramesPlaced{PlanSystems::Same, ""} : FramesPlaced{PlanSystems::Unknown, unknown};
     }
     log.info("Transforming frames from " + shortName(systems.frames) + " to " + shortName(systems.model) +
              " (each vertex moved; points added where an edge bends more than 1 cm)");
@@ -99,6 +99,7 @@ void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, c
         log.warn("Stopped by signal while transforming frames (" + std::to_string(moved.moved) + " of " +
                  std::to_string(frames.size()) + " moved)");
     }
+    return {PlanSystems::Transformed, ""};
 }
 
 bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PlanProtocol.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
 #include "geodata/CoordinateSystem.h"
@@ -24,13 +25,19 @@ struct RunSystems {
 // "Model SRS: …; frames CRS: …".
 RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& origin, const FrameSource& source);
 
+// What placeFramesInModel decided, in the plan's words.
+struct FramesPlaced {
+    PlanSystems systems = PlanSystems::Unknown;
+    std::string why;  // for frames kept as read and unknown systems
+};
+
 // Moves the frames into the model's coordinates when reproject_frames and
 // the two systems call for it, logging what was done; frames that already
 // lie over the model while the systems differ stay, with a WARN. Frames that
 // cannot be moved keep their reason in `unusable` (one WARN counts them and
 // names the first); a stop signal ends the move early.
-void placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
-                        std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
+FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
+                                std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
 
 // When no frame lies over the model: logs the ERROR with both extents and
 // both systems and returns true.

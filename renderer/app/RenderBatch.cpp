@@ -70,6 +70,7 @@ struct RenderBatch::FrameJob {
     Precheck precheck = Precheck::Render;
     std::string reason;  // why the frame is skipped or failed
     bool skipReplayed = false;  // the skip comes from an earlier run's journal
+    bool leftOut = false;  // retry_failed_only: only its written images are taken over
     CameraSetup precheckSetup;
     ImagePipeline::Picture precheckPicture;  // kept when it can serve as the top image
 };
@@ -85,6 +86,7 @@ struct RenderBatch::ImageSlot {
     Clock::time_point start = Clock::now();
     bool taken = false;  // taken over from an earlier run's journal
     bool incomplete = false;  // its tiles were still loading at tile_load_timeout
+    bool leftOut = false;  // retry_failed_only left it as it was: no result, no journal line
 };
 
 // One configured angle of a frame: its image and, for "top" with
@@ -151,6 +153,7 @@ bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
     if (last_.shard.split() || config_.resume) {
         Logger::instance().info(formatLine(RunState{last_.shard.index, last_.shard.count, config_.resume}));
     }
+    logRetriedFrames(frames);
     last_.namesAllFrames = last_.shard.split() || ledger_.earlierNamedAllFrames();
     last_.results.assign(frames.size(), FrameResults{});
     last_.totalFrames = static_cast<int>(last_.shard.positions(frames.size()).size());
@@ -181,7 +184,9 @@ void RenderBatch::renderFrame(ImagePipeline& pipeline, osg::Node* scene, const s
     const auto position = static_cast<std::size_t>(job->position);
     Logger::instance().info(
         formatLine(FrameProgress{last_.shard.numberInShard(position), last_.totalFrames, job->frame.name}));
-    if (options_.beforeFrame) {
+    // A frame retry_failed_only leaves out needs the model only to put back world files.
+    const bool retried = ledger_.retries(job->ledgerFrame());
+    if (options_.beforeFrame && (retried || config_.world_file)) {
         options_.beforeFrame(position, renderer_);
     }
     prepareFrame(pipeline, *job);
@@ -224,37 +229,63 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
-    job.geometry = frameGeometry(job.frame);
-    if (!job.frame.unusable.empty()) {
-        failUnplacedFrame(job);
+    int replay = 0;
+    if (!decideFrame(job, replay)) {
+        if (job.precheck == Precheck::Fail) {
+            logUnplacedFrame(job);
+        } else if (job.skipReplayed) {
+            Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
+        }
         return;
     }
-    // An earlier run decided already: its decision stands, so that the
-    // names that follow are the ones it gave.
-    const ResumeLedger::Replay replay = ledger_.replay(job.ledgerFrame(), job.reason);
-    if (replay == ResumeLedger::Replay::Skipped) {
-        job.precheck = Precheck::Skip;
-        job.skipReplayed = true;
-        Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
-        return;
-    }
-    job.precheck = replay == ResumeLedger::Replay::Rendered ? Precheck::Render : precheckFrame(job.frame, job.reason);
+    const auto decided = static_cast<ResumeLedger::Replay>(replay);
+    job.precheck = decided == ResumeLedger::Replay::Rendered ? Precheck::Render : precheckFrame(job.frame, job.reason);
     if (job.precheck == Precheck::Skip) {
         return;
     }
-    if (!last_.namesAllFrames) {
-        job.names = nameImages(nameTemplate_, job.frame, last_.images);
-    }
-    if (replay == ResumeLedger::Replay::None && job.precheck == Precheck::Render) {
+    nameFrame(job);
+    if (decided == ResumeLedger::Replay::None && job.precheck == Precheck::Render) {
         keepPrecheckPicture(pipeline, job);
     }
 }
 
-void RenderBatch::failUnplacedFrame(FrameJob& job)
+bool RenderBatch::decideFrame(FrameJob& job, int& replay)
 {
-    // A frame that cannot be placed over the model fails without a look.
-    job.precheck = Precheck::Fail;
-    job.reason = std::string(kRemarkFrameUnplaced) + job.frame.unusable;
+    job.geometry = frameGeometry(job.frame);
+    // An earlier run decided already: its decision stands, so that the
+    // names that follow are the ones it gave.
+    const ResumeLedger::Replay decided = ledger_.replay(job.ledgerFrame(), job.reason);
+    replay = static_cast<int>(decided);
+    const bool retried = ledger_.retries(job.ledgerFrame());
+    if (!retried && decided != ResumeLedger::Replay::Rendered) {
+        job.precheck = Precheck::LeftOut;  // nothing written to take over
+        return false;
+    }
+    job.leftOut = !retried;
+    if (!job.frame.unusable.empty()) {
+        // A frame that cannot be placed over the model fails without a look.
+        job.precheck = Precheck::Fail;
+        job.reason = std::string(kRemarkFrameUnplaced) + job.frame.unusable;
+        nameFrame(job);
+        return false;
+    }
+    if (decided == ResumeLedger::Replay::Skipped) {
+        job.precheck = Precheck::Skip;
+        job.skipReplayed = true;
+        return false;
+    }
+    return true;
+}
+
+void RenderBatch::nameFrame(FrameJob& job)
+{
+    if (!last_.namesAllFrames) {
+        job.names = nameImages(nameTemplate_, job.frame, last_.images);
+    }
+}
+
+void RenderBatch::logUnplacedFrame(const FrameJob& job) const
+{
     // One line for the frame, not one per angle: the cause is the frame's.
     std::string angles;
     for (const std::string& angle : config_.angles) {
@@ -262,9 +293,96 @@ void RenderBatch::failUnplacedFrame(FrameJob& job)
     }
     Logger::instance().error(runMessage(RunMessage::FailedFrame,
                                         {job.frame.name, angles, std::string(kUnplacedReason) + job.frame.unusable}));
-    if (!last_.namesAllFrames) {
-        job.names = nameImages(nameTemplate_, job.frame, last_.images);
+}
+
+int RenderBatch::logRetriedFrames(const std::vector<PolygonFrame>& frames) const
+{
+    if (!config_.retry_failed_only) {
+        return -1;
     }
+    const std::string unknownGeometry;
+    int retried = 0;
+    const std::vector<std::size_t> positions = last_.shard.positions(frames.size());
+    for (const std::size_t p : positions) {
+        retried += ledger_.retries(LedgerFrame{frames[p], static_cast<int>(p), unknownGeometry}) ? 1 : 0;
+    }
+    Logger::instance().info("retry_failed_only: " + std::to_string(retried) + " of " +
+                            std::to_string(positions.size()) +
+                            " frames have failed or skipped images and are rendered again; the others keep their "
+                            "written images or are left out");
+    return retried;
+}
+
+RenderBatch::Plan RenderBatch::plan(const std::vector<PolygonFrame>& frames)
+{
+    Plan plan;
+    last_ = RunRecord{};
+    last_.shard = ShardPlan::of(config_);
+    last_.images = frameImages(config_);
+    if (!ledger_.openToRead(model_)) {
+        plan.refused = true;
+        return plan;
+    }
+    last_.namesAllFrames = last_.shard.split() || ledger_.earlierNamedAllFrames();
+    plan.framesRetried = logRetriedFrames(frames);
+    plan.toRender.assign(frames.size(), 0);
+    for (std::size_t p = 0; p < frames.size(); ++p) {
+        std::vector<PlannedName> names =
+            last_.namesAllFrames ? nameImages(nameTemplate_, frames[p], last_.images) : std::vector<PlannedName>();
+        if (!last_.shard.owns(p)) {
+            continue;
+        }
+        ++plan.totalFrames;
+        plan.imagesPlanned += static_cast<int>(last_.images.size());
+        FrameJob job(frames[p], static_cast<int>(p), std::move(names));
+        int replay = 0;
+        if (!decideFrame(job, replay)) {
+            continue;
+        }
+        nameFrame(job);  // as if its pre-check passed
+        for (std::size_t i = 0; i < last_.images.size(); ++i) {
+            const std::string path = i < job.names.size() ? job.names[i].path : std::string();
+            if (ledger_.takeOver(job.ledgerFrame(), last_.images[i].key, path).entry) {
+                ++plan.imagesTakenOver;
+            } else if (!job.leftOut) {
+                ++plan.toRender[p];
+            }
+        }
+    }
+    return plan;
+}
+
+int RenderBatch::Plan::imagesToRender() const
+{
+    int images = 0;
+    for (const int frameImages : toRender) {
+        images += frameImages;
+    }
+    return images;
+}
+
+double RenderBatch::measurePicture(osg::Node* scene, const PolygonFrame& frame, std::size_t position)
+{
+    if (!startRenderer(scene)) {
+        return -1.0;
+    }
+    const auto start = Clock::now();
+    if (options_.beforeFrame) {
+        options_.beforeFrame(position, renderer_);
+    }
+    AngleWork work;
+    work.angle = config_.angles.front();
+    try {
+        placeCamera(scene, frame, work);
+    } catch (const std::exception& e) {
+        Logger::instance().warn(std::string("No picture to measure: ") + e.what());
+        return -1.0;
+    }
+    if (!pictures_.renderModel(work.setup)) {
+        logRenderError();
+        return -1.0;
+    }
+    return secondsBetween(start, Clock::now());
 }
 
 void RenderBatch::keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job)
@@ -333,6 +451,7 @@ void RenderBatch::renderAngle(ImagePipeline& pipeline, osg::Node* scene, const s
         }
     } else {
         for (ImageSlot& slot : work->slots) {
+            slot.leftOut = job->precheck == Precheck::LeftOut;
             slot.result.skipped = job->precheck == Precheck::Skip;
             slot.result.note = job->reason;
         }
@@ -353,6 +472,11 @@ void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, Angle
 bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work,
                               ImageSlot& slot)
 {
+    if (job.leftOut) {
+        // Only a written image of the frame is taken over; the rest stays as it was.
+        slot.leftOut = !slot.name.error.empty() || !takeOverImage(pipeline, scene, job, work, slot);
+        return true;
+    }
     if (!slot.name.error.empty()) {
         // An image without a name fails; its angle's outline image fails with it.
         failImage(job.frame, work, slot, slot.name.error);
@@ -461,12 +585,15 @@ void RenderBatch::settleAngle(const FrameJob& job, AngleWork& work, Precheck pre
     const auto now = Clock::now();
     FrameResults& frameResults = last_.results[static_cast<std::size_t>(job.position)];
     for (ImageSlot& slot : work.slots) {
+        if (slot.leftOut) {
+            continue;  // no result: the reports say 未完成
+        }
         settleImage(slot, work, precheck != Precheck::Skip, now);
         frameResults[slot.image.key] = slot.result;
     }
     // The journal learns of an image only once its file is in place.
     for (const ImageSlot& slot : work.slots) {
-        if (journaled && !slot.taken) {
+        if (journaled && !slot.taken && !slot.leftOut) {
             ledger_.record(job.ledgerFrame(), slot.image.key, slot.result,
                            slot.write.valid() ? &slot.write.get().digest : nullptr, last_.namesAllFrames);
         }

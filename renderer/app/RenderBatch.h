@@ -70,12 +70,35 @@ public:
     // True when the last run did not start because another live run holds
     // the shard's journal (nothing was touched).
     bool journalLocked() const { return ledger_.locked(); }
+    // True when the last run did not start because retry_failed_only found
+    // no journal of the batch to read.
+    bool retryRefused() const { return ledger_.retryRefused(); }
+
+    // What a run of `frames` would do, decided as run() decides but without
+    // looking at any frame (every frame's pre-check is taken to pass): no
+    // journal is opened or written, nothing is locked or rendered.
+    struct Plan {
+        bool refused = false;  // retry_failed_only without a journal (the ERROR logged)
+        int totalFrames = 0;  // of this shard
+        int imagesPlanned = 0;  // outline images included
+        int imagesTakenOver = 0;
+        int framesRetried = -1;  // with retry_failed_only: the frames rendered again
+        // Per frame of the layer: the images it would render (0 for frames of
+        // other shards and frames settled without rendering).
+        std::vector<int> toRender;
+        int imagesToRender() const;
+    };
+    Plan plan(const std::vector<PolygonFrame>& frames);
+    // Seconds taken to prepare the frame at `position` (beforeFrame) and draw
+    // one picture of its first angle, in memory; -1 when none could be drawn.
+    double measurePicture(osg::Node* scene, const PolygonFrame& frame, std::size_t position);
 
     // What the vertical pre-check decides for a frame.
     enum class Precheck {
         Render,  // the vertical view shows a model
         Skip,  // no usable model in view (SKIP_FRAME logged)
         Fail,  // the view could not be rendered: the frame's images fail
+        LeftOut,  // not looked at: retry_failed_only leaves it as it is
     };
     // Renders and judges the frame's vertical view; `reason` says why a frame
     // is skipped or failed.
@@ -130,7 +153,12 @@ private:
     // placed), skipped or rendered as an earlier run decided, or looked at by
     // the pre-check (whose picture may serve as the top image).
     void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
-    void failUnplacedFrame(FrameJob& job);
+    // What is decided before a frame is looked at; false when that settles
+    // it (left out, unplaced or skipped by an earlier run), nothing logged.
+    bool decideFrame(FrameJob& job, int& replay);
+    void nameFrame(FrameJob& job);
+    void logUnplacedFrame(const FrameJob& job) const;
+    int logRetriedFrames(const std::vector<PolygonFrame>& frames) const;
     void keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job);
 
     // Renders one angle of a frame and hands its writes to the pipeline;

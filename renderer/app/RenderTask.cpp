@@ -2,6 +2,7 @@
 
 #include "app/FrameSystems.h"
 #include "app/RenderBatch.h"
+#include "app/RunJournal.h"
 #include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
@@ -71,37 +72,6 @@ void logFeaturesWithoutFrame(const FrameReadLoss& loss)
     Logger::instance().info("Features without a polygon: " + std::to_string(loss.withoutFrame) + " (" + fids + ")");
 }
 
-// Reads the frames, moves them into the model's coordinates when that is
-// called for and applies the preview limit. ExitSuccess when some frame lies
-// over the model.
-int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigin& origin, FrameReadLoss& loss,
-                  std::vector<PolygonFrame>& frames, RunSystems& systems)
-{
-    Logger& log = Logger::instance();
-    FrameSource source;
-    setVectorFailureSink(logVectorFailure);
-    frames = readPolygonFrames(frameReadOptions(config), &loss, &source);
-    warnFeaturesWithoutFrame(loss, source.layerName);
-    if (frames.empty()) {
-        log.warn("No polygon or multipolygon features found in SHP. The layer " + source.layerName +
-                 " holds: " + layerGeometries(loss));
-        return ExitNoFrames;
-    }
-    systems = resolveRunSystems(config, origin, source);
-    const Extent2 modelExtent = sceneExtent(scene);
-    placeFramesInModel(config, systems, source, frames, modelExtent);
-
-    if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
-        frames.resize(static_cast<std::size_t>(config.preview_limit));
-        log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
-    }
-    if (stopRequested()) {
-        // Stopped while the frames were moved: the batch writes its report at once.
-        return ExitSuccess;
-    }
-    return nothingToRender(frames, modelExtent, systems) ? ExitNothingToRender : ExitSuccess;
-}
-
 // The tiles that were missing or refused and the root tiles left out for
 // their bounds, counted once each.
 void logTileCounts()
@@ -136,6 +106,7 @@ struct BatchEnd {
     bool succeeded = false;
     bool stopped = false;
     bool journalLocked = false;  // another live run works on the folder
+    bool retryRefused = false;  // retry_failed_only without a journal of the batch
 };
 
 // Renders this shard's frames, then logs the heights sampled for them and the
@@ -164,8 +135,9 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         end.succeeded = batch.run(scene, frames);
         end.stopped = batch.stopped();
         end.journalLocked = batch.journalLocked();
+        end.retryRefused = batch.retryRefused();
     }
-    if (end.journalLocked) {
+    if (end.journalLocked || end.retryRefused) {
         return end;  // nothing was rendered
     }
     logSampledHeights(scene, framesOfShard(frames, ShardPlan::of(config)));
@@ -184,8 +156,8 @@ int exitCodeOf(BatchEnd end, const FrameReadLoss& loss)
     if (end.stopped) {
         return ExitStopped;
     }
-    if (end.journalLocked) {
-        return ExitConfigOrTaskFailure;  // a task error: nothing was rendered or changed
+    if (end.journalLocked || end.retryRefused) {
+        return ExitConfigOrTaskFailure;  // nothing was rendered or changed
     }
     if (loss.lost) {
         // The frames that were read are rendered, but the run is not complete.
@@ -203,26 +175,105 @@ int renderTask(const RenderConfig& config)
     if (!shardScene) {
         return ExitNoScene;
     }
-    FrameReadLoss loss;
-    std::vector<PolygonFrame> frames;
-    RunSystems systems;
-    const int framesReady =
-        prepareFrames(config, shardScene->root(), shardScene->lazy().origin(), loss, frames, systems);
+    PreparedFrames prepared;
+    const int framesReady = prepareFrames(config, shardScene->root(), shardScene->lazy().origin(), prepared);
     if (framesReady != ExitSuccess) {
         return framesReady;
     }
-    const BatchEnd end = renderFrames(config, *shardScene, frames, systems);
-    logFeaturesWithoutFrame(loss);
+    const BatchEnd end = renderFrames(config, *shardScene, prepared.frames, prepared.systems);
+    logFeaturesWithoutFrame(prepared.loss);
     flushGdalMessageCounts();
-    frames.clear();
+    prepared.frames.clear();
     shardScene.reset();
-    return exitCodeOf(end, loss);
+    return exitCodeOf(end, prepared.loss);
+}
+
+}  // namespace
+
+namespace {
+
+// The frames' extent as the source gives them: the zone prefix put back on x
+// and the offsets taken off.
+Extent2 sourceExtentOf(const RenderConfig& config, const std::vector<PolygonFrame>& frames, double zonePrefix)
+{
+    const Extent2 read = framesExtent(frames);
+    Extent2 source;
+    if (!read.empty) {
+        source.add(read.minX + zonePrefix - config.shp_offset_x, read.minY - config.shp_offset_y,
+                   read.maxX + zonePrefix - config.shp_offset_x, read.maxY - config.shp_offset_y);
+    }
+    return source;
+}
+
+std::vector<PolygonFrame> readFrames(const RenderConfig& config, FrameReadLoss& loss, FrameSource& source)
+{
+    setVectorFailureSink(logVectorFailure);
+    try {
+        return readPolygonFrames(frameReadOptions(config), &loss, &source);
+    } catch (const AttributeFilterError& e) {
+        Logger::instance().error(runMessage(RunMessage::ConfigWhere, {e.layer(), e.what()}));
+        throw;
+    }
+}
+
+}  // namespace
+
+int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigin& origin, PreparedFrames& prepared)
+{
+    Logger& log = Logger::instance();
+    FrameSource source;
+    std::vector<PolygonFrame>& frames = prepared.frames;
+    try {
+        frames = readFrames(config, prepared.loss, source);
+    } catch (const AttributeFilterError&) {
+        return ExitConfigOrTaskFailure;
+    }
+    warnFeaturesWithoutFrame(prepared.loss, source.layerName);
+    if (frames.empty()) {
+        log.warn("No polygon or multipolygon features found in SHP. The layer " + source.layerName +
+                 " holds: " + layerGeometries(prepared.loss) + (config.where.empty() ? "" : " passing where"));
+        return ExitNoFrames;
+    }
+    prepared.systems = resolveRunSystems(config, origin, source);
+    prepared.modelExtent = sceneExtent(scene);
+    prepared.sourceExtent = sourceExtentOf(config, frames, source.zonePrefix);
+    prepared.placed = placeFramesInModel(config, prepared.systems, source, frames, prepared.modelExtent);
+
+    if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
+        frames.resize(static_cast<std::size_t>(config.preview_limit));
+        log.info("Preview mode enabled. Rendering first " + std::to_string(config.preview_limit) + " frames.");
+    }
+    if (stopRequested()) {
+        // Stopped while the frames were moved: the batch writes its report at once.
+        return ExitSuccess;
+    }
+    return nothingToRender(frames, prepared.modelExtent, prepared.systems) ? ExitNothingToRender : ExitSuccess;
+}
+
+namespace {
+
+// Whether the output folder holds a run journal of any batch.
+bool holdsJournal(const std::string& outputDir)
+{
+    std::error_code ec;
+    const fs::path folder = fs::path(journalPath(outputDir, 0, 1)).parent_path();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().rfind("journal-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
 int runRenderTask(RenderConfig config)
 {
+    if (config.retry_failed_only && !holdsJournal(config.output_dir)) {
+        // Refused before the folder is touched; the batch checks the journal's batch.
+        Logger::instance().error(runMessage(RunMessage::ConfigRetryWithoutJournal, {config.output_dir}));
+        return ExitConfigOrTaskFailure;
+    }
     try {
         prepareOutputFolder(config);
         return renderTask(config);

@@ -1,9 +1,34 @@
 #pragma once
 
+#include "app/FrameSystems.h"
 #include "core/RenderConfig.h"
 #include "core/RunProtocol.h"
+#include "geodata/PolygonFrameReader.h"
+
+#include <osg/Node>
+
+#include <vector>
 
 namespace vistrel {
+
+// The frames of a run once they are read and placed over the model.
+struct PreparedFrames {
+    FrameReadLoss loss;
+    std::vector<PolygonFrame> frames;
+    RunSystems systems;
+    FramesPlaced placed;
+    Extent2 modelExtent;
+    // The frames' extent in their source's own numbers (zone prefix on,
+    // offsets off), before any transformation.
+    Extent2 sourceExtent;
+};
+
+// Reads the frames (only those passing `where`), moves them into the model's
+// coordinates when that is called for and applies the preview limit:
+// ExitSuccess when some frame lies over the model, ExitNoFrames,
+// ExitNothingToRender (the ERROR logged, the frames kept) or, for a `where`
+// the layer cannot take, ExitConfigOrTaskFailure with the ERROR logged.
+int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigin& origin, PreparedFrames& prepared);
 
 // Runs the task of a validated configuration and returns the exit code.
 int runRenderTask(RenderConfig config);

@@ -15,6 +15,11 @@ bool ResumeLedger::open(const ModelIdentity& model)
     fingerprint_ = batchFingerprint(config_, model);
     refusals_.clear();
     failed_ = false;
+    retryRefused_ = false;
+    // Refused before the journal is made: nothing in the folder changes.
+    if (config_.retry_failed_only && readJournals(config_.output_dir, fingerprint_).empty()) {
+        return refuseRetry();
+    }
     std::string error;
     if (!journal_.open(config_.output_dir, shard.index, shard.count, config_.resume, batchLine(config_, model),
                        error)) {
@@ -28,13 +33,53 @@ bool ResumeLedger::open(const ModelIdentity& model)
         log.warn("Cannot lock the run journal, so another run on this folder would go unnoticed: " +
                  journal_.lockProblem());
     }
+    return readEarlierRuns(model);
+}
+
+bool ResumeLedger::refuseRetry()
+{
+    retryRefused_ = true;
+    Logger::instance().error(runMessage(RunMessage::ConfigRetryWithoutJournal, {config_.output_dir}));
+    return false;
+}
+
+bool ResumeLedger::openToRead(const ModelIdentity& model)
+{
+    fingerprint_ = batchFingerprint(config_, model);
+    refusals_.clear();
+    failed_ = false;
+    retryRefused_ = false;
+    return readEarlierRuns(model);
+}
+
+bool ResumeLedger::readEarlierRuns(const ModelIdentity& model)
+{
+    Logger& log = Logger::instance();
     earlierImages_ = config_.resume ? readJournals(config_.output_dir, fingerprint_) : JournalIndex{};
+    if (config_.retry_failed_only && earlierImages_.empty()) {
+        return refuseRetry();
+    }
     const std::string nothing =
         config_.resume ? nothingTakenOver(config_.output_dir, earlierImages_, config_, model) : std::string();
     if (!nothing.empty()) {
         log.warn("Resume takes nothing over: " + nothing);
     }
     return true;
+}
+
+bool ResumeLedger::retries(const LedgerFrame& frame) const
+{
+    if (!config_.retry_failed_only) {
+        return true;
+    }
+    // A failed or skipped image is one not written.
+    for (auto it = earlierImages_.lower_bound({frame.position, std::string()});
+         it != earlierImages_.end() && it->first.first == frame.position; ++it) {
+        if (it->second.frameName == frame.frame.uniqueName && !it->second.result.success) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ResumeLedger::earlierNamedAllFrames() const
@@ -56,7 +101,7 @@ ResumeLedger::Replay ResumeLedger::replay(const LedgerFrame& frame, std::string&
             found->second.geometry != frame.geometry) {
             continue;
         }
-        if (found->second.result.skipped) {
+        if (found->second.result.skipped && !config_.retry_failed_only) {
             skipReason = found->second.result.note;
             return Replay::Skipped;
         }

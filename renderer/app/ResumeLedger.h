@@ -37,14 +37,25 @@ public:
     // False, with the ERROR logged, when the journal cannot be opened
     // (locked() when another live run holds it). A journal without a lock
     // and a resume that takes nothing over get a WARN.
+    // With retry_failed_only, a batch of which no journal holds an image is
+    // refused (retryRefused(), the ERROR logged).
     bool open(const ModelIdentity& model);
     bool locked() const { return journal_.locked(); }
+    bool retryRefused() const { return retryRefused_; }
+    // Reads what the earlier runs finished, as open() does, but opens no
+    // journal and takes no lock: for a plan of the run, which writes nothing.
+    bool openToRead(const ModelIdentity& model);
+    // With retry_failed_only: true for a frame the journal records a failed
+    // or skipped image of (it is rendered again; the other frames only have
+    // their written images taken over). Always true without it.
+    bool retries(const LedgerFrame& frame) const;
     // True when an earlier run of the batch named every frame of the layer.
     bool earlierNamedAllFrames() const;
 
     // What the earlier runs decided for a frame of the same geometry: a
     // written image says it was rendered; failed images alone say nothing
     // sure (the pre-check itself may have failed), so it is looked at again.
+    // With retry_failed_only a skip is looked at again too.
     enum class Replay { None, Skipped, Rendered };
     // `skipReason` gets the recorded reason of a skip.
     Replay replay(const LedgerFrame& frame, std::string& skipReason) const;
@@ -71,6 +82,10 @@ private:
     mutable std::map<std::pair<int, std::string>, std::string> refusals_;
     RunJournal journal_;
     bool failed_ = false;
+    bool retryRefused_ = false;
+
+    bool readEarlierRuns(const ModelIdentity& model);
+    bool refuseRetry();
 };
 
 }  // namespace vistrel

@@ -101,6 +101,8 @@ json batchIdentityOf(const RenderConfig& c, const ModelIdentity& model)
             settings[key.name] = configKeyValue(c, key);
         } else if (key.identity == BatchIdentity::FileName) {
             settings[key.name] = fs::path(configKeyValue(c, key).get<std::string>()).filename().string();
+        } else if (key.identity == BatchIdentity::ValueWhenSet && configKeyValue(c, key) != vistrelDefault(key)) {
+            settings[key.name] = configKeyValue(c, key);
         }
     }
     return {{"settings", settings}, {"origin", originIdentity(model)}, {"roots", rootsIdentity(model)}};

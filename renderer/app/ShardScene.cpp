@@ -101,7 +101,7 @@ bool writeRootIndexCache(const std::string& outputDir, const std::vector<RootEnt
     return true;
 }
 
-std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::size_t keptRoots)
+std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::size_t keptRoots, bool writeCache)
 {
     const std::vector<RootEntry> known = readRootIndexCache(config.output_dir);
     std::string reason;
@@ -113,14 +113,16 @@ std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::si
     Logger::instance().info("Root index: " + std::to_string(scene->entries().size()) + " roots, " +
                             std::to_string(scene->rootsReadForIndex()) + " read for it, " +
                             std::to_string(scene->rootsChecked()) + " checked against their files");
-    if (scene->rootsReadForIndex() > 0 || known.size() != scene->entries().size()) {
+    if (writeCache && (scene->rootsReadForIndex() > 0 || known.size() != scene->entries().size())) {
         writeRootIndexCache(config.output_dir, scene->entries());
     }
-    return std::make_unique<ShardScene>(config, std::move(scene), keptRoots);
+    return std::make_unique<ShardScene>(config, std::move(scene), keptRoots, writeCache);
 }
 
-ShardScene::ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots)
-    : config_(config), scene_(std::move(scene)), keptRoots_(keptRoots), writtenRevision_(scene_->revision())
+ShardScene::ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots,
+                       bool writeCache)
+    : config_(config), scene_(std::move(scene)), keptRoots_(keptRoots), writtenRevision_(scene_->revision()),
+      writeCache_(writeCache)
 {
 }
 
@@ -185,7 +187,7 @@ void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
             break;
         }
     }
-    if (scene_->revision() != writtenRevision_) {
+    if (writeCache_ && scene_->revision() != writtenRevision_) {
         writtenRevision_ = scene_->revision();
         writeRootIndexCache(config_.output_dir, scene_->entries());
     }

@@ -31,9 +31,12 @@ public:
     // each other share most of theirs.
     static constexpr std::size_t kKeptRoots = 256;
 
-    // Null, with the reason logged, when there is no model.
-    static std::unique_ptr<ShardScene> open(const RenderConfig& config, std::size_t keptRoots = kKeptRoots);
-    ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots = kKeptRoots);
+    // Null, with the reason logged, when there is no model. Without
+    // `writeCache` the cached index is only read, never written (a plan).
+    static std::unique_ptr<ShardScene> open(const RenderConfig& config, std::size_t keptRoots = kKeptRoots,
+                                            bool writeCache = true);
+    ShardScene(const RenderConfig& config, std::unique_ptr<LazyScene> scene, std::size_t keptRoots = kKeptRoots,
+               bool writeCache = true);
 
     osg::Node* root() const { return scene_->root(); }
     LazyScene& lazy() { return *scene_; }
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<LazyScene> scene_;
     std::size_t keptRoots_;
     std::uint64_t writtenRevision_;  // the scene's revision the cached index holds
+    bool writeCache_;
 };
 
 }  // namespace vistrel

@@ -198,6 +198,11 @@ std::string reprojectFramesRule(RenderConfig& c)
                                                                  : "reproject_frames must be auto, always, or never.";
 }
 
+std::string retryRule(RenderConfig& c)
+{
+    return c.retry_failed_only && !c.resume ? "retry_failed_only needs resume to be true." : std::string();
+}
+
 std::vector<ConfigKey> buildTable()
 {
     using R = RenderConfig;
@@ -264,6 +269,8 @@ std::vector<ConfigKey> buildTable()
         Row("egl_device", &R::egl_device)
             .refuseBelow(-1, "egl_device must be -1 (automatic) or the index of an EGL device.")
             .notWrittenByTavrin(),
+        Row("where", &R::where).identity(BatchIdentity::ValueWhenSet),
+        Row("retry_failed_only", &R::retry_failed_only).rule(retryRule),
     };
 }
 
@@ -557,6 +564,11 @@ json batchIdentity(const RenderConfig& config)
     for (const ConfigKey& key : configKeyTable()) {
         if (key.identity == BatchIdentity::FileName) {
             identity.push_back(fs::path(configKeyValue(config, key).get<std::string>()).filename().string());
+        }
+    }
+    for (const ConfigKey& key : configKeyTable()) {
+        if (key.identity == BatchIdentity::ValueWhenSet && configKeyValue(config, key) != vistrelDefault(key)) {
+            identity.push_back({key.name, configKeyValue(config, key)});
         }
     }
     return identity;

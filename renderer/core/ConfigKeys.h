@@ -29,6 +29,7 @@ enum class BatchIdentity {
     None,  // does not change the pictures or their names
     Value,  // the value itself
     FileName,  // only the file name of the path, so that a moved project resumes
+    ValueWhenSet,  // the value, once it is not the default (batches from before the key stay whole)
 };
 
 // A rule of its own for a key, run in table order after the key's bounds:
@@ -98,7 +99,8 @@ std::string readConfigKeys(const nlohmann::json& root, RenderConfig& config);
 bool checkConfigKeys(RenderConfig& config, std::string& refusal);
 
 // The settings that make a batch what it is: the values of the keys marked
-// Value, in table order, then the file names of the keys marked FileName.
+// Value, in table order, then the file names of the keys marked FileName,
+// then the keys marked ValueWhenSet that are set, by name.
 nlohmann::json batchIdentity(const RenderConfig& config);
 
 }  // namespace vistrel

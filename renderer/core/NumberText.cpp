@@ -28,6 +28,18 @@ std::string fixedNumber(double value, int decimals)
     return out.str();
 }
 
+std::string plainNumber(double value, int maxDecimals)
+{
+    std::string text = fixedNumber(value, maxDecimals);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    return text == "-0" ? "0" : text;
+}
+
 std::string printfNumber(double value)
 {
     return fixedNumber(value, 6);

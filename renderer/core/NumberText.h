@@ -11,6 +11,10 @@ std::string streamNumber(double value);
 // Fixed-point text with exactly `decimals` decimals, "." as the point.
 std::string fixedNumber(double value, int decimals);
 
+// Fixed-point text with at most `maxDecimals` decimals, trailing zeros and a
+// bare point dropped ("2.5", "-3", "3390330.25"); never exponent form.
+std::string plainNumber(double value, int maxDecimals);
+
 // printf "%f": fixed with six decimals.
 std::string printfNumber(double value);
 

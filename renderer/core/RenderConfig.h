@@ -62,6 +62,8 @@ struct RenderConfig {
     std::string layer;  // vector layer; empty = the first layer holding polygons
     bool world_file = false;  // world file (+ .prj) beside every top and top_range picture
     int egl_device = -1;  // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
+    std::string where;  // OGR SQL attribute filter on the layer; empty = every frame
+    bool retry_failed_only = false;  // with resume: render only the frames with failed or skipped images
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

@@ -302,6 +302,10 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::ConfigShardIndexMissing,
          "Config error: shard_count is {} but no shard index is given (shard_index, JOB_COMPLETION_INDEX or "
          "SLURM_ARRAY_TASK_ID)."},
+        {M::ConfigWhere, "Config error: where is not a valid attribute filter for layer {}: {}"},
+        {M::ConfigRetryNeedsResume, "Config error: retry_failed_only needs resume to be true."},
+        {M::ConfigRetryWithoutJournal,
+         "Config error: retry_failed_only found no journal of an earlier run of this batch in {}."},
         {M::ConfigOther, "Config error: {}"},
         {M::NoDefaultConfig, "Cannot locate the default configuration: {}"},
         {M::CannotCreateLogFolder, "Cannot create the log folder \"logs\" in the working directory: {}"},

@@ -104,6 +104,9 @@ inline constexpr std::string_view kWroteHtmlReportPrefix = "Wrote HTML report: "
 inline constexpr std::string_view kWroteCsvReportPrefix = "Wrote CSV report: ";
 inline constexpr std::string_view kResumedPrefix = "Resumed ";
 inline constexpr std::string_view kStoppedBySignal = "Stopped by signal";
+// Standard error's last line when the arguments or the configuration are wrong.
+inline constexpr std::string_view kUsageLine =
+    "Usage: Vistrel <config/render.json> (or Vistrel --plan <config/render.json>: what a run would do)";
 
 // --- Messages -------------------------------------------------------------------
 
@@ -134,6 +137,9 @@ enum class RunMessage {
     ConfigAtLeast,
     ConfigAtMost,
     ConfigShardIndexMissing,
+    ConfigWhere,
+    ConfigRetryNeedsResume,
+    ConfigRetryWithoutJournal,
     ConfigOther,
     NoDefaultConfig,
     CannotCreateLogFolder,

@@ -5,6 +5,7 @@
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/NumberText.h"
+#include "geodata/GdalErrorCapture.h"
 #include "geodata/ShapeEncoding.h"
 
 #include <cpl_conv.h>
@@ -564,11 +565,12 @@ void takeFeature(OGRFeature& feature, FrameBuilder& builder, FrameReadLoss& tall
 // Reads the polygon features of one layer; features lost on the way are
 // reported and counted in `loss`, and features without a polygon counted
 // and named there.
-void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, FrameReadLoss* loss)
+void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, bool filtered, FrameReadLoss* loss)
 {
     FrameReadLoss tally;
     layer.ResetReading();
-    const GIntBig declared = layer.GetFeatureCount(FALSE);
+    // A filtered layer counts the features that pass (deleted records never do).
+    const GIntBig declared = layer.GetFeatureCount(filtered ? TRUE : FALSE);
     long long delivered = 0;
     long long unreadable = 0;
     for (;;) {
@@ -586,7 +588,7 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
         takeFeature(*feature, builder, tally);
     }
     // Records marked deleted are counted by the layer but never delivered.
-    const long long deleted = declared > delivered ? deletedDbfRecords(path) : 0;
+    const long long deleted = declared > delivered && !filtered ? deletedDbfRecords(path) : 0;
     const bool lost = unreadable > 0 || (declared >= 0 && declared - deleted > delivered);
     if (lost) {
         reportFailure(
@@ -610,6 +612,23 @@ void readLayer(OGRLayer& layer, FrameBuilder& builder, const std::string& path, 
     }
 }
 
+// Lets only the features through that pass `where`; throws
+// AttributeFilterError with GDAL's reason when the layer cannot take it.
+void filterLayer(OGRLayer& layer, const std::string& where)
+{
+    OGRErr result = OGRERR_NONE;
+    std::string reason;
+    {
+        const GdalErrorCapture capture;
+        result = layer.SetAttributeFilter(where.c_str());
+        reason = capture.firstError();
+    }
+    if (result != OGRERR_NONE) {
+        throw AttributeFilterError(layer.GetName(), reason.empty() ? "OGR error " + std::to_string(result) : reason);
+    }
+    Logger::instance().info("Attribute filter (where): " + where);
+}
+
 }  // namespace
 
 FrameReadOptions frameReadOptions(const RenderConfig& config)
@@ -624,6 +643,7 @@ FrameReadOptions frameReadOptions(const RenderConfig& config)
     options.offsetY = config.shp_offset_y;
     options.gaussZonePrefix = config.gauss_zone_prefix;
     options.autoStripGaussZone = config.auto_strip_gauss_zone;
+    options.where = config.where;
     return options;
 }
 
@@ -643,7 +663,10 @@ std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, Fra
             source->layerName = chosen->GetName();
             source->crsWkt = layerCrsWkt(*chosen);
         }
-        readLayer(*chosen, builder, options.path, loss);
+        if (!options.where.empty()) {
+            filterLayer(*chosen, options.where);
+        }
+        readLayer(*chosen, builder, options.path, !options.where.empty(), loss);
     }
     if (source) {
         source->zonePrefix = builder.prefix;

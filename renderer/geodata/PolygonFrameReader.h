@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <map>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vistrel {
@@ -69,6 +71,20 @@ struct FrameReadOptions {
     double offsetY = 0.0;
     double gaussZonePrefix = 0.0;  // 0: detected when autoStripGaussZone
     bool autoStripGaussZone = true;
+    std::string where;  // OGR SQL attribute filter; empty: every feature
+};
+
+// An attribute filter (FrameReadOptions::where) the layer cannot take.
+class AttributeFilterError : public std::invalid_argument {
+public:
+    AttributeFilterError(std::string layer, const std::string& reason)
+        : std::invalid_argument(reason), layer_(std::move(layer))
+    {
+    }
+    const std::string& layer() const { return layer_; }
+
+private:
+    std::string layer_;
 };
 
 // The options a run's configuration gives.

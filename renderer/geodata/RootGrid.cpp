@@ -167,4 +167,18 @@ std::vector<std::size_t> RootGrid::overRectangle(double minX, double minY, doubl
     return found;
 }
 
+bool RootGrid::footprint(std::size_t index, double& minX, double& minY, double& maxX, double& maxY) const
+{
+    if (index >= onGrid_.size() || !onGrid_[index]) {
+        return false;
+    }
+    const osg::Vec3d& c = centers_[index];
+    const double r = radii_[index];
+    minX = c.x() - r;
+    minY = c.y() - r;
+    maxX = c.x() + r;
+    maxY = c.y() + r;
+    return true;
+}
+
 }  // namespace vistrel

@@ -96,6 +96,9 @@ public:
     // Indices (ascending) of the roots on the grid whose sphere reaches over
     // the x/y rectangle.
     std::vector<std::size_t> overRectangle(double minX, double minY, double maxX, double maxY) const;
+    // The x/y square around the sphere of root `index` (scene coordinates);
+    // false for a root not on the grid.
+    bool footprint(std::size_t index, double& minX, double& minY, double& maxX, double& maxY) const;
 
 private:
     std::vector<std::size_t> candidates(double minX, double minY, double maxX, double maxY) const;

@@ -70,7 +70,8 @@ TEST(VistrelProcess, NoConfigurationAnywhere)
 
     const auto result = runProcess(program.string(), {}, root / "work");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Cannot open config: config/render.json\nUsage: Vistrel <config/render.json>\n");
+    EXPECT_EQ(result.err, "Cannot open config: config/render.json\nUsage: Vistrel <config/render.json> (or Vistrel "
+                          "--plan <config/render.json>: what a run would do)\n");
     EXPECT_NE(result.out.find("[ERROR] Invalid config."), std::string::npos);
     EXPECT_EQ(usingConfigLine(result.out), "config/render.json");
 }
@@ -95,7 +96,8 @@ TEST(VistrelProcess, ChineseConfigPathAndExtraArguments)
     makeInputs(folder);
     writeFile(folder / "渲染.json", minimalConfig("输出"));
 
-    const auto result = runProcess(vistrelExecutable(), {(folder / "渲染.json").string(), "ignored", "--also"}, root.path());
+    const auto result =
+        runProcess(vistrelExecutable(), {(folder / "渲染.json").string(), "ignored", "--also"}, root.path());
     EXPECT_EQ(usingConfigLine(result.out), (folder / "渲染.json").string());
     EXPECT_NE(result.out.find("Starting Vistrel."), std::string::npos) << result.err;
     EXPECT_TRUE(fs::is_directory(folder / "输出"));
@@ -110,7 +112,8 @@ TEST(VistrelProcess, InvalidConfigurationExitsOneWithUsage)
 
     const auto result = runProcess(vistrelExecutable(), {(root / "render.json").string()}, root.path());
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, or pdf.\nUsage: Vistrel <config/render.json>\n");
+    EXPECT_EQ(result.err, "Config error: output_format must be png, jpg, or pdf.\nUsage: Vistrel <config/render.json> "
+                          "(or Vistrel --plan <config/render.json>: what a run would do)\n");
     // Nothing is created for a rejected configuration.
     EXPECT_FALSE(fs::exists(root / "output"));
 }
@@ -190,7 +193,8 @@ TEST(VistrelProcessExitCodes, ModelWithoutTilesExitsTwo)
     fs::create_directories(root / "no-tiles");
     const auto result = runWith(root, R"({"osgb_path":"no-tiles","shp_path":"parcels.shp"})");
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_NE(result.out.find("[ERROR] No root .osgb files found in: " + (root / "no-tiles").string()), std::string::npos);
+    EXPECT_NE(result.out.find("[ERROR] No root .osgb files found in: " + (root / "no-tiles").string()),
+              std::string::npos);
     // The output folder exists, but no report was written.
     EXPECT_TRUE(fs::is_directory(root / "output"));
     EXPECT_FALSE(fs::exists(root / "output" / "render_report.csv"));

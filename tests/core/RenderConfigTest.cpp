@@ -212,6 +212,7 @@ TEST(RenderConfigValidate, MessagesInTheirOrder)
         {R"("num_threads":65)", "Config error: num_threads must be at most 64."},
         {R"("tile_load_timeout":0.5)", "Config error: tile_load_timeout must be at least 1."},
         {R"("tile_load_timeout":3601)", "Config error: tile_load_timeout must be at most 3600."},
+        {R"("retry_failed_only":true)", "Config error: retry_failed_only needs resume to be true."},
         // A key's text cannot put a line of its own on the output Tavrin reads.
         {R"("angles":["x\nIMAGE_PROGRESS image=9"])", "Config error: unsupported angle x\\nIMAGE_PROGRESS image=9"},
     };
@@ -464,4 +465,20 @@ TEST(ConfigKeyTable, EveryRefusalIsAMessageOfTheProtocol)
         }
     }
     EXPECT_GE(refusals, 9);
+}
+
+TEST(ConfigKeyTable, AnUnsetWhereLeavesTheBatchIdentityOfEarlierJournals)
+{
+    // Journals written before the key existed must still resume: unset, it
+    // adds nothing to the identity; a filter makes another batch.
+    RenderConfig config;
+    std::size_t settings = 0;
+    for (const ConfigKey& key : configKeyTable()) {
+        settings += key.identity == BatchIdentity::Value || key.identity == BatchIdentity::FileName ? 1 : 0;
+    }
+    const nlohmann::json identity = batchIdentity(config);
+    EXPECT_EQ(identity.size(), settings);
+    config.where = "ZDDM LIKE '4413%'";
+    EXPECT_EQ(batchIdentity(config).size(), settings + 1);
+    EXPECT_NE(batchIdentity(config), identity);
 }
