@@ -196,11 +196,14 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "configuration error (exit code 1)",
      "Selects the frames to render by their attributes. Another filter makes another batch: a resume takes over "
      "only images of the same filter.",
-     nullptr, nullptr, nullptr},
+     "图斑筛选条件",
+     "按属性选出要拍摄的图斑（OGR SQL 条件，如 ZDDM LIKE '441302%'），留空为全部图斑；条件有误时任务不会开始。",
+     "OGR SQL 属性条件，留空为全部"},
     {"retry_failed_only", nullptr, "true or false; true needs resume true and a journal of the batch in output_dir",
      "Render again only the frames whose images the journal records as failed or skipped; written images are taken "
      "over and frames the journal does not know are left out (未完成).",
-     nullptr, nullptr, nullptr},
+     "只重做失败和跳过的图斑", "接着上次任务，只重新拍摄有失败或跳过图片的图斑；勾选时同时开启“继续上次任务”。",
+     "开或关"},
 };
 
 QString defaultText(const QJsonValue& value)

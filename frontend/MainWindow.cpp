@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -238,8 +239,13 @@ QWidget* MainWindow::buildLogRow()
     m_preview = new PreviewPane(row);
     m_preview->setObjectName(QStringLiteral("previewPane"));
     m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+    // The picture of the last image and the map of the parcels share a place.
+    m_lowerTabs = new QTabWidget(row);
+    m_lowerTabs->setObjectName(QStringLiteral("lowerTabs"));
+    m_lowerTabs->addTab(m_preview, QStringLiteral("最新图片"));
+    m_lowerTabs->addTab(buildPlanPane(m_lowerTabs), QStringLiteral("图斑地图"));
     row->addWidget(m_logView);
-    row->addWidget(m_preview);
+    row->addWidget(m_lowerTabs);
     row->setStretchFactor(0, 3);
     row->setStretchFactor(1, 2);
     return row;
@@ -305,6 +311,8 @@ QWidget* MainWindow::buildButtonsRow()
     layout->addWidget(m_startButton);
     layout->addWidget(m_testButton);
     layout->addWidget(m_stopButton);
+    layout->addSpacing(12);
+    layout->addWidget(m_form->runOptions());
     layout->addStretch();
     layout->addWidget(m_saveButton);
 

@@ -7,7 +7,10 @@
 #include <QPointer>
 
 class LogView;
+class PlanMap;
+class PlanRun;
 class PreviewPane;
+struct PlanData;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -27,6 +30,8 @@ struct ImageProgress;
 // MainWindow.cpp: construction, layout, header actions and closing;
 // MainWindowProject.cpp: the project file (new, open, save, save as, recent
 // projects, dropped files);
+// MainWindowPlan.cpp: the plan of the paths chosen (`Vistrel --plan`) on the
+// map of parcels, and the results of a run on it;
 // MainWindowRun.cpp: starting, following and stopping a run;
 // MainWindowRunEnd.cpp: the end box.
 class MainWindow : public QMainWindow {
@@ -61,6 +66,11 @@ public:
     // A dropped project, model folder or vector source.
     void openDroppedPath(const QString& path);
 
+    // Runs `Vistrel --plan` for the settings as they are (also when the
+    // paths change, a moment after the last change).
+    void startPlan();
+    bool planning() const;
+
     bool running() const;
 
 public slots:
@@ -79,6 +89,11 @@ private:
     QWidget* buildProgressRow();
     QWidget* buildLogRow();
     void connectRun();
+    QWidget* buildPlanPane(QWidget* parent);
+    void schedulePlan();
+    void showPlan(const PlanData& plan);
+    void showRunResults();
+    void openParcel(int parcel);
 
     void showHelp();
     void openFeedbackForm();
@@ -140,6 +155,14 @@ private:
     QLabel* m_statusLabel = nullptr;
     LogView* m_logView = nullptr;
     PreviewPane* m_preview = nullptr;
+
+    // The plan and its map.
+    PlanRun* m_plan = nullptr;
+    PlanMap* m_planMap = nullptr;
+    QLabel* m_planCaption = nullptr;
+    QLabel* m_parcelLabel = nullptr;  // the report row of the parcel clicked
+    class QTimer* m_planTimer = nullptr;
+    class QTabWidget* m_lowerTabs = nullptr;
 
     RendererRun* m_run = nullptr;
     QString m_rendererPath;

@@ -90,6 +90,7 @@ void MainWindow::showProject(const QString& path, const QJsonObject& settings)
     m_form->loadSettings(settings);
     m_savedForm = m_form->collectGuiSettings();
     updateTitle();
+    schedulePlan();
 }
 
 void MainWindow::updateTitle()

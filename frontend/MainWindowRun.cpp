@@ -234,6 +234,7 @@ QString MainWindow::runStateText() const
 void MainWindow::runFinished(const RunEnd& end)
 {
     setIdle();
+    showRunResults();
     // A question about the task (stop it and close, force it) has no object
     // any more; the close question lets the window close as asked.
     if (m_openQuestion)

@@ -3,6 +3,7 @@
 #include "RendererMessages.h"
 
 #include "core/CameraAngle.h"
+#include "core/PlanProtocol.h"
 #include "core/RunProtocol.h"
 
 #include <string_view>
@@ -66,11 +67,44 @@ QString eventText(std::string_view m)
     return QString();
 }
 
+// The plan's lines (`Vistrel --plan`), briefly.
+QString planText(std::string_view m)
+{
+    static const char* const kOverlap[] = {"位于模型上", "部分在模型外", "不在模型上", "无法放入模型坐标系"};
+    if (const auto p = parsePlanTile(m))
+        return p->tilesInCell > 0 ? QStringLiteral("预检：网格 %1/%2（%3 个根节点瓦片）")
+                                        .arg(p->tile)
+                                        .arg(p->totalTiles)
+                                        .arg(p->tilesInCell)
+                                  : QStringLiteral("预检：根节点瓦片 %1/%2").arg(p->tile).arg(p->totalTiles);
+    if (const auto p = parsePlanTileCells(m))
+        return QStringLiteral("预检：%1 个根节点瓦片，按 %2 个网格显示").arg(p->tiles).arg(p->cells);
+    if (const auto p = parsePlanFrame(m))
+        return QStringLiteral("预检：图斑 %1/%2 %3 %4")
+            .arg(p->frame)
+            .arg(p->totalFrames)
+            .arg(text(p->name), QString::fromUtf8(kOverlap[int(p->overlap)]));
+    if (const auto p = parsePlanSummary(m))
+        return QStringLiteral("预检：图斑 %1 个（位于模型上 %2，部分在模型外 %3，不在模型上 %4，无法放入 %5），"
+                              "计划 %6 张，接续 %7 张，需拍摄 %8 张")
+            .arg(p->frames)
+            .arg(p->over)
+            .arg(p->partly)
+            .arg(p->outside)
+            .arg(p->unusable)
+            .arg(p->imagesPlanned)
+            .arg(p->imagesTakenOver)
+            .arg(p->imagesToRender);
+    return QString();
+}
+
 QString messageText(const LogLine& line, int skippedFrame)
 {
     const std::string_view m = line.message;
     if (const QString event = eventText(m); !event.isEmpty())
         return event;
+    if (const QString plan = planText(m); !plan.isEmpty())
+        return plan;
     if (const auto p = parseFrameProgress(m))
         return QStringLiteral("图斑 %1/%2：%3").arg(p->frame).arg(p->totalFrames).arg(text(p->name));
     if (const auto p = parseSkipFrame(m))

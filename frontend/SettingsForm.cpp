@@ -59,6 +59,7 @@ SettingsForm::SettingsForm(const QString& programDir, QWidget* parent) : QWidget
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(buildPathBox());
     layout->addWidget(buildPanels(), 1);
+    m_runOptions = buildRunOptions();  // placed by the window
     for (FormSpinBox* spin : findChildren<FormSpinBox*>())
         connect(spin, &QSpinBox::valueChanged, this, &SettingsForm::numbersEdited);
     for (FormDoubleSpinBox* spin : findChildren<FormDoubleSpinBox*>())
@@ -92,6 +93,8 @@ QWidget* SettingsForm::buildPathBox()
     auto* box = new QGroupBox(QStringLiteral("数据路径"), this);
     m_parts.append(box);
     auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(8, 4, 8, 4);
+    grid->setVerticalSpacing(3);
     m_modelPathEdit = addPathRow(grid, 0, "osgb_path", "modelPathEdit", &SettingsForm::browseModelPath);
     m_shapefileEdit = addPathRow(grid, 1, "shp_path", "shapefileEdit", &SettingsForm::browseShapefile);
     m_outputDirEdit = addPathRow(grid, 2, "output_dir", "outputDirEdit", &SettingsForm::browseOutputFolder);
@@ -171,16 +174,23 @@ void SettingsForm::keepPlaceholdersGrey()
     }
 }
 
+// The form's fields and those beside the task buttons (once the window has
+// placed them there).
 QStringList SettingsForm::invalidNumberFields() const
 {
     QStringList names;
-    for (const FormSpinBox* spin : findChildren<FormSpinBox*>()) {
-        if (!spin->isValid())
-            names.append(fieldName(spin));
-    }
-    for (const FormDoubleSpinBox* spin : findChildren<FormDoubleSpinBox*>()) {
-        if (!spin->isValid())
-            names.append(fieldName(spin));
+    QList<const QWidget*> seen;
+    for (const QWidget* part : {static_cast<const QWidget*>(this), static_cast<const QWidget*>(m_runOptions)}) {
+        for (const FormSpinBox* spin : part->findChildren<FormSpinBox*>()) {
+            if (!spin->isValid() && !seen.contains(spin))
+                names.append(fieldName(spin));
+            seen.append(spin);
+        }
+        for (const FormDoubleSpinBox* spin : part->findChildren<FormDoubleSpinBox*>()) {
+            if (!spin->isValid() && !seen.contains(spin))
+                names.append(fieldName(spin));
+            seen.append(spin);
+        }
     }
     return names;
 }
@@ -313,6 +323,13 @@ void SettingsForm::updateCoordinateSystemsNote()
     m_crsNoteLabel->setText(note);
     m_crsNoteLabel->setToolTip(note);
     m_crsNoteLabel->setVisible(!note.isEmpty() && m_pathProblemLabel->isHidden());
+}
+
+void SettingsForm::showCoordinateDecision(const QString& text)
+{
+    m_crsNoteLabel->setText(text);
+    m_crsNoteLabel->setToolTip(text);
+    m_crsNoteLabel->setVisible(!text.isEmpty() && m_pathProblemLabel->isHidden());
 }
 
 void SettingsForm::browseShapefile()

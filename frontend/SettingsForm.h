@@ -39,6 +39,8 @@ public:
     QJsonObject collectGuiSettings() const;
 
     FieldPicker* fieldPicker() const { return m_fieldPicker; }
+    // 继续上次任务 and 测试导出图斑数, for the row of the task buttons.
+    QWidget* runOptions() const { return m_runOptions; }
     // A model folder or file, or a vector source, as if chosen with 浏览
     // (a dropped file); the fields of a vector source are read.
     void setModelPath(const QString& path);
@@ -58,12 +60,16 @@ public:
     // fields; true when both are there (or empty).
     bool checkDataPaths();
     bool anyAngleChecked() const;
+    // The coordinate-system line as the plan decided it (in place of the
+    // one read from the declared systems).
+    void showCoordinateDecision(const QString& text);
 
     void setLocked(bool locked);
 
 signals:
     void numbersEdited();
-    // A data path was chosen, dropped or edited (editing finished).
+    // A data path or the frame filter was chosen, dropped or edited (editing
+    // finished): what the plan of the run depends on.
     void pathsChanged();
     void message(QMessageBox::Icon icon, const QString& title, const QString& text);
     void logLine(const QString& text);
@@ -77,6 +83,8 @@ private:
     QWidget* buildNamingPanel();
     void addNamingRows(QFormLayout* form, QWidget* box);
     QWidget* buildScenePanel();
+    void addFrameChoiceRows(QFormLayout* form, QWidget* box);
+    QWidget* buildRunOptions();
     QWidget* buildAnglePanel();
     QWidget* wrapPanel(QWidget* content);
     void keepPlaceholdersGrey();
@@ -132,6 +140,11 @@ private:
     QCheckBox* m_resumeCheck = nullptr;
     QCheckBox* m_htmlReportCheck = nullptr;
     QCheckBox* m_worldFileCheck = nullptr;
+    QWidget* m_runOptions = nullptr;
+
+    // Which frames: the attribute filter, and a resume of the failed ones.
+    QLineEdit* m_whereEdit = nullptr;
+    QCheckBox* m_retryCheck = nullptr;
 
     // Scene and range line panel.
     QCheckBox* m_stripGaussCheck = nullptr;

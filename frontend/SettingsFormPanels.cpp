@@ -230,8 +230,6 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
                                     16);
     form->addRow(templateLabel);
     form->addRow(m_templateEdit);
-    addKeyRow(form, "preview_limit", m_previewSpin);
-    form->addRow(m_resumeCheck);
 
     // The separator and the extra outputs, seldom changed.
     auto* more = makeSection(QStringLiteral("分隔符与附加输出"), "namingSection", form);
@@ -268,6 +266,7 @@ QWidget* SettingsForm::buildScenePanel()
     m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
     m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
 
+    addFrameChoiceRows(form, box);
     // Both parts are set once for a project, in sections.
     auto* place = makeSection(QStringLiteral("度带与偏移"), "placeSection", form);
     auto* placeForm = makeForm(place->content());
@@ -289,6 +288,53 @@ QWidget* SettingsForm::buildScenePanel()
     column->addWidget(box);
     column->addStretch();
     return content;
+}
+
+// Beside the task buttons: the resume beside 开始批量截图, the test count
+// beside 测试导出.
+QWidget* SettingsForm::buildRunOptions()
+{
+    auto* options = new QWidget(this);
+    options->setObjectName(QStringLiteral("runOptions"));
+    m_parts.append(options);
+    auto* row = new QHBoxLayout(options);
+    row->setContentsMargins(0, 0, 0, 0);
+    m_resumeCheck->setParent(options);
+    m_previewSpin->setParent(options);
+    auto* label = new QLabel(configLabel("preview_limit"), options);
+    label->setToolTip(configTooltip("preview_limit"));
+    label->setBuddy(m_previewSpin);
+    m_previewSpin->setToolTip(configTooltip("preview_limit"));
+    row->addWidget(m_resumeCheck);
+    row->addSpacing(12);
+    row->addWidget(label);
+    row->addWidget(m_previewSpin);
+    return options;
+}
+
+// The filter is typed as OGR SQL; the retry resumes the batch, so it turns
+// 继续上次任务 on, and off again with it.
+void SettingsForm::addFrameChoiceRows(QFormLayout* form, QWidget* box)
+{
+    auto* choice = makeSection(QStringLiteral("选择图斑"), "frameChoiceSection", form);
+    auto* choiceForm = makeForm(choice->content());
+    choiceForm->setContentsMargins(0, 0, 0, 0);
+    m_whereEdit = new QLineEdit(choice->content());
+    m_whereEdit->setObjectName(QStringLiteral("whereEdit"));
+    m_whereEdit->setPlaceholderText(QStringLiteral("ZDDM LIKE '441302%'"));
+    m_retryCheck = makeKeyCheck(choice->content(), "retryCheck", "retry_failed_only");
+    addKeyRow(choiceForm, "where", m_whereEdit);
+    choiceForm->addRow(m_retryCheck);
+    connect(m_whereEdit, &QLineEdit::editingFinished, this, &SettingsForm::pathsChanged);  // other frames
+    connect(m_retryCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_resumeCheck->setChecked(true);
+    });
+    connect(m_resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            m_retryCheck->setChecked(false);
+    });
+    Q_UNUSED(box);
 }
 
 QWidget* SettingsForm::buildAnglePanel()

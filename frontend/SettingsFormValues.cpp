@@ -99,6 +99,7 @@ void SettingsForm::loadSettings(const QJsonObject& s)
     loadNumbers(s);
     loadChoices(s);
     m_templateEdit->setText(textOr(s, "photo_name_template"));
+    m_whereEdit->setText(textOr(s, "where"));
 
     QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
     if (fields.isEmpty())
@@ -162,6 +163,7 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
     m_worldFileCheck->setChecked(flagOr(s, "world_file"));
+    m_retryCheck->setChecked(flagOr(s, "retry_failed_only") && m_resumeCheck->isChecked());
 
     // Anything but a list (missing, null, a text) gives the default angles.
     const QJsonValue angles =
@@ -206,6 +208,8 @@ QJsonObject SettingsForm::collectSettings(bool testMode) const
     s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
     s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
     s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
+    s.insert(QStringLiteral("where"), m_whereEdit->text().trimmed());
+    s.insert(QStringLiteral("retry_failed_only"), m_retryCheck->isChecked());
     return s;
 }
 

@@ -4,12 +4,15 @@
 #include "FrontendTestSupport.h"
 
 #include "DefaultSettings.h"
+#include "PlanMap.h"
 #include "PreviewPane.h"
 #include "RendererLocation.h"
 #include "RendererRun.h"
 #include "RunLogText.h"
 #include "RunOutputReader.h"
 #include "TimeText.h"
+
+#include "core/PlanProtocol.h"
 
 #include <QDir>
 #include <QLabel>
@@ -58,6 +61,7 @@ private slots:
     void checksBeforeStarting();
     void testExportLeavesTheBatchAlone();
     void resumedRunTimeLeftAndMissingTiles();
+    void planMapShowsTheParcelsAndTheirResults();
     void rendererThatCannotStart();
     void closingTheWindowEndsTheRenderer();
     void forcedStopIsConfirmed();
@@ -149,7 +153,8 @@ void RendererRunTest::protocolLinesInChinese()
          u"[t][INFO] 已为 3/4 个图斑取得模型高度，高度范围 (1.5, 20)"_s},
         {u"[t][WARN] GDAL: bad ring (and 3 more like it, not logged)"_s,
          u"[t][WARN] GDAL 错误：bad ring（另有 3 条同类消息未记录）"_s},
-        {u"Usage: Vistrel <config/render.json>"_s, u"用法：Vistrel <配置文件，如 config/render.json>"_s},
+        {QString::fromUtf8(vistrel::kUsageLine.data()), u"用法：Vistrel <配置文件，如 config/render.json>（或 Vistrel --plan <配置文件>：预检一次任务会做什么）"_s},
+        {u"Size: 320x180"_s, u"图片尺寸：320×180"_s},
         // Not of the protocol, or broken: as it came.
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
         {u"  free text "_s, u"  free text "_s},
@@ -786,10 +791,10 @@ void RendererRunTest::keyboard()
 
     // Tab goes through the form as it is read.
     const QStringList expected = {u"modelPathEdit"_s, u"shapefileEdit"_s, u"outputDirEdit"_s, u"widthSpin"_s,
-        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"templateEdit"_s, u"previewSpin"_s,
+        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"templateEdit"_s,
         u"separatorCombo"_s, u"customSeparatorEdit"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
         u"depthTestCheck"_s, u"angle_top"_s, u"avoidOcclusionCheck"_s, u"occlusionStepSpin"_s, u"startButton"_s,
-        u"testButton"_s, u"stopButton"_s, u"saveButton"_s};
+        u"testButton"_s, u"stopButton"_s, u"resumeCheck"_s, u"previewSpin"_s, u"saveButton"_s};
     QStringList chain;
     QWidget* next = widget<QWidget>(*m_window, "modelPathEdit");
     for (int i = 0; i < 200 && (chain.isEmpty() || next->objectName() != chain.first()); ++i, next = next->nextInFocusChain()) {
@@ -858,6 +863,65 @@ void RendererRunTest::resumedRunTimeLeftAndMissingTiles()
     QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
     QVERIFY2(m_messages->last().text.contains(u"缺失或无法读取的瓦片 21 个"_s), qPrintable(m_messages->last().text));
     QVERIFY2(log().join(u'\n').contains(u"缺失瓦片 21 个"_s), qPrintable(log().join(u'\n')));
+}
+
+// The plan's parcels on the map, coloured by overlap, with the count over
+// the model and the coordinate-system decision; after the run coloured by
+// the report, and a parcel clicked shows its row, its picture and folder.
+void RendererRunTest::planMapShowsTheParcelsAndTheirResults()
+{
+    using namespace vistrel;
+    const auto square = [](double x) {
+        return std::vector<PlanRing>{{false, {{x, 0}, {x + 10, 0}, {x + 10, 10}, {x, 10}, {x, 0}}}};
+    };
+    PlanSummary summary;
+    summary.frames = 3;
+    summary.over = 1;
+    summary.partly = 1;
+    summary.outside = 1;
+    summary.imagesPlanned = 3;
+    summary.imagesToRender = 3;
+    summary.systems = PlanSystems::Transformed;
+    summary.from = "EPSG:4326";
+    summary.to = "EPSG:4547";
+    std::string plan = "[t][INFO] " + formatLine(PlanTile{1, 1, {0, 0, 25, 10}, 0}) + "\n";
+    const PlanOverlap overlaps[] = {PlanOverlap::Over, PlanOverlap::Partly, PlanOverlap::Outside};
+    for (int i = 0; i < 3; ++i)
+        plan += "[t][INFO] " + formatLine(PlanFrame{i + 1, 3, overlaps[i], std::string(1, char('A' + i)), square(i * 20.0)}) + "\n";
+    plan += "[t][INFO] " + formatLine(summary) + "\n";
+    writeFile(path(u"plan.txt"_s), QByteArray::fromStdString(plan));
+    QDir().mkpath(path(u"data/out/A"_s));
+    QImage(32, 24, QImage::Format_RGB32).save(path(u"data/out/A/top.png"_s));
+    writeFile(path(u"data/out/render_report.csv"_s),
+              "\xEF\xBB\xBF序号,图斑编号,文件夹名称,输出文件夹,最小X,最小Y,最大X,最大Y,最低高程,最高高程,中心高程,"
+              "正射图片,正射结果,正射耗时秒,正射遮挡评分,正射相机角度,正射备注\n"
+              "1,A,A,A,0,0,1,1,0,0,0,top.png,成功,1.000,0,0,\n"
+              "2,B,B,B,0,0,1,1,0,0,0,,跳过,0.000,0,0,\"无模型, 已跳过\"\n"
+              "3,C,C,C,0,0,1,1,0,0,0,,失败,0.000,0,0,渲染失败\n");
+    writeFakeRenderer(m_dir->path(), "if [ \"$1\" = --plan ]; then cat plan.txt; exit 0; fi\n"
+                                     "echo '[t][INFO] Render finished. Success 1/3, skipped 1, failed 1'; exit 4");
+    auto* map = widget<PlanMap>(*m_window, "planMap");
+    m_window->startPlan();
+    QTRY_COMPARE_WITH_TIMEOUT(map->parcelCount(), 3, 15000);
+    QTRY_VERIFY(!m_window->planning());
+    QCOMPARE(map->parcelColour(1), PlanMap::overlapColour(PlanOverlap::Partly));
+    QVERIFY2(widget<QLabel>(*m_window, "planCaption")->text().startsWith(u"2 / 3 个图斑位于模型上"_s),
+             qPrintable(widget<QLabel>(*m_window, "planCaption")->text()));
+    QCOMPARE(widget<QLabel>(*m_window, "crsNoteLabel")->text(), u"坐标系：图斑从 EPSG:4326 转换到模型的 EPSG:4547"_s);
+
+    click("startButton");
+    QVERIFY(waitForEnd());
+    QCOMPARE(map->parcelColour(0), PlanMap::resultColour(FrameResult::Written));
+    QCOMPARE(map->parcelColour(1), PlanMap::resultColour(FrameResult::Skipped));
+    QCOMPARE(map->parcelColour(2), PlanMap::resultColour(FrameResult::Failed));
+    QCOMPARE(map->reportRow(1)->text, u"正射 跳过（无模型, 已跳过）"_s);
+
+    auto urls = captureUrls(*m_window);
+    emit map->parcelClicked(0);
+    QCOMPARE(widget<QLabel>(*m_window, "parcelLabel")->text(), u"A：正射 成功"_s);
+    QCOMPARE(*urls, QList<QUrl>{QUrl::fromLocalFile(path(u"data/out/A"_s))});
+    auto* preview = widget<PreviewPane>(*m_window, "previewPane");
+    QTRY_COMPARE(preview->shownPath(), path(u"data/out/A/top.png"_s));
 }
 
 QTEST_MAIN(RendererRunTest)

@@ -81,7 +81,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "distance": 120, "background": "black", "jpg_quality": 80, "transparent_bg": true,
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
-        "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels"})")
+        "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels",
+        "where": "ZDDM LIKE '4413%'", "retry_failed_only": true})")
                                    .object();
     const QJsonObject expected = QJsonDocument::fromJson(R"({
         "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
@@ -99,7 +100,7 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
         "model_srs": "EPSG:4547", "frames_crs": "", "reproject_frames": "never", "layer": "parcels",
-        "tile_load_timeout": 120})")
+        "tile_load_timeout": 120, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true})")
                                      .object();
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);
