@@ -10,6 +10,8 @@ using namespace vistrel;
 
 namespace {
 
+constexpr std::size_t kPlainDrawingFrom = 5000;
+
 QPainterPath parcelPath(const PlanFrame& frame)
 {
     QPainterPath path;
@@ -80,9 +82,14 @@ void PlanMap::showPlan(const PlanData& plan)
         scene()->addRect(QRectF(QPointF(f.x0, f.y0), QPointF(f.x1, f.y1)).normalized(),
                          cosmeticPen(palette().mid().color()), tileBrush);
     }
+    // A county of parcels is drawn plainly (no smoothing, no outlines), so
+    // that it still pans and repaints at once.
+    const bool large = plan.frames.size() > kPlainDrawingFrom;
+    setRenderHint(QPainter::Antialiasing, !large);
     for (const PlanFrame& frame : plan.frames) {
         QColor fill = overlapColour(frame.overlap);
-        auto* item = scene()->addPath(parcelPath(frame), cosmeticPen(fill.darker(150)), QBrush(fill));
+        auto* item =
+            scene()->addPath(parcelPath(frame), large ? QPen(Qt::NoPen) : cosmeticPen(fill.darker(150)), QBrush(fill));
         item->setData(0, int(m_parcels.size()));
         item->setToolTip(QString::fromStdString(frame.name));
         m_parcels.push_back(item);
@@ -105,7 +112,8 @@ void PlanMap::showResults(const std::vector<ReportRow>& rows)
             m_rows[i] = row;
             const QColor fill = resultColour(row.result);
             m_parcels[i]->setBrush(fill);
-            m_parcels[i]->setPen(cosmeticPen(fill.darker(150)));
+            if (m_parcels[i]->pen().style() != Qt::NoPen)
+                m_parcels[i]->setPen(cosmeticPen(fill.darker(150)));
             m_parcels[i]->setToolTip(name + QStringLiteral("：") + row.text);
             break;
         }

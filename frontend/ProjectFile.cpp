@@ -73,6 +73,8 @@ void readLastProject(StartupProject& start)
     const ProjectRead project = readProjectFile(start.path);
     if (!project.problem.isEmpty())
         start.problems.append(project.problem);
+    else if (!project.read && start.path != start.defaultPath)
+        start.notes.append(QStringLiteral("找不到上次的项目文件 %1，使用默认设置。").arg(nativePath(start.path)));
     start.settings = withDefaults(project.settings);
 }
 
@@ -111,11 +113,16 @@ QString defaultProjectPath(const QString& programDir)
 StartupProject openStartupProject(const QString& programDir)
 {
     StartupProject start;
+    start.defaultPath = defaultProjectPath(programDir);
     if (usesUserConfigFolder(programDir))
         start.notes.append(
             QStringLiteral("程序目录的配置文件夹 %1 无法写入，配置改存在 %2。")
                 .arg(nativePath(programConfigFolder(programDir)), nativePath(configFolderFor(programDir))));
-    const ProjectRead state = readProjectFile(settingsFilePathFor(programDir));
+    // In the user's folder at first: what the program's folder holds.
+    QString statePath = settingsFilePathFor(programDir);
+    if (!QFileInfo::exists(statePath) && usesUserConfigFolder(programDir))
+        statePath = QDir(programConfigFolder(programDir)).absoluteFilePath(QStringLiteral("render_gui.json"));
+    const ProjectRead state = readProjectFile(statePath);
     if (!state.problem.isEmpty())
         start.problems.append(state.problem);
     start.geometry = QByteArray::fromBase64(state.settings.value(QLatin1String(kGeometryKey)).toString().toLatin1());

@@ -26,6 +26,7 @@ ProjectRead readProjectFile(const QString& path);
 // What the window starts with.
 struct StartupProject {
     QString path;  // the project file (it may not exist yet)
+    QString defaultPath;  // defaultProjectPath of the program folder
     QJsonObject settings;  // the defaults with the project's keys over them
     QByteArray geometry;  // the window's, as QWidget::saveGeometry gave it
     QStringList notes;  // for the log: a migration, the user's configuration folder

@@ -105,6 +105,11 @@ void SettingsFormTest::loadThenCollectRoundTrips()
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);
     QCOMPARE(form(*m_window).collectSettings(false)[u"preview_limit"_s].toInt(), 0);
+    // The retry resumes the batch: without 继续上次任务 it is off.
+    widget<QCheckBox>(*m_window, "resumeCheck")->setChecked(false);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"retry_failed_only"_s].toBool(), false);
+    widget<QCheckBox>(*m_window, "retryCheck")->setChecked(true);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"resume"_s].toBool(), true);
 }
 
 void SettingsFormTest::collectedKeysAreTheDefaultsKeys()
