@@ -229,8 +229,8 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
 {
-    int replay = 0;
-    if (!decideFrame(job, replay)) {
+    ResumeLedger::Replay decided = ResumeLedger::Replay::None;
+    if (!decideFrame(job, decided)) {
         if (job.precheck == Precheck::Fail) {
             logUnplacedFrame(job);
         } else if (job.skipReplayed) {
@@ -238,7 +238,6 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         }
         return;
     }
-    const auto decided = static_cast<ResumeLedger::Replay>(replay);
     job.precheck = decided == ResumeLedger::Replay::Rendered ? Precheck::Render : precheckFrame(job.frame, job.reason);
     if (job.precheck == Precheck::Skip) {
         return;
@@ -249,13 +248,12 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
     }
 }
 
-bool RenderBatch::decideFrame(FrameJob& job, int& replay)
+bool RenderBatch::decideFrame(FrameJob& job, ResumeLedger::Replay& decided)
 {
     job.geometry = frameGeometry(job.frame);
     // An earlier run decided already: its decision stands, so that the
     // names that follow are the ones it gave.
-    const ResumeLedger::Replay decided = ledger_.replay(job.ledgerFrame(), job.reason);
-    replay = static_cast<int>(decided);
+    decided = ledger_.replay(job.ledgerFrame(), job.reason);
     const bool retried = ledger_.retries(job.ledgerFrame());
     if (!retried && decided != ResumeLedger::Replay::Rendered) {
         job.precheck = Precheck::LeftOut;  // nothing written to take over
@@ -335,7 +333,7 @@ RenderBatch::Plan RenderBatch::plan(const std::vector<PolygonFrame>& frames)
         ++plan.totalFrames;
         plan.imagesPlanned += static_cast<int>(last_.images.size());
         FrameJob job(frames[p], static_cast<int>(p), std::move(names));
-        int replay = 0;
+        ResumeLedger::Replay replay = ResumeLedger::Replay::None;
         if (!decideFrame(job, replay)) {
             continue;
         }

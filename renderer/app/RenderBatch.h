@@ -155,7 +155,7 @@ private:
     void prepareFrame(ImagePipeline& pipeline, FrameJob& job);
     // What is decided before a frame is looked at; false when that settles
     // it (left out, unplaced or skipped by an earlier run), nothing logged.
-    bool decideFrame(FrameJob& job, int& replay);
+    bool decideFrame(FrameJob& job, ResumeLedger::Replay& replay);
     void nameFrame(FrameJob& job);
     void logUnplacedFrame(const FrameJob& job) const;
     int logRetriedFrames(const std::vector<PolygonFrame>& frames) const;
