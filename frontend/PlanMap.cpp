@@ -75,6 +75,7 @@ void PlanMap::showPlan(const PlanData& plan)
     scene()->clear();
     m_parcels.clear();
     m_names.clear();
+    m_overlaps.clear();
     m_rows.clear();
     const QBrush tileBrush(palette().mid().color().lighter(130));
     for (const PlanTile& tile : plan.tiles) {
@@ -94,6 +95,7 @@ void PlanMap::showPlan(const PlanData& plan)
         item->setToolTip(QString::fromStdString(frame.name));
         m_parcels.push_back(item);
         m_names.push_back(QString::fromStdString(frame.name));
+        m_overlaps.push_back(frame.overlap);
         m_rows.emplace_back();
     }
     fitPlan();
@@ -110,7 +112,8 @@ void PlanMap::showResults(const std::vector<ReportRow>& rows)
                 continue;
             used[name] += 1;
             m_rows[i] = row;
-            const QColor fill = resultColour(row.result);
+            const bool partly = row.result == FrameResult::Written && m_overlaps[i] == PlanOverlap::Partly;
+            const QColor fill = resultColour(partly ? FrameResult::Hidden : row.result);
             m_parcels[i]->setBrush(fill);
             if (m_parcels[i]->pen().style() != Qt::NoPen)
                 m_parcels[i]->setPen(cosmeticPen(fill.darker(150)));

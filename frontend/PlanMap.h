@@ -20,7 +20,8 @@ public:
     // Draws the plan, its parcels coloured by overlap.
     void showPlan(const PlanData& plan);
     // Colours the parcels by the report's rows, matched by name (in order,
-    // for names that repeat); parcels without a row keep their colour.
+    // for names that repeat); parcels without a row keep their colour. A
+    // parcel partly outside the model shows as such even when written.
     void showResults(const std::vector<ReportRow>& rows);
 
     int parcelCount() const { return int(m_parcels.size()); }
@@ -44,5 +45,6 @@ private:
 
     std::vector<QGraphicsPathItem*> m_parcels;
     std::vector<QString> m_names;
+    std::vector<vistrel::PlanOverlap> m_overlaps;
     std::vector<std::optional<ReportRow>> m_rows;
 };
