@@ -115,7 +115,8 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
      "最长 4096 字节；留空时按字段名建文件夹、按角度命名"},
     {"preview_limit", nullptr, "clamped to at least 0; 0 renders every frame", "Render only the first N frames.",
-     "测试导出图斑数", "“测试导出”只拍前 N 个图斑；“开始批量截图”总是拍全部图斑。", "0 到 100000，0 表示全部"},
+     "测试导出图斑数", "“测试导出”只拍前 N 个图斑，写入输出目录下的“测试导出”文件夹；“开始批量截图”总是拍全部图斑。",
+     "1 到 100000"},
     {"shp_offset_x", nullptr, "any finite number", "Shift added to every polygon x coordinate, in scene units.",
      "SHP 偏移 X", "加到图斑 X 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
     {"shp_offset_y", nullptr, "any finite number", "Shift added to every polygon y coordinate, in scene units.",
@@ -206,11 +207,14 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "configuration error (exit code 1)",
      "Selects the frames to render by their attributes. Another filter makes another batch: a resume takes over "
      "only images of the same filter.",
-     nullptr, nullptr, nullptr},
+     "图斑筛选条件",
+     "按属性选出要拍摄的图斑（OGR SQL 条件，如 ZDDM LIKE '441302%'），留空为全部图斑；条件有误时任务不会开始。",
+     "OGR SQL 属性条件，留空为全部"},
     {"retry_failed_only", nullptr, "true or false; true needs resume true and a journal of the batch in output_dir",
      "Render again only the frames whose images the journal records as failed or skipped; written images are taken "
      "over and frames the journal does not know are left out (未完成).",
-     nullptr, nullptr, nullptr},
+     "只重做失败和跳过的图斑", "接着上次任务，只重新拍摄有失败或跳过图片的图斑；勾选时同时开启“继续上次任务”。",
+     "开或关"},
 };
 
 QString defaultText(const QJsonValue& value)

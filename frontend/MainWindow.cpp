@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -78,17 +79,15 @@ const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 0
 
 }  // namespace
 
-MainWindow::MainWindow(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent), m_programDir(programDir), m_settingsPath(settingsFilePathFor(programDir))
+MainWindow::MainWindow(const QString& programDir, QWidget* parent) : QMainWindow(parent), m_programDir(programDir)
 {
-    setWindowTitle(QStringLiteral("Tavrin"));
     m_run = new RendererRun(this);
     buildWindow();
     connectRun();
     resize(startSize(screen()));
+    setAcceptDrops(true);
     m_form->fieldPicker()->rebuild({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
-    m_form->loadSettings(readStartupSettings(m_programDir));
-    m_savedForm = m_form->collectGuiSettings();
+    loadStartupProject();
 }
 
 // A renderer still running ends with the run (see ~RendererRun), before the
@@ -215,8 +214,8 @@ void MainWindow::buildWindow()
     divider->addWidget(buildLogRow());
     // A taller window gives room to both: the field list grows up to the
     // fields it holds, and the log.
-    divider->setStretchFactor(0, 1);
-    divider->setStretchFactor(1, 1);
+    divider->setStretchFactor(0, 3);
+    divider->setStretchFactor(1, 2);
     divider->setCollapsible(0, false);
     divider->setCollapsible(1, false);
     layout->addWidget(divider, 1);
@@ -240,8 +239,13 @@ QWidget* MainWindow::buildLogRow()
     m_preview = new PreviewPane(row);
     m_preview->setObjectName(QStringLiteral("previewPane"));
     m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+    // The picture of the last image and the map of the parcels share a place.
+    m_lowerTabs = new QTabWidget(row);
+    m_lowerTabs->setObjectName(QStringLiteral("lowerTabs"));
+    m_lowerTabs->addTab(m_preview, QStringLiteral("最新图片"));
+    m_lowerTabs->addTab(buildPlanPane(m_lowerTabs), QStringLiteral("图斑地图"));
     row->addWidget(m_logView);
-    row->addWidget(m_preview);
+    row->addWidget(m_lowerTabs);
     row->setStretchFactor(0, 3);
     row->setStretchFactor(1, 2);
     return row;
@@ -259,6 +263,7 @@ QWidget* MainWindow::buildHeaderRow()
     titleFont.setWeight(QFont::Bold);
     title->setFont(titleFont);
     layout->addWidget(title);
+    layout->addWidget(buildProjectButton(row));
     layout->addStretch();
 
     // "帮助" shows the help text; its menu also holds the feedback address.
@@ -300,12 +305,14 @@ QWidget* MainWindow::buildButtonsRow()
     m_stopButton = new QPushButton(QStringLiteral("停止"), row);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setEnabled(false);
-    m_saveButton = new QPushButton(QStringLiteral("保存配置"), row);
+    m_saveButton = new QPushButton(QStringLiteral("保存项目"), row);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
 
     layout->addWidget(m_startButton);
     layout->addWidget(m_testButton);
     layout->addWidget(m_stopButton);
+    layout->addSpacing(12);
+    layout->addWidget(m_form->runOptions());
     layout->addStretch();
     layout->addWidget(m_saveButton);
 
@@ -314,12 +321,12 @@ QWidget* MainWindow::buildButtonsRow()
                  QStringLiteral("只导出前几个图斑，数量见“测试导出图斑数”"));
     setButtonKey(m_stopButton, QKeySequence(Qt::Key_Escape),
                  QStringLiteral("停止任务：渲染器完成当前图片并写出报告后退出"));
-    setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("保存配置"));
+    setButtonKey(m_saveButton, QKeySequence::Save, QStringLiteral("把全部设置保存到项目文件"));
 
     connect(m_startButton, &QPushButton::clicked, this, [this] { startTask(false); });
     connect(m_testButton, &QPushButton::clicked, this, [this] { startTask(true); });
     connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTask);
-    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveCurrentSettings);
+    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveProject);
     return row;
 }
 
@@ -363,6 +370,7 @@ void MainWindow::showHelp()
         QStringLiteral("去掉字段前导 0 可使用 <int(字段)> 或 <number(字段)>，例如 0003 输出为 3。"),
         QStringLiteral("模板中的反斜杠会创建子文件夹，# 会在同一文件夹内自动编号。"),
         QStringLiteral("测试导出图斑数只对测试导出生效，正式批量截图会导出全部图斑。"),
+        QStringLiteral("测试导出写入输出目录下的“测试导出”文件夹，不改动批量任务的任务日志、报告和图片。"),
         QStringLiteral("SHP 若带 37000000 等度带，默认会自动识别并向左平移回模型坐标。"),
         QStringLiteral("如需提交问题反馈，请点击主界面的“问题反馈”。"),
     };
@@ -407,17 +415,11 @@ void MainWindow::openOutputFolder()
     openUrl(QUrl::fromLocalFile(folder));
 }
 
-void MainWindow::saveCurrentSettings()
-{
-    if (saveSettings(m_settingsPath, m_form->collectGuiSettings()))
-        appendLog(QStringLiteral("配置已保存：") + cleanNativePath(m_settingsPath));
-}
-
 bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
 {
     QString errorText;
     if (writeSettingsFile(path, settings, &errorText)) {
-        if (QFileInfo(path) == QFileInfo(m_settingsPath))
+        if (!m_projectPath.isEmpty() && QFileInfo(path) == QFileInfo(m_projectPath))
             m_savedForm = settings;
         return true;
     }
@@ -425,27 +427,28 @@ bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
     return false;
 }
 
-// Closing asks to save edits not yet saved; while a task runs, it asks to
-// stop the task first and closes once the renderer has ended.
-bool MainWindow::confirmUnsavedEdits()
+// Closing, opening another project or starting a new one asks to save edits
+// not yet saved.
+bool MainWindow::confirmUnsavedEdits(const QString& question)
 {
-    const QJsonObject form = m_form->collectGuiSettings();
-    if (form == m_savedForm)
+    if (m_form->collectGuiSettings() == m_savedForm)
         return true;
-    const int choice = askChoice(QStringLiteral("配置未保存"), QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"),
+    const int choice = askChoice(QStringLiteral("配置未保存"), question,
                                  {QStringLiteral("保存"), QStringLiteral("不保存"), QStringLiteral("取消")});
     if (choice == 0)
-        return saveSettings(m_settingsPath, form);
+        return saveProject();
     return choice == 1;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!m_run->running()) {
-        if (confirmUnsavedEdits())
+        if (confirmUnsavedEdits(QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"))) {
+            rememberProject();
             event->accept();
-        else
+        } else {
             event->ignore();
+        }
         return;
     }
     event->ignore();

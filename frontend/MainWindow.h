@@ -7,7 +7,10 @@
 #include <QPointer>
 
 class LogView;
+class PlanMap;
+class PlanRun;
 class PreviewPane;
+struct PlanData;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -24,15 +27,19 @@ struct ImageProgress;
 // row, the log beside the preview, and the run of the renderer
 // (RendererRun); it shows the end of a run and asks the user's questions.
 //
-// MainWindow.cpp: construction, layout, header actions, saving and closing;
+// MainWindow.cpp: construction, layout, header actions and closing;
+// MainWindowProject.cpp: the project file (new, open, save, save as, recent
+// projects, dropped files);
+// MainWindowPlan.cpp: the plan of the paths chosen (`Vistrel --plan`) on the
+// map of parcels, and the results of a run on it;
 // MainWindowRun.cpp: starting, following and stopping a run;
 // MainWindowRunEnd.cpp: the end box.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    // programDir is the folder of the executable: the settings, the run file
-    // and the renderer are looked for there.
+    // programDir is the folder of the executable: Tavrin's files (the last
+    // project, the run file) and the renderer are looked for there.
     explicit MainWindow(const QString& programDir, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -44,10 +51,25 @@ public:
     // killed.
     void setStopGracePeriod(int milliseconds);
 
-    QString settingsFilePath() const { return m_settingsPath; }
+    // The project file; empty for a new project not saved yet.
+    QString settingsFilePath() const { return m_projectPath; }
     SettingsForm* settingsForm() const { return m_form; }
-    // Writes the settings file; a failure is told to the user.
+    // Writes a settings file; a failure is told to the user.
     bool saveSettings(const QString& path, const QJsonObject& settings);
+
+    // The project: saved to its file (a new one asks for a file), saved to
+    // another file, opened (after asking to save edits), started anew.
+    bool saveProject();
+    bool saveProjectAs(const QString& path);
+    bool openProject(const QString& path);
+    void newProject();
+    // A dropped project, model folder or vector source.
+    void openDroppedPath(const QString& path);
+
+    // Runs `Vistrel --plan` for the settings as they are (also when the
+    // paths change, a moment after the last change).
+    void startPlan();
+    bool planning() const;
 
     bool running() const;
 
@@ -57,6 +79,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildWindow();
@@ -65,13 +89,26 @@ private:
     QWidget* buildProgressRow();
     QWidget* buildLogRow();
     void connectRun();
+    QWidget* buildPlanPane(QWidget* parent);
+    void schedulePlan();
+    void showPlan(const PlanData& plan);
+    void showRunResults();
+    void openParcel(int parcel);
 
     void showHelp();
     void openFeedbackForm();
     void setFeedbackAddress();
     void openOutputFolder();
-    void saveCurrentSettings();
-    bool confirmUnsavedEdits();
+    QWidget* buildProjectButton(QWidget* parent);
+    void fillRecentMenu();
+    void loadStartupProject();
+    void showProject(const QString& path, const QJsonObject& settings);
+    void updateTitle();
+    void rememberProject();
+    QString projectFolder() const;
+    bool chooseAndSaveProjectAs();
+    void chooseAndOpenProject();
+    bool confirmUnsavedEdits(const QString& question);
     bool askToStopForClose();
 
     bool askQuestion(const QString& title, const QString& text);
@@ -89,6 +126,7 @@ private:
     void showLine(const QString& line);
     void showProgress(const vistrel::ImageProgress& progress);
     void showRunningStatus();
+    QString timeLeftText(const vistrel::ImageProgress& progress) const;
     QString runStateText() const;
     void runFinished(const RunEnd& end);
     void runFailedToStart(const QString& reason);
@@ -98,13 +136,14 @@ private:
     QList<MessageAction> runEndActions();
 
     const QString m_programDir;
-    const QString m_settingsPath;
+    QString m_projectPath;
     MessageHandler m_messageHandler;
     UrlOpener m_urlOpener;
 
     SettingsForm* m_form = nullptr;
-    // The form as last loaded or saved to render_gui.json.
+    // The form as last loaded or saved to the project file.
     QJsonObject m_savedForm;
+    class QMenu* m_recentMenu = nullptr;
 
     // Task controls, progress, preview and log.
     QPushButton* m_startButton = nullptr;
@@ -116,6 +155,14 @@ private:
     QLabel* m_statusLabel = nullptr;
     LogView* m_logView = nullptr;
     PreviewPane* m_preview = nullptr;
+
+    // The plan and its map.
+    PlanRun* m_plan = nullptr;
+    PlanMap* m_planMap = nullptr;
+    QLabel* m_planCaption = nullptr;
+    QLabel* m_parcelLabel = nullptr;  // the report row of the parcel clicked
+    class QTimer* m_planTimer = nullptr;
+    class QTabWidget* m_lowerTabs = nullptr;
 
     RendererRun* m_run = nullptr;
     QString m_rendererPath;

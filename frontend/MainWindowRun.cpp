@@ -11,6 +11,7 @@
 #include "RunLogText.h"
 #include "SettingsFile.h"
 #include "SettingsForm.h"
+#include "TestExport.h"
 #include "TimeText.h"
 
 #include "core/ImagePlan.h"
@@ -22,6 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -83,6 +86,10 @@ bool MainWindow::readyToStart(const QJsonObject& runSettings)
                     QStringLiteral("请先选择 %1。").arg(joinedInChinese(missing)));
         return false;
     }
+    if (!m_form->anyAngleChecked()) {
+        showMessage(QMessageBox::Warning, QStringLiteral("参数不完整"), QStringLiteral("请至少勾选一个拍摄角度。"));
+        return false;
+    }
     return m_form->checkDataPaths();
 }
 
@@ -97,14 +104,26 @@ void MainWindow::startTask(bool testMode)
                         QDir::toNativeSeparators(renderer));
         return;
     }
-    const QJsonObject runSettings = m_form->collectSettings(testMode);
+    QJsonObject runSettings = m_form->collectSettings(testMode);
+    if (!readyToStart(runSettings))
+        return;
+    const QString outputFolder =
+        m_form->resolvedOutputFolder(runSettings.value(QLatin1String("output_dir")).toString());
+    if (testMode) {
+        if (const QString refusal = testExportRefusal(runSettings, outputFolder); !refusal.isEmpty()) {
+            showMessage(QMessageBox::Warning, QStringLiteral("无法测试导出"), refusal);
+            return;
+        }
+        runSettings = testExportSettings(runSettings, outputFolder);
+    }
     const QString runFile = runFilePathFor(m_programDir);
-    if (!readyToStart(runSettings) || !saveSettings(m_settingsPath, m_form->collectGuiSettings()) ||
-        !saveSettings(runFile, runSettings))
+    // The project is saved with every start (a new one once it has a file).
+    const bool saved = m_projectPath.isEmpty() || saveSettings(m_projectPath, m_form->collectGuiSettings());
+    if (!saved || !saveSettings(runFile, runSettings))
         return;
 
     m_rendererPath = renderer;
-    m_runOutputFolder = m_form->resolvedOutputFolder(runSettings.value(QLatin1String("output_dir")).toString());
+    m_runOutputFolder = testMode ? testExportFolder(outputFolder) : outputFolder;
     m_previewFrames = testMode ? runSettings.value(QLatin1String("preview_limit")).toInt() : 0;
     m_closeAfterStop = false;
     m_frameBar->setValue(0);
@@ -158,7 +177,7 @@ void MainWindow::requestStop()
 
 void MainWindow::showLine(const QString& line)
 {
-    appendLog(logPaneText(line));
+    appendLog(logPaneText(line, m_run->summary().skippedFrame));
 }
 
 void MainWindow::showProgress(const vistrel::ImageProgress& progress)
@@ -172,9 +191,22 @@ void MainWindow::showProgress(const vistrel::ImageProgress& progress)
                          .arg(progress.totalImages)
                          .arg(progress.frame)
                          .arg(progress.totalFrames)
-                         .arg(formatDuration(m_run->elapsedMs() / 1000.0))
-                         .arg(formatDuration(progress.eta));
+                         .arg(formatDuration(m_run->elapsedMs() / 1000.0), timeLeftText(progress));
     showRunningStatus();
+}
+
+// The time left from the images this run rendered itself: images taken over
+// from an earlier run cost next to nothing and would make it far too short.
+QString MainWindow::timeLeftText(const vistrel::ImageProgress& progress) const
+{
+    const int takenOver = m_run->summary().takenOverSteps;
+    if (takenOver == 0)
+        return formatDuration(progress.eta);  // the renderer's own estimate counts the same images
+    const int rendered = progress.image - takenOver;
+    if (rendered <= 0)
+        return QStringLiteral("计算中");
+    const int left = std::max(0, progress.totalImages - progress.image);
+    return formatDuration(progress.elapsed / rendered * left);
 }
 
 void MainWindow::showRunningStatus()
@@ -202,6 +234,7 @@ QString MainWindow::runStateText() const
 void MainWindow::runFinished(const RunEnd& end)
 {
     setIdle();
+    showRunResults();
     // A question about the task (stop it and close, force it) has no object
     // any more; the close question lets the window close as asked.
     if (m_openQuestion)

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // The renderer's failure message: a configuration error says more than the
@@ -84,6 +86,20 @@ EndText nothingWrittenText(const RunSummary& run)
     return end;
 }
 
+// Tiles the run lacked: the pictures may show holes even where every image
+// was written, so the box warns.
+QString tileNote(const RunSummary& run)
+{
+    QStringList parts;
+    if (run.tilesMissing > 0)
+        parts.append(QStringLiteral("缺失或无法读取的瓦片 %1 个").arg(run.tilesMissing));
+    if (run.tilesStillLoading > 0)
+        parts.append(QStringLiteral("%1 张图片拍摄时瓦片仍未加载完成").arg(run.tilesStillLoading));
+    if (parts.isEmpty())
+        return QString();
+    return parts.join(QStringLiteral("，")) + QStringLiteral("：相关图片可能有空洞，请查看日志和报告。");
+}
+
 EndText endText(const RunEnd& runEnd, const RunSummary& run)
 {
     switch (runEnd.outcome) {
@@ -119,11 +135,14 @@ void MainWindow::showRunEnd(const RunEnd& runEnd)
     if (!end.reason.isEmpty())
         lines.append(QStringLiteral("原因：") + end.reason);
     lines.append(runEndCounts());
+    const QString tiles = tileNote(run);
+    if (!tiles.isEmpty())
+        lines.append(tiles);
     lines.append(QStringLiteral("总耗时 ") + elapsed);
     if (outcome == RunOutcome::Stopped && run.stoppedBySignal)
         lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
-    showMessage(iconOf(outcome), QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), runEndActions(),
-                end.details);
+    const QMessageBox::Icon icon = tiles.isEmpty() ? iconOf(outcome) : std::max(iconOf(outcome), QMessageBox::Warning);
+    showMessage(icon, QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), runEndActions(), end.details);
 }
 
 // The images as the renderer's summary counts them (the outline image is one

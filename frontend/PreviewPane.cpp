@@ -31,7 +31,7 @@ QImage readScaled(const QString& path)
 PreviewPane::PreviewPane(QWidget* parent) : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
-    setMinimumSize(160, 100);
+    setMinimumSize(160, 60);
     connect(&m_watcher, &QFutureWatcher<QImage>::finished, this, &PreviewPane::loadFinished);
 }
 

@@ -64,7 +64,7 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
         return std::nullopt;
     }
     if (const auto skip = parseSkipFrame(message)) {
-        m_skippedFrame = m_currentFrame;
+        m_summary.skippedFrame = m_currentFrame;
         m_summary.skipReasons.append(text(skip->name) + QStringLiteral("：") + text(skip->reason));
         return std::nullopt;
     }
@@ -86,7 +86,20 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
     }
     if (const auto image = parseImageProgress(message))
         return readImageProgress(*image);
+    readTileNotice(message);
     return std::nullopt;
+}
+
+void RunOutputReader::readTileNotice(const std::string& message)
+{
+    const auto matched = matchRunMessage(message);
+    if (!matched)
+        return;
+    if (matched->id == RunMessage::TileCounts)
+        m_summary.tilesMissing =
+            QString::fromStdString(matched->values[0]).toInt() + QString::fromStdString(matched->values[1]).toInt();
+    else if (matched->id == RunMessage::TilesStillLoading)
+        ++m_summary.tilesStillLoading;
 }
 
 bool RunOutputReader::readEvent(const std::string& message)
@@ -103,6 +116,7 @@ bool RunOutputReader::readEvent(const std::string& message)
     }
     if (startsWith(message, kResumedPrefix)) {
         ++m_summary.resumedImages;
+        m_takenOver = true;
         return true;
     }
     if (message == kStoppedBySignal) {
@@ -116,6 +130,8 @@ std::optional<WrittenImage> RunOutputReader::readImageProgress(const ImageProgre
 {
     const QString angle = text(image.angle);
     const QStringList written = std::exchange(m_written, {});
+    if (std::exchange(m_takenOver, false))
+        ++m_summary.takenOverSteps;
     if (!m_summary.finishedLine)
         countImages(image, int(written.size()));
 
@@ -135,7 +151,7 @@ void RunOutputReader::countImages(const ImageProgress& image, int written)
     m_summary.totalImages = image.totalImages + (m_outlineImages ? image.totalFrames : 0);
     if (image.success) {
         m_summary.succeeded += planned;
-    } else if (image.frame == m_skippedFrame) {
+    } else if (image.frame == m_summary.skippedFrame) {
         m_summary.skipped += planned;
     } else {
         m_summary.succeeded += std::min(written, planned);

@@ -37,6 +37,14 @@ struct RunSummary {
     int shardCount = 1;
     bool resume = false;
     int resumedImages = 0;
+    // Progress steps whose images were taken over from an earlier run: they
+    // cost next to nothing and do not count for the time left.
+    int takenOverSteps = 0;
+    int skippedFrame = 0;  // position of the frame the last SKIP_FRAME line named
+    // Tiles the run lacked: missing or refused (the tile count line), and
+    // images drawn while tiles were still loading.
+    int tilesMissing = 0;
+    int tilesStillLoading = 0;
 };
 
 // Follows the renderer's output line by line: counts the images, keeps the
@@ -65,13 +73,14 @@ public:
 
 private:
     bool readEvent(const std::string& message);  // "Wrote …", "Resumed …", a stop
+    void readTileNotice(const std::string& message);
     std::optional<WrittenImage> readImageProgress(const vistrel::ImageProgress& image);
     void countImages(const vistrel::ImageProgress& image, int written);
 
     bool m_outlineImages = false;
     RunSummary m_summary;
     QHash<int, QString> m_frameNames;  // by frame position
-    int m_skippedFrame = 0;  // position of the frame a SKIP_FRAME line named
     int m_currentFrame = 0;
+    bool m_takenOver = false;  // a "Resumed" line since the last progress line
     QStringList m_written;  // written since the last progress line
 };

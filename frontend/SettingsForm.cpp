@@ -3,16 +3,17 @@
 
 #include "SettingsForm.h"
 
+#include "CollapsibleSection.h"
 #include "ConfigReference.h"
 #include "FieldPicker.h"
 #include "FormWidgets.h"
 #include "PathText.h"
 #include "SettingsFile.h"
 
+#include "PathDialogs.h"
 #include "VectorSource.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -20,16 +21,30 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QVBoxLayout>
 
 namespace {
 
+// A hint line below the paths keeps its place, shown or not, and its
+// height whatever its text, so that the rows below never move under the
+// pointer; a text longer than the line is whole in the tooltip.
+void reserveHintLine(QLabel* label)
+{
+    QSizePolicy policy = label->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    policy.setHorizontalPolicy(QSizePolicy::Ignored);
+    label->setSizePolicy(policy);
+    label->setFixedHeight(label->fontMetrics().lineSpacing() + 2);
+    label->setWordWrap(false);
+}
+
 // The widget that names a field: its form label, or its own object name.
 QString fieldName(const QWidget* field)
 {
-    if (const auto* form = qobject_cast<const QFormLayout*>(field->parentWidget()->layout())) {
-        if (const auto* label = qobject_cast<const QLabel*>(form->labelForField(const_cast<QWidget*>(field))))
+    for (const QLabel* label : field->parentWidget()->findChildren<QLabel*>()) {
+        if (label->buddy() == field)
             return label->text();
     }
     return field->objectName();
@@ -44,12 +59,33 @@ SettingsForm::SettingsForm(const QString& programDir, QWidget* parent) : QWidget
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(buildPathBox());
     layout->addWidget(buildPanels(), 1);
+    m_runOptions = buildRunOptions();  // placed by the window
     for (FormSpinBox* spin : findChildren<FormSpinBox*>())
         connect(spin, &QSpinBox::valueChanged, this, &SettingsForm::numbersEdited);
     for (FormDoubleSpinBox* spin : findChildren<FormDoubleSpinBox*>())
         connect(spin, &QDoubleSpinBox::valueChanged, this, &SettingsForm::numbersEdited);
     connect(m_fieldPicker, &FieldPicker::noted, this, &SettingsForm::logLine);
     keepPlaceholdersGrey();
+    describeSections();
+}
+
+// A closed section names in its tooltip the settings it holds, and their keys.
+void SettingsForm::describeSections()
+{
+    static const QRegularExpression keyLine(QStringLiteral("配置键：(\\S+)"));
+    for (CollapsibleSection* section : findChildren<CollapsibleSection*>()) {
+        QStringList keys;
+        for (const QWidget* field : section->content()->findChildren<QWidget*>()) {
+            const QString key = keyLine.match(field->toolTip()).captured(1);
+            if (!key.isEmpty() && !keys.contains(key))
+                keys.append(key);
+        }
+        QStringList labels;
+        for (const QString& key : keys)
+            labels.append(configLabel(key.toLatin1().constData()));
+        section->setToolTip(QStringLiteral("点击展开：%1\n配置键：%2")
+                                .arg(labels.join(QStringLiteral("、")), keys.join(QStringLiteral("、"))));
+    }
 }
 
 QWidget* SettingsForm::buildPathBox()
@@ -57,6 +93,8 @@ QWidget* SettingsForm::buildPathBox()
     auto* box = new QGroupBox(QStringLiteral("数据路径"), this);
     m_parts.append(box);
     auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(8, 4, 8, 4);
+    grid->setVerticalSpacing(3);
     m_modelPathEdit = addPathRow(grid, 0, "osgb_path", "modelPathEdit", &SettingsForm::browseModelPath);
     m_shapefileEdit = addPathRow(grid, 1, "shp_path", "shapefileEdit", &SettingsForm::browseShapefile);
     m_outputDirEdit = addPathRow(grid, 2, "output_dir", "outputDirEdit", &SettingsForm::browseOutputFolder);
@@ -69,8 +107,8 @@ QWidget* SettingsForm::buildPathBox()
     m_outputResolvedLabel = new QLabel(box);
     m_outputResolvedLabel->setObjectName(QStringLiteral("outputResolvedLabel"));
     m_outputResolvedLabel->setStyleSheet(QStringLiteral("color: palette(placeholder-text);"));
-    m_outputResolvedLabel->setWordWrap(true);
     m_outputResolvedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reserveHintLine(m_outputResolvedLabel);
     m_outputResolvedLabel->hide();
     grid->addWidget(m_outputResolvedLabel, 3, 1, 1, 2);
     connect(m_outputDirEdit, &QLineEdit::textChanged, this, &SettingsForm::showResolvedOutputFolder);
@@ -78,18 +116,21 @@ QWidget* SettingsForm::buildPathBox()
     m_pathProblemLabel = new QLabel(box);
     m_pathProblemLabel->setObjectName(QStringLiteral("pathProblemLabel"));
     m_pathProblemLabel->setStyleSheet(QStringLiteral("color: #c62828;"));
-    m_pathProblemLabel->setWordWrap(true);
+    reserveHintLine(m_pathProblemLabel);
     m_pathProblemLabel->hide();
     grid->addWidget(m_pathProblemLabel, 4, 1, 1, 2);
     showResolvedOutputFolder();
 
     m_crsNoteLabel = new QLabel(box);
     m_crsNoteLabel->setObjectName(QStringLiteral("crsNoteLabel"));
-    m_crsNoteLabel->setWordWrap(true);
+    reserveHintLine(m_crsNoteLabel);
     m_crsNoteLabel->hide();
-    grid->addWidget(m_crsNoteLabel, 5, 1, 1, 2);
+    // The coordinate systems share the problem's line; a problem hides them.
+    grid->addWidget(m_crsNoteLabel, 4, 1, 1, 2);
     connect(m_shapefileEdit, &QLineEdit::editingFinished, this, &SettingsForm::updateCoordinateSystemsNote);
     connect(m_modelPathEdit, &QLineEdit::editingFinished, this, &SettingsForm::updateCoordinateSystemsNote);
+    for (QLineEdit* edit : {m_modelPathEdit, m_shapefileEdit, m_outputDirEdit})
+        connect(edit, &QLineEdit::editingFinished, this, &SettingsForm::pathsChanged);
     return box;
 }
 
@@ -133,16 +174,23 @@ void SettingsForm::keepPlaceholdersGrey()
     }
 }
 
+// The form's fields and those beside the task buttons (once the window has
+// placed them there).
 QStringList SettingsForm::invalidNumberFields() const
 {
     QStringList names;
-    for (const FormSpinBox* spin : findChildren<FormSpinBox*>()) {
-        if (!spin->isValid())
-            names.append(fieldName(spin));
-    }
-    for (const FormDoubleSpinBox* spin : findChildren<FormDoubleSpinBox*>()) {
-        if (!spin->isValid())
-            names.append(fieldName(spin));
+    QList<const QWidget*> seen;
+    for (const QWidget* part : {static_cast<const QWidget*>(this), static_cast<const QWidget*>(m_runOptions)}) {
+        for (const FormSpinBox* spin : part->findChildren<FormSpinBox*>()) {
+            if (!spin->isValid() && !seen.contains(spin))
+                names.append(fieldName(spin));
+            seen.append(spin);
+        }
+        for (const FormDoubleSpinBox* spin : part->findChildren<FormDoubleSpinBox*>()) {
+            if (!spin->isValid() && !seen.contains(spin))
+                names.append(fieldName(spin));
+            seen.append(spin);
+        }
     }
     return names;
 }
@@ -166,8 +214,10 @@ bool SettingsForm::checkDataPaths()
             problems.append(
                 QStringLiteral("找不到 %1：%2").arg(QString::fromUtf8(what), QDir::toNativeSeparators(path)));
     }
-    m_pathProblemLabel->setText(problems.join(QLatin1Char('\n')));
+    m_pathProblemLabel->setText(problems.join(QStringLiteral("；")));
+    m_pathProblemLabel->setToolTip(m_pathProblemLabel->text());
     m_pathProblemLabel->setVisible(!problems.isEmpty());
+    m_crsNoteLabel->setVisible(problems.isEmpty() && !m_crsNoteLabel->text().isEmpty());
     return problems.isEmpty();
 }
 
@@ -198,9 +248,14 @@ QString SettingsForm::outputFolder() const
 
 void SettingsForm::showResolvedOutputFolder()
 {
+    // An empty field is refused at the start; the hint says so rather than
+    // naming a folder nothing will be written to.
     const QString text = m_outputDirEdit->text().trimmed();
     const bool relative = text.isEmpty() || QDir::isRelativePath(QDir::fromNativeSeparators(text));
-    m_outputResolvedLabel->setText(QStringLiteral("实际位置：") + QDir::toNativeSeparators(resolvedOutputFolder(text)));
+    m_outputResolvedLabel->setText(text.isEmpty() ? QStringLiteral("尚未选择输出目录")
+                                                  : QStringLiteral("实际位置：") +
+                                                        QDir::toNativeSeparators(resolvedOutputFolder(text)));
+    m_outputResolvedLabel->setToolTip(m_outputResolvedLabel->text());
     m_outputResolvedLabel->setVisible(relative);
 }
 
@@ -228,10 +283,12 @@ void SettingsForm::refreshShapefileFields(bool quiet)
         discoverShapefileFields(path);
 }
 
-QString SettingsForm::browseStartFolder(const char* row) const
+QString SettingsForm::browseStartFolder(const char* row, const QLineEdit* edit) const
 {
     const QSettings state(uiStatePathFor(m_programDir), QSettings::IniFormat);
-    return state.value(QStringLiteral("browse/") + QLatin1String(row)).toString();
+    const QString remembered = state.value(QStringLiteral("browse/") + QLatin1String(row)).toString();
+    const QString text = edit->text().trimmed();
+    return dialogStartFolder(text.isEmpty() ? QString() : resolvedRunPath(text), remembered);
 }
 
 void SettingsForm::rememberBrowseFolder(const char* row, const QString& folder)
@@ -242,14 +299,18 @@ void SettingsForm::rememberBrowseFolder(const char* row, const QString& folder)
 
 void SettingsForm::browseModelPath()
 {
-    const QString path =
-        QFileDialog::getExistingDirectory(this, configLabel("osgb_path"), browseStartFolder("model"),
-                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString path = chooseModelPath(this, configLabel("osgb_path"), browseStartFolder("model", m_modelPathEdit));
     if (path.isEmpty())
         return;
+    rememberBrowseFolder("model", QFileInfo(path).isFile() ? QFileInfo(path).absolutePath() : path);
+    setModelPath(path);
+}
+
+void SettingsForm::setModelPath(const QString& path)
+{
     m_modelPathEdit->setText(cleanNativePath(path));
-    rememberBrowseFolder("model", path);
     updateCoordinateSystemsNote();
+    emit pathsChanged();
 }
 
 void SettingsForm::updateCoordinateSystemsNote()
@@ -260,36 +321,44 @@ void SettingsForm::updateCoordinateSystemsNote()
                              ? QString()
                              : coordinateSystemsNote(resolvedRunPath(model), resolvedRunPath(frames));
     m_crsNoteLabel->setText(note);
-    m_crsNoteLabel->setVisible(!note.isEmpty());
+    m_crsNoteLabel->setToolTip(note);
+    m_crsNoteLabel->setVisible(!note.isEmpty() && m_pathProblemLabel->isHidden());
+}
+
+void SettingsForm::showCoordinateDecision(const QString& text)
+{
+    m_crsNoteLabel->setText(text);
+    m_crsNoteLabel->setToolTip(text);
+    m_crsNoteLabel->setVisible(!text.isEmpty() && m_pathProblemLabel->isHidden());
 }
 
 void SettingsForm::browseShapefile()
 {
     const QString path =
-        QFileDialog::getOpenFileName(this, configLabel("shp_path"), browseStartFolder("shapefile"),
-                                     QStringLiteral("矢量图斑 (*.shp *.gpkg *.geojson *.json *.kml *.gdbtable);;"
-                                                    "SHP 文件 (*.shp);;GeoPackage (*.gpkg);;"
-                                                    "GeoJSON (*.geojson *.json);;KML (*.kml);;"
-                                                    "File Geodatabase (*.gdbtable);;所有文件 (*.*)"),
-                                     nullptr, QFileDialog::DontUseNativeDialog);
+        chooseFramesFile(this, configLabel("shp_path"), browseStartFolder("shapefile", m_shapefileEdit));
     if (path.isEmpty())
         return;
+    rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
+    setFramesPath(path);
+}
+
+void SettingsForm::setFramesPath(const QString& path)
+{
     // A file geodatabase is its folder.
     const QString source =
         path.endsWith(QStringLiteral(".gdbtable"), Qt::CaseInsensitive) ? QFileInfo(path).absolutePath() : path;
     m_shapefileEdit->setText(cleanNativePath(source));
-    rememberBrowseFolder("shapefile", QFileInfo(path).absolutePath());
     discoverShapefileFields(m_shapefileEdit->text());
     updateCoordinateSystemsNote();
+    emit pathsChanged();
 }
 
 void SettingsForm::browseOutputFolder()
 {
-    const QString path =
-        QFileDialog::getExistingDirectory(this, configLabel("output_dir"), browseStartFolder("output"),
-                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString path = chooseFolder(this, configLabel("output_dir"), browseStartFolder("output", m_outputDirEdit));
     if (path.isEmpty())
         return;
     m_outputDirEdit->setText(cleanNativePath(path));
     rememberBrowseFolder("output", path);
+    emit pathsChanged();
 }

@@ -31,12 +31,20 @@ public:
     explicit SettingsForm(const QString& programDir, QWidget* parent = nullptr);
 
     // Form <-> settings object. collectSettings gives the renderer's keys;
-    // collectGuiSettings adds Tavrin's own, for render_gui.json.
+    // collectGuiSettings adds Tavrin's own, for the project file. Keys of the
+    // loaded object that the form does not show come back unchanged (the
+    // renderer's in both, any other in the project).
     void loadSettings(const QJsonObject& settings);
     QJsonObject collectSettings(bool testMode) const;
     QJsonObject collectGuiSettings() const;
 
     FieldPicker* fieldPicker() const { return m_fieldPicker; }
+    // 继续上次任务 and 测试导出图斑数, for the row of the task buttons.
+    QWidget* runOptions() const { return m_runOptions; }
+    // A model folder or file, or a vector source, as if chosen with 浏览
+    // (a dropped file); the fields of a vector source are read.
+    void setModelPath(const QString& path);
+    void setFramesPath(const QString& path);
     // Reads the shapefile's fields into the picker; tells when it cannot.
     void discoverShapefileFields(const QString& shpPath);
 
@@ -51,11 +59,18 @@ public:
     // Names the model and shapefile paths that do not exist below the path
     // fields; true when both are there (or empty).
     bool checkDataPaths();
+    bool anyAngleChecked() const;
+    // The coordinate-system line as the plan decided it (in place of the
+    // one read from the declared systems).
+    void showCoordinateDecision(const QString& text);
 
     void setLocked(bool locked);
 
 signals:
     void numbersEdited();
+    // A data path or the frame filter was chosen, dropped or edited (editing
+    // finished): what the plan of the run depends on.
+    void pathsChanged();
     void message(QMessageBox::Icon icon, const QString& title, const QString& text);
     void logLine(const QString& text);
 
@@ -68,9 +83,12 @@ private:
     QWidget* buildNamingPanel();
     void addNamingRows(QFormLayout* form, QWidget* box);
     QWidget* buildScenePanel();
+    void addFrameChoiceRows(QFormLayout* form, QWidget* box);
+    QWidget* buildRunOptions();
     QWidget* buildAnglePanel();
     QWidget* wrapPanel(QWidget* content);
     void keepPlaceholdersGrey();
+    void describeSections();
     void loadNumbers(const QJsonObject& s);
     void loadChoices(const QJsonObject& s);
     void loadChecks(const QJsonObject& s);
@@ -83,7 +101,7 @@ private:
     // Shows both coordinate systems once a model and frames are chosen.
     void updateCoordinateSystemsNote();
     void refreshShapefileFields(bool quiet);
-    QString browseStartFolder(const char* row) const;
+    QString browseStartFolder(const char* row, const QLineEdit* edit) const;
     void rememberBrowseFolder(const char* row, const QString& folder);
     void browseModelPath();
     void browseShapefile();
@@ -91,6 +109,7 @@ private:
 
     const QString m_programDir;
     QList<QWidget*> m_parts;  // what the lock disables
+    QJsonObject m_loaded;  // the object last loaded
 
     // Data paths.
     QLineEdit* m_modelPathEdit = nullptr;
@@ -121,6 +140,11 @@ private:
     QCheckBox* m_resumeCheck = nullptr;
     QCheckBox* m_htmlReportCheck = nullptr;
     QCheckBox* m_worldFileCheck = nullptr;
+    QWidget* m_runOptions = nullptr;
+
+    // Which frames: the attribute filter, and a resume of the failed ones.
+    QLineEdit* m_whereEdit = nullptr;
+    QCheckBox* m_retryCheck = nullptr;
 
     // Scene and range line panel.
     QCheckBox* m_stripGaussCheck = nullptr;

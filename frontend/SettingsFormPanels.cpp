@@ -6,6 +6,7 @@
 
 #include "FieldPicker.h"
 
+#include "CollapsibleSection.h"
 #include "ConfigReference.h"
 #include "FormChoices.h"
 #include "FormWidgets.h"
@@ -62,6 +63,15 @@ QGroupBox* makeGroup(const QString& title, QWidget* parent)
     return new QGroupBox(title, parent);
 }
 
+// A closed section as the last row of a form, spanning it.
+CollapsibleSection* makeSection(const QString& title, const char* name, QFormLayout* form)
+{
+    auto* section = new CollapsibleSection(title, form->parentWidget());
+    section->setObjectName(QString::fromLatin1(name));
+    form->addRow(section);
+    return section;
+}
+
 QFormLayout* makeForm(QWidget* parent)
 {
     auto* form = new QFormLayout(parent);
@@ -75,6 +85,7 @@ void addKeyRow(QFormLayout* form, const char* key, QWidget* field)
     auto* label = new QLabel(configLabel(key));
     const QString tip = configTooltip(key);
     label->setToolTip(tip);
+    label->setBuddy(field);  // names the field in messages
     field->setToolTip(tip);
     form->addRow(label, field);
 }
@@ -142,16 +153,21 @@ QWidget* SettingsForm::buildPicturePanel()
     for (const vistrel::OutputFormat& format : vistrel::kOutputFormats)
         m_formatCombo->addItem(QString::fromLatin1(format.key.data(), qsizetype(format.key.size())));
 
+    // Size and format are set for every job; the camera and the sharpness
+    // seldom.
     addKeyRow(form, "width", m_widthSpin);
     addKeyRow(form, "height", m_heightSpin);
-    addKeyRow(form, "camera_padding", m_cameraPaddingSpin);
-    addKeyRow(form, "oblique_padding_factor", m_obliquePaddingSpin);
-    addKeyRow(form, "oblique_distance_factor", m_obliqueDistanceSpin);
-    addKeyRow(form, "oblique_view_angle", m_viewAngleCombo);
-    addKeyRow(form, "warmup_frames", m_warmupSpin);
-    form->addRow(m_warmupUntilLoadedCheck);
-    addKeyRow(form, "output_dpi", m_dpiSpin);
     addKeyRow(form, "output_format", m_formatCombo);
+    auto* more = makeSection(QStringLiteral("相机与清晰度"), "cameraSection", form);
+    auto* moreForm = makeForm(more->content());
+    moreForm->setContentsMargins(0, 0, 0, 0);
+    addKeyRow(moreForm, "camera_padding", m_cameraPaddingSpin);
+    addKeyRow(moreForm, "oblique_padding_factor", m_obliquePaddingSpin);
+    addKeyRow(moreForm, "oblique_distance_factor", m_obliqueDistanceSpin);
+    addKeyRow(moreForm, "oblique_view_angle", m_viewAngleCombo);
+    addKeyRow(moreForm, "warmup_frames", m_warmupSpin);
+    moreForm->addRow(m_warmupUntilLoadedCheck);
+    addKeyRow(moreForm, "output_dpi", m_dpiSpin);
 
     column->addWidget(box);
     column->addStretch();
@@ -200,16 +216,11 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
     m_templateEdit = new QLineEdit(box);
     m_templateEdit->setObjectName(QStringLiteral("templateEdit"));
     m_templateEdit->setPlaceholderText(QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
-    m_previewSpin = makeSpin(box, "previewSpin", 0, 100000, 0);
+    m_previewSpin = makeSpin(box, "previewSpin", 1, 100000, 5);
     m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
     m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
     m_worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");
 
-    addKeyRow(form, "field_separator", m_separatorCombo);
-    auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), box);
-    customLabel->setToolTip(configTooltip("field_separator"));
-    m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
-    form->addRow(customLabel, m_customSeparatorEdit);
     // The template has the panel's whole width, its example included.
     auto* templateLabel = new QLabel(configLabel("photo_name_template"), box);
     templateLabel->setToolTip(configTooltip("photo_name_template"));
@@ -219,17 +230,19 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
                                     16);
     form->addRow(templateLabel);
     form->addRow(m_templateEdit);
-    addKeyRow(form, "preview_limit", m_previewSpin);
-    form->addRow(m_resumeCheck);
-    // The two extra outputs share a row.
-    auto* outputs = new QWidget(box);
-    outputs->setToolTip(configTooltip("html_report"));
-    auto* outputsRow = new QHBoxLayout(outputs);
-    outputsRow->setContentsMargins(0, 0, 0, 0);
-    outputsRow->addWidget(m_htmlReportCheck);
-    outputsRow->addWidget(m_worldFileCheck);
-    outputsRow->addStretch();
-    form->addRow(outputs);
+
+    // The separator and the extra outputs, seldom changed.
+    auto* more = makeSection(QStringLiteral("分隔符与附加输出"), "namingSection", form);
+    auto* moreForm = makeForm(more->content());
+    moreForm->setContentsMargins(0, 0, 0, 0);
+    addKeyRow(moreForm, "field_separator", m_separatorCombo);
+    auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), more->content());
+    customLabel->setToolTip(configTooltip("field_separator"));
+    customLabel->setBuddy(m_customSeparatorEdit);
+    m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
+    moreForm->addRow(customLabel, m_customSeparatorEdit);
+    moreForm->addRow(m_htmlReportCheck);
+    moreForm->addRow(m_worldFileCheck);
 }
 
 QWidget* SettingsForm::buildScenePanel()
@@ -253,20 +266,75 @@ QWidget* SettingsForm::buildScenePanel()
     m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
     m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
 
-    form->addRow(m_stripGaussCheck);
-    addKeyRow(form, "gauss_zone_prefix", m_gaussPrefixSpin);
-    addKeyRow(form, "shp_offset_x", m_offsetXSpin);
-    addKeyRow(form, "shp_offset_y", m_offsetYSpin);
-    form->addRow(m_alignCheck);
-    form->addRow(m_topRangeCheck);
-    addKeyRow(form, "range_line_color", m_colourCombo);
-    addKeyRow(form, "range_line_lift", m_lineLiftSpin);
-    addKeyRow(form, "range_line_width", m_lineWidthSpin);
-    form->addRow(m_depthTestCheck);
+    addFrameChoiceRows(form, box);
+    // Both parts are set once for a project, in sections.
+    auto* place = makeSection(QStringLiteral("度带与偏移"), "placeSection", form);
+    auto* placeForm = makeForm(place->content());
+    placeForm->setContentsMargins(0, 0, 0, 0);
+    placeForm->addRow(m_stripGaussCheck);
+    addKeyRow(placeForm, "gauss_zone_prefix", m_gaussPrefixSpin);
+    addKeyRow(placeForm, "shp_offset_x", m_offsetXSpin);
+    addKeyRow(placeForm, "shp_offset_y", m_offsetYSpin);
+    placeForm->addRow(m_alignCheck);
+    auto* line = makeSection(QStringLiteral("范围线"), "lineSection", form);
+    auto* lineForm = makeForm(line->content());
+    lineForm->setContentsMargins(0, 0, 0, 0);
+    lineForm->addRow(m_topRangeCheck);
+    addKeyRow(lineForm, "range_line_color", m_colourCombo);
+    addKeyRow(lineForm, "range_line_lift", m_lineLiftSpin);
+    addKeyRow(lineForm, "range_line_width", m_lineWidthSpin);
+    lineForm->addRow(m_depthTestCheck);
 
     column->addWidget(box);
     column->addStretch();
     return content;
+}
+
+// Beside the task buttons: the resume beside 开始批量截图, the test count
+// beside 测试导出.
+QWidget* SettingsForm::buildRunOptions()
+{
+    auto* options = new QWidget(this);
+    options->setObjectName(QStringLiteral("runOptions"));
+    m_parts.append(options);
+    auto* row = new QHBoxLayout(options);
+    row->setContentsMargins(0, 0, 0, 0);
+    m_resumeCheck->setParent(options);
+    m_previewSpin->setParent(options);
+    auto* label = new QLabel(configLabel("preview_limit"), options);
+    label->setToolTip(configTooltip("preview_limit"));
+    label->setBuddy(m_previewSpin);
+    m_previewSpin->setToolTip(configTooltip("preview_limit"));
+    row->addWidget(m_resumeCheck);
+    row->addSpacing(12);
+    row->addWidget(label);
+    row->addWidget(m_previewSpin);
+    return options;
+}
+
+// The filter is typed as OGR SQL; the retry resumes the batch, so it turns
+// 继续上次任务 on, and off again with it.
+void SettingsForm::addFrameChoiceRows(QFormLayout* form, QWidget* box)
+{
+    auto* choice = makeSection(QStringLiteral("选择图斑"), "frameChoiceSection", form);
+    auto* choiceForm = makeForm(choice->content());
+    choiceForm->setContentsMargins(0, 0, 0, 0);
+    m_whereEdit = new QLineEdit(choice->content());
+    m_whereEdit->setObjectName(QStringLiteral("whereEdit"));
+    m_whereEdit->setPlaceholderText(QStringLiteral("ZDDM LIKE '441302%'"));
+    m_retryCheck = makeKeyCheck(choice->content(), "retryCheck", "retry_failed_only");
+    addKeyRow(choiceForm, "where", m_whereEdit);
+    choiceForm->addRow(m_retryCheck);
+    connect(m_whereEdit, &QLineEdit::editingFinished, this, &SettingsForm::pathsChanged);  // other frames
+    connect(m_retryCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_resumeCheck->setChecked(true);
+    });
+    connect(m_resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            m_retryCheck->setChecked(false);
+    });
+    Q_UNUSED(box);
 }
 
 QWidget* SettingsForm::buildAnglePanel()
@@ -288,10 +356,14 @@ QWidget* SettingsForm::buildAnglePanel()
         m_angleChecks[key] = check;
     }
 
-    auto* qualityBox = makeGroup(QStringLiteral("遮挡与质量"), content);
-    auto* qualityForm = makeForm(qualityBox);
-    m_avoidOcclusionCheck = makeKeyCheck(qualityBox, "avoidOcclusionCheck", "avoid_occlusion");
-    m_occlusionStepSpin = makeDecimalSpin(qualityBox, "occlusionStepSpin", 0.1, 0.9, 0.05, 2, 0.35);
+    auto* qualityBox = new QWidget(content);
+    auto* qualityRows = makeForm(qualityBox);
+    qualityRows->setContentsMargins(0, 0, 0, 0);
+    auto* quality = makeSection(QStringLiteral("遮挡与质量"), "qualitySection", qualityRows);
+    auto* qualityForm = makeForm(quality->content());
+    qualityForm->setContentsMargins(0, 0, 0, 0);
+    m_avoidOcclusionCheck = makeKeyCheck(quality->content(), "avoidOcclusionCheck", "avoid_occlusion");
+    m_occlusionStepSpin = makeDecimalSpin(quality->content(), "occlusionStepSpin", 0.1, 0.9, 0.05, 2, 0.35);
     qualityForm->addRow(m_avoidOcclusionCheck);
     addKeyRow(qualityForm, "occlusion_sample_step", m_occlusionStepSpin);
 

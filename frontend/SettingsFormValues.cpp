@@ -9,10 +9,14 @@
 #include "FormChoices.h"
 #include "FormWidgets.h"
 
+#include "core/ConfigKeys.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QJsonArray>
 #include <QLineEdit>
+
+#include <algorithm>
 
 namespace {
 
@@ -65,6 +69,7 @@ QStringList stringsOf(const QJsonValue& value)
 // preview_limit in render_gui.json is always 0 (a full run), so the count
 // the user set needs a key of its own. The renderer ignores unknown keys.
 constexpr char kTavrinPreviewLimit[] = "tavrin_preview_limit";
+constexpr int kDefaultTestFrames = 5;
 
 void selectByText(QComboBox* combo, const QString& text)
 {
@@ -87,12 +92,14 @@ void selectByData(QComboBox* combo, const QString& value)
 
 void SettingsForm::loadSettings(const QJsonObject& s)
 {
+    m_loaded = s;
     m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path")));
     m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path")));
     m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir")));
     loadNumbers(s);
     loadChoices(s);
     m_templateEdit->setText(textOr(s, "photo_name_template"));
+    m_whereEdit->setText(textOr(s, "where"));
 
     QStringList fields = stringsOf(s.value(QLatin1String("field_names")));
     if (fields.isEmpty())
@@ -111,7 +118,10 @@ void SettingsForm::loadNumbers(const QJsonObject& s)
     m_widthSpin->setValue(integerOr(s, "width"));
     m_heightSpin->setValue(integerOr(s, "height"));
     m_warmupSpin->setValue(integerOr(s, "warmup_frames"));
-    m_previewSpin->setValue(integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit")));
+    // A count of 0 (all frames, as the renderer takes it) is no test: files
+    // that hold it start with the default count.
+    const int tested = integerOr(s, kTavrinPreviewLimit, integerOr(s, "preview_limit"));
+    m_previewSpin->setValue(tested > 0 ? tested : kDefaultTestFrames);
     m_dpiSpin->setValue(integerOr(s, "output_dpi"));
     m_cameraPaddingSpin->setValue(numberOr(s, "camera_padding"));
     m_obliquePaddingSpin->setValue(numberOr(s, "oblique_padding_factor"));
@@ -153,6 +163,7 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
     m_worldFileCheck->setChecked(flagOr(s, "world_file"));
+    m_retryCheck->setChecked(flagOr(s, "retry_failed_only") && m_resumeCheck->isChecked());
 
     // Anything but a list (missing, null, a text) gives the default angles.
     const QJsonValue angles =
@@ -168,8 +179,13 @@ void SettingsForm::loadChecks(const QJsonObject& s)
 
 QJsonObject SettingsForm::collectSettings(bool testMode) const
 {
-    // Keys without a widget keep the defaults, whatever a loaded file said.
+    // Keys without a widget keep what the loaded file said, else the
+    // defaults; the form's own go over them.
     QJsonObject s = defaultSettings();
+    for (auto it = m_loaded.begin(); it != m_loaded.end(); ++it) {
+        if (vistrel::findConfigKey(it.key().toStdString()))
+            s.insert(it.key(), it.value());
+    }
     collectNumbers(s);
     s.insert(QStringLiteral("preview_limit"), testMode ? m_previewSpin->value() : 0);
     s.insert(QStringLiteral("osgb_path"), cleanNativePath(m_modelPathEdit->text()));
@@ -192,6 +208,8 @@ QJsonObject SettingsForm::collectSettings(bool testMode) const
     s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
     s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
     s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
+    s.insert(QStringLiteral("where"), m_whereEdit->text().trimmed());
+    s.insert(QStringLiteral("retry_failed_only"), m_retryCheck->isChecked());
     return s;
 }
 
@@ -233,14 +251,21 @@ void SettingsForm::collectChoices(QJsonObject& s) const
         if (check->isChecked())
             angles.append(key);
     }
-    if (angles.isEmpty())
-        angles.append(QStringLiteral("top"));
     s.insert(QStringLiteral("angles"), angles);
+}
+
+bool SettingsForm::anyAngleChecked() const
+{
+    return std::any_of(m_angleChecks.begin(), m_angleChecks.end(),
+                       [](const auto& angle) { return angle.second->isChecked(); });
 }
 
 QJsonObject SettingsForm::collectGuiSettings() const
 {
-    QJsonObject s = collectSettings(false);
+    QJsonObject s = m_loaded;
+    const QJsonObject run = collectSettings(false);
+    for (auto it = run.begin(); it != run.end(); ++it)
+        s.insert(it.key(), it.value());
     s.insert(QLatin1String(kTavrinPreviewLimit), m_previewSpin->value());
     return s;
 }

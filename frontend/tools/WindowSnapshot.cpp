@@ -4,13 +4,16 @@
 //
 //   tavrin_window_snapshot <program folder> <output.png> [seconds]
 //   tavrin_window_snapshot <program folder> <output.png> end
+//   tavrin_window_snapshot <program folder> <output.png> form
 //
 // With seconds (10 if left out) it starts 开始批量截图 and takes the picture
 // once that time has passed and the preview shows an image; then the task is
 // stopped as 停止 does. With "end" it lets the run go to its end and takes
 // the picture of the window with the end box over it, as the user sees it
 // (the numbers and the buttons after a whole run, the reason after a failed
-// one); then the box is closed without pressing any of its buttons.
+// one); then the box is closed without pressing any of its buttons. With
+// "form" it takes the picture of the window before any run (the layout at
+// the screen's size and scaling).
 #include "MainWindow.h"
 #include "PreviewPane.h"
 #include "QtTranslations.h"
@@ -112,14 +115,17 @@ int main(int argc, char** argv)
     const QString programDir = QString::fromLocal8Bit(argv[1]);
     const QString output = QString::fromLocal8Bit(argv[2]);
     const bool endBox = argc > 3 && std::strcmp(argv[3], "end") == 0;
-    const int seconds = argc > 3 && !endBox ? std::atoi(argv[3]) : 10;
+    const bool formOnly = argc > 3 && std::strcmp(argv[3], "form") == 0;
+    const int seconds = argc > 3 && !endBox && !formOnly ? std::atoi(argv[3]) : 10;
 
     MainWindow window(programDir);
     window.setWindowIcon(QApplication::windowIcon());
     window.move(0, 0);
     window.show();
-    QTimer::singleShot(500, &window, [&] {
-        if (endBox)
+    QTimer::singleShot(formOnly ? 1500 : 500, &window, [&] {
+        if (formOnly)
+            app.exit(saveScreenPart(window.frameGeometry(), output) ? 0 : 1);
+        else if (endBox)
             snapshotEndBox(app, window, output);
         else
             snapshotRun(app, window, output, seconds);

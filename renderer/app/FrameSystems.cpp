@@ -2,6 +2,7 @@
 
 #include "app/StopSignal.h"
 #include "core/Logger.h"
+#include "core/NumberText.h"
 #include "core/RunProtocol.h"
 
 #include <ogr_spatialref.h>
@@ -103,14 +104,30 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
     return {PlanSystems::Transformed, ""};
 }
 
-bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems)
+namespace {
+
+// "(x0, y0) - (x1, y1)" without exponents: 3390330.5, not 3.39033e+06.
+std::string plainExtent(const Extent2& extent)
+{
+    if (extent.empty) {
+        return "(empty)";
+    }
+    const auto number = [](double value) { return plainNumber(value, 3); };
+    return "(" + number(extent.minX) + ", " + number(extent.minY) + ") - (" + number(extent.maxX) + ", " +
+           number(extent.maxY) + ")";
+}
+
+}  // namespace
+
+bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems,
+                     const Extent2& framesAsRead)
 {
     if (anyFrameOverlaps(frames, modelExtent)) {
         return false;
     }
     Logger::instance().error(
-        runMessage(RunMessage::NoFrameOverModel, {framesExtent(frames).text(), shortName(systems.frames),
-                                                  modelExtent.text(), shortName(systems.model)}));
+        runMessage(RunMessage::NoFrameOverModel, {plainExtent(framesAsRead), shortName(systems.frames),
+                                                  plainExtent(modelExtent), shortName(systems.model)}));
     return true;
 }
 

@@ -40,8 +40,11 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
                                 std::vector<PolygonFrame>& frames, const Extent2& modelExtent);
 
 // When no frame lies over the model: logs the ERROR with both extents and
-// both systems and returns true.
-bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems);
+// both systems and returns true. The frames' extent is given as read, in
+// their own system (`framesAsRead`), so that the user finds the numbers of
+// the data; both in plain decimals.
+bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems,
+                     const Extent2& framesAsRead);
 
 // The .prj text of the model's system: ESRI WKT for a CRS, empty for ENU
 // (no CRS names a local tangent frame) and for an unknown system.

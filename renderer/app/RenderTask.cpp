@@ -248,7 +248,8 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
         // Stopped while the frames were moved: the batch writes its report at once.
         return ExitSuccess;
     }
-    return nothingToRender(frames, prepared.modelExtent, prepared.systems) ? ExitNothingToRender : ExitSuccess;
+    return nothingToRender(frames, prepared.modelExtent, prepared.systems, prepared.sourceExtent) ? ExitNothingToRender
+                                                                                                  : ExitSuccess;
 }
 
 namespace {

@@ -244,8 +244,11 @@ TEST(CoordinateSystems, FramesThatMissTheModelEndWithExitSix)
     TempDir dir("crs");
     const SampleRun run = runVistrel(dir, smallConfig({{"shp_offset_x", 100000.0}, {"preview_limit", 2}}));
     EXPECT_EQ(run.process.exitCode, 6) << run.log();
-    const auto errors = linesWith(run.log(), "[ERROR] No frame lies over the model: frames extent (612");
+    // The frames' extent in the numbers of the file (zone prefix and all),
+    // never in exponent form.
+    const auto errors = linesWith(run.log(), "[ERROR] No frame lies over the model: frames extent (38512");
     ASSERT_EQ(errors.size(), 1u) << run.log();
+    EXPECT_EQ(errors[0].find("e+"), std::string::npos) << errors[0];
     EXPECT_NE(errors[0].find("CGCS2000 / 3-degree Gauss-Kruger CM 114E"), std::string::npos) << errors[0];
     EXPECT_NE(errors[0].find("检查坐标系、度带前缀或偏移"), std::string::npos) << errors[0];
     EXPECT_TRUE(linesWith(run.log(), "FRAME_PROGRESS ").empty());

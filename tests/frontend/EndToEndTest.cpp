@@ -3,6 +3,7 @@
 
 #include "FrontendTestSupport.h"
 
+#include "PlanMap.h"
 #include "PreviewPane.h"
 
 #include <QDirIterator>
@@ -11,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -83,6 +85,14 @@ void EndToEndTest::testExportOfTwoFrames()
     form(window).loadSettings({{u"osgb_path"_s, city}, {u"shp_path"_s, parcels}, {u"output_dir"_s, output},
                          {u"width"_s, 160}, {u"height"_s, 120}, {u"warmup_frames"_s, 0}, {u"preview_limit"_s, 2},
                          {u"angles"_s, QJsonArray{u"top"_s, u"north"_s}}, {u"output_top_range"_s, false}});
+    // The plan first: every parcel of the sample lies over the model.
+    auto* map = widget<PlanMap>(window, "planMap");
+    window.startPlan();
+    QVERIFY(QTest::qWaitFor([&] { return !window.planning(); }, 60000));
+    QCOMPARE(map->parcelCount(), 20);
+    QVERIFY2(widget<QLabel>(window, "planCaption")->text().startsWith(u"20 / 20 个图斑位于模型上"_s),
+             qPrintable(widget<QLabel>(window, "planCaption")->text()));
+    QVERIFY(!QFileInfo::exists(output));
     QTest::mouseClick(widget<QPushButton>(window, "testButton"), Qt::LeftButton);
 
     const bool done = QTest::qWaitFor([&] { return ended(*messages); }, 300000);
@@ -104,6 +114,18 @@ void EndToEndTest::testExportOfTwoFrames()
     QVERIFY2(log.contains(u"][INFO] 图片 4/4（图斑 2/2，正射）完成"_s) && log.contains(u"][INFO] 已写出 "_s)
                  && !log.contains(u"IMAGE_PROGRESS"_s),
              qPrintable(log.right(2000)));
+    // Every line the renderer logged reads in Chinese, the informational
+    // ones included.
+    static const QRegularExpression chinese(u"[\u4e00-\u9fff]"_s);
+    for (const QString& line : log.split(u'\n')) {
+        if (line.contains(u"][INFO] "_s) || line.contains(u"][WARN] "_s))
+            QVERIFY2(line.section(u"] "_s, 1).contains(chinese), qPrintable(line));
+    }
+    // The test wrote into its own folder.
+    QVERIFY2(images.first().startsWith(output + u"/测试导出/"_s), qPrintable(images.first()));
+    // The map shows the two parcels of the test by their results.
+    QVERIFY(map->reportRow(0) && map->reportRow(0)->result == FrameResult::Written);
+    QVERIFY(map->reportRow(1) && map->reportRow(1)->result == FrameResult::Written);
     // The contact sheet is on by default and its button leads to it.
     QVERIFY(messages->last().actions.size() == 2 && messages->last().actions[1].enabled);
 

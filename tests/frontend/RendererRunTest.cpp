@@ -4,12 +4,15 @@
 #include "FrontendTestSupport.h"
 
 #include "DefaultSettings.h"
+#include "PlanMap.h"
 #include "PreviewPane.h"
 #include "RendererLocation.h"
 #include "RendererRun.h"
 #include "RunLogText.h"
 #include "RunOutputReader.h"
 #include "TimeText.h"
+
+#include "core/PlanProtocol.h"
 
 #include <QDir>
 #include <QLabel>
@@ -56,6 +59,9 @@ private slots:
     void shardAndResumeInTheStatus();
     void feedbackWithoutAnAddress();
     void checksBeforeStarting();
+    void testExportLeavesTheBatchAlone();
+    void resumedRunTimeLeftAndMissingTiles();
+    void planMapShowsTheParcelsAndTheirResults();
     void rendererThatCannotStart();
     void closingTheWindowEndsTheRenderer();
     void forcedStopIsConfirmed();
@@ -133,12 +139,28 @@ void RendererRunTest::protocolLinesInChinese()
         {u"[t][ERROR] Task failed: filesystem error: create_directories: Permission denied [/out]"_s,
          u"[t][ERROR] 任务出错：文件系统错误：create_directories: 权限不足 [/out]"_s},
         {u"Config error: width and height must be positive."_s, u"配置错误：图片宽度和高度必须为正数。"_s},
+        // A frame the pre-check skipped: its image is skipped, not failed.
+        {u"[t][INFO] IMAGE_PROGRESS image=4 total_images=18 frame=7 total_frames=9 elapsed=1.00 eta=2.00 angle=top "
+         "success=0"_s,
+         u"[t][INFO] 图片 4/18（图斑 7/9，正射）跳过"_s},
+        // A stopped run names what it did not reach.
+        {u"[t][INFO] Render finished. Success 5/40, skipped 0, failed 0, not done 35"_s,
+         u"[t][INFO] 已停止：成功 5 张，跳过 0 张，失败 0 张，未完成 35 张（共 40 张）"_s},
+        // Informational lines, also the usage on standard error.
+        {u"[t][INFO] Loading OSGB/scene: /c/Data/Tile_1/Tile_1.osgb"_s,
+         u"[t][INFO] 正在加载 OSGB 模型：/c/Data/Tile_1/Tile_1.osgb"_s},
+        {u"[t][INFO] Sampled model heights for 3/4 frames. Z range=(1.5, 20)"_s,
+         u"[t][INFO] 已为 3/4 个图斑取得模型高度，高度范围 (1.5, 20)"_s},
+        {u"[t][WARN] GDAL: bad ring (and 3 more like it, not logged)"_s,
+         u"[t][WARN] GDAL 错误：bad ring（另有 3 条同类消息未记录）"_s},
+        {QString::fromUtf8(vistrel::kUsageLine.data()), u"用法：Vistrel <配置文件，如 config/render.json>（或 Vistrel --plan <配置文件>：预检一次任务会做什么）"_s},
+        {u"Size: 320x180"_s, u"图片尺寸：320×180"_s},
         // Not of the protocol, or broken: as it came.
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
         {u"  free text "_s, u"  free text "_s},
     };
     for (const auto& [line, chinese] : lines)
-        QCOMPARE(logPaneText(line), chinese);
+        QCOMPARE(logPaneText(line, 7), chinese);
 }
 
 // A killed run has no summary line; its images are counted as the summary
@@ -170,7 +192,7 @@ void RendererRunTest::writesBothFilesAndPassesTheRunFile()
 {
     writeFakeRenderer(m_dir->path(), "echo \"$#\" > argc.txt; printf '%s' \"$1\" > arg.txt; pwd > cwd.txt");
     widget<QSpinBox>(*m_window, "previewSpin")->setValue(7);
-    const QString guiFile = path(u"config/render_gui.json"_s), runFile = path(u"config/render_qt_run.json"_s);
+    const QString guiFile = m_window->settingsFilePath(), runFile = path(u"config/render_qt_run.json"_s);
 
     click("testButton");
     QVERIFY(waitForEnd());
@@ -769,10 +791,10 @@ void RendererRunTest::keyboard()
 
     // Tab goes through the form as it is read.
     const QStringList expected = {u"modelPathEdit"_s, u"shapefileEdit"_s, u"outputDirEdit"_s, u"widthSpin"_s,
-        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"separatorCombo"_s,
-        u"customSeparatorEdit"_s, u"templateEdit"_s, u"previewSpin"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
+        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"templateEdit"_s,
+        u"separatorCombo"_s, u"customSeparatorEdit"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
         u"depthTestCheck"_s, u"angle_top"_s, u"avoidOcclusionCheck"_s, u"occlusionStepSpin"_s, u"startButton"_s,
-        u"testButton"_s, u"stopButton"_s, u"saveButton"_s};
+        u"testButton"_s, u"stopButton"_s, u"resumeCheck"_s, u"previewSpin"_s, u"saveButton"_s};
     QStringList chain;
     QWidget* next = widget<QWidget>(*m_window, "modelPathEdit");
     for (int i = 0; i < 200 && (chain.isEmpty() || next->objectName() != chain.first()); ++i, next = next->nextInFocusChain()) {
@@ -780,6 +802,126 @@ void RendererRunTest::keyboard()
             chain.append(next->objectName());
     }
     QCOMPARE(chain, expected);
+}
+
+// A test export writes into <output>/测试导出 with its own journal and
+// reports: the batch's files stay byte for byte; a count of 0 is refused.
+void RendererRunTest::testExportLeavesTheBatchAlone()
+{
+    // The renderer's part: it writes its journal and report where output_dir says.
+    writeFakeRenderer(m_dir->path(),
+                      "dir=$(sed -n 's/^ *\"output_dir\": \"\\(.*\\)\",*$/\\1/p' \"$1\")\n"
+                      "mkdir -p \"$dir\" && echo test > \"$dir/journal-0-of-1.jsonl\" && echo t > \"$dir/render_report.csv\"");
+    const QString out = path(u"data/out"_s);
+    QDir().mkpath(out);
+    const QByteArray journal = "{\"batch\": 1}\n", report = "序号,图斑编号\n1,A\n";
+    writeFile(out + u"/journal-0-of-1.jsonl"_s, journal);
+    writeFile(out + u"/render_report.csv"_s, report);
+
+    widget<QSpinBox>(*m_window, "previewSpin")->setValue(0);
+    QVERIFY(!widget<QPushButton>(*m_window, "testButton")->isEnabled());
+    m_window->startTask(true);
+    QCOMPARE(m_messages->size(), 1);
+    QVERIFY2(m_messages->last().text.contains(u"测试导出图斑数"_s), qPrintable(m_messages->last().text));
+
+    widget<QSpinBox>(*m_window, "previewSpin")->setValue(2);
+    click("testButton");
+    QVERIFY(waitForEnd());
+    QCOMPARE(readFile(out + u"/journal-0-of-1.jsonl"_s), journal);
+    QCOMPARE(readFile(out + u"/render_report.csv"_s), report);
+    QCOMPARE(readFile(out + u"/测试导出/journal-0-of-1.jsonl"_s), QByteArray("test\n"));
+    QVERIFY2(m_messages->last().text.contains(u"测试导出：仅前 2 个图斑。"_s), qPrintable(m_messages->last().text));
+
+    // A template that writes the batch into the test folder: no test.
+    widget<QLineEdit>(*m_window, "templateEdit")->setText(u"测试导出\\<ZDDM>"_s);
+    const qsizetype before = m_messages->size();
+    click("testButton");
+    QCOMPARE(m_messages->last().title, u"无法测试导出"_s);
+    QCOMPARE(m_messages->size(), before + 1);
+}
+
+// Images taken over from the run before do not make the time left short;
+// missing tiles turn the end box into a warning.
+void RendererRunTest::resumedRunTimeLeftAndMissingTiles()
+{
+    writeFakeRenderer(m_dir->path(),
+        "printf '[t][INFO] Resumed /o/A/top.png\\n"
+        "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.01 eta=0.03 angle=top success=1\\n"
+        "[t][INFO] Resumed /o/B/top.png\\n"
+        "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=2 total_frames=4 elapsed=0.02 eta=0.02 angle=top success=1\\n"
+        "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=3 total_frames=4 elapsed=60 eta=20 angle=top success=1\\n'\n"
+        + waitFor("go") +
+        "printf '[t][INFO] Tiles missing: 21, refused: 0 (and 4 more requests for them, answered without reading); "
+        "root tiles left out for their bounds: 0\\n"
+        "[t][INFO] Render finished. Success 4/4, skipped 0, failed 0\\n'");
+    click("startButton");
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"图片 3/4"_s), 15000);
+    // 60 s for the one image rendered: one minute for the one left.
+    QVERIFY2(status().contains(u"预计剩余 00:01:00"_s), qPrintable(status()));
+    writeFile(path(u"go"_s), "");
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_messages->last().icon, QMessageBox::Warning);
+    QVERIFY2(m_messages->last().text.contains(u"缺失或无法读取的瓦片 21 个"_s), qPrintable(m_messages->last().text));
+    QVERIFY2(log().join(u'\n').contains(u"缺失瓦片 21 个"_s), qPrintable(log().join(u'\n')));
+}
+
+// The plan's parcels on the map, coloured by overlap, with the count over
+// the model and the coordinate-system decision; after the run coloured by
+// the report, and a parcel clicked shows its row, its picture and folder.
+void RendererRunTest::planMapShowsTheParcelsAndTheirResults()
+{
+    using namespace vistrel;
+    const auto square = [](double x) {
+        return std::vector<PlanRing>{{false, {{x, 0}, {x + 10, 0}, {x + 10, 10}, {x, 10}, {x, 0}}}};
+    };
+    PlanSummary summary;
+    summary.frames = 3;
+    summary.over = 1;
+    summary.partly = 1;
+    summary.outside = 1;
+    summary.imagesPlanned = 3;
+    summary.imagesToRender = 3;
+    summary.systems = PlanSystems::Transformed;
+    summary.from = "EPSG:4326";
+    summary.to = "EPSG:4547";
+    std::string plan = "[t][INFO] " + formatLine(PlanTile{1, 1, {0, 0, 25, 10}, 0}) + "\n";
+    const PlanOverlap overlaps[] = {PlanOverlap::Over, PlanOverlap::Partly, PlanOverlap::Outside};
+    for (int i = 0; i < 3; ++i)
+        plan += "[t][INFO] " + formatLine(PlanFrame{i + 1, 3, overlaps[i], std::string(1, char('A' + i)), square(i * 20.0)}) + "\n";
+    plan += "[t][INFO] " + formatLine(summary) + "\n";
+    writeFile(path(u"plan.txt"_s), QByteArray::fromStdString(plan));
+    QDir().mkpath(path(u"data/out/A"_s));
+    QImage(32, 24, QImage::Format_RGB32).save(path(u"data/out/A/top.png"_s));
+    writeFile(path(u"data/out/render_report.csv"_s),
+              "\xEF\xBB\xBF序号,图斑编号,文件夹名称,输出文件夹,最小X,最小Y,最大X,最大Y,最低高程,最高高程,中心高程,"
+              "正射图片,正射结果,正射耗时秒,正射遮挡评分,正射相机角度,正射备注\n"
+              "1,A,A,A,0,0,1,1,0,0,0,top.png,成功,1.000,0,0,\n"
+              "2,B,B,B,0,0,1,1,0,0,0,,跳过,0.000,0,0,\"无模型, 已跳过\"\n"
+              "3,C,C,C,0,0,1,1,0,0,0,,失败,0.000,0,0,渲染失败\n");
+    writeFakeRenderer(m_dir->path(), "if [ \"$1\" = --plan ]; then cat plan.txt; exit 0; fi\n"
+                                     "echo '[t][INFO] Render finished. Success 1/3, skipped 1, failed 1'; exit 4");
+    auto* map = widget<PlanMap>(*m_window, "planMap");
+    m_window->startPlan();
+    QTRY_COMPARE_WITH_TIMEOUT(map->parcelCount(), 3, 15000);
+    QTRY_VERIFY(!m_window->planning());
+    QCOMPARE(map->parcelColour(1), PlanMap::overlapColour(PlanOverlap::Partly));
+    QVERIFY2(widget<QLabel>(*m_window, "planCaption")->text().startsWith(u"2 / 3 个图斑位于模型上"_s),
+             qPrintable(widget<QLabel>(*m_window, "planCaption")->text()));
+    QCOMPARE(widget<QLabel>(*m_window, "crsNoteLabel")->text(), u"坐标系：图斑从 EPSG:4326 转换到模型的 EPSG:4547"_s);
+
+    click("startButton");
+    QVERIFY(waitForEnd());
+    QCOMPARE(map->parcelColour(0), PlanMap::resultColour(FrameResult::Written));
+    QCOMPARE(map->parcelColour(1), PlanMap::resultColour(FrameResult::Skipped));
+    QCOMPARE(map->parcelColour(2), PlanMap::resultColour(FrameResult::Failed));
+    QCOMPARE(map->reportRow(1)->text, u"正射 跳过（无模型, 已跳过）"_s);
+
+    auto urls = captureUrls(*m_window);
+    emit map->parcelClicked(0);
+    QCOMPARE(widget<QLabel>(*m_window, "parcelLabel")->text(), u"A：正射 成功"_s);
+    QCOMPARE(*urls, QList<QUrl>{QUrl::fromLocalFile(path(u"data/out/A"_s))});
+    auto* preview = widget<PreviewPane>(*m_window, "previewPane");
+    QTRY_COMPARE(preview->shownPath(), path(u"data/out/A/top.png"_s));
 }
 
 QTEST_MAIN(RendererRunTest)

@@ -2,7 +2,10 @@
 
 #include "FrontendTestSupport.h"
 
+#include "ConfigReference.h"
 #include "DefaultSettings.h"
+
+#include "core/ConfigKeys.h"
 #include "FormWidgets.h"
 
 #include <QApplication>
@@ -11,6 +14,7 @@
 #include <QDoubleSpinBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -35,6 +39,8 @@ private slots:
     void arrowStepsWriteTheShownValues();
     void numbersOutOfRange();
     void closingAsksAboutUnsavedEdits();
+    void projectKeepsEveryKeyOfTheTable();
+    void droppedFilesAndAnUnwritableConfigFolder();
 
 private:
     QJsonObject collect(const QJsonObject& loaded);
@@ -58,7 +64,8 @@ QJsonObject SettingsFormTest::collect(const QJsonObject& loaded)
 void SettingsFormTest::loadThenCollectRoundTrips()
 {
     // A file that changes every field, with other values for the keys the
-    // form has no field for, and the run file the form makes of it.
+    // form has no field for (they are kept as they were), and the run file
+    // the form makes of it.
     const QJsonObject loaded = QJsonDocument::fromJson(R"({
         "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
         "camera_padding": 1.25, "oblique_padding_factor": 0.9, "oblique_distance_factor": 1.1,
@@ -74,7 +81,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "distance": 120, "background": "black", "jpg_quality": 80, "transparent_bg": true,
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
-        "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels"})")
+        "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels",
+        "where": "ZDDM LIKE '4413%'", "retry_failed_only": true})")
                                    .object();
     const QJsonObject expected = QJsonDocument::fromJson(R"({
         "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
@@ -88,25 +96,34 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "range_line_lift": 0.35, "range_line_width": 7.5, "range_line_color": "magenta",
         "output_format": "pdf", "range_line_depth_test": true, "warmup_until_loaded": true,
         "resume": true, "html_report": false, "preview_limit": 9,
-        "distance": 300, "background": "white", "jpg_quality": 95, "transparent_bg": false,
-        "multisample": 4, "range_line_sample_step": 1, "range_line_smooth_limit": 0.6,
-        "num_threads": 4, "world_file": false, "model_srs": "", "frames_crs": "",
-        "reproject_frames": "auto", "layer": "", "tile_load_timeout": 120})")
+        "distance": 120, "background": "black", "jpg_quality": 80, "transparent_bg": true,
+        "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
+        "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
+        "model_srs": "EPSG:4547", "frames_crs": "", "reproject_frames": "never", "layer": "parcels",
+        "tile_load_timeout": 120, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true})")
                                      .object();
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);
     QCOMPARE(form(*m_window).collectSettings(false)[u"preview_limit"_s].toInt(), 0);
+    // The retry resumes the batch: without 继续上次任务 it is off.
+    widget<QCheckBox>(*m_window, "resumeCheck")->setChecked(false);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"retry_failed_only"_s].toBool(), false);
+    widget<QCheckBox>(*m_window, "retryCheck")->setChecked(true);
+    QCOMPARE(form(*m_window).collectSettings(false)[u"resume"_s].toBool(), true);
 }
 
 void SettingsFormTest::collectedKeysAreTheDefaultsKeys()
 {
     QCOMPARE(form(*m_window).collectSettings(true).keys(), defaultSettings().keys());
 
-    // Keys without a widget always come from the defaults.
-    const QJsonObject collected = collect({{u"jpg_quality"_s, 80}, {u"distance"_s, 120}, {u"num_threads"_s, 16}});
-    QCOMPARE(collected[u"jpg_quality"_s].toInt(), 95);
-    QCOMPARE(collected[u"distance"_s].toDouble(), 300.0);
-    QCOMPARE(collected[u"num_threads"_s].toInt(), 4);
+    // Keys without a widget keep the loaded values; keys Vistrel does not
+    // read stay out of the run file.
+    const QJsonObject collected = collect({{u"jpg_quality"_s, 80}, {u"distance"_s, 120}, {u"num_threads"_s, 16},
+                                           {u"my_note"_s, u"x"_s}});
+    QCOMPARE(collected[u"jpg_quality"_s].toInt(), 80);
+    QCOMPARE(collected[u"distance"_s].toDouble(), 120.0);
+    QCOMPARE(collected[u"num_threads"_s].toInt(), 16);
+    QVERIFY(!collected.contains(u"my_note"_s));
 }
 
 void SettingsFormTest::unofferedOrMistypedValuesFallBack()
@@ -144,7 +161,8 @@ void SettingsFormTest::anglesAreCollectedInKeyOrder()
     };
     QCOMPARE(angles({u"top"_s, u"oblique"_s}), QJsonArray{u"top"_s});
     QCOMPARE(angles({u"north"_s, u"top"_s, u"se45"_s}), (QJsonArray{u"north"_s, u"se45"_s, u"top"_s}));
-    QCOMPARE(angles({}), QJsonArray{u"top"_s});
+    // None ticked stays none (the start refuses it) rather than turning into 正射.
+    QCOMPARE(angles({}), QJsonArray{});
 
     widget<QCheckBox>(*m_window, "angle_west")->setChecked(true);
     widget<QCheckBox>(*m_window, "angle_east")->setChecked(true);
@@ -188,16 +206,29 @@ void SettingsFormTest::startupSettingsFiles()
     startWith();
     QCOMPARE(widget<QSpinBox>(*m_window, "widthSpin")->value(), 640);
 
-    // render_gui.json wins; its keys go over the defaults.
+    // An old render_gui.json that held the settings wins and becomes a
+    // project file; render_gui.json then only names it.
     writeFile(config + u"/render_gui.json"_s, R"({"height": 720, "jpg_quality": 80})");
     startWith();
     QJsonObject s = form(*m_window).collectSettings(false);
     QCOMPARE(s[u"width"_s].toInt(), 3840);
     QCOMPARE(s[u"height"_s].toInt(), 720);
-    QCOMPARE(s[u"jpg_quality"_s].toInt(), 95);
-
-    writeFile(config + u"/render_gui.json"_s, "{\"height\": 720,");
+    QCOMPARE(s[u"jpg_quality"_s].toInt(), 80);
+    const QString project = m_window->settingsFilePath();
+    QCOMPARE(readJsonFile(project)[u"jpg_quality"_s].toInt(), 80);
+    QCOMPARE(readJsonFile(config + u"/render_gui.json"_s).value(u"project"_s).toString(), project);
     startWith();
+    QCOMPARE(widget<QSpinBox>(*m_window, "heightSpin")->value(), 720);
+
+    // A damaged project: named in a message and kept as ….bad; the next
+    // save cannot overwrite it.
+    writeFile(project, "{\"height\": 720,");
+    startWith();
+    auto messages = captureMessages(*m_window);
+    QTRY_COMPARE(messages->size(), 1);
+    QVERIFY2(messages->first().text.contains(QDir::toNativeSeparators(project) + u".bad"_s),
+             qPrintable(messages->first().text));
+    QCOMPARE(readFile(project + u".bad"_s), QByteArray("{\"height\": 720,"));
     QCOMPARE(widget<QSpinBox>(*m_window, "heightSpin")->value(), 2160);
 }
 
@@ -208,9 +239,9 @@ void SettingsFormTest::saving()
     widget<QSpinBox>(*m_window, "heightSpin")->setValue(720);
     QTest::mouseClick(widget<QPushButton>(*m_window, "saveButton"), Qt::LeftButton);
 
-    const QString path = m_dir->filePath(u"config/render_gui.json"_s);
+    const QString path = m_window->settingsFilePath();
     QCOMPARE(widget<QPlainTextEdit>(*m_window, "logView")->toPlainText(),
-             u"配置已保存："_s + QDir::toNativeSeparators(path));
+             u"项目已保存："_s + QDir::toNativeSeparators(path));
     // The renderer's key says "all frames"; the test-export count survives in
     // Tavrin's own key, through a restart and the next save.
     QCOMPARE(readJsonFile(path)[u"preview_limit"_s].toInt(), 0);
@@ -331,7 +362,7 @@ void SettingsFormTest::numbersOutOfRange()
 
 void SettingsFormTest::closingAsksAboutUnsavedEdits()
 {
-    const QString path = m_dir->filePath(u"config/render_gui.json"_s);
+    const QString path = m_window->settingsFilePath();
     int answer = 2;
     QList<UserMessage> asked;
     const auto answering = [&](MainWindow& window) {
@@ -363,6 +394,76 @@ void SettingsFormTest::closingAsksAboutUnsavedEdits()
     QVERIFY(m_window->close());
     QCOMPARE(readJsonFile(path)[u"height"_s].toInt(), 720);
     QCOMPARE(asked.size(), 3);
+}
+
+// Every key of the key table the form has no field for, and a key Vistrel
+// does not read, come back unchanged through open and save; the renderer's
+// reach the run file.
+void SettingsFormTest::projectKeepsEveryKeyOfTheTable()
+{
+    QJsonObject project{{u"my_note"_s, u"北区第二批"_s}};
+    for (const vistrel::ConfigKey& key : vistrel::configKeyTable()) {
+        // field_name follows the field list, which the form shows.
+        if (configKey(QLatin1String(key.name))->label || key.name == std::string_view("field_name"))
+            continue;
+        QJsonValue changed;
+        switch (key.type()) {
+        case vistrel::ConfigKeyType::Integer: changed = 7; break;
+        case vistrel::ConfigKeyType::Number: changed = 2.75; break;
+        case vistrel::ConfigKeyType::Boolean: changed = !defaultSetting(key.name).toBool(); break;
+        case vistrel::ConfigKeyType::Text: changed = u"EPSG:4547"_s; break;
+        case vistrel::ConfigKeyType::TextList: changed = QJsonArray{u"x"_s}; break;
+        }
+        project.insert(QLatin1String(key.name), changed);
+    }
+    const QString path = m_dir->filePath(u"项目/北区.json"_s);
+    QDir().mkpath(m_dir->filePath(u"项目"_s));
+    writeFile(path, QJsonDocument(project).toJson());
+    auto messages = captureMessages(*m_window);
+    QVERIFY(m_window->openProject(path));
+    widget<QSpinBox>(*m_window, "heightSpin")->setValue(720);
+    QVERIFY(m_window->saveProject());
+
+    const QJsonObject saved = readJsonFile(path), run = form(*m_window).collectSettings(false);
+    QCOMPARE(saved[u"height"_s].toInt(), 720);
+    for (auto it = project.begin(); it != project.end(); ++it) {
+        QVERIFY2(saved.value(it.key()) == it.value(), qPrintable(it.key()));
+        if (vistrel::findConfigKey(it.key().toStdString()))
+            QVERIFY2(run.value(it.key()) == it.value(), qPrintable(it.key()));
+    }
+    QVERIFY(messages->isEmpty());
+
+    // The next start opens it again.
+    m_window = std::make_unique<MainWindow>(m_dir->path());
+    QCOMPARE(m_window->settingsFilePath(), path);
+    QCOMPARE(widget<QSpinBox>(*m_window, "heightSpin")->value(), 720);
+}
+
+void SettingsFormTest::droppedFilesAndAnUnwritableConfigFolder()
+{
+    // A vector source dropped on the window fills the frames row, a folder
+    // the model row.
+    writeFile(m_dir->filePath(u"parcels.shp"_s), "");
+    QDir().mkpath(m_dir->filePath(u"city"_s));
+    captureMessages(*m_window);
+    m_window->openDroppedPath(m_dir->filePath(u"parcels.shp"_s));
+    m_window->openDroppedPath(m_dir->filePath(u"city"_s));
+    QCOMPARE(widget<QLineEdit>(*m_window, "shapefileEdit")->text(), QDir::toNativeSeparators(m_dir->filePath(u"parcels.shp"_s)));
+    QCOMPARE(widget<QLineEdit>(*m_window, "modelPathEdit")->text(), QDir::toNativeSeparators(m_dir->filePath(u"city"_s)));
+
+    // Where the program's config folder cannot be written (here a file is in
+    // its place), Tavrin keeps its files in the user's folder and says so.
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir programDir;
+    writeFile(programDir.filePath(u"config"_s), "");
+    m_window = std::make_unique<MainWindow>(programDir.path());
+    const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QVERIFY(m_window->settingsFilePath().startsWith(userFolder));
+    QVERIFY(widget<QPlainTextEdit>(*m_window, "logView")->toPlainText().contains(QDir::toNativeSeparators(userFolder)));
+    QVERIFY(m_window->saveProject());
+    QVERIFY(QFileInfo::exists(m_window->settingsFilePath()));
+    QDir(userFolder).removeRecursively();
+    QStandardPaths::setTestModeEnabled(false);
 }
 
 QTEST_MAIN(SettingsFormTest)

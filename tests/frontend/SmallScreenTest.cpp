@@ -44,6 +44,14 @@ void SmallScreenTest::windowAndWidgetsFitTheScreen()
                                                                        QLatin1String(child->metaObject()->className()))));
     }
 
+    // The fields of every job are whole without scrolling; the others wait
+    // in closed sections.
+    for (const char* name : {"modelPathEdit", "shapefileEdit", "outputDirEdit", "widthSpin", "heightSpin", "formatCombo",
+                             "fieldList", "templateEdit", "angleBox", "startButton", "testButton"}) {
+        auto* everyday = widget<QWidget>(window, name);
+        QVERIFY2(everyday->visibleRegion().boundingRect() == everyday->rect(), name);
+    }
+
     // The template's placeholder is not cut.
     auto* templateEdit = widget<QLineEdit>(window, "templateEdit");
     QVERIFY(templateEdit->fontMetrics().horizontalAdvance(templateEdit->placeholderText())

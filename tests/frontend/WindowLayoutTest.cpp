@@ -58,6 +58,7 @@ void WindowLayoutTest::defaultSizeShowsTheWholeForm()
     for (int i = 1; i <= 14; ++i)
         names.append(u"F%1"_s.arg(i));
     form(window).fieldPicker()->rebuild(names, {});
+    window.resize(1120, 640);
     QTRY_VERIFY(rowsShown() >= 3);
     const int rowsAtStart = rowsShown();
     window.resize(1120, 1000);
