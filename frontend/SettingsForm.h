@@ -82,6 +82,7 @@ private:
     QWidget* buildPicturePanel();
     QWidget* buildNamingPanel();
     void addNamingRows(QFormLayout* form, QWidget* box);
+    void addDossierRows(QFormLayout* form);
     QWidget* buildScenePanel();
     void addFrameChoiceRows(QFormLayout* form, QWidget* box);
     QWidget* buildRunOptions();
@@ -140,6 +141,12 @@ private:
     QCheckBox* m_resumeCheck = nullptr;
     QCheckBox* m_htmlReportCheck = nullptr;
     QCheckBox* m_worldFileCheck = nullptr;
+    // The dossier section: marks on the pictures and PDF pages.
+    QCheckBox* m_northArrowCheck = nullptr;
+    QCheckBox* m_scaleBarCheck = nullptr;
+    QCheckBox* m_captionCheck = nullptr;
+    QLineEdit* m_captionEdit = nullptr;
+    QCheckBox* m_pdfLosslessCheck = nullptr;
     QWidget* m_runOptions = nullptr;
 
     // Which frames: the attribute filter, and a resume of the failed ones.

@@ -243,6 +243,34 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
     moreForm->addRow(customLabel, m_customSeparatorEdit);
     moreForm->addRow(m_htmlReportCheck);
     moreForm->addRow(m_worldFileCheck);
+    addDossierRows(form);
+}
+
+void SettingsForm::addDossierRows(QFormLayout* form)
+{
+    auto* dossier = makeSection(QStringLiteral("档案"), "dossierSection", form);
+    auto* rows = makeForm(dossier->content());
+    rows->setContentsMargins(0, 0, 0, 0);
+    auto* marks = new QWidget(dossier->content());
+    auto* line = new QHBoxLayout(marks);
+    line->setContentsMargins(0, 0, 0, 0);
+    const auto mark = [&](const char* name, const QString& text) {
+        auto* check = new QCheckBox(text, marks);
+        check->setObjectName(QString::fromLatin1(name));
+        check->setToolTip(configTooltip("annotate"));
+        line->addWidget(check);
+        return check;
+    };
+    m_northArrowCheck = mark("northArrowCheck", QStringLiteral("指北针"));
+    m_scaleBarCheck = mark("scaleBarCheck", QStringLiteral("比例尺"));
+    m_captionCheck = mark("captionCheck", QStringLiteral("图片说明"));
+    line->addStretch(1);
+    addKeyRow(rows, "annotate", marks);
+    m_captionEdit = new QLineEdit(dossier->content());
+    m_captionEdit->setObjectName(QStringLiteral("captionEdit"));
+    addKeyRow(rows, "caption_template", m_captionEdit);
+    m_pdfLosslessCheck = makeKeyCheck(dossier->content(), "pdfLosslessCheck", "pdf_lossless");
+    rows->addRow(m_pdfLosslessCheck);
 }
 
 QWidget* SettingsForm::buildScenePanel()

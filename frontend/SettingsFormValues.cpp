@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 
+#include <utility>
+
 #include <algorithm>
 
 namespace {
@@ -163,6 +165,12 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
     m_worldFileCheck->setChecked(flagOr(s, "world_file"));
+    m_pdfLosslessCheck->setChecked(flagOr(s, "pdf_lossless"));
+    const QStringList marks = stringsOf(s.value(QLatin1String("annotate")));
+    m_northArrowCheck->setChecked(marks.contains(QLatin1String("north_arrow")));
+    m_scaleBarCheck->setChecked(marks.contains(QLatin1String("scale_bar")));
+    m_captionCheck->setChecked(marks.contains(QLatin1String("caption")));
+    m_captionEdit->setText(textOr(s, "caption_template"));
     m_retryCheck->setChecked(flagOr(s, "retry_failed_only") && m_resumeCheck->isChecked());
 
     // Anything but a list (missing, null, a text) gives the default angles.
@@ -208,6 +216,15 @@ QJsonObject SettingsForm::collectSettings(bool testMode) const
     s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
     s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());
     s.insert(QStringLiteral("world_file"), m_worldFileCheck->isChecked());
+    s.insert(QStringLiteral("pdf_lossless"), m_pdfLosslessCheck->isChecked());
+    QStringList marks;
+    for (const auto& [check, word] : {std::pair{m_northArrowCheck, "north_arrow"},
+                                      std::pair{m_scaleBarCheck, "scale_bar"}, std::pair{m_captionCheck, "caption"}}) {
+        if (check->isChecked())
+            marks << QString::fromLatin1(word);
+    }
+    s.insert(QStringLiteral("annotate"), QJsonArray::fromStringList(marks));
+    s.insert(QStringLiteral("caption_template"), m_captionEdit->text().trimmed());
     s.insert(QStringLiteral("where"), m_whereEdit->text().trimmed());
     s.insert(QStringLiteral("retry_failed_only"), m_retryCheck->isChecked());
     return s;
