@@ -16,9 +16,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 
-#include <utility>
-
 #include <algorithm>
+#include <utility>
 
 namespace {
 
