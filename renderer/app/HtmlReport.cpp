@@ -110,11 +110,23 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
     return cell + "</div></td>";
 }
 
+// The link to the frame's dossier sheet, where one was made.
+std::string sheetLink(const RenderConfig& config, const FrameResults* results)
+{
+    const auto sheet = results ? results->find(kDossierKey) : FrameResults::const_iterator();
+    if (!results || sheet == results->end() || !sheet->second.success) {
+        return {};
+    }
+    return "<div class=\"meta\"><a class=\"sheet\" href=\"" + relativeUrl(sheet->second.path, config.output_dir) +
+           "\">照片页</a></div>";
+}
+
 std::string frameRow(const RenderConfig& config, const std::vector<Column>& columns, const PolygonFrame& frame,
                      const FrameResults* results)
 {
     std::string row = "<tr><td>" + std::to_string(frame.index) + "</td><td class=\"frame\">" + htmlText(frame.name) +
-                      "<div class=\"meta\">" + htmlText(frame.uniqueName) + "</div></td>";
+                      "<div class=\"meta\">" + htmlText(frame.uniqueName) + "</div>" + sheetLink(config, results) +
+                      "</td>";
     row += "<td class=\"meta\">X " + fixedNumber(frame.minX, 3) + " – " + fixedNumber(frame.maxX, 3) + "<br>Y " +
            fixedNumber(frame.minY, 3) + " – " + fixedNumber(frame.maxY, 3) + "</td>";
     row += "<td class=\"meta\">最低 " + fixedNumber(frame.minZ, 3) + "<br>最高 " + fixedNumber(frame.maxZ, 3) +

@@ -17,17 +17,6 @@ bool wants(const RenderConfig& config, const char* mark)
     return std::find(config.annotate.begin(), config.annotate.end(), mark) != config.annotate.end();
 }
 
-// Today's local date, YYYY-MM-DD.
-std::string today()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-    return text;
-}
-
 MarkRequest markRequest(const FinishingContext& context)
 {
     const RenderConfig& config = context.config;
@@ -40,7 +29,7 @@ MarkRequest markRequest(const FinishingContext& context)
         request.metresPerPixel = context.setup.orthoWidth / config.width;
     }
     if (request.caption) {
-        request.captionText = captionText(config.caption_template, context.frame, context.key) + "    " + today();
+        request.captionText = captionText(config.caption_template, context.frame, context.key) + "    " + todayText();
     }
     return request;
 }
@@ -56,6 +45,16 @@ void finishPicture(const FinishingContext& context, osg::Image& pixels)
     if (!drawMarks(pixels, markRequest(context), reason)) {
         Logger::instance().warn("No marks on the " + context.key + " picture of " + context.frame.name + ": " + reason);
     }
+}
+
+std::string todayText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
 }
 
 }  // namespace vistrel

@@ -30,4 +30,7 @@ struct FinishingContext {
 // keeps none, with a WARN).
 void finishPicture(const FinishingContext& context, osg::Image& pixels);
 
+// Today's local date, YYYY-MM-DD, as captions and sheets give it.
+std::string todayText();
+
 }  // namespace vistrel

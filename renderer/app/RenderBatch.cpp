@@ -14,7 +14,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <optional>
+
+namespace fs = std::filesystem;
 
 namespace vistrel {
 
@@ -73,6 +76,9 @@ struct RenderBatch::FrameJob {
     bool leftOut = false;  // retry_failed_only: only its written images are taken over
     CameraSetup precheckSetup;
     ImagePipeline::Picture precheckPicture;  // kept when it can serve as the top image
+    std::shared_ptr<SheetPictures> sheet;  // with dossier: the pictures of its sheet
+    std::string sheetPath;
+    const JournalEntry* sheetTaken = nullptr;  // an earlier run's sheet, taken over
 };
 
 // One image of an angle on its way through the pipeline.
@@ -189,9 +195,15 @@ void RenderBatch::renderFrame(ImagePipeline& pipeline, osg::Node* scene, const s
     if (options_.beforeFrame && (retried || config_.world_file)) {
         options_.beforeFrame(position, renderer_);
     }
+    if (config_.dossier) {
+        job->sheet = std::make_shared<SheetPictures>(config_);
+    }
     prepareFrame(pipeline, *job);
     for (std::size_t a = 0; a < config_.angles.size() && !stopArrived(last_.stopped); ++a) {
         renderAngle(pipeline, scene, job, a);
+    }
+    if (job->sheet && job->precheck == Precheck::Render && !last_.stopped) {
+        prepareSheet(pipeline, job);
     }
     job->precheckPicture.reset();  // the buffer is free for the next frame
 }
@@ -200,6 +212,19 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
 {
     if (last_.stopped) {
         logStopped();
+    }
+    if (config_.dossier && config_.dossier_book && !last_.stopped) {
+        const auto groundWidth = [this](const PolygonFrame& frame) {
+            try {
+                return camera_.computeSetup(frame, "top").orthoWidth;
+            } catch (const std::exception&) {
+                return 0.0;  // the sheet's vertical picture then goes without a scale bar
+            }
+        };
+        last_.sheetsFailed +=
+            writeBook(config_, frames, last_.results, last_.shard.positions(frames.size()), groundWidth, sheetSetting())
+                ? 0
+                : 1;
     }
     // The reports cover this shard's frames.
     std::vector<PolygonFrame> reportFrames;
@@ -224,7 +249,7 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
     const ImageCounts counts = countImages(config_, reportResults);
     Logger::instance().info(formatLine(RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed,
                                                    last_.shard.index, last_.shard.count, counts.notDone}));
-    return counts.failed == 0 && reported && !ledger_.failed() && !last_.refused;
+    return counts.failed == 0 && last_.sheetsFailed == 0 && reported && !ledger_.failed() && !last_.refused;
 }
 
 void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
@@ -391,7 +416,7 @@ void RenderBatch::keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job)
     }
     try {
         job.precheckSetup = camera_.computeSetup(job.frame, "top");
-        job.precheckPicture = capturePicture(pipeline, job.frame, "top", job.precheckSetup, true);
+        job.precheckPicture = capturePicture(pipeline, job, "top", job.precheckSetup, true);
     } catch (const std::exception&) {
         job.precheckPicture.reset();  // the top image is then rendered again
     }
@@ -483,6 +508,9 @@ bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const F
     if (takeOverImage(pipeline, scene, job, work, slot)) {
         return true;
     }
+    if (job.sheet) {
+        job.sheet->renew();
+    }
     placeCamera(scene, job.frame, work);
     slot.start = Clock::now();
     slot.result.path = slot.name.path;
@@ -517,6 +545,13 @@ bool RenderBatch::takeOverImage(ImagePipeline& pipeline, osg::Node* scene, const
         placeCamera(scene, job.frame, work);
         slot.write = putBackWorldFiles(pipeline, work, slot);
     }
+    if (job.sheet) {
+        // The sheet reads the picture back from its file, if it is made anew.
+        if (work.angle == "top") {
+            placeCamera(scene, job.frame, work);
+        }
+        job.sheet->keepFile(slot.image.key, slot.result.path, work.angle == "top" ? work.setup.orthoWidth : 0.0);
+    }
     return true;
 }
 
@@ -533,16 +568,65 @@ ImagePipeline::Picture RenderBatch::drawPicture(ImagePipeline& pipeline, const F
         return nullptr;
     }
     slot.incomplete = noteIncomplete(job.frame, slot.image.key);
-    return capturePicture(pipeline, job.frame, slot.image.key, work.setup, false);
+    return capturePicture(pipeline, job, slot.image.key, work.setup, false);
 }
 
-ImagePipeline::Picture RenderBatch::capturePicture(ImagePipeline& pipeline, const PolygonFrame& frame,
-                                                   const std::string& key, const CameraSetup& setup, bool keep)
+ImagePipeline::Picture RenderBatch::capturePicture(ImagePipeline& pipeline, const FrameJob& job, const std::string& key,
+                                                   const CameraSetup& setup, bool keep)
 {
     osg::Image& drawn = *pictures_.captureImage();
     ImagePipeline::Picture picture = keep ? pipeline.snapshot(drawn) : pipeline.forWriting(drawn);
-    finishPicture(FinishingContext{frame, key, setup, config_}, *picture);
+    finishPicture(FinishingContext{job.frame, key, setup, config_}, *picture);
+    if (job.sheet) {
+        const bool vertical = key == "top" || key == kOutlineImageKey;
+        job.sheet->keep(key, *picture, vertical ? setup.orthoWidth : 0.0);
+    }
     return picture;
+}
+
+void RenderBatch::prepareSheet(ImagePipeline& pipeline, const std::shared_ptr<FrameJob>& job)
+{
+    try {
+        job->sheetPath = sheetPath(config_, nameTemplate_, job->frame);
+    } catch (const std::exception& e) {
+        Logger::instance().error(runMessage(RunMessage::FailedFrame, {job->frame.name, kDossierKey, e.what()}));
+        ++last_.sheetsFailed;
+        return;
+    }
+    if (!job->sheet->renewed()) {
+        job->sheetTaken = ledger_.takeOver(job->ledgerFrame(), kDossierKey, job->sheetPath).entry;
+    }
+    pipeline.then([this, job] { settleSheet(*job); });
+}
+
+void RenderBatch::settleSheet(const FrameJob& job)
+{
+    FrameResults& results = last_.results[static_cast<std::size_t>(job.position)];
+    if (job.sheetTaken) {
+        results[kDossierKey] = job.sheetTaken->result;
+        Logger::instance().info(std::string(kResumedPrefix) + job.sheetPath);
+        return;
+    }
+    FileDigest digest;
+    bool refused = false;
+    const ImageResult sheet =
+        makeSheet(config_, job.frame, results, *job.sheet, job.sheetPath, sheetSetting(), digest, refused);
+    results[kDossierKey] = sheet;
+    last_.refused = last_.refused || refused;
+    last_.sheetsFailed += sheet.success ? 0 : 1;
+    if (!job.skipReplayed) {
+        ledger_.record(job.ledgerFrame(), kDossierKey, sheet, sheet.success ? &digest : nullptr, last_.namesAllFrames);
+    }
+}
+
+SheetSetting RenderBatch::sheetSetting() const
+{
+    fs::path model = fs::path(config_.osgb_path).lexically_normal();
+    if (model.filename().empty()) {
+        model = model.parent_path();
+    }
+    return SheetSetting{model.filename().string(), options_.systemName.empty() ? "未知" : options_.systemName,
+                        todayText()};
 }
 
 ImagePipeline::WriteHandle RenderBatch::writePicture(ImagePipeline& pipeline, const FrameJob& job,

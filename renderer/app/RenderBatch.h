@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DossierSheets.h"
 #include "app/ImageNames.h"
 #include "app/ImagePipeline.h"
 #include "app/ResumeLedger.h"
@@ -32,6 +33,7 @@ struct BatchOptions {
     bool reuse = true;  // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
     std::string storedCrs;  // the system a georeferenced picture file holds; empty: none
+    std::string systemName;  // the model's coordinate system as the dossier sheets name it
     // Called before each frame of this shard is rendered, with its position
     // in the layer (to load the model parts its views show and measure it).
     std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;
@@ -140,6 +142,7 @@ private:
         double writeSeconds = 0.0;  // what the pipeline measured
         double bufferWaitSeconds = 0.0;
         int writersStarted = 0;
+        int sheetsFailed = 0;  // dossier sheets that could not be written
     };
 
     // The run, top to bottom: the renderer, the journal and the counts, every
@@ -178,8 +181,16 @@ private:
     // The renderer's last picture as the pipeline takes it, finished for the
     // image it becomes: the one way pictures enter the pipeline. With `keep`
     // it is copied into a buffer of the pipeline's in any case.
-    ImagePipeline::Picture capturePicture(ImagePipeline& pipeline, const PolygonFrame& frame, const std::string& key,
+    // A frame's sheet (dossier) keeps a copy of it.
+    ImagePipeline::Picture capturePicture(ImagePipeline& pipeline, const FrameJob& job, const std::string& key,
                                           const CameraSetup& setup, bool keep);
+    // With dossier, once the frame's images are settled: its sheet, taken
+    // over from an earlier run when none of its pictures was rendered anew,
+    // else made (settleSheet, in the pipeline's order); journaled and in the
+    // results under kDossierKey.
+    void prepareSheet(ImagePipeline& pipeline, const std::shared_ptr<FrameJob>& job);
+    void settleSheet(const FrameJob& job);
+    SheetSetting sheetSetting() const;
     // Hands the picture's files to the pipeline: the image, its thumbnail
     // and (a vertical view with world_file) its world files; for an image
     // taken over, its world files only.

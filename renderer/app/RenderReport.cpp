@@ -29,7 +29,8 @@ std::string headerLine(const RenderConfig& config)
             line += "," + angleLabel(image.key) + kTitles[t];
         }
     }
-    return line;
+    // The dossier sheet's column comes after all others.
+    return config.dossier ? line + ",照片页" : line;
 }
 
 // The image's result, or null when the run never came to it (it was stopped).
@@ -75,6 +76,9 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
             line += "," + fixedNumber(result.occlusionScore, 3) + "," + fixedNumber(result.viewAngle, 3) + "," +
                     csvTextField(result.note);
         }
+    }
+    if (config.dossier) {
+        line += "," + fileNameCell(resultFor(results, position, kDossierKey));
     }
     return line;
 }

@@ -7,6 +7,7 @@
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/ShardPlan.h"
+#include "geodata/CoordinateSystem.h"
 #include "geodata/FrameHeights.h"
 #include "geodata/PolygonFrameReader.h"
 #include "geodata/SceneExtent.h"
@@ -125,6 +126,7 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         BatchOptions options;
         options.worldFileCrs = prjText(systems.model);
         options.storedCrs = storedCrsText(systems.model);
+        options.systemName = shortName(systems.model);
         options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
             // A frame that cannot be placed over the model needs no part of it.
             if (frames[position].unusable.empty()) {

@@ -191,6 +191,13 @@ std::string templateRule(RenderConfig& c)
                : std::string();
 }
 
+std::string dossierTemplateRule(RenderConfig& c)
+{
+    return c.dossier_template.size() > kMaxTemplateBytes
+               ? "dossier_template must be at most " + std::to_string(kMaxTemplateBytes) + " bytes."
+               : std::string();
+}
+
 std::string shardIndexRule(RenderConfig& c)
 {
     // A count below 1 is refused by its own row.
@@ -237,6 +244,10 @@ std::vector<ConfigKey> buildTable()
         Row("pdf_lossless", &R::pdf_lossless).identity(V),
         Row("annotate", &R::annotate).rule(annotateRule).identity(V),
         Row("caption_template", &R::caption_template).identity(V),
+        Row("dossier", &R::dossier),
+        Row("dossier_template", &R::dossier_template).rule(dossierTemplateRule).identity(BatchIdentity::ValueWhenSet),
+        Row("dossier_fields", &R::dossier_fields).identity(BatchIdentity::ValueWhenSet),
+        Row("dossier_book", &R::dossier_book),
         Row("output_dpi", &R::output_dpi).clamp(72, 1200).identity(V),
         Row("camera_padding", &R::camera_padding).clamp(1.0).identity(V),
         Row("oblique_padding_factor", &R::oblique_padding_factor).clamp(0.5, 1.5).identity(V),

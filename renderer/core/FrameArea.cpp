@@ -100,4 +100,23 @@ bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin)
     return insideFrameArea(frame, x, y) || distanceToFrameEdge(frame, x, y) <= margin;
 }
 
+double frameAreaSize(const PolygonFrame& frame)
+{
+    if (frame.rings.empty()) {
+        return (frame.maxX - frame.minX) * (frame.maxY - frame.minY);
+    }
+    double area = 0.0;
+    for (std::size_t r = 0; r < frame.rings.size(); ++r) {
+        const std::vector<RingPoint>& ring = frame.rings[r];
+        double twice = 0.0;
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            const RingPoint& a = ring[i];
+            const RingPoint& b = ring[(i + 1) % ring.size()];
+            twice += a.x * b.y - b.x * a.y;
+        }
+        area += (isHoleRing(frame, r) ? -0.5 : 0.5) * std::abs(twice);
+    }
+    return area;
+}
+
 }  // namespace vistrel

@@ -20,4 +20,8 @@ double distanceToFrameEdge(const PolygonFrame& frame, double x, double y);
 // True when (x, y) lies in the frame's area or within `margin` of its edge.
 bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin);
 
+// The area of the frame's polygons, holes taken out, in square scene units
+// (the bounds' area for a frame without rings).
+double frameAreaSize(const PolygonFrame& frame);
+
 }  // namespace vistrel

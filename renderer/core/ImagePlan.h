@@ -13,6 +13,10 @@ namespace vistrel {
 // results, journal lines, thumbnails and names go by this key.
 inline constexpr const char* kOutlineImageKey = "top_range";
 
+// The key of a frame's dossier sheet (dossier) in its results and in the
+// journal: it is journaled and taken over as an image is.
+inline constexpr const char* kDossierKey = "dossier";
+
 // One image every frame of a run has.
 struct PlannedImage {
     std::string key;  // the angle, or kOutlineImageKey for the outline image

@@ -20,6 +20,10 @@ struct RenderConfig {
     bool pdf_lossless = false;  // pdf pages hold the picture Flate-compressed instead of as JPEG
     std::vector<std::string> annotate;  // marks drawn on pictures: north_arrow, scale_bar, caption
     std::string caption_template = "<名称> <角度>";  // the caption's text (the name template's placeholders)
+    bool dossier = false;  // one A4 sheet (PDF) per frame with its pictures and attributes
+    std::string dossier_template;  // the sheet's name (the name template's placeholders); empty: the frame's name
+    std::vector<std::string> dossier_fields;  // the sheet's attribute table; empty: field_names
+    bool dossier_book = false;  // with dossier: also one PDF of every sheet of the run
     int output_dpi = 300;
     double camera_padding = 1.05;
     double oblique_padding_factor = 1.02;
