@@ -172,10 +172,16 @@ QList<MessageAction> MainWindow::runEndActions()
     const QString folder = m_runOutputFolder;
     const QString htmlReport = m_run->summary().htmlReport;
     const QString contactSheet = QDir(m_programDir).filePath(htmlReport);
+    // The book when there is one, else the last sheet the run wrote.
+    const RunSummary& run = m_run->summary();
+    const QString sheetFile = run.dossierBook.isEmpty() ? run.dossierSheet : run.dossierBook;
+    const QString sheet = sheetFile.isEmpty() ? QString() : QDir(m_programDir).filePath(sheetFile);
     return {
         {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },
          QFileInfo(folder).isDir()},
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
          !htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
+        {QStringLiteral("打开照片页"), [this, sheet] { openUrl(QUrl::fromLocalFile(sheet)); },
+         !sheet.isEmpty() && QFileInfo(sheet).isFile()},
     };
 }

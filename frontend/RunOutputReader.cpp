@@ -1,7 +1,10 @@
 #include "RunOutputReader.h"
 
+#include "core/ImagePlan.h"
 #include "core/OutputFormats.h"
 #include "core/RunProtocol.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -16,6 +19,20 @@ namespace {
 bool isImagePath(const QString& path)
 {
     return outputFormatOfName(path.toStdString()) != nullptr;
+}
+
+// A dossier sheet or the book: neither is one of the images.
+bool readSheetPath(const QString& path, RunSummary& summary)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (name.startsWith(QString::fromUtf8(kBookFileStem)) && name.endsWith(QLatin1String(".pdf"))) {
+        summary.dossierBook = path;
+        return true;
+    }
+    if (!name.endsWith(QString::fromUtf8(kSheetFileSuffix)))
+        return false;
+    summary.dossierSheet = path;
+    return true;
 }
 
 bool isConfigError(const QString& line)
@@ -110,11 +127,15 @@ bool RunOutputReader::readEvent(const std::string& message)
     }
     if (startsWith(message, kWrotePrefix)) {
         const QString path = text(message).mid(int(kWrotePrefix.size()));
+        if (readSheetPath(path, m_summary))
+            return true;
         if (isImagePath(path))
             m_written.append(path);
         return true;
     }
     if (startsWith(message, kResumedPrefix)) {
+        if (readSheetPath(text(message).mid(int(kResumedPrefix.size())), m_summary))
+            return true;
         ++m_summary.resumedImages;
         m_takenOver = true;
         return true;

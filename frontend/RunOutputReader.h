@@ -31,6 +31,8 @@ struct RunSummary {
     QString configError;  // configuration error printed without log prefix
     QStringList skipReasons;  // "frame: reason" of every SKIP_FRAME line
     QString htmlReport;  // contact sheet this run wrote ("Wrote HTML report: ")
+    QString dossierSheet;  // the last dossier sheet written or taken over
+    QString dossierBook;  // the run's book of sheets, when it was written
     // Shard and resume state ("RUN_STATE"); absent for plain runs.
     bool runState = false;
     int shardIndex = 0;

@@ -147,6 +147,11 @@ private:
     QCheckBox* m_captionCheck = nullptr;
     QLineEdit* m_captionEdit = nullptr;
     QCheckBox* m_pdfLosslessCheck = nullptr;
+    // ... and the sheets: one per frame, their names and fields, the book.
+    QCheckBox* m_dossierCheck = nullptr;
+    QLineEdit* m_dossierTemplateEdit = nullptr;
+    QLineEdit* m_dossierFieldsEdit = nullptr;
+    QCheckBox* m_dossierBookCheck = nullptr;
     QWidget* m_runOptions = nullptr;
 
     // Which frames: the attribute filter, and a resume of the failed ones.

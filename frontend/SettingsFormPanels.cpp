@@ -271,6 +271,26 @@ void SettingsForm::addDossierRows(QFormLayout* form)
     addKeyRow(rows, "caption_template", m_captionEdit);
     m_pdfLosslessCheck = makeKeyCheck(dossier->content(), "pdfLosslessCheck", "pdf_lossless");
     rows->addRow(m_pdfLosslessCheck);
+    m_dossierCheck = makeKeyCheck(dossier->content(), "dossierCheck", "dossier");
+    rows->addRow(m_dossierCheck);
+    m_dossierTemplateEdit = new QLineEdit(dossier->content());
+    m_dossierTemplateEdit->setObjectName(QStringLiteral("dossierTemplateEdit"));
+    m_dossierTemplateEdit->setPlaceholderText(QStringLiteral("图斑名称"));
+    addKeyRow(rows, "dossier_template", m_dossierTemplateEdit);
+    m_dossierFieldsEdit = new QLineEdit(dossier->content());
+    m_dossierFieldsEdit->setObjectName(QStringLiteral("dossierFieldsEdit"));
+    m_dossierFieldsEdit->setPlaceholderText(QStringLiteral("输出字段"));
+    addKeyRow(rows, "dossier_fields", m_dossierFieldsEdit);
+    m_dossierBookCheck = makeKeyCheck(dossier->content(), "dossierBookCheck", "dossier_book");
+    rows->addRow(m_dossierBookCheck);
+    // The sheet's rows and the book mean something only with the sheets.
+    const auto follow = [this](bool on) {
+        m_dossierTemplateEdit->setEnabled(on);
+        m_dossierFieldsEdit->setEnabled(on);
+        m_dossierBookCheck->setEnabled(on);
+    };
+    connect(m_dossierCheck, &QCheckBox::toggled, this, follow);
+    follow(false);
 }
 
 QWidget* SettingsForm::buildScenePanel()

@@ -170,6 +170,10 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_scaleBarCheck->setChecked(marks.contains(QLatin1String("scale_bar")));
     m_captionCheck->setChecked(marks.contains(QLatin1String("caption")));
     m_captionEdit->setText(textOr(s, "caption_template"));
+    m_dossierCheck->setChecked(flagOr(s, "dossier"));
+    m_dossierTemplateEdit->setText(textOr(s, "dossier_template"));
+    m_dossierFieldsEdit->setText(stringsOf(s.value(QLatin1String("dossier_fields"))).join(QStringLiteral(", ")));
+    m_dossierBookCheck->setChecked(flagOr(s, "dossier_book"));
     m_retryCheck->setChecked(flagOr(s, "retry_failed_only") && m_resumeCheck->isChecked());
 
     // Anything but a list (missing, null, a text) gives the default angles.
@@ -224,6 +228,15 @@ QJsonObject SettingsForm::collectSettings(bool testMode) const
     }
     s.insert(QStringLiteral("annotate"), QJsonArray::fromStringList(marks));
     s.insert(QStringLiteral("caption_template"), m_captionEdit->text().trimmed());
+    s.insert(QStringLiteral("dossier"), m_dossierCheck->isChecked());
+    s.insert(QStringLiteral("dossier_template"), m_dossierTemplateEdit->text().trimmed());
+    QStringList sheetFields;
+    for (const QString& field : m_dossierFieldsEdit->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (!field.trimmed().isEmpty())
+            sheetFields << field.trimmed();
+    }
+    s.insert(QStringLiteral("dossier_fields"), QJsonArray::fromStringList(sheetFields));
+    s.insert(QStringLiteral("dossier_book"), m_dossierBookCheck->isChecked() && m_dossierCheck->isChecked());
     s.insert(QStringLiteral("where"), m_whereEdit->text().trimmed());
     s.insert(QStringLiteral("retry_failed_only"), m_retryCheck->isChecked());
     return s;

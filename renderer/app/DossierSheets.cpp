@@ -152,7 +152,7 @@ std::string sheetPath(const RenderConfig& config, const NameTemplate& names, con
 {
     const std::string name =
         config.dossier_template.empty() ? frame.name : expandPlaceholders(config.dossier_template, frame.attributes);
-    return (fs::path(names.buildFrameFolder(frame)) / (sanitizePathComponent(name) + "_照片.pdf")).string();
+    return (fs::path(names.buildFrameFolder(frame)) / (sanitizePathComponent(name) + kSheetFileSuffix)).string();
 }
 
 SheetContent sheetContent(const RenderConfig& config, const PolygonFrame& frame, const FrameResults& results,
@@ -262,9 +262,10 @@ bool writeBook(const RenderConfig& config, const std::vector<PolygonFrame>& fram
 
 std::string bookPath(const RenderConfig& config)
 {
-    const std::string name = config.shard_count <= 1 ? std::string("照片册.pdf")
-                                                     : "照片册.shard-" + std::to_string(config.shard_index) + "-of-" +
-                                                           std::to_string(config.shard_count) + ".pdf";
+    const std::string name = config.shard_count <= 1
+                                 ? std::string(kBookFileStem) + ".pdf"
+                                 : std::string(kBookFileStem) + ".shard-" + std::to_string(config.shard_index) +
+                                       "-of-" + std::to_string(config.shard_count) + ".pdf";
     return (fs::path(config.output_dir) / name).string();
 }
 

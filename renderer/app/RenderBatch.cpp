@@ -625,8 +625,7 @@ SheetSetting RenderBatch::sheetSetting() const
     if (model.filename().empty()) {
         model = model.parent_path();
     }
-    return SheetSetting{model.filename().string(), options_.systemName.empty() ? "未知" : options_.systemName,
-                        todayText()};
+    return SheetSetting{model.filename().string(), systemName_.empty() ? "未知" : systemName_, todayText()};
 }
 
 ImagePipeline::WriteHandle RenderBatch::writePicture(ImagePipeline& pipeline, const FrameJob& job,

@@ -33,7 +33,6 @@ struct BatchOptions {
     bool reuse = true;  // the pre-check's picture is the top image; a view is drawn only when it changed
     std::string worldFileCrs;  // the .prj text beside world files (world_file); empty: no .prj
     std::string storedCrs;  // the system a georeferenced picture file holds; empty: none
-    std::string systemName;  // the model's coordinate system as the dossier sheets name it
     // Called before each frame of this shard is rendered, with its position
     // in the layer (to load the model parts its views show and measure it).
     std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;
@@ -109,6 +108,8 @@ public:
 
     // The model's identity, part of the batch's fingerprint (set before run()).
     void setModel(ModelIdentity model) { model_ = std::move(model); }
+    // The model's coordinate system as the dossier sheets name it.
+    void setSystemName(std::string name) { systemName_ = std::move(name); }
 
     const RenderConfig& config() const { return config_; }
     // Seconds spent writing files (summed over the workers) and seconds the
@@ -219,6 +220,7 @@ private:
     OffscreenRenderer renderer_;
     PictureSource& pictures_;  // renderer_, or the one the batch was given
     ModelIdentity model_;
+    std::string systemName_;
     NameTemplate nameTemplate_;
     ResumeLedger ledger_;
     RunRecord last_;

@@ -126,7 +126,6 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         BatchOptions options;
         options.worldFileCrs = prjText(systems.model);
         options.storedCrs = storedCrsText(systems.model);
-        options.systemName = shortName(systems.model);
         options.beforeFrame = [&shardScene, &frames](std::size_t position, OffscreenRenderer& renderer) {
             // A frame that cannot be placed over the model needs no part of it.
             if (frames[position].unusable.empty()) {
@@ -135,6 +134,7 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
         };
         RenderBatch batch(config, options);
         batch.setModel(shardScene.lazy().identity());
+        batch.setSystemName(shortName(systems.model));
         end.succeeded = batch.run(scene, frames);
         end.stopped = batch.stopped();
         end.journalLocked = batch.journalLocked();

@@ -16,6 +16,11 @@ inline constexpr const char* kOutlineImageKey = "top_range";
 // The key of a frame's dossier sheet (dossier) in its results and in the
 // journal: it is journaled and taken over as an image is.
 inline constexpr const char* kDossierKey = "dossier";
+// A sheet's file name ends so (the log's "Wrote " and "Resumed " lines tell
+// sheets from images by it); the run's book is 照片册.pdf (of a shard
+// 照片册.shard-<k>-of-<n>.pdf) in the output folder.
+inline constexpr const char* kSheetFileSuffix = "_照片.pdf";
+inline constexpr const char* kBookFileStem = "照片册";
 
 // One image every frame of a run has.
 struct PlannedImage {
