@@ -214,9 +214,9 @@ int main(int argc, char** argv)
     config.field_names = {"ZDDM", "FWBH"};
     config.distance = 100;
 
-    const Mode modes[] = {{"(a) one by one, warm-up 8", {false, false, {}, {}}, false},
-                          {"(b) pipelined with reuse, warm-up 8", {true, true, {}, {}}, false},
-                          {"(c) (b) + warmup_until_loaded", {true, true, {}, {}}, true}};
+    const Mode modes[] = {{"(a) one by one, warm-up 8", {false, false, {}, {}, {}}, false},
+                          {"(b) pipelined with reuse, warm-up 8", {true, true, {}, {}, {}}, false},
+                          {"(c) (b) + warmup_until_loaded", {true, true, {}, {}, {}}, true}};
     Figures figures[3];
     for (int m = 0; m < 3; ++m) {
         config.output_dir = (work / ("run" + std::to_string(m))).string();

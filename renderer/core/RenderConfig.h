@@ -62,6 +62,8 @@ struct RenderConfig {
     std::string layer;  // vector layer; empty = the first layer holding polygons
     bool world_file = false;  // world file (+ .prj) beside every top and top_range picture
     int egl_device = -1;  // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
+    double min_visible_share = 0.3;  // a picture showing less of its frame gets a remark and a WARN
+    bool outline_all_views = false;  // the outline, depth-tested, in every side, diagonal and oblique picture
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).
