@@ -252,6 +252,7 @@ QWidget* SettingsForm::buildScenePanel()
     m_lineLiftSpin = makeDecimalSpin(box, "lineLiftSpin", 0, 10, 0.05, 2, 0.08);
     m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
     m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
+    m_allViewsOutlineCheck = makeKeyCheck(box, "allViewsOutlineCheck", "outline_all_views");
 
     form->addRow(m_stripGaussCheck);
     addKeyRow(form, "gauss_zone_prefix", m_gaussPrefixSpin);
@@ -263,6 +264,7 @@ QWidget* SettingsForm::buildScenePanel()
     addKeyRow(form, "range_line_lift", m_lineLiftSpin);
     addKeyRow(form, "range_line_width", m_lineWidthSpin);
     form->addRow(m_depthTestCheck);
+    form->addRow(m_allViewsOutlineCheck);
 
     column->addWidget(box);
     column->addStretch();

@@ -458,18 +458,22 @@ ImagePipeline::Picture RenderBatch::drawPicture(ImagePipeline& pipeline, const F
         slot.result.visibleShare = job.topVisibleShare;
         return job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
     }
-    const bool drawn =
-        slot.image.outline ? pictures_.renderOutline(work.setup, job.frame) : pictures_.renderModel(work.setup);
+    bool drawn = slot.image.outline ? pictures_.renderOutline(work.setup, job.frame, config_.range_line_depth_test)
+                                    : pictures_.renderModel(work.setup);
+    if (drawn && !slot.image.outline) {
+        // Measured on the model alone; with outline_all_views a side view
+        // then gets its outline, draped so that only its visible parts show.
+        measureImage(job.frame, work, slot);
+        if (config_.outline_all_views && work.angle != "top") {
+            drawn = pictures_.renderOutline(work.setup, job.frame, true);
+        }
+    }
     if (!drawn) {
         logRenderError();
         return nullptr;
     }
     slot.incomplete = noteIncomplete(job.frame, slot.image.key);
-    ImagePipeline::Picture picture = capturePicture(pipeline, job.frame, slot.image.key, work.setup, false);
-    if (!slot.image.outline) {
-        measureImage(job.frame, work, slot);
-    }
-    return picture;
+    return capturePicture(pipeline, job.frame, slot.image.key, work.setup, false);
 }
 
 void RenderBatch::measureImage(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot)

@@ -419,9 +419,9 @@ bool OffscreenRenderer::renderModel(const CameraSetup& setup)
     return renderFrame(setup);
 }
 
-bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFrame& frame)
+bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested)
 {
-    return renderRangeLineFrame(*this, setup, frame);
+    return renderRangeLineFrame(*this, setup, frame, depthTested);
 }
 
 bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
@@ -429,6 +429,7 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
 {
     measure = PictureMeasure{};
     renderError_.clear();
+    const auto start = Clock::now();
     DepthPicture model;
     if (!hasDrawn_ || !readDepth(model)) {
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the picture cannot be read"});
@@ -437,13 +438,17 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     if (vertical) {
         measureVerticalArea(model, frame, setup, measure);
     }
-    // The frame's own surface, drawn alone from the same placement.
-    sceneRoot_->setStateSet(ownSurfaceState(frame, camera_->getViewMatrix()).get());
-    drawOneFrame();
+    // The frame's own surface, drawn alone from the same placement: no
+    // picture's draw, and the next render draws its picture anew.
+    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_).get());
+    viewer_->frame();
+    fittedProjection_ = camera_->getProjectionMatrix();
     sceneRoot_->setStateSet(nullptr);
-    hasDrawn_ = false;  // the frame-buffer object no longer holds the picture
+    hasDrawn_ = false;
+    ++timings_.measures;
     DepthPicture own;
     if (!readDepth(own)) {
+        timings_.measureSeconds += secondsSince(start);
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
         return false;
     }
@@ -451,6 +456,7 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     // centimetre covers what rounding differs.
     constexpr double kSamePoint = 0.01;
     compareSurfaces(model, own, kSamePoint * std::max(1.0, setup.orthoWidth / 100.0), measure);
+    timings_.measureSeconds += secondsSince(start);
     return true;
 }
 

@@ -25,6 +25,8 @@ struct RenderTimings {
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;  // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
+    int measures = 0;  // pictures measured (measurePicture): one draw of the frame's surface each
+    double measureSeconds = 0.0;  // those draws, the depth read-backs and the counting
 };
 
 // The largest render target the context takes (0 where not reported).
@@ -78,7 +80,7 @@ public:
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup) override;
     // Renders with the frame's outline draped on the model (renderRangeLineFrame).
-    bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame) override;
+    bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) override;
     // Reads the depth of the last draw, then draws the frame's own surface
     // alone (OwnSurface) into the frame-buffer object and compares the two;
     // the capture image is left as it is and the next render draws anew.

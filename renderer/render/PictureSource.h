@@ -26,8 +26,9 @@ public:
     // picture came; renderError() then says why.
     virtual bool renderModel(const CameraSetup& setup) = 0;
     // Draws the model with the outline of `frame` draped over it (the plain
-    // view when the frame has no usable outline).
-    virtual bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame) = 0;
+    // view when the frame has no usable outline); `depthTested`: hidden where
+    // the model stands in front of it.
+    virtual bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) = 0;
     // Measures what the last picture, drawn by renderModel with `setup`, shows
     // of the frame (PictureMeasure; the area, model and heights for a
     // `vertical` view) without touching that picture. False when it cannot
