@@ -233,7 +233,7 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
     }
     // The summary counts what the report shows, outline images included.
     const ImageCounts counts = countImages(config_, reportResults);
-    RunFinished summary{counts.written, counts.planned(), counts.skipped, counts.failed,
+    RunFinished summary{counts.written,    counts.planned(),  counts.skipped, counts.failed,
                         last_.shard.index, last_.shard.count, counts.notDone};
     summary.hidden = counts.hidden;
     summary.partlyOutside = counts.partlyOutside;
@@ -327,7 +327,7 @@ void RenderBatch::keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job)
 }
 
 RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason,
-                                                std::optional<CameraSetup>* drawn)
+                                                 std::optional<CameraSetup>* drawn)
 {
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");

@@ -83,8 +83,7 @@ public:
     };
     // Renders and judges the frame's vertical view; `reason` says why a frame
     // is skipped or failed. `drawn` gets the placement of a view it drew.
-    Precheck precheckFrame(const PolygonFrame& frame, std::string& reason,
-                           std::optional<CameraSetup>* drawn = nullptr);
+    Precheck precheckFrame(const PolygonFrame& frame, std::string& reason, std::optional<CameraSetup>* drawn = nullptr);
 
     // The model's identity, part of the batch's fingerprint (set before run()).
     void setModel(ModelIdentity model) { model_ = std::move(model); }

@@ -83,10 +83,9 @@ osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg
     const AreaGrid grid = maskGrid(frame);
     // Eye coordinates to mask coordinates (0..1 over the grid), composed in
     // double precision: the scene's large offsets cancel before the cast.
-    const osg::Matrixd eyeToMask = osg::Matrixd::inverse(view) *
-                                   osg::Matrixd::translate(-grid.originX, -grid.originY, 0.0) *
-                                   osg::Matrixd::scale(1.0 / (grid.columns * grid.cellX),
-                                                       1.0 / (grid.rows * grid.cellY), 1.0);
+    const osg::Matrixd eyeToMask =
+        osg::Matrixd::inverse(view) * osg::Matrixd::translate(-grid.originX, -grid.originY, 0.0) *
+        osg::Matrixd::scale(1.0 / (grid.columns * grid.cellX), 1.0 / (grid.rows * grid.cellY), 1.0);
     osg::ref_ptr<osg::Program> program = new osg::Program;
     program->addShader(new osg::Shader(osg::Shader::VERTEX, kVertexShader));
     program->addShader(new osg::Shader(osg::Shader::FRAGMENT, kFragmentShader));

@@ -45,7 +45,8 @@ void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, c
     double highest = -lowest;
     for (int y = 0; y < model.height; ++y) {
         for (int x = 0; x < model.width; ++x) {
-            if (!area[static_cast<std::size_t>(y) * static_cast<std::size_t>(model.width) + static_cast<std::size_t>(x)]) {
+            if (!area[static_cast<std::size_t>(y) * static_cast<std::size_t>(model.width) +
+                      static_cast<std::size_t>(x)]) {
                 continue;
             }
             ++measure.areaPixels;

@@ -26,8 +26,7 @@ bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup,
 // one geode with a line strip per ring, in coordinates relative to that
 // centre. Unless `depthTested` the outline is drawn after the model without
 // depth test, so nothing hides it.
-osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame,
-                                       bool depthTested);
+osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame, bool depthTested);
 
 // Samples along a ring every `step` units: every segment from its start
 // point, the closing edge when the ring is open, and the first point again.

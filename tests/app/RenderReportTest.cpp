@@ -89,8 +89,10 @@ TEST(RenderReport, UnwritableReportIsAnErrorAndKeepsEarlierOne)
     config.output_dir = (dir / "blocked").string();
     fs::create_directories(dir / "blocked/render_report.csv");
     std::string log = writeReport(config, frames, results);
-    EXPECT_NE(log.find("[ERROR] Failed to write CSV report: " + config.output_dir + "/render_report.csv: Is a directory"),
-              std::string::npos) << log;
+    EXPECT_NE(
+        log.find("[ERROR] Failed to write CSV report: " + config.output_dir + "/render_report.csv: Is a directory"),
+        std::string::npos)
+        << log;
     EXPECT_EQ(log.find("Wrote"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "blocked"), fs::directory_iterator()), 1);
     writeFile(dir / "plain", "x");
@@ -123,9 +125,8 @@ TEST(RenderReport, TextThatASpreadsheetWouldRunStaysText)
     config.angles = {"top"};
     ResultsTable results(4);
     results[0]["top"] = {false, false, "", 0, 0, 0, "=1+2"};
-    const std::vector<PolygonFrame> frames = {reportFrame(1, "=HYPERLINK(\"http://x\",\"y\")"),
-                                              reportFrame(2, "+86"), reportFrame(3, "-3"),
-                                              reportFrame(4, "@SUM(A1)")};
+    const std::vector<PolygonFrame> frames = {reportFrame(1, "=HYPERLINK(\"http://x\",\"y\")"), reportFrame(2, "+86"),
+                                              reportFrame(3, "-3"), reportFrame(4, "@SUM(A1)")};
     writeReport(config, frames, results);
     const auto rows = parseCsv(readFile(dir / "render_report.csv"));
     ASSERT_EQ(rows.size(), 5u);
