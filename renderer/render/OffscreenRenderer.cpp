@@ -370,8 +370,8 @@ bool OffscreenRenderer::readDepth(DepthPicture& picture)
     picture.height = config_.height;
     picture.depth.assign(static_cast<std::size_t>(config_.width) * static_cast<std::size_t>(config_.height), 1.0f);
     // The projection as the draw used it: the cull fits its near and far planes.
-    picture.toScene =
-        osg::Matrixd::inverse(drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix());
+    picture.place(
+        osg::Matrixd::inverse(drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix()));
     return readFrameBuffer([&picture] {
         glPixelStorei(GL_PACK_ALIGNMENT, 4);
         glReadPixels(0, 0, picture.width, picture.height, GL_DEPTH_COMPONENT, GL_FLOAT, picture.depth.data());

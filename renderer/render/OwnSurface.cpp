@@ -16,7 +16,7 @@ namespace vistrel {
 
 namespace {
 
-constexpr int kMaskCells = 2048;
+constexpr int kMaskCells = 1024;
 constexpr int kMaskUnit = 1;
 
 const char* const kVertexShader = R"(#version 120

@@ -3,6 +3,7 @@
 #include "core/FrameArea.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace vistrel {
@@ -10,6 +11,15 @@ namespace vistrel {
 osg::Vec3d DepthPicture::pointAt(int x, int y) const
 {
     return osg::Vec3d(x + 0.5, y + 0.5, depth[index(x, y)]) * toScene;
+}
+
+void DepthPicture::place(const osg::Matrixd& windowToScene)
+{
+    toScene = windowToScene;
+    const osg::Vec3d nearPoint = osg::Vec3d(0.0, 0.0, 0.0) * toScene;
+    osg::Vec3d forward = osg::Vec3d(0.0, 0.0, 1.0) * toScene - nearPoint;
+    depthRange_ = forward.normalize();
+    nearDistance_ = nearPoint * forward;
 }
 
 double visibleShare(const PictureMeasure& measure)
@@ -71,14 +81,13 @@ void compareSurfaces(const DepthPicture& model, const DepthPicture& own, double 
     if (model.width != own.width || model.height != own.height) {
         return;
     }
-    const double limit = tolerance * tolerance;
     for (int y = 0; y < own.height; ++y) {
         for (int x = 0; x < own.width; ++x) {
             if (!own.drawn(x, y)) {
                 continue;
             }
             ++measure.surfacePixels;
-            if (model.drawn(x, y) && (model.pointAt(x, y) - own.pointAt(x, y)).length2() <= limit) {
+            if (model.drawn(x, y) && std::fabs(model.distanceAt(x, y) - own.distanceAt(x, y)) <= tolerance) {
                 ++measure.visiblePixels;
             }
         }

@@ -20,14 +20,22 @@ struct DepthPicture {
     std::vector<float> depth;
     // Window coordinates (column, row, depth) to scene coordinates, from the
     // view, the projection as the draw fitted its near and far planes, and
-    // the viewport.
+    // the viewport (set with place()).
     osg::Matrixd toScene;
+
+    void place(const osg::Matrixd& windowToScene);
 
     bool drawn(int x, int y) const { return depth[index(x, y)] < 1.0f; }
     // The scene point the centre of pixel (x, y) shows.
     osg::Vec3d pointAt(int x, int y) const;
+    // How far along the view direction pixel (x, y) shows its point, from a
+    // plane across the view. The placements are orthographic: that distance
+    // is the same linear function of the depth for every pixel.
+    double distanceAt(int x, int y) const { return nearDistance_ + depthRange_ * depth[index(x, y)]; }
 
 private:
+    double nearDistance_ = 0.0;  // of the near plane, along the view direction
+    double depthRange_ = 0.0;  // from the near to the far plane
     std::size_t index(int x, int y) const
     {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
