@@ -69,13 +69,14 @@ void takeVerticalMeasure(const PictureMeasure& measure, PolygonFrame& frame)
 
 // One frame on its way through the batch.
 struct RenderBatch::FrameJob {
-    FrameJob(const PolygonFrame& frame, int position, std::vector<PlannedName> names)
-        : frame(frame), position(position), names(std::move(names))
+    FrameJob(const PolygonFrame& layerFrame, int position, std::vector<PlannedName> names)
+        : layerFrame(layerFrame), frame(layerFrame), position(position), names(std::move(names))
     {
     }
     LedgerFrame ledgerFrame() const { return {frame, position, geometry}; }
 
-    PolygonFrame frame;  // its heights as measured on its vertical picture
+    const PolygonFrame& layerFrame;  // as the layer holds it (beforeFrame may measure it)
+    PolygonFrame frame;  // the frame rendered: its heights as its vertical picture measured them
     const int position;  // 0-based position in the layer
     std::vector<PlannedName> names;  // one per image of the frame (frameImages), once named
     std::string geometry;  // frameGeometry, once the frame is prepared
@@ -198,6 +199,7 @@ void RenderBatch::renderFrame(ImagePipeline& pipeline, osg::Node* scene, const s
         formatLine(FrameProgress{last_.shard.numberInShard(position), last_.totalFrames, job->frame.name}));
     if (options_.beforeFrame) {
         options_.beforeFrame(position, renderer_);
+        job->frame = job->layerFrame;
     }
     prepareFrame(pipeline, *job);
     last_.measured[position] = job->frame;
