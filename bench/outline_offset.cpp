@@ -72,11 +72,8 @@ int main(int argc, char** argv)
     frame.minY = std::atof(argv[3]);
     frame.maxX = std::atof(argv[4]);
     frame.maxY = std::atof(argv[5]);
-    frame.rings.push_back({{frame.minX, frame.minY},
-                           {frame.maxX, frame.minY},
-                           {frame.maxX, frame.maxY},
-                           {frame.minX, frame.maxY},
-                           {frame.minX, frame.minY}});
+    frame.rings.push_back({{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY},
+                           {frame.minX, frame.maxY}, {frame.minX, frame.minY}});
     std::vector<PolygonFrame> frames{frame};
     resetFrameHeights(frames, scene.get());
     sampleFrameHeights(scene.get(), frames);

@@ -73,11 +73,8 @@ std::vector<PolygonFrame> gridFrames(osg::Node* scene, int count)
         frame.maxX = x + 10;
         frame.minY = y - 10;
         frame.maxY = y + 10;
-        frame.rings = {{{frame.minX, frame.minY},
-                        {frame.maxX, frame.minY},
-                        {frame.maxX, frame.maxY},
-                        {frame.minX, frame.maxY},
-                        {frame.minX, frame.minY}}};
+        frame.rings = {{{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY},
+                        {frame.minX, frame.maxY}, {frame.minX, frame.minY}}};
         frames.push_back(frame);
     }
     return frames;
@@ -92,7 +89,8 @@ std::vector<PolygonFrame> framesFor(const RenderConfig& config, osg::Node* scene
         sampleFrameHeights(scene, frames);
         return frames;
     }
-    std::vector<PolygonFrame> frames = readPolygonFrames(frameReadOptions(config));
+    std::vector<PolygonFrame> frames =
+        readPolygonFrames(frameReadOptions(config));
     const std::size_t available = frames.size();
     while (frames.size() < static_cast<std::size_t>(count)) {
         PolygonFrame copy = frames[frames.size() % available];

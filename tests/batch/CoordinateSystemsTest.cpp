@@ -32,18 +32,12 @@ using nlohmann::json;
 
 namespace {
 
-bool isMagenta(const unsigned char* p)
-{
-    return p[0] > 170 && p[1] < 80 && p[2] > 190;
-}
+bool isMagenta(const unsigned char* p) { return p[0] > 170 && p[1] < 80 && p[2] > 190; }
 
 json outlineConfig(const json& overrides)
 {
-    json config = smallConfig({{"output_top_range", true},
-                               {"range_line_color", "magenta"},
-                               {"range_line_width", 1},
-                               {"width", 480},
-                               {"height", 270}});
+    json config = smallConfig({{"output_top_range", true}, {"range_line_color", "magenta"}, {"range_line_width", 1},
+                               {"width", 480}, {"height", 270}});
     for (const auto& [key, value] : overrides.items()) {
         config[key] = value;
     }
@@ -122,10 +116,7 @@ std::vector<double> worldFile(const fs::path& path)
     return values;
 }
 
-bool rendered(int i)
-{
-    return !truth().at("frames")[i].at("skip").get<bool>();
-}
+bool rendered(int i) { return !truth().at("frames")[i].at("skip").get<bool>(); }
 
 // Replaces the geometry of the feature `fid` of the GeoPackage's layer.
 void setGeometry(const fs::path& gpkg, GIntBig fid, const char* wkt)
