@@ -131,6 +131,9 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
                 shardScene.prepareFrame(frames[position], renderer);
             }
         };
+        options.frameMeasured = [&shardScene](const PolygonFrame& frame, OffscreenRenderer& renderer) {
+            shardScene.prepareViews(frame, renderer);
+        };
         RenderBatch batch(config, options);
         batch.setModel(shardScene.lazy().identity());
         end.succeeded = batch.run(scene, frames);
