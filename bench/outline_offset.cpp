@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     // with the model hidden, so that only the line is red.
     renderer.renderModel(setup);
     scene->setNodeMask(0);
-    if (!renderRangeLineFrame(renderer, setup, frame)) {
+    if (!renderRangeLineFrame(renderer, setup, frame, config.range_line_depth_test)) {
         return 1;
     }
     const osg::Image& image = *renderer.captureImage();

@@ -193,15 +193,18 @@ expected_summary() {
   python3 - "$work/one/output/.vistrel/journal-0-of-1.jsonl" "$@" <<'PY'
 import json, sys
 plain, k, n = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-def results(path):
+def entries(path):
     lines = [json.loads(line) for line in open(path)]
-    return [e["result"] for e in lines if "result" in e and e["frame"] % n == k]
-total = len(results(plain))
-done = results(sys.argv[4]) if len(sys.argv) > 4 else results(plain)
+    return [e for e in lines if "result" in e and e["frame"] % n == k]
+total = len(entries(plain))
+kept = entries(sys.argv[4]) if len(sys.argv) > 4 else entries(plain)
+done = [e["result"] for e in kept]
 line = (f"Render finished. Success {done.count('written')}/{total}, skipped {done.count('skipped')}, "
         f"failed {done.count('failed')}")
 if len(done) < total:
     line += f", not done {total - len(done)}"
+remarked = lambda remark: sum(remark in e["note"] for e in kept)
+line += f", hidden {remarked('图斑大部分被遮挡')}, partly outside {remarked('图斑部分在模型范围外')}"
 print(line + (f" (shard {k + 1} of {n}, shard_index {k})" if n > 1 else ""))
 PY
 }

@@ -197,6 +197,14 @@ const std::vector<ConfigKeyInfo> kKeys = {
     {"shard_count", nullptr,
      "at least 1; when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
      "Number of processes that share one batch.", nullptr, nullptr, nullptr},
+    {"min_visible_share", nullptr, "clamped to 0 to 1",
+     "A picture that shows less than this share of its frame unobstructed keeps its file and its result 成功, but "
+     "gets the remark 图斑大部分被遮挡 and a WARN.",
+     nullptr, nullptr, nullptr},
+    {"outline_all_views", nullptr, "true or false",
+     "Also draw the frame's outline, draped on the model with the depth test, in every side, diagonal and oblique "
+     "picture; off, those pictures carry no outline.",
+     "所有视图绘制范围线", "在侧视、斜45°和倾斜图片中也画出图斑范围线（贴合模型，被遮挡处隐藏）。", "开或关"},
     {"egl_device", nullptr,
      "-1 or an EGL device index from 0; -1 takes VISTREL_EGL_DEVICE when it is set, else the first GPU that opens "
      "(else Mesa's software renderer); an index beyond the devices found is an error",

@@ -157,6 +157,11 @@ QStringList MainWindow::runEndCounts() const
     if (run.totalImages > 0)
         counts += QStringLiteral("（共 %1 张）").arg(run.totalImages);
     QStringList lines{counts};
+    // Written and counted as 成功, but the report's remarks say what to look at.
+    if (run.hidden > 0 || run.partlyOutside > 0)
+        lines.append(QStringLiteral("其中图斑大部分被遮挡 %1 张，图斑部分在模型范围外 %2 张，请查看报告备注。")
+                         .arg(run.hidden)
+                         .arg(run.partlyOutside));
     if (m_previewFrames > 0)
         lines.append(QStringLiteral("测试导出：仅前 %1 个图斑。").arg(m_previewFrames));
     if (run.resume && run.resumedImages > 0)

@@ -99,6 +99,8 @@ std::optional<WrittenImage> RunOutputReader::readLine(const QString& line)
         m_summary.skipped = finished->skipped;
         m_summary.failed = finished->failed;
         m_summary.notDone = finished->notDone;
+        m_summary.hidden = finished->hidden;
+        m_summary.partlyOutside = finished->partlyOutside;
         return std::nullopt;
     }
     if (const auto image = parseImageProgress(message))

@@ -25,6 +25,8 @@ struct RunSummary {
     int failed = 0;
     int totalImages = 0;
     int notDone = 0;  // images a stopped run never reached
+    int hidden = 0;  // written images that show little of their frame (图斑大部分被遮挡)
+    int partlyOutside = 0;  // vertical images of frames partly off the model (图斑部分在模型范围外)
     bool finishedLine = false;  // "Render finished." was seen: the numbers are the renderer's own
     bool stoppedBySignal = false;
     QString lastError;  // message of the last ERROR line

@@ -169,6 +169,7 @@ private:
     FormDoubleSpinBox* m_lineLiftSpin = nullptr;
     FormDoubleSpinBox* m_lineWidthSpin = nullptr;
     QCheckBox* m_depthTestCheck = nullptr;
+    QCheckBox* m_allViewsOutlineCheck = nullptr;
 
     // Angles and quality panel.
     std::map<QString, QCheckBox*> m_angleChecks;  // by angle key

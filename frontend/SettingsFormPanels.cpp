@@ -313,6 +313,7 @@ QWidget* SettingsForm::buildScenePanel()
     m_lineLiftSpin = makeDecimalSpin(box, "lineLiftSpin", 0, 10, 0.05, 2, 0.08);
     m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
     m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
+    m_allViewsOutlineCheck = makeKeyCheck(box, "allViewsOutlineCheck", "outline_all_views");
 
     addFrameChoiceRows(form, box);
     // Both parts are set once for a project, in sections.
@@ -332,6 +333,7 @@ QWidget* SettingsForm::buildScenePanel()
     addKeyRow(lineForm, "range_line_lift", m_lineLiftSpin);
     addKeyRow(lineForm, "range_line_width", m_lineWidthSpin);
     lineForm->addRow(m_depthTestCheck);
+    lineForm->addRow(m_allViewsOutlineCheck);
 
     column->addWidget(box);
     column->addStretch();

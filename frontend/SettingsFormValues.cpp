@@ -160,6 +160,7 @@ void SettingsForm::loadChecks(const QJsonObject& s)
     m_topRangeCheck->setChecked(flagOr(s, "output_top_range"));
     m_avoidOcclusionCheck->setChecked(flagOr(s, "avoid_occlusion"));
     m_depthTestCheck->setChecked(flagOr(s, "range_line_depth_test"));
+    m_allViewsOutlineCheck->setChecked(flagOr(s, "outline_all_views"));
     m_warmupUntilLoadedCheck->setChecked(flagOr(s, "warmup_until_loaded"));
     m_resumeCheck->setChecked(flagOr(s, "resume"));
     m_htmlReportCheck->setChecked(flagOr(s, "html_report"));
@@ -215,6 +216,7 @@ QJsonObject SettingsForm::collectSettings(bool testMode) const
     s.insert(QStringLiteral("output_top_range"), m_topRangeCheck->isChecked());
     s.insert(QStringLiteral("avoid_occlusion"), m_avoidOcclusionCheck->isChecked());
     s.insert(QStringLiteral("range_line_depth_test"), m_depthTestCheck->isChecked());
+    s.insert(QStringLiteral("outline_all_views"), m_allViewsOutlineCheck->isChecked());
     s.insert(QStringLiteral("warmup_until_loaded"), m_warmupUntilLoadedCheck->isChecked());
     s.insert(QStringLiteral("resume"), m_resumeCheck->isChecked());
     s.insert(QStringLiteral("html_report"), m_htmlReportCheck->isChecked());

@@ -103,6 +103,9 @@ std::string imageCell(const RenderConfig& config, const PolygonFrame& frame, con
     if (!result->skipped) {
         cell += " · 遮挡评分 " + fixedNumber(result->occlusionScore, 3) + " · 相机角度 " +
                 fixedNumber(result->viewAngle, 3);
+        if (result->visibleShare >= 0.0) {
+            cell += " · 可见比例 " + fixedNumber(result->visibleShare, 3);
+        }
     }
     if (result->success && !result->note.empty()) {
         cell += "<br>" + htmlText(result->note);
@@ -129,8 +132,14 @@ std::string frameRow(const RenderConfig& config, const std::vector<Column>& colu
                       "</td>";
     row += "<td class=\"meta\">X " + fixedNumber(frame.minX, 3) + " – " + fixedNumber(frame.maxX, 3) + "<br>Y " +
            fixedNumber(frame.minY, 3) + " – " + fixedNumber(frame.maxY, 3) + "</td>";
-    row += "<td class=\"meta\">最低 " + fixedNumber(frame.minZ, 3) + "<br>最高 " + fixedNumber(frame.maxZ, 3) +
-           "<br>中心 " + fixedNumber(frame.centerZ, 3) + "</td>";
+    // Heights not measured on the model are left out, as in the CSV report.
+    const auto height = [&frame](double z) { return frame.hasModelHeights ? fixedNumber(z, 3) : std::string(); };
+    row += "<td class=\"meta\">最低 " + height(frame.minZ) + "<br>最高 " + height(frame.maxZ) + "<br>中心 " +
+           height(frame.centerZ);
+    if (frame.modelShare >= 0.0) {
+        row += "<br>模型覆盖 " + fixedNumber(frame.modelShare, 3);
+    }
+    row += "</td>";
     for (const Column& column : columns) {
         const ImageResult* result = nullptr;
         if (results) {

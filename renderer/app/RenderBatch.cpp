@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <numeric>
 #include <optional>
 
 namespace fs = std::filesystem;
@@ -52,7 +53,19 @@ void noteWorldFiles(ImageResult& result, const ImagePipeline::WriteHandle& write
 {
     if (write.valid() && !write.get().remark.empty()) {
         result.success = false;
-        result.note = result.note.empty() ? write.get().remark : result.note + "; " + write.get().remark;
+        addRemark(result, write.get().remark);
+    }
+}
+
+// The frame's heights and model share as its vertical picture measured them.
+void takeVerticalMeasure(const PictureMeasure& measure, PolygonFrame& frame)
+{
+    frame.modelShare = modelShare(measure);
+    frame.hasModelHeights = measure.hasHeights;
+    if (measure.hasHeights) {
+        frame.minZ = measure.minZ;
+        frame.maxZ = measure.maxZ;
+        frame.centerZ = (measure.minZ + measure.maxZ) * 0.5;
     }
 }
 
@@ -60,13 +73,14 @@ void noteWorldFiles(ImageResult& result, const ImagePipeline::WriteHandle& write
 
 // One frame on its way through the batch.
 struct RenderBatch::FrameJob {
-    FrameJob(const PolygonFrame& frame, int position, std::vector<PlannedName> names)
-        : frame(frame), position(position), names(std::move(names))
+    FrameJob(const PolygonFrame& layerFrame, int position, std::vector<PlannedName> names)
+        : layerFrame(layerFrame), frame(layerFrame), position(position), names(std::move(names))
     {
     }
     LedgerFrame ledgerFrame() const { return {frame, position, geometry}; }
 
-    const PolygonFrame& frame;
+    const PolygonFrame& layerFrame;  // as the layer holds it (beforeFrame may measure it)
+    PolygonFrame frame;  // the frame rendered: its heights as its vertical picture measured them
     const int position;  // 0-based position in the layer
     std::vector<PlannedName> names;  // one per image of the frame (frameImages), once named
     std::string geometry;  // frameGeometry, once the frame is prepared
@@ -76,6 +90,8 @@ struct RenderBatch::FrameJob {
     bool leftOut = false;  // retry_failed_only: only its written images are taken over
     CameraSetup precheckSetup;
     ImagePipeline::Picture precheckPicture;  // kept when it can serve as the top image
+    bool looked = false;  // the pre-check drew the vertical view (precheckSetup)
+    double topVisibleShare = -1.0;  // what the pre-check's picture shows of the frame
     std::shared_ptr<SheetPictures> sheet;  // with dossier: the pictures of its sheet
     std::string sheetPath;
     const JournalEntry* sheetTaken = nullptr;  // an earlier run's sheet, taken over
@@ -162,6 +178,7 @@ bool RenderBatch::startRun(const std::vector<PolygonFrame>& frames)
     logRetriedFrames(frames);
     last_.namesAllFrames = last_.shard.split() || ledger_.earlierNamedAllFrames();
     last_.results.assign(frames.size(), FrameResults{});
+    last_.measured.assign(frames.size(), std::nullopt);
     last_.totalFrames = static_cast<int>(last_.shard.positions(frames.size()).size());
     last_.totalImages = last_.totalFrames * static_cast<int>(config_.angles.size());
     last_.start = Clock::now();
@@ -194,11 +211,13 @@ void RenderBatch::renderFrame(ImagePipeline& pipeline, osg::Node* scene, const s
     const bool retried = ledger_.retries(job->ledgerFrame());
     if (options_.beforeFrame && (retried || config_.world_file)) {
         options_.beforeFrame(position, renderer_);
+        job->frame = job->layerFrame;
     }
     if (config_.dossier) {
         job->sheet = std::make_shared<SheetPictures>(config_);
     }
     prepareFrame(pipeline, *job);
+    last_.measured[position] = job->frame;
     for (std::size_t a = 0; a < config_.angles.size() && !stopArrived(last_.stopped); ++a) {
         renderAngle(pipeline, scene, job, a);
     }
@@ -213,25 +232,15 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
     if (last_.stopped) {
         logStopped();
     }
-    if (config_.dossier && config_.dossier_book && !last_.stopped) {
-        const auto groundWidth = [this](const PolygonFrame& frame) {
-            try {
-                return camera_.computeSetup(frame, "top").orthoWidth;
-            } catch (const std::exception&) {
-                return 0.0;  // the sheet's vertical picture then goes without a scale bar
-            }
-        };
-        last_.sheetsFailed +=
-            writeBook(config_, frames, last_.results, last_.shard.positions(frames.size()), groundWidth, sheetSetting())
-                ? 0
-                : 1;
-    }
     // The reports cover this shard's frames.
     std::vector<PolygonFrame> reportFrames;
     ResultsTable reportResults;
     for (const std::size_t p : last_.shard.positions(frames.size())) {
-        reportFrames.push_back(frames[p]);
+        reportFrames.push_back(last_.measured[p] ? *last_.measured[p] : frames[p]);
         reportResults.push_back(last_.results[p]);
+    }
+    if (config_.dossier && config_.dossier_book && !last_.stopped) {
+        writeSheetBook(reportFrames, reportResults);
     }
     bool reported = writeRenderReport(config_, nameTemplate_, reportFrames, reportResults,
                                       reportFileName(last_.shard.index, last_.shard.count));
@@ -247,8 +256,11 @@ bool RenderBatch::finishRun(const std::vector<PolygonFrame>& frames)
     }
     // The summary counts what the report shows, outline images included.
     const ImageCounts counts = countImages(config_, reportResults);
-    Logger::instance().info(formatLine(RunFinished{counts.written, counts.planned(), counts.skipped, counts.failed,
-                                                   last_.shard.index, last_.shard.count, counts.notDone}));
+    RunFinished summary{counts.written,    counts.planned(),  counts.skipped, counts.failed,
+                        last_.shard.index, last_.shard.count, counts.notDone};
+    summary.hidden = counts.hidden;
+    summary.partlyOutside = counts.partlyOutside;
+    Logger::instance().info(formatLine(summary));
     return counts.failed == 0 && last_.sheetsFailed == 0 && reported && !ledger_.failed() && !last_.refused;
 }
 
@@ -259,17 +271,44 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         if (job.precheck == Precheck::Fail) {
             logUnplacedFrame(job);
         } else if (job.skipReplayed) {
+            ledger_.recordedMeasures(job.ledgerFrame(), job.frame);
             Logger::instance().warn(formatLine(SkipFrame{job.frame.name, job.reason}));
         }
         return;
     }
-    job.precheck = decided == ResumeLedger::Replay::Rendered ? Precheck::Render : precheckFrame(job.frame, job.reason);
+    if (decided == ResumeLedger::Replay::Rendered) {
+        job.precheck = Precheck::Render;
+        ledger_.recordedMeasures(job.ledgerFrame(), job.frame);
+    } else {
+        std::optional<CameraSetup> drawn;
+        job.precheck = precheckFrame(job.frame, job.reason, &drawn);
+        if (drawn && job.precheck != Precheck::Fail) {
+            job.precheckSetup = *drawn;
+            job.looked = true;
+            measureFrame(job);
+        }
+    }
     if (job.precheck == Precheck::Skip) {
         return;
     }
     nameFrame(job);
     if (decided == ResumeLedger::Replay::None && job.precheck == Precheck::Render) {
         keepPrecheckPicture(pipeline, job);
+    }
+}
+
+void RenderBatch::measureFrame(FrameJob& job)
+{
+    PictureMeasure measure;
+    if (!pictures_.measurePicture(job.precheckSetup, job.frame, true, measure)) {
+        Logger::instance().warn("Cannot measure the vertical view of frame " + job.frame.name + ": " +
+                                pictures_.renderError());
+        return;
+    }
+    takeVerticalMeasure(measure, job.frame);
+    job.topVisibleShare = visibleShare(measure);
+    if (options_.frameMeasured) {
+        options_.frameMeasured(job.frame, renderer_);
     }
 }
 
@@ -396,7 +435,8 @@ double RenderBatch::measurePicture(osg::Node* scene, const PolygonFrame& frame, 
     AngleWork work;
     work.angle = config_.angles.front();
     try {
-        placeCamera(scene, frame, work);
+        work.setup = chooseCamera(config_, scene, frame, work.angle, work.choice);
+        work.placed = true;
     } catch (const std::exception& e) {
         Logger::instance().warn(std::string("No picture to measure: ") + e.what());
         return -1.0;
@@ -415,20 +455,22 @@ void RenderBatch::keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job)
         return;
     }
     try {
-        job.precheckSetup = camera_.computeSetup(job.frame, "top");
         job.precheckPicture = capturePicture(pipeline, job, "top", job.precheckSetup, true);
     } catch (const std::exception&) {
         job.precheckPicture.reset();  // the top image is then rendered again
     }
 }
 
-RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason)
+RenderBatch::Precheck RenderBatch::precheckFrame(const PolygonFrame& frame, std::string& reason,
+                                                 std::optional<CameraSetup>* drawn)
 {
     try {
         const CameraSetup setup = camera_.computeSetup(frame, "top");
         const VerticalCheckResult check = checkVerticalImage(pictures_, setup, &frame);
         if (!check.rendered) {
             logRenderError();
+        } else if (drawn) {
+            *drawn = setup;
         }
         if (check.rendered && noteIncomplete(frame, "top") && !check.passed) {
             // A view still loading says nothing sure about the model.
@@ -484,12 +526,16 @@ void RenderBatch::renderAngle(ImagePipeline& pipeline, osg::Node* scene, const s
     });
 }
 
-void RenderBatch::placeCamera(osg::Node* scene, const PolygonFrame& frame, AngleWork& work)
+void RenderBatch::placeCamera(osg::Node* scene, const FrameJob& job, AngleWork& work)
 {
-    if (!work.placed) {
-        work.setup = chooseCamera(config_, scene, frame, work.angle, work.choice);
-        work.placed = true;
+    if (work.placed) {
+        return;
     }
+    // The vertical view stays where the pre-check looked: its placement does
+    // not depend on the heights, which that look measured.
+    work.setup = work.angle == "top" && job.looked ? job.precheckSetup
+                                                   : chooseCamera(config_, scene, job.frame, work.angle, work.choice);
+    work.placed = true;
 }
 
 bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work,
@@ -511,7 +557,7 @@ bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const F
     if (job.sheet) {
         job.sheet->renew();
     }
-    placeCamera(scene, job.frame, work);
+    placeCamera(scene, job, work);
     slot.start = Clock::now();
     slot.result.path = slot.name.path;
     // The outline image is seen from its angle's camera.
@@ -522,6 +568,7 @@ bool RenderBatch::renderImage(ImagePipeline& pipeline, osg::Node* scene, const F
     if (slot.incomplete) {
         slot.result.note = kRemarkTilesIncomplete;  // written all the same, but it fails
     }
+    noteMeasures(job.frame, work, slot);
     if (picture) {
         slot.write = writePicture(pipeline, job, work, slot, std::move(picture));
     }
@@ -542,13 +589,13 @@ bool RenderBatch::takeOverImage(ImagePipeline& pipeline, osg::Node* scene, const
     slot.taken = true;
     Logger::instance().info(std::string(kResumedPrefix) + slot.result.path);
     if (hasWorldFiles(config_, work.angle)) {
-        placeCamera(scene, job.frame, work);
+        placeCamera(scene, job, work);
         slot.write = putBackWorldFiles(pipeline, work, slot);
     }
     if (job.sheet) {
         // The sheet reads the picture back from its file, if it is made anew.
         if (work.angle == "top") {
-            placeCamera(scene, job.frame, work);
+            placeCamera(scene, job, work);
         }
         job.sheet->keepFile(slot.image.key, slot.result.path, work.angle == "top" ? work.setup.orthoWidth : 0.0);
     }
@@ -559,16 +606,53 @@ ImagePipeline::Picture RenderBatch::drawPicture(ImagePipeline& pipeline, const F
                                                 ImageSlot& slot)
 {
     if (!slot.image.outline && work.angle == "top" && job.precheckPicture && sameSetup(work.setup, job.precheckSetup)) {
+        slot.result.visibleShare = job.topVisibleShare;
         return job.precheckPicture;  // the pre-check drew exactly this, with nothing left to load
     }
-    const bool drawn =
-        slot.image.outline ? pictures_.renderOutline(work.setup, job.frame) : pictures_.renderModel(work.setup);
+    bool drawn = slot.image.outline ? pictures_.renderOutline(work.setup, job.frame, config_.range_line_depth_test)
+                                    : pictures_.renderModel(work.setup);
+    if (drawn && !slot.image.outline) {
+        // Measured on the model alone; with outline_all_views a side view
+        // then gets its outline, draped so that only its visible parts show.
+        measureImage(job.frame, work, slot);
+        if (config_.outline_all_views && work.angle != "top") {
+            drawn = pictures_.renderOutline(work.setup, job.frame, true);
+        }
+    }
     if (!drawn) {
         logRenderError();
         return nullptr;
     }
     slot.incomplete = noteIncomplete(job.frame, slot.image.key);
     return capturePicture(pipeline, job, slot.image.key, work.setup, false);
+}
+
+void RenderBatch::measureImage(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot)
+{
+    PictureMeasure measure;
+    if (pictures_.measurePicture(work.setup, frame, work.angle == "top", measure)) {
+        slot.result.visibleShare = visibleShare(measure);
+    } else {
+        Logger::instance().warn("Cannot measure the picture of frame " + frame.name + " angle " + work.angle + ": " +
+                                pictures_.renderError());
+    }
+}
+
+void RenderBatch::noteMeasures(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot) const
+{
+    if (slot.image.outline) {
+        return;  // its remarks are its angle's image's
+    }
+    const double share = slot.result.visibleShare;
+    if (share >= 0.0 && share < config_.min_visible_share) {
+        addRemark(slot.result, kRemarkMostlyHidden);
+        Logger::instance().warn("Frame " + frame.name + " angle " + work.angle + " shows " + fixedNumber(share, 3) +
+                                " of the frame unobstructed, below min_visible_share " +
+                                streamNumber(config_.min_visible_share));
+    }
+    if (work.angle == "top" && frame.modelShare >= 0.0 && frame.modelShare < kFullModelShare) {
+        addRemark(slot.result, kRemarkPartlyOutside);
+    }
 }
 
 ImagePipeline::Picture RenderBatch::capturePicture(ImagePipeline& pipeline, const FrameJob& job, const std::string& key,
@@ -616,6 +700,22 @@ void RenderBatch::settleSheet(const FrameJob& job)
     last_.sheetsFailed += sheet.success ? 0 : 1;
     if (!job.skipReplayed) {
         ledger_.record(job.ledgerFrame(), kDossierKey, sheet, sheet.success ? &digest : nullptr, last_.namesAllFrames);
+    }
+}
+
+void RenderBatch::writeSheetBook(const std::vector<PolygonFrame>& frames, const ResultsTable& results)
+{
+    const auto groundWidth = [this](const PolygonFrame& frame) {
+        try {
+            return camera_.computeSetup(frame, "top").orthoWidth;
+        } catch (const std::exception&) {
+            return 0.0;  // the vertical picture then goes without a scale bar
+        }
+    };
+    std::vector<std::size_t> positions(frames.size());
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+    if (!writeBook(config_, frames, results, positions, groundWidth, sheetSetting())) {
+        ++last_.sheetsFailed;
     }
 }
 

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct BatchOptions {
     // Called before each frame of this shard is rendered, with its position
     // in the layer (to load the model parts its views show and measure it).
     std::function<void(std::size_t position, OffscreenRenderer&)> beforeFrame;
+    // Called once the frame's heights are measured on its vertical picture
+    // (to load what its side views show at those heights).
+    std::function<void(const PolygonFrame&, OffscreenRenderer&)> frameMeasured;
 };
 
 // One batch: every frame of this shard from every configured angle, with the
@@ -103,8 +107,8 @@ public:
         LeftOut,  // not looked at: retry_failed_only leaves it as it is
     };
     // Renders and judges the frame's vertical view; `reason` says why a frame
-    // is skipped or failed.
-    Precheck precheckFrame(const PolygonFrame& frame, std::string& reason);
+    // is skipped or failed. `drawn` gets the placement of a view it drew.
+    Precheck precheckFrame(const PolygonFrame& frame, std::string& reason, std::optional<CameraSetup>* drawn = nullptr);
 
     // The model's identity, part of the batch's fingerprint (set before run()).
     void setModel(ModelIdentity model) { model_ = std::move(model); }
@@ -134,6 +138,9 @@ private:
         std::vector<PlannedImage> images;  // the images of every frame (frameImages)
         bool namesAllFrames = false;  // names planned for every frame of the layer
         ResultsTable results;  // one map per frame of the layer
+        // Per frame of the layer: its heights and model share as measured,
+        // once it was prepared (the frame as read until then).
+        std::vector<std::optional<PolygonFrame>> measured;
         int totalFrames = 0;  // of this shard
         int totalImages = 0;  // one per configured angle of each frame
         int imagesDone = 0;
@@ -164,13 +171,16 @@ private:
     void nameFrame(FrameJob& job);
     void logUnplacedFrame(const FrameJob& job) const;
     int logRetriedFrames(const std::vector<PolygonFrame>& frames) const;
+    // Measures the pre-check's picture: the frame's heights (which the side
+    // views' cameras use), its model share and what the picture shows of it.
+    void measureFrame(FrameJob& job);
     void keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job);
 
     // Renders one angle of a frame and hands its writes to the pipeline;
     // settleAngle counts, journals and reports it in the pipeline's order.
     void renderAngle(ImagePipeline& pipeline, osg::Node* scene, const std::shared_ptr<const FrameJob>& job,
                      std::size_t angleIndex);
-    void placeCamera(osg::Node* scene, const PolygonFrame& frame, AngleWork& work);
+    void placeCamera(osg::Node* scene, const FrameJob& job, AngleWork& work);
     // Takes over or renders one image of the angle; false when it failed
     // without a picture (the angle's other images are not tried).
     bool renderImage(ImagePipeline& pipeline, osg::Node* scene, const FrameJob& job, AngleWork& work, ImageSlot& slot);
@@ -179,6 +189,11 @@ private:
     // The image's picture (the pre-check's, or drawn now), or null when none
     // came (logged).
     ImagePipeline::Picture drawPicture(ImagePipeline& pipeline, const FrameJob& job, AngleWork& work, ImageSlot& slot);
+    // The visible share of the picture just drawn for the angle's image.
+    void measureImage(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot);
+    // The remarks of what the picture shows: mostly hidden (with a WARN),
+    // partly outside the model (vertical view).
+    void noteMeasures(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot) const;
     // The renderer's last picture as the pipeline takes it, finished for the
     // image it becomes: the one way pictures enter the pipeline. With `keep`
     // it is copied into a buffer of the pipeline's in any case.
@@ -191,6 +206,9 @@ private:
     // results under kDossierKey.
     void prepareSheet(ImagePipeline& pipeline, const std::shared_ptr<FrameJob>& job);
     void settleSheet(const FrameJob& job);
+    // With dossier_book, at the end of a run that was not stopped: the book
+    // of the sheets of `frames` (this shard's, as the reports give them).
+    void writeSheetBook(const std::vector<PolygonFrame>& frames, const ResultsTable& results);
     SheetSetting sheetSetting() const;
     // Hands the picture's files to the pipeline: the image, its thumbnail
     // and (a vertical view with world_file) its world files; for an image

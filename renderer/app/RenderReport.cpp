@@ -29,6 +29,11 @@ std::string headerLine(const RenderConfig& config)
             line += "," + angleLabel(image.key) + kTitles[t];
         }
     }
+    // The measures come after every earlier column: readers that count columns keep working.
+    for (const std::string& angle : config.angles) {
+        line += "," + angleLabel(angle) + "可见比例";
+    }
+    line += ",正射模型覆盖比例";
     // The dossier sheet's column comes after all others.
     return config.dossier ? line + ",照片页" : line;
 }
@@ -64,8 +69,11 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
 {
     std::string line = std::to_string(frame.index) + "," + csvTextField(frame.name) + "," +
                        csvTextField(frame.uniqueName) + "," + folderCell(names, frame);
-    for (const double value : {frame.minX, frame.minY, frame.maxX, frame.maxY, frame.minZ, frame.maxZ, frame.centerZ}) {
+    for (const double value : {frame.minX, frame.minY, frame.maxX, frame.maxY}) {
         line += "," + textNumberCell(value);
+    }
+    for (const double value : {frame.minZ, frame.maxZ, frame.centerZ}) {
+        line += "," + (frame.hasModelHeights ? textNumberCell(value) : std::string());
     }
     static const ImageResult notDone;
     for (const PlannedImage& image : frameImages(config)) {
@@ -77,6 +85,11 @@ std::string dataLine(const RenderConfig& config, const NameTemplate& names, cons
                     csvTextField(result.note);
         }
     }
+    for (const std::string& angle : config.angles) {
+        const ImageResult* found = resultFor(results, position, angle);
+        line += "," + (found ? shareCell(found->visibleShare) : std::string());
+    }
+    line += "," + shareCell(frame.modelShare);
     if (config.dossier) {
         line += "," + fileNameCell(resultFor(results, position, kDossierKey));
     }
@@ -97,6 +110,10 @@ ImageCounts countImages(const RenderConfig& config, const ResultsTable& results)
             case ImageOutcome::Written: ++counts.written; break;
             case ImageOutcome::Failed: ++counts.failed; break;
             }
+            const ImageResult* result = resultFor(results, position, image.key);
+            const std::string note = result ? result->note : std::string();
+            counts.hidden += note.find(kRemarkMostlyHidden) != std::string::npos ? 1 : 0;
+            counts.partlyOutside += note.find(kRemarkPartlyOutside) != std::string::npos ? 1 : 0;
         }
     }
     return counts;
@@ -128,6 +145,11 @@ std::string csvTextField(const std::string& text)
 std::string textNumberCell(double value)
 {
     return csvField("\t" + fixedNumber(value, 3));
+}
+
+std::string shareCell(double share)
+{
+    return share < 0.0 ? std::string() : fixedNumber(share, 3);
 }
 
 std::string reportFileName(int shardIndex, int shardCount, const std::string& extension)

@@ -18,7 +18,10 @@ std::string reportFileName(int shardIndex, int shardCount, const std::string& ex
 // ends, one header line with Chinese titles and one row per frame with its
 // identity, folder, extent, heights and, per configured angle (and for the
 // range-line image after "top" when output_top_range is set), the image's
-// file name, outcome, time, occlusion score, camera angle and remark.
+// file name, outcome, time, occlusion score, camera angle and remark; then,
+// after all of those, the visible share of every configured angle and the
+// frame's model share. A frame without heights measured on the model leaves
+// its height cells empty, and so does a measure not taken.
 // The file replaces an earlier report only once it is complete. When it
 // cannot be written, "Failed to write CSV report: " with the path and the
 // system's reason is logged (ERROR) and false returned: the run then fails.
@@ -34,6 +37,8 @@ struct ImageCounts {
     int skipped = 0;
     int failed = 0;
     int notDone = 0;  // never reached: the run was stopped
+    int hidden = 0;  // images with the remark kRemarkMostlyHidden
+    int partlyOutside = 0;  // images with the remark kRemarkPartlyOutside
     int planned() const { return written + skipped + failed + notDone; }
 };
 ImageCounts countImages(const RenderConfig& config, const ResultsTable& results);
@@ -49,5 +54,8 @@ std::string csvTextField(const std::string& text);
 
 // A TAB followed by the value with three decimals, so spreadsheets keep it as text.
 std::string textNumberCell(double value);
+
+// A share with three decimals, or empty for one not measured (below 0).
+std::string shareCell(double share);
 
 }  // namespace vistrel

@@ -132,6 +132,9 @@ BatchEnd renderFrames(const RenderConfig& config, ShardScene& shardScene, std::v
                 shardScene.prepareFrame(frames[position], renderer);
             }
         };
+        options.frameMeasured = [&shardScene](const PolygonFrame& frame, OffscreenRenderer& renderer) {
+            shardScene.prepareViews(frame, renderer);
+        };
         RenderBatch batch(config, options);
         batch.setModel(shardScene.lazy().identity());
         batch.setSystemName(shortName(systems.model));

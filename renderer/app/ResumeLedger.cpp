@@ -110,6 +110,24 @@ ResumeLedger::Replay ResumeLedger::replay(const LedgerFrame& frame, std::string&
     return replay;
 }
 
+void ResumeLedger::recordedMeasures(const LedgerFrame& frame, PolygonFrame& into) const
+{
+    for (const std::string& angle : config_.angles) {
+        const auto found = earlierImages_.find({frame.position, angle});
+        if (found == earlierImages_.end() || found->second.frameName != frame.frame.uniqueName ||
+            found->second.geometry != frame.geometry) {
+            continue;
+        }
+        const JournalEntry& entry = found->second;
+        into.minZ = entry.heights[0];
+        into.maxZ = entry.heights[1];
+        into.centerZ = entry.heights[2];
+        into.hasModelHeights = entry.modelHeights;
+        into.modelShare = entry.modelShare;
+        return;
+    }
+}
+
 ResumeLedger::TakeOver ResumeLedger::takeOver(const LedgerFrame& frame, const std::string& key,
                                               const std::string& path) const
 {
@@ -155,6 +173,8 @@ void ResumeLedger::record(const LedgerFrame& frame, const std::string& key, cons
     const double heights[3] = {f.minZ, f.maxZ, f.centerZ};
     std::copy(bounds, bounds + 4, entry.bounds);
     std::copy(heights, heights + 3, entry.heights);
+    entry.modelHeights = f.hasModelHeights;
+    entry.modelShare = f.modelShare;
     std::string error;
     if (!journal_.append(entry, error) && !failed_) {
         failed_ = true;

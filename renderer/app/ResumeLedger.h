@@ -60,6 +60,11 @@ public:
     // `skipReason` gets the recorded reason of a skip.
     Replay replay(const LedgerFrame& frame, std::string& skipReason) const;
 
+    // The heights and model share an earlier run recorded for a frame of the
+    // same geometry, into `into` (left as it is when none did): the frame's
+    // remaining views are placed as that run placed its others.
+    void recordedMeasures(const LedgerFrame& frame, PolygonFrame& into) const;
+
     // Whether the image `key` of a frame, to be written at `path`, is taken
     // over from an earlier run.
     struct TakeOver {

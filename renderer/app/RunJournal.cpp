@@ -176,6 +176,9 @@ std::string journalLine(const JournalEntry& e)
         {"note", e.result.note},
         {"bounds", {e.bounds[0], e.bounds[1], e.bounds[2], e.bounds[3]}},
         {"heights", {e.heights[0], e.heights[1], e.heights[2]}},
+        {"model_heights", e.modelHeights},
+        {"model_share", e.modelShare},
+        {"visible_share", e.result.visibleShare},
         {"names", e.namesAllFrames ? "all_frames" : "rendered_frames"},
     };
     // Invalid UTF-8 in a name or note is replaced rather than losing the line.
@@ -216,6 +219,9 @@ bool parseJournalLine(const std::string& text, JournalEntry& e)
         for (int i = 0; i < 3; ++i) {
             parsed.heights[i] = heights.at(i).get<double>();
         }
+        parsed.modelHeights = line.value("model_heights", true);
+        parsed.modelShare = line.value("model_share", -1.0);
+        parsed.result.visibleShare = line.value("visible_share", -1.0);
         const std::string names = line.value("names", std::string("all_frames"));
         if (names != "all_frames" && names != "rendered_frames") {
             return false;

@@ -27,6 +27,8 @@ struct JournalEntry {
     std::string geometry;  // frameGeometry of the frame as rendered
     double bounds[4] = {0, 0, 0, 0};  // minX, minY, maxX, maxY
     double heights[3] = {0, 0, 0};  // minZ, maxZ, centerZ
+    bool modelHeights = true;  // the heights were measured on the model (older journals: taken as so)
+    double modelShare = -1.0;  // the frame's model share; -1: not measured
     // How the batch names its images: over every frame of the layer (a batch
     // split into shards, and journals from before this was recorded), or
     // over the rendered frames only.

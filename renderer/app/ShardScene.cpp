@@ -11,6 +11,7 @@
 #include <osgViewer/View>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -154,7 +155,10 @@ std::vector<std::size_t> ShardScene::rootsInViewOf(const PolygonFrame& frame) co
     return {roots.begin(), roots.end()};
 }
 
-void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
+namespace {
+
+// Hands a newly attached root to the renderer's database pager.
+std::function<void(osg::Node&)> pagerTakesOn(OffscreenRenderer& renderer)
 {
     osgDB::DatabasePager* pager = nullptr;
     if (renderer.camera()) {
@@ -162,11 +166,28 @@ void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
             pager = view->getDatabasePager();
         }
     }
-    const auto attached = [pager](osg::Node& slot) {
+    return [pager](osg::Node& slot) {
         if (pager) {
             pager->registerPagedLODs(&slot);
         }
     };
+}
+
+}  // namespace
+
+void ShardScene::prepareViews(const PolygonFrame& frame, OffscreenRenderer& renderer)
+{
+    const std::vector<std::size_t> inView = rootsInViewOf(frame);
+    scene_->require(inView, std::max(keptRoots_, inView.size()), pagerTakesOn(renderer));
+    if (scene_->revision() != writtenRevision_) {
+        writtenRevision_ = scene_->revision();
+        writeRootIndexCache(config_.output_dir, scene_->entries());
+    }
+}
+
+void ShardScene::prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer)
+{
+    const auto attached = pagerTakesOn(renderer);
     // Loading a root may correct the index (LazyScene::open): the roots are
     // then chosen again, before the frame is measured and rendered.
     for (int pass = 1;; ++pass) {

@@ -48,6 +48,9 @@ public:
     // corrects the index makes the frame choose its roots again, and the
     // cached index is written anew.
     void prepareFrame(PolygonFrame& frame, OffscreenRenderer& renderer);
+    // Once the frame's heights were measured anew: loads the roots its views
+    // can show at those heights.
+    void prepareViews(const PolygonFrame& frame, OffscreenRenderer& renderer);
     // The roots the views of `frame` can show.
     std::vector<std::size_t> rootsInViewOf(const PolygonFrame& frame) const;
 

@@ -290,6 +290,8 @@ std::vector<ConfigKey> buildTable()
         Row("reproject_frames", &R::reproject_frames).rule(reprojectFramesRule).identity(V),
         Row("layer", &R::layer).identity(V),
         Row("world_file", &R::world_file).identity(V).tavrin("true"),
+        Row("min_visible_share", &R::min_visible_share).clamp(0.0, 1.0),
+        Row("outline_all_views", &R::outline_all_views).identity(V),
         Row("egl_device", &R::egl_device)
             .refuseBelow(-1, "egl_device must be -1 (automatic) or the index of an EGL device.")
             .notWrittenByTavrin(),

@@ -119,4 +119,49 @@ double frameAreaSize(const PolygonFrame& frame)
     return area;
 }
 
+namespace {
+
+// The x of every crossing of the rings' edges with the line y (half-open in y,
+// as insideRing counts them), sorted.
+std::vector<double> rowCrossings(const std::vector<std::vector<RingPoint>>& rings, double y)
+{
+    std::vector<double> crossings;
+    for (const std::vector<RingPoint>& ring : rings) {
+        const std::size_t n = ring.size();
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+            const RingPoint& a = ring[i];
+            const RingPoint& b = ring[j];
+            if ((a.y > y) != (b.y > y)) {
+                crossings.push_back((b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x);
+            }
+        }
+    }
+    std::sort(crossings.begin(), crossings.end());
+    return crossings;
+}
+
+}  // namespace
+
+std::vector<unsigned char> frameAreaMask(const PolygonFrame& frame, const AreaGrid& grid)
+{
+    const int columns = std::max(0, grid.columns);
+    const int rows = std::max(0, grid.rows);
+    std::vector<unsigned char> mask(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), 0);
+    const std::vector<std::vector<RingPoint>> rings =
+        frame.rings.empty() ? std::vector<std::vector<RingPoint>>{boundsRing(frame)} : frame.rings;
+    for (int row = 0; row < rows; ++row) {
+        const std::vector<double> crossings = rowCrossings(rings, grid.originY + (row + 0.5) * grid.cellY);
+        unsigned char* line = mask.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(columns);
+        for (std::size_t k = 0; k + 1 < crossings.size(); k += 2) {
+            // Cells whose centre lies in [from, to).
+            const double from = (crossings[k] - grid.originX) / grid.cellX - 0.5;
+            const double to = (crossings[k + 1] - grid.originX) / grid.cellX - 0.5;
+            const double first = std::clamp(std::ceil(from), 0.0, static_cast<double>(columns));
+            const double last = std::clamp(std::ceil(to), first, static_cast<double>(columns));
+            std::fill(line + static_cast<int>(first), line + static_cast<int>(last), 1);
+        }
+    }
+    return mask;
+}
+
 }  // namespace vistrel

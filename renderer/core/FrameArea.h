@@ -3,6 +3,7 @@
 #include "core/PolygonFrame.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace vistrel {
 
@@ -23,5 +24,21 @@ bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin)
 // The area of the frame's polygons, holes taken out, in square scene units
 // (the bounds' area for a frame without rings).
 double frameAreaSize(const PolygonFrame& frame);
+
+// A grid of cells over the plane: cell (column, row) spans
+// originX + column * cellX .. + cellX, and the same for rows upwards.
+struct AreaGrid {
+    double originX = 0.0;
+    double originY = 0.0;
+    double cellX = 1.0;
+    double cellY = 1.0;
+    int columns = 0;
+    int rows = 0;
+};
+
+// One byte per cell of `grid`, row by row from the bottom: 1 where the cell's
+// centre lies in the frame's area, else 0. Scan lines with the even-odd rule,
+// which agrees with insideFrameArea for parts that do not overlap.
+std::vector<unsigned char> frameAreaMask(const PolygonFrame& frame, const AreaGrid& grid);
 
 }  // namespace vistrel

@@ -24,4 +24,9 @@ const char* outcomeWord(ImageOutcome outcome)
     return "";
 }
 
+void addRemark(ImageResult& result, const std::string& remark)
+{
+    result.note = result.note.empty() ? remark : result.note + "; " + remark;
+}
+
 }  // namespace vistrel

@@ -15,7 +15,12 @@ struct ImageResult {
     double occlusionScore = 0.0;
     double viewAngle = 0.0;
     std::string note;  // skip reason or error message
+    // Share of the frame's surface the picture shows unobstructed; -1 when not measured.
+    double visibleShare = -1.0;
 };
+
+// Adds `remark` to the result's note ("; " between remarks).
+void addRemark(ImageResult& result, const std::string& remark);
 
 // Per frame: angle key -> result (also "top_range" for the outline image).
 using FrameResults = std::map<std::string, ImageResult>;
@@ -39,6 +44,11 @@ inline constexpr const char* kRemarkFrameUnplaced = "图斑坐标无法转换到
 inline constexpr const char* kRemarkNoModel = "正射图斑范围内疑似无有效模型或图像异常";
 // The pre-check could not look at the frame; the reason follows.
 inline constexpr const char* kRemarkPrecheckFailed = "正射图质量检测失败: ";
+// A picture that shows less than min_visible_share of its frame (written, and a success).
+inline constexpr const char* kRemarkMostlyHidden = "图斑大部分被遮挡";
+// A vertical picture of a frame with less than kFullModelShare of its area over the model.
+inline constexpr const char* kRemarkPartlyOutside = "图斑部分在模型范围外";
+inline constexpr double kFullModelShare = 0.95;
 // What the contact sheet says of a failed image without a remark.
 inline constexpr const char* kRemarkNotWritten = "图片未写出";
 

@@ -38,6 +38,13 @@ struct PolygonFrame {
     double centerZ = 0.0;
     double minZ = 0.0;
     double maxZ = 0.0;
+    // True when the heights were measured on the model under the frame; else
+    // they are a stand-in (the scene's centre height) and the reports leave
+    // them out.
+    bool hasModelHeights = false;
+    // Share of the frame's area with model under it in its vertical picture;
+    // -1 until measured.
+    double modelShare = -1.0;
 };
 
 }  // namespace vistrel

@@ -71,6 +71,8 @@ struct RenderConfig {
     int egl_device = -1;  // EGL device by index; -1: VISTREL_EGL_DEVICE, else automatic
     std::string where;  // OGR SQL attribute filter on the layer; empty = every frame
     bool retry_failed_only = false;  // with resume: render only the frames with failed or skipped images
+    double min_visible_share = 0.3;  // a picture showing less of its frame gets a remark and a WARN
+    bool outline_all_views = false;  // the outline, depth-tested, in every side, diagonal and oblique picture
 };
 
 // The view-angle keys accepted in `angles` (case-sensitive).

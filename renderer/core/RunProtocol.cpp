@@ -142,6 +142,7 @@ std::string formatLine(const RunFinished& line)
     if (line.notDone > 0) {
         text += ", not done " + std::to_string(line.notDone);
     }
+    text += ", hidden " + std::to_string(line.hidden) + ", partly outside " + std::to_string(line.partlyOutside);
     if (line.shardCount > 1) {
         text += " (shard " + std::to_string(line.shardIndex + 1) + " of " + std::to_string(line.shardCount) +
                 ", shard_index " + std::to_string(line.shardIndex) + ")";
@@ -221,19 +222,29 @@ std::optional<RunFinished> parseRunFinished(std::string_view message)
         !upTo(", skipped ", line.totalImages) || !upTo(", failed ", line.skipped)) {
         return std::nullopt;
     }
+    // Each count after "failed" is optional; "hidden" and "partly outside" go together.
     std::size_t end = rest.find_first_of(" ,");
     if (!toInt(rest.substr(0, end), line.failed)) {
         return std::nullopt;
     }
+    // 1: the count was there and read, 0: it is not there, -1: it is damaged.
+    const auto count = [&rest, &end](std::string_view name, int& value) {
+        if (end == std::string_view::npos || rest.substr(end, name.size()) != name) {
+            return 0;
+        }
+        rest.remove_prefix(end + name.size());
+        end = rest.find_first_of(" ,");
+        return toInt(rest.substr(0, end), value) ? 1 : -1;
+    };
+    if (count(", not done ", line.notDone) < 0) {
+        return std::nullopt;
+    }
+    const int hidden = count(", hidden ", line.hidden);
+    if (hidden < 0 || (hidden > 0 && count(", partly outside ", line.partlyOutside) <= 0)) {
+        return std::nullopt;
+    }
     if (end != std::string_view::npos && rest[end] == ',') {
-        rest.remove_prefix(end);
-        if (!takeLiteral(rest, ", not done ")) {
-            return std::nullopt;
-        }
-        end = rest.find(' ');
-        if (!toInt(rest.substr(0, end), line.notDone)) {
-            return std::nullopt;
-        }
+        return std::nullopt;
     }
     if (end != std::string_view::npos) {
         rest.remove_prefix(end + 1);

@@ -78,6 +78,10 @@ struct RunFinished {
     int shardIndex = 0;  // 0-based; a shard's line names it
     int shardCount = 1;
     int notDone = 0;  // images a stopped run never reached; named only when not 0
+    // Images with the remarks 图斑大部分被遮挡 and 图斑部分在模型范围外 (0 in
+    // lines of earlier versions, which do not name them).
+    int hidden = 0;
+    int partlyOutside = 0;
 };
 
 struct RunState {

@@ -49,6 +49,7 @@ void resetFrameHeights(std::vector<PolygonFrame>& frames, const osg::Node* scene
         frame.centerZ = cz;
         frame.minZ = cz;
         frame.maxZ = cz;
+        frame.hasModelHeights = false;
     }
 }
 
@@ -149,6 +150,7 @@ bool sampleFrameHeight(osg::Node* sceneRoot, PolygonFrame& frame)
         frame.minZ = lowest;
         frame.maxZ = highest;
         frame.centerZ = (highest + lowest) * 0.5;
+        frame.hasModelHeights = true;
     }
     return hit;
 }

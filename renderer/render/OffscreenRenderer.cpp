@@ -4,6 +4,7 @@
 #include "core/Logger.h"
 #include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
+#include "render/OwnSurface.h"
 #include "render/RangeLine.h"
 
 #include <osg/FrameBufferObject>
@@ -225,6 +226,7 @@ void OffscreenRenderer::drawOneFrame()
     hasDrawn_ = true;
     drawnView_ = placedView_;
     drawnProjection_ = placedProjection_;
+    fittedProjection_ = camera_->getProjectionMatrix();
     drawnChildren_.clear();
     for (unsigned i = 0; i < sceneRoot_->getNumChildren(); ++i) {
         drawnChildren_.push_back(sceneRoot_->getChild(i));
@@ -326,7 +328,7 @@ bool OffscreenRenderer::settle()
     }
 }
 
-bool OffscreenRenderer::readBack()
+bool OffscreenRenderer::readFrameBuffer(const std::function<void()>& read)
 {
     osg::GraphicsContext* context = camera_->getGraphicsContext();
     auto* renderer = dynamic_cast<osgViewer::Renderer*>(camera_->getRenderer());
@@ -344,14 +346,36 @@ bool OffscreenRenderer::readBack()
     }
     osg::State& state = *context->getState();
     fbo->apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
-    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    captureImage_->readPixels(0, 0, config_.width, config_.height, readFormat_, GL_UNSIGNED_BYTE, 1);
+    read();
     state.get<osg::GLExtensions>()->glBindFramebuffer(GL_FRAMEBUFFER_EXT, context->getDefaultFboId());
     if (!wasCurrent) {
         context->releaseContext();
     }
-    ++timings_.readbacks;
     return true;
+}
+
+bool OffscreenRenderer::readBack()
+{
+    const bool read = readFrameBuffer([this] {
+        glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
+        captureImage_->readPixels(0, 0, config_.width, config_.height, readFormat_, GL_UNSIGNED_BYTE, 1);
+    });
+    timings_.readbacks += read ? 1 : 0;
+    return read;
+}
+
+bool OffscreenRenderer::readDepth(DepthPicture& picture)
+{
+    picture.width = config_.width;
+    picture.height = config_.height;
+    picture.depth.assign(static_cast<std::size_t>(config_.width) * static_cast<std::size_t>(config_.height), 1.0f);
+    // The projection as the draw used it: the cull fits its near and far planes.
+    picture.place(
+        osg::Matrixd::inverse(drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix()));
+    return readFrameBuffer([&picture] {
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glReadPixels(0, 0, picture.width, picture.height, GL_DEPTH_COMPONENT, GL_FLOAT, picture.depth.data());
+    });
 }
 
 bool OffscreenRenderer::renderFrame(const CameraSetup& setup)
@@ -395,9 +419,45 @@ bool OffscreenRenderer::renderModel(const CameraSetup& setup)
     return renderFrame(setup);
 }
 
-bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFrame& frame)
+bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested)
 {
-    return renderRangeLineFrame(*this, setup, frame);
+    return renderRangeLineFrame(*this, setup, frame, depthTested);
+}
+
+bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+                                       PictureMeasure& measure)
+{
+    measure = PictureMeasure{};
+    renderError_.clear();
+    const auto start = Clock::now();
+    DepthPicture model;
+    if (!hasDrawn_ || !readDepth(model)) {
+        renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the picture cannot be read"});
+        return false;
+    }
+    if (vertical) {
+        measureVerticalArea(model, frame, setup, measure);
+    }
+    // The frame's own surface, drawn alone from the same placement: no
+    // picture's draw, and the next render draws its picture anew.
+    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_).get());
+    viewer_->frame();
+    fittedProjection_ = camera_->getProjectionMatrix();
+    sceneRoot_->setStateSet(nullptr);
+    hasDrawn_ = false;
+    ++timings_.measures;
+    DepthPicture own;
+    if (!readDepth(own)) {
+        timings_.measureSeconds += secondsSince(start);
+        renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
+        return false;
+    }
+    // Both draws show the same geometry through the same matrices: a
+    // centimetre covers what rounding differs.
+    constexpr double kSamePoint = 0.01;
+    compareSurfaces(model, own, kSamePoint * std::max(1.0, setup.orthoWidth / 100.0), measure);
+    timings_.measureSeconds += secondsSince(start);
+    return true;
 }
 
 void OffscreenRenderer::prepareSceneRoot()

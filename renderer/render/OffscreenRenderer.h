@@ -10,6 +10,7 @@
 #include <osgViewer/Viewer>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct RenderTimings {
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;  // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
+    int measures = 0;  // pictures measured (measurePicture): one draw of the frame's surface each
+    double measureSeconds = 0.0;  // those draws, the depth read-backs and the counting
 };
 
 // The largest render target the context takes (0 where not reported).
@@ -77,7 +80,12 @@ public:
     // Removes overlays, then renders the model alone.
     bool renderModel(const CameraSetup& setup) override;
     // Renders with the frame's outline draped on the model (renderRangeLineFrame).
-    bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame) override;
+    bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) override;
+    // Reads the depth of the last draw, then draws the frame's own surface
+    // alone (OwnSurface) into the frame-buffer object and compares the two;
+    // the capture image is left as it is and the next render draws anew.
+    bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+                        PictureMeasure& measure) override;
 
     // True when the database pager has nothing requested, loading, to
     // compile or to merge: another draw would show the same model.
@@ -136,6 +144,11 @@ private:
     bool settle();
     // Copies the frame-buffer object into captureImage().
     bool readBack();
+    // Runs `read` with the frame-buffer object bound for reading; false when
+    // there is none to read from.
+    bool readFrameBuffer(const std::function<void()>& read);
+    // The depth buffer of the last draw, with its placement.
+    bool readDepth(DepthPicture& picture);
 
     const RenderConfig& config_;
     osg::ref_ptr<osg::Node> scene_;
@@ -155,6 +168,7 @@ private:
     std::string renderError_;
     osg::Matrixd drawnView_;
     osg::Matrixd drawnProjection_;
+    osg::Matrixd fittedProjection_;  // the projection of the last draw, its near and far planes fitted
     std::vector<const osg::Node*> drawnChildren_;
     GLenum readFormat_ = GL_RGBA;  // GL_RGB when the background is opaque
     RenderTargetLimits limits_;

@@ -2,6 +2,7 @@
 
 #include "core/PolygonFrame.h"
 #include "render/FrameCamera.h"
+#include "render/PictureMeasure.h"
 
 #include <osg/Image>
 #include <osg/Node>
@@ -25,8 +26,15 @@ public:
     // picture came; renderError() then says why.
     virtual bool renderModel(const CameraSetup& setup) = 0;
     // Draws the model with the outline of `frame` draped over it (the plain
-    // view when the frame has no usable outline).
-    virtual bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame) = 0;
+    // view when the frame has no usable outline); `depthTested`: hidden where
+    // the model stands in front of it.
+    virtual bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) = 0;
+    // Measures what the last picture, drawn by renderModel with `setup`, shows
+    // of the frame (PictureMeasure; the area, model and heights for a
+    // `vertical` view) without touching that picture. False when it cannot
+    // be measured; renderError() then says why.
+    virtual bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+                                PictureMeasure& measure) = 0;
     // The last picture: 8 bits per channel, bottom row first; owned by the
     // source and overwritten by the next draw.
     virtual osg::Image* captureImage() const = 0;

@@ -183,12 +183,12 @@ osg::ref_ptr<osg::Geometry> ringStrip(const std::vector<osg::Vec3d>& samples, co
     return geometry;
 }
 
-void setOutlineState(osg::StateSet* state, const RenderConfig& config)
+void setOutlineState(osg::StateSet* state, const RenderConfig& config, bool depthTested)
 {
     state->setAttributeAndModes(new osg::LineWidth(static_cast<float>(config.range_line_width)),
                                 osg::StateAttribute::ON);
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    if (config.range_line_depth_test) {
+    if (depthTested) {
         // Draped: parts behind higher model parts stay hidden.
         state->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
     } else {
@@ -200,7 +200,7 @@ void setOutlineState(osg::StateSet* state, const RenderConfig& config)
 
 }  // namespace
 
-osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame)
+osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame, bool depthTested)
 {
     osg::Node* scene = renderer.scene();
     if (frame.rings.empty() || !scene) {
@@ -233,19 +233,20 @@ osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const 
     if (geode->getNumDrawables() == 0) {
         return nullptr;
     }
-    setOutlineState(geode->getOrCreateStateSet(), config);
+    setOutlineState(geode->getOrCreateStateSet(), config, depthTested);
     osg::ref_ptr<osg::MatrixTransform> placed = new osg::MatrixTransform(osg::Matrixd::translate(origin));
     placed->addChild(geode.get());
     return placed;
 }
 
-bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame)
+bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame,
+                          bool depthTested)
 {
     osg::Group* sceneRoot = renderer.sceneRoot();
     if (!sceneRoot) {
         return false;
     }
-    osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, frame);
+    osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, frame, depthTested);
     if (!overlay) {
         Logger::instance().warn("No range outline available for " + frame.name);
         return renderer.renderFrame(setup);

@@ -15,17 +15,18 @@ namespace vistrel {
 
 class OffscreenRenderer;
 
-// Renders the frame's vertical view with its outline draped on the model into
-// the renderer's capture image; without a usable outline the plain view is
-// rendered (and a WARN logged). The overlay is removed again afterwards.
-bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame);
+// Renders the view of `setup` with the frame's outline draped on the model
+// into the renderer's capture image; without a usable outline the plain view
+// is rendered (and a WARN logged). The overlay is removed again afterwards.
+bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup, const PolygonFrame& frame,
+                          bool depthTested);
 
 // The outline overlay of all rings of the frame, or null when no ring gives
 // samples (or there is no scene): a transform to the frame's centre holding
 // one geode with a line strip per ring, in coordinates relative to that
-// centre. Unless range_line_depth_test is set the outline is drawn after the
-// model without depth test, so nothing hides it.
-osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame);
+// centre. Unless `depthTested` the outline is drawn after the model without
+// depth test, so nothing hides it.
+osg::ref_ptr<osg::Node> buildRangeLine(const OffscreenRenderer& renderer, const PolygonFrame& frame, bool depthTested);
 
 // Samples along a ring every `step` units: every segment from its start
 // point, the closing edge when the ring is open, and the first point again.

@@ -46,7 +46,8 @@ public:
 
     bool initialize(osg::Node*, std::vector<std::string>&) override { return true; }
     bool renderModel(const CameraSetup& setup) override { return draw(setup); }
-    bool renderOutline(const CameraSetup& setup, const PolygonFrame&) override { return draw(setup); }
+    bool renderOutline(const CameraSetup& setup, const PolygonFrame&, bool) override { return draw(setup); }
+    bool measurePicture(const CameraSetup&, const PolygonFrame&, bool, PictureMeasure&) override { return true; }
     osg::Image* captureImage() const override { return picture_.get(); }
     const std::string& renderError() const override { return error_; }
     bool tilesIncomplete() const override { return incomplete_; }

@@ -46,8 +46,14 @@ TEST(RenderReport, ColumnsAndRows)
     results[1]["north"] = {false, true, "", 0.0004, 0.0, 0.0, reason};
     results[1]["top"] = {false, true, "", 0.0001, 0.0, 0.0, reason};
     results[1]["top_range"] = {false, true, "", 0.0, 0.0, 0.0, reason};
+    // The measures: a frame over the model, and one with none under it
+    // (no heights, no shares: empty cells, not made-up numbers).
+    results[0]["north"].visibleShare = 0.25;
+    PolygonFrame measured = reportFrame(1, "12,3");
+    measured.hasModelHeights = true;
+    measured.modelShare = 0.5;
 
-    const std::string log = writeReport(config, {reportFrame(1, "12,3"), reportFrame(2, "房\"屋")}, results);
+    const std::string log = writeReport(config, {measured, reportFrame(2, "房\"屋")}, results);
     const fs::path report = dir / "render_report.csv";
     EXPECT_NE(log.find("[INFO] Wrote CSV report: " + report.string()), std::string::npos) << log;
 
@@ -60,15 +66,15 @@ TEST(RenderReport, ColumnsAndRows)
               "\xEF\xBB\xBF序号,图斑编号,文件夹名称,输出文件夹,最小X,最小Y,最大X,最大Y,最低高程,最高高程,中心高程,"
               "北侧图片,北侧结果,北侧耗时秒,北侧遮挡评分,北侧相机角度,北侧备注,"
               "正射图片,正射结果,正射耗时秒,正射遮挡评分,正射相机角度,正射备注,"
-              "范围线正射图片,范围线正射结果,范围线正射耗时秒");
+              "范围线正射图片,范围线正射结果,范围线正射耗时秒,北侧可见比例,正射可见比例,正射模型覆盖比例");
     EXPECT_EQ(lines[1], "1,\"12,3\",\"12,3\",\"" + config.output_dir + "/12,3\"" +
                             ",\t38512345.679,\t0.000,\t0.000,\t0.000,\t-0.500,\t0.000,\t12.346,"
                             "north.png,成功,1.235,0.250,47.500,,top.png,失败,2.000,0.000,90.000,boom,"
-                            "top_range.png,成功,0.500");
+                            "top_range.png,成功,0.500,0.250,,0.500");
     const std::string skipped = ",跳过,0.000,0.000,0.000," + reason;
     EXPECT_EQ(lines[2], "2,\"房\"\"屋\",\"房\"\"屋\"," + config.output_dir +
-                            "/房_屋,\t38512345.679,\t0.000,\t0.000,\t0.000,\t-0.500,\t0.000,\t12.346," + skipped + "," +
-                            skipped + ",,跳过,0.000");
+                            "/房_屋,\t38512345.679,\t0.000,\t0.000,\t0.000,,,," + skipped + "," + skipped +
+                            ",,跳过,0.000,,,");
 }
 
 TEST(RenderReport, UnwritableReportIsAnErrorAndKeepsEarlierOne)

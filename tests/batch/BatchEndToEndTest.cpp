@@ -179,18 +179,23 @@ TEST_F(SampleCity, NorthAndTopWithOutlinesProtocolFilesAndReport)
     // The report: one row per frame, heights as the manifest has them.
     const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
     ASSERT_EQ(static_cast<int>(rows.size()), n + 1);
-    ASSERT_EQ(rows[0].size(), 26u);
+    ASSERT_EQ(rows[0].size(), 29u);  // the measures last: two visible shares and the model share
     auto col = columnsOf(rows[0]);
     for (int i = 0; i < n; ++i) {
         const auto& row = rows[i + 1];
         const auto& frame = frames[i];
-        ASSERT_EQ(row.size(), 26u);
+        ASSERT_EQ(row.size(), 29u);
         EXPECT_EQ(row[col.at("序号")], std::to_string(i + 1));
         EXPECT_EQ(row[col.at("文件夹名称")], names[i]);
         if (frame.at("skip").get<bool>()) {
             EXPECT_EQ(row[col.at("北侧结果")], "跳过");
             EXPECT_EQ(row[col.at("范围线正射结果")], "跳过");
             EXPECT_EQ(row[col.at("正射备注")].rfind("正射图斑范围内疑似无有效模型或图像异常", 0), 0u);
+            // No model under it: no heights, rather than made-up ones, and no model over its area.
+            for (const char* title : {"最低高程", "最高高程", "中心高程", "北侧可见比例"}) {
+                EXPECT_EQ(row[col.at(title)], "") << title << " of " << frame.at("role");
+            }
+            EXPECT_EQ(row[col.at("正射模型覆盖比例")], "0.000") << frame.at("role");
             continue;
         }
         EXPECT_EQ(row[col.at("正射结果")], "成功");
@@ -325,7 +330,7 @@ TEST_F(SampleCity, AnUnwritableImageFailsAlone)
     EXPECT_EQ(rows[1][col.at("正射结果")], "失败");
     EXPECT_EQ(rows[1][col.at("正射图片")], "top.png");
     EXPECT_EQ(rows[1][col.at("东侧结果")], "成功");
-    EXPECT_NE(run.log().find(", failed 1\n"), std::string::npos);
+    EXPECT_NE(run.log().find(", failed 1, hidden "), std::string::npos);
 }
 
 TEST_F(SampleCity, DamagedChildTilesAreSkippedOnceAndTheRestRenders)
@@ -508,7 +513,7 @@ TEST_F(SampleCity, TheSameAngleTwiceGivesTwoImagesAndOneEntry)
     EXPECT_TRUE(fs::exists(run.outputDir / names[0] / "top_2.png"));
     const auto rows = parseCsv(readFile(run.outputDir / "render_report.csv"));
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].size(), 11u + 12u);
+    EXPECT_EQ(rows[0].size(), 11u + 12u + 3u);
     // Both column groups show the one stored entry: the later image.
     EXPECT_EQ(rows[1][11], "top_2.png");
     EXPECT_EQ(rows[1][17], "top_2.png");

@@ -78,6 +78,9 @@ std::map<std::string, std::string> render(const vistrel::RenderConfig& config, i
                 model->prepareFrame(frames[position], renderer);
                 seen.fewest = std::min(seen.fewest, model->lazy().loadedCount());
             };
+            options.frameMeasured = [&](const vistrel::PolygonFrame& frame, vistrel::OffscreenRenderer& renderer) {
+                model->prepareViews(frame, renderer);
+            };
             vistrel::RenderBatch(config, options).run(model->root(), frames);
             seen.reads = model->lazy().loadsDone();
         }
@@ -132,7 +135,7 @@ TEST(LazyRoots, RootsReadPerFrameGiveThePicturesOfTheWholeModel)
     const std::size_t roots = truth().at("tiles").size();
     EXPECT_GT(loads.fewest, 0u);
     EXPECT_LT(loads.fewest, roots);  // frames that needed part of the model
-    EXPECT_GT(loads.reads, roots);   // roots let go and read again
+    EXPECT_GT(loads.reads, roots);  // roots let go and read again
 }
 
 // With occlusion avoidance and the outline image, which also cast lines

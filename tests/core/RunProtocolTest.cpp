@@ -44,8 +44,11 @@ TEST(RunProtocol, EveryLineKindRoundTrips)
     EXPECT_EQ(imageBack->angle, "se45");
     EXPECT_TRUE(imageBack->success);
 
+    RunFinished remarked{6, 9, 1, 1, 1, 2, 1};
+    remarked.hidden = 3;
+    remarked.partlyOutside = 2;
     for (const RunFinished& finished : {RunFinished{8, 12, 2, 2, 0, 1}, RunFinished{4, 6, 1, 1, 2, 3},
-                                        RunFinished{1, 6, 1, 1, 0, 1, 3}, RunFinished{0, 4, 0, 1, 1, 2, 3}}) {
+                                        RunFinished{1, 6, 1, 1, 0, 1, 3}, RunFinished{0, 4, 0, 1, 1, 2, 3}, remarked}) {
         const auto back = parseRunFinished(formatLine(finished));
         ASSERT_TRUE(back) << formatLine(finished);
         EXPECT_EQ(back->succeeded, finished.succeeded);
@@ -55,7 +58,17 @@ TEST(RunProtocol, EveryLineKindRoundTrips)
         EXPECT_EQ(back->shardIndex, finished.shardIndex);
         EXPECT_EQ(back->shardCount, finished.shardCount);
         EXPECT_EQ(back->notDone, finished.notDone);
+        EXPECT_EQ(back->hidden, finished.hidden);
+        EXPECT_EQ(back->partlyOutside, finished.partlyOutside);
     }
+    // Lines of earlier versions, without the remark counts, still read.
+    const auto earlier =
+        parseRunFinished("Render finished. Success 5/6, skipped 1, failed 0, not done 2 (shard 2 of 3, "
+                         "shard_index 1)");
+    ASSERT_TRUE(earlier);
+    EXPECT_EQ(earlier->notDone, 2);
+    EXPECT_EQ(earlier->shardCount, 3);
+    EXPECT_EQ(earlier->hidden, 0);
 
     const auto state = parseRunState(formatLine(RunState{2, 3, true}));
     ASSERT_TRUE(state);
@@ -80,6 +93,8 @@ TEST(RunProtocol, NearMissesAreNotProtocolLines)
     EXPECT_FALSE(parseRunFinished("Render finished. Success 1/2, skipped 0, failed 1 trailing"));
     EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, not done"));
     EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, pending 1"));
+    EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, hidden 1"));
+    EXPECT_FALSE(parseRunFinished("Render finished. Success 1/3, skipped 0, failed 1, hidden x, partly outside 0"));
     EXPECT_FALSE(parseRunState("RUN_STATE shard_index=0 shard_count=1 resume=yes"));
     EXPECT_FALSE(parseLogLine("[x][DEBUG] text"));
     EXPECT_FALSE(parseLogLine("Config error: width and height must be positive."));

@@ -101,7 +101,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
         "model_srs": "EPSG:4547", "frames_crs": "", "reproject_frames": "never", "layer": "parcels",
         "tile_load_timeout": 120, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true,
-        "annotate": [], "caption_template": "<名称> <角度>", "pdf_lossless": false})")
+        "annotate": [], "caption_template": "<名称> <角度>", "pdf_lossless": false, "min_visible_share": 0.3,
+        "outline_all_views": false})")
                                      .object();
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);

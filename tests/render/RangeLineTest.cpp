@@ -160,7 +160,7 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     const PolygonFrame frame = ringFrame({{0, 0}, {10, 0}, {10, 1}, {0, 1}, {0, 0}});
     {
         CapturedOutput log;
-        osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, frame);
+        osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, frame, false);
         ASSERT_TRUE(overlay.valid());
         EXPECT_NE(log.text().find("[INFO] Range line height smoothing applied for ringed, raw max jump=10.000000, "
                                   "limit=0.600000"),
@@ -184,7 +184,7 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     std::vector<std::string> errors2;
     ASSERT_TRUE(rawRenderer.initialize(scene.get(), errors2)) << testing::PrintToString(errors2);
     CapturedOutput log;
-    osg::ref_ptr<osg::Node> rawOverlay = buildRangeLine(rawRenderer, frame);
+    osg::ref_ptr<osg::Node> rawOverlay = buildRangeLine(rawRenderer, frame, false);
     EXPECT_EQ(log.text().find("smoothing"), std::string::npos);
     const auto vertices = firstVertices(rawOverlay.get());
     // Raw hits plus the lift: ground at x = 2, roof at x = 5.
@@ -192,7 +192,7 @@ TEST(RangeLineOverlay, DrapedOnTheModelWithStateAndLog)
     EXPECT_NEAR(vertices[5].z(), 10.08, 1e-5);
 
     // Rings of one point give no overlay.
-    EXPECT_FALSE(buildRangeLine(renderer, ringFrame({{0, 0}})).valid());
+    EXPECT_FALSE(buildRangeLine(renderer, ringFrame({{0, 0}}), false).valid());
 }
 
 TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
@@ -205,7 +205,7 @@ TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
 
     PolygonFrame outside = ringFrame({{100, 100}, {102, 100}, {100, 100}});
     outside.maxZ = 7;
-    osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, outside);
+    osg::ref_ptr<osg::Node> overlay = buildRangeLine(renderer, outside, false);
     ASSERT_TRUE(overlay.valid());
     EXPECT_NEAR(firstVertices(overlay.get()).front().z(), 7 + 2 * 0.08, 1e-5);
 
@@ -213,7 +213,7 @@ TEST(RangeLineOverlay, MissesTakeTheFrameTopAndNoRingStillRendersTheView)
     noRing.rings.clear();
     CapturedOutput log;
     const CameraSetup setup = FrameCamera(config).computeSetup(ringFrame({{0, 0}}), "top");
-    EXPECT_TRUE(renderRangeLineFrame(renderer, setup, noRing));
+    EXPECT_TRUE(renderRangeLineFrame(renderer, setup, noRing, false));
     EXPECT_NE(log.text().find("[WARN] No range outline available for ringed"), std::string::npos);
     EXPECT_EQ(renderer.sceneRoot()->getNumChildren(), 1u);
 }
@@ -287,7 +287,7 @@ TEST(RangeLineOverlay, OutlineLiesOnTheFrameEdgesFarFromTheOrigin)
     ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
     const PolygonFrame frame = squareFrame(site.x() - 15.125, site.y() - 15.125, 30, 0, 0);
     const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
-    ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
+    ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame, false));
     const osg::Image& image = *renderer.captureImage();
     const double pxPerUnit = image.s() / setup.orthoWidth;
 
@@ -343,7 +343,7 @@ TEST(RangeLineOverlay, OutlineOnARoofEdgeIsWholeUnlessTheDepthTestIsAskedFor)
         std::vector<std::string> errors;
         ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
         const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
-        ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame));
+        ASSERT_TRUE(renderRangeLineFrame(renderer, setup, frame, config.range_line_depth_test));
         coverage[depthTest] = ringCoverage(*renderer.captureImage(), frame, setup, 2);
     }
     EXPECT_GE(coverage[0], 0.99);

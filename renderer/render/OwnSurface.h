@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/PolygonFrame.h"
+
+#include <osg/Matrixd>
+#include <osg/StateSet>
+#include <osg/ref_ptr>
+
+namespace vistrel {
+
+// The state that draws only the model inside the frame's area: every
+// fragment whose scene x/y falls outside it (a mask of the area over the
+// frame's bounds, at most 1024 cells a side) is discarded, so the depth
+// buffer holds the frame's own surface as if nothing else stood there.
+// `view` is the view matrix of the draw (the mask is reached from eye
+// coordinates, which keeps single precision fine far from the origin).
+// Set with OVERRIDE on the scene root; it writes white.
+osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view);
+
+}  // namespace vistrel

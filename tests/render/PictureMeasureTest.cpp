@@ -1,0 +1,113 @@
+// What a picture shows of its frame, measured from its depth: heights, the
+// share of the area over the model and the share seen unobstructed.
+#include "core/FrameArea.h"
+#include "render/OffscreenRenderer.h"
+#include "render/PictureMeasure.h"
+#include "support/GeoFixtures.h"
+
+#include <osg/Group>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace vistrel;
+using namespace testsupport;
+
+namespace {
+
+// 20 x 20 m around the origin with a 6 x 6 m hole, and a second part to the east.
+PolygonFrame holedFrame()
+{
+    PolygonFrame frame;
+    frame.name = "holed";
+    frame.minX = -10;
+    frame.minY = -10;
+    frame.maxX = 10;
+    frame.maxY = 10;
+    frame.rings = {{{-10, -10}, {10, -10}, {10, 10}, {-10, 10}, {-10, -10}},
+                   {{-3, -3}, {3, -3}, {3, 3}, {-3, 3}, {-3, -3}}};
+    frame.ringIsHole = {false, true};
+    frame.minZ = 0;
+    frame.maxZ = 15;
+    frame.centerZ = 7.5;
+    return frame;
+}
+
+}  // namespace
+
+TEST(PictureMeasure, TheAreaMaskAgreesWithThePointTest)
+{
+    PolygonFrame frame = holedFrame();
+    frame.rings.push_back({{14, -4}, {19, 0}, {14, 4}});  // a triangle, left open
+    AreaGrid grid;
+    grid.originX = -12.3;
+    grid.originY = -11.7;
+    grid.cellX = 0.37;
+    grid.cellY = 0.29;
+    grid.columns = 90;
+    grid.rows = 85;
+    const std::vector<unsigned char> mask = frameAreaMask(frame, grid);
+    ASSERT_EQ(mask.size(), 90u * 85u);
+    int inside = 0;
+    for (int row = 0; row < grid.rows; ++row) {
+        for (int column = 0; column < grid.columns; ++column) {
+            const double x = grid.originX + (column + 0.5) * grid.cellX;
+            const double y = grid.originY + (row + 0.5) * grid.cellY;
+            ASSERT_EQ(mask[row * grid.columns + column] != 0, insideFrameArea(frame, x, y)) << x << ", " << y;
+            inside += mask[row * grid.columns + column];
+        }
+    }
+    EXPECT_GT(inside, 1000);
+}
+
+TEST(PictureMeasure, HeightsAndSharesComeFromWhatThePicturesShow)
+{
+    // Ground under the eastern half only, a 15 m house in the frame, a 40 m
+    // pole in its hole and a 30 m wall south of it, outside it.
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(makeBox(osg::Vec3(0, -14, -1), osg::Vec3(12, 12, 0), osg::Vec4(0.5, 0.5, 0.5, 1)));
+    scene->addChild(makeBox(osg::Vec3(3, 4, 0), osg::Vec3(8, 8, 15), osg::Vec4(0, 1, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(-1, -1, 0), osg::Vec3(1, 1, 40), osg::Vec4(0, 0, 1, 1)));
+    scene->addChild(makeBox(osg::Vec3(-20, -16, 0), osg::Vec3(20, -14, 30), osg::Vec4(1, 0, 0, 1)));
+    RenderConfig config;
+    config.width = 320;
+    config.height = 180;
+    config.warmup_frames = 0;
+    config.distance = 100;
+    OffscreenRenderer renderer(config);
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
+    const PolygonFrame frame = holedFrame();
+    const FrameCamera camera(config);
+
+    const CameraSetup top = camera.computeSetup(frame, "top");
+    ASSERT_TRUE(renderer.renderModel(top));
+    const osg::Image& picture = *renderer.captureImage();
+    const std::vector<unsigned char> before(picture.data(), picture.data() + picture.getTotalSizeInBytes());
+    PictureMeasure measure;
+    ASSERT_TRUE(renderer.measurePicture(top, frame, true, measure)) << renderer.renderError();
+    // The measure leaves the picture as it was drawn.
+    EXPECT_EQ(std::memcmp(before.data(), picture.data(), before.size()), 0);
+    // The house's roof, not the pole in the hole; the ground's top.
+    ASSERT_TRUE(measure.hasHeights);
+    EXPECT_NEAR(measure.maxZ, 15.0, 0.05);
+    EXPECT_NEAR(measure.minZ, 0.0, 0.05);
+    // Model under the eastern half of the area (holes left out).
+    EXPECT_NEAR(modelShare(measure), 0.5, 0.03);
+    EXPECT_GT(visibleShare(measure), 0.99);
+
+    // From the south the wall hides the frame; from the north nothing does.
+    for (const char* angle : {"south", "north"}) {
+        const CameraSetup side = camera.computeSetup(frame, angle);
+        ASSERT_TRUE(renderer.renderModel(side));
+        ASSERT_TRUE(renderer.measurePicture(side, frame, false, measure)) << renderer.renderError();
+        EXPECT_EQ(measure.areaPixels, 0);
+        EXPECT_GT(measure.surfacePixels, 1000) << angle;
+        if (std::string(angle) == "south") {
+            EXPECT_LT(visibleShare(measure), 0.3);
+        } else {
+            EXPECT_GT(visibleShare(measure), 0.9);
+        }
+    }
+}
