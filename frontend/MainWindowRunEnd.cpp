@@ -181,12 +181,14 @@ QList<MessageAction> MainWindow::runEndActions()
     const RunSummary& run = m_run->summary();
     const QString sheetFile = run.dossierBook.isEmpty() ? run.dossierSheet : run.dossierBook;
     const QString sheet = sheetFile.isEmpty() ? QString() : QDir(m_programDir).filePath(sheetFile);
-    return {
+    QList<MessageAction> actions = {
         {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },
          QFileInfo(folder).isDir()},
         {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
          !htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
-        {QStringLiteral("打开照片页"), [this, sheet] { openUrl(QUrl::fromLocalFile(sheet)); },
-         !sheet.isEmpty() && QFileInfo(sheet).isFile()},
     };
+    // Only a run that wrote dossier sheets (or took them over) offers them.
+    if (!sheet.isEmpty() && QFileInfo(sheet).isFile())
+        actions.append({QStringLiteral("打开照片页"), [this, sheet] { openUrl(QUrl::fromLocalFile(sheet)); }, true});
+    return actions;
 }

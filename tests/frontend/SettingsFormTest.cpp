@@ -82,7 +82,9 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
         "model_srs": "EPSG:4547", "reproject_frames": "never", "layer": "parcels",
-        "where": "ZDDM LIKE '4413%'", "retry_failed_only": true})")
+        "where": "ZDDM LIKE '4413%'", "retry_failed_only": true,
+        "dossier": true, "dossier_template": " <ZDDM>档案 ", "dossier_fields": ["ZDDM", "NAME"],
+        "dossier_book": true})")
                                    .object();
     const QJsonObject expected = QJsonDocument::fromJson(R"({
         "width": 1920, "height": 1080, "output_dpi": 600, "warmup_frames": 3,
@@ -102,7 +104,8 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "model_srs": "EPSG:4547", "frames_crs": "", "reproject_frames": "never", "layer": "parcels",
         "tile_load_timeout": 120, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true,
         "annotate": [], "caption_template": "<名称> <角度>", "pdf_lossless": false, "min_visible_share": 0.3,
-        "outline_all_views": false})")
+        "outline_all_views": false, "dossier": true, "dossier_template": "<ZDDM>档案",
+        "dossier_fields": ["ZDDM", "NAME"], "dossier_book": true})")
                                      .object();
     form(*m_window).loadSettings(loaded);
     QCOMPARE(form(*m_window).collectSettings(true), expected);
