@@ -424,13 +424,15 @@ const std::vector<RunMessageText>& runMessageTexts()
         {M::DamagedTile, "Skipped damaged tile {}: {}"},
         {M::DamagedTexture, "Skipped damaged texture {}: {}"},
         {M::Usage, kUsageLine.data()},
-        {M::RetryFailedOnly, "retry_failed_only: {} of {} frames have failed or skipped images and are rendered again; the others keep their written images or are left out"},
+        {M::RetryFailedOnly, "retry_failed_only: {} of {} frames have failed or skipped images and are rendered again; "
+                             "the others keep their written images or are left out"},
         {M::NoPictureToMeasure, "No picture to measure: {}"},
         {M::PlanPictureTime, "Plan: one picture of frame {} took {} s"},
         {M::SummaryOsgbPath, "OSGB path: {}"},
         {M::SummaryShpPath, "SHP path: {}"},
         {M::SummaryOutput, "Output: {}"},
-        {M::SummaryOffset, "SHP offset: x={}, y={}, gauss_zone_prefix={}, auto_strip_gauss_zone={}, auto_align_shp_to_scene={}, output_top_range={}"},
+        {M::SummaryOffset, "SHP offset: x={}, y={}, gauss_zone_prefix={}, auto_strip_gauss_zone={}, "
+                           "auto_align_shp_to_scene={}, output_top_range={}"},
         {M::SummarySize, "Size: {}x{}"},
         {M::SummaryCameraPadding, "Camera padding: {}"},
         {M::SummaryOblique, "Oblique factors: padding={}, distance={}, view_angle={}"},
