@@ -34,7 +34,8 @@ static QByteArray waitFor(const char* file)
     return QByteArray("while [ ! -f ") + file + " ]; do sleep 0.05; done\n";
 }
 
-class RendererRunTest : public QObject {
+class RendererRunTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -101,17 +102,17 @@ QStringList RendererRunTest::log() const
 
 bool RendererRunTest::idle() const
 {
-    return widget<QPushButton>(*m_window, "startButton")->isEnabled() &&
-           widget<QPushButton>(*m_window, "testButton")->isEnabled() &&
-           !widget<QPushButton>(*m_window, "stopButton")->isEnabled() && m_window->findChild<QProcess*>() == nullptr;
+    return widget<QPushButton>(*m_window, "startButton")->isEnabled()
+        && widget<QPushButton>(*m_window, "testButton")->isEnabled()
+        && !widget<QPushButton>(*m_window, "stopButton")->isEnabled()
+        && m_window->findChild<QProcess*>() == nullptr;
 }
 
 // Waits for the "任务结束" message and for the window to be idle again.
 bool RendererRunTest::waitForEnd()
 {
-    return QTest::qWaitFor([this] { return !m_messages->isEmpty() && m_messages->last().title == u"任务结束"_s; },
-                           15000) &&
-           QTest::qWaitFor([this] { return idle(); }, 2000);
+    return QTest::qWaitFor([this] { return !m_messages->isEmpty() && m_messages->last().title == u"任务结束"_s; }, 15000)
+        && QTest::qWaitFor([this] { return idle(); }, 2000);
 }
 
 void RendererRunTest::timeText()
@@ -125,8 +126,7 @@ void RendererRunTest::protocolLinesInChinese()
 {
     const QList<std::pair<QString, QString>> lines = {
         {u"[t][INFO] Wrote /out/A/top.png"_s, u"[t][INFO] 已写出 /out/A/top.png"_s},
-        {u"[t][INFO] Wrote HTML report: /out/render_report.html"_s,
-         u"[t][INFO] 已写出报告页：/out/render_report.html"_s},
+        {u"[t][INFO] Wrote HTML report: /out/render_report.html"_s, u"[t][INFO] 已写出报告页：/out/render_report.html"_s},
         {u"[t][WARN] SKIP_FRAME name=A reason=x y"_s, u"[t][WARN] 跳过图斑 A：x y"_s},
         {u"[t][INFO] FRAME_PROGRESS frame=2 total_frames=9 name=宗地 2"_s, u"[t][INFO] 图斑 2/9：宗地 2"_s},
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=18 frame=2 total_frames=9 elapsed=1.00 eta=2.00 angle=north "
@@ -153,8 +153,7 @@ void RendererRunTest::protocolLinesInChinese()
          u"[t][INFO] 已为 3/4 个图斑取得模型高度，高度范围 (1.5, 20)"_s},
         {u"[t][WARN] GDAL: bad ring (and 3 more like it, not logged)"_s,
          u"[t][WARN] GDAL 错误：bad ring（另有 3 条同类消息未记录）"_s},
-        {QString::fromUtf8(vistrel::kUsageLine.data()),
-         u"用法：Vistrel <配置文件，如 config/render.json>（或 Vistrel --plan <配置文件>：预检一次任务会做什么）"_s},
+        {QString::fromUtf8(vistrel::kUsageLine.data()), u"用法：Vistrel <配置文件，如 config/render.json>（或 Vistrel --plan <配置文件>：预检一次任务会做什么）"_s},
         {u"Size: 320x180"_s, u"图片尺寸：320×180"_s},
         // Not of the protocol, or broken: as it came.
         {u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s, u"[t][INFO] IMAGE_PROGRESS image=3 total_images=4"_s},
@@ -170,19 +169,16 @@ void RendererRunTest::outlineImagesCountedWithoutASummary()
 {
     RunOutputReader reader(true);
     const QStringList lines = {
-        u"[t][INFO] FRAME_PROGRESS frame=1 total_frames=3 name=A"_s,
-        u"[t][INFO] Wrote /o/A/top.png"_s,
+        u"[t][INFO] FRAME_PROGRESS frame=1 total_frames=3 name=A"_s, u"[t][INFO] Wrote /o/A/top.png"_s,
         u"[t][INFO] Wrote /o/A/top_range.png"_s,
         u"[t][INFO] IMAGE_PROGRESS image=1 total_images=6 frame=1 total_frames=3 elapsed=1 eta=1 angle=top success=1"_s,
         u"[t][INFO] Wrote /o/A/north.png"_s,
         u"[t][INFO] IMAGE_PROGRESS image=2 total_images=6 frame=1 total_frames=3 elapsed=1 eta=1 angle=north success=1"_s,
-        u"[t][INFO] FRAME_PROGRESS frame=2 total_frames=3 name=B"_s,
-        u"[t][WARN] SKIP_FRAME name=B reason=empty"_s,
+        u"[t][INFO] FRAME_PROGRESS frame=2 total_frames=3 name=B"_s, u"[t][WARN] SKIP_FRAME name=B reason=empty"_s,
         u"[t][INFO] IMAGE_PROGRESS image=3 total_images=6 frame=2 total_frames=3 elapsed=1 eta=1 angle=top success=0"_s,
         u"[t][INFO] IMAGE_PROGRESS image=4 total_images=6 frame=2 total_frames=3 elapsed=1 eta=1 angle=north success=0"_s,
         // The view written, its outline image not.
-        u"[t][INFO] FRAME_PROGRESS frame=3 total_frames=3 name=C"_s,
-        u"[t][INFO] Wrote /o/C/top.png"_s,
+        u"[t][INFO] FRAME_PROGRESS frame=3 total_frames=3 name=C"_s, u"[t][INFO] Wrote /o/C/top.png"_s,
         u"[t][INFO] IMAGE_PROGRESS image=5 total_images=6 frame=3 total_frames=3 elapsed=1 eta=1 angle=top success=0"_s,
     };
     for (const QString& line : lines)
@@ -218,15 +214,13 @@ void RendererRunTest::writesBothFilesAndPassesTheRunFile()
 void RendererRunTest::progressFromOneChunkOfLines()
 {
     writeFakeRenderer(m_dir->path(),
-                      "printf '[t][INFO] FRAME_PROGRESS frame=1 total_frames=2 name=A\\r\\n"
-                      "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=2 elapsed=0.40 eta=1.20 "
-                      "angle=top success=1\\r\\n"
-                      "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=1 total_frames=2 elapsed=0.80 eta=3725.90 "
-                      "angle=north success=1\\r\\n"
-                      "[t][WARN] SKIP_FRAME name=B reason=empty\\r\\n"
-                      "[t][INFO] FRAME_PROGRESS frame=2 total_frames=2 name=B\\r\\n"
-                      "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=2 total_frames=2 elapsed=1.00\\r\\n'\n" +
-                          waitFor("go"));
+        "printf '[t][INFO] FRAME_PROGRESS frame=1 total_frames=2 name=A\\r\\n"
+        "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=2 elapsed=0.40 eta=1.20 angle=top success=1\\r\\n"
+        "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=1 total_frames=2 elapsed=0.80 eta=3725.90 angle=north success=1\\r\\n"
+        "[t][WARN] SKIP_FRAME name=B reason=empty\\r\\n"
+        "[t][INFO] FRAME_PROGRESS frame=2 total_frames=2 name=B\\r\\n"
+        "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=2 total_frames=2 elapsed=1.00\\r\\n'\n"
+        + waitFor("go"));
     auto* imageBar = widget<QProgressBar>(*m_window, "imageBar");
     auto* frameBar = widget<QProgressBar>(*m_window, "frameBar");
     QList<int> imageValues;
@@ -246,9 +240,8 @@ void RendererRunTest::progressFromOneChunkOfLines()
     QCOMPARE(imageValues, (QList<int>{1, 2}));
     QCOMPARE((QList<int>{imageBar->value(), imageBar->maximum(), frameBar->value(), frameBar->maximum()}),
              (QList<int>{2, 4, 1, 2}));
-    QVERIFY2(
-        QRegularExpression(u"^图片 2/4，图斑 1/2，已用 00:00:\\d\\d，预计剩余 01:02:05$"_s).match(status()).hasMatch(),
-        qPrintable(status()));
+    QVERIFY2(QRegularExpression(u"^图片 2/4，图斑 1/2，已用 00:00:\\d\\d，预计剩余 01:02:05$"_s).match(status()).hasMatch(),
+             qPrintable(status()));
     writeFile(path(u"go"_s), "");
     QVERIFY(waitForEnd());
 }
@@ -258,9 +251,9 @@ void RendererRunTest::linesAndCharactersSplitAcrossReads()
     // "宗" is E5 AE 97: cut after two bytes; then a progress line cut in two;
     // the last line has no line end at all.
     writeFakeRenderer(m_dir->path(),
-                      "printf '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=\\345\\256'\n" + waitFor("go1") +
-                          "printf '\\227地\\n[t][INFO] IMAGE_PROGRESS image=1 total_images=2 fra'\n" + waitFor("go2") +
-                          "printf 'me=1 total_frames=1 elapsed=0.50 eta=0.50 angle=top success=1\\nlast words'");
+        "printf '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=\\345\\256'\n" + waitFor("go1")
+        + "printf '\\227地\\n[t][INFO] IMAGE_PROGRESS image=1 total_images=2 fra'\n" + waitFor("go2")
+        + "printf 'me=1 total_frames=1 elapsed=0.50 eta=0.50 angle=top success=1\\nlast words'");
     click("startButton");
     QSignalSpy chunks(m_window->findChild<QProcess*>(), &QProcess::readyReadStandardOutput);
 
@@ -270,13 +263,13 @@ void RendererRunTest::linesAndCharactersSplitAcrossReads()
     writeFile(path(u"go1"_s), "");
     QTRY_COMPARE_WITH_TIMEOUT(log().size(), 2, 15000);
     QCOMPARE(log().at(1), u"[t][INFO] 图斑 1/1：宗地"_s);
-    QCOMPARE(log().size(), 2);  // the progress line cut in two waits for its end
+    QCOMPARE(log().size(), 2); // the progress line cut in two waits for its end
     QCOMPARE(status(), u"任务启动中..."_s);
 
     writeFile(path(u"go2"_s), "");
     QVERIFY(waitForEnd());
-    QCOMPARE(log().mid(2),
-             (QStringList{u"[t][INFO] 图片 1/2（图斑 1/1，正射）完成"_s, u"last words"_s, u"==== 任务完成 ===="_s}));
+    QCOMPARE(log().mid(2), (QStringList{u"[t][INFO] 图片 1/2（图斑 1/1，正射）完成"_s,
+                                        u"last words"_s, u"==== 任务完成 ===="_s}));
     QCOMPARE(widget<QProgressBar>(*m_window, "imageBar")->value(), 1);
 }
 
@@ -286,9 +279,10 @@ void RendererRunTest::endOfTheTask_data()
     QTest::addColumn<QString>("lastLine");
     QTest::addColumn<QString>("statusPattern");
     QTest::addColumn<QStringList>("boxLines");
-    QTest::newRow("success") << QByteArray("echo '[t][INFO] Render finished. Success 5/6, skipped 1, failed 0'; exit 0")
-                             << u"==== 任务完成 ===="_s << u"^任务完成，总耗时 00:00:\\d\\d$"_s
-                             << QStringList{u"任务完成。"_s, u"成功 5 张，跳过 1 张，失败 0 张（共 6 张）"_s};
+    QTest::newRow("success")
+        << QByteArray("echo '[t][INFO] Render finished. Success 5/6, skipped 1, failed 0'; exit 0")
+        << u"==== 任务完成 ===="_s << u"^任务完成，总耗时 00:00:\\d\\d$"_s
+        << QStringList{u"任务完成。"_s, u"成功 5 张，跳过 1 张，失败 0 张（共 6 张）"_s};
     // A renderer that prints no summary: the progress lines are counted.
     QTest::newRow("failed image")
         << QByteArray("echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=2 frame=1 total_frames=1 elapsed=0.10 "
@@ -306,25 +300,23 @@ void RendererRunTest::endOfTheTask_data()
                       "echo 'Config error: width and height must be positive.'\n"
                       "echo '[t][ERROR] Invalid config.'; echo 'Usage: Vistrel <config/render.json>'; exit 1")
         << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：图片宽度和高度必须为正数。$"_s
-        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s,
-                       u"原因：配置错误：图片宽度和高度必须为正数。"_s};
+        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s, u"原因：配置错误：图片宽度和高度必须为正数。"_s};
     // The bounds of newer keys are translated whole, a key named in the middle kept.
     QTest::newRow("finite number")
         << QByteArray("echo 'Config error: oblique_view_angle must be a finite number.'; exit 1")
         << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：oblique_view_angle 必须是有限的数值"_s
         << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s,
                        u"原因：配置错误：oblique_view_angle 必须是有限的数值（不能是 nan 或 inf）。"_s};
-    QTest::newRow("size bound") << QByteArray("echo 'Config error: width and height must be at most 16384.'; exit 1")
-                                << u"==== 任务失败，退出码：1 ===="_s
-                                << u"^任务失败：配置错误：图片宽度和高度不能超过 16384。$"_s
-                                << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s,
-                                               u"原因：配置错误：图片宽度和高度不能超过 16384。"_s};
+    QTest::newRow("size bound")
+        << QByteArray("echo 'Config error: width and height must be at most 16384.'; exit 1")
+        << u"==== 任务失败，退出码：1 ===="_s << u"^任务失败：配置错误：图片宽度和高度不能超过 16384。$"_s
+        << QStringList{u"任务失败（退出码 1：配置错误或任务出错）。"_s, u"原因：配置错误：图片宽度和高度不能超过 16384。"_s};
     QTest::newRow("no polygons") << QByteArray("exit 3") << u"==== 任务失败，退出码：3 ===="_s
                                  << u"^任务失败：SHP 中没有面状图斑$"_s
                                  << QStringList{u"任务失败（退出码 3：SHP 中没有面状图斑）。"_s};
     // Stopped by a signal the user did not send from here (Ctrl+C, a job engine).
-    QTest::newRow("stopped") << QByteArray("echo '[t][INFO] Stopped by signal'; exit 5") << u"==== 任务已停止 ===="_s
-                             << u"^已停止$"_s << QStringList{u"任务已停止。"_s};
+    QTest::newRow("stopped") << QByteArray("echo '[t][INFO] Stopped by signal'; exit 5")
+                             << u"==== 任务已停止 ===="_s << u"^已停止$"_s << QStringList{u"任务已停止。"_s};
     // A run that ends well having written nothing is no success.
     QTest::newRow("every frame skipped")
         << QByteArray("echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=A'\n"
@@ -336,10 +328,10 @@ void RendererRunTest::endOfTheTask_data()
         << QStringList{u"没有写出任何图片。"_s,
                        u"原因：1 个图斑都被跳过：图斑范围内没有模型（SHP 与模型可能不重叠，请检查坐标）。"_s,
                        u"成功 0 张，跳过 1 张，失败 0 张（共 1 张）"_s};
-    QTest::newRow("no model tiles") << QByteArray("echo '[t][ERROR] No root .osgb files found in: /data/city'; exit 0")
-                                    << u"==== 任务结束，没有写出任何图片 ===="_s << u"^没有写出任何图片$"_s
-                                    << QStringList{u"没有写出任何图片。"_s,
-                                                   u"原因：在以下位置找不到根节点 .osgb 文件：/data/city"_s};
+    QTest::newRow("no model tiles")
+        << QByteArray("echo '[t][ERROR] No root .osgb files found in: /data/city'; exit 0")
+        << u"==== 任务结束，没有写出任何图片 ===="_s << u"^没有写出任何图片$"_s
+        << QStringList{u"没有写出任何图片。"_s, u"原因：在以下位置找不到根节点 .osgb 文件：/data/city"_s};
 }
 
 void RendererRunTest::endOfTheTask()
@@ -355,9 +347,9 @@ void RendererRunTest::endOfTheTask()
     QVERIFY2(QRegularExpression(statusPattern).match(statusToolTip()).hasMatch(), qPrintable(statusToolTip()));
     QCOMPARE(m_messages->size(), 1);
     const UserMessage& box = m_messages->last();
-    const QMessageBox::Icon icon = lastLine.contains(u"失败"_s)       ? QMessageBox::Critical
-                                   : lastLine.contains(u"没有写出"_s) ? QMessageBox::Warning
-                                                                      : QMessageBox::Information;
+    const QMessageBox::Icon icon = lastLine.contains(u"失败"_s) ? QMessageBox::Critical
+        : lastLine.contains(u"没有写出"_s)                        ? QMessageBox::Warning
+                                                                 : QMessageBox::Information;
     QCOMPARE(box.icon, icon);
     // The renderer's English is kept under "详细信息" when the reason is a translation.
     if (box.text.contains(u"找不到根节点"_s) || box.text.contains(u"图片写入失败"_s))
@@ -422,7 +414,8 @@ void RendererRunTest::stop_data()
     // Killed, the renderer writes no report; the end says so.
     // The renderer's way: finish the image, write the report, exit 5.
     QTest::newRow("renderer ends its image")
-        << QByteArray("trap 'echo got TERM; sleep 0.3; echo \"[t][INFO] Stopped by signal\"; exit 5' TERM") << false;
+        << QByteArray("trap 'echo got TERM; sleep 0.3; echo \"[t][INFO] Stopped by signal\"; exit 5' TERM")
+        << false;
     QTest::newRow("killed after the grace period") << QByteArray("trap 'echo got TERM' TERM") << true;
 }
 
@@ -444,7 +437,7 @@ void RendererRunTest::stop()
     click("stopButton");
     QVERIFY(m_window->running());
     QCOMPARE(status(), u"正在停止..."_s);
-    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000);  // SIGTERM first
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"got TERM"_s), 5000); // SIGTERM first
     if (killed) {
         // Not killed within the grace period (no event is handled between
         // the two checks, so the kill cannot come between them).
@@ -457,7 +450,8 @@ void RendererRunTest::stop()
     QCOMPARE(ends.first().outcome, killed ? RunOutcome::Killed : RunOutcome::Stopped);
     QCOMPARE(log().last(), killed ? u"==== 任务已强制结束 ===="_s : u"==== 任务已停止 ===="_s);
     QCOMPARE(status(), killed ? u"已强制结束"_s : u"已停止"_s);
-    QCOMPARE(m_messages->last().text.split(u'\n').first(), killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
+    QCOMPARE(m_messages->last().text.split(u'\n').first(),
+             killed ? u"已强制结束，报告未写出"_s : u"任务已停止。"_s);
     QCOMPARE(m_messages->last().icon, killed ? QMessageBox::Warning : QMessageBox::Information);
 }
 
@@ -465,8 +459,7 @@ void RendererRunTest::stop()
 // images, the progress and the end.
 void RendererRunTest::runWithoutAWindow()
 {
-    writeFakeRenderer(
-        m_dir->path(),
+    writeFakeRenderer(m_dir->path(),
         "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=1 name=A'\n"
         "echo '[t][INFO] Wrote /o/A/top.png'\n"
         "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=1 frame=1 total_frames=1 elapsed=0.1 eta=0 angle=top "
@@ -516,7 +509,7 @@ void RendererRunTest::closingDuringARunAsksAndStops()
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), 5000);
     QVERIFY(log().contains(u"got TERM"_s));
     QVERIFY(!m_window->running());
-    QCOMPARE(m_messages->size(), 1);  // the question; no end box
+    QCOMPARE(m_messages->size(), 1); // the question; no end box
 }
 
 void RendererRunTest::checksBeforeStarting()
@@ -610,7 +603,8 @@ void RendererRunTest::formIsLockedWhileRunning()
 {
     writeFakeRenderer(m_dir->path(), "echo started\n" + waitFor("go"));
     const QList<QWidget*> form = {widget<QLineEdit>(*m_window, "modelPathEdit"),
-                                  widget<QSpinBox>(*m_window, "widthSpin"), widget<QWidget>(*m_window, "fieldList"),
+                                  widget<QSpinBox>(*m_window, "widthSpin"),
+                                  widget<QWidget>(*m_window, "fieldList"),
                                   widget<QWidget>(*m_window, "angle_top"),
                                   widget<QPushButton>(*m_window, "saveButton")};
     click("startButton");
@@ -629,8 +623,8 @@ void RendererRunTest::formIsLockedWhileRunning()
     auto* templateEdit = widget<QLineEdit>(*m_window, "templateEdit");
     QVERIFY(templateEdit->text().isEmpty() && !templateEdit->isEnabled());
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled})
-        QVERIFY(shade(templateEdit->palette(), group, QPalette::PlaceholderText) >
-                shade(templateEdit->palette(), group, QPalette::Text));
+        QVERIFY(shade(templateEdit->palette(), group, QPalette::PlaceholderText)
+                > shade(templateEdit->palette(), group, QPalette::Text));
     writeFile(path(u"go"_s), "");
     QVERIFY(waitForEnd());
     for (QWidget* part : form)
@@ -657,8 +651,8 @@ void RendererRunTest::previewShowsTheLastWrittenImage()
             written.append(file);
             lines += "[t][INFO] Wrote " + file.toUtf8() + "\n";
         }
-        lines += "[t][INFO] IMAGE_PROGRESS image=" + number + " total_images=12 frame=" + number +
-                 " total_frames=12 elapsed=1.00 eta=1.00 angle=top success=1\n";
+        lines += "[t][INFO] IMAGE_PROGRESS image=" + number + " total_images=12 frame=" + number
+            + " total_frames=12 elapsed=1.00 eta=1.00 angle=top success=1\n";
     }
     lines += "[t][INFO] Wrote CSV report: " + path(u"data/out/render_report.csv"_s).toUtf8() + "\n";
     writeFile(path(u"lines.txt"_s), lines);
@@ -686,12 +680,12 @@ void RendererRunTest::previewShowsTheLastWrittenImage()
 
 void RendererRunTest::shardAndResumeInTheStatus()
 {
-    writeFakeRenderer(m_dir->path(), "echo '[t][INFO] RUN_STATE shard_index=1 shard_count=3 resume=1'\n"
-                                     "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=4 name=A'\n"
-                                     "echo '[t][INFO] Resumed /out/A/top.png'\n"
-                                     "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 "
-                                     "elapsed=0.00 eta=0.00 angle=top success=1'\n" +
-                                         waitFor("go"));
+    writeFakeRenderer(m_dir->path(),
+        "echo '[t][INFO] RUN_STATE shard_index=1 shard_count=3 resume=1'\n"
+        "echo '[t][INFO] FRAME_PROGRESS frame=1 total_frames=4 name=A'\n"
+        "echo '[t][INFO] Resumed /out/A/top.png'\n"
+        "echo '[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.00 eta=0.00 angle=top success=1'\n"
+        + waitFor("go"));
     click("startButton");
     QTRY_VERIFY_WITH_TIMEOUT(statusToolTip().startsWith(u"图片 1/4，"_s), 15000);
     QVERIFY2(statusToolTip().endsWith(u"（分片 2/3，续跑，已接续 1 张）"_s), qPrintable(statusToolTip()));
@@ -809,17 +803,14 @@ void RendererRunTest::keyboard()
     QVERIFY(waitForEnd());
 
     // Tab goes through the form as it is read.
-    const QStringList expected = {
-        u"modelPathEdit"_s,     u"shapefileEdit"_s,  u"outputDirEdit"_s,       u"widthSpin"_s,
-        u"heightSpin"_s,        u"formatCombo"_s,    u"fieldList"_s,           u"fieldUpButton"_s,
-        u"templateEdit"_s,      u"separatorCombo"_s, u"customSeparatorEdit"_s, u"stripGaussCheck"_s,
-        u"gaussPrefixSpin"_s,   u"depthTestCheck"_s, u"angle_top"_s,           u"avoidOcclusionCheck"_s,
-        u"occlusionStepSpin"_s, u"startButton"_s,    u"testButton"_s,          u"stopButton"_s,
-        u"resumeCheck"_s,       u"previewSpin"_s,    u"saveButton"_s};
+    const QStringList expected = {u"modelPathEdit"_s, u"shapefileEdit"_s, u"outputDirEdit"_s, u"widthSpin"_s,
+        u"heightSpin"_s, u"formatCombo"_s, u"fieldList"_s, u"fieldUpButton"_s, u"templateEdit"_s,
+        u"separatorCombo"_s, u"customSeparatorEdit"_s, u"stripGaussCheck"_s, u"gaussPrefixSpin"_s,
+        u"depthTestCheck"_s, u"angle_top"_s, u"avoidOcclusionCheck"_s, u"occlusionStepSpin"_s, u"startButton"_s,
+        u"testButton"_s, u"stopButton"_s, u"resumeCheck"_s, u"previewSpin"_s, u"saveButton"_s};
     QStringList chain;
     QWidget* next = widget<QWidget>(*m_window, "modelPathEdit");
-    for (int i = 0; i < 200 && (chain.isEmpty() || next->objectName() != chain.first());
-         ++i, next = next->nextInFocusChain()) {
+    for (int i = 0; i < 200 && (chain.isEmpty() || next->objectName() != chain.first()); ++i, next = next->nextInFocusChain()) {
         if (expected.contains(next->objectName()))
             chain.append(next->objectName());
     }
@@ -831,10 +822,9 @@ void RendererRunTest::keyboard()
 void RendererRunTest::testExportLeavesTheBatchAlone()
 {
     // The renderer's part: it writes its journal and report where output_dir says.
-    writeFakeRenderer(
-        m_dir->path(),
-        "dir=$(sed -n 's/^ *\"output_dir\": \"\\(.*\\)\",*$/\\1/p' \"$1\")\n"
-        "mkdir -p \"$dir\" && echo test > \"$dir/journal-0-of-1.jsonl\" && echo t > \"$dir/render_report.csv\"");
+    writeFakeRenderer(m_dir->path(),
+                      "dir=$(sed -n 's/^ *\"output_dir\": \"\\(.*\\)\",*$/\\1/p' \"$1\")\n"
+                      "mkdir -p \"$dir\" && echo test > \"$dir/journal-0-of-1.jsonl\" && echo t > \"$dir/render_report.csv\"");
     const QString out = path(u"data/out"_s);
     QDir().mkpath(out);
     const QByteArray journal = "{\"batch\": 1}\n", report = "序号,图斑编号\n1,A\n";
@@ -867,20 +857,16 @@ void RendererRunTest::testExportLeavesTheBatchAlone()
 // missing tiles turn the end box into a warning.
 void RendererRunTest::resumedRunTimeLeftAndMissingTiles()
 {
-    writeFakeRenderer(
-        m_dir->path(),
+    writeFakeRenderer(m_dir->path(),
         "printf '[t][INFO] Resumed /o/A/top.png\\n"
-        "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.01 eta=0.03 angle=top "
-        "success=1\\n"
+        "[t][INFO] IMAGE_PROGRESS image=1 total_images=4 frame=1 total_frames=4 elapsed=0.01 eta=0.03 angle=top success=1\\n"
         "[t][INFO] Resumed /o/B/top.png\\n"
-        "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=2 total_frames=4 elapsed=0.02 eta=0.02 angle=top "
-        "success=1\\n"
-        "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=3 total_frames=4 elapsed=60 eta=20 angle=top "
-        "success=1\\n'\n" +
-            waitFor("go") +
-            "printf '[t][INFO] Tiles missing: 21, refused: 0 (and 4 more requests for them, answered without reading); "
-            "root tiles left out for their bounds: 0\\n"
-            "[t][INFO] Render finished. Success 4/4, skipped 0, failed 0\\n'");
+        "[t][INFO] IMAGE_PROGRESS image=2 total_images=4 frame=2 total_frames=4 elapsed=0.02 eta=0.02 angle=top success=1\\n"
+        "[t][INFO] IMAGE_PROGRESS image=3 total_images=4 frame=3 total_frames=4 elapsed=60 eta=20 angle=top success=1\\n'\n"
+        + waitFor("go") +
+        "printf '[t][INFO] Tiles missing: 21, refused: 0 (and 4 more requests for them, answered without reading); "
+        "root tiles left out for their bounds: 0\\n"
+        "[t][INFO] Render finished. Success 4/4, skipped 0, failed 0\\n'");
     click("startButton");
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"图片 3/4"_s), 15000);
     // 60 s for the one image rendered: one minute for the one left.
@@ -914,8 +900,7 @@ void RendererRunTest::planMapShowsTheParcelsAndTheirResults()
     std::string plan = "[t][INFO] " + formatLine(PlanTile{1, 1, {0, 0, 25, 10}, 0}) + "\n";
     const PlanOverlap overlaps[] = {PlanOverlap::Over, PlanOverlap::Partly, PlanOverlap::Outside};
     for (int i = 0; i < 3; ++i)
-        plan += "[t][INFO] " +
-                formatLine(PlanFrame{i + 1, 3, overlaps[i], std::string(1, char('A' + i)), square(i * 20.0)}) + "\n";
+        plan += "[t][INFO] " + formatLine(PlanFrame{i + 1, 3, overlaps[i], std::string(1, char('A' + i)), square(i * 20.0)}) + "\n";
     plan += "[t][INFO] " + formatLine(summary) + "\n";
     writeFile(path(u"plan.txt"_s), QByteArray::fromStdString(plan));
     QDir().mkpath(path(u"data/out/A"_s));
