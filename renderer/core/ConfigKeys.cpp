@@ -280,9 +280,7 @@ std::vector<ConfigKey> buildTable()
         Row("world_file", &R::world_file).identity(V).tavrin("true"),
         Row("min_visible_share", &R::min_visible_share).clamp(0.0, 1.0),
         Row("outline_all_views", &R::outline_all_views).identity(V),
-        Row("egl_device", &R::egl_device)
-            .refuseBelow(-1, RunMessage::ConfigEglDevice)
-            .notWrittenByTavrin(),
+        Row("egl_device", &R::egl_device).refuseBelow(-1, RunMessage::ConfigEglDevice).notWrittenByTavrin(),
         Row("where", &R::where).identity(BatchIdentity::ValueWhenSet),
         Row("retry_failed_only", &R::retry_failed_only).rule(retryRule),
     };
@@ -406,6 +404,13 @@ std::string boundMessage(const ConfigKey& key, std::optional<RunMessage> given, 
 }
 
 }  // namespace
+
+KeyRange acceptedRange(const ConfigKey& key)
+{
+    // A refused low end is itself accepted unless the row refuses it too.
+    const double low = key.refuseAtLow ? std::nextafter(key.refuseBelow, kInf) : key.refuseBelow;
+    return {std::max(low, key.clampLow), std::min(key.refuseAbove, key.clampHigh)};
+}
 
 std::string refusalText(RunMessage id, const std::vector<std::string>& values)
 {

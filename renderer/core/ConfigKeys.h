@@ -80,6 +80,14 @@ const std::vector<ConfigKey>& configKeyTable();
 // The row of a key; nullptr for a key Vistrel does not read.
 const ConfigKey* findConfigKey(std::string_view name);
 
+// The values a key takes as they are (neither refused nor clamped): the
+// bounds its row states, infinite where it states none.
+struct KeyRange {
+    double low = -std::numeric_limits<double>::infinity();
+    double high = std::numeric_limits<double>::infinity();
+};
+KeyRange acceptedRange(const ConfigKey& key);
+
 // "integer", "number", "boolean", "text", "list of texts".
 const char* configKeyTypeName(ConfigKeyType type);
 
