@@ -4,6 +4,7 @@
 
 #include "core/ConfigKeys.h"
 #include "core/OutputFormats.h"
+#include "core/NumberText.h"
 #include "core/RunProtocol.h"
 
 #include <QJsonArray>
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <cmath>
 #include <deque>
 #include <string>
 
@@ -28,11 +30,9 @@ const char* keep(std::string text)
 }
 
 const std::vector<ConfigKeyInfo> kKeys = {
-    {"width", nullptr, "1 to 16384; outside is a configuration error", "Image width in pixels.", "宽度",
-     "输出图片的宽度（像素）。", "1 到 16384"},
-    {"height", nullptr, "1 to 16384; outside is a configuration error", "Image height in pixels.", "高度",
-     "输出图片的高度（像素）。", "1 到 16384"},
-    {"distance", nullptr, "greater than 0; otherwise a configuration error",
+    {"width", nullptr, "", "Image width in pixels.", "宽度", "输出图片的宽度（像素）。", "1 到 16384"},
+    {"height", nullptr, "", "Image height in pixels.", "高度", "输出图片的高度（像素）。", "1 到 16384"},
+    {"distance", nullptr, "",
      "Base camera distance in scene units; the camera is moved further out when the frame or the model needs it.",
      nullptr, nullptr, nullptr},
     {"background", nullptr,
@@ -43,7 +43,7 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "Image file format; pdf writes one page per image, tif a GeoTIFF (vertical pictures georeferenced).", "图片格式",
      "输出图片的文件格式；pdf 为每张图片一页的 PDF，tif 为 GeoTIFF（正射图带坐标定位，可直接在 GIS 中打开）。",
      keep(outputFormatList("、", "、"))},
-    {"jpg_quality", nullptr, "1 to 100, checked whatever the format; otherwise a configuration error",
+    {"jpg_quality", nullptr, "checked whatever the format",
      "JPEG quality, of jpg files and of the picture on a pdf page.", nullptr, nullptr, nullptr},
     {"annotate", "empty: no marks",
      "a list of north_arrow, scale_bar and caption; other words are a configuration error",
@@ -75,24 +75,22 @@ const std::vector<ConfigKeyInfo> kKeys = {
     {"pdf_lossless", nullptr, "true or false",
      "pdf pages hold the picture Flate-compressed without loss instead of as a JPEG at jpg_quality.", "PDF 无损",
      "PDF 页面中的图片无损压缩保存（文件更大）；关闭时按 JPEG 质量保存。", "开或关"},
-    {"output_dpi", nullptr, "clamped to 72 to 1200", "Resolution stored in the image file.", "输出图片 DPI",
+    {"output_dpi", nullptr, "", "Resolution stored in the image file.", "输出图片 DPI",
      "写入图片文件的分辨率（每英寸点数），不改变像素数。", "72 到 1200"},
-    {"camera_padding", nullptr, "clamped to at least 1.0",
+    {"camera_padding", nullptr, "",
      "Margin factor around the frame in the vertical view (1.05 makes the view 5 % larger than the frame).", "正射留边",
      "正射图中图斑四周的留边系数，1.05 即画面比图斑大 5%。", "1 到 3，步长 0.05"},
-    {"oblique_padding_factor", nullptr, "clamped to 0.5 to 1.5",
-     "Extra margin factor for the side, diagonal and oblique views.", "倾斜留边系数",
-     "侧视、斜45°和倾斜视图额外的留边系数。", "0.5 到 1.5，步长 0.05"},
-    {"oblique_distance_factor", nullptr, "clamped to 0.25 to 1.5",
-     "Camera distance factor for the side, diagonal and oblique views.", "倾斜距离系数",
-     "侧视、斜45°和倾斜视图的相机距离系数。", "0.25 到 1.5，步长 0.05"},
-    {"oblique_view_angle", nullptr, "clamped to 30 to 70 degrees",
+    {"oblique_padding_factor", nullptr, "", "Extra margin factor for the side, diagonal and oblique views.",
+     "倾斜留边系数", "侧视、斜45°和倾斜视图额外的留边系数。", "0.5 到 1.5，步长 0.05"},
+    {"oblique_distance_factor", nullptr, "", "Camera distance factor for the side, diagonal and oblique views.",
+     "倾斜距离系数", "侧视、斜45°和倾斜视图的相机距离系数。", "0.25 到 1.5，步长 0.05"},
+    {"oblique_view_angle", nullptr, "in degrees",
      "Elevation angle of the side, diagonal and oblique views, in degrees above the horizon.", "倾斜视角角度",
      "侧视、斜45°和倾斜视图的俯视角（度，自水平面算起）。", "30 到 70 度，每 5 度一档"},
     {"avoid_occlusion", nullptr, "true or false",
      "Look for a steeper view angle when buildings hide the frame in a side or diagonal view.",
      "自动检测遮挡并提高相机角度", "侧视或斜45°视图被建筑遮挡时，自动提高相机俯视角。", "开或关"},
-    {"occlusion_sample_step", nullptr, "clamped to 0.1 to 0.9",
+    {"occlusion_sample_step", nullptr, "",
      "Fraction of each line of sight that is tested for hits when looking for occlusion.", "遮挡采样步长",
      "检测遮挡时视线上采样的间隔（占视线长度的比例），越小越细、越慢。", "0.1 到 0.9，步长 0.05"},
     {"angles", "(renders top)",
@@ -134,9 +132,8 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "照片名称模板",
      "图片命名模板：<字段名>、<left(字段,数量)>、<角度> 等；反斜杠建子文件夹，# 在同一文件夹内自动编号。",
      "最长 4096 字节；留空时按字段名建文件夹、按角度命名"},
-    {"preview_limit", nullptr, "clamped to at least 0; 0 renders every frame", "Render only the first N frames.",
-     "测试导出图斑数", "“测试导出”只拍前 N 个图斑，写入输出目录下的“测试导出”文件夹；“开始批量截图”总是拍全部图斑。",
-     "1 到 100000"},
+    {"preview_limit", nullptr, "0 renders every frame", "Render only the first N frames.", "测试导出图斑数",
+     "“测试导出”只拍前 N 个图斑，写入输出目录下的“测试导出”文件夹；“开始批量截图”总是拍全部图斑。", "1 到 100000"},
     {"shp_offset_x", nullptr, "any finite number", "Shift added to every polygon x coordinate, in scene units.",
      "SHP 偏移 X", "加到图斑 X 坐标上的平移量（米）。", "-99999999 到 99999999，步长 0.05"},
     {"shp_offset_y", nullptr, "any finite number", "Shift added to every polygon y coordinate, in scene units.",
@@ -154,25 +151,22 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "另外输出一张画有图斑范围线的正射图（top_range）。", "开或关"},
     {"transparent_bg", nullptr, "true or false; PNG and JPEG keep no alpha, so the background comes out black",
      "Transparent background.", nullptr, nullptr, nullptr},
-    {"multisample", nullptr, "clamped to at least 0", "Read for compatibility; it does not change the image.", nullptr,
+    {"multisample", nullptr, "", "Read for compatibility; it does not change the image.", nullptr, nullptr, nullptr},
+    {"warmup_frames", nullptr, "", "Frames drawn before the captured one, so that finer tiles can load.",
+     "渲染等待帧数", "拍摄前先绘制的帧数，让更精细的瓦片加载完成。", "0 到 100"},
+    {"range_line_lift", nullptr, "", "Height added to the outline above the model surface, in scene units.",
+     "范围线贴模型抬升", "范围线高出模型表面的高度（米）。", "0 到 10，步长 0.05"},
+    {"range_line_sample_step", nullptr, "", "Distance between the outline's height samples, in scene units.", nullptr,
      nullptr, nullptr},
-    {"warmup_frames", nullptr, "at most 1000; negative values count as 0",
-     "Frames drawn before the captured one, so that finer tiles can load.", "渲染等待帧数",
-     "拍摄前先绘制的帧数，让更精细的瓦片加载完成。", "0 到 100"},
-    {"range_line_lift", nullptr, "clamped to at least 0",
-     "Height added to the outline above the model surface, in scene units.", "范围线贴模型抬升",
-     "范围线高出模型表面的高度（米）。", "0 到 10，步长 0.05"},
-    {"range_line_sample_step", nullptr, "clamped to at least 0.2",
-     "Distance between the outline's height samples, in scene units.", nullptr, nullptr, nullptr},
-    {"range_line_width", nullptr, "clamped to at least 1", "Outline width in pixels.", "范围线宽度",
-     "范围线的线宽（像素）。", "1 到 30，步长 0.5"},
+    {"range_line_width", nullptr, "", "Outline width in pixels.", "范围线宽度", "范围线的线宽（像素）。",
+     "1 到 30，步长 0.5"},
     {"range_line_color", nullptr,
      "red, yellow, blue, green, white, black, magenta (or purple), cyan, in any case; other names draw red",
      "Colour of the outline.", "范围线颜色", "范围线的颜色。", "红、黄、蓝、绿、白、黑、紫、青"},
-    {"range_line_smooth_limit", nullptr, "clamped to at least 0; 0 switches smoothing off",
+    {"range_line_smooth_limit", nullptr, "0 switches smoothing off",
      "Largest height step between neighbouring outline samples.", nullptr, nullptr, nullptr},
-    {"num_threads", nullptr, "1 to 64 (below 1 is taken as 1, above 64 is an error)",
-     "Workers that encode and write images while the next one renders.", nullptr, nullptr, nullptr},
+    {"num_threads", nullptr, "", "Workers that encode and write images while the next one renders.", nullptr, nullptr,
+     nullptr},
     {"range_line_depth_test", nullptr, "true or false",
      "Hide the outline where the model covers it (the draped look); by default it is always drawn on top.",
      "范围线被模型遮挡处隐藏", "范围线被模型（如屋檐、树冠）遮挡的部分不画；默认总是画在最上层。", "开或关"},
@@ -181,7 +175,7 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "each. Either way a picture is taken only once the tiles it shows have loaded (see tile_load_timeout).",
      "加载完成即拍摄", "可见瓦片加载完成后立即拍摄；关闭时先按“渲染等待帧数”固定等待。两种方式都等瓦片加载完成才拍摄。",
      "开或关"},
-    {"tile_load_timeout", nullptr, "1 to 3600 seconds; outside is an error",
+    {"tile_load_timeout", nullptr, "in seconds",
      "Longest wait for a picture's tiles. A picture taken at the limit is written, but its image fails with the "
      "remark 瓦片未加载完成 and the run ends with exit code 4.",
      nullptr, nullptr, nullptr},
@@ -195,9 +189,9 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "This process renders the frames whose 0-based index i has i mod shard_count = shard_index.", nullptr, nullptr,
      nullptr},
     {"shard_count", nullptr,
-     "at least 1; when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
+     "when missing, taken from VISTREL_SHARD_COUNT (Kubernetes) or SLURM_ARRAY_TASK_COUNT (Slurm)",
      "Number of processes that share one batch.", nullptr, nullptr, nullptr},
-    {"min_visible_share", nullptr, "clamped to 0 to 1",
+    {"min_visible_share", nullptr, "",
      "A picture that shows less than this share of its frame unobstructed keeps its file and its result 成功, but "
      "gets the remark 图斑大部分被遮挡 and a WARN.",
      nullptr, nullptr, nullptr},
@@ -318,6 +312,48 @@ QString configTooltip(const char* key)
 
 namespace {
 
+QString boundText(double value)
+{
+    return QString::fromStdString(vistrel::streamNumber(value));
+}
+
+// What the key table's row does with numbers out of its bounds, in words:
+// "clamped to 72 to 1200", "at most 1000, otherwise a configuration error".
+QString boundsText(const vistrel::ConfigKey& row)
+{
+    QStringList parts;
+    const bool clampLow = std::isfinite(row.clampLow);
+    const bool clampHigh = std::isfinite(row.clampHigh);
+    if (clampLow && clampHigh)
+        parts << QStringLiteral("clamped to %1 to %2").arg(boundText(row.clampLow), boundText(row.clampHigh));
+    else if (clampLow || clampHigh)
+        parts << QStringLiteral("clamped to at %1 %2")
+                     .arg(clampLow ? QStringLiteral("least") : QStringLiteral("most"),
+                          boundText(clampLow ? row.clampLow : row.clampHigh));
+    const bool low = std::isfinite(row.refuseBelow);
+    const bool high = std::isfinite(row.refuseAbove);
+    QString refused;
+    if (low && high)
+        refused = QStringLiteral("%1 to %2").arg(boundText(row.refuseBelow), boundText(row.refuseAbove));
+    else if (low)
+        refused = (row.refuseAtLow ? QStringLiteral("greater than ") : QStringLiteral("at least ")) +
+                  boundText(row.refuseBelow);
+    else if (high)
+        refused = QStringLiteral("at most ") + boundText(row.refuseAbove);
+    if (!refused.isEmpty())
+        parts << refused + QStringLiteral(", otherwise a configuration error");
+    return parts.join(QStringLiteral("; "));
+}
+
+// The range cell: the table's bounds, then the reference's own words.
+QString rangeCell(const vistrel::ConfigKey& row, const char* note)
+{
+    QStringList parts{boundsText(row)};
+    parts << QString::fromUtf8(note);
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral("; "));
+}
+
 // The documentation's table row of one key.
 QString keyRow(const vistrel::ConfigKey& row)
 {
@@ -339,7 +375,7 @@ QString keyRow(const vistrel::ConfigKey& row)
         written = QStringLiteral("no row; writes `%1`").arg(jsonText(tavrin.value(key)));
     return QStringLiteral("| `%1` | %2 | `%3` | %4 | %5 | %6 |")
         .arg(key, QString::fromLatin1(vistrel::configKeyTypeName(row.type())), cell(vistrelDefault),
-             cell(QString::fromUtf8(info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)), cell(written));
+             cell(rangeCell(row, info.rangeEn)), cell(QString::fromUtf8(info.meaningEn)), cell(written));
 }
 
 }  // namespace

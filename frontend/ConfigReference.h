@@ -13,7 +13,7 @@
 struct ConfigKeyInfo {
     const char* key;
     const char* defaultNote;  // said after Vistrel's default in the documentation, or nullptr
-    const char* rangeEn;  // checks and clamps
+    const char* rangeEn;  // what the checks and clamps of the key table leave unsaid (units, special values)
     const char* meaningEn;
     const char* label;  // Tavrin's form label, or nullptr when the form has no field for it
     const char* meaningZh;  // tooltip text (form keys only)

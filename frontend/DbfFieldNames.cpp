@@ -2,11 +2,14 @@
 
 #include "LegacyCodePage.h"
 
+#include "core/DbfText.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -23,27 +26,6 @@ unsigned littleEndian(const QByteArray& bytes, qsizetype at, int count)
     return value;
 }
 
-// Valid UTF-8, allowing a sequence cut off by the end of a fixed-width field.
-bool isUtf8AllowingCutEnd(QByteArrayView bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)QString(decoder.decode(bytes));
-    if (!decoder.hasError())
-        return true;
-    // Strip a trailing incomplete sequence (at most three bytes) and retry.
-    for (qsizetype cut = 1; cut <= 3 && cut <= bytes.size(); ++cut) {
-        const auto byte = static_cast<unsigned char>(bytes.at(bytes.size() - cut));
-        if ((byte & 0xC0) == 0xC0) {
-            QStringDecoder again(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            (void)QString(again.decode(bytes.first(bytes.size() - cut)));
-            return !again.hasError();
-        }
-        if ((byte & 0xC0) != 0x80)
-            break;
-    }
-    return false;
-}
-
 QByteArray cutAtNul(QByteArray bytes)
 {
     const qsizetype nul = bytes.indexOf('\0');
@@ -52,45 +34,12 @@ QByteArray cutAtNul(QByteArray bytes)
     return bytes;
 }
 
-// True when every field name and text value of the table is valid UTF-8;
-// the records are streamed, never held whole.
-bool dbfTextIsUtf8(QFile& file, const QByteArray& header, const QList<QByteArray>& names)
+// The table's field names and text values are all UTF-8 (read by the
+// renderer's rule; the records are streamed, never held whole).
+bool dbfTextIsUtf8(const QString& dbfPath)
 {
-    for (const QByteArray& name : names) {
-        if (!isUtf8AllowingCutEnd(name))
-            return false;
-    }
-    if (header.size() < kFirstDescriptor)
-        return true;
-    const unsigned records = littleEndian(header, 4, 4);
-    const qsizetype headerLength = littleEndian(header, 8, 2);
-    const qsizetype recordLength = littleEndian(header, 10, 2);
-    QList<QPair<qsizetype, qsizetype>> textFields;
-    qsizetype offset = 1;  // after the deletion flag
-    for (qsizetype d = kFirstDescriptor; d + kDescriptorSize <= header.size() && header.at(d) != kTerminator;
-         d += kDescriptorSize) {
-        const qsizetype length = static_cast<unsigned char>(header.at(d + 16));
-        if (header.at(d + 11) == 'C')
-            textFields.append({offset, length});
-        offset += length;
-    }
-    if (textFields.isEmpty() || recordLength == 0 || !file.seek(headerLength))
-        return true;
-    for (unsigned r = 0; r < records; ++r) {
-        const QByteArray record = file.read(recordLength);
-        if (record.size() < recordLength)
-            break;
-        for (const auto& [start, length] : textFields) {
-            if (start >= recordLength)
-                continue;
-            QByteArrayView value = QByteArrayView(record).sliced(start, std::min(length, recordLength - start));
-            while (!value.isEmpty() && value.back() == ' ')
-                value.chop(1);
-            if (!isUtf8AllowingCutEnd(value))
-                return false;
-        }
-    }
-    return true;
+    std::ifstream in(QFile::encodeName(dbfPath).toStdString(), std::ios::binary);
+    return !in || vistrel::dbfTextIsUtf8(in);
 }
 
 QByteArray cpgFirstLine(const QString& dbfPath)
@@ -146,7 +95,7 @@ QStringList readDbfFieldNames(const QString& dbfPath)
     // else UTF-8 when all text is UTF-8, else GB18030.
     QByteArray encoding = declaredShapefileEncoding(cpgFirstLine(dbfPath), static_cast<unsigned char>(start.at(29)));
     if (encoding.isEmpty() || !QStringDecoder(encoding.constData()).isValid())
-        encoding = undeclaredShapefileEncoding(dbfTextIsUtf8(file, header, rawNames));
+        encoding = undeclaredShapefileEncoding(dbfTextIsUtf8(dbfPath));
 
     QStringList names;
     for (const QByteArray& raw : rawNames) {

@@ -1,5 +1,7 @@
 #include "LegacyCodePage.h"
 
+#include "core/DbfText.h"
+
 #include <QStringDecoder>
 
 #include <cstdlib>
@@ -8,7 +10,7 @@
 
 namespace {
 
-constexpr char kFallbackCodePage[] = "GB18030";
+constexpr const char* kFallbackCodePage = vistrel::kUndeclaredLegacyEncoding;
 
 bool isUtf8OrAscii(const QByteArray& codeset)
 {

@@ -8,9 +8,11 @@
 
 #include "CollapsibleSection.h"
 #include "ConfigReference.h"
+#include "DefaultSettings.h"
 #include "FormChoices.h"
 #include "FormWidgets.h"
 
+#include "core/ConfigKeys.h"
 #include "core/OutputFormats.h"
 
 #include <QCheckBox>
@@ -26,6 +28,11 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <utility>
+
 namespace {
 
 FormSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximum, int value)
@@ -39,6 +46,25 @@ FormSpinBox* makeSpin(QWidget* parent, const char* name, int minimum, int maximu
 
 // Every step size is at least one unit of the last shown decimal, so that
 // each step changes what is shown.
+// The bounds of a key's field: those its row of the key table states, and
+// the form's own `low`/`high` only where the table states none (or, for a
+// test's count, a narrower one).
+std::pair<double, double> fieldRange(const char* key, double low, double high)
+{
+    const vistrel::ConfigKey* row = vistrel::findConfigKey(key);
+    const vistrel::KeyRange range = row ? vistrel::acceptedRange(*row) : vistrel::KeyRange{};
+    return {std::isfinite(range.low) ? std::max(range.low, low) : low,
+            std::isfinite(range.high) ? std::min(range.high, high) : high};
+}
+
+// A whole-number field of `key`, with Vistrel's default.
+FormSpinBox* makeKeySpin(QWidget* parent, const char* name, const char* key, int low = INT_MIN, int high = INT_MAX)
+{
+    const auto [from, to] = fieldRange(key, low, high);
+    return makeSpin(parent, name, static_cast<int>(std::ceil(from)), static_cast<int>(std::floor(to)),
+                    defaultSetting(key).toInt());
+}
+
 FormDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double minimum, double maximum, double step,
                                    int decimals, double value)
 {
@@ -49,6 +75,14 @@ FormDoubleSpinBox* makeDecimalSpin(QWidget* parent, const char* name, double min
     spin->setSingleStep(step);
     spin->setValue(value);
     return spin;
+}
+
+// A decimal field of `key`, with Vistrel's default.
+FormDoubleSpinBox* makeKeyDecimalSpin(QWidget* parent, const char* name, const char* key, double step, int decimals,
+                                      double low, double high)
+{
+    const auto [from, to] = fieldRange(key, low, high);
+    return makeDecimalSpin(parent, name, from, to, step, decimals, defaultSetting(key).toDouble());
 }
 
 FormComboBox* makeCombo(QWidget* parent, const char* name)
@@ -138,17 +172,17 @@ QWidget* SettingsForm::buildPicturePanel()
     auto* box = makeGroup(QStringLiteral("画面与输出"), content);
     auto* form = makeForm(box);
 
-    m_widthSpin = makeSpin(box, "widthSpin", 1, 16384, 3840);
-    m_heightSpin = makeSpin(box, "heightSpin", 1, 16384, 2160);
-    m_cameraPaddingSpin = makeDecimalSpin(box, "cameraPaddingSpin", 1, 3, 0.05, 2, 1.05);
-    m_obliquePaddingSpin = makeDecimalSpin(box, "obliquePaddingSpin", 0.5, 1.5, 0.05, 2, 1.02);
-    m_obliqueDistanceSpin = makeDecimalSpin(box, "obliqueDistanceSpin", 0.25, 1.5, 0.05, 2, 0.8);
+    m_widthSpin = makeKeySpin(box, "widthSpin", "width");
+    m_heightSpin = makeKeySpin(box, "heightSpin", "height");
+    m_cameraPaddingSpin = makeKeyDecimalSpin(box, "cameraPaddingSpin", "camera_padding", 0.05, 2, 1, 3);
+    m_obliquePaddingSpin = makeKeyDecimalSpin(box, "obliquePaddingSpin", "oblique_padding_factor", 0.05, 2, 0, 10);
+    m_obliqueDistanceSpin = makeKeyDecimalSpin(box, "obliqueDistanceSpin", "oblique_distance_factor", 0.05, 2, 0, 10);
     m_viewAngleCombo = makeCombo(box, "viewAngleCombo");
     for (int angle = kFirstViewAngle; angle <= kLastViewAngle; angle += kViewAngleStep)
         m_viewAngleCombo->addItem(QString::number(angle), angle);
-    m_warmupSpin = makeSpin(box, "warmupSpin", 0, 100, 8);
+    m_warmupSpin = makeKeySpin(box, "warmupSpin", "warmup_frames");
     m_warmupUntilLoadedCheck = makeKeyCheck(box, "warmupUntilLoadedCheck", "warmup_until_loaded");
-    m_dpiSpin = makeSpin(box, "dpiSpin", 72, 1200, 300);
+    m_dpiSpin = makeKeySpin(box, "dpiSpin", "output_dpi");
     m_formatCombo = makeCombo(box, "formatCombo");
     for (const vistrel::OutputFormat& format : vistrel::kOutputFormats)
         m_formatCombo->addItem(QString::fromLatin1(format.key.data(), qsizetype(format.key.size())));
@@ -310,8 +344,8 @@ QWidget* SettingsForm::buildScenePanel()
     m_colourCombo = makeCombo(box, "colourCombo");
     for (const ColourChoice& colour : kRangeLineColours)
         m_colourCombo->addItem(QString::fromUtf8(colour.label), QString::fromLatin1(colour.value));
-    m_lineLiftSpin = makeDecimalSpin(box, "lineLiftSpin", 0, 10, 0.05, 2, 0.08);
-    m_lineWidthSpin = makeDecimalSpin(box, "lineWidthSpin", 1, 30, 0.5, 1, 5);
+    m_lineLiftSpin = makeKeyDecimalSpin(box, "lineLiftSpin", "range_line_lift", 0.05, 2, 0, 10);
+    m_lineWidthSpin = makeKeyDecimalSpin(box, "lineWidthSpin", "range_line_width", 0.5, 1, 1, 30);
     m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
     m_allViewsOutlineCheck = makeKeyCheck(box, "allViewsOutlineCheck", "outline_all_views");
 
@@ -413,7 +447,8 @@ QWidget* SettingsForm::buildAnglePanel()
     auto* qualityForm = makeForm(quality->content());
     qualityForm->setContentsMargins(0, 0, 0, 0);
     m_avoidOcclusionCheck = makeKeyCheck(quality->content(), "avoidOcclusionCheck", "avoid_occlusion");
-    m_occlusionStepSpin = makeDecimalSpin(quality->content(), "occlusionStepSpin", 0.1, 0.9, 0.05, 2, 0.35);
+    m_occlusionStepSpin =
+        makeKeyDecimalSpin(quality->content(), "occlusionStepSpin", "occlusion_sample_step", 0.05, 2, 0, 1);
     qualityForm->addRow(m_avoidOcclusionCheck);
     addKeyRow(qualityForm, "occlusion_sample_step", m_occlusionStepSpin);
 

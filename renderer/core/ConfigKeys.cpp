@@ -27,20 +27,20 @@ struct Row {
         key.name = name;
         key.field = field;
     }
-    Row& refuseBelow(double low, const char* message = "")
+    Row& refuseBelow(double low, std::optional<RunMessage> message = std::nullopt)
     {
         key.refuseBelow = low;
         key.belowMessage = message;
         return *this;
     }
-    Row& refuseAtOrBelow(double low, const char* message)
+    Row& refuseAtOrBelow(double low, RunMessage message)
     {
         key.refuseBelow = low;
         key.refuseAtLow = true;
         key.belowMessage = message;
         return *this;
     }
-    Row& refuseAbove(double high, const char* message = "")
+    Row& refuseAbove(double high, std::optional<RunMessage> message = std::nullopt)
     {
         key.refuseAbove = high;
         key.aboveMessage = message;
@@ -117,7 +117,7 @@ std::string anglesRule(RenderConfig& c)
     }
     for (const auto& angle : c.angles) {
         if (!angleSupported(angle)) {
-            return "unsupported angle " + angle;
+            return refusalText(RunMessage::ConfigUnsupportedAngle, {angle});
         }
     }
     return {};
@@ -135,21 +135,20 @@ std::string annotateRule(RenderConfig& c)
 
 std::string outputFormatRule(RenderConfig& c)
 {
-    return findOutputFormat(c.output_format) ? std::string()
-                                             : "output_format must be " + outputFormatList(", ", ", or ") + ".";
+    return findOutputFormat(c.output_format) ? std::string() : refusalText(RunMessage::ConfigOutputFormat);
 }
 
 std::string osgbPathRule(RenderConfig& c)
 {
     if (c.osgb_path.empty() || c.shp_path.empty()) {
-        return "osgb_path and shp_path are required.";
+        return refusalText(RunMessage::ConfigInputsRequired);
     }
-    return pathExists(c.osgb_path) ? std::string() : "osgb_path does not exist: " + c.osgb_path;
+    return pathExists(c.osgb_path) ? std::string() : refusalText(RunMessage::ConfigOsgbMissing, {c.osgb_path});
 }
 
 std::string shpPathRule(RenderConfig& c)
 {
-    return pathExists(c.shp_path) ? std::string() : "shp_path does not exist: " + c.shp_path;
+    return pathExists(c.shp_path) ? std::string() : refusalText(RunMessage::ConfigShpMissing, {c.shp_path});
 }
 
 std::string outputDirRule(RenderConfig& c)
@@ -178,7 +177,7 @@ std::string fieldSeparatorRule(RenderConfig& c)
     }
     for (unsigned char ch : c.field_separator) {
         if (isForbiddenSeparatorByte(ch)) {
-            return "field_separator contains invalid Windows path characters.";
+            return refusalText(RunMessage::ConfigSeparator);
         }
     }
     return {};
@@ -187,7 +186,7 @@ std::string fieldSeparatorRule(RenderConfig& c)
 std::string templateRule(RenderConfig& c)
 {
     return c.photo_name_template.size() > kMaxTemplateBytes
-               ? "photo_name_template must be at most " + std::to_string(kMaxTemplateBytes) + " bytes."
+               ? refusalText(RunMessage::ConfigTemplateTooLong, {std::to_string(kMaxTemplateBytes)})
                : std::string();
 }
 
@@ -204,8 +203,8 @@ std::string shardIndexRule(RenderConfig& c)
     if (c.shard_count < 1 || (c.shard_index >= 0 && c.shard_index < c.shard_count)) {
         return {};
     }
-    return "shard_index must be from 0 to shard_count - 1 (shard_index " + std::to_string(c.shard_index) +
-           ", shard_count " + std::to_string(c.shard_count) + ").";
+    return refusalText(RunMessage::ConfigShardIndexRange,
+                       {std::to_string(c.shard_index), std::to_string(c.shard_count)});
 }
 
 std::string reprojectFramesRule(RenderConfig& c)
@@ -217,7 +216,7 @@ std::string reprojectFramesRule(RenderConfig& c)
 
 std::string retryRule(RenderConfig& c)
 {
-    return c.retry_failed_only && !c.resume ? "retry_failed_only needs resume to be true." : std::string();
+    return c.retry_failed_only && !c.resume ? refusalText(RunMessage::ConfigRetryNeedsResume) : std::string();
 }
 
 std::vector<ConfigKey> buildTable()
@@ -226,20 +225,20 @@ std::vector<ConfigKey> buildTable()
     const auto V = BatchIdentity::Value;
     return {
         Row("width", &R::width)
-            .refuseBelow(1, "width and height must be positive.")
-            .refuseAbove(16384, "width and height must be at most 16384.")
+            .refuseBelow(1, RunMessage::ConfigSizePositive)
+            .refuseAbove(16384, RunMessage::ConfigSizeTooLarge)
             .identity(V),
         Row("height", &R::height)
-            .refuseBelow(1, "width and height must be positive.")
-            .refuseAbove(16384, "width and height must be at most 16384.")
+            .refuseBelow(1, RunMessage::ConfigSizePositive)
+            .refuseAbove(16384, RunMessage::ConfigSizeTooLarge)
             .identity(V),
-        Row("distance", &R::distance).refuseAtOrBelow(0, "distance must be positive.").identity(V),
+        Row("distance", &R::distance).refuseAtOrBelow(0, RunMessage::ConfigDistancePositive).identity(V),
         Row("angles", &R::angles).rule(anglesRule).identity(V).tavrin(R"(["top","se45","sw45","north"])"),
         Row("background", &R::background).identity(V),
         Row("output_format", &R::output_format).rule(outputFormatRule).identity(V),
         Row("jpg_quality", &R::jpg_quality)
-            .refuseBelow(1, "jpg_quality must be 1-100.")
-            .refuseAbove(100, "jpg_quality must be 1-100.")
+            .refuseBelow(1, RunMessage::ConfigJpgQuality)
+            .refuseAbove(100, RunMessage::ConfigJpgQuality)
             .identity(V),
         Row("pdf_lossless", &R::pdf_lossless).identity(V),
         Row("annotate", &R::annotate).rule(annotateRule).identity(V),
@@ -292,9 +291,7 @@ std::vector<ConfigKey> buildTable()
         Row("world_file", &R::world_file).identity(V).tavrin("true"),
         Row("min_visible_share", &R::min_visible_share).clamp(0.0, 1.0),
         Row("outline_all_views", &R::outline_all_views).identity(V),
-        Row("egl_device", &R::egl_device)
-            .refuseBelow(-1, "egl_device must be -1 (automatic) or the index of an EGL device.")
-            .notWrittenByTavrin(),
+        Row("egl_device", &R::egl_device).refuseBelow(-1, RunMessage::ConfigEglDevice).notWrittenByTavrin(),
         Row("where", &R::where).identity(BatchIdentity::ValueWhenSet),
         Row("retry_failed_only", &R::retry_failed_only).rule(retryRule),
     };
@@ -411,12 +408,27 @@ void clampKey(RenderConfig& config, const ConfigKey& key)
     }
 }
 
-std::string boundMessage(const ConfigKey& key, const char* given, const char* side, double bound)
+std::string boundMessage(const ConfigKey& key, std::optional<RunMessage> given, const char* side, double bound)
 {
-    return *given ? std::string(given) : std::string(key.name) + " must be " + side + " " + streamNumber(bound) + ".";
+    return given ? refusalText(*given, {streamNumber(bound)})
+                 : std::string(key.name) + " must be " + side + " " + streamNumber(bound) + ".";
 }
 
 }  // namespace
+
+KeyRange acceptedRange(const ConfigKey& key)
+{
+    // A refused low end is itself accepted unless the row refuses it too.
+    const double low = key.refuseAtLow ? std::nextafter(key.refuseBelow, kInf) : key.refuseBelow;
+    return {std::max(low, key.clampLow), std::min(key.refuseAbove, key.clampHigh)};
+}
+
+std::string refusalText(RunMessage id, const std::vector<std::string>& values)
+{
+    constexpr std::string_view prefix = "Config error: ";
+    const std::string text = runMessage(id, values);
+    return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
 
 ConfigKeyType ConfigKey::type() const
 {

@@ -8,16 +8,22 @@
 // reference in docs/configuration.md are all driven by this table.
 
 #include "core/RenderConfig.h"
+#include "core/RunProtocol.h"
 
 #include <nlohmann/json.hpp>
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 namespace vistrel {
+
+// A configuration refusal's text as the key table returns it: the run
+// protocol's message `id` without the "Config error: " the run puts before it.
+std::string refusalText(RunMessage id, const std::vector<std::string>& values = {});
 
 enum class ConfigKeyType { Integer, Number, Boolean, Text, TextList };
 
@@ -46,10 +52,10 @@ struct ConfigKey {
     double refuseBelow = -std::numeric_limits<double>::infinity();
     bool refuseAtLow = false;
     double refuseAbove = std::numeric_limits<double>::infinity();
-    // The messages of a refusal (the text after "Config error: "); empty
-    // gives "<key> must be at least N." or "<key> must be at most N.".
-    const char* belowMessage = "";
-    const char* aboveMessage = "";
+    // The run protocol's messages of a refusal (the bound fills a "{}");
+    // none gives "<key> must be at least N." or "<key> must be at most N.".
+    std::optional<RunMessage> belowMessage;
+    std::optional<RunMessage> aboveMessage;
 
     // Clamped values: corrected silently into [clampLow, clampHigh].
     double clampLow = -std::numeric_limits<double>::infinity();
@@ -73,6 +79,14 @@ const std::vector<ConfigKey>& configKeyTable();
 
 // The row of a key; nullptr for a key Vistrel does not read.
 const ConfigKey* findConfigKey(std::string_view name);
+
+// The values a key takes as they are (neither refused nor clamped): the
+// bounds its row states, infinite where it states none.
+struct KeyRange {
+    double low = -std::numeric_limits<double>::infinity();
+    double high = std::numeric_limits<double>::infinity();
+};
+KeyRange acceptedRange(const ConfigKey& key);
 
 // "integer", "number", "boolean", "text", "list of texts".
 const char* configKeyTypeName(ConfigKeyType type);
