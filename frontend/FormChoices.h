@@ -2,9 +2,8 @@
 
 // Fixed item lists of the settings form.
 
-#include <string_view>
-
-// The nine angle check boxes and their place in the 3 x 3 grid.
+// The nine angle check boxes (short labels for the grid; files, reports and
+// the preview use core/CameraAngle's) and their place in the 3 x 3 grid.
 struct AngleChoice {
     const char* key;
     const char* label;
@@ -41,18 +40,3 @@ inline constexpr char kCustomSeparator[] = "自定义";
 
 // Output field used when none is given or none is left.
 inline constexpr char kDefaultField[] = "ZDDM";
-
-// Chinese label of an angle key as the renderer names its views; the key
-// itself when it is not known.
-inline const char* angleLabelText(const char* key)
-{
-    for (const AngleChoice& angle : kAngleChoices) {
-        if (std::string_view(angle.key) == key)
-            return angle.label;
-    }
-    if (std::string_view(key) == "oblique")
-        return "倾斜";
-    if (std::string_view(key) == "top_range")
-        return "范围线正射";
-    return key;
-}

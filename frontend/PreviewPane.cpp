@@ -1,7 +1,6 @@
 #include "PreviewPane.h"
 
-#include "FormChoices.h"
-
+#include "core/CameraAngle.h"
 #include "core/OutputFormats.h"
 
 #include <QDir>
@@ -109,7 +108,7 @@ QString PreviewPane::caption() const
             text = QDir::toNativeSeparators(folder);
     }
     if (!m_shown.angle.isEmpty())
-        text += QStringLiteral(" · ") + QString::fromUtf8(angleLabelText(m_shown.angle.toUtf8().constData()));
+        text += QStringLiteral(" · ") + QString::fromStdString(vistrel::angleLabel(m_shown.angle.toStdString()));
     return text;
 }
 
