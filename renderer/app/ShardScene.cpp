@@ -3,6 +3,7 @@
 #include "core/Logger.h"
 #include "core/PathBelow.h"
 #include "geodata/FrameHeights.h"
+#include "geodata/RootGrid.h"
 #include "output/StagedFile.h"
 #include "render/FrameCamera.h"
 #include "render/OcclusionAvoidance.h"

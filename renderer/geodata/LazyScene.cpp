@@ -3,6 +3,7 @@
 #include "core/Logger.h"
 #include "core/NumberText.h"
 #include "core/RunProtocol.h"
+#include "geodata/RootGrid.h"
 #include "geodata/SceneLoader.h"
 #include "geodata/TileReadCallback.h"
 #include "geodata/TileReadLedger.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "geodata/RootGrid.h"
 #include "geodata/RootIndex.h"
 #include "geodata/SceneLoader.h"
 

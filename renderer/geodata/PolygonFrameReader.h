@@ -45,21 +45,6 @@ struct FrameSource {
     double zonePrefix = 0.0;  // subtracted from x
 };
 
-// Reads every feature that holds a polygon from one layer of a vector
-// source GDAL opens (shapefile, GeoPackage, GeoJSON, KML, file geodatabase):
-// `layerName`, or by default the first layer holding polygons. Throws
-// std::runtime_error when the named layer is missing. A feature's polygons
-// are its polygon or multipolygon, its curve polygons and multi-surfaces made
-// linear, and the polygon members of its geometry collections; a feature
-// without one (a point, a line, an empty or missing geometry) gives no frame
-// and is named in `loss`. Each other feature becomes
-// a frame in scene coordinates: x loses the Gauss-Krüger zone prefix
-// (configured, or detected from the first polygon when `gaussZonePrefix` is 0
-// and `autoStripGaussZone` is set) and both axes get the configured offsets.
-// Throws std::runtime_error("Failed to open SHP: " + path) when GDAL cannot
-// open the file. GDAL's warnings go to the log; its errors, and a layer that
-// lost features (with the counts, also kept in `loss`), go to the failure
-// sink as they happen.
 // What to read and how to name and place the frames.
 struct FrameReadOptions {
     std::string path;  // the vector source
@@ -90,6 +75,22 @@ private:
 // The options a run's configuration gives.
 FrameReadOptions frameReadOptions(const RenderConfig& config);
 
+// Reads every feature that holds a polygon from one layer of a vector
+// source GDAL opens (shapefile, GeoPackage, GeoJSON, KML, file geodatabase):
+// options.layer, or by default the first layer holding polygons, with only
+// the features that pass options.where. A feature's polygons are its polygon
+// or multipolygon, its curve polygons and multi-surfaces made linear, and the
+// polygon members of its geometry collections; a feature without one (a
+// point, a line, an empty or missing geometry) gives no frame and is named in
+// `loss`. Each other feature becomes a frame in scene coordinates: x loses
+// the Gauss-Krüger zone prefix (configured, or detected from the first
+// polygon when gaussZonePrefix is 0 and autoStripGaussZone is set) and both
+// axes get the configured offsets. GDAL's warnings go to the log; its errors,
+// and a layer that lost features (with the counts, also kept in `loss`), go
+// to the failure sink as they happen. Throws std::runtime_error("Failed to
+// open SHP: " + path) when GDAL cannot open the source, std::runtime_error
+// when the named layer is missing, and AttributeFilterError when the layer
+// cannot take options.where.
 std::vector<PolygonFrame> readPolygonFrames(const FrameReadOptions& options, FrameReadLoss* loss = nullptr,
                                             FrameSource* source = nullptr);
 

@@ -1,3 +1,4 @@
+#include "geodata/RootGrid.h"
 #include "geodata/RootIndex.h"
 
 #include <algorithm>

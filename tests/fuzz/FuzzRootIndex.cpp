@@ -2,6 +2,7 @@
 // checksum is no defence against an index written wrongly) must build a root
 // grid that answers views and rectangles anywhere, and must be written back
 // in a form that decodes again.
+#include "geodata/RootGrid.h"
 #include "geodata/RootIndex.h"
 
 #include <algorithm>

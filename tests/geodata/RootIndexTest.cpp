@@ -1,4 +1,5 @@
 // The index of root bounds: its text form and the views it finds roots for.
+#include "geodata/RootGrid.h"
 #include "geodata/RootIndex.h"
 
 #include "core/ContentHash.h"
