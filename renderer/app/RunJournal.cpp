@@ -97,12 +97,13 @@ json batchIdentityOf(const RenderConfig& c, const ModelIdentity& model)
 {
     json settings = json::object();
     for (const ConfigKey& key : configKeyTable()) {
-        if (key.identity == BatchIdentity::Value) {
+        const bool valueCounts =
+            key.identity == BatchIdentity::Value ||
+            (key.identity == BatchIdentity::ValueWhenSet && configKeyValue(c, key) != vistrelDefault(key));
+        if (valueCounts) {
             settings[key.name] = configKeyValue(c, key);
         } else if (key.identity == BatchIdentity::FileName) {
             settings[key.name] = fs::path(configKeyValue(c, key).get<std::string>()).filename().string();
-        } else if (key.identity == BatchIdentity::ValueWhenSet && configKeyValue(c, key) != vistrelDefault(key)) {
-            settings[key.name] = configKeyValue(c, key);
         }
     }
     return {{"settings", settings}, {"origin", originIdentity(model)}, {"roots", rootsIdentity(model)}};
