@@ -65,7 +65,8 @@ SheetLayout layoutSheet(const SheetContent& content)
     SheetLayout layout;
     const double aspect = std::clamp(content.aspect, 0.05, 20.0);
     layout.tableTop = kMargin + kTitleHeight;
-    layout.notesTop = layout.tableTop + static_cast<double>((content.rows.size() + 1) / 2) * kRowHeight + 6;
+    const std::size_t tableLines = (content.rows.size() + 1) / 2;  // two fields a line
+    layout.notesTop = layout.tableTop + static_cast<double>(tableLines) * kRowHeight + 6;
     double y = layout.notesTop + kNoteHeight + 6;
     std::size_t next = 0;
     if (content.vertical && !content.pictures.empty()) {
@@ -115,7 +116,8 @@ void drawTable(cairo_t* cr, const SheetContent& content, double top)
     const double column = kTextWidth / 2;
     for (std::size_t i = 0; i < content.rows.size(); ++i) {
         const double x = kMargin + static_cast<double>(i % 2) * column;
-        const double y = top + static_cast<double>(i / 2) * kRowHeight;
+        const std::size_t line = i / 2;  // two fields a line
+        const double y = top + static_cast<double>(line) * kRowHeight;
         cairo_set_source_rgb(cr, 0.93, 0.93, 0.93);
         cairo_rectangle(cr, x, y, column * 0.38, kRowHeight);
         cairo_fill(cr);
@@ -260,7 +262,7 @@ void drawContents(cairo_t* cr, const std::vector<SheetContent>& sections, const 
         cairo_set_source_rgb(cr, 0, 0, 0);
         showText(cr, "目录", 15, kMargin, kMargin, kTextWidth, true);
         for (int line = 0; line < kContentsLines; ++line) {
-            const std::size_t i = static_cast<std::size_t>(page * kContentsLines + line);
+            const std::size_t i = static_cast<std::size_t>(page) * kContentsLines + static_cast<std::size_t>(line);
             if (i >= sections.size()) {
                 break;
             }
