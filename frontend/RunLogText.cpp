@@ -45,6 +45,10 @@ QString finishedText(const RunFinished& f)
                                       .arg(f.skipped)
                                       .arg(f.failed)
                                       .arg(f.totalImages);
+    // Pictures written but showing little of their parcel are said, not hidden.
+    if (f.hidden > 0 || f.partlyOutside > 0)
+        out +=
+            QStringLiteral("；其中图斑大部分被遮挡 %1 张，部分在模型范围外 %2 张").arg(f.hidden).arg(f.partlyOutside);
     if (f.shardCount > 1)
         out += QStringLiteral("，分片 %1/%2").arg(f.shardIndex + 1).arg(f.shardCount);
     return out;

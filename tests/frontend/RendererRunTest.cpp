@@ -134,6 +134,8 @@ void RendererRunTest::protocolLinesInChinese()
          u"[t][INFO] 图片 3/18（图斑 2/9，北侧）未成功"_s},
         {u"[t][INFO] Render finished. Success 5/6, skipped 1, failed 0 (shard 2 of 3, shard_index 1)"_s,
          u"[t][INFO] 完成：成功 5 张，跳过 1 张，失败 0 张（共 6 张），分片 2/3"_s},
+        {u"[t][INFO] Render finished. Success 5/6, skipped 1, failed 0, hidden 2, partly outside 1"_s,
+         u"[t][INFO] 完成：成功 5 张，跳过 1 张，失败 0 张（共 6 张）；其中图斑大部分被遮挡 2 张，部分在模型范围外 1 张"_s},
         {u"[t][ERROR] Failed to write image: /o/a.png: No space left on device"_s,
          u"[t][ERROR] 图片写入失败：/o/a.png: 磁盘空间不足"_s},
         {u"[t][ERROR] Task failed: filesystem error: create_directories: Permission denied [/out]"_s,
