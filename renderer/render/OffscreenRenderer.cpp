@@ -1,7 +1,8 @@
 #include "render/OffscreenRenderer.h"
 
-#include "core/RunProtocol.h"
 #include "core/Logger.h"
+#include "core/RunProtocol.h"
+#include "core/Seconds.h"
 #include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
 #include "render/OwnSurface.h"
@@ -25,11 +26,6 @@ namespace vistrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count() / 1e9;
-}
 
 osg::Vec4 clearColour(const RenderConfig& config)
 {
@@ -221,7 +217,7 @@ void OffscreenRenderer::drawOneFrame()
 {
     const auto start = Clock::now();
     viewer_->frame();
-    timings_.drawSeconds += secondsSince(start);
+    timings_.drawSeconds += secondsBetween(start, Clock::now());
     ++timings_.draws;
     hasDrawn_ = true;
     drawnView_ = placedView_;
@@ -290,7 +286,7 @@ void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
     while (Clock::now() < until) {
         std::this_thread::sleep_until(until);
     }
-    timings_.sleepSeconds += secondsSince(sleepStart);
+    timings_.sleepSeconds += secondsBetween(sleepStart, Clock::now());
 }
 
 bool OffscreenRenderer::settle()
@@ -313,7 +309,7 @@ bool OffscreenRenderer::settle()
             waitStart = Clock::now();
         }
         if (pagerIdle()) {
-            timings_.tileWaitSeconds += secondsSince(waitStart);
+            timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
             return true;
         }
         // Wait while the pager reads files and has nothing to merge yet.
@@ -322,7 +318,7 @@ bool OffscreenRenderer::settle()
             sleepFor(std::chrono::milliseconds(2));
         }
         if (Clock::now() >= deadline && !pagerIdle()) {
-            timings_.tileWaitSeconds += secondsSince(waitStart);
+            timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
             return false;
         }
     }
@@ -448,7 +444,7 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     ++timings_.measures;
     DepthPicture own;
     if (!readDepth(own)) {
-        timings_.measureSeconds += secondsSince(start);
+        timings_.measureSeconds += secondsBetween(start, Clock::now());
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
         return false;
     }
@@ -456,7 +452,7 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     // centimetre covers what rounding differs.
     constexpr double kSamePoint = 0.01;
     compareSurfaces(model, own, kSamePoint * std::max(1.0, setup.orthoWidth / 100.0), measure);
-    timings_.measureSeconds += secondsSince(start);
+    timings_.measureSeconds += secondsBetween(start, Clock::now());
     return true;
 }
 
