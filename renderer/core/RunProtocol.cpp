@@ -280,13 +280,11 @@ const std::string& outputFormatRefusal()
     return text;
 }
 
-}  // namespace
-
-// The table of messages, one row each: long by nature, not by logic.
-const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-function-size)
+// The configuration's refusals and the start's, on standard error.
+std::vector<RunMessageText> configMessages()
 {
     using M = RunMessage;
-    static const std::vector<RunMessageText> texts = {
+    return {
         {M::CannotOpenConfig, "Cannot open config: {}"},
         {M::ConfigLoadFailed, "Config load failed: {}"},
         {M::ConfigSizePositive, "Config error: width and height must be positive."},
@@ -322,6 +320,14 @@ const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-func
         {M::NoDefaultConfig, "Cannot locate the default configuration: {}"},
         {M::CannotCreateLogFolder, "Cannot create the log folder \"logs\" in the working directory: {}"},
         {M::InvalidConfig, "Invalid config."},
+    };
+}
+
+// The ERROR lines of a run, and the WARN lines of items left out.
+std::vector<RunMessageText> failureMessages()
+{
+    using M = RunMessage;
+    return {
         {M::FeaturesLost,
          "Not every feature of the shapefile was read ({} of {} read, {} unreadable); the run is incomplete."},
         {M::LayerFeaturesLost,
@@ -356,6 +362,14 @@ const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-func
         {M::ImageWriteFailed, "Failed to write image: {}"},
         {M::SymlinkRefused, "Refused to write through a symbolic link below the output folder: {}"},
         {M::WorldFileWriteFailed, "Failed to write world file: {}"},
+    };
+}
+
+// The INFO and WARN lines of what a run does.
+std::vector<RunMessageText> noteMessages()
+{
+    using M = RunMessage;
+    return {
         {M::UsingConfig, "Using config: {}"},
         {M::StartingRun, "Starting Vistrel."},
         {M::RemovedStaleFiles, "Removed {} stale temporary files below {}"},
@@ -386,6 +400,14 @@ const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-func
         {M::HeightsSampled, "Sampled model heights for {}/{} frames"},
         {M::ShpNearScene, "SHP XY already near scene. Bounds={}"},
         {M::RootsReadAgain, "Read again the {} other roots taken from the root index ({} changed)"},
+    };
+}
+
+// The INFO and WARN lines of what a run reads: the model, tiles and frames.
+std::vector<RunMessageText> readingMessages()
+{
+    using M = RunMessage;
+    return {
         {M::LoadingScene, "Loading OSGB/scene: {}"},
         {M::SceneLoaded, "Scene loaded. Bound center=({}, {}, {}), radius={}"},
         {M::SkippedFeature, "Skipped feature FID {} of layer {}: {}"},
@@ -429,6 +451,14 @@ const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-func
                              "the others keep their written images or are left out"},
         {M::NoPictureToMeasure, "No picture to measure: {}"},
         {M::PlanPictureTime, "Plan: one picture of frame {} took {} s"},
+    };
+}
+
+// The configuration summary printed at the start.
+std::vector<RunMessageText> summaryMessages()
+{
+    using M = RunMessage;
+    return {
         {M::SummaryOsgbPath, "OSGB path: {}"},
         {M::SummaryShpPath, "SHP path: {}"},
         {M::SummaryOutput, "Output: {}"},
@@ -446,6 +476,21 @@ const std::vector<RunMessageText>& runMessageTexts()  // NOLINT(readability-func
         {M::SummaryLayer, "Layer: {}"},
         {M::SummaryPreviewLimit, "Preview limit: {}"},
     };
+}
+
+}  // namespace
+
+// The groups in order: a more specific pattern stays before a general one.
+const std::vector<RunMessageText>& runMessageTexts()
+{
+    static const std::vector<RunMessageText> texts = [] {
+        std::vector<RunMessageText> all;
+        for (auto group : {configMessages, failureMessages, noteMessages, readingMessages, summaryMessages}) {
+            const std::vector<RunMessageText> rows = group();
+            all.insert(all.end(), rows.begin(), rows.end());
+        }
+        return all;
+    }();
     return texts;
 }
 
