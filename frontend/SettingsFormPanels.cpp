@@ -114,6 +114,14 @@ QFormLayout* makeForm(QWidget* parent)
     return form;
 }
 
+// The rows of a section, flush with its title.
+QFormLayout* sectionForm(CollapsibleSection* section)
+{
+    auto* form = makeForm(section->content());
+    form->setContentsMargins(0, 0, 0, 0);
+    return form;
+}
+
 void addKeyRow(QFormLayout* form, const char* key, QWidget* field)
 {
     auto* label = new QLabel(configLabel(key));
@@ -193,8 +201,7 @@ QWidget* SettingsForm::buildPicturePanel()
     addKeyRow(form, "height", m_heightSpin);
     addKeyRow(form, "output_format", m_formatCombo);
     auto* more = makeSection(QStringLiteral("相机与清晰度"), "cameraSection", form);
-    auto* moreForm = makeForm(more->content());
-    moreForm->setContentsMargins(0, 0, 0, 0);
+    auto* moreForm = sectionForm(more);
     addKeyRow(moreForm, "camera_padding", m_cameraPaddingSpin);
     addKeyRow(moreForm, "oblique_padding_factor", m_obliquePaddingSpin);
     addKeyRow(moreForm, "oblique_distance_factor", m_obliqueDistanceSpin);
@@ -267,8 +274,7 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
 
     // The separator and the extra outputs, seldom changed.
     auto* more = makeSection(QStringLiteral("分隔符与附加输出"), "namingSection", form);
-    auto* moreForm = makeForm(more->content());
-    moreForm->setContentsMargins(0, 0, 0, 0);
+    auto* moreForm = sectionForm(more);
     addKeyRow(moreForm, "field_separator", m_separatorCombo);
     auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), more->content());
     customLabel->setToolTip(configTooltip("field_separator"));
@@ -283,8 +289,7 @@ void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
 void SettingsForm::addDossierRows(QFormLayout* form)
 {
     auto* dossier = makeSection(QStringLiteral("档案"), "dossierSection", form);
-    auto* rows = makeForm(dossier->content());
-    rows->setContentsMargins(0, 0, 0, 0);
+    auto* rows = sectionForm(dossier);
     auto* marks = new QWidget(dossier->content());
     auto* line = new QHBoxLayout(marks);
     line->setContentsMargins(0, 0, 0, 0);
@@ -352,16 +357,14 @@ QWidget* SettingsForm::buildScenePanel()
     addFrameChoiceRows(form, box);
     // Both parts are set once for a project, in sections.
     auto* place = makeSection(QStringLiteral("度带与偏移"), "placeSection", form);
-    auto* placeForm = makeForm(place->content());
-    placeForm->setContentsMargins(0, 0, 0, 0);
+    auto* placeForm = sectionForm(place);
     placeForm->addRow(m_stripGaussCheck);
     addKeyRow(placeForm, "gauss_zone_prefix", m_gaussPrefixSpin);
     addKeyRow(placeForm, "shp_offset_x", m_offsetXSpin);
     addKeyRow(placeForm, "shp_offset_y", m_offsetYSpin);
     placeForm->addRow(m_alignCheck);
     auto* line = makeSection(QStringLiteral("范围线"), "lineSection", form);
-    auto* lineForm = makeForm(line->content());
-    lineForm->setContentsMargins(0, 0, 0, 0);
+    auto* lineForm = sectionForm(line);
     lineForm->addRow(m_topRangeCheck);
     addKeyRow(lineForm, "range_line_color", m_colourCombo);
     addKeyRow(lineForm, "range_line_lift", m_lineLiftSpin);
@@ -401,8 +404,7 @@ QWidget* SettingsForm::buildRunOptions()
 void SettingsForm::addFrameChoiceRows(QFormLayout* form, QWidget* box)
 {
     auto* choice = makeSection(QStringLiteral("选择图斑"), "frameChoiceSection", form);
-    auto* choiceForm = makeForm(choice->content());
-    choiceForm->setContentsMargins(0, 0, 0, 0);
+    auto* choiceForm = sectionForm(choice);
     m_whereEdit = new QLineEdit(choice->content());
     m_whereEdit->setObjectName(QStringLiteral("whereEdit"));
     m_whereEdit->setPlaceholderText(QStringLiteral("ZDDM LIKE '441302%'"));
@@ -444,8 +446,7 @@ QWidget* SettingsForm::buildAnglePanel()
     auto* qualityRows = makeForm(qualityBox);
     qualityRows->setContentsMargins(0, 0, 0, 0);
     auto* quality = makeSection(QStringLiteral("遮挡与质量"), "qualitySection", qualityRows);
-    auto* qualityForm = makeForm(quality->content());
-    qualityForm->setContentsMargins(0, 0, 0, 0);
+    auto* qualityForm = sectionForm(quality);
     m_avoidOcclusionCheck = makeKeyCheck(quality->content(), "avoidOcclusionCheck", "avoid_occlusion");
     m_occlusionStepSpin =
         makeKeyDecimalSpin(quality->content(), "occlusionStepSpin", "occlusion_sample_step", 0.05, 2, 0, 1);
