@@ -6,7 +6,7 @@
 #include "core/RunProtocol.h"
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
-#include "geodata/CoordinateSystem.h"
+#include "vector/CoordinateSystem.h"
 
 #include <filesystem>
 #include <iostream>

@@ -3,10 +3,10 @@
 #include "core/PlanProtocol.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
-#include "geodata/CoordinateSystem.h"
-#include "geodata/FrameReprojection.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneOrigin.h"
+#include "vector/CoordinateSystem.h"
+#include "vector/FrameReprojection.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneOrigin.h"
 
 #include <string>
 #include <vector>

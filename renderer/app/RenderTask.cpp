@@ -7,11 +7,11 @@
 #include "app/StopSignal.h"
 #include "core/Logger.h"
 #include "core/ShardPlan.h"
-#include "geodata/CoordinateSystem.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneExtent.h"
-#include "geodata/TileReadLedger.h"
+#include "vector/CoordinateSystem.h"
+#include "model/FrameHeights.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneExtent.h"
+#include "model/TileReadLedger.h"
 #include "output/StagedFile.h"
 
 #include <exception>

@@ -3,7 +3,7 @@
 #include "app/FrameSystems.h"
 #include "core/RenderConfig.h"
 #include "core/RunProtocol.h"
-#include "geodata/PolygonFrameReader.h"
+#include "vector/PolygonFrameReader.h"
 
 #include <osg/Node>
 

@@ -3,7 +3,7 @@
 #include "core/ImageResult.h"
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
-#include "geodata/SceneLoader.h"
+#include "model/SceneLoader.h"
 
 #include <cstdint>
 #include <cstdio>

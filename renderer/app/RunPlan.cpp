@@ -8,7 +8,7 @@
 #include "core/NumberText.h"
 #include "core/PlanProtocol.h"
 #include "core/ShardPlan.h"
-#include "geodata/FrameHeights.h"
+#include "model/FrameHeights.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 
 #include "core/Logger.h"
 #include "core/PathBelow.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/RootGrid.h"
+#include "model/FrameHeights.h"
+#include "model/RootGrid.h"
 #include "output/StagedFile.h"
 #include "render/FrameCamera.h"
 #include "render/OcclusionAvoidance.h"

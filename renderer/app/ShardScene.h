@@ -2,7 +2,7 @@
 
 #include "core/PolygonFrame.h"
 #include "core/RenderConfig.h"
-#include "geodata/LazyScene.h"
+#include "model/LazyScene.h"
 #include "render/OffscreenRenderer.h"
 
 #include <osg/Node>

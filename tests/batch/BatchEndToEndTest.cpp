@@ -5,8 +5,8 @@
 
 #include "app/RenderBatch.h"
 #include "core/NumberText.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneLoader.h"
 #include "render/FrameCamera.h"
 #include "support/GeoFixtures.h"
 #include "support/OutputProbes.h"

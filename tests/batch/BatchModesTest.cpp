@@ -3,9 +3,9 @@
 #include "SampleRun.h"
 
 #include "app/RenderBatch.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "model/FrameHeights.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneLoader.h"
 #include "support/OutputProbes.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 // and a coordinate system is never fetched.
 #include "SampleRun.h"
 
-#include "geodata/PolygonFrameReader.h"
+#include "vector/PolygonFrameReader.h"
 #include "output/PictureMarks.h"
 #include "support/OutputProbes.h"
 

@@ -4,9 +4,9 @@
 
 #include "app/RenderBatch.h"
 #include "app/ShardScene.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "model/FrameHeights.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneLoader.h"
 
 #include <gtest/gtest.h>
 

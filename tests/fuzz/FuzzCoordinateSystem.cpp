@@ -1,6 +1,6 @@
 // The coordinate-system text of <SRS>, model_srs and frames_crs: read,
 // named and compared, with nothing fetched or opened.
-#include "geodata/CoordinateSystem.h"
+#include "vector/CoordinateSystem.h"
 
 #include <cstdint>
 #include <stdexcept>

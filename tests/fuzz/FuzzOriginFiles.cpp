@@ -1,5 +1,5 @@
 // The metadata.xml origin and SRS scan and the .dsm origin scan.
-#include "geodata/SceneOrigin.h"
+#include "model/SceneOrigin.h"
 
 #include <cstdint>
 #include <stdexcept>

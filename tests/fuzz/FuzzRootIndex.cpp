@@ -2,8 +2,8 @@
 // checksum is no defence against an index written wrongly) must build a root
 // grid that answers views and rectangles anywhere, and must be written back
 // in a form that decodes again.
-#include "geodata/RootGrid.h"
-#include "geodata/RootIndex.h"
+#include "model/RootGrid.h"
+#include "model/RootIndex.h"
 
 #include <algorithm>
 #include <cstdint>

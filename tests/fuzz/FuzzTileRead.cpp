@@ -1,10 +1,10 @@
 // The checked .osgb read of the tile callback; what it accepts must survive
 // the bound computation and the k-d tree build that follow every read, and
 // its bound, read as a root's, the root grid.
-#include "geodata/RootGrid.h"
-#include "geodata/RootIndex.h"
-#include "geodata/SceneLoader.h"
-#include "geodata/TileReadCallback.h"
+#include "model/RootGrid.h"
+#include "model/RootIndex.h"
+#include "model/SceneLoader.h"
+#include "model/TileReadCallback.h"
 
 #include <osg/KdTree>
 #include <osg/Notify>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "geodata/PolygonFrameReader.h"
+#include "vector/PolygonFrameReader.h"
 
 #include <nlohmann/json.hpp>
 
