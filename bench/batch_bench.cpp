@@ -9,9 +9,9 @@
 
 #include "app/RenderBatch.h"
 #include "core/Logger.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "model/FrameHeights.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneLoader.h"
 #include "render/OcclusionAvoidance.h"
 
 #include <cstdio>

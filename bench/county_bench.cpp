@@ -12,7 +12,7 @@
 #include "BenchSupport.h"
 
 #include "core/RunProtocol.h"
-#include "geodata/SceneLoader.h"
+#include "model/SceneLoader.h"
 
 #include <nlohmann/json.hpp>
 

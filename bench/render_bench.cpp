@@ -6,7 +6,7 @@
 
 #include "core/Logger.h"
 #include "core/RenderConfig.h"
-#include "geodata/SceneLoader.h"
+#include "model/SceneLoader.h"
 #include "output/ImageWriter.h"
 #include "render/OffscreenRenderer.h"
 
