@@ -21,6 +21,7 @@ BUILD=(
   nlohmann-json3-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libxxhash-dev
   libcairo2-dev libpango1.0-dev
+  libtinygltf-dev libdraco-dev libmeshoptimizer-dev libwebp-dev
   libegl-dev libgles-dev libgl-dev
 )
 # Mesa's EGL and its drivers (llvmpipe and the GPUs' own), opened by libEGL;
