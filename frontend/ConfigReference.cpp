@@ -98,8 +98,16 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "top; any other key is a configuration error",
      "The views rendered for every frame, in this order.", "拍摄角度", "每个图斑要拍摄的视图。",
      "正射、北、南、东、西及四个斜45°方向；都不勾选时只拍正射"},
-    {"osgb_path", nullptr, "required; must exist; a relative path is taken from the configuration file's folder",
-     "The model: its project folder (with metadata.xml and Data/), its Data folder, or one .osgb file.",
+    {"model_path", "empty: osgb_path",
+     "must exist; a relative path is taken from the configuration file's folder; beside osgb_path it must name the "
+     "same model",
+     "The model, as osgb_path names it (its newer name, for any model format): an OSGB project folder, Data "
+     "folder or .osgb file, or a 3D Tiles tileset.json or the folder holding one.",
+     nullptr, nullptr, nullptr},
+    {"osgb_path", nullptr,
+     "required unless model_path is given; must exist; a relative path is taken from the configuration file's folder",
+     "The model: its project folder (with metadata.xml and Data/), its Data folder, or one .osgb file; or a 3D "
+     "Tiles tileset.json or the folder holding one.",
      "OSGB 模型目录/文件", "倾斜摄影模型：工程目录（含 metadata.xml 与 Data）、Data 目录或单个 .osgb 文件。",
      "必须存在；相对路径相对于配置文件所在目录"},
     {"shp_path", nullptr, "required; must exist; a relative path is taken from the configuration file's folder",
@@ -175,6 +183,10 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "each. Either way a picture is taken only once the tiles it shows have loaded (see tile_load_timeout).",
      "加载完成即拍摄", "可见瓦片加载完成后立即拍摄；关闭时先按“渲染等待帧数”固定等待。两种方式都等瓦片加载完成才拍摄。",
      "开或关"},
+    {"max_screen_space_error", nullptr, "in pixels",
+     "For 3D Tiles models: a tile is refined while its geometric error, in picture pixels, exceeds this; smaller is "
+     "finer and slower.",
+     nullptr, nullptr, nullptr},
     {"tile_load_timeout", nullptr, "in seconds",
      "Longest wait for a picture's tiles. A picture taken at the limit is written, but its image fails with the "
      "remark 瓦片未加载完成 and the run ends with exit code 4.",

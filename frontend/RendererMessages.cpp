@@ -39,6 +39,7 @@ const Translation kTranslations[] = {
     {RunMessage::ConfigEglDevice, "配置错误：egl_device 必须是 -1（自动选择）或 EGL 设备的序号。"},
     {RunMessage::ConfigInputsRequired, "配置错误：必须指定 OSGB 模型路径和 SHP 图斑文件。"},
     {RunMessage::ConfigOsgbMissing, "配置错误：OSGB 模型路径不存在：{}"},
+    {RunMessage::ConfigModelPathsDiffer, "配置错误：model_path 与 osgb_path 指向不同的模型：{} 与 {}"},
     {RunMessage::ConfigShpMissing, "配置错误：SHP 图斑文件不存在：{}"},
     {RunMessage::ConfigSeparator, "配置错误：字段组合分隔符含有 Windows 路径不允许的字符（\\ / : * ? \" < > |）。"},
     {RunMessage::ConfigTemplateTooLong, "配置错误：照片名称模板不能超过 {} 字节。"},

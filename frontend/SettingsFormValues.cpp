@@ -94,7 +94,8 @@ void selectByData(QComboBox* combo, const QString& value)
 void SettingsForm::loadSettings(const QJsonObject& s)
 {
     m_loaded = s;
-    m_modelPathEdit->setText(cleanNativePath(textOr(s, "osgb_path")));
+    m_modelPathEdit->setText(
+        cleanNativePath(textOr(s, s.contains(QLatin1String("osgb_path")) ? "osgb_path" : "model_path")));
     m_shapefileEdit->setText(cleanNativePath(textOr(s, "shp_path")));
     m_outputDirEdit->setText(cleanNativePath(textOr(s, "output_dir")));
     loadNumbers(s);

@@ -103,11 +103,20 @@ bool writeRootIndexCache(const std::string& outputDir, const std::vector<RootEnt
     return true;
 }
 
+ModelOptions modelOptionsOf(const RenderConfig& config)
+{
+    ModelOptions options;
+    options.maxScreenSpaceError = config.max_screen_space_error;
+    return options;
+}
+
 std::unique_ptr<ShardScene> ShardScene::open(const RenderConfig& config, std::size_t keptRoots, bool writeCache)
 {
     const std::vector<RootEntry> known = readRootIndexCache(config.output_dir);
     std::string reason;
-    std::unique_ptr<LazyScene> scene = LazyScene::open(config.osgb_path, known, reason, logRootNotice);
+    std::unique_ptr<ModelSource> source = openModelSource(config.osgb_path, modelOptionsOf(config), reason);
+    std::unique_ptr<LazyScene> scene =
+        source ? LazyScene::open(std::move(source), known, reason, logRootNotice) : nullptr;
     if (!scene) {
         Logger::instance().error(reason);
         return nullptr;

@@ -13,6 +13,9 @@
 
 namespace vistrel {
 
+// What the run asks of the model source.
+ModelOptions modelOptionsOf(const RenderConfig& config);
+
 // Where the index of the model's roots is kept between runs.
 std::string rootIndexCachePath(const std::string& outputDir);
 // The entries of the cache, or none when it is missing or damaged.

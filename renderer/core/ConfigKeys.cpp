@@ -140,6 +140,13 @@ std::string outputFormatRule(RenderConfig& c)
 
 std::string osgbPathRule(RenderConfig& c)
 {
+    // model_path and osgb_path name the same thing; either may be given.
+    if (!c.model_path.empty() && c.osgb_path.empty()) {
+        c.osgb_path = c.model_path;
+    } else if (!c.model_path.empty() && c.model_path != c.osgb_path) {
+        return refusalText(RunMessage::ConfigModelPathsDiffer, {c.model_path, c.osgb_path});
+    }
+    c.model_path = c.osgb_path;
     if (c.osgb_path.empty() || c.shp_path.empty()) {
         return refusalText(RunMessage::ConfigInputsRequired);
     }
@@ -254,6 +261,7 @@ std::vector<ConfigKey> buildTable()
         Row("oblique_view_angle", &R::oblique_view_angle).clamp(30.0, 70.0).identity(V),
         Row("avoid_occlusion", &R::avoid_occlusion).identity(V),
         Row("occlusion_sample_step", &R::occlusion_sample_step).clamp(0.1, 0.9).identity(V),
+        Row("model_path", &R::model_path).notWrittenByTavrin(),
         Row("osgb_path", &R::osgb_path).rule(osgbPathRule).identity(BatchIdentity::FileName).tavrin(R"("")"),
         Row("shp_path", &R::shp_path).rule(shpPathRule).identity(BatchIdentity::FileName).tavrin(R"("")"),
         Row("output_dir", &R::output_dir).rule(outputDirRule).tavrin(R"("")"),
@@ -293,6 +301,9 @@ std::vector<ConfigKey> buildTable()
         Row("outline_all_views", &R::outline_all_views).identity(V),
         Row("egl_device", &R::egl_device).refuseBelow(-1, RunMessage::ConfigEglDevice).notWrittenByTavrin(),
         Row("where", &R::where).identity(BatchIdentity::ValueWhenSet),
+        Row("max_screen_space_error", &R::max_screen_space_error)
+            .clamp(0.1, 64.0)
+            .identity(BatchIdentity::ValueWhenSet),
         Row("retry_failed_only", &R::retry_failed_only).rule(retryRule),
     };
 }

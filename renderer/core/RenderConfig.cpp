@@ -31,7 +31,7 @@ const std::vector<std::string>& supportedAngleKeys()
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
 {
     const fs::path configFolder = fs::absolute(fs::path(configPath)).parent_path();
-    for (std::string* text : {&config.osgb_path, &config.shp_path, &config.output_dir}) {
+    for (std::string* text : {&config.osgb_path, &config.model_path, &config.shp_path, &config.output_dir}) {
         if (text->empty()) {
             continue;
         }

@@ -32,7 +32,8 @@ struct RenderConfig {
     bool avoid_occlusion = true;
     double occlusion_sample_step = 0.35;
     std::vector<std::string> angles;
-    std::string osgb_path;
+    std::string osgb_path;  // the model; model_path is the same key under its newer name
+    std::string model_path;
     std::string shp_path;
     std::string output_dir = "output";
     std::string field_name = "NAME";
@@ -58,6 +59,7 @@ struct RenderConfig {
     // Keys beyond the original set; at their defaults a run behaves as before.
     bool range_line_depth_test = false;  // outline hidden where the model covers it
     bool warmup_until_loaded = true;  // no fixed warm-up: draw until the database pager is idle
+    double max_screen_space_error = 1.0;  // pixels: a tiled level is refined while its error exceeds this
     double tile_load_timeout = 120.0;  // seconds a picture waits for its tiles before it fails
     bool resume = false;  // skip images the run journal records as done
     int shard_index = 0;  // this process renders frames i with i % shard_count == shard_index

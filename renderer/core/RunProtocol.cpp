@@ -296,6 +296,7 @@ std::vector<RunMessageText> configMessages()
         {M::ConfigEglDevice, "Config error: egl_device must be -1 (automatic) or the index of an EGL device."},
         {M::ConfigInputsRequired, "Config error: osgb_path and shp_path are required."},
         {M::ConfigOsgbMissing, "Config error: osgb_path does not exist: {}"},
+        {M::ConfigModelPathsDiffer, "Config error: model_path and osgb_path name different models: {} and {}"},
         {M::ConfigShpMissing, "Config error: shp_path does not exist: {}"},
         {M::ConfigSeparator, "Config error: field_separator contains invalid Windows path characters."},
         {M::ConfigTemplateTooLong, "Config error: photo_name_template must be at most {} bytes."},

@@ -130,6 +130,7 @@ enum class RunMessage {
     ConfigEglDevice,
     ConfigInputsRequired,
     ConfigOsgbMissing,
+    ConfigModelPathsDiffer,
     ConfigShpMissing,
     ConfigSeparator,
     ConfigTemplateTooLong,

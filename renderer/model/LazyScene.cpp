@@ -4,18 +4,12 @@
 #include "core/NumberText.h"
 #include "core/RunProtocol.h"
 #include "model/RootGrid.h"
-#include "model/SceneLoader.h"
-#include "model/TileReadCallback.h"
 #include "model/TileReadLedger.h"
 
 #include <osg/MatrixTransform>
-#include <osgDB/ReadFile>
-#include <osgDB/Registry>
 
 #include <algorithm>
 #include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace vistrel {
 
@@ -37,35 +31,35 @@ std::string wrongEntry(const std::string& path, const osg::BoundingSphere& index
 
 }  // namespace
 
-std::unique_ptr<LazyScene> LazyScene::open(const std::string& osgbPath, const std::vector<RootEntry>& known,
+void logSceneBound(const osg::Node& scene)
+{
+    const osg::BoundingSphere& bound = scene.getBound();
+    Logger::instance().info("Scene loaded. Bound center=(" + printfNumber(bound.center().x()) + ", " +
+                            printfNumber(bound.center().y()) + ", " + printfNumber(bound.center().z()) +
+                            "), radius=" + printfNumber(bound.radius()));
+}
+
+std::unique_ptr<LazyScene> LazyScene::open(std::unique_ptr<ModelSource> source, const std::vector<RootEntry>& known,
                                            std::string& reason, RootNotice notice)
 {
-    const fs::path path(osgbPath);
-    const std::vector<fs::path> roots = prepareModelRoots(osgbPath, reason);
-    if (roots.empty()) {
-        return nullptr;
-    }
-
     std::unique_ptr<LazyScene> scene(new LazyScene);
+    scene->source_ = std::move(source);
     scene->notice_ = std::move(notice);
-    scene->options_ = new osgDB::Options;
-    scene->options_->setObjectCacheHint(osgDB::Options::CACHE_ALL);
-    RootIndexing indexing = indexRoots(roots, known, scene->options_.get());
+    RootIndexing indexing = indexRoots(*scene->source_, known);
     scene->entries_ = std::move(indexing.entries);
     scene->takenOver_ = std::move(indexing.takenOver);
     scene->reread_ = indexing.reread;
     scene->checkTakenOver();
     scene->buildSlots();
     if (scene->group_->getNumChildren() == 0) {
-        reason = runMessage(RunMessage::NoSceneLoaded, {osgbPath});
+        reason = runMessage(RunMessage::NoSceneLoaded, {scene->source_->modelPath()});
         return nullptr;
     }
 
     scene->root_ = scene->group_;
     scene->asRead_ = scene->asReadGroup_;
-    const SceneOrigin origin = readSceneOrigin(path);
-    scene->origin_ = origin;
-    scene->identity_ = modelIdentityOf(path, roots, origin);
+    const SceneOrigin& origin = scene->source_->origin();
+    scene->identity_ = scene->source_->identity();
     if (origin.valid) {
         osg::ref_ptr<osg::MatrixTransform> transform = new osg::MatrixTransform;
         transform->setMatrix(osg::Matrixd::translate(origin.x, origin.y, origin.z));
@@ -95,7 +89,7 @@ void LazyScene::checkTakenOver()
     const std::size_t checks = std::min(kSpotChecks, taken.size());
     for (std::size_t k = 0; k < checks; ++k) {
         const std::size_t i = taken[k * taken.size() / checks];
-        RootEntry read = readRootEntry(entries_[i].path, options_.get());
+        RootEntry read = source_->readEntry(entries_[i].path);
         takenOver_[i] = false;
         ++spotChecked_;
         if (read.readable && boundWithin(read.bound, entries_[i].bound)) {
@@ -119,7 +113,7 @@ std::vector<std::size_t> LazyScene::readTakenOverAgain()
         if (!takenOver_[i]) {
             continue;
         }
-        RootEntry fresh = readRootEntry(entries_[i].path, options_.get());
+        RootEntry fresh = source_->readEntry(entries_[i].path);
         takenOver_[i] = false;
         ++reread_, ++read;
         if (fresh.readable != entries_[i].readable || !(fresh.bound == entries_[i].bound)) {
@@ -177,13 +171,12 @@ void LazyScene::buildSlots()
 bool LazyScene::load(std::size_t index)
 {
     const RootEntry& entry = entries_[index];
-    osgDB::FilePathList& paths = options_->getDatabasePathList();
-    paths.assign(1, fs::path(entry.path).parent_path().string());
-    Logger::instance().info("Loading OSGB/scene: " + entry.path);
-    osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(entry.path, options_.get());
+    Logger::instance().info("Loading " + source_->formatName() + "/scene: " + entry.path);
+    std::string why;
+    osg::ref_ptr<osg::Node> node = source_->readRoot(entry.path, why);
     ++loads_;
     if (!node.valid()) {
-        tell(Notice::Unreadable, runMessage(RunMessage::SceneReadFailed, {entry.path}));
+        tell(Notice::Unreadable, why);
         return false;
     }
     takenOver_[index] = false;
@@ -250,7 +243,7 @@ void LazyScene::unload(std::size_t index)
         osg::Group* slot = group->getChild(static_cast<unsigned>(slotOf_[index]))->asGroup();
         slot->removeChildren(0, slot->getNumChildren());
     }
-    osgDB::Registry::instance()->removeFromObjectCache(entries_[index].path, options_.get());
+    source_->forget(entries_[index].path);
 }
 
 void LazyScene::require(const std::vector<std::size_t>& needed, std::size_t keep,

@@ -2,12 +2,11 @@
 
 #include "model/RootGrid.h"
 #include "model/RootIndex.h"
-#include "model/SceneLoader.h"
+#include "model/ModelSource.h"
 
 #include <osg/Group>
 #include <osg/Node>
 #include <osg/ref_ptr>
-#include <osgDB/Options>
 
 #include <cstddef>
 #include <cstdint>
@@ -39,26 +38,25 @@ public:
     enum class Notice { Unreadable, UnusableBound, WrongIndexEntry };
     using RootNotice = std::function<void(Notice notice, const std::string& reason)>;
 
-    // Finds the roots of `osgbPath` and indexes them (reading only those that
-    // `known` places with the same size and time; indexRoots), then places
-    // the model. An index is not taken on trust: up to kSpotChecks of the
+    // Indexes the roots of `source` (reading only those that `known` places
+    // with the same stamp; indexRoots), then places the model. An index is not taken on trust: up to kSpotChecks of the
     // roots taken from it are read at once, and every root is compared with
     // its entry when it is loaded. The first entry found wrong makes every
     // root still taken from the index be read again, and the entry is
     // corrected (the grid and the scene's bound follow; revision() grows).
     // What was chosen before by a wrong entry no check had met stays chosen:
     // the spot checks find an index wrong throughout before the first frame.
-    // Null, with `reason`, when there is no model (the path is missing, holds
-    // no root tile, or none of its roots can be read and placed). Each root
+    // Null, with `reason`, when none of the roots can be read and placed. Each root
     // skipped or corrected, now or when required later, goes to `notice`.
-    static std::unique_ptr<LazyScene> open(const std::string& osgbPath, const std::vector<RootEntry>& known,
+    static std::unique_ptr<LazyScene> open(std::unique_ptr<ModelSource> source, const std::vector<RootEntry>& known,
                                            std::string& reason, RootNotice notice = nullptr);
     static constexpr std::size_t kSpotChecks = 4;
 
     osg::Node* root() const { return root_.get(); }
     // The origin that was read (with the model's SRS text) and the model's
-    // identity, as loadScene gives them.
-    const SceneOrigin& origin() const { return origin_; }
+    // identity, as the source gives them.
+    const ModelSource& source() const { return *source_; }
+    const SceneOrigin& origin() const { return source_->origin(); }
     const ModelIdentity& identity() const { return identity_; }
     // The graph of the roots as read (see above).
     osg::Node* rootsAsRead() const { return asRead_.get(); }
@@ -94,6 +92,7 @@ private:
     void tell(Notice notice, const std::string& reason) const;
     bool placeable(std::size_t index) const;
 
+    std::unique_ptr<ModelSource> source_;
     std::vector<RootEntry> entries_;
     std::vector<bool> takenOver_;  // per entry: from the index, not read since
     std::vector<std::size_t> slotOf_;  // entry -> slot index, or npos
@@ -101,11 +100,9 @@ private:
     osg::ref_ptr<osg::Node> root_;
     osg::ref_ptr<osg::Group> asReadGroup_;
     osg::ref_ptr<osg::Node> asRead_;
-    osg::ref_ptr<osgDB::Options> options_;
     RootNotice notice_;
     std::unique_ptr<RootGrid> grid_;
     osg::Vec3d offset_;  // tile to scene coordinates
-    SceneOrigin origin_;
     ModelIdentity identity_;
     std::vector<std::size_t> loaded_;  // entry indices, least recently needed first
     std::vector<std::uint64_t> lastNeed_;  // per entry: the require() call that last needed it
@@ -115,5 +112,8 @@ private:
     std::size_t spotChecked_ = 0;
     std::uint64_t revision_ = 0;
 };
+
+// Logs the "Scene loaded" line with the bound of a model just placed.
+void logSceneBound(const osg::Node& scene);
 
 }  // namespace vistrel

@@ -46,6 +46,9 @@ public:
     // "OSGB", "3D Tiles": for the log and Tavrin.
     virtual std::string formatName() const = 0;
 
+    // The path the model was opened from, as given.
+    virtual const std::string& modelPath() const = 0;
+
     // The roots, in the order the scene keeps them.
     virtual const std::vector<std::string>& roots() const = 0;
 
@@ -88,7 +91,6 @@ struct ModelOptions {
 // checks for the whole process (every later read of a model file, the
 // database pager's included, goes through them). File-system failures other
 // than "not found" throw filesystem_error.
-std::unique_ptr<ModelSource> openModelSource(const std::string& path, const ModelOptions& options,
-                                             std::string& reason);
+std::unique_ptr<ModelSource> openModelSource(const std::string& path, const ModelOptions& options, std::string& reason);
 
 }  // namespace vistrel

@@ -1,10 +1,11 @@
 #include "model/RootIndex.h"
 
+#include "model/ModelSource.h"
+
 #include "core/ContentHash.h"
 #include "core/NumberText.h"
 
 #include <osg/Node>
-#include <osgDB/ReadFile>
 
 #include <algorithm>
 #include <cmath>
@@ -161,37 +162,18 @@ bool rootFileStamp(const fs::path& file, std::uintmax_t& size, std::int64_t& mti
     return true;
 }
 
-RootEntry readRootEntry(const fs::path& root, const osgDB::Options* options)
-{
-    RootEntry entry;
-    entry.path = root.string();
-    if (!rootFileStamp(root, entry.size, entry.mtime)) {
-        return entry;  // gone or unreadable: never loaded
-    }
-    osg::ref_ptr<osgDB::Options> local = options ? options->cloneOptions() : new osgDB::Options;
-    local->setObjectCacheHint(osgDB::Options::CACHE_NONE);
-    local->getDatabasePathList().push_back(root.parent_path().string());
-    const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(entry.path, local.get());
-    entry.readable = node.valid();
-    if (node.valid()) {
-        entry.bound = node->getBound();
-    }
-    return entry;
-}
-
-RootIndexing indexRoots(const std::vector<fs::path>& roots, const std::vector<RootEntry>& known,
-                        const osgDB::Options* options)
+RootIndexing indexRoots(const ModelSource& source, const std::vector<RootEntry>& known)
 {
     std::unordered_map<std::string, const RootEntry*> byPath;
     for (const RootEntry& entry : known) {
         byPath[entry.path] = &entry;
     }
     RootIndexing indexing;
-    indexing.entries.reserve(roots.size());
-    for (const fs::path& root : roots) {
+    indexing.entries.reserve(source.roots().size());
+    for (const std::string& root : source.roots()) {
         RootEntry stamp;
-        const bool stamped = rootFileStamp(root, stamp.size, stamp.mtime);
-        const auto found = byPath.find(root.string());
+        const bool stamped = source.rootStamp(root, stamp.size, stamp.mtime);
+        const auto found = byPath.find(root);
         const bool takeOver = stamped && found != byPath.end() && found->second->size == stamp.size &&
                               found->second->mtime == stamp.mtime && found->second->readable &&
                               placesRoot(found->second->bound);
@@ -201,7 +183,7 @@ RootIndexing indexRoots(const std::vector<fs::path>& roots, const std::vector<Ro
             continue;
         }
         indexing.reread += stamped ? 1 : 0;
-        indexing.entries.push_back(readRootEntry(root, options));
+        indexing.entries.push_back(source.readEntry(root));
     }
     return indexing;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <osg/BoundingSphere>
+#include <osg/Vec3>
 #include <osg/Vec3d>
-#include <osgDB/Options>
 
 #include <cstdint>
 #include <filesystem>
@@ -49,10 +49,7 @@ bool boundWithin(const osg::BoundingSphere& actual, const osg::BoundingSphere& i
 // Size and modification time of `file`; false when it cannot be queried.
 bool rootFileStamp(const std::filesystem::path& file, std::uintmax_t& size, std::int64_t& mtime);
 
-// The entry of `root`, read once from the file (nothing is cached).
-RootEntry readRootEntry(const std::filesystem::path& root, const osgDB::Options* options);
-
-// One entry per root, in the order given. An entry of `known` with the same
+// One entry per root of `source`, in its order. An entry of `known` with the same
 // path, size and time is taken over when it places its root; every other
 // root (one the index marks unreadable, gives no usable bound or has not
 // seen) is read again, the file deciding. `reread` counts the roots read;
@@ -62,8 +59,8 @@ struct RootIndexing {
     std::vector<bool> takenOver;
     int reread = 0;
 };
-RootIndexing indexRoots(const std::vector<std::filesystem::path>& roots, const std::vector<RootEntry>& known,
-                        const osgDB::Options* options);
+class ModelSource;
+RootIndexing indexRoots(const ModelSource& source, const std::vector<RootEntry>& known);
 
 // A small text form of the entries with a checksum; decodeRootIndex gives
 // false (and nothing) for any text it did not write whole. An entry whose

@@ -6,6 +6,7 @@
 #include "app/RenderBatch.h"
 #include "core/NumberText.h"
 #include "vector/PolygonFrameReader.h"
+#include "model/OsgbSource.h"
 #include "model/SceneLoader.h"
 #include "render/FrameCamera.h"
 #include "support/GeoFixtures.h"

@@ -172,6 +172,21 @@ TEST(RenderConfigLoad, NullKeysBomAndTrailingTextAndComments)
     RenderConfig notObject;
     EXPECT_FALSE(f.load(R"([{"osgb_path":"model","shp_path":"parcels.shp"}])", notObject, err));
     EXPECT_EQ(err, "Config error: osgb_path and shp_path are required.\n");
+
+    // model_path is osgb_path's newer name: either one, or both naming the same model.
+    const std::string model = (f.dir.path() / "model").string();
+    for (const char* body : {R"({"model_path":"model","shp_path":"parcels.shp"})",
+                             R"({"model_path":"model","osgb_path":"./model","shp_path":"parcels.shp"})"}) {
+        RenderConfig named;
+        ASSERT_TRUE(f.load(body, named, err)) << body << err;
+        EXPECT_EQ(named.osgb_path, model);
+        EXPECT_EQ(named.model_path, model);
+    }
+    RenderConfig twoModels;
+    EXPECT_FALSE(
+        f.load(R"({"model_path":"parcels.shp","osgb_path":"model","shp_path":"parcels.shp"})", twoModels, err));
+    EXPECT_EQ(err, "Config error: model_path and osgb_path name different models: " +
+                       (f.dir.path() / "parcels.shp").string() + " and " + model + "\n");
 }
 
 TEST(RenderConfigLoad, MissingFileAndEmptyObject)

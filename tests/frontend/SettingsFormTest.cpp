@@ -102,7 +102,7 @@ void SettingsFormTest::loadThenCollectRoundTrips()
         "multisample": 8, "range_line_sample_step": 2, "range_line_smooth_limit": 0,
         "num_threads": 16, "shard_index": 1, "shard_count": 3, "world_file": false,
         "model_srs": "EPSG:4547", "frames_crs": "", "reproject_frames": "never", "layer": "parcels",
-        "tile_load_timeout": 120, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true,
+        "tile_load_timeout": 120, "max_screen_space_error": 1, "where": "ZDDM LIKE '4413%'", "retry_failed_only": true,
         "annotate": [], "caption_template": "<名称> <角度>", "pdf_lossless": false, "min_visible_share": 0.3,
         "outline_all_views": false, "dossier": true, "dossier_template": "<ZDDM>档案",
         "dossier_fields": ["ZDDM", "NAME"], "dossier_book": true})")

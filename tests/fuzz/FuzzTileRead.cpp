@@ -3,6 +3,7 @@
 // its bound, read as a root's, the root grid.
 #include "model/RootGrid.h"
 #include "model/RootIndex.h"
+#include "model/OsgbSource.h"
 #include "model/SceneLoader.h"
 #include "model/TileReadCallback.h"
 

@@ -4,6 +4,7 @@
 #include "model/LoadedGraphCheck.h"
 #include "model/OsgbHeader.h"
 #include "model/TextureHeaderCheck.h"
+#include "model/OsgbSource.h"
 #include "model/SceneLoader.h"
 #include "model/TileReadCallback.h"
 #include "support/GeoFixtures.h"
