@@ -1,11 +1,12 @@
 #include "app/RenderTask.h"
 
-#include "app/FrameSystems.h"
+#include "vector/FrameSystems.h"
 #include "app/RenderBatch.h"
 #include "app/RunJournal.h"
 #include "app/ShardScene.h"
 #include "app/StopSignal.h"
 #include "core/Logger.h"
+#include "core/NumberText.h"
 #include "core/ShardPlan.h"
 #include "vector/CoordinateSystem.h"
 #include "model/FrameHeights.h"
@@ -186,7 +187,7 @@ int renderTask(const RenderConfig& config)
     if (framesReady != ExitSuccess) {
         return framesReady;
     }
-    const BatchEnd end = renderFrames(config, *shardScene, prepared.frames, prepared.systems);
+    const BatchEnd end = renderFrames(config, *shardScene, prepared.frames, prepared.placement.systems);
     logFeaturesWithoutFrame(prepared.loss);
     flushGdalMessageCounts();
     prepared.frames.clear();
@@ -198,17 +199,31 @@ int renderTask(const RenderConfig& config)
 
 namespace {
 
-// The frames' extent as the source gives them: the zone prefix put back on x
-// and the offsets taken off.
-Extent2 sourceExtentOf(const RenderConfig& config, const std::vector<PolygonFrame>& frames, double zonePrefix)
+// "(x0, y0) - (x1, y1)" without exponents: 3390330.5, not 3.39033e+06.
+std::string plainExtent(const Extent2& extent)
 {
-    const Extent2 read = framesExtent(frames);
-    Extent2 source;
-    if (!read.empty) {
-        source.add(read.minX + zonePrefix - config.shp_offset_x, read.minY - config.shp_offset_y,
-                   read.maxX + zonePrefix - config.shp_offset_x, read.maxY - config.shp_offset_y);
+    if (extent.empty) {
+        return "(empty)";
     }
-    return source;
+    const auto number = [](double value) { return plainNumber(value, 3); };
+    return "(" + number(extent.minX) + ", " + number(extent.minY) + ") - (" + number(extent.maxX) + ", " +
+           number(extent.maxY) + ")";
+}
+
+// When no frame lies over the model: logs the ERROR with both extents and
+// both systems and returns true. The frames' extent is given as read, in
+// their own system (`framesAsRead`), so that the user finds the numbers of
+// the data; both in plain decimals.
+bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems,
+                     const Extent2& framesAsRead)
+{
+    if (anyFrameOverlaps(frames, modelExtent)) {
+        return false;
+    }
+    Logger::instance().error(
+        runMessage(RunMessage::NoFrameOverModel, {plainExtent(framesAsRead), shortName(systems.frames),
+                                                  plainExtent(modelExtent), shortName(systems.model)}));
+    return true;
 }
 
 std::vector<PolygonFrame> readFrames(const RenderConfig& config, FrameReadLoss& loss, FrameSource& source)
@@ -240,10 +255,9 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
                  " holds: " + layerGeometries(prepared.loss) + (config.where.empty() ? "" : " passing where"));
         return ExitNoFrames;
     }
-    prepared.systems = resolveRunSystems(config, origin, source);
     prepared.modelExtent = sceneExtent(scene);
-    prepared.sourceExtent = sourceExtentOf(config, frames, source.zonePrefix);
-    prepared.placed = placeFramesInModel(config, prepared.systems, source, frames, prepared.modelExtent);
+    prepared.placement = placeFrames(config, {origin.srs, origin.sourcePath}, source, frames, prepared.modelExtent,
+                                     [] { return stopRequested(); });
 
     if (config.preview_limit >= 1 && frames.size() > static_cast<std::size_t>(config.preview_limit)) {
         frames.resize(static_cast<std::size_t>(config.preview_limit));
@@ -253,8 +267,9 @@ int prepareFrames(const RenderConfig& config, osg::Node* scene, const SceneOrigi
         // Stopped while the frames were moved: the batch writes its report at once.
         return ExitSuccess;
     }
-    return nothingToRender(frames, prepared.modelExtent, prepared.systems, prepared.sourceExtent) ? ExitNothingToRender
-                                                                                                  : ExitSuccess;
+    return nothingToRender(frames, prepared.modelExtent, prepared.placement.systems, prepared.placement.sourceExtent)
+               ? ExitNothingToRender
+               : ExitSuccess;
 }
 
 namespace {

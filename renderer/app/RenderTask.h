@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/FrameSystems.h"
+#include "vector/FrameSystems.h"
 #include "core/RenderConfig.h"
 #include "core/RunProtocol.h"
+#include "model/SceneOrigin.h"
 #include "vector/PolygonFrameReader.h"
 
 #include <osg/Node>
@@ -15,12 +16,8 @@ namespace vistrel {
 struct PreparedFrames {
     FrameReadLoss loss;
     std::vector<PolygonFrame> frames;
-    RunSystems systems;
-    FramesPlaced placed;
+    FramesInModel placement;
     Extent2 modelExtent;
-    // The frames' extent in their source's own numbers (zone prefix on,
-    // offsets off), before any transformation.
-    Extent2 sourceExtent;
 };
 
 // Reads the frames (only those passing `where`), moves them into the model's

@@ -182,11 +182,11 @@ int planTask(const RenderConfig& config)
     summary.estimatedSeconds =
         framesReady == ExitSuccess ? estimateSeconds(batch, *scene, frames, plan, overlaps) : -1.0;
     summary.modelExtent = planExtent(prepared.modelExtent);
-    summary.parcelsExtent = planExtent(prepared.sourceExtent);
-    summary.systems = prepared.placed.systems;
-    summary.from = shortName(prepared.systems.frames);
-    summary.to = shortName(prepared.systems.model);
-    summary.why = prepared.placed.why;
+    summary.parcelsExtent = planExtent(prepared.placement.sourceExtent);
+    summary.systems = prepared.placement.placed.systems;
+    summary.from = shortName(prepared.placement.systems.frames);
+    summary.to = shortName(prepared.placement.systems.model);
+    summary.why = prepared.placement.placed.why;
     Logger::instance().info(formatLine(summary));
     return framesReady;
 }

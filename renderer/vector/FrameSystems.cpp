@@ -1,9 +1,6 @@
-#include "app/FrameSystems.h"
+#include "vector/FrameSystems.h"
 
-#include "app/StopSignal.h"
 #include "core/Logger.h"
-#include "core/NumberText.h"
-#include "core/RunProtocol.h"
 
 #include <ogr_spatialref.h>
 
@@ -52,11 +49,13 @@ void logUnplacedFrames(const std::vector<PolygonFrame>& frames, const FrameTrans
 
 }  // namespace
 
-RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& origin, const FrameSource& source)
+namespace {
+
+RunSystems resolveRunSystems(const RenderConfig& config, const ModelSystemText& model, const FrameSource& source)
 {
     RunSystems systems;
-    const std::string metadata = "model's SRS of " + (origin.sourcePath.empty() ? "metadata.xml" : origin.sourcePath);
-    systems.model = config.model_srs.empty() ? declaredSystem(origin.srs, metadata.c_str(), false)
+    const std::string metadata = "model's SRS of " + (model.file.empty() ? "metadata.xml" : model.file);
+    systems.model = config.model_srs.empty() ? declaredSystem(model.srs, metadata.c_str(), false)
                                              : configuredSystem(config.model_srs, "model_srs");
     systems.frames = config.frames_crs.empty() ? declaredSystem(source.crsWkt, "frames' CRS", true)
                                                : configuredSystem(config.frames_crs, "frames_crs");
@@ -65,7 +64,8 @@ RunSystems resolveRunSystems(const RenderConfig& config, const SceneOrigin& orig
 }
 
 FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& systems, const FrameSource& source,
-                                std::vector<PolygonFrame>& frames, const Extent2& modelExtent)
+                                std::vector<PolygonFrame>& frames, const Extent2& modelExtent,
+                                const std::function<bool()>& stop)
 {
     Logger& log = Logger::instance();
     // The coordinates as read have lost the zone prefix.
@@ -92,7 +92,7 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
     }
     log.info("Transforming frames from " + shortName(systems.frames) + " to " + shortName(systems.model) +
              " (each vertex moved; points added where an edge bends more than 1 cm)");
-    const FrameTransform moved = transformFrames(frames, asRead, systems.model, [] { return stopRequested(); });
+    const FrameTransform moved = transformFrames(frames, asRead, systems.model, stop);
     log.info("Transformation: " + moved.description + "; " + std::to_string(moved.points) + " ring points, " +
              std::to_string(moved.added) + " of them added along bent edges");
     log.info("Frames before: " + before.text() + "; after: " + framesExtent(frames).text());
@@ -104,31 +104,30 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
     return {PlanSystems::Transformed, ""};
 }
 
-namespace {
-
-// "(x0, y0) - (x1, y1)" without exponents: 3390330.5, not 3.39033e+06.
-std::string plainExtent(const Extent2& extent)
+// The frames' extent as the source gives them: the zone prefix put back on x
+// and the offsets taken off.
+Extent2 sourceExtentOf(const RenderConfig& config, const std::vector<PolygonFrame>& frames, double zonePrefix)
 {
-    if (extent.empty) {
-        return "(empty)";
+    const Extent2 read = framesExtent(frames);
+    Extent2 source;
+    if (!read.empty) {
+        source.add(read.minX + zonePrefix - config.shp_offset_x, read.minY - config.shp_offset_y,
+                   read.maxX + zonePrefix - config.shp_offset_x, read.maxY - config.shp_offset_y);
     }
-    const auto number = [](double value) { return plainNumber(value, 3); };
-    return "(" + number(extent.minX) + ", " + number(extent.minY) + ") - (" + number(extent.maxX) + ", " +
-           number(extent.maxY) + ")";
+    return source;
 }
 
 }  // namespace
 
-bool nothingToRender(const std::vector<PolygonFrame>& frames, const Extent2& modelExtent, const RunSystems& systems,
-                     const Extent2& framesAsRead)
+FramesInModel placeFrames(const RenderConfig& config, const ModelSystemText& model, const FrameSource& source,
+                          std::vector<PolygonFrame>& frames, const Extent2& modelExtent,
+                          const std::function<bool()>& stop)
 {
-    if (anyFrameOverlaps(frames, modelExtent)) {
-        return false;
-    }
-    Logger::instance().error(
-        runMessage(RunMessage::NoFrameOverModel, {plainExtent(framesAsRead), shortName(systems.frames),
-                                                  plainExtent(modelExtent), shortName(systems.model)}));
-    return true;
+    FramesInModel placed;
+    placed.systems = resolveRunSystems(config, model, source);
+    placed.sourceExtent = sourceExtentOf(config, frames, source.zonePrefix);
+    placed.placed = placeFramesInModel(config, placed.systems, source, frames, modelExtent, stop);
+    return placed;
 }
 
 std::string prjText(const CoordinateSystem& model)
