@@ -2,20 +2,12 @@
 
 // Fixed item lists of the settings form.
 
-// The nine angle check boxes (short labels for the grid; files, reports and
-// the preview use core/CameraAngle's) and their place in the 3 x 3 grid.
-struct AngleChoice {
-    const char* key;
-    const char* label;
-    int row;
-    int column;
+// The nine angle check boxes in their 3 x 3 grid, row by row (labels from
+// core/CameraAngle's short labels).
+inline constexpr const char* kAngleGrid[] = {
+    "top", "north", "south", "east", "west", "se45", "sw45", "ne45", "nw45",
 };
-
-inline constexpr AngleChoice kAngleChoices[] = {
-    {"top", "正射", 0, 0},    {"north", "北", 0, 1},    {"south", "南", 0, 2},
-    {"east", "东", 1, 0},     {"west", "西", 1, 1},     {"se45", "东南45", 1, 2},
-    {"sw45", "西南45", 2, 0}, {"ne45", "东北45", 2, 1}, {"nw45", "西北45", 2, 2},
-};
+inline constexpr int kAngleGridColumns = 3;
 
 // Range line colours: the Chinese name shown and the key value written.
 struct ColourChoice {

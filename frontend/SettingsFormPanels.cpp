@@ -12,6 +12,7 @@
 #include "FormChoices.h"
 #include "FormWidgets.h"
 
+#include "core/CameraAngle.h"
 #include "core/ConfigKeys.h"
 #include "core/OutputFormats.h"
 
@@ -433,13 +434,15 @@ QWidget* SettingsForm::buildAnglePanel()
     angleBox->setObjectName(QStringLiteral("angleBox"));
     angleBox->setToolTip(configTooltip("angles"));
     auto* angleGrid = new QGridLayout(angleBox);
-    for (const AngleChoice& angle : kAngleChoices) {
-        const QString key = QString::fromLatin1(angle.key);
-        auto* check = new QCheckBox(QString::fromUtf8(angle.label), angleBox);
+    int cell = 0;
+    for (const char* angle : kAngleGrid) {
+        const QString key = QString::fromLatin1(angle);
+        auto* check = new QCheckBox(QString::fromUtf8(vistrel::findAngle(angle)->shortLabel), angleBox);
         check->setObjectName(QStringLiteral("angle_") + key);
         check->setToolTip(configTooltip("angles"));
-        angleGrid->addWidget(check, angle.row, angle.column);
+        angleGrid->addWidget(check, cell / kAngleGridColumns, cell % kAngleGridColumns);
         m_angleChecks[key] = check;
+        ++cell;
     }
 
     auto* qualityBox = new QWidget(content);

@@ -45,17 +45,10 @@ void syncFolder(const fs::path& folder)
 
 namespace {
 
-// FNV-1a of the JSON text, the same on every machine.
+// The fingerprint of the JSON text, the same on every machine.
 std::string fingerprintOf(const json& identity)
 {
-    const std::string text = identity.dump(-1, ' ', false, json::error_handler_t::replace);
-    std::uint64_t hash = 1469598103934665603ULL;
-    for (const unsigned char byte : text) {
-        hash = (hash ^ byte) * 1099511628211ULL;
-    }
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
-    return digits;
+    return formatContentHash(textFingerprint(identity.dump(-1, ' ', false, json::error_handler_t::replace)));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
@@ -12,6 +13,7 @@ struct AngleEntry {
     int dx;  // horizontal offset of the eye from the target; 0/0 for the vertical views
     int dy;
     const char* label;
+    const char* shortLabel;  // Tavrin's check box
 };
 
 // The table in its documented order.
@@ -19,6 +21,9 @@ const AngleEntry* angleTable(int& count);
 
 // The entry of `key` (exact, case-sensitive), or null.
 const AngleEntry* findAngle(const std::string& key);
+
+// The keys the angles key accepts: every entry but the outline image's.
+const std::vector<std::string>& configurableAngleKeys();
 
 // The label of `key`; a key outside the table is returned unchanged.
 std::string angleLabel(const std::string& key);

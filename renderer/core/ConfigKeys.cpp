@@ -1,5 +1,6 @@
 #include "core/ConfigKeys.h"
 
+#include "core/CameraAngle.h"
 #include "core/NumberText.h"
 #include "core/OutputFormats.h"
 
@@ -80,7 +81,7 @@ constexpr std::size_t kMaxTemplateBytes = 4096;
 
 bool angleSupported(const std::string& key)
 {
-    for (const auto& known : supportedAngleKeys()) {
+    for (const auto& known : configurableAngleKeys()) {
         if (known == key) {
             return true;
         }

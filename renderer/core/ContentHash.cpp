@@ -93,4 +93,13 @@ bool parseContentHash(const std::string& text, std::uint64_t& hash)
     return std::from_chars(text.data(), end, hash, 16).ptr == end;
 }
 
+std::uint64_t textFingerprint(const std::string& text)
+{
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (const unsigned char byte : text) {
+        hash = (hash ^ byte) * 1099511628211ULL;
+    }
+    return hash;
+}
+
 }  // namespace vistrel

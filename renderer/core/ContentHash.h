@@ -44,6 +44,10 @@ bool hashOpenFile(int fd, FileDigest& digest, std::string* reason = nullptr);
 
 // The hash as 16 lower-case hexadecimal digits.
 std::string formatContentHash(std::uint64_t hash);
+
+// The 64-bit FNV-1a hash of `text`: the batch fingerprint journals store
+// (their lines name a batch by it, so it stays this hash, not XXH3).
+std::uint64_t textFingerprint(const std::string& text);
 // Reads a hash of exactly 16 hexadecimal digits (either case); false for any
 // other text.
 bool parseContentHash(const std::string& text, std::uint64_t& hash);

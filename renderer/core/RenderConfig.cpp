@@ -21,13 +21,6 @@ using nlohmann::json;
 
 namespace vistrel {
 
-const std::vector<std::string>& supportedAngleKeys()
-{
-    static const std::vector<std::string> keys = {"top",   "se45",  "sw45", "ne45", "nw45",
-                                                  "north", "south", "east", "west", "oblique"};
-    return keys;
-}
-
 void resolveConfigPaths(RenderConfig& config, const std::string& configPath)
 {
     const fs::path configFolder = fs::absolute(fs::path(configPath)).parent_path();

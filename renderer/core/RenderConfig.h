@@ -77,9 +77,6 @@ struct RenderConfig {
     bool outline_all_views = false;  // the outline, depth-tested, in every side, diagonal and oblique picture
 };
 
-// The view-angle keys accepted in `angles` (case-sensitive).
-const std::vector<std::string>& supportedAngleKeys();
-
 // Reads, resolves and validates `configPath` into `config`, which must hold
 // the defaults. On failure the reason has been written to `err` (standard
 // error by default) and false is returned.
