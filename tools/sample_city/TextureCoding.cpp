@@ -34,10 +34,23 @@ std::string encodeWebp(const osg::Image& image)
     for (int row = 0; row < height; ++row) {
         std::memcpy(&topFirst[static_cast<std::size_t>(row) * stride], image.data(0, height - 1 - row), stride);
     }
-    uint8_t* output = nullptr;
-    const std::size_t size = WebPEncodeLosslessRGB(topFirst.data(), width, height, stride, &output);
-    std::string bytes = size > 0 ? std::string(reinterpret_cast<const char*>(output), size) : std::string();
-    WebPFree(output);
+    // Lossless at the fastest effort: the sample is written on every build.
+    WebPConfig config;
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, 0) || !WebPPictureInit(&picture)) {
+        throw std::runtime_error("cannot set up the WebP encoder");
+    }
+    picture.use_argb = 1;
+    picture.width = width;
+    picture.height = height;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool encoded = WebPPictureImportRGB(&picture, topFirst.data(), stride) && WebPEncode(&config, &picture);
+    std::string bytes = encoded ? std::string(reinterpret_cast<const char*>(writer.mem), writer.size) : std::string();
+    WebPMemoryWriterClear(&writer);
+    WebPPictureFree(&picture);
     if (bytes.empty()) {
         throw std::runtime_error("cannot encode a texture as WebP");
     }
