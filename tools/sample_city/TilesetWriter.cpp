@@ -36,6 +36,16 @@ osg::BoundingBox boxOf(std::initializer_list<const osg::Geode*> geodes)
     return box;
 }
 
+// Every level of the tile.
+osg::BoundingBox tileBox(const TileModel& tile)
+{
+    osg::BoundingBox box = tile.coarse->getBoundingBox();
+    for (int q = 0; q < 4; ++q) {
+        box.expandBy(boxOf({tile.middle[q].get(), tile.fine[q].get()}));
+    }
+    return box;
+}
+
 // A box volume in the ENU frame: the geodes' vertices plus the offset.
 nlohmann::json boxVolume(const osg::BoundingBox& box, const std::array<double, 3>& offset)
 {
@@ -65,12 +75,10 @@ nlohmann::json cityTile(const TileModel& tile, const EnuFrame& frame, const std:
     std::filesystem::create_directories(folder / relative);
     const osg::ref_ptr<osg::Group> middle = middleLevel(tile);
     nlohmann::json quadrants = nlohmann::json::array();
-    osg::BoundingBox all = boxOf({tile.coarse.get()});
     for (int q = 0; q < 4; ++q) {
         const std::string suffix = "_0" + std::to_string(q);
         const osg::BoundingBox fineBox = boxOf({tile.fine[q].get()});
         const osg::BoundingBox quadrantBox = boxOf({tile.middle[q].get(), tile.fine[q].get()});
-        all.expandBy(quadrantBox);
         const auto* lod = static_cast<const osg::PagedLOD*>(middle->getChild(q));
         nlohmann::json quadrant = contentTile(*tile.middle[q], tile.name + "_L18" + suffix, quadrantBox,
                                               switchMetresPerPixel(lod->getBound(), kQuadrantSwitchPixels), folder,
@@ -79,9 +87,9 @@ nlohmann::json cityTile(const TileModel& tile, const EnuFrame& frame, const std:
                                             frame, options, textures)};
         quadrants.push_back(quadrant);
     }
-    nlohmann::json root =
-        contentTile(*tile.coarse, tile.name, all, switchMetresPerPixel(rootBound(tile, *middle), kRootSwitchPixels),
-                    folder, relative, frame, options, textures);
+    nlohmann::json root = contentTile(*tile.coarse, tile.name, tileBox(tile),
+                                      switchMetresPerPixel(rootBound(tile, *middle), kRootSwitchPixels), folder,
+                                      relative, frame, options, textures);
     root["children"] = quadrants;
     return root;
 }
@@ -98,22 +106,19 @@ std::array<double, 16> enuToEcef(double latDegrees, double lonDegrees)
     const double lon = lonDegrees * kPi / 180.0;
     const double n = a / std::sqrt(1.0 - e2 * std::sin(lat) * std::sin(lat));
     const double sinLat = std::sin(lat), cosLat = std::cos(lat), sinLon = std::sin(lon), cosLon = std::cos(lon);
-    return {-sinLon,
-            cosLon,
-            0.0,
-            0.0,  // east
-            -sinLat * cosLon,
-            -sinLat * sinLon,
-            cosLat,
-            0.0,  // north
-            cosLat * cosLon,
-            cosLat * sinLon,
-            sinLat,
-            0.0,  // up
-            n * cosLat * cosLon,
-            n * cosLat * sinLon,
-            n * (1.0 - e2) * sinLat,
-            1.0};
+    const std::array<double, 3> east{-sinLon, cosLon, 0.0};
+    const std::array<double, 3> north{-sinLat * cosLon, -sinLat * sinLon, cosLat};
+    const std::array<double, 3> up{cosLat * cosLon, cosLat * sinLon, sinLat};
+    const std::array<double, 3> origin{n * cosLat * cosLon, n * cosLat * sinLon, n * (1.0 - e2) * sinLat};
+    std::array<double, 16> matrix{};
+    for (int k = 0; k < 3; ++k) {
+        matrix[k] = east[k];
+        matrix[4 + k] = north[k];
+        matrix[8 + k] = up[k];
+        matrix[12 + k] = origin[k];
+    }
+    matrix[15] = 1.0;
+    return matrix;
 }
 
 void writeTileset(const std::vector<TileModel>& tiles, const EnuFrame& frame, const std::filesystem::path& folder,
@@ -123,9 +128,7 @@ void writeTileset(const std::vector<TileModel>& tiles, const EnuFrame& frame, co
     osg::BoundingBox all;
     for (const TileModel& tile : tiles) {
         children.push_back(cityTile(tile, frame, folder, options, textures));
-        all.expandBy(boxOf({tile.coarse.get(), tile.middle[0].get(), tile.middle[1].get(), tile.middle[2].get(),
-                            tile.middle[3].get(), tile.fine[0].get(), tile.fine[1].get(), tile.fine[2].get(),
-                            tile.fine[3].get()}));
+        all.expandBy(tileBox(tile));
     }
     const std::array<double, 16> transform = enuToEcef(frame.lat, frame.lon);
     const nlohmann::json root = {{"transform", transform},
