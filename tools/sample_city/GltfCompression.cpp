@@ -65,7 +65,8 @@ void checkDecodedBounds(const tinygltf::Accessor& decoded, const MeshPart& part)
 {
     std::vector<float> used;
     for (std::uint32_t index : part.indices) {
-        used.insert(used.end(), &part.positions[index * 3], &part.positions[index * 3] + 3);
+        const float* vertex = &part.positions[std::size_t(index) * 3];
+        used.insert(used.end(), vertex, vertex + 3);
     }
     tinygltf::Accessor original;
     setPositionBounds(original, used);
