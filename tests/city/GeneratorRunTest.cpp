@@ -12,10 +12,7 @@ using namespace testsupport;
 
 namespace {
 
-std::string generator()
-{
-    return std::string(VISTREL_BIN_DIR) + "/make_sample_city";
-}
+std::string generator() { return std::string(VISTREL_BIN_DIR) + "/make_sample_city"; }
 
 // Relative path -> file content of everything under `root`.
 std::map<std::string, std::string> snapshot(const fs::path& root)
