@@ -108,5 +108,9 @@ TEST(MakeSampleCity, WithoutAnOutputFolderPrintsUsage)
     const ProcessResult unknown = runProcess(generator(), {"--colour", "city"}, temp.path());
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_NE(unknown.err.find("unknown option \"--colour\""), std::string::npos) << unknown.err;
+    // A 3D Tiles variant alone would silently write nothing of it.
+    const ProcessResult draco = runProcess(generator(), {"--draco", "city"}, temp.path());
+    EXPECT_EQ(draco.exitCode, 2);
+    EXPECT_NE(draco.err.find("go with --3dtiles"), std::string::npos) << draco.err;
     EXPECT_TRUE(fs::is_empty(temp.path()));
 }

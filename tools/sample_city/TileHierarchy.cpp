@@ -12,6 +12,11 @@ namespace {
 
 constexpr float kNoUpperLimit = 1e30f;
 
+std::string fineFileName(const TileModel& tile, int q)
+{
+    return tile.name + "_L19_0" + std::to_string(q) + ".osgb";
+}
+
 }  // namespace
 
 osg::BoundingSphere unionBound(std::initializer_list<const osg::Node*> nodes)
@@ -82,28 +87,47 @@ TileModel buildTileModel(const CityLayout& city, int i, int j)
     return tile;
 }
 
+osg::ref_ptr<osg::Group> middleLevel(const TileModel& tile)
+{
+    osg::ref_ptr<osg::Group> middle = new osg::Group;
+    for (int q = 0; q < 4; ++q) {
+        const std::string fineFile = fineFileName(tile, q);
+        const osg::BoundingSphere bound = unionBound({tile.middle[q].get(), tile.fine[q].get()});
+        middle->addChild(pagedLevel(tile.middle[q].get(), fineFile, kQuadrantSwitchPixels, bound).get());
+    }
+    return middle;
+}
+
+osg::BoundingSphere rootBound(const TileModel& tile, const osg::Group& middle)
+{
+    osg::BoundingSphere bound = unionBound({tile.coarse.get(), &middle});
+    for (const osg::ref_ptr<osg::Geode>& fine : tile.fine) {
+        bound.expandBy(fine->getBound());
+    }
+    return bound;
+}
+
+double switchMetresPerPixel(const osg::BoundingSphere& bound, float switchPixels)
+{
+    return 2.0 * bound.radius() / switchPixels;
+}
+
 WrittenTile writeTileFiles(const TileModel& tile, const std::filesystem::path& folder)
 {
     WrittenTile written;
     const std::string rootFile = tile.name + ".osgb";
     const std::string middleFile = tile.name + "_L18_0.osgb";
 
-    osg::ref_ptr<osg::Group> middle = new osg::Group;
+    osg::ref_ptr<osg::Group> middle = middleLevel(tile);
     std::vector<std::string> fineFiles;
     for (int q = 0; q < 4; ++q) {
-        const std::string fineFile = tile.name + "_L19_0" + std::to_string(q) + ".osgb";
-        const osg::BoundingSphere bound = unionBound({tile.middle[q].get(), tile.fine[q].get()});
-        middle->addChild(pagedLevel(tile.middle[q].get(), fineFile, kQuadrantSwitchPixels, bound).get());
+        const std::string fineFile = fineFileName(tile, q);
         writeNode(*tile.fine[q], folder / fineFile);
         fineFiles.push_back(fineFile);
     }
     writeNode(*middle, folder / middleFile);
 
-    osg::BoundingSphere rootBound = unionBound({tile.coarse.get(), middle.get()});
-    for (const osg::ref_ptr<osg::Geode>& fine : tile.fine) {
-        rootBound.expandBy(fine->getBound());
-    }
-    written.root = pagedLevel(tile.coarse.get(), middleFile, kRootSwitchPixels, rootBound);
+    written.root = pagedLevel(tile.coarse.get(), middleFile, kRootSwitchPixels, rootBound(tile, *middle));
     writeNode(*written.root, folder / rootFile);
 
     written.files.push_back(rootFile);

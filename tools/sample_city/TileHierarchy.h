@@ -12,6 +12,7 @@
 #include "CityMesh.h"
 
 #include <osg/Geode>
+#include <osg/Group>
 #include <osg/PagedLOD>
 #include <osg/ref_ptr>
 
@@ -28,10 +29,10 @@ struct TileModel {
     int j = 0;
     std::string name;
     Rect area;
-    osg::ref_ptr<osg::Geode> coarse;                 // L17
+    osg::ref_ptr<osg::Geode> coarse;  // L17
     std::array<Rect, 4> quadrants;
     std::array<osg::ref_ptr<osg::Geode>, 4> middle;  // L18
-    std::array<osg::ref_ptr<osg::Geode>, 4> fine;    // L19
+    std::array<osg::ref_ptr<osg::Geode>, 4> fine;  // L19
 };
 
 const std::array<LevelDetail, 3>& levelDetails();
@@ -46,6 +47,15 @@ osg::BoundingSphere unionBound(std::initializer_list<const osg::Node*> nodes);
 // screen, `finerFile` (relative to the file's folder) beyond.
 osg::ref_ptr<osg::PagedLOD> pagedLevel(osg::Node* geometry, const std::string& finerFile, float switchPixels,
                                        const osg::BoundingSphere& bound);
+// The middle level as written: a group of the four quadrants' PagedLODs.
+osg::ref_ptr<osg::Group> middleLevel(const TileModel& tile);
+// The sphere the root PagedLOD switches on: every level of the tile.
+osg::BoundingSphere rootBound(const TileModel& tile, const osg::Group& middle);
+// The picture scale (metres per pixel) below which a level node pages in
+// its finer file. In an orthographic view a PagedLOD's pixel size is the
+// diameter of its sphere in pixels, so the switch comes at the scale where
+// that diameter spans `switchPixels`.
+double switchMetresPerPixel(const osg::BoundingSphere& bound, float switchPixels);
 // Writes a node as a zlib-compressed .osgb with its textures inside. Throws
 // on a failed write.
 void writeNode(const osg::Node& node, const std::filesystem::path& path);
@@ -54,7 +64,7 @@ TileModel buildTileModel(const CityLayout& city, int i, int j);
 
 struct WrittenTile {
     osg::ref_ptr<osg::PagedLOD> root;  // the root node as written
-    std::vector<std::string> files;    // file names in the tile folder, root first
+    std::vector<std::string> files;  // file names in the tile folder, root first
 };
 
 // Writes the tile's files into `folder` (which must exist). Throws on a

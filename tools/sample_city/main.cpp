@@ -1,10 +1,15 @@
-// make_sample_city <out-folder> [--enu] [--wgs84-gpkg]
+// make_sample_city <out-folder> [--enu] [--wgs84-gpkg] [--3dtiles [--draco] [--meshopt] [--webp]]
 // make_sample_city --county <columns>x<rows> <out-folder>
 // make_sample_city --help
 //
 // --enu also writes city_enu/: the same city as an ENU model (tangent point
 // inside the city, a non-zero SRSOrigin); --wgs84-gpkg also writes
-// parcels_wgs84.gpkg: the parcels in WGS 84 longitude/latitude.
+// parcels_wgs84.gpkg: the parcels in WGS 84 longitude/latitude. --3dtiles
+// also writes city_3dtiles/: the ENU city as 3D Tiles with plain glb
+// content (see TilesetWriter.h); --draco, --meshopt and --webp each add one
+// more such folder, city_3dtiles_draco/ (Draco meshes), city_3dtiles_meshopt/
+// (meshopt-compressed, quantized meshes) and city_3dtiles_webp/ (WebP
+// textures).
 // Writes the sample city: a tiled, textured photogrammetry-style model
 // (city/ with metadata.xml, city_dsm/ with a Data.dsm origin instead), the
 // parcel and line shapefiles, and truth.json with what a renderer should
@@ -22,6 +27,7 @@
 #include "OutputFolder.h"
 #include "ShapefileWriter.h"
 #include "TileHierarchy.h"
+#include "TilesetWriter.h"
 #include "TruthManifest.h"
 
 #include <osg/Group>
@@ -78,17 +84,43 @@ void writeText(const fs::path& path, const std::string& text)
 struct Extras {
     bool enu = false;
     bool wgs84GeoPackage = false;
+    bool tiles3d = false;  // with the variants below
+    bool draco = false;
+    bool meshopt = false;
+    bool webp = false;
+
+    bool any3dTilesVariant() const { return draco || meshopt || webp; }
 };
 
-void writeEnuCity(const CityLayout& city, std::vector<TileModel>& tiles, const fs::path& out)
+void writeEnuCity(const std::vector<TileModel>& tiles, const EnuFrame& frame, const fs::path& out)
 {
-    const EnuFrame frame = chooseEnuFrame(city);
-    for (TileModel& tile : tiles) {
-        moveTileToEnu(tile, city, frame);
+    for (const TileModel& tile : tiles) {
         fs::create_directories(out / "city_enu" / "Data" / tile.name);
         writeTileFiles(tile, out / "city_enu" / "Data" / tile.name);
     }
     writeEnuMetadataXml(frame, out / "city_enu" / "metadata.xml");
+}
+
+void write3dTilesCities(const std::vector<TileModel>& tiles, const EnuFrame& frame, const Extras& extras,
+                        const fs::path& out)
+{
+    struct Variant {
+        bool wanted;
+        const char* folder;
+        GlbOptions options;
+    };
+    const Variant variants[] = {
+        {true, "city_3dtiles", {MeshCoding::Plain, TextureFormat::Png}},
+        {extras.draco, "city_3dtiles_draco", {MeshCoding::Draco, TextureFormat::Png}},
+        {extras.meshopt, "city_3dtiles_meshopt", {MeshCoding::Meshopt, TextureFormat::Png}},
+        {extras.webp, "city_3dtiles_webp", {MeshCoding::Plain, TextureFormat::Webp}},
+    };
+    TextureCoder textures;  // each texture encoded once for all variants
+    for (const Variant& variant : variants) {
+        if (variant.wanted) {
+            writeTileset(tiles, frame, out / variant.folder, variant.options, textures);
+        }
+    }
 }
 
 void generate(const fs::path& out, const Extras& extras)
@@ -152,8 +184,17 @@ void generate(const fs::path& out, const Extras& extras)
     if (extras.wgs84GeoPackage) {
         writeParcelGeoPackage(city, out / "parcels_wgs84.gpkg");
     }
-    if (extras.enu) {
-        writeEnuCity(city, tiles, out);
+    if (extras.enu || extras.tiles3d) {
+        const EnuFrame frame = chooseEnuFrame(city);
+        for (TileModel& tile : tiles) {
+            moveTileToEnu(tile, city, frame);
+        }
+        if (extras.enu) {
+            writeEnuCity(tiles, frame, out);
+        }
+        if (extras.tiles3d) {
+            write3dTilesCities(tiles, frame, extras, out);
+        }
     }
 }
 
@@ -172,6 +213,7 @@ void printSummary(const fs::path& out, double seconds)
 }
 
 constexpr const char* kUsage = "usage: make_sample_city <out-folder> [--enu] [--wgs84-gpkg]\n"
+                               "                       [--3dtiles [--draco] [--meshopt] [--webp]]\n"
                                "       make_sample_city --county <columns>x<rows> <out-folder>\n"
                                "       make_sample_city --help";
 
@@ -196,6 +238,10 @@ Arguments parseArguments(int argc, char** argv)
             args.help = true;
         } else if (arg == "--enu" || arg == "--wgs84-gpkg") {
             (arg == "--enu" ? args.extras.enu : args.extras.wgs84GeoPackage) = true;
+        } else if (arg == "--3dtiles") {
+            args.extras.tiles3d = true;
+        } else if (arg == "--draco" || arg == "--meshopt" || arg == "--webp") {
+            (arg == "--draco" ? args.extras.draco : arg == "--meshopt" ? args.extras.meshopt : args.extras.webp) = true;
         } else if (arg == "--county") {
             args.isCounty = true;
             if (i + 1 >= argc || !parseCountySize(argv[++i], args.county)) {
@@ -212,8 +258,12 @@ Arguments parseArguments(int argc, char** argv)
     if (args.error.empty() && !args.help && args.out.empty()) {
         args.error = "no output folder";
     }
-    if (args.error.empty() && args.isCounty && (args.extras.enu || args.extras.wgs84GeoPackage)) {
-        args.error = "--enu and --wgs84-gpkg do not go with --county";
+    const Extras& extras = args.extras;
+    if (args.error.empty() && args.isCounty && (extras.enu || extras.wgs84GeoPackage || extras.tiles3d)) {
+        args.error = "--enu, --wgs84-gpkg and --3dtiles do not go with --county";
+    }
+    if (args.error.empty() && extras.any3dTilesVariant() && !extras.tiles3d) {
+        args.error = "--draco, --meshopt and --webp go with --3dtiles";
     }
     return args;
 }
