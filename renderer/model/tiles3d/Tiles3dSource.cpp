@@ -245,8 +245,9 @@ private:
     std::shared_ptr<const Shared> shared_;
 };
 
-// The roots: down from `index` until a tile is small enough or has no
-// children; the content of an ADD tile above them is a root of its own.
+// The roots: down from `index` until a tile with content is small enough,
+// or one has no children; the content of an ADD tile above them is a root of
+// its own.
 void collectRoots(const Shared& s, int index, std::vector<std::pair<int, bool>>& roots)
 {
     const TilesetTile& tile = s.tileset.tiles[static_cast<std::size_t>(index)];
@@ -256,7 +257,10 @@ void collectRoots(const Shared& s, int index, std::vector<std::pair<int, bool>>&
         }
         return;
     }
-    if (tile.bound.radius() < Tiles3dSource::kRootRadius) {
+    // A tile with nothing of its own is passed through: its children are
+    // always shown, and a root with content gives the roots as read their
+    // surfaces.
+    if (tile.bound.radius() < Tiles3dSource::kRootRadius && !tile.contents.empty()) {
         roots.emplace_back(index, false);
         return;
     }
@@ -307,14 +311,14 @@ float refinePixels(double radius, double geometricError, double maxScreenSpaceEr
 Tiles3dSource::~Tiles3dSource() = default;
 
 std::unique_ptr<Tiles3dSource> Tiles3dSource::open(const fs::path& file, const ModelOptions& options,
-                                                   std::string& reason)
+                                                   std::string& reason, const TilesetLimits& limits)
 {
     if (!(options.maxScreenSpaceError > 0.0) || !std::isfinite(options.maxScreenSpaceError)) {
         reason = "the maximum screen-space error must be a positive number of pixels";
         return nullptr;
     }
     auto shared = std::make_shared<Shared>();
-    if (!readTileset(file, shared->tileset, reason)) {
+    if (!readTileset(file, shared->tileset, reason, limits)) {
         return nullptr;
     }
     shared->options = options;

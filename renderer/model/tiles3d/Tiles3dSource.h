@@ -13,7 +13,8 @@
 namespace vistrel {
 
 // A 3D Tiles model behind the model interface. The roots are the tiles of
-// the first levels, down to tiles smaller than kRootRadius, with the bounds
+// the first levels, down to tiles with content smaller than kRootRadius
+// (a tile without content is always refined), with the bounds
 // the tileset gives (no content is read to find them); where a tile above
 // them refines by ADD, its content is a root of its own. A root read is the
 // tile's content with its children below a PagedLOD: the database pager asks
@@ -31,7 +32,7 @@ public:
     // Opens the tileset file `file`; null, with `reason`, when it gives no
     // model. Parts of the tileset left out are in problems().
     static std::unique_ptr<Tiles3dSource> open(const std::filesystem::path& file, const ModelOptions& options,
-                                               std::string& reason);
+                                               std::string& reason, const TilesetLimits& limits = TilesetLimits());
     ~Tiles3dSource() override;
 
     std::string formatName() const override { return "3D Tiles"; }

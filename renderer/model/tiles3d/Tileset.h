@@ -35,7 +35,7 @@ struct TilesetLimits {
     std::uintmax_t maxFileBytes = std::uintmax_t(256) << 20;  // a tileset JSON or subtree file
     int maxExternalDepth = 16;  // tilesets named as content, nested
     int maxTreeDepth = 64;  // levels of tiles below the root
-    std::size_t maxTiles = std::size_t(1) << 22;
+    std::size_t maxTiles = std::size_t(1) << 20;
 };
 
 struct Tileset {

@@ -126,13 +126,13 @@ Volume subdivided(const Scheme& s, const Coord& c)
     Volume v = s.volume;
     const double cells = std::ldexp(1.0, c.level);
     const double at[3] = {static_cast<double>(c.x), static_cast<double>(c.y), static_cast<double>(c.z)};
-    const int axes = s.octree ? 3 : 2;
+    const std::size_t axes = s.octree ? 3 : 2;
     if (v.kind == Volume::Kind::Box) {
-        for (int a = 0; a < axes; ++a) {
+        for (std::size_t a = 0; a < axes; ++a) {
             const double shift = (2.0 * at[a] + 1.0) / cells - 1.0;
-            for (int k = 0; k < 3; ++k) {
-                v.v[static_cast<std::size_t>(k)] += s.volume.v[static_cast<std::size_t>(3 + 3 * a + k)] * shift;
-                v.v[static_cast<std::size_t>(3 + 3 * a + k)] /= cells;
+            for (std::size_t k = 0; k < 3; ++k) {
+                v.v[k] += s.volume.v[3 + 3 * a + k] * shift;
+                v.v[3 + 3 * a + k] /= cells;
             }
         }
         return v;
@@ -143,7 +143,7 @@ Volume subdivided(const Scheme& s, const Coord& c)
     const double lows[3] = {s.volume.v[0], s.volume.v[1], s.volume.v[4]};
     const std::size_t lowAt[3] = {0, 1, 4};
     const std::size_t highAt[3] = {2, 3, 5};
-    for (int a = 0; a < axes; ++a) {
+    for (std::size_t a = 0; a < axes; ++a) {
         v.v[lowAt[a]] = lows[a] + spans[a] * at[a] / cells;
         v.v[highAt[a]] = lows[a] + spans[a] * (at[a] + 1.0) / cells;
     }
