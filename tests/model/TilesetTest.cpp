@@ -4,6 +4,8 @@
 #include "model/tiles3d/Tiles3dSource.h"
 #include "model/tiles3d/Tileset.h"
 #include "render/FrameCamera.h"
+#include "render/OffscreenRenderer.h"
+#include "support/CapturePixels.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 
 using namespace vistrel;
 using testsupport::TempDir;
@@ -80,6 +83,31 @@ std::string subtreeFile(std::string json, std::string binary)
     put(json.size(), 8);
     put(binary.size(), 8);
     return out + json + binary;
+}
+
+// A glb of one flat square, 120 m a side, of one colour (glTF y up).
+std::string squareGlb(float r, float g, float b)
+{
+    char json[1024];
+    std::snprintf(json, sizeof json, R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+        "nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1,"material":0}]}],
+        "materials":[{"pbrMetallicRoughness":{"baseColorFactor":[%g,%g,%g,1]}}],
+        "accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-60,0,-60],"max":[60,0,60]},
+                     {"bufferView":1,"componentType":5123,"count":12,"type":"SCALAR"}],
+        "bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":24}],
+        "buffers":[{"byteLength":72}]})",
+                  r, g, b);
+    std::string text = json;
+    text.resize((text.size() + 3) / 4 * 4, ' ');
+    const float corners[] = {-60, 0, -60, 60, 0, -60, 60, 0, 60, -60, 0, 60};
+    const std::uint16_t indices[] = {0, 1, 2, 0, 2, 3, 0, 2, 1, 0, 3, 2};  // both faces
+    std::string binary(72, '\0');
+    std::memcpy(&binary[0], corners, 48);
+    std::memcpy(&binary[48], indices, 24);
+    auto word = [](std::uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); };
+    return "glTF" + word(2) + word(static_cast<std::uint32_t>(12 + 8 + text.size() + 8 + binary.size())) +
+           word(static_cast<std::uint32_t>(text.size())) + word(0x4E4F534Au) + text +
+           word(static_cast<std::uint32_t>(binary.size())) + word(0x004E4942u) + binary;
 }
 
 // Records what a cull asks the pager for.
@@ -324,6 +352,72 @@ TEST(Tiles3dSource, RefinesWhereTheGeometricErrorExceedsTheScreenSpaceErrorInOrt
             EXPECT_EQ(testsupport::countOccurrences(text, "Skipped damaged 3D Tiles content"), 2) << text;
             EXPECT_EQ(tileReadCounts().refused, before.refused + 1);
         }
+    }
+}
+
+TEST(Tiles3dSource, PicturesWaitForThePagerToBringTheFinerTiles)
+{
+    // Green while the root tile (radius 85 m, error 2.83 m) spans less than
+    // 60 pixels, its red child once it spans more.
+    TempDir dir("tiles3d-paging");
+    const std::string volume = R"({"box":[0,0,0,60,0,0,0,60,0,0,0,1]})";
+    writeFile(dir / "tileset.json", tilesetText(R"({"boundingVolume":)" + volume + R"(,"geometricError":2.83,
+        "refine":"REPLACE","content":{"uri":"green.glb"},"children":[{"boundingVolume":)" +
+                                                volume + R"(,"geometricError":0,"content":{"uri":"red.glb"}}]})"));
+    writeFile(dir / "green.glb", squareGlb(0, 1, 0));
+    writeFile(dir / "red.glb", squareGlb(1, 0, 0));
+    std::string reason;
+    std::unique_ptr<ModelSource> source = openTiles3dSource(dir.path().string(), ModelOptions(), reason);
+    ASSERT_TRUE(source) << reason;
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(source->readRoot(source->roots().at(0), reason).get());
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+    RenderConfig config;
+    config.width = 320;
+    config.height = 180;
+    config.warmup_frames = 0;
+    OffscreenRenderer renderer(config);
+    std::vector<std::string> errors;
+    ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
+    for (const auto& [across, green] : {std::pair<double, int>{3000.0, 255}, {300.0, 0}, {3000.0, 255}}) {
+        CameraSetup setup;
+        setup.eye = osg::Vec3d(0, 0, 1000);
+        setup.up = osg::Vec3d(0, 1, 0);
+        setup.orthoWidth = across;
+        setup.orthoHeight = across * 180.0 / 320.0;
+        ASSERT_TRUE(renderer.renderFrame(setup));
+        EXPECT_FALSE(renderer.tilesIncomplete());
+        const testsupport::Rgba c = testsupport::pixelFromTop(*renderer.captureImage(), 160, 90);
+        EXPECT_TRUE(testsupport::isColour(c, 255 - green, green, 0))
+            << across << " m: " << c.r << "," << c.g << "," << c.b;
+    }
+}
+
+TEST(Tiles3dSource, RootsKeepTheContentAboveThemOnlyWhenItIsAdded)
+{
+    // A large root with content over a small child with content and an
+    // empty tile, whose child has content.
+    TempDir dir("tiles3d-roots");
+    const std::string children = R"([{"boundingVolume":)" + box(0, 0, 0, 50) +
+                                 R"(,"geometricError":1,"content":{"uri":"a.glb"}},
+        {"boundingVolume":)" + box(0, 0, 0, 300) +
+                                 R"(,"geometricError":20,"children":[{"boundingVolume":)" + box(0, 0, 0, 300) +
+                                 R"(,"geometricError":0,"content":{"uri":"b.glb"}}]}])";
+    for (const std::string refine : {"ADD", "REPLACE"}) {
+        writeFile(dir / "tileset.json", tilesetText(R"({"boundingVolume":)" + box(0, 0, 0, 500) + R"(,"refine":")" +
+                                                    refine + R"(","geometricError":90,"content":{"uri":"top.glb"},
+            "children":)" + children + "}"));
+        std::string reason;
+        std::unique_ptr<ModelSource> source =
+            openTiles3dSource((dir / "tileset.json").string(), ModelOptions(), reason);
+        ASSERT_TRUE(source) << reason;
+        std::vector<std::string> expected = {"tileset.json#0", "tileset.json#1.0"};
+        if (refine == "ADD") {
+            expected.insert(expected.begin(), "tileset.json#:content");
+        }
+        EXPECT_EQ(source->roots(), expected) << refine;
+        const RootEntry top = source->readEntry(source->roots()[0]);
+        EXPECT_NEAR(top.bound.radius(), refine == "ADD" ? 500 * std::sqrt(3.0) : 50 * std::sqrt(3.0), 1e-3);
     }
 }
 

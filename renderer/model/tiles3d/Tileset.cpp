@@ -328,7 +328,8 @@ bool Reader::resolveUri(const std::string& uri, const std::string& folder, std::
         why = "\"" + uri + "\" is a URL (nothing is fetched)";
         return false;
     }
-    if (decoded[0] == '/' || decoded[0] == '\\') {
+    std::replace(decoded.begin(), decoded.end(), '\\', '/');  // as written on Windows
+    if (decoded[0] == '/') {
         why = "\"" + uri + "\" is an absolute path";
         return false;
     }
