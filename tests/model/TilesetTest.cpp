@@ -254,6 +254,11 @@ TEST(Tileset, LeavesOutDamagedPartsAndRefusesADamagedRoot)
     ASSERT_EQ(tileset.tiles.size(), 6u);  // the root, four children and b.json's root
     EXPECT_EQ(tileset.tiles[2].path, "0.e0");
     EXPECT_EQ(tileset.tiles[2].refine, Refine::Add);
+
+    // The source tells each part left out as a WARN.
+    testsupport::CapturedOutput log;
+    ASSERT_TRUE(openTiles3dSource((dir / "a.json").string(), ModelOptions(), reason)) << reason;
+    EXPECT_EQ(testsupport::countOccurrences(log.text(), "[WARN] Skipped part of the 3D Tiles model"), 4) << log.text();
 }
 
 TEST(Tileset, ReadsAnImplicitQuadtreeFromItsSubtrees)

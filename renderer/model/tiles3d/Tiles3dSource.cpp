@@ -38,6 +38,7 @@ struct Tiles3dSource::Shared {
 namespace {
 
 constexpr float kNoUpperLimit = 1e30f;
+constexpr std::size_t kProblemsTold = 20;
 const char* const kChildrenSuffix = "#children";
 
 using Shared = Tiles3dSource::Shared;
@@ -476,8 +477,19 @@ std::unique_ptr<ModelSource> openTiles3dSource(const std::string& path, const Mo
         return nullptr;
     }
     std::unique_ptr<Tiles3dSource> source = Tiles3dSource::open(file, options, reason);
-    if (source) {
-        reason.clear();
+    if (!source) {
+        return nullptr;
+    }
+    reason.clear();
+    // Told as damaged tiles are: once, and the rest of the model renders.
+    const std::vector<std::string>& problems = source->problems();
+    const std::size_t told = std::min<std::size_t>(problems.size(), kProblemsTold);
+    for (std::size_t i = 0; i < told; ++i) {
+        Logger::instance().warn("Skipped part of the 3D Tiles model " + file.string() + ": " + problems[i]);
+    }
+    if (problems.size() > told) {
+        Logger::instance().warn(std::to_string(problems.size() - told) + " more parts of " + file.string() +
+                                " skipped");
     }
     return source;
 }

@@ -65,7 +65,8 @@ private:
 };
 
 // The 3D Tiles source of `path`: a tileset.json, or a folder holding one.
-// Null, with `reason`, when there is none or it gives no model.
+// Null, with `reason`, when there is none or it gives no model. The parts of
+// the tileset left out are logged as WARNs (the first 20, then a count).
 std::unique_ptr<ModelSource> openTiles3dSource(const std::string& path, const ModelOptions& options,
                                                std::string& reason);
 
