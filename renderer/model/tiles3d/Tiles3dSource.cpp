@@ -9,6 +9,7 @@
 #include <osg/KdTree>
 #include <osg/MatrixTransform>
 #include <osg/PagedLOD>
+#include <osg/observer_ptr>
 #include <osgDB/Callbacks>
 #include <osgDB/Registry>
 
@@ -156,20 +157,23 @@ osg::ref_ptr<osg::Node> readContent(const Shared& s, const std::string& file, bo
     return decoded.node;
 }
 
-osg::BoundingSphere floatSphere(const osg::BoundingSphered& sphere)
+// What the scene culls a tile by: its bounding volume's sphere with a margin
+// of 1 %, since exports let content stray a little beyond its volume (up to
+// 0.4 % of the radius measured on a real one). Index entries give the same.
+osg::BoundingSphere cullSphere(const TilesetTile& tile)
 {
-    return osg::BoundingSphere(osg::Vec3(sphere.center()), static_cast<float>(sphere.radius()));
+    return osg::BoundingSphere(osg::Vec3(tile.bound.center()), static_cast<float>(tile.bound.radius() * 1.01));
 }
 
 // The tile's bounding volume stands for its content's bound, as it does for
 // the tiles above it: what the scene culls by is what the tileset says.
 class TileBound : public osg::Node::ComputeBoundingSphereCallback {
 public:
-    explicit TileBound(const osg::BoundingSphered& bound) : bound_(bound) {}
-    osg::BoundingSphere computeBound(const osg::Node&) const override { return floatSphere(bound_); }
+    explicit TileBound(const osg::BoundingSphere& bound) : bound_(bound) {}
+    osg::BoundingSphere computeBound(const osg::Node&) const override { return bound_; }
 
 private:
-    osg::BoundingSphered bound_;
+    osg::BoundingSphere bound_;
 };
 
 // The tile's content placed in the scene frame; null when it has none that
@@ -188,7 +192,7 @@ osg::ref_ptr<osg::Node> contentNode(const Shared& s, int index, ContentFailures&
         return nullptr;
     }
     placed->setName(tileName(s, index));
-    placed->setComputeBoundingSphereCallback(new TileBound(tile.bound));
+    placed->setComputeBoundingSphereCallback(new TileBound(cullSphere(tile)));
     return placed;
 }
 
@@ -200,14 +204,14 @@ osg::ref_ptr<osg::Node> tileNode(const Shared& s, int index, const osgDB::Option
         return content ? content : osg::ref_ptr<osg::Node>(new osg::Group);
     }
     // A tile with nothing of its own to show always shows its children.
+    const osg::BoundingSphere bound = cullSphere(tile);
     const float switchPixels =
-        tile.contents.empty() ? 0.0f
-                              : refinePixels(tile.bound.radius(), tile.geometricError, s.options.maxScreenSpaceError);
+        tile.contents.empty() ? 0.0f : refinePixels(bound.radius(), tile.geometricError, s.options.maxScreenSpaceError);
     osg::ref_ptr<osg::PagedLOD> lod = new osg::PagedLOD;
     lod->setName(tileName(s, index));
     lod->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
-    lod->setCenter(tile.bound.center());
-    lod->setRadius(tile.bound.radius());
+    lod->setCenter(bound.center());
+    lod->setRadius(bound.radius());
     lod->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
     const float contentUntil = tile.refine == Refine::Add ? kNoUpperLimit : switchPixels;
     lod->addChild(content ? content.get() : new osg::Group, 0.0f, contentUntil);
@@ -231,6 +235,9 @@ osg::ref_ptr<osg::Group> childrenNode(const Shared& s, int index, const osgDB::O
 class ChildrenReading : public osgDB::ReadFileCallback {
 public:
     explicit ChildrenReading(std::shared_ptr<const Shared> shared) : shared_(std::move(shared)) {}
+    // The options this reading belongs to, for a request that comes without
+    // them (held weakly: the options hold the reading).
+    void setOwnOptions(osgDB::Options* options) { own_ = options; }
 
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file, const osgDB::Options* options) override
     {
@@ -238,12 +245,17 @@ public:
         if (tile < 0) {
             return osgDB::ReaderWriter::ReadResult::FILE_NOT_FOUND;
         }
+        osg::ref_ptr<osgDB::Options> own;
+        if (!options && own_.lock(own)) {
+            options = own.get();
+        }
         osg::ref_ptr<osg::Group> group = childrenNode(*shared_, tile, options);
         return group.get();
     }
 
 private:
     std::shared_ptr<const Shared> shared_;
+    osg::observer_ptr<osgDB::Options> own_;
 };
 
 // The roots: down from `index` until a tile with content is small enough,
@@ -350,7 +362,9 @@ std::unique_ptr<Tiles3dSource> Tiles3dSource::open(const fs::path& file, const M
     source->origin_ = originOf(tileset);
     source->options_ = new osgDB::Options;
     source->options_->setObjectCacheHint(osgDB::Options::CACHE_NONE);
-    source->options_->setReadFileCallback(new ChildrenReading(shared));
+    osg::ref_ptr<ChildrenReading> reading = new ChildrenReading(shared);
+    reading->setOwnOptions(source->options_.get());
+    source->options_->setReadFileCallback(reading.get());
     source->shared_ = std::move(shared);
     return source;
 }
@@ -398,7 +412,7 @@ RootEntry Tiles3dSource::readEntry(const std::string& root) const
     entry.size = stampSize_;
     entry.mtime = stampTime_;
     entry.readable = true;
-    entry.bound = floatSphere(shared_->tileset.tiles[static_cast<std::size_t>(tile)].bound);
+    entry.bound = cullSphere(shared_->tileset.tiles[static_cast<std::size_t>(tile)]);
     return entry;
 }
 
