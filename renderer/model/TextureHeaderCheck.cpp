@@ -104,4 +104,15 @@ bool checkEmbeddedImage(const std::string& extension, const char* data, std::siz
     return reason.empty();
 }
 
+bool encodedImageSize(const unsigned char* data, std::size_t size, std::uint32_t& width, std::uint32_t& height)
+{
+    static const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size >= 24 && std::memcmp(data, signature, 8) == 0 && std::memcmp(data + 12, "IHDR", 4) == 0) {
+        width = readBigEndian(data + 16, 4);
+        height = readBigEndian(data + 20, 4);
+        return true;
+    }
+    return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && jpegSize(data, size, width, height);
+}
+
 }  // namespace vistrel

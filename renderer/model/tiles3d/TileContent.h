@@ -12,16 +12,16 @@ namespace vistrel {
 // Bounds on what one tile's content may hold, so that a damaged or hostile
 // file is refused before it can exhaust memory.
 struct ContentLimits {
-    std::size_t maxFileBytes = std::size_t(1) << 30;       // a content file, or one external buffer or image
-    std::size_t maxDecodedBytes = std::size_t(2) << 30;    // all vertex, index and pixel data decoded from it
+    std::size_t maxFileBytes = std::size_t(1) << 30;  // a content file, or one external buffer or image
+    std::size_t maxDecodedBytes = std::size_t(2) << 30;  // all vertex, index and pixel data decoded from it
     unsigned maxTextureSide = 16384;
     int maxInnerContents = 64;  // nesting of cmpt inside cmpt
 };
 
 // How the tileset asks its content to be read.
 struct ContentContext {
-    std::string folder;      // where the content's external buffers and images are resolved (no URL is fetched)
-    bool yUp = true;         // glTF y-up (3D Tiles' rule); false where the tileset says gltfUpAxis "Z"
+    std::string folder;  // where the content's external buffers and images are resolved (no URL is fetched)
+    bool yUp = true;  // glTF y-up (3D Tiles' rule); false where the tileset says gltfUpAxis "Z"
     ContentLimits limits;
 };
 
