@@ -494,6 +494,7 @@ std::unique_ptr<ModelSource> openTiles3dSource(const std::string& path, const Mo
     if (!source) {
         return nullptr;
     }
+    source->given_ = path;
     reason.clear();
     // Told as damaged tiles are: once, and the rest of the model renders.
     const std::vector<std::string>& problems = source->problems();

@@ -36,6 +36,7 @@ public:
     ~Tiles3dSource() override;
 
     std::string formatName() const override { return "3D Tiles"; }
+    const std::string& modelPath() const override { return given_; }
     const std::vector<std::string>& roots() const override { return roots_; }
     bool rootStamp(const std::string& root, std::uintmax_t& size, std::int64_t& mtime) const override;
     RootEntry readEntry(const std::string& root) const override;
@@ -53,11 +54,14 @@ public:
     struct Shared;
 
 private:
+    friend std::unique_ptr<ModelSource> openTiles3dSource(const std::string& path, const ModelOptions& options,
+                                                          std::string& reason);
     Tiles3dSource() = default;
     int rootTile(const std::string& root, bool& contentOnly) const;
 
     std::shared_ptr<Shared> shared_;  // also held by the reading the pager uses
     osg::ref_ptr<osgDB::Options> options_;
+    std::string given_;
     std::vector<std::string> roots_;
     SceneOrigin origin_;
     std::uintmax_t stampSize_ = 0;
