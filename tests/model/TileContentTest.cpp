@@ -10,8 +10,13 @@
 #include <osg/Texture2D>
 #include <osgDB/Registry>
 
+#include <draco/compression/encode.h>
+#include <draco/mesh/triangle_soup_mesh_builder.h>
 #include <gtest/gtest.h>
+#include <meshoptimizer.h>
+#include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
+#include <webp/encode.h>
 
 #include <algorithm>
 #include <cstring>
@@ -168,6 +173,123 @@ std::string cmptOf(const std::vector<std::string>& tiles)
     return bytes;
 }
 
+// A glb of the JSON and binary chunk given.
+std::string glbFromJson(const nlohmann::json& document, std::vector<unsigned char> bin)
+{
+    const std::string json = padded(document.dump(), 4);
+    bin.resize((bin.size() + 3) / 4 * 4, 0);
+    std::string bytes(20, '\0');
+    std::memcpy(&bytes[0], "glTF", 4);
+    putWord(bytes, 4, 2);
+    putWord(bytes, 8, std::uint32_t(28 + json.size() + bin.size()));
+    putWord(bytes, 12, std::uint32_t(json.size()));
+    putWord(bytes, 16, 0x4E4F534A);
+    bytes += json;
+    std::string chunk(8, '\0');
+    putWord(chunk, 0, std::uint32_t(bin.size()));
+    putWord(chunk, 4, 0x004E4942);
+    return bytes + chunk + std::string(bin.begin(), bin.end());
+}
+
+// The triangle of triangleModel() as gltfpack-like tools write it: meshopt-
+// compressed views over a fallback buffer without bytes, positions as
+// unsigned shorts scaled by the node, normalised texture coordinates, a
+// WebP texture.
+std::string compressedTriangle()
+{
+    const std::uint16_t positions[] = {0, 0, 0, 0, 1, 0, 0, 0, 1, 2, 0, 0};  // x, y, z, padding
+    const std::uint16_t uv[] = {0, 0, 65535, 0, 65535, 65535};
+    const unsigned int indices[] = {0, 1, 2};
+    std::vector<unsigned char> bin;
+    nlohmann::json views = nlohmann::json::array();
+    const auto addView = [&](std::size_t fallbackOffset, std::size_t stride, std::size_t count, const char* mode,
+                             const std::vector<unsigned char>& encoded) {
+        nlohmann::json view = {{"buffer", 1}, {"byteOffset", fallbackOffset}, {"byteLength", stride * count}};
+        view["extensions"]["EXT_meshopt_compression"] = {
+            {"buffer", 0},          {"byteOffset", bin.size()}, {"byteLength", encoded.size()},
+            {"byteStride", stride}, {"count", count},           {"mode", mode}};
+        if (std::string(mode) == "ATTRIBUTES") {
+            view["byteStride"] = stride;
+        }
+        bin.insert(bin.end(), encoded.begin(), encoded.end());
+        bin.resize((bin.size() + 3) / 4 * 4, 0);
+        views.push_back(view);
+    };
+    std::vector<unsigned char> encoded(meshopt_encodeVertexBufferBound(3, 8));
+    encoded.resize(meshopt_encodeVertexBuffer(encoded.data(), encoded.size(), positions, 3, 8));
+    addView(0, 8, 3, "ATTRIBUTES", encoded);
+    encoded.assign(meshopt_encodeVertexBufferBound(3, 4), 0);
+    encoded.resize(meshopt_encodeVertexBuffer(encoded.data(), encoded.size(), uv, 3, 4));
+    addView(24, 4, 3, "ATTRIBUTES", encoded);
+    encoded.assign(meshopt_encodeIndexBufferBound(3, 3), 0);
+    encoded.resize(meshopt_encodeIndexBuffer(encoded.data(), encoded.size(), indices, 3));
+    addView(36, 2, 3, "TRIANGLES", encoded);
+
+    std::vector<unsigned char> rgb(16 * 8 * 3, 90);
+    std::uint8_t* webp = nullptr;
+    const std::size_t webpSize = WebPEncodeLosslessRGB(rgb.data(), 16, 8, 16 * 3, &webp);
+    views.push_back({{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", webpSize}});
+    bin.insert(bin.end(), webp, webp + webpSize);
+    WebPFree(webp);
+
+    nlohmann::json document = {
+        {"asset", {{"version", "2.0"}}},
+        {"extensionsUsed", {"EXT_meshopt_compression", "KHR_mesh_quantization", "EXT_texture_webp"}},
+        {"extensionsRequired", {"EXT_meshopt_compression", "KHR_mesh_quantization", "EXT_texture_webp"}},
+        {"buffers",
+         {{{"byteLength", bin.size()}},
+          {{"byteLength", 48}, {"extensions", {{"EXT_meshopt_compression", {{"fallback", true}}}}}}}},
+        {"bufferViews", views},
+        {"accessors",
+         {{{"bufferView", 0}, {"componentType", 5123}, {"type", "VEC3"}, {"count", 3}},
+          {{"bufferView", 1}, {"componentType", 5123}, {"normalized", true}, {"type", "VEC2"}, {"count", 3}},
+          {{"bufferView", 2}, {"componentType", 5123}, {"type", "SCALAR"}, {"count", 3}}}},
+        {"images", {{{"bufferView", 3}, {"mimeType", "image/webp"}}}},
+        {"textures", {{{"extensions", {{"EXT_texture_webp", {{"source", 0}}}}}}}},
+        {"materials", {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}}},
+        {"meshes",
+         {{{"primitives", {{{"attributes", {{"POSITION", 0}, {"TEXCOORD_0", 1}}}, {"indices", 2}, {"material", 0}}}}}}},
+        {"nodes", {{{"mesh", 0}, {"scale", {2.0, 2.0, 2.0}}}}},
+        {"scenes", {{{"nodes", {0}}}}},
+        {"scene", 0}};
+    return glbFromJson(document, bin);
+}
+
+// The triangle of triangleModel() as a Draco-compressed, untextured glb.
+std::string dracoTriangle()
+{
+    draco::TriangleSoupMeshBuilder builder;
+    builder.Start(1);
+    const int position = builder.AddAttribute(draco::GeometryAttribute::POSITION, 3, draco::DT_FLOAT32);
+    const float corners[3][3] = {{0, 0, 0}, {1, 0, 0}, {1, 2, 3}};
+    builder.SetAttributeValuesForFace(position, draco::FaceIndex(0), corners[0], corners[1], corners[2]);
+    const std::unique_ptr<draco::Mesh> mesh = builder.Finalize();
+    draco::Encoder encoder;
+    draco::EncoderBuffer encoded;
+    EXPECT_TRUE(encoder.EncodeMeshToBuffer(*mesh, &encoded).ok());
+    const int id = int(mesh->attribute(position)->unique_id());
+    nlohmann::json document = {
+        {"asset", {{"version", "2.0"}}},
+        {"extensionsUsed", {"KHR_draco_mesh_compression"}},
+        {"extensionsRequired", {"KHR_draco_mesh_compression"}},
+        {"buffers", {{{"byteLength", encoded.size()}}}},
+        {"bufferViews", {{{"buffer", 0}, {"byteLength", encoded.size()}}}},
+        {"accessors",
+         {{{"componentType", 5126}, {"type", "VEC3"}, {"count", 3}},
+          {{"componentType", 5123}, {"type", "SCALAR"}, {"count", 3}}}},
+        {"materials", {{{"pbrMetallicRoughness", {{"baseColorFactor", {0.5, 0.25, 1.0, 1.0}}}}}}},
+        {"meshes",
+         {{{"primitives",
+            {{{"attributes", {{"POSITION", 0}}},
+              {"indices", 1},
+              {"material", 0},
+              {"extensions",
+               {{"KHR_draco_mesh_compression", {{"bufferView", 0}, {"attributes", {{"POSITION", id}}}}}}}}}}}}},
+        {"nodes", {{{"mesh", 0}}}},
+        {"scenes", {{{"nodes", {0}}}}}};
+    return glbFromJson(document, std::vector<unsigned char>(encoded.data(), encoded.data() + encoded.size()));
+}
+
 class TileContentTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { setupPluginPath(); }
@@ -199,6 +321,39 @@ TEST_F(TileContentTest, GlbTriangleIsTurnedZUpWithItsTexture)
     VertexCollector unturned;
     decodeTileContent(glb, "tri.glb", zUp).node->accept(unturned);
     EXPECT_NEAR((unturned.points[2] - osg::Vec3d(1.0, 2.0, 3.0)).length(), 0.0, 1e-6);
+}
+
+TEST_F(TileContentTest, CompressedTrianglesDecode)
+{
+    const DecodedContent draco = decodeTileContent(dracoTriangle(), "draco.glb", ContentContext());
+    ASSERT_TRUE(draco.node) << draco.reason;
+    VertexCollector dracoPoints;
+    draco.node->accept(dracoPoints);
+    ASSERT_EQ(dracoPoints.points.size(), 3u);
+    const auto far = std::find_if(dracoPoints.points.begin(), dracoPoints.points.end(),
+                                  [](const osg::Vec3d& point) { return point.z() > 1.0; });
+    ASSERT_NE(far, dracoPoints.points.end());
+    EXPECT_NEAR((*far - osg::Vec3d(1.0, -3.0, 2.0)).length(), 0.0, 1e-6);
+    const auto* colours = static_cast<const osg::Vec4Array*>(dracoPoints.geometries[0]->getColorArray());
+    EXPECT_EQ((*colours)[0], osg::Vec4(0.5f, 0.25f, 1.0f, 1.0f));
+
+    const DecodedContent content = decodeTileContent(compressedTriangle(), "packed.glb", ContentContext());
+    ASSERT_TRUE(content.node) << content.reason;
+    VertexCollector collected;
+    content.node->accept(collected);
+    ASSERT_EQ(collected.points.size(), 3u);
+    // Quantized (1, 2, 0) scaled by 2, then turned z-up.
+    EXPECT_NEAR((collected.points[2] - osg::Vec3d(2.0, 0.0, 4.0)).length(), 0.0, 1e-6);
+    const osg::Geometry& geometry = *collected.geometries[0];
+    const auto* uv = static_cast<const osg::Vec2Array*>(geometry.getTexCoordArray(0));
+    ASSERT_TRUE(uv);
+    EXPECT_NEAR((*uv)[1].x(), 1.0f, 1e-6);
+    EXPECT_NEAR((*uv)[2].y(), 0.0f, 1e-6);
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        geometry.getStateSet()->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    ASSERT_TRUE(texture && texture->getImage());
+    EXPECT_EQ(texture->getImage()->s(), 16);
+    EXPECT_EQ(texture->getImage()->data()[0], 90);
 }
 
 TEST_F(TileContentTest, B3dmRtcCentreAndCompositeOfTwo)

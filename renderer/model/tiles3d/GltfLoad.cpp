@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,9 @@ namespace vistrel {
 namespace {
 
 constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
+// tinygltf walks extensions and extras recursively: deeper JSON is refused
+// before it can exhaust the stack.
+constexpr int kMaxJsonDepth = 100;
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 
 std::uint32_t readWord(const unsigned char* at)
@@ -128,6 +132,31 @@ std::string canonicalGlb(std::string json, ByteSpan bin)
     return out;
 }
 
+// The deepest nesting of arrays and objects in a JSON text, strings skipped.
+int jsonDepth(const std::string& text)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 struct FolderAccess {
     std::filesystem::path folder;  // canonical; empty: no file may be read
     std::size_t maxBytes = 0;
@@ -213,6 +242,10 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
         }
     } else {
         json.assign(reinterpret_cast<const char*>(data), size);
+    }
+    if (jsonDepth(json) > kMaxJsonDepth) {
+        reason = "a glTF whose JSON is nested more than " + std::to_string(kMaxJsonDepth) + " deep";
+        return false;
     }
     prepareForTinygltf(json);
     FolderAccess access;
