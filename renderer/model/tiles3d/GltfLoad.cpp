@@ -186,6 +186,9 @@ bool insideFolder(const std::string& path, FolderAccess& access)
 bool fileExists(const std::string& path, void* user)
 {
     auto& access = *static_cast<FolderAccess*>(user);
+    if (path.rfind("./", 0) == 0) {
+        return false;  // tinygltf's second try, in the working folder: never
+    }
     std::error_code error;
     return insideFolder(path, access) && std::filesystem::is_regular_file(path, error);
 }
@@ -251,7 +254,8 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
     FolderAccess access;
     std::error_code error;
     if (!context.folder.empty()) {
-        access.folder = std::filesystem::weakly_canonical(context.folder, error);
+        // Absolute, so that tinygltf's first try is the only one inside it.
+        access.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(context.folder, error), error);
     }
     access.maxBytes = context.limits.maxFileBytes;
     tinygltf::TinyGLTF loader;
@@ -265,10 +269,10 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
             const std::string glb = canonicalGlb(std::move(json), bin);
             loaded =
                 loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char*>(glb.data()),
-                                            unsigned(glb.size()), context.folder);
+                                            unsigned(glb.size()), access.folder.string());
         } else {
-            loaded =
-                loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()), context.folder);
+            loaded = loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()),
+                                                access.folder.string());
         }
     } catch (const std::exception& caught) {
         err = caught.what();
