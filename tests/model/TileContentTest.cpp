@@ -431,6 +431,7 @@ TEST_F(TileContentTest, ExternalFilesAreReadOnlyInsideTheModelFolder)
     const TempDir dir;
     const fs::path model = dir.path() / "model";
     fs::create_directories(model / "sub");
+    fs::create_directories(model / "tiles");
     const std::string png = pngBytes(4, 4);
     writeFile(model / "sub" / "t.png", png);
     writeFile(dir.path() / "outside.png", png);
@@ -446,6 +447,12 @@ TEST_F(TileContentTest, ExternalFilesAreReadOnlyInsideTheModelFolder)
     const DecodedContent outside = decodeTileContent(glbOf(gltf), "out.glb", context);
     EXPECT_FALSE(outside.node);
     EXPECT_NE(outside.reason.find("outside the model"), std::string::npos) << outside.reason;
+    // Content in a subfolder may name files elsewhere in the model.
+    gltf.images[0].uri = "../sub/t.png";
+    context.folder = (model / "tiles").string();
+    context.modelFolder = model.string();
+    const DecodedContent sibling = decodeTileContent(glbOf(gltf), "tiles/in.glb", context);
+    EXPECT_TRUE(sibling.node) << sibling.reason;
 }
 
 TEST_F(TileContentTest, RealB3dmAndCmptDecode)

@@ -252,10 +252,13 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
     }
     prepareForTinygltf(json);
     FolderAccess access;
-    std::error_code error;
+    std::string base;
     if (!context.folder.empty()) {
-        // Absolute, so that tinygltf's first try is the only one inside it.
-        access.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(context.folder, error), error);
+        // Absolute, so that tinygltf's first try is the only one that counts.
+        std::error_code error;
+        base = std::filesystem::weakly_canonical(std::filesystem::absolute(context.folder, error), error).string();
+        const std::string& bound = context.modelFolder.empty() ? context.folder : context.modelFolder;
+        access.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(bound, error), error);
     }
     access.maxBytes = context.limits.maxFileBytes;
     tinygltf::TinyGLTF loader;
@@ -267,12 +270,10 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
     try {
         if (binary) {
             const std::string glb = canonicalGlb(std::move(json), bin);
-            loaded =
-                loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char*>(glb.data()),
-                                            unsigned(glb.size()), access.folder.string());
+            loaded = loader.LoadBinaryFromMemory(
+                &model, &err, &warn, reinterpret_cast<const unsigned char*>(glb.data()), unsigned(glb.size()), base);
         } else {
-            loaded = loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()),
-                                                access.folder.string());
+            loaded = loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()), base);
         }
     } catch (const std::exception& caught) {
         err = caught.what();

@@ -21,6 +21,7 @@ struct ContentLimits {
 // How the tileset asks its content to be read.
 struct ContentContext {
     std::string folder;  // where the content's external buffers and images are resolved (no URL is fetched)
+    std::string modelFolder;  // no file outside it is ever read; empty: `folder`
     bool yUp = true;  // glTF y-up (3D Tiles' rule); false where the tileset says gltfUpAxis "Z"
     ContentLimits limits;
 };
