@@ -44,14 +44,19 @@ public:
     std::vector<osg::Geometry*> geometries;
 };
 
-std::string pngBytes(int width, int height)
+std::string imageBytes(int width, int height, const char* extension = "png")
 {
     osg::ref_ptr<osg::Image> image = new osg::Image;
     image->allocateImage(width, height, 1, GL_RGB, GL_UNSIGNED_BYTE);
     std::memset(image->data(), 200, image->getTotalSizeInBytes());
     std::ostringstream out;
-    osgDB::Registry::instance()->getReaderWriterForExtension("png")->writeImage(*image, out);
+    osgDB::Registry::instance()->getReaderWriterForExtension(extension)->writeImage(*image, out);
     return out.str();
+}
+
+std::string pngBytes(int width, int height)
+{
+    return imageBytes(width, height);
 }
 
 void append(std::vector<unsigned char>& buffer, const void* data, std::size_t size)
@@ -354,6 +359,43 @@ TEST_F(TileContentTest, CompressedTrianglesDecode)
     ASSERT_TRUE(texture && texture->getImage());
     EXPECT_EQ(texture->getImage()->s(), 16);
     EXPECT_EQ(texture->getImage()->data()[0], 90);
+}
+
+TEST_F(TileContentTest, SparseAccessorTextureTransformAndJpeg)
+{
+    tinygltf::Model model = triangleModel(imageBytes(8, 8, "jpeg"));
+    // Vertex 2 replaced by (5, 6, 7).
+    const std::uint16_t index = 2;
+    const float value[] = {5.0f, 6.0f, 7.0f};
+    std::vector<unsigned char>& buffer = model.buffers[0].data;
+    const std::size_t indexAt = buffer.size();
+    append(buffer, &index, sizeof(index));
+    const std::size_t valueAt = buffer.size();
+    append(buffer, value, sizeof(value));
+    auto& sparse = model.accessors[0].sparse;
+    sparse.isSparse = true;
+    sparse.count = 1;
+    sparse.indices = {0, addView(model, indexAt, 2), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT};
+    sparse.values = {addView(model, valueAt, 12), 0};
+    std::map<std::string, tinygltf::Value> transform{
+        {"offset", tinygltf::Value(tinygltf::Value::Array{tinygltf::Value(0.5), tinygltf::Value(0.0)})},
+        {"scale", tinygltf::Value(tinygltf::Value::Array{tinygltf::Value(0.5), tinygltf::Value(0.5)})}};
+    model.materials[0].pbrMetallicRoughness.baseColorTexture.extensions["KHR_texture_transform"] =
+        tinygltf::Value(transform);
+    const DecodedContent content = decodeTileContent(glbOf(model), "sparse.glb", ContentContext());
+    ASSERT_TRUE(content.node) << content.reason;
+    VertexCollector collected;
+    content.node->accept(collected);
+    EXPECT_NEAR((collected.points[2] - osg::Vec3d(5.0, -7.0, 6.0)).length(), 0.0, 1e-6);
+    const osg::Geometry& geometry = *collected.geometries[0];
+    // (1, 1) scaled by 0.5 and moved by (0.5, 0): (1, 0.5), t = 1 - 0.5.
+    const auto* uv = static_cast<const osg::Vec2Array*>(geometry.getTexCoordArray(0));
+    EXPECT_NEAR((*uv)[2].x(), 1.0f, 1e-6);
+    EXPECT_NEAR((*uv)[2].y(), 0.5f, 1e-6);
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        geometry.getStateSet()->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    ASSERT_TRUE(texture && texture->getImage());
+    EXPECT_EQ(texture->getImage()->s(), 8);
 }
 
 TEST_F(TileContentTest, B3dmRtcCentreAndCompositeOfTwo)

@@ -114,8 +114,9 @@ osg::ref_ptr<osg::Vec2Array> textureCoordinates(const std::vector<float>& uv, co
     for (std::size_t i = 0; i < out->size(); ++i) {
         const double u = uv[2 * i] * mapping.scale[0];
         const double v = uv[2 * i + 1] * mapping.scale[1];
-        const double mappedU = c * u + s * v + mapping.offset[0];
-        const double mappedV = -s * u + c * v + mapping.offset[1];
+        // Offset * rotation * scale, the rotation counter-clockwise in (u, v).
+        const double mappedU = c * u - s * v + mapping.offset[0];
+        const double mappedV = s * u + c * v + mapping.offset[1];
         (*out)[i].set(float(mappedU), float(1.0 - mappedV));
     }
     return out;
