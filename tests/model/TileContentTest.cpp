@@ -398,20 +398,27 @@ TEST_F(TileContentTest, SparseAccessorTextureTransformAndJpeg)
     EXPECT_EQ(texture->getImage()->s(), 8);
 }
 
-TEST_F(TileContentTest, B3dmRtcCentreAndCompositeOfTwo)
+TEST_F(TileContentTest, RtcCentresAndNestedComposites)
 {
     const std::string glb = glbOf(triangleModel(pngBytes(4, 4)));
     const std::string inJson = b3dmOf(glb, R"({"BATCH_LENGTH":0,"RTC_CENTER":[100.5,200,300]})", "");
     const float centre[] = {-10.0f, 20.0f, 4.0f};
     const std::string inBinary = b3dmOf(glb, R"({"BATCH_LENGTH":0,"RTC_CENTER":{"byteOffset":0}})",
                                         std::string(reinterpret_cast<const char*>(centre), sizeof(centre)));
-    const DecodedContent composite = decodeTileContent(cmptOf({inJson, inBinary}), "two.cmpt", ContentContext());
-    ASSERT_TRUE(composite.node) << composite.reason;
+    tinygltf::Model centred = triangleModel(pngBytes(4, 4));
+    std::map<std::string, tinygltf::Value> rtc{
+        {"center",
+         tinygltf::Value(tinygltf::Value::Array{tinygltf::Value(10.0), tinygltf::Value(20.0), tinygltf::Value(30.0)})}};
+    centred.extensions["CESIUM_RTC"] = tinygltf::Value(rtc);
+    const std::string composite = cmptOf({inJson, cmptOf({inBinary, glbOf(centred)})});
+    const DecodedContent content = decodeTileContent(composite, "three.cmpt", ContentContext());
+    ASSERT_TRUE(content.node) << content.reason;
     VertexCollector collected;
-    composite.node->accept(collected);
-    ASSERT_EQ(collected.points.size(), 6u);
+    content.node->accept(collected);
+    ASSERT_EQ(collected.points.size(), 9u);
     EXPECT_NEAR((collected.points[2] - osg::Vec3d(101.5, 197.0, 302.0)).length(), 0.0, 1e-6);
     EXPECT_NEAR((collected.points[5] - osg::Vec3d(-9.0, 17.0, 6.0)).length(), 0.0, 1e-6);
+    EXPECT_NEAR((collected.points[8] - osg::Vec3d(11.0, 17.0, 32.0)).length(), 0.0, 1e-6);
 }
 
 TEST_F(TileContentTest, DamagedOrUnreadableContentIsRefusedWithAReason)
