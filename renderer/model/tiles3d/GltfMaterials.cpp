@@ -151,7 +151,8 @@ TextureMapping MaterialStates::mapping(int material) const
         return mapping;
     }
     const tinygltf::Value& value = transform->second;
-    mapping.texCoord = int(valueNumber(value, "texCoord", info.texCoord));
+    const double texCoord = valueNumber(value, "texCoord", info.texCoord);
+    mapping.texCoord = texCoord >= 0.0 && texCoord <= 64.0 ? int(texCoord) : -1;  // -1: none drawn
     mapping.rotation = valueNumber(value, "rotation", 0.0);
     for (int k = 0; k < 2; ++k) {
         if (value.Has("offset") && value.Get("offset").IsArray() && value.Get("offset").ArrayLen() == 2) {
