@@ -15,7 +15,7 @@ SECONDS_EACH=${1:-60}
 shift || true
 HARNESSES=("$@")
 if (( ${#HARNESSES[@]} == 0 )); then
-  HARNESSES=(fuzz_config fuzz_name_template fuzz_origin_files fuzz_coordinate_system fuzz_dbf_fields fuzz_tile_read fuzz_root_index fuzz_tileset_json)
+  HARNESSES=(fuzz_config fuzz_name_template fuzz_origin_files fuzz_coordinate_system fuzz_dbf_fields fuzz_tile_read fuzz_root_index fuzz_tileset_json fuzz_tile_content)
 fi
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "error: clang++ not found; install clang and libclang-rt-14-dev" >&2

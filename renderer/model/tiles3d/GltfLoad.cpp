@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,9 @@ namespace vistrel {
 namespace {
 
 constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
+// tinygltf walks extensions and extras recursively: deeper JSON is refused
+// before it can exhaust the stack.
+constexpr int kMaxJsonDepth = 100;
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 
 std::uint32_t readWord(const unsigned char* at)
@@ -128,6 +132,31 @@ std::string canonicalGlb(std::string json, ByteSpan bin)
     return out;
 }
 
+// The deepest nesting of arrays and objects in a JSON text, strings skipped.
+int jsonDepth(const std::string& text)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 struct FolderAccess {
     std::filesystem::path folder;  // canonical; empty: no file may be read
     std::size_t maxBytes = 0;
@@ -157,6 +186,9 @@ bool insideFolder(const std::string& path, FolderAccess& access)
 bool fileExists(const std::string& path, void* user)
 {
     auto& access = *static_cast<FolderAccess*>(user);
+    if (path.rfind("./", 0) == 0) {
+        return false;  // tinygltf's second try, in the working folder: never
+    }
     std::error_code error;
     return insideFolder(path, access) && std::filesystem::is_regular_file(path, error);
 }
@@ -214,11 +246,19 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
     } else {
         json.assign(reinterpret_cast<const char*>(data), size);
     }
+    if (jsonDepth(json) > kMaxJsonDepth) {
+        reason = "a glTF whose JSON is nested more than " + std::to_string(kMaxJsonDepth) + " deep";
+        return false;
+    }
     prepareForTinygltf(json);
     FolderAccess access;
-    std::error_code error;
+    std::string base;
     if (!context.folder.empty()) {
-        access.folder = std::filesystem::weakly_canonical(context.folder, error);
+        // Absolute, so that tinygltf's first try is the only one that counts.
+        std::error_code error;
+        base = std::filesystem::weakly_canonical(std::filesystem::absolute(context.folder, error), error).string();
+        const std::string& bound = context.modelFolder.empty() ? context.folder : context.modelFolder;
+        access.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(bound, error), error);
     }
     access.maxBytes = context.limits.maxFileBytes;
     tinygltf::TinyGLTF loader;
@@ -230,12 +270,10 @@ bool loadGltfModel(const unsigned char* data, std::size_t size, bool binary, con
     try {
         if (binary) {
             const std::string glb = canonicalGlb(std::move(json), bin);
-            loaded =
-                loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char*>(glb.data()),
-                                            unsigned(glb.size()), context.folder);
+            loaded = loader.LoadBinaryFromMemory(
+                &model, &err, &warn, reinterpret_cast<const unsigned char*>(glb.data()), unsigned(glb.size()), base);
         } else {
-            loaded =
-                loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()), context.folder);
+            loaded = loader.LoadASCIIFromString(&model, &err, &warn, json.data(), unsigned(json.size()), base);
         }
     } catch (const std::exception& caught) {
         err = caught.what();

@@ -47,23 +47,13 @@ int MaterialStates::imageOf(const tinygltf::Texture& texture, std::string& reaso
     return texture.source;
 }
 
-osg::Texture2D* MaterialStates::texture(int index, std::string& reason, std::vector<std::string>& notReadable)
+osg::Image* MaterialStates::image(int index, std::string& reason, std::vector<std::string>& notReadable)
 {
-    const auto known = textures_.find(index);
-    if (known != textures_.end()) {
+    const auto known = images_.find(index);
+    if (known != images_.end()) {
         return known->second.get();
     }
-    if (index < 0 || std::size_t(index) >= data_.model.textures.size()) {
-        reason = "a material naming a texture that is not there";
-        return nullptr;
-    }
-    const tinygltf::Texture& source = data_.model.textures[index];
-    const int imageIndex = imageOf(source, reason, notReadable);
-    if (imageIndex < 0) {
-        reason = reason.empty() ? "a texture without its image" : reason;
-        return nullptr;
-    }
-    const tinygltf::Image& image = data_.model.images[imageIndex];
+    const tinygltf::Image& image = data_.model.images[index];
     ByteSpan bytes{image.image.data(), image.image.size()};
     if (image.bufferView >= 0) {
         bytes = std::size_t(image.bufferView) < data_.views.size() ? data_.views[image.bufferView] : ByteSpan();
@@ -80,7 +70,31 @@ osg::Texture2D* MaterialStates::texture(int index, std::string& reason, std::vec
         }
         return nullptr;
     }
-    osg::ref_ptr<osg::Texture2D> texture = new osg::Texture2D(decoded.image.get());
+    images_[index] = decoded.image;
+    return decoded.image.get();
+}
+
+osg::Texture2D* MaterialStates::texture(int index, std::string& reason, std::vector<std::string>& notReadable)
+{
+    const auto known = textures_.find(index);
+    if (known != textures_.end()) {
+        return known->second.get();
+    }
+    if (index < 0 || std::size_t(index) >= data_.model.textures.size()) {
+        reason = "a material naming a texture that is not there";
+        return nullptr;
+    }
+    const tinygltf::Texture& source = data_.model.textures[index];
+    const int imageIndex = imageOf(source, reason, notReadable);
+    if (imageIndex < 0) {
+        reason = reason.empty() ? "a texture without its image" : reason;
+        return nullptr;
+    }
+    osg::Image* decoded = image(imageIndex, reason, notReadable);
+    if (!decoded) {
+        return nullptr;
+    }
+    osg::ref_ptr<osg::Texture2D> texture = new osg::Texture2D(decoded);
     const tinygltf::Sampler* sampler = source.sampler >= 0 && std::size_t(source.sampler) < data_.model.samplers.size()
                                            ? &data_.model.samplers[source.sampler]
                                            : nullptr;
@@ -137,7 +151,8 @@ TextureMapping MaterialStates::mapping(int material) const
         return mapping;
     }
     const tinygltf::Value& value = transform->second;
-    mapping.texCoord = int(valueNumber(value, "texCoord", info.texCoord));
+    const double texCoord = valueNumber(value, "texCoord", info.texCoord);
+    mapping.texCoord = texCoord >= 0.0 && texCoord <= 64.0 ? int(texCoord) : -1;  // -1: none drawn
     mapping.rotation = valueNumber(value, "rotation", 0.0);
     for (int k = 0; k < 2; ++k) {
         if (value.Has("offset") && value.Get("offset").IsArray() && value.Get("offset").ArrayLen() == 2) {

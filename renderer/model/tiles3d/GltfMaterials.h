@@ -43,12 +43,14 @@ public:
 private:
     osg::Texture2D* texture(int index, std::string& reason, std::vector<std::string>& notReadable);
     int imageOf(const tinygltf::Texture& texture, std::string& reason, std::vector<std::string>& notReadable) const;
+    osg::Image* image(int index, std::string& reason, std::vector<std::string>& notReadable);
 
     const GltfData& data_;
     unsigned maxTextureSide_;
     DecodeBudget& budget_;
     std::map<int, osg::ref_ptr<osg::StateSet>> states_;
     std::map<int, osg::ref_ptr<osg::Texture2D>> textures_;
+    std::map<int, osg::ref_ptr<osg::Image>> images_;  // decoded once for all textures that use it
 };
 
 }  // namespace vistrel

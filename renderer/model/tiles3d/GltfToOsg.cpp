@@ -114,8 +114,9 @@ osg::ref_ptr<osg::Vec2Array> textureCoordinates(const std::vector<float>& uv, co
     for (std::size_t i = 0; i < out->size(); ++i) {
         const double u = uv[2 * i] * mapping.scale[0];
         const double v = uv[2 * i + 1] * mapping.scale[1];
-        const double mappedU = c * u + s * v + mapping.offset[0];
-        const double mappedV = -s * u + c * v + mapping.offset[1];
+        // Offset * rotation * scale, the rotation counter-clockwise in (u, v).
+        const double mappedU = c * u - s * v + mapping.offset[0];
+        const double mappedV = s * u + c * v + mapping.offset[1];
         (*out)[i].set(float(mappedU), float(1.0 - mappedV));
     }
     return out;
@@ -231,14 +232,36 @@ osg::Node* GraphBuilder::node(int index, int depth)
     return transform.get();
 }
 
+// The root nodes of the file's scene.
+std::vector<int> sceneRoots(const tinygltf::Model& model)
+{
+    std::vector<int> roots;
+    const int chosen = model.defaultScene >= 0 ? model.defaultScene : 0;
+    if (std::size_t(chosen) < model.scenes.size()) {
+        roots = model.scenes[chosen].nodes;
+    } else if (model.scenes.empty()) {
+        // Without a scene, every node that is no other's child is drawn.
+        std::vector<bool> isChild(model.nodes.size(), false);
+        for (const tinygltf::Node& parent : model.nodes) {
+            for (const int child : parent.children) {
+                if (child >= 0 && std::size_t(child) < isChild.size()) {
+                    isChild[child] = true;
+                }
+            }
+        }
+        for (std::size_t i = 0; i < isChild.size(); ++i) {
+            if (!isChild[i]) {
+                roots.push_back(int(i));
+            }
+        }
+    }
+    return roots;
+}
+
 osg::ref_ptr<osg::Group> GraphBuilder::scene(std::string& reason, std::vector<std::string>& notReadable)
 {
     osg::ref_ptr<osg::Group> root = new osg::Group;
-    std::vector<int> roots;
-    const int chosen = data_.model.defaultScene >= 0 ? data_.model.defaultScene : 0;
-    if (std::size_t(chosen) < data_.model.scenes.size()) {
-        roots = data_.model.scenes[chosen].nodes;
-    }
+    const std::vector<int> roots = sceneRoots(data_.model);
     for (const int index : roots) {
         osg::Node* built = node(index, 0);
         if (!built) {

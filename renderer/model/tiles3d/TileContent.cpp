@@ -36,9 +36,14 @@ DecodedContent decodeAny(const unsigned char* data, std::size_t size, Reading& r
 
 // RTC_CENTER of a b3dm feature table: three numbers in its JSON, or three
 // floats of its binary part named by byteOffset.
-bool rtcCentre(const std::string& json, const unsigned char* binary, std::size_t binarySize, osg::Vec3d& centre,
+bool rtcCentre(std::string json, const unsigned char* binary, std::size_t binarySize, osg::Vec3d& centre,
                std::string& reason)
 {
+    // Some writers pad the table with zero bytes rather than spaces.
+    json.erase(json.find_last_not_of(std::string(" \t\r\n\0", 5)) + 1);
+    if (json.empty()) {
+        return true;
+    }
     const nlohmann::json table = nlohmann::json::parse(json, nullptr, false);
     if (table.is_discarded() || !table.is_object()) {
         reason = "a b3dm whose feature table is not JSON";
@@ -48,14 +53,18 @@ bool rtcCentre(const std::string& json, const unsigned char* binary, std::size_t
     if (found == table.end()) {
         return true;
     }
-    if (found->is_array() && found->size() == 3 && (*found)[0].is_number() && (*found)[1].is_number() &&
-        (*found)[2].is_number()) {
-        centre.set((*found)[0].get<double>(), (*found)[1].get<double>(), (*found)[2].get<double>());
-    } else if (found->is_object() && found->contains("byteOffset") && (*found)["byteOffset"].is_number_unsigned() &&
-               (*found)["byteOffset"].get<std::uint64_t>() <= binarySize &&
-               binarySize - (*found)["byteOffset"].get<std::uint64_t>() >= 12) {
+    const nlohmann::json& value = *found;
+    const bool inJson =
+        value.is_array() && value.size() == 3 && value[0].is_number() && value[1].is_number() && value[2].is_number();
+    const bool inBinary = value.is_object() && value.contains("byteOffset") &&
+                          value.at("byteOffset").is_number_unsigned() &&
+                          value.at("byteOffset").get<std::uint64_t>() <= binarySize &&
+                          binarySize - value.at("byteOffset").get<std::uint64_t>() >= 3 * sizeof(float);
+    if (inJson) {
+        centre.set(value[0].get<double>(), value[1].get<double>(), value[2].get<double>());
+    } else if (inBinary) {
         float values[3];
-        std::memcpy(values, binary + (*found)["byteOffset"].get<std::uint64_t>(), sizeof(values));
+        std::memcpy(values, binary + value.at("byteOffset").get<std::uint64_t>(), sizeof(values));
         centre.set(values[0], values[1], values[2]);
     } else {
         reason = "a b3dm whose RTC_CENTER is damaged";

@@ -21,6 +21,7 @@ struct ContentLimits {
 // How the tileset asks its content to be read.
 struct ContentContext {
     std::string folder;  // where the content's external buffers and images are resolved (no URL is fetched)
+    std::string modelFolder;  // no file outside it is ever read; empty: `folder`
     bool yUp = true;  // glTF y-up (3D Tiles' rule); false where the tileset says gltfUpAxis "Z"
     ContentLimits limits;
 };
@@ -29,8 +30,9 @@ struct ContentContext {
 // coordinates (z up, RTC_CENTER / CESIUM_RTC applied; the tile's transform
 // not yet), or null with `reason` when the file is refused. `notReadable`
 // names each feature of the file this build cannot read (an extension such
-// as "KHR_texture_basisu", "image/ktx2"): the caller warns once per kind and
-// counts the tile as refused.
+// as "KHR_texture_basisu", "image/ktx2", or a kind of content: "i3dm",
+// "pnts"): the caller warns once per kind and counts the tile as refused. A
+// cmpt is read whole or not at all: one inner tile refused refuses it.
 struct DecodedContent {
     osg::ref_ptr<osg::Node> node;
     std::string reason;

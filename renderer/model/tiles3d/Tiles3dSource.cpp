@@ -140,6 +140,7 @@ osg::ref_ptr<osg::Node> readContent(const Shared& s, const std::string& file, bo
     }
     ContentContext context;
     context.folder = fs::path(path).parent_path().string();
+    context.modelFolder = s.tileset.folder.string();
     context.yUp = yUp;
     context.limits = s.limits;
     DecodedContent decoded = decodeTileContent(bytes, path, context);
