@@ -34,66 +34,6 @@ using nlohmann::json;
 
 namespace {
 
-bool isMagenta(const unsigned char* p)
-{
-    return p[0] > 170 && p[1] < 80 && p[2] > 190;
-}
-
-json outlineConfig(const json& overrides)
-{
-    json config = smallConfig({{"output_top_range", true},
-                               {"range_line_color", "magenta"},
-                               {"range_line_width", 1},
-                               {"width", 480},
-                               {"height", 270}});
-    for (const auto& [key, value] : overrides.items()) {
-        config[key] = value;
-    }
-    return config;
-}
-
-double psnr(const DecodedPng& a, const DecodedPng& b)
-{
-    double sum = 0.0;
-    for (std::size_t i = 0; i < a.rgba.size(); ++i) {
-        if (i % 4 != 3) {
-            const double d = static_cast<double>(a.rgba[i]) - b.rgba[i];
-            sum += d * d;
-        }
-    }
-    const double mse = sum / (a.rgba.size() / 4 * 3);
-    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
-}
-
-// The largest distance, in pixels along x or y (a diagonal neighbour is 1
-// away), from an outline pixel of either image to the nearest outline pixel
-// of the other (capped at 10).
-double outlineOffset(const DecodedPng& a, const DecodedPng& b)
-{
-    double largest = 0.0;
-    for (const auto& [from, to] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
-        for (int y = 0; y < from->height; ++y) {
-            for (int x = 0; x < from->width; ++x) {
-                if (!isMagenta(from->pixel(x, y))) {
-                    continue;
-                }
-                double nearest = 10.0;
-                for (int dy = -10; dy <= 10; ++dy) {
-                    for (int dx = -10; dx <= 10; ++dx) {
-                        const int qx = x + dx;
-                        const int qy = y + dy;
-                        if (qx >= 0 && qy >= 0 && qx < to->width && qy < to->height && isMagenta(to->pixel(qx, qy))) {
-                            nearest = std::min(nearest, static_cast<double>(std::max(std::abs(dx), std::abs(dy))));
-                        }
-                    }
-                }
-                largest = std::max(largest, nearest);
-            }
-        }
-    }
-    return largest;
-}
-
 double distanceToSegment(double x, double y, const vistrel::RingPoint& a, const vistrel::RingPoint& b)
 {
     const double vx = b.x - a.x;

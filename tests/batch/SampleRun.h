@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/OutputProbes.h"
 #include "support/SampleData.h"
 #include "support/TestSupport.h"
 
@@ -38,6 +39,18 @@ SampleRun runVistrel(const testsupport::TempDir& dir, const nlohmann::json& conf
 SampleRun runVistrelWith(const testsupport::TempDir& dir, const std::string& name, const nlohmann::json& config,
                          const std::map<std::string, std::string>& env = {},
                          const std::function<void(const std::string&, int)>& watch = {});
+
+// smallConfig at 480 x 270 with a 1-pixel magenta outline image; `overrides`
+// replace keys.
+nlohmann::json outlineConfig(const nlohmann::json& overrides);
+
+// Peak signal-to-noise ratio of two pictures of one size over their colour
+// channels, in dB (99 when equal).
+double psnr(const testsupport::DecodedPng& a, const testsupport::DecodedPng& b);
+
+// The largest distance, in pixels along x or y, from an outline pixel of
+// either image to the nearest outline pixel of the other (capped at 10).
+double outlineOffset(const testsupport::DecodedPng& a, const testsupport::DecodedPng& b);
 
 // Relative path -> bytes of every .png below `root`.
 std::map<std::string, std::string> pngFilesBelow(const fs::path& root);
