@@ -2,6 +2,7 @@
 
 #include "core/FrameArea.h"
 
+#include <osg/ColorMask>
 #include <osg/Image>
 #include <osg/Program>
 #include <osg/Shader>
@@ -93,6 +94,7 @@ osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg
     constexpr auto kOverride = osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE | osg::StateAttribute::PROTECTED;
     osg::ref_ptr<osg::StateSet> state = new osg::StateSet;
     state->setAttributeAndModes(program.get(), kOverride);
+    state->setAttributeAndModes(new osg::ColorMask(false, false, false, false), kOverride);
     state->setTextureAttributeAndModes(kMaskUnit, maskTexture(frame, grid).get(), kOverride);
     state->addUniform(new osg::Uniform("areaMask", kMaskUnit));
     state->addUniform(new osg::Uniform("eyeToMask", osg::Matrixf(eyeToMask)));

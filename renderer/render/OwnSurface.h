@@ -14,7 +14,8 @@ namespace vistrel {
 // buffer holds the frame's own surface as if nothing else stood there.
 // `view` is the view matrix of the draw (the mask is reached from eye
 // coordinates, which keeps single precision fine far from the origin).
-// Set with OVERRIDE on the scene root; it writes white.
+// Set with OVERRIDE on the scene root; it writes depth alone (the colour
+// buffer keeps what it holds).
 osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view);
 
 }  // namespace vistrel
