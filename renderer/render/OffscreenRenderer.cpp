@@ -511,7 +511,11 @@ bool OffscreenRenderer::drawOwnSurface(const PolygonFrame& frame, DepthPicture& 
         stashed = depthStash_.save(state, fbo, config_.width, config_.height);
     });
     // The colour buffer keeps the picture: the surface writes depth alone.
-    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_).get());
+    const osg::BoundingSphere bound = scene_->getBound();
+    const osg::Matrixd sceneToWindow = drawnView_ * pictureProjection * camera_->getViewport()->computeWindowMatrix();
+    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
+                                            bound.center().z() + bound.radius(), config_.width, config_.height)
+                                .get());
     camera_->setClearMask(GL_DEPTH_BUFFER_BIT);
     try {
         viewer_->frame();
