@@ -10,6 +10,7 @@
 
 #include <osg/FrameBufferObject>
 #include <osg/GL>
+#include <osg/Scissor>
 #include <osg/Viewport>
 #include <osgDB/DatabasePager>
 #include <osgUtil/RenderStage>
@@ -222,12 +223,33 @@ bool OffscreenRenderer::initialize(osg::Node* scene, std::vector<std::string>& e
     return true;
 }
 
-void OffscreenRenderer::drawOneFrame()
+void OffscreenRenderer::drawOneFrame(bool picture)
 {
     const auto start = Clock::now();
-    viewer_->frame();
+    if (!picture) {
+        // Culled as a picture is (the same tiles asked for), nothing
+        // cleared, every fragment outside the empty scissor.
+        if (!lookState_) {
+            lookState_ = new osg::StateSet;
+            lookState_->setAttributeAndModes(new osg::Scissor(0, 0, 0, 0),
+                                             osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
+        }
+        camera_->setClearMask(0);
+        sceneRoot_->setStateSet(lookState_.get());
+    }
+    try {
+        viewer_->frame();
+    } catch (...) {
+        camera_->setClearMask(kPictureClear);
+        sceneRoot_->setStateSet(nullptr);
+        throw;
+    }
+    camera_->setClearMask(kPictureClear);
+    sceneRoot_->setStateSet(nullptr);
     timings_.drawSeconds += secondsBetween(start, Clock::now());
     ++timings_.draws;
+    timings_.looks += picture ? 0 : 1;
+    lookedOnly_ = !picture;
     hasDrawn_ = true;
     drawnView_ = placedView_;
     drawnProjection_ = placedProjection_;
@@ -284,8 +306,18 @@ void OffscreenRenderer::drawIfNeeded(bool force)
         return;
     }
     const bool forTiles = !force && !viewChanged();
-    drawOneFrame();
+    // Unless every draw is asked for, the view is only looked at until it
+    // settles (lookedOnly_): the draws as tiles arrive showed nothing kept.
+    drawOneFrame(force);
     timings_.tileDraws += forTiles ? 1 : 0;
+}
+
+bool OffscreenRenderer::pictureOfSettledView(bool complete)
+{
+    if (lookedOnly_) {
+        drawOneFrame(true);  // the picture of the settled view
+    }
+    return complete;
 }
 
 void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
@@ -319,7 +351,7 @@ bool OffscreenRenderer::settle()
         }
         if (pagerIdle()) {
             timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
-            return true;
+            return pictureOfSettledView(true);
         }
         // Wait while the pager reads files and has nothing to merge yet.
         while (pager && pager->getRequestsInProgress() && !pager->requiresUpdateSceneGraph() &&
@@ -328,7 +360,7 @@ bool OffscreenRenderer::settle()
         }
         if (Clock::now() >= deadline && !pagerIdle()) {
             timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
-            return false;
+            return pictureOfSettledView(false);
         }
     }
 }

@@ -23,6 +23,7 @@ struct RenderTimings {
     int draws = 0;
     int readbacks = 0;  // pictures read back from the frame-buffer object
     int tileDraws = 0;  // draws of an unchanged view, made because tiles arrived
+    int looks = 0;  // of the draws, those that only culled the view while its tiles arrived
     int overlayDraws = 0;  // overlays drawn over the kept picture of the model, without the model
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;  // viewer.frame() calls, readback included
@@ -145,7 +146,11 @@ private:
     // Reads the driver's names and render-target limits with `context` made
     // current; the limit ERROR text when the configured size exceeds them.
     std::string readContextLimits(osg::GraphicsContext* context);
-    void drawOneFrame();
+    // Draws the scene root; with `picture` false it only looks: the view is
+    // culled (its tiles asked for, those arrived merged) and nothing drawn.
+    void drawOneFrame(bool picture);
+    // Draws the picture where the last frame only looked; returns `complete`.
+    bool pictureOfSettledView(bool complete);
     void sleepFor(std::chrono::microseconds pause);
     // True when the camera placement or the children of the scene root
     // changed since the last draw.
@@ -188,6 +193,8 @@ private:
     osg::Matrixd placedView_;
     osg::Matrixd placedProjection_;
     bool hasDrawn_ = false;
+    bool lookedOnly_ = false;  // the last frame was a look: the buffers hold no picture
+    osg::ref_ptr<osg::StateSet> lookState_;
     std::string renderError_;
     osg::Matrixd drawnView_;
     osg::Matrixd drawnProjection_;
