@@ -104,8 +104,7 @@ int main(int argc, char** argv)
         renderer.renderModel(setup);  // brings every tile in
     }
     const auto write = [&](const std::string& name) {
-        writeImageFile(renderer.captureImage(), config, name);
-        return 1;
+        return writeImageFile(renderer.captureImage(), config, (work / name).string()).written() ? 1 : 0;
     };
     const Run cheapest = timed([&] {
         int files = 0;
