@@ -147,8 +147,9 @@ int main(int argc, char** argv)
     print("(2) top + measure + outline over it, two encodes", pair);
     print("(3) the batch: top + top_range, pipelined", whole);
     const RenderTimings& t = renderer.timings();
-    std::printf("renderer (1)+(2)+warm-up: %d draws (%d overlays alone), %.2f s drawing, %d measures %.2f s\n", t.draws,
-                t.overlayDraws, t.drawSeconds, t.measures, t.measureSeconds);
+    std::printf(
+        "renderer (1)+(2)+warm-up: %d draws, %d looks (%d overlays alone), %.2f s drawing, %d measures %.2f s\n",
+        t.draws, t.looks, t.overlayDraws, t.drawSeconds, t.measures, t.measureSeconds);
     fs::remove_all(work);
     return 0;
 }

@@ -247,8 +247,7 @@ void OffscreenRenderer::drawOneFrame(bool picture)
     camera_->setClearMask(kPictureClear);
     sceneRoot_->setStateSet(nullptr);
     timings_.drawSeconds += secondsBetween(start, Clock::now());
-    ++timings_.draws;
-    timings_.looks += picture ? 0 : 1;
+    ++(picture ? timings_.draws : timings_.looks);
     lookedOnly_ = !picture;
     hasDrawn_ = true;
     drawnView_ = placedView_;

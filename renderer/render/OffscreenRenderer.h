@@ -23,7 +23,7 @@ struct RenderTimings {
     int draws = 0;
     int readbacks = 0;  // pictures read back from the frame-buffer object
     int tileDraws = 0;  // draws of an unchanged view, made because tiles arrived
-    int looks = 0;  // of the draws, those that only culled the view while its tiles arrived
+    int looks = 0;  // frames that only culled the view while its tiles arrived (not in draws)
     int overlayDraws = 0;  // overlays drawn over the kept picture of the model, without the model
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;  // viewer.frame() calls, readback included
