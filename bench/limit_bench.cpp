@@ -148,8 +148,8 @@ int main(int argc, char** argv)
     print("(3) the batch: top + top_range, pipelined", whole);
     const RenderTimings& t = renderer.timings();
     std::printf(
-        "renderer (1)+(2)+warm-up: %d draws, %d looks (%d overlays alone), %.2f s drawing, %d measures %.2f s\n",
-        t.draws, t.looks, t.overlayDraws, t.drawSeconds, t.measures, t.measureSeconds);
+        "renderer (1)+(2)+warm-up: %d draws (%d overlays alone), %d looks, %.2f s drawing, %d measures %.2f s\n",
+        t.draws, t.overlayDraws, t.looks, t.drawSeconds, t.measures, t.measureSeconds);
     fs::remove_all(work);
     return 0;
 }

@@ -138,8 +138,8 @@ osg::Geode* overlayGeode(osg::Node* overlay)
 std::vector<osg::Vec3d> firstVertices(osg::Node* overlay)
 {
     const auto* placed = static_cast<osg::MatrixTransform*>(overlay);
-    const auto* local =
-        static_cast<const osg::Vec3Array*>(overlayGeode(overlay)->getDrawable(0)->asGeometry()->getVertexArray());
+    const auto* local = static_cast<const osg::Vec3Array*>(
+        overlayGeode(overlay)->getDrawable(0)->asGeometry()->getVertexArray());
     std::vector<osg::Vec3d> world;
     for (const osg::Vec3& v : *local) {
         world.push_back(osg::Vec3d(v) * placed->getMatrix());
@@ -242,8 +242,8 @@ double ringCoverage(const osg::Image& image, const PolygonFrame& frame, const Ca
                 for (int dx = -band; dx <= band && !found; ++dx) {
                     const int qx = px + dx;
                     const int qy = py + dy;
-                    found =
-                        qx >= 0 && qy >= 0 && qx < image.s() && qy < image.t() && isRed(pixelFromTop(image, qx, qy));
+                    found = qx >= 0 && qy >= 0 && qx < image.s() && qy < image.t() &&
+                            isRed(pixelFromTop(image, qx, qy));
                 }
             }
             covered += found ? 1 : 0;
@@ -263,11 +263,8 @@ PolygonFrame squareFrame(double minX, double minY, double size, double minZ, dou
     frame.minZ = minZ;
     frame.maxZ = maxZ;
     frame.centerZ = (minZ + maxZ) / 2;
-    frame.rings.push_back({{frame.minX, frame.minY},
-                           {frame.maxX, frame.minY},
-                           {frame.maxX, frame.maxY},
-                           {frame.minX, frame.maxY},
-                           {frame.minX, frame.minY}});
+    frame.rings.push_back({{frame.minX, frame.minY}, {frame.maxX, frame.minY}, {frame.maxX, frame.maxY},
+                           {frame.minX, frame.maxY}, {frame.minX, frame.minY}});
     return frame;
 }
 
