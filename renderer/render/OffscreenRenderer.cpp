@@ -10,6 +10,7 @@
 
 #include <osg/FrameBufferObject>
 #include <osg/GL>
+#include <osg/Scissor>
 #include <osg/Viewport>
 #include <osgDB/DatabasePager>
 #include <osgUtil/RenderStage>
@@ -26,6 +27,10 @@ namespace vistrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A picture's draw clears both buffers; the measure's draw of the frame's
+// own surface needs the depth buffer alone.
+constexpr GLbitfield kPictureClear = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT;
 
 osg::Vec4 clearColour(const RenderConfig& config)
 {
@@ -80,6 +85,11 @@ OffscreenRenderer::OffscreenRenderer(const RenderConfig& config) : config_(confi
 OffscreenRenderer::~OffscreenRenderer()
 {
     // The viewer closes the context; drop the camera's references first.
+    osg::GraphicsContext* context = camera_ ? camera_->getGraphicsContext() : nullptr;
+    if (context && context->getState() && context->isRealized() && context->makeCurrent()) {
+        depthStash_.release(*context->getState());
+        context->releaseContext();
+    }
     camera_ = nullptr;
     viewer_ = nullptr;
 }
@@ -140,7 +150,7 @@ void OffscreenRenderer::attachCamera(osg::GraphicsContext* context)
     camera_->setGraphicsContext(context);
     camera_->setViewport(new osg::Viewport(0, 0, config_.width, config_.height));
     camera_->setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
-    camera_->setClearMask(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    camera_->setClearMask(kPictureClear);
     camera_->setClearColor(clearColour(config_));
     camera_->setInitialDrawCallback(new ArrayPointerReset);
 
@@ -213,12 +223,32 @@ bool OffscreenRenderer::initialize(osg::Node* scene, std::vector<std::string>& e
     return true;
 }
 
-void OffscreenRenderer::drawOneFrame()
+void OffscreenRenderer::drawOneFrame(bool picture)
 {
     const auto start = Clock::now();
-    viewer_->frame();
+    if (!picture) {
+        // Culled as a picture is (the same tiles asked for), nothing
+        // cleared, every fragment outside the empty scissor.
+        if (!lookState_) {
+            lookState_ = new osg::StateSet;
+            lookState_->setAttributeAndModes(new osg::Scissor(0, 0, 0, 0),
+                                             osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
+        }
+        camera_->setClearMask(0);
+        sceneRoot_->setStateSet(lookState_.get());
+    }
+    try {
+        viewer_->frame();
+    } catch (...) {
+        camera_->setClearMask(kPictureClear);
+        sceneRoot_->setStateSet(nullptr);
+        throw;
+    }
+    camera_->setClearMask(kPictureClear);
+    sceneRoot_->setStateSet(nullptr);
     timings_.drawSeconds += secondsBetween(start, Clock::now());
-    ++timings_.draws;
+    ++(picture ? timings_.draws : timings_.looks);
+    lookedOnly_ = !picture;
     hasDrawn_ = true;
     drawnView_ = placedView_;
     drawnProjection_ = placedProjection_;
@@ -275,8 +305,18 @@ void OffscreenRenderer::drawIfNeeded(bool force)
         return;
     }
     const bool forTiles = !force && !viewChanged();
-    drawOneFrame();
+    // Unless every draw is asked for, the view is only looked at until it
+    // settles (lookedOnly_): the draws as tiles arrive showed nothing kept.
+    drawOneFrame(force);
     timings_.tileDraws += forTiles ? 1 : 0;
+}
+
+bool OffscreenRenderer::pictureOfSettledView(bool complete)
+{
+    if (lookedOnly_) {
+        drawOneFrame(true);  // the picture of the settled view
+    }
+    return complete;
 }
 
 void OffscreenRenderer::sleepFor(std::chrono::microseconds pause)
@@ -310,7 +350,7 @@ bool OffscreenRenderer::settle()
         }
         if (pagerIdle()) {
             timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
-            return true;
+            return pictureOfSettledView(true);
         }
         // Wait while the pager reads files and has nothing to merge yet.
         while (pager && pager->getRequestsInProgress() && !pager->requiresUpdateSceneGraph() &&
@@ -319,12 +359,12 @@ bool OffscreenRenderer::settle()
         }
         if (Clock::now() >= deadline && !pagerIdle()) {
             timings_.tileWaitSeconds += secondsBetween(waitStart, Clock::now());
-            return false;
+            return pictureOfSettledView(false);
         }
     }
 }
 
-bool OffscreenRenderer::readFrameBuffer(const std::function<void()>& read)
+bool OffscreenRenderer::withFrameBuffer(const std::function<void(osg::State&, osg::FrameBufferObject&)>& work)
 {
     osg::GraphicsContext* context = camera_->getGraphicsContext();
     auto* renderer = dynamic_cast<osgViewer::Renderer*>(camera_->getRenderer());
@@ -341,13 +381,20 @@ bool OffscreenRenderer::readFrameBuffer(const std::function<void()>& read)
         return false;
     }
     osg::State& state = *context->getState();
-    fbo->apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
-    read();
+    work(state, *fbo);
     state.get<osg::GLExtensions>()->glBindFramebuffer(GL_FRAMEBUFFER_EXT, context->getDefaultFboId());
     if (!wasCurrent) {
         context->releaseContext();
     }
     return true;
+}
+
+bool OffscreenRenderer::readFrameBuffer(const std::function<void()>& read)
+{
+    return withFrameBuffer([&read](osg::State& state, osg::FrameBufferObject& fbo) {
+        fbo.apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
+        read();
+    });
 }
 
 bool OffscreenRenderer::readBack()
@@ -364,7 +411,8 @@ bool OffscreenRenderer::readDepth(DepthPicture& picture)
 {
     picture.width = config_.width;
     picture.height = config_.height;
-    picture.depth.assign(static_cast<std::size_t>(config_.width) * static_cast<std::size_t>(config_.height), 1.0f);
+    // Every value is read: a buffer of the right size is taken as it is.
+    picture.depth.resize(static_cast<std::size_t>(config_.width) * static_cast<std::size_t>(config_.height));
     // The projection as the draw used it: the cull fits its near and far planes.
     picture.place(
         osg::Matrixd::inverse(drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix()));
@@ -420,13 +468,115 @@ bool OffscreenRenderer::renderOutline(const CameraSetup& setup, const PolygonFra
     return renderRangeLineFrame(*this, setup, frame, depthTested);
 }
 
+bool OffscreenRenderer::holdsModelPicture(const CameraSetup& setup)
+{
+    if (!initialized_ || !reuseSettledPlacement_ || !hasDrawn_ || drawnChildren_.size() != 1 ||
+        drawnChildren_.front() != scene_.get()) {
+        return false;
+    }
+    FrameCamera(config_).applyToCamera(camera_.get(), setup);
+    placedView_ = camera_->getViewMatrix();
+    placedProjection_ = camera_->getProjectionMatrix();
+    return !drawWouldChange() && pagerIdle();
+}
+
+bool OffscreenRenderer::renderOverlay(const CameraSetup& setup, osg::Node* overlay)
+{
+    if (holdsModelPicture(setup)) {
+        return drawOverModelPicture(overlay);
+    }
+    sceneRoot_->addChild(overlay);
+    const bool rendered = renderFrame(setup);
+    sceneRoot_->removeChild(overlay);
+    return rendered;
+}
+
+bool OffscreenRenderer::drawOverModelPicture(osg::Node* overlay)
+{
+    renderError_.clear();
+    const auto start = Clock::now();
+    const osg::CullSettings::ComputeNearFarMode nearFar = camera_->getComputeNearFarMode();
+    const auto restore = [&] {
+        camera_->setClearMask(kPictureClear);
+        camera_->setComputeNearFarMode(nearFar);
+        sceneRoot_->removeChildren(0, sceneRoot_->getNumChildren());
+        sceneRoot_->addChild(scene_.get());
+    };
+    // Nothing cleared, the model not drawn again, and the picture's depth
+    // mapping kept: the overlay meets the model's depth as in one draw.
+    sceneRoot_->removeChildren(0, sceneRoot_->getNumChildren());
+    sceneRoot_->addChild(overlay);
+    camera_->setClearMask(0);
+    camera_->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
+    camera_->setProjectionMatrix(fittedProjection_);
+    try {
+        viewer_->frame();
+    } catch (const std::exception& e) {
+        restore();
+        hasDrawn_ = false;
+        renderError_ = runMessage(RunMessage::RenderFailed, {e.what()});
+        return false;
+    }
+    restore();
+    timings_.drawSeconds += secondsBetween(start, Clock::now());
+    ++timings_.draws;
+    ++timings_.overlayDraws;
+    // The buffers hold the overlay now: the next picture is drawn anew.
+    hasDrawn_ = false;
+    tilesIncomplete_ = false;
+    incompleteRequests_ = 0;
+    if (!drewThroughFrameBufferObject() || !readBack()) {
+        renderError_ = runMessage(RunMessage::RenderNotThroughFbo);
+        return false;
+    }
+    ++timings_.renders;
+    return true;
+}
+
+bool OffscreenRenderer::drawOwnSurface(const PolygonFrame& frame, DepthPicture& own)
+{
+    const osg::Matrixd pictureProjection = fittedProjection_;
+    const bool idle = pagerIdle() && !drawWouldChange();
+    bool stashed = false;
+    withFrameBuffer([&](osg::State& state, osg::FrameBufferObject& fbo) {
+        stashed = depthStash_.save(state, fbo, config_.width, config_.height);
+    });
+    // The colour buffer keeps the picture: the surface writes depth alone.
+    const osg::BoundingSphere bound = scene_->getBound();
+    const osg::Matrixd sceneToWindow = drawnView_ * pictureProjection * camera_->getViewport()->computeWindowMatrix();
+    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
+                                            bound.center().z() + bound.radius(), config_.width, config_.height)
+                                .get());
+    camera_->setClearMask(GL_DEPTH_BUFFER_BIT);
+    try {
+        viewer_->frame();
+    } catch (...) {
+        camera_->setClearMask(kPictureClear);
+        sceneRoot_->setStateSet(nullptr);
+        throw;
+    }
+    camera_->setClearMask(kPictureClear);
+    fittedProjection_ = camera_->getProjectionMatrix();
+    sceneRoot_->setStateSet(nullptr);
+    ++timings_.measures;
+    const bool read = readDepth(own);
+    bool restored = false;
+    if (stashed && idle && pagerIdle()) {
+        withFrameBuffer(
+            [&](osg::State& state, osg::FrameBufferObject& fbo) { restored = depthStash_.restore(state, fbo); });
+    }
+    fittedProjection_ = pictureProjection;
+    hasDrawn_ = restored;
+    return read;
+}
+
 bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
                                        PictureMeasure& measure)
 {
     measure = PictureMeasure{};
     renderError_.clear();
     const auto start = Clock::now();
-    DepthPicture model;
+    DepthPicture& model = modelDepth_;
     if (!hasDrawn_ || !readDepth(model)) {
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the picture cannot be read"});
         return false;
@@ -434,16 +584,9 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     if (vertical) {
         measureVerticalArea(model, frame, setup, measure);
     }
-    // The frame's own surface, drawn alone from the same placement: no
-    // picture's draw, and the next render draws its picture anew.
-    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_).get());
-    viewer_->frame();
-    fittedProjection_ = camera_->getProjectionMatrix();
-    sceneRoot_->setStateSet(nullptr);
-    hasDrawn_ = false;
-    ++timings_.measures;
-    DepthPicture own;
-    if (!readDepth(own)) {
+    // The frame's own surface, drawn alone from the same placement.
+    DepthPicture& own = ownDepth_;
+    if (!drawOwnSurface(frame, own)) {
         timings_.measureSeconds += secondsBetween(start, Clock::now());
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RenderConfig.h"
+#include "render/DepthStash.h"
 #include "render/FrameCamera.h"
 #include "render/PictureSource.h"
 
@@ -22,6 +23,8 @@ struct RenderTimings {
     int draws = 0;
     int readbacks = 0;  // pictures read back from the frame-buffer object
     int tileDraws = 0;  // draws of an unchanged view, made because tiles arrived
+    int looks = 0;  // frames that only culled the view while its tiles arrived (not in draws)
+    int overlayDraws = 0;  // overlays drawn over the kept picture of the model, without the model
     double tileWaitSeconds = 0.0;  // time from a picture's last warm-up draw until its view settled
     double drawSeconds = 0.0;  // viewer.frame() calls, readback included
     double sleepSeconds = 0.0;  // warm-up pauses for the database pager
@@ -81,9 +84,22 @@ public:
     bool renderModel(const CameraSetup& setup) override;
     // Renders with the frame's outline draped on the model (renderRangeLineFrame).
     bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) override;
+    // Renders the model with `overlay` under the scene root for this one
+    // picture. Where the frame-buffer object still holds the settled picture
+    // of the model alone from this placement (holdsModelPicture), only the
+    // overlay is drawn, over that picture's colour and depth with its near
+    // and far planes: the same picture, for one draw of the overlay.
+    bool renderOverlay(const CameraSetup& setup, osg::Node* overlay);
+    // True when a render of the model alone from `setup` would draw nothing:
+    // the last draw showed the model alone from there, settled, and the
+    // pager has nothing to add to it.
+    bool holdsModelPicture(const CameraSetup& setup);
     // Reads the depth of the last draw, then draws the frame's own surface
-    // alone (OwnSurface) into the frame-buffer object and compares the two;
-    // the capture image is left as it is and the next render draws anew.
+    // alone (OwnSurface) into the frame-buffer object's depth buffer and
+    // compares the two. The capture image and the colour buffer are left as
+    // they are and the picture's depth is put back (DepthStash), so that the
+    // frame-buffer object holds the picture still; where it cannot be put
+    // back, the next render draws anew.
     bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
                         PictureMeasure& measure) override;
 
@@ -130,7 +146,11 @@ private:
     // Reads the driver's names and render-target limits with `context` made
     // current; the limit ERROR text when the configured size exceeds them.
     std::string readContextLimits(osg::GraphicsContext* context);
-    void drawOneFrame();
+    // Draws the scene root; with `picture` false it only looks: the view is
+    // culled (its tiles asked for, those arrived merged) and nothing drawn.
+    void drawOneFrame(bool picture);
+    // Draws the picture where the last frame only looked; returns `complete`.
+    bool pictureOfSettledView(bool complete);
     void sleepFor(std::chrono::microseconds pause);
     // True when the camera placement or the children of the scene root
     // changed since the last draw.
@@ -147,6 +167,14 @@ private:
     // Runs `read` with the frame-buffer object bound for reading; false when
     // there is none to read from.
     bool readFrameBuffer(const std::function<void()>& read);
+    // Runs `work` with the context current and the frame-buffer object the
+    // camera draws into; false when there is none.
+    bool withFrameBuffer(const std::function<void(osg::State&, osg::FrameBufferObject&)>& work);
+    // The overlay alone drawn over the kept picture (renderOverlay).
+    bool drawOverModelPicture(osg::Node* overlay);
+    // Draws the frame's own surface into the depth buffer alone, the
+    // picture's depth stashed and put back; false when not put back.
+    bool drawOwnSurface(const PolygonFrame& frame, DepthPicture& own);
     // The depth buffer of the last draw, with its placement.
     bool readDepth(DepthPicture& picture);
 
@@ -165,6 +193,8 @@ private:
     osg::Matrixd placedView_;
     osg::Matrixd placedProjection_;
     bool hasDrawn_ = false;
+    bool lookedOnly_ = false;  // the last frame was a look: the buffers hold no picture
+    osg::ref_ptr<osg::StateSet> lookState_;
     std::string renderError_;
     osg::Matrixd drawnView_;
     osg::Matrixd drawnProjection_;
@@ -176,6 +206,11 @@ private:
     std::string glRenderer_;
     std::string glVersion_;
     RenderTimings timings_;
+    DepthStash depthStash_;
+    // The depth pictures of the measures, kept from one to the next: no new
+    // memory, no fill per measure.
+    DepthPicture modelDepth_;
+    DepthPicture ownDepth_;
 };
 
 }  // namespace vistrel

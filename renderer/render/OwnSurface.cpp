@@ -2,8 +2,10 @@
 
 #include "core/FrameArea.h"
 
+#include <osg/ColorMask>
 #include <osg/Image>
 #include <osg/Program>
+#include <osg/Scissor>
 #include <osg/Shader>
 #include <osg/Texture2D>
 #include <osg/Uniform>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace vistrel {
 
@@ -76,9 +79,44 @@ osg::ref_ptr<osg::Texture2D> maskTexture(const PolygonFrame& frame, const AreaGr
     return texture;
 }
 
+// The window rectangle of the grid's box between lowZ and highZ, a pixel
+// wider on every side, within the window; empty (zero size) when it misses.
+osg::ref_ptr<osg::Scissor> maskScissor(const AreaGrid& grid, const osg::Matrixd& sceneToWindow, double lowZ,
+                                       double highZ, int width, int height)
+{
+    const double xs[2] = {grid.originX, grid.originX + grid.columns * grid.cellX};
+    const double ys[2] = {grid.originY, grid.originY + grid.rows * grid.cellY};
+    const double zs[2] = {lowZ, highZ};
+    double left = std::numeric_limits<double>::infinity();
+    double bottom = left;
+    double right = -left;
+    double top = -left;
+    for (const double x : xs) {
+        for (const double y : ys) {
+            for (const double z : zs) {
+                const osg::Vec3d corner = osg::Vec3d(x, y, z) * sceneToWindow;
+                left = std::min(left, corner.x());
+                right = std::max(right, corner.x());
+                bottom = std::min(bottom, corner.y());
+                top = std::max(top, corner.y());
+            }
+        }
+    }
+    const auto clampTo = [](double value, int limit) {
+        return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(limit)));
+    };
+    const int x0 = clampTo(std::floor(left) - 1.0, width);
+    const int y0 = clampTo(std::floor(bottom) - 1.0, height);
+    const int x1 = clampTo(std::ceil(right) + 1.0, width);
+    const int y1 = clampTo(std::ceil(top) + 1.0, height);
+    return new osg::Scissor(x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0));
+}
+
 }  // namespace
 
-osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view)
+osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view,
+                                            const osg::Matrixd& sceneToWindow, double lowZ, double highZ, int width,
+                                            int height)
 {
     const AreaGrid grid = maskGrid(frame);
     // Eye coordinates to mask coordinates (0..1 over the grid), composed in
@@ -93,6 +131,8 @@ osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg
     constexpr auto kOverride = osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE | osg::StateAttribute::PROTECTED;
     osg::ref_ptr<osg::StateSet> state = new osg::StateSet;
     state->setAttributeAndModes(program.get(), kOverride);
+    state->setAttributeAndModes(new osg::ColorMask(false, false, false, false), kOverride);
+    state->setAttributeAndModes(maskScissor(grid, sceneToWindow, lowZ, highZ, width, height).get(), kOverride);
     state->setTextureAttributeAndModes(kMaskUnit, maskTexture(frame, grid).get(), kOverride);
     state->addUniform(new osg::Uniform("areaMask", kMaskUnit));
     state->addUniform(new osg::Uniform("eyeToMask", osg::Matrixf(eyeToMask)));

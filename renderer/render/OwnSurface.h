@@ -14,7 +14,15 @@ namespace vistrel {
 // buffer holds the frame's own surface as if nothing else stood there.
 // `view` is the view matrix of the draw (the mask is reached from eye
 // coordinates, which keeps single precision fine far from the origin).
-// Set with OVERRIDE on the scene root; it writes white.
-osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view);
+// Set with OVERRIDE on the scene root; it writes depth alone (the colour
+// buffer keeps what it holds).
+// Where the scene reaches the window through `sceneToWindow` (view,
+// projection and viewport of an orthographic placement), the draw is held to
+// the window rectangle that the mask's cells between the heights `lowZ` and
+// `highZ` (the scene's) cover, with a pixel to spare: no fragment outside it
+// passes the mask, so the depth buffer is the same, for the part of a draw.
+osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view,
+                                            const osg::Matrixd& sceneToWindow, double lowZ, double highZ, int width,
+                                            int height);
 
 }  // namespace vistrel

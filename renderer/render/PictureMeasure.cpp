@@ -13,6 +13,17 @@ osg::Vec3d DepthPicture::pointAt(int x, int y) const
     return osg::Vec3d(x + 0.5, y + 0.5, depth[index(x, y)]) * toScene;
 }
 
+double DepthPicture::heightAt(int x, int y) const
+{
+    // Matrixd::preMult's third row and its divide, nothing else.
+    const double px = x + 0.5;
+    const double py = y + 0.5;
+    const double pz = depth[index(x, y)];
+    const osg::Matrixd& m = toScene;
+    const double d = 1.0f / (m(0, 3) * px + m(1, 3) * py + m(2, 3) * pz + m(3, 3));
+    return (m(0, 2) * px + m(1, 2) * py + m(2, 2) * pz + m(3, 2)) * d;
+}
+
 void DepthPicture::place(const osg::Matrixd& windowToScene)
 {
     toScene = windowToScene;
@@ -64,7 +75,7 @@ void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, c
                 continue;
             }
             ++measure.modelPixels;
-            const double z = model.pointAt(x, y).z();
+            const double z = model.heightAt(x, y);
             lowest = std::min(lowest, z);
             highest = std::max(highest, z);
         }

@@ -28,6 +28,8 @@ struct DepthPicture {
     bool drawn(int x, int y) const { return depth[index(x, y)] < 1.0f; }
     // The scene point the centre of pixel (x, y) shows.
     osg::Vec3d pointAt(int x, int y) const;
+    // The z of pointAt(x, y) alone, by the same arithmetic.
+    double heightAt(int x, int y) const;
     // How far along the view direction pixel (x, y) shows its point, from a
     // plane across the view. The placements are orthographic: that distance
     // is the same linear function of the depth for every pixel.

@@ -251,10 +251,7 @@ bool renderRangeLineFrame(OffscreenRenderer& renderer, const CameraSetup& setup,
         Logger::instance().warn("No range outline available for " + frame.name);
         return renderer.renderFrame(setup);
     }
-    sceneRoot->addChild(overlay.get());
-    const bool rendered = renderer.renderFrame(setup);
-    sceneRoot->removeChild(overlay.get());
-    return rendered;
+    return renderer.renderOverlay(setup, overlay.get());
 }
 
 }  // namespace vistrel

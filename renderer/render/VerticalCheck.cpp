@@ -9,6 +9,35 @@
 
 namespace vistrel {
 
+namespace {
+
+// The extent of the frame's rings (its bounds when it has none), widened by
+// `margin` and a little more for the rounding of points along the edges: a
+// point outside it is farther than `margin` from every edge.
+struct Extent {
+    double minX, minY, maxX, maxY;
+    bool holds(double x, double y) const { return x >= minX && x <= maxX && y >= minY && y <= maxY; }
+};
+
+Extent nearExtent(const PolygonFrame& frame, double margin)
+{
+    Extent e{frame.minX, frame.minY, frame.maxX, frame.maxY};
+    bool first = true;
+    for (const std::vector<RingPoint>& ring : frame.rings) {
+        for (const RingPoint& p : ring) {
+            e = first ? Extent{p.x, p.y, p.x, p.y}
+                      : Extent{std::min(e.minX, p.x), std::min(e.minY, p.y), std::max(e.maxX, p.x),
+                               std::max(e.maxY, p.y)};
+            first = false;
+        }
+    }
+    const double slack =
+        margin + 1e-6 * (1.0 + std::max({std::fabs(e.minX), std::fabs(e.maxX), std::fabs(e.minY), std::fabs(e.maxY)}));
+    return Extent{e.minX - slack, e.minY - slack, e.maxX + slack, e.maxY + slack};
+}
+
+}  // namespace
+
 PixelFilter frameAreaPixels(const PolygonFrame& frame, const CameraSetup& setup, int width, int height)
 {
     const double pixelX = setup.orthoWidth / std::max(1, width);
@@ -16,8 +45,11 @@ PixelFilter frameAreaPixels(const PolygonFrame& frame, const CameraSetup& setup,
     const double left = setup.center.x() - setup.orthoWidth / 2.0;
     const double bottom = setup.center.y() - setup.orthoHeight / 2.0;
     const double margin = std::max(pixelX, pixelY);
-    return [&frame, pixelX, pixelY, left, bottom, margin](int x, int y) {
-        return nearFrameArea(frame, left + (x + 0.5) * pixelX, bottom + (y + 0.5) * pixelY, margin);
+    const Extent extent = nearExtent(frame, margin);
+    return [&frame, pixelX, pixelY, left, bottom, margin, extent](int x, int y) {
+        const double px = left + (x + 0.5) * pixelX;
+        const double py = bottom + (y + 0.5) * pixelY;
+        return extent.holds(px, py) && nearFrameArea(frame, px, py, margin);
     };
 }
 

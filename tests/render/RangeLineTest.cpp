@@ -350,3 +350,47 @@ TEST(RangeLineOverlay, OutlineOnARoofEdgeIsWholeUnlessTheDepthTestIsAskedFor)
     EXPECT_LE(coverage[1], 0.8);
     EXPECT_GE(coverage[1], 0.3);  // the ground half stays visible
 }
+
+TEST(RangeLineOverlay, OutlineOverTheKeptPictureEqualsAFullDraw)
+{
+    // The batch's order: the picture, its measure, then the outline, drawn
+    // alone over the picture that the measure left in place; against the
+    // outline drawn with the model in one draw, on the same renderer.
+    osg::ref_ptr<osg::Group> scene = new osg::Group;
+    scene->addChild(makeGround(-30, -30, 30, 30, 0, osg::Vec4(0, 1, 0, 1)));
+    scene->addChild(makeBox(osg::Vec3(0, -30, 0), osg::Vec3(30, 30, 10), osg::Vec4(0.6f, 0.6f, 0.6f, 1)));
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+    const PolygonFrame frame = squareFrame(-1.5, -1.5, 3, 0, 10);
+    const PolygonFrame elsewhere = squareFrame(-20, -20, 6, 0, 0);
+    const auto bytes = [](const osg::Image& image) {
+        return std::string(reinterpret_cast<const char*>(image.data()), image.getTotalSizeInBytes());
+    };
+    for (const bool depthTest : {false, true}) {
+        RenderConfig config;
+        config.width = 320;
+        config.height = 180;
+        config.warmup_frames = 0;
+        config.range_line_width = 3;
+        OffscreenRenderer renderer(config);
+        std::vector<std::string> errors;
+        ASSERT_TRUE(renderer.initialize(scene.get(), errors)) << testing::PrintToString(errors);
+        const CameraSetup setup = FrameCamera(config).computeSetup(frame, "top");
+        ASSERT_TRUE(renderer.renderModel(setup));
+        const std::string model = bytes(*renderer.captureImage());
+        PictureMeasure measure;
+        ASSERT_TRUE(renderer.measurePicture(setup, frame, true, measure));
+        EXPECT_GT(measure.visiblePixels, 0);
+        ASSERT_TRUE(renderer.renderOutline(setup, frame, depthTest));
+        EXPECT_EQ(renderer.timings().overlayDraws, 1) << "depth test " << depthTest;
+        const std::string over = bytes(*renderer.captureImage());
+        EXPECT_GT(ringCoverage(*renderer.captureImage(), frame, setup, 2), 0.3);
+
+        // The buffers hold the outline now: the model alone is drawn anew.
+        ASSERT_TRUE(renderer.renderModel(setup));
+        EXPECT_EQ(bytes(*renderer.captureImage()), model) << "depth test " << depthTest;
+        ASSERT_TRUE(renderer.renderModel(FrameCamera(config).computeSetup(elsewhere, "top")));
+        ASSERT_TRUE(renderer.renderOutline(setup, frame, depthTest));
+        EXPECT_EQ(renderer.timings().overlayDraws, 1);  // a full draw: the picture was of another view
+        EXPECT_EQ(bytes(*renderer.captureImage()), over) << "depth test " << depthTest;
+    }
+}
