@@ -11,9 +11,9 @@
 #include "BenchSupport.h"
 
 #include "app/RenderBatch.h"
-#include "geodata/FrameHeights.h"
-#include "geodata/PolygonFrameReader.h"
-#include "geodata/SceneLoader.h"
+#include "model/FrameHeights.h"
+#include "vector/PolygonFrameReader.h"
+#include "model/SceneLoader.h"
 #include "output/ImageWriter.h"
 #include "render/OffscreenRenderer.h"
 

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 namespace batchtest {
+
+using testsupport::DecodedPng;
 
 nlohmann::json smallConfig(const nlohmann::json& overrides)
 {
@@ -68,10 +73,10 @@ bool isMagenta(const unsigned char* p)
 nlohmann::json outlineConfig(const nlohmann::json& overrides)
 {
     nlohmann::json config = smallConfig({{"output_top_range", true},
-                               {"range_line_color", "magenta"},
-                               {"range_line_width", 1},
-                               {"width", 480},
-                               {"height", 270}});
+                                         {"range_line_color", "magenta"},
+                                         {"range_line_width", 1},
+                                         {"width", 480},
+                                         {"height", 270}});
     for (const auto& [key, value] : overrides.items()) {
         config[key] = value;
     }

@@ -44,6 +44,9 @@ SampleRun runVistrelWith(const testsupport::TempDir& dir, const std::string& nam
 // replace keys.
 nlohmann::json outlineConfig(const nlohmann::json& overrides);
 
+// A pixel of the magenta outline.
+bool isMagenta(const unsigned char* p);
+
 // Peak signal-to-noise ratio of two pictures of one size over their colour
 // channels, in dB (99 when equal).
 double psnr(const testsupport::DecodedPng& a, const testsupport::DecodedPng& b);

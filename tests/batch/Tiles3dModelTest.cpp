@@ -46,8 +46,8 @@ std::map<std::string, ReportRow> reportRows(const fs::path& output)
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const auto& row = rows[r];
         byFolder[row.at(column.at("文件夹名称"))] = {number(row.at(column.at("最低高程"))),
-                                                    number(row.at(column.at("最高高程"))),
-                                                    row.at(column.at("正射结果")), row.at(column.at("北侧结果"))};
+                                                     number(row.at(column.at("最高高程"))),
+                                                     row.at(column.at("正射结果")), row.at(column.at("北侧结果"))};
     }
     return byFolder;
 }
