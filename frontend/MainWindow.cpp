@@ -222,7 +222,6 @@ void MainWindow::buildWindow()
     layout->addWidget(divider, 1);
     setCentralWidget(central);
 
-    buildControllers();
     connectParts();
     m_runs->updateButtons();
     setReadingTabOrder(central);
@@ -236,8 +235,6 @@ void MainWindow::buildControllers()
                                m_frameBar,    m_imageBar,   m_statusLabel};
     m_runs = new RunController(m_programDir, {m_form, m_logView, m_preview, &m_dialogs, m_project, controls}, this);
     m_plans = new PlanController(m_programDir, {m_form, m_preview, &m_dialogs, m_runs}, this);
-    // The picture of the last image and the map of the parcels share a place.
-    m_lowerTabs->addTab(m_plans->buildPane(m_lowerTabs), QStringLiteral("图斑地图"));
 }
 
 void MainWindow::connectParts()
@@ -265,10 +262,14 @@ QWidget* MainWindow::buildLogRow()
     m_preview = new PreviewPane(row);
     m_preview->setObjectName(QStringLiteral("previewPane"));
     m_preview->setUrlOpener([this](const QUrl& url) { m_dialogs.openUrl(url); });
-    // The plan map's tab follows once the plan is built.
+    // The picture of the last image and the map of the parcels share a place.
     m_lowerTabs = new QTabWidget(row);
     m_lowerTabs->setObjectName(QStringLiteral("lowerTabs"));
     m_lowerTabs->addTab(m_preview, QStringLiteral("最新图片"));
+    // The parts have their widgets now; the plan builds its map here, in
+    // its place in the tab order.
+    buildControllers();
+    m_lowerTabs->addTab(m_plans->buildPane(m_lowerTabs), QStringLiteral("图斑地图"));
     row->addWidget(m_logView);
     row->addWidget(m_lowerTabs);
     row->setStretchFactor(0, 3);
