@@ -30,3 +30,10 @@ QJsonObject defaultSettings()
     }
     return settings;
 }
+
+QString textOrDefault(const QJsonObject& settings, const char* key)
+{
+    const QString fallback = defaultSetting(key).toString();
+    const QJsonValue value = settings.value(QLatin1String(key));
+    return value.isString() ? value.toString() : fallback;
+}

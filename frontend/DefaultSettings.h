@@ -11,3 +11,7 @@ QJsonObject defaultSettings();
 // The value Tavrin starts with for `key`, from the key table; undefined for
 // a key Tavrin does not write.
 QJsonValue defaultSetting(const char* key);
+
+// The text `settings` holds for `key`; a missing key or a value that is not
+// a text gives the one Tavrin starts with.
+QString textOrDefault(const QJsonObject& settings, const char* key);

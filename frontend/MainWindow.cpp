@@ -1,24 +1,32 @@
+// The window: construction, layout, the header's menus and actions, the
+// wiring of its parts, drops and closing.
+
 #include "MainWindow.h"
 
 #include "FieldPicker.h"
 #include "FormChoices.h"
 #include "LogView.h"
 #include "PathText.h"
+#include "PlanController.h"
 #include "PreviewPane.h"
-#include "RendererRun.h"
+#include "ProjectController.h"
+#include "ProjectFile.h"
+#include "RunController.h"
 #include "SettingsFile.h"
 #include "SettingsForm.h"
 #include "TabOrder.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -77,116 +85,109 @@ void setButtonKey(QPushButton* button, const QKeySequence& key, const QString& w
 // keep their width while the numbers change.
 const char kWidestStatus[] = "图片 00000/00000，图斑 00000/00000，已用 00:00:00，预计剩余 00:00:00";
 
+// The vector sources the frames may come from, by suffix.
+bool isVectorSource(const QFileInfo& file)
+{
+    static const QStringList suffixes = {QStringLiteral("shp"), QStringLiteral("gpkg"), QStringLiteral("geojson"),
+                                         QStringLiteral("kml"), QStringLiteral("gdbtable")};
+    return suffixes.contains(file.suffix().toLower()) ||
+           (file.isDir() && file.suffix().compare(QLatin1String("gdb"), Qt::CaseInsensitive) == 0);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(const QString& programDir, QWidget* parent) : QMainWindow(parent), m_programDir(programDir)
 {
-    m_run = new RendererRun(this);
     buildWindow();
-    connectRun();
     resize(startSize(screen()));
     setAcceptDrops(true);
     m_form->fieldPicker()->rebuild({QString::fromUtf8(kDefaultField)}, {QString::fromUtf8(kDefaultField)});
-    loadStartupProject();
+    m_project->loadStartup();
 }
 
-// A renderer still running ends with the run (see ~RendererRun), before the
+// The run goes first: a renderer still running ends with it, before the
 // widgets its signals would reach are gone.
 MainWindow::~MainWindow()
 {
-    m_run->disconnect(this);
-    delete m_run;
+    delete m_runs;
 }
 
 void MainWindow::setMessageHandler(MessageHandler handler)
 {
-    m_messageHandler = std::move(handler);
+    m_dialogs.setMessageHandler(std::move(handler));
 }
 
 void MainWindow::setUrlOpener(UrlOpener opener)
 {
-    m_urlOpener = std::move(opener);
+    m_dialogs.setUrlOpener(std::move(opener));
 }
 
 void MainWindow::setStopGracePeriod(int milliseconds)
 {
-    m_run->setStopGracePeriod(milliseconds);
+    m_runs->setStopGracePeriod(milliseconds);
 }
 
 bool MainWindow::running() const
 {
-    return m_run->running();
+    return m_runs->running();
 }
 
-void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
-                             const QList<MessageAction>& actions, const QString& details)
+void MainWindow::startTask(bool testMode)
 {
-    if (m_messageHandler) {
-        m_messageHandler(UserMessage{icon, title, text, false, actions, {}, details});
-        return;
-    }
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.setDetailedText(details);
-    QList<QPair<QAbstractButton*, std::function<void()>>> buttons;
-    for (const MessageAction& action : actions) {
-        QPushButton* button = box.addButton(action.label, QMessageBox::ActionRole);
-        button->setEnabled(action.enabled);
-        buttons.append({button, action.run});
-    }
-    box.exec();
-    for (const auto& [button, run] : buttons) {
-        if (box.clickedButton() == button && run)
-            run();
-    }
+    m_runs->start(testMode);
 }
 
-// Questions are asked while the renderer may still be running: the end of
-// the task closes an open one (m_openQuestion) as answered "no".
-bool MainWindow::askQuestion(const QString& title, const QString& text)
+void MainWindow::stopTask()
 {
-    if (m_messageHandler)
-        return m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, {}, {}}) != 0;
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    m_openQuestion = &box;
-    const int answer = box.exec();
-    m_openQuestion = nullptr;
-    return answer == QMessageBox::Yes;
+    m_runs->stop();
 }
 
-// The last choice cancels; Esc and closing the box choose it.
-int MainWindow::askChoice(const QString& title, const QString& text, const QStringList& choices)
+void MainWindow::startPlan()
 {
-    const int cancel = int(choices.size()) - 1;
-    if (m_messageHandler) {
-        const int chosen = m_messageHandler(UserMessage{QMessageBox::Question, title, text, true, {}, choices, {}});
-        return chosen >= 0 && chosen < cancel ? chosen : cancel;
-    }
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
-    QList<QAbstractButton*> buttons;
-    for (int i = 0; i < choices.size(); ++i) {
-        const auto role =
-            i == cancel ? QMessageBox::RejectRole : (i == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
-        buttons.append(box.addButton(choices[i], role));
-    }
-    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
-    box.setEscapeButton(buttons.last());
-    box.exec();
-    const int chosen = int(buttons.indexOf(box.clickedButton()));
-    return chosen >= 0 ? chosen : cancel;
+    m_plans->start();
 }
 
-void MainWindow::openUrl(const QUrl& url)
+bool MainWindow::planning() const
 {
-    if (m_urlOpener)
-        m_urlOpener(url);
-    else
-        QDesktopServices::openUrl(url);
+    return m_plans->planning();
 }
 
-void MainWindow::appendLog(const QString& line)
+QString MainWindow::settingsFilePath() const
 {
-    m_logView->appendLine(line);
+    return m_project->path();
+}
+
+bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
+{
+    return m_project->saveSettings(path, settings);
+}
+
+bool MainWindow::saveProject()
+{
+    return m_project->save();
+}
+
+bool MainWindow::saveProjectAs(const QString& path)
+{
+    return m_project->saveAs(path);
+}
+
+bool MainWindow::openProject(const QString& path)
+{
+    return !running() && m_project->open(path);
+}
+
+void MainWindow::newProject()
+{
+    if (!running())
+        m_project->startNew();
+}
+
+void MainWindow::chooseAndOpenProject()
+{
+    const QString path = m_project->chooseToOpen();
+    if (!path.isEmpty())
+        openProject(path);
 }
 
 // ---- layout ---------------------------------------------------------------
@@ -221,13 +222,35 @@ void MainWindow::buildWindow()
     layout->addWidget(divider, 1);
     setCentralWidget(central);
 
-    connect(m_form, &SettingsForm::numbersEdited, this, &MainWindow::updateRunButtons);
-    connect(
-        m_form, &SettingsForm::message, this,
-        [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
-    connect(m_form, &SettingsForm::logLine, this, &MainWindow::appendLog);
-    updateRunButtons();
+    connectParts();
+    m_runs->updateButtons();
     setReadingTabOrder(central);
+}
+
+// The run before the plan: the renderer's process is the window's first.
+void MainWindow::buildControllers()
+{
+    m_project = new ProjectController(m_programDir, this, m_form, m_logView, &m_dialogs);
+    const RunControls controls{m_startButton, m_testButton, m_stopButton, m_saveButton,
+                               m_frameBar,    m_imageBar,   m_statusLabel};
+    m_runs = new RunController(m_programDir, {m_form, m_logView, m_preview, &m_dialogs, m_project, controls}, this);
+    m_plans = new PlanController(m_programDir, {m_form, m_preview, &m_dialogs, m_runs}, this);
+}
+
+void MainWindow::connectParts()
+{
+    connect(m_form, &SettingsForm::numbersEdited, m_runs, &RunController::updateButtons);
+    connect(m_form, &SettingsForm::message, this,
+            [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
+                m_dialogs.showMessage(icon, title, text);
+            });
+    connect(m_form, &SettingsForm::logLine, m_logView, &LogView::appendLine);
+    connect(m_form, &SettingsForm::pathsChanged, m_plans, &PlanController::schedule);
+    connect(m_project, &ProjectController::titleChanged, this, &MainWindow::setWindowTitle);
+    connect(m_project, &ProjectController::shown, m_plans, &PlanController::schedule);
+    connect(m_runs, &RunController::started, m_plans, &PlanController::setRunOutputFolder);
+    connect(m_runs, &RunController::ended, m_plans, &PlanController::showRunResults);
+    connect(m_runs, &RunController::closeRequested, this, &MainWindow::close);
 }
 
 QWidget* MainWindow::buildLogRow()
@@ -238,12 +261,15 @@ QWidget* MainWindow::buildLogRow()
     m_logView->setObjectName(QStringLiteral("logView"));
     m_preview = new PreviewPane(row);
     m_preview->setObjectName(QStringLiteral("previewPane"));
-    m_preview->setUrlOpener([this](const QUrl& url) { openUrl(url); });
+    m_preview->setUrlOpener([this](const QUrl& url) { m_dialogs.openUrl(url); });
     // The picture of the last image and the map of the parcels share a place.
     m_lowerTabs = new QTabWidget(row);
     m_lowerTabs->setObjectName(QStringLiteral("lowerTabs"));
     m_lowerTabs->addTab(m_preview, QStringLiteral("最新图片"));
-    m_lowerTabs->addTab(buildPlanPane(m_lowerTabs), QStringLiteral("图斑地图"));
+    // The parts have their widgets now; the plan builds its map here, in
+    // its place in the tab order.
+    buildControllers();
+    m_lowerTabs->addTab(m_plans->buildPane(m_lowerTabs), QStringLiteral("图斑地图"));
     row->addWidget(m_logView);
     row->addWidget(m_lowerTabs);
     row->setStretchFactor(0, 3);
@@ -290,6 +316,39 @@ QWidget* MainWindow::buildHeaderRow()
     connect(feedback, &QPushButton::clicked, this, &MainWindow::openFeedbackForm);
     connect(openOutput, &QPushButton::clicked, this, &MainWindow::openOutputFolder);
     return row;
+}
+
+QWidget* MainWindow::buildProjectButton(QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("projectButton"));
+    button->setText(QStringLiteral("项目"));
+    button->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(button);
+    menu->setObjectName(QStringLiteral("projectMenu"));
+    menu->addAction(QStringLiteral("新建项目"), QKeySequence::New, this, &MainWindow::newProject);
+    menu->addAction(QStringLiteral("打开项目…"), QKeySequence::Open, this, &MainWindow::chooseAndOpenProject);
+    menu->addAction(QStringLiteral("保存项目"), this, &MainWindow::saveProject);
+    menu->addAction(QStringLiteral("另存为…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
+                    [this] { m_project->chooseAndSaveAs(); });
+    m_recentMenu = menu->addMenu(QStringLiteral("最近的项目"));
+    m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
+    // The shortcuts work without opening the menu.
+    addActions(menu->actions());
+    button->setMenu(menu);
+    return button;
+}
+
+void MainWindow::fillRecentMenu()
+{
+    m_recentMenu->clear();
+    for (const QString& path : recentProjects(m_programDir)) {
+        QAction* action = m_recentMenu->addAction(cleanNativePath(path), this, [this, path] { openProject(path); });
+        action->setEnabled(QFileInfo::exists(path));
+    }
+    if (m_recentMenu->isEmpty())
+        m_recentMenu->addAction(QStringLiteral("（无）"))->setEnabled(false);
 }
 
 QWidget* MainWindow::buildButtonsRow()
@@ -345,7 +404,6 @@ QWidget* MainWindow::buildProgressRow()
     m_statusLabel = new QLabel(row);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setFixedWidth(m_statusLabel->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidestStatus)) + 8);
-    setStatus(QStringLiteral("就绪"));
 
     layout->addWidget(new QLabel(QStringLiteral("图斑"), row));
     layout->addWidget(m_frameBar, 1);
@@ -353,14 +411,6 @@ QWidget* MainWindow::buildProgressRow()
     layout->addWidget(m_imageBar, 1);
     layout->addWidget(m_statusLabel);
     return row;
-}
-
-// Long texts (a failure reason, the shard state) are cut to the label's
-// fixed width; the whole text is the label's tooltip.
-void MainWindow::setStatus(const QString& text)
-{
-    m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(text, Qt::ElideRight, m_statusLabel->width()));
-    m_statusLabel->setToolTip(text);
 }
 
 void MainWindow::showHelp()
@@ -374,7 +424,7 @@ void MainWindow::showHelp()
         QStringLiteral("SHP 若带 37000000 等度带，默认会自动识别并向左平移回模型坐标。"),
         QStringLiteral("如需提交问题反馈，请点击主界面的“问题反馈”。"),
     };
-    showMessage(QMessageBox::Information, QStringLiteral("帮助"), lines.join(QLatin1Char('\n')));
+    m_dialogs.showMessage(QMessageBox::Information, QStringLiteral("帮助"), lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::openFeedbackForm()
@@ -383,7 +433,7 @@ void MainWindow::openFeedbackForm()
     const QString address =
         state.value(QStringLiteral("feedback/address"), QString::fromUtf8(kBuiltInFeedbackUrl)).toString().trimmed();
     if (!address.isEmpty()) {
-        openUrl(feedbackUrl(address));
+        m_dialogs.openUrl(feedbackUrl(address));
         return;
     }
     const QStringList lines = {
@@ -394,7 +444,7 @@ void MainWindow::openFeedbackForm()
         QStringLiteral("· 任务结束时的提示（退出码与原因）。"),
         QStringLiteral("单位有自己的反馈网页时，可在“帮助”菜单的“设置反馈地址…”中填写。"),
     };
-    showMessage(QMessageBox::Information, QStringLiteral("问题反馈"), lines.join(QLatin1Char('\n')));
+    m_dialogs.showMessage(QMessageBox::Information, QStringLiteral("问题反馈"), lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::setFeedbackAddress()
@@ -412,39 +462,14 @@ void MainWindow::openOutputFolder()
 {
     const QString folder = m_form->outputFolder();
     QDir().mkpath(folder);
-    openUrl(QUrl::fromLocalFile(folder));
-}
-
-bool MainWindow::saveSettings(const QString& path, const QJsonObject& settings)
-{
-    QString errorText;
-    if (writeSettingsFile(path, settings, &errorText)) {
-        if (!m_projectPath.isEmpty() && QFileInfo(path) == QFileInfo(m_projectPath))
-            m_savedForm = settings;
-        return true;
-    }
-    showMessage(QMessageBox::Critical, QStringLiteral("保存配置失败"), errorText);
-    return false;
-}
-
-// Closing, opening another project or starting a new one asks to save edits
-// not yet saved.
-bool MainWindow::confirmUnsavedEdits(const QString& question)
-{
-    if (m_form->collectGuiSettings() == m_savedForm)
-        return true;
-    const int choice = askChoice(QStringLiteral("配置未保存"), question,
-                                 {QStringLiteral("保存"), QStringLiteral("不保存"), QStringLiteral("取消")});
-    if (choice == 0)
-        return saveProject();
-    return choice == 1;
+    m_dialogs.openUrl(QUrl::fromLocalFile(folder));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (!m_run->running()) {
-        if (confirmUnsavedEdits(QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"))) {
-            rememberProject();
+    if (!running()) {
+        if (m_project->confirmUnsavedEdits(QStringLiteral("配置已修改但尚未保存。关闭前保存吗？"))) {
+            m_project->remember();
             event->accept();
         } else {
             event->ignore();
@@ -452,25 +477,36 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
-    if (m_closeAfterStop || m_askingToClose)
+    if (m_runs->closing())
         return;  // already stopping; the window closes when the renderer has ended
-    if (askToStopForClose())
+    if (m_runs->askToStopForClose())
         event->accept();  // the task ended while the question was open
 }
 
-// True when the task ended while the question was open.
-bool MainWindow::askToStopForClose()
+void MainWindow::openDroppedPath(const QString& path)
 {
-    m_askingToClose = true;
-    const bool stop =
-        askQuestion(QStringLiteral("任务正在运行"), QStringLiteral("渲染器正在运行。停止任务并退出吗？\n"
-                                                                   "渲染器会先完成当前图片并写出报告，然后程序退出。"));
-    m_askingToClose = false;
-    if (!m_run->running())
-        return true;
-    if (stop) {
-        m_closeAfterStop = true;
-        requestStop();
+    const QFileInfo file(path);
+    if (running() || !file.exists())
+        return;
+    if (isVectorSource(file))
+        m_form->setFramesPath(file.absoluteFilePath());
+    else if (file.suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0)
+        openProject(file.absoluteFilePath());
+    else if (file.isDir() || file.suffix().compare(QLatin1String("osgb"), Qt::CaseInsensitive) == 0)
+        m_form->setModelPath(file.absoluteFilePath());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!running() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            openDroppedPath(url.toLocalFile());
     }
-    return false;
+    event->acceptProposedAction();
 }

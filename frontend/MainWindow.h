@@ -1,39 +1,29 @@
 #pragma once
 
+#include "UserDialogs.h"
 #include "UserMessage.h"
 
 #include <QJsonObject>
 #include <QMainWindow>
-#include <QPointer>
 
 class LogView;
-class PlanMap;
-class PlanRun;
+class PlanController;
 class PreviewPane;
-struct PlanData;
+class ProjectController;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
-class RendererRun;
+class QTabWidget;
+class RunController;
 class SettingsForm;
-struct RunEnd;
-struct WrittenImage;
-namespace vistrel {
-struct ImageProgress;
-}
 
-// The single window of Tavrin. It builds and wires its parts: the settings
-// form (SettingsForm, with its FieldPicker), the task buttons, the progress
-// row, the log beside the preview, and the run of the renderer
-// (RendererRun); it shows the end of a run and asks the user's questions.
-//
-// MainWindow.cpp: construction, layout, header actions and closing;
-// MainWindowProject.cpp: the project file (new, open, save, save as, recent
-// projects, dropped files);
-// MainWindowPlan.cpp: the plan of the paths chosen (`Vistrel --plan`) on the
-// map of parcels, and the results of a run on it;
-// MainWindowRun.cpp: starting, following and stopping a run;
-// MainWindowRunEnd.cpp: the end box.
+// The single window of Tavrin: its header with the project and help menus,
+// the settings form (SettingsForm), the task buttons, the progress row and
+// the log beside the preview and the plan map. It builds the widgets and
+// wires the parts that do the work: the project file (ProjectController),
+// the run of the renderer (RunController) and the plan of the paths chosen
+// (PlanController). Their messages and questions go through UserDialogs.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -52,13 +42,14 @@ public:
     void setStopGracePeriod(int milliseconds);
 
     // The project file; empty for a new project not saved yet.
-    QString settingsFilePath() const { return m_projectPath; }
+    QString settingsFilePath() const;
     SettingsForm* settingsForm() const { return m_form; }
     // Writes a settings file; a failure is told to the user.
     bool saveSettings(const QString& path, const QJsonObject& settings);
 
     // The project: saved to its file (a new one asks for a file), saved to
-    // another file, opened (after asking to save edits), started anew.
+    // another file, opened (after asking to save edits), started anew; not
+    // opened or started anew while a task runs.
     bool saveProject();
     bool saveProjectAs(const QString& path);
     bool openProject(const QString& path);
@@ -85,65 +76,25 @@ protected:
 private:
     void buildWindow();
     QWidget* buildHeaderRow();
+    QWidget* buildProjectButton(QWidget* parent);
     QWidget* buildButtonsRow();
     QWidget* buildProgressRow();
     QWidget* buildLogRow();
-    void connectRun();
-    QWidget* buildPlanPane(QWidget* parent);
-    void schedulePlan();
-    void showPlan(const PlanData& plan);
-    void showRunResults();
-    void openParcel(int parcel);
+    void buildControllers();
+    void connectParts();
 
+    void fillRecentMenu();
+    void chooseAndOpenProject();
     void showHelp();
     void openFeedbackForm();
     void setFeedbackAddress();
     void openOutputFolder();
-    QWidget* buildProjectButton(QWidget* parent);
-    void fillRecentMenu();
-    void loadStartupProject();
-    void showProject(const QString& path, const QJsonObject& settings);
-    void updateTitle();
-    void rememberProject();
-    QString projectFolder() const;
-    bool chooseAndSaveProjectAs();
-    void chooseAndOpenProject();
-    bool confirmUnsavedEdits(const QString& question);
-    bool askToStopForClose();
-
-    bool askQuestion(const QString& title, const QString& text);
-    int askChoice(const QString& title, const QString& text, const QStringList& choices);
-    void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
-                     const QList<MessageAction>& actions = {}, const QString& details = {});
-    void openUrl(const QUrl& url);
-    void appendLog(const QString& line);
-    void setStatus(const QString& text);
-    void updateRunButtons();
-
-    // The run.
-    bool readyToStart(const QJsonObject& runSettings);
-    void requestStop();
-    void showLine(const QString& line);
-    void showProgress(const vistrel::ImageProgress& progress);
-    void showRunningStatus();
-    QString timeLeftText(const vistrel::ImageProgress& progress) const;
-    QString runStateText() const;
-    void runFinished(const RunEnd& end);
-    void runFailedToStart(const QString& reason);
-    void setIdle();
-    void showRunEnd(const RunEnd& end);
-    QStringList runEndCounts() const;
-    QList<MessageAction> runEndActions();
 
     const QString m_programDir;
-    QString m_projectPath;
-    MessageHandler m_messageHandler;
-    UrlOpener m_urlOpener;
+    UserDialogs m_dialogs{this};
 
     SettingsForm* m_form = nullptr;
-    // The form as last loaded or saved to the project file.
-    QJsonObject m_savedForm;
-    class QMenu* m_recentMenu = nullptr;
+    QMenu* m_recentMenu = nullptr;
 
     // Task controls, progress, preview and log.
     QPushButton* m_startButton = nullptr;
@@ -155,22 +106,9 @@ private:
     QLabel* m_statusLabel = nullptr;
     LogView* m_logView = nullptr;
     PreviewPane* m_preview = nullptr;
+    QTabWidget* m_lowerTabs = nullptr;  // the preview and the plan map
 
-    // The plan and its map.
-    PlanRun* m_plan = nullptr;
-    PlanMap* m_planMap = nullptr;
-    QLabel* m_planCaption = nullptr;
-    QLabel* m_parcelLabel = nullptr;  // the report row of the parcel clicked
-    class QTimer* m_planTimer = nullptr;
-    class QTabWidget* m_lowerTabs = nullptr;
-
-    RendererRun* m_run = nullptr;
-    QString m_rendererPath;
-    QString m_runOutputFolder;
-    int m_previewFrames = 0;  // a test export's frame limit; 0 for a full run
-    QString m_progressText;  // status text of the last progress line
-    bool m_closeAfterStop = false;
-    bool m_askingToClose = false;
-    // A question about the running task; closed when the task ends.
-    QPointer<QMessageBox> m_openQuestion;
+    ProjectController* m_project = nullptr;
+    RunController* m_runs = nullptr;
+    PlanController* m_plans = nullptr;
 };

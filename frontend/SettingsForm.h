@@ -1,27 +1,21 @@
 #pragma once
 
+#include "SettingsFields.h"
+
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QStringList>
 #include <QWidget>
 
-#include <map>
-
+class DataPathBox;
 class FieldPicker;
-class FormComboBox;
-class FormDoubleSpinBox;
-class FormSpinBox;
-class QCheckBox;
-class QFormLayout;
-class QLabel;
-class QLineEdit;
 
-// The settings form: the data paths and the four panels side by side
-// (picture and output, naming and task, scene and range line, angles and
-// quality). It loads a settings object into its fields, collects them into
-// one, says which numbers are out of range and which paths are missing, and
-// is locked while a task runs. Labels and tooltips come from the
-// configuration reference.
+// The settings form: the data paths (DataPathBox) and the four panels side
+// by side (picture and output, naming and task, scene and range line, angles
+// and quality; SettingsPanels builds them into SettingsFields). It loads a
+// settings object into its fields, collects them into one, says which
+// numbers are out of range and which paths are missing, and is locked while
+// a task runs. Labels and tooltips come from the configuration reference.
 class SettingsForm : public QWidget {
     Q_OBJECT
 
@@ -38,7 +32,7 @@ public:
     QJsonObject collectSettings(bool testMode) const;
     QJsonObject collectGuiSettings() const;
 
-    FieldPicker* fieldPicker() const { return m_fieldPicker; }
+    FieldPicker* fieldPicker() const { return m_fields.fieldPicker; }
     // 继续上次任务 and 测试导出图斑数, for the row of the task buttons.
     QWidget* runOptions() const { return m_runOptions; }
     // A model folder or file, or a vector source, as if chosen with 浏览
@@ -75,104 +69,19 @@ signals:
     void logLine(const QString& text);
 
 private:
-    QWidget* buildPathBox();
-    QLineEdit* addPathRow(class QGridLayout* grid, int row, const char* key, const char* name,
-                          void (SettingsForm::*browse)());
-    QWidget* buildPanels();
-    QWidget* buildPicturePanel();
-    QWidget* buildNamingPanel();
-    void addNamingRows(QFormLayout* form, QWidget* box);
-    void addDossierRows(QFormLayout* form);
-    QWidget* buildScenePanel();
-    void addFrameChoiceRows(QFormLayout* form, QWidget* box);
-    QWidget* buildRunOptions();
-    QWidget* buildAnglePanel();
-    QWidget* wrapPanel(QWidget* content);
     void keepPlaceholdersGrey();
     void describeSections();
-    void loadNumbers(const QJsonObject& s);
-    void loadChoices(const QJsonObject& s);
-    void loadChecks(const QJsonObject& s);
-    void collectNumbers(QJsonObject& s) const;
-    void collectChoices(QJsonObject& s) const;
 
-    QString resolvedRunPath(const QString& text) const;
-    void refreshPathProblems();
-    void showResolvedOutputFolder();
-    // Shows both coordinate systems once a model and frames are chosen.
-    void updateCoordinateSystemsNote();
+    // The fields of the shapefile now named, when it is another than the
+    // one the list was read from.
     void refreshShapefileFields(bool quiet);
-    QString browseStartFolder(const char* row, const QLineEdit* edit) const;
-    void rememberBrowseFolder(const char* row, const QString& folder);
-    void browseModelPath();
-    void browseShapefile();
-    void browseOutputFolder();
 
-    const QString m_programDir;
     QList<QWidget*> m_parts;  // what the lock disables
     QJsonObject m_loaded;  // the object last loaded
 
-    // Data paths.
-    QLineEdit* m_modelPathEdit = nullptr;
-    QLineEdit* m_shapefileEdit = nullptr;
-    QLineEdit* m_outputDirEdit = nullptr;
-    QLabel* m_pathProblemLabel = nullptr;
-    QLabel* m_outputResolvedLabel = nullptr;
-    QLabel* m_crsNoteLabel = nullptr;  // both coordinate systems, under the paths
+    DataPathBox* m_paths = nullptr;
+    QWidget* m_runOptions = nullptr;  // placed by the window
 
-    // Picture and output panel.
-    FormSpinBox* m_widthSpin = nullptr;
-    FormSpinBox* m_heightSpin = nullptr;
-    FormDoubleSpinBox* m_cameraPaddingSpin = nullptr;
-    FormDoubleSpinBox* m_obliquePaddingSpin = nullptr;
-    FormDoubleSpinBox* m_obliqueDistanceSpin = nullptr;
-    FormComboBox* m_viewAngleCombo = nullptr;
-    FormSpinBox* m_warmupSpin = nullptr;
-    QCheckBox* m_warmupUntilLoadedCheck = nullptr;
-    FormSpinBox* m_dpiSpin = nullptr;
-    FormComboBox* m_formatCombo = nullptr;
-
-    // Naming and task panel.
-    FieldPicker* m_fieldPicker = nullptr;
-    FormComboBox* m_separatorCombo = nullptr;
-    QLineEdit* m_customSeparatorEdit = nullptr;
-    QLineEdit* m_templateEdit = nullptr;
-    FormSpinBox* m_previewSpin = nullptr;
-    QCheckBox* m_resumeCheck = nullptr;
-    QCheckBox* m_htmlReportCheck = nullptr;
-    QCheckBox* m_worldFileCheck = nullptr;
-    // The dossier section: marks on the pictures and PDF pages.
-    QCheckBox* m_northArrowCheck = nullptr;
-    QCheckBox* m_scaleBarCheck = nullptr;
-    QCheckBox* m_captionCheck = nullptr;
-    QLineEdit* m_captionEdit = nullptr;
-    QCheckBox* m_pdfLosslessCheck = nullptr;
-    // ... and the sheets: one per frame, their names and fields, the book.
-    QCheckBox* m_dossierCheck = nullptr;
-    QLineEdit* m_dossierTemplateEdit = nullptr;
-    QLineEdit* m_dossierFieldsEdit = nullptr;
-    QCheckBox* m_dossierBookCheck = nullptr;
-    QWidget* m_runOptions = nullptr;
-
-    // Which frames: the attribute filter, and a resume of the failed ones.
-    QLineEdit* m_whereEdit = nullptr;
-    QCheckBox* m_retryCheck = nullptr;
-
-    // Scene and range line panel.
-    QCheckBox* m_stripGaussCheck = nullptr;
-    FormDoubleSpinBox* m_gaussPrefixSpin = nullptr;
-    FormDoubleSpinBox* m_offsetXSpin = nullptr;
-    FormDoubleSpinBox* m_offsetYSpin = nullptr;
-    QCheckBox* m_alignCheck = nullptr;
-    QCheckBox* m_topRangeCheck = nullptr;
-    FormComboBox* m_colourCombo = nullptr;
-    FormDoubleSpinBox* m_lineLiftSpin = nullptr;
-    FormDoubleSpinBox* m_lineWidthSpin = nullptr;
-    QCheckBox* m_depthTestCheck = nullptr;
-    QCheckBox* m_allViewsOutlineCheck = nullptr;
-
-    // Angles and quality panel.
-    std::map<QString, QCheckBox*> m_angleChecks;  // by angle key
-    QCheckBox* m_avoidOcclusionCheck = nullptr;
-    FormDoubleSpinBox* m_occlusionStepSpin = nullptr;
+    // The panels' fields and their values.
+    SettingsFields m_fields;
 };

@@ -1,17 +1,12 @@
-// The end of a run: the closing log line, the status text and the end box
-// with the numbers, the reason of a failure and the way to the results.
+// The end of a run in words: the closing log line, the status text and the
+// end box with the numbers, the reason of a failure and the tiles missed.
 
-#include "MainWindow.h"
+#include "RunEndText.h"
 
 #include "RendererMessages.h"
 #include "RendererRun.h"
-#include "TimeText.h"
 
 #include "core/RunProtocol.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -120,36 +115,10 @@ EndText endText(const RunEnd& runEnd, const RunSummary& run)
     return failedText(runEnd.exitCode, runEnd.exitStatus, run);
 }
 
-}  // namespace
-
-void MainWindow::showRunEnd(const RunEnd& runEnd)
-{
-    const RunSummary& run = m_run->summary();
-    const RunOutcome outcome = runEnd.outcome;
-    const QString elapsed = formatDuration(m_run->elapsedMs() / 1000.0);
-    const EndText end = endText(runEnd, run);
-    appendLog(end.logLine);
-    setStatus(outcome == RunOutcome::Done ? QStringLiteral("任务完成，总耗时 ") + elapsed : end.status);
-
-    QStringList lines{end.headline};
-    if (!end.reason.isEmpty())
-        lines.append(QStringLiteral("原因：") + end.reason);
-    lines.append(runEndCounts());
-    const QString tiles = tileNote(run);
-    if (!tiles.isEmpty())
-        lines.append(tiles);
-    lines.append(QStringLiteral("总耗时 ") + elapsed);
-    if (outcome == RunOutcome::Stopped && run.stoppedBySignal)
-        lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
-    const QMessageBox::Icon icon = tiles.isEmpty() ? iconOf(outcome) : std::max(iconOf(outcome), QMessageBox::Warning);
-    showMessage(icon, QStringLiteral("任务结束"), lines.join(QLatin1Char('\n')), runEndActions(), end.details);
-}
-
 // The images as the renderer's summary counts them (the outline image is one
 // of its own), and how much of the task the run covered.
-QStringList MainWindow::runEndCounts() const
+QStringList runEndCounts(const RunSummary& run, int previewFrames)
 {
-    const RunSummary& run = m_run->summary();
     QString counts =
         QStringLiteral("成功 %1 张，跳过 %2 张，失败 %3 张").arg(run.succeeded).arg(run.skipped).arg(run.failed);
     if (run.notDone > 0)
@@ -162,33 +131,34 @@ QStringList MainWindow::runEndCounts() const
         lines.append(QStringLiteral("其中图斑大部分被遮挡 %1 张，图斑部分在模型范围外 %2 张，请查看报告备注。")
                          .arg(run.hidden)
                          .arg(run.partlyOutside));
-    if (m_previewFrames > 0)
-        lines.append(QStringLiteral("测试导出：仅前 %1 个图斑。").arg(m_previewFrames));
+    if (previewFrames > 0)
+        lines.append(QStringLiteral("测试导出：仅前 %1 个图斑。").arg(previewFrames));
     if (run.resume && run.resumedImages > 0)
         lines.append(QStringLiteral("其中 %1 张接续自上次任务。").arg(run.resumedImages));
     return lines;
 }
 
-// Only the contact sheet this run wrote (the renderer runs in the program
-// folder): a page an earlier run left in the output folder does not show
-// these results.
-QList<MessageAction> MainWindow::runEndActions()
+}  // namespace
+
+RunEndText runEndText(const RunEnd& runEnd, const RunSummary& run, const QString& elapsed, int previewFrames)
 {
-    const QString folder = m_runOutputFolder;
-    const QString htmlReport = m_run->summary().htmlReport;
-    const QString contactSheet = QDir(m_programDir).filePath(htmlReport);
-    // The book when there is one, else the last sheet the run wrote.
-    const RunSummary& run = m_run->summary();
-    const QString sheetFile = run.dossierBook.isEmpty() ? run.dossierSheet : run.dossierBook;
-    const QString sheet = sheetFile.isEmpty() ? QString() : QDir(m_programDir).filePath(sheetFile);
-    QList<MessageAction> actions = {
-        {QStringLiteral("打开输出目录"), [this, folder] { openUrl(QUrl::fromLocalFile(folder)); },
-         QFileInfo(folder).isDir()},
-        {QStringLiteral("打开报告页"), [this, contactSheet] { openUrl(QUrl::fromLocalFile(contactSheet)); },
-         !htmlReport.isEmpty() && QFileInfo(contactSheet).isFile()},
-    };
-    // Only a run that wrote dossier sheets (or took them over) offers them.
-    if (!sheet.isEmpty() && QFileInfo(sheet).isFile())
-        actions.append({QStringLiteral("打开照片页"), [this, sheet] { openUrl(QUrl::fromLocalFile(sheet)); }, true});
-    return actions;
+    const RunOutcome outcome = runEnd.outcome;
+    const EndText end = endText(runEnd, run);
+    QStringList lines{end.headline};
+    if (!end.reason.isEmpty())
+        lines.append(QStringLiteral("原因：") + end.reason);
+    lines.append(runEndCounts(run, previewFrames));
+    const QString tiles = tileNote(run);
+    if (!tiles.isEmpty())
+        lines.append(tiles);
+    lines.append(QStringLiteral("总耗时 ") + elapsed);
+    if (outcome == RunOutcome::Stopped && run.stoppedBySignal)
+        lines.append(QStringLiteral("已完成的图片和报告保留在输出目录中；勾选“继续上次任务”可从中断处接着拍摄。"));
+    RunEndText text;
+    text.logLine = end.logLine;
+    text.status = outcome == RunOutcome::Done ? QStringLiteral("任务完成，总耗时 ") + elapsed : end.status;
+    text.icon = tiles.isEmpty() ? iconOf(outcome) : std::max(iconOf(outcome), QMessageBox::Warning);
+    text.text = lines.join(QLatin1Char('\n'));
+    text.details = end.details;
+    return text;
 }

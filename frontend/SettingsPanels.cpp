@@ -2,9 +2,10 @@
 // naming and task, scene and range line, angles and quality. Labels and
 // tooltips come from the configuration reference.
 
-#include "SettingsForm.h"
+#include "SettingsPanels.h"
 
 #include "FieldPicker.h"
+#include "SettingsFields.h"
 
 #include "CollapsibleSection.h"
 #include "ConfigReference.h"
@@ -143,9 +144,9 @@ QCheckBox* makeKeyCheck(QWidget* parent, const char* name, const char* key)
 
 }  // namespace
 
-QWidget* SettingsForm::buildPanels()
+QWidget* SettingsPanels::buildPanels()
 {
-    auto* panels = new QSplitter(Qt::Horizontal, this);
+    auto* panels = new QSplitter(Qt::Horizontal, m_form);
     panels->setObjectName(QStringLiteral("formSplitter"));
     panels->setChildrenCollapsible(false);
     for (QWidget* panel : {buildPicturePanel(), buildNamingPanel(), buildScenePanel(), buildAnglePanel()})
@@ -159,10 +160,10 @@ QWidget* SettingsForm::buildPanels()
     return panels;
 }
 
-QWidget* SettingsForm::wrapPanel(QWidget* content)
+QWidget* SettingsPanels::wrapPanel(QWidget* content)
 {
-    m_parts.append(content);
-    auto* area = new QScrollArea(this);
+    m_lockable.append(content);
+    auto* area = new QScrollArea(m_form);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -173,7 +174,7 @@ QWidget* SettingsForm::wrapPanel(QWidget* content)
     return area;
 }
 
-QWidget* SettingsForm::buildPicturePanel()
+QWidget* SettingsPanels::buildPicturePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -181,42 +182,44 @@ QWidget* SettingsForm::buildPicturePanel()
     auto* box = makeGroup(QStringLiteral("画面与输出"), content);
     auto* form = makeForm(box);
 
-    m_widthSpin = makeKeySpin(box, "widthSpin", "width");
-    m_heightSpin = makeKeySpin(box, "heightSpin", "height");
-    m_cameraPaddingSpin = makeKeyDecimalSpin(box, "cameraPaddingSpin", "camera_padding", 0.05, 2, 1, 3);
-    m_obliquePaddingSpin = makeKeyDecimalSpin(box, "obliquePaddingSpin", "oblique_padding_factor", 0.05, 2, 0, 10);
-    m_obliqueDistanceSpin = makeKeyDecimalSpin(box, "obliqueDistanceSpin", "oblique_distance_factor", 0.05, 2, 0, 10);
-    m_viewAngleCombo = makeCombo(box, "viewAngleCombo");
+    m_fields.widthSpin = makeKeySpin(box, "widthSpin", "width");
+    m_fields.heightSpin = makeKeySpin(box, "heightSpin", "height");
+    m_fields.cameraPaddingSpin = makeKeyDecimalSpin(box, "cameraPaddingSpin", "camera_padding", 0.05, 2, 1, 3);
+    m_fields.obliquePaddingSpin =
+        makeKeyDecimalSpin(box, "obliquePaddingSpin", "oblique_padding_factor", 0.05, 2, 0, 10);
+    m_fields.obliqueDistanceSpin =
+        makeKeyDecimalSpin(box, "obliqueDistanceSpin", "oblique_distance_factor", 0.05, 2, 0, 10);
+    m_fields.viewAngleCombo = makeCombo(box, "viewAngleCombo");
     for (int angle = kFirstViewAngle; angle <= kLastViewAngle; angle += kViewAngleStep)
-        m_viewAngleCombo->addItem(QString::number(angle), angle);
-    m_warmupSpin = makeKeySpin(box, "warmupSpin", "warmup_frames");
-    m_warmupUntilLoadedCheck = makeKeyCheck(box, "warmupUntilLoadedCheck", "warmup_until_loaded");
-    m_dpiSpin = makeKeySpin(box, "dpiSpin", "output_dpi");
-    m_formatCombo = makeCombo(box, "formatCombo");
+        m_fields.viewAngleCombo->addItem(QString::number(angle), angle);
+    m_fields.warmupSpin = makeKeySpin(box, "warmupSpin", "warmup_frames");
+    m_fields.warmupUntilLoadedCheck = makeKeyCheck(box, "warmupUntilLoadedCheck", "warmup_until_loaded");
+    m_fields.dpiSpin = makeKeySpin(box, "dpiSpin", "output_dpi");
+    m_fields.formatCombo = makeCombo(box, "formatCombo");
     for (const vistrel::OutputFormat& format : vistrel::kOutputFormats)
-        m_formatCombo->addItem(QString::fromLatin1(format.key.data(), qsizetype(format.key.size())));
+        m_fields.formatCombo->addItem(QString::fromLatin1(format.key.data(), qsizetype(format.key.size())));
 
     // Size and format are set for every job; the camera and the sharpness
     // seldom.
-    addKeyRow(form, "width", m_widthSpin);
-    addKeyRow(form, "height", m_heightSpin);
-    addKeyRow(form, "output_format", m_formatCombo);
+    addKeyRow(form, "width", m_fields.widthSpin);
+    addKeyRow(form, "height", m_fields.heightSpin);
+    addKeyRow(form, "output_format", m_fields.formatCombo);
     auto* more = makeSection(QStringLiteral("相机与清晰度"), "cameraSection", form);
     auto* moreForm = sectionForm(more);
-    addKeyRow(moreForm, "camera_padding", m_cameraPaddingSpin);
-    addKeyRow(moreForm, "oblique_padding_factor", m_obliquePaddingSpin);
-    addKeyRow(moreForm, "oblique_distance_factor", m_obliqueDistanceSpin);
-    addKeyRow(moreForm, "oblique_view_angle", m_viewAngleCombo);
-    addKeyRow(moreForm, "warmup_frames", m_warmupSpin);
-    moreForm->addRow(m_warmupUntilLoadedCheck);
-    addKeyRow(moreForm, "output_dpi", m_dpiSpin);
+    addKeyRow(moreForm, "camera_padding", m_fields.cameraPaddingSpin);
+    addKeyRow(moreForm, "oblique_padding_factor", m_fields.obliquePaddingSpin);
+    addKeyRow(moreForm, "oblique_distance_factor", m_fields.obliqueDistanceSpin);
+    addKeyRow(moreForm, "oblique_view_angle", m_fields.viewAngleCombo);
+    addKeyRow(moreForm, "warmup_frames", m_fields.warmupSpin);
+    moreForm->addRow(m_fields.warmupUntilLoadedCheck);
+    addKeyRow(moreForm, "output_dpi", m_fields.dpiSpin);
 
     column->addWidget(box);
     column->addStretch();
     return content;
 }
 
-QWidget* SettingsForm::buildNamingPanel()
+QWidget* SettingsPanels::buildNamingPanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -231,9 +234,9 @@ QWidget* SettingsForm::buildNamingPanel()
     rows->addWidget(fieldsLabel);
     // The list with its buttons grows up to the list's full height; the
     // panel's stretch below takes the rest.
-    m_fieldPicker = new FieldPicker(box);
-    rows->addWidget(m_fieldPicker, 20);
-    rows->addWidget(m_fieldPicker->noteLabel());
+    m_fields.fieldPicker = new FieldPicker(box);
+    rows->addWidget(m_fields.fieldPicker, 20);
+    rows->addWidget(m_fields.fieldPicker->noteLabel());
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     rows->addLayout(form);
@@ -243,51 +246,53 @@ QWidget* SettingsForm::buildNamingPanel()
     return content;
 }
 
-void SettingsForm::addNamingRows(QFormLayout* form, QWidget* box)
+void SettingsPanels::addNamingRows(QFormLayout* form, QWidget* box)
 {
-    m_separatorCombo = makeCombo(box, "separatorCombo");
-    m_separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator), QString::fromUtf8(kNestedFolderSeparator),
-                                QString::fromUtf8(kDashSeparator), QString::fromUtf8(kCustomSeparator)});
-    m_customSeparatorEdit = new QLineEdit(box);
-    m_customSeparatorEdit->setObjectName(QStringLiteral("customSeparatorEdit"));
-    m_customSeparatorEdit->setPlaceholderText(QStringLiteral("自定义分隔符"));
-    m_customSeparatorEdit->setEnabled(false);
-    connect(m_separatorCombo, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        m_customSeparatorEdit->setEnabled(text == QString::fromUtf8(kCustomSeparator));
+    m_fields.separatorCombo = makeCombo(box, "separatorCombo");
+    m_fields.separatorCombo->addItems({QString::fromUtf8(kUnderscoreSeparator),
+                                       QString::fromUtf8(kNestedFolderSeparator), QString::fromUtf8(kDashSeparator),
+                                       QString::fromUtf8(kCustomSeparator)});
+    m_fields.customSeparatorEdit = new QLineEdit(box);
+    m_fields.customSeparatorEdit->setObjectName(QStringLiteral("customSeparatorEdit"));
+    m_fields.customSeparatorEdit->setPlaceholderText(QStringLiteral("自定义分隔符"));
+    m_fields.customSeparatorEdit->setEnabled(false);
+    QLineEdit* custom = m_fields.customSeparatorEdit;
+    QObject::connect(m_fields.separatorCombo, &QComboBox::currentTextChanged, custom, [custom](const QString& text) {
+        custom->setEnabled(text == QString::fromUtf8(kCustomSeparator));
     });
-    m_templateEdit = new QLineEdit(box);
-    m_templateEdit->setObjectName(QStringLiteral("templateEdit"));
-    m_templateEdit->setPlaceholderText(QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
-    m_previewSpin = makeSpin(box, "previewSpin", 1, 100000, 5);
-    m_resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
-    m_htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
-    m_worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");
+    m_fields.templateEdit = new QLineEdit(box);
+    m_fields.templateEdit->setObjectName(QStringLiteral("templateEdit"));
+    m_fields.templateEdit->setPlaceholderText(QStringLiteral("<ZDDM>\\4.照片资料\\2.房屋照片<FWBH>幢_#"));
+    m_fields.previewSpin = makeSpin(box, "previewSpin", 1, 100000, 5);
+    m_fields.resumeCheck = makeKeyCheck(box, "resumeCheck", "resume");
+    m_fields.htmlReportCheck = makeKeyCheck(box, "htmlReportCheck", "html_report");
+    m_fields.worldFileCheck = makeKeyCheck(box, "worldFileCheck", "world_file");
 
     // The template has the panel's whole width, its example included.
     auto* templateLabel = new QLabel(configLabel("photo_name_template"), box);
     templateLabel->setToolTip(configTooltip("photo_name_template"));
-    m_templateEdit->setToolTip(configTooltip("photo_name_template"));
-    templateLabel->setBuddy(m_templateEdit);
-    m_templateEdit->setMinimumWidth(m_templateEdit->fontMetrics().horizontalAdvance(m_templateEdit->placeholderText()) +
-                                    16);
+    m_fields.templateEdit->setToolTip(configTooltip("photo_name_template"));
+    templateLabel->setBuddy(m_fields.templateEdit);
+    m_fields.templateEdit->setMinimumWidth(
+        m_fields.templateEdit->fontMetrics().horizontalAdvance(m_fields.templateEdit->placeholderText()) + 16);
     form->addRow(templateLabel);
-    form->addRow(m_templateEdit);
+    form->addRow(m_fields.templateEdit);
 
     // The separator and the extra outputs, seldom changed.
     auto* more = makeSection(QStringLiteral("分隔符与附加输出"), "namingSection", form);
     auto* moreForm = sectionForm(more);
-    addKeyRow(moreForm, "field_separator", m_separatorCombo);
+    addKeyRow(moreForm, "field_separator", m_fields.separatorCombo);
     auto* customLabel = new QLabel(QStringLiteral("自定义分隔符"), more->content());
     customLabel->setToolTip(configTooltip("field_separator"));
-    customLabel->setBuddy(m_customSeparatorEdit);
-    m_customSeparatorEdit->setToolTip(configTooltip("field_separator"));
-    moreForm->addRow(customLabel, m_customSeparatorEdit);
-    moreForm->addRow(m_htmlReportCheck);
-    moreForm->addRow(m_worldFileCheck);
+    customLabel->setBuddy(m_fields.customSeparatorEdit);
+    m_fields.customSeparatorEdit->setToolTip(configTooltip("field_separator"));
+    moreForm->addRow(customLabel, m_fields.customSeparatorEdit);
+    moreForm->addRow(m_fields.htmlReportCheck);
+    moreForm->addRow(m_fields.worldFileCheck);
     addDossierRows(form);
 }
 
-void SettingsForm::addDossierRows(QFormLayout* form)
+void SettingsPanels::addDossierRows(QFormLayout* form)
 {
     auto* dossier = makeSection(QStringLiteral("档案"), "dossierSection", form);
     auto* rows = sectionForm(dossier);
@@ -301,39 +306,40 @@ void SettingsForm::addDossierRows(QFormLayout* form)
         line->addWidget(check);
         return check;
     };
-    m_northArrowCheck = mark("northArrowCheck", QStringLiteral("指北针"));
-    m_scaleBarCheck = mark("scaleBarCheck", QStringLiteral("比例尺"));
-    m_captionCheck = mark("captionCheck", QStringLiteral("图片说明"));
+    m_fields.northArrowCheck = mark("northArrowCheck", QStringLiteral("指北针"));
+    m_fields.scaleBarCheck = mark("scaleBarCheck", QStringLiteral("比例尺"));
+    m_fields.captionCheck = mark("captionCheck", QStringLiteral("图片说明"));
     line->addStretch(1);
     addKeyRow(rows, "annotate", marks);
-    m_captionEdit = new QLineEdit(dossier->content());
-    m_captionEdit->setObjectName(QStringLiteral("captionEdit"));
-    addKeyRow(rows, "caption_template", m_captionEdit);
-    m_pdfLosslessCheck = makeKeyCheck(dossier->content(), "pdfLosslessCheck", "pdf_lossless");
-    rows->addRow(m_pdfLosslessCheck);
-    m_dossierCheck = makeKeyCheck(dossier->content(), "dossierCheck", "dossier");
-    rows->addRow(m_dossierCheck);
-    m_dossierTemplateEdit = new QLineEdit(dossier->content());
-    m_dossierTemplateEdit->setObjectName(QStringLiteral("dossierTemplateEdit"));
-    m_dossierTemplateEdit->setPlaceholderText(QStringLiteral("图斑名称"));
-    addKeyRow(rows, "dossier_template", m_dossierTemplateEdit);
-    m_dossierFieldsEdit = new QLineEdit(dossier->content());
-    m_dossierFieldsEdit->setObjectName(QStringLiteral("dossierFieldsEdit"));
-    m_dossierFieldsEdit->setPlaceholderText(QStringLiteral("输出字段"));
-    addKeyRow(rows, "dossier_fields", m_dossierFieldsEdit);
-    m_dossierBookCheck = makeKeyCheck(dossier->content(), "dossierBookCheck", "dossier_book");
-    rows->addRow(m_dossierBookCheck);
+    m_fields.captionEdit = new QLineEdit(dossier->content());
+    m_fields.captionEdit->setObjectName(QStringLiteral("captionEdit"));
+    addKeyRow(rows, "caption_template", m_fields.captionEdit);
+    m_fields.pdfLosslessCheck = makeKeyCheck(dossier->content(), "pdfLosslessCheck", "pdf_lossless");
+    rows->addRow(m_fields.pdfLosslessCheck);
+    m_fields.dossierCheck = makeKeyCheck(dossier->content(), "dossierCheck", "dossier");
+    rows->addRow(m_fields.dossierCheck);
+    m_fields.dossierTemplateEdit = new QLineEdit(dossier->content());
+    m_fields.dossierTemplateEdit->setObjectName(QStringLiteral("dossierTemplateEdit"));
+    m_fields.dossierTemplateEdit->setPlaceholderText(QStringLiteral("图斑名称"));
+    addKeyRow(rows, "dossier_template", m_fields.dossierTemplateEdit);
+    m_fields.dossierFieldsEdit = new QLineEdit(dossier->content());
+    m_fields.dossierFieldsEdit->setObjectName(QStringLiteral("dossierFieldsEdit"));
+    m_fields.dossierFieldsEdit->setPlaceholderText(QStringLiteral("输出字段"));
+    addKeyRow(rows, "dossier_fields", m_fields.dossierFieldsEdit);
+    m_fields.dossierBookCheck = makeKeyCheck(dossier->content(), "dossierBookCheck", "dossier_book");
+    rows->addRow(m_fields.dossierBookCheck);
     // The sheet's rows and the book mean something only with the sheets.
-    const auto follow = [this](bool on) {
-        m_dossierTemplateEdit->setEnabled(on);
-        m_dossierFieldsEdit->setEnabled(on);
-        m_dossierBookCheck->setEnabled(on);
+    const auto follow = [nameEdit = m_fields.dossierTemplateEdit, fieldsEdit = m_fields.dossierFieldsEdit,
+                         book = m_fields.dossierBookCheck](bool on) {
+        nameEdit->setEnabled(on);
+        fieldsEdit->setEnabled(on);
+        book->setEnabled(on);
     };
-    connect(m_dossierCheck, &QCheckBox::toggled, this, follow);
+    QObject::connect(m_fields.dossierCheck, &QCheckBox::toggled, m_fields.dossierCheck, follow);
     follow(false);
 }
 
-QWidget* SettingsForm::buildScenePanel()
+QWidget* SettingsPanels::buildScenePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -341,37 +347,37 @@ QWidget* SettingsForm::buildScenePanel()
     auto* box = makeGroup(QStringLiteral("空间与范围线"), content);
     auto* form = makeForm(box);
 
-    m_stripGaussCheck = makeKeyCheck(box, "stripGaussCheck", "auto_strip_gauss_zone");
-    m_gaussPrefixSpin = makeDecimalSpin(box, "gaussPrefixSpin", 0, 99999999, 1, 0, 0);
-    m_offsetXSpin = makeDecimalSpin(box, "offsetXSpin", -99999999, 99999999, 0.05, 3, 0);
-    m_offsetYSpin = makeDecimalSpin(box, "offsetYSpin", -99999999, 99999999, 0.05, 3, 0);
-    m_alignCheck = makeKeyCheck(box, "alignCheck", "auto_align_shp_to_scene");
-    m_topRangeCheck = makeKeyCheck(box, "topRangeCheck", "output_top_range");
-    m_colourCombo = makeCombo(box, "colourCombo");
+    m_fields.stripGaussCheck = makeKeyCheck(box, "stripGaussCheck", "auto_strip_gauss_zone");
+    m_fields.gaussPrefixSpin = makeDecimalSpin(box, "gaussPrefixSpin", 0, 99999999, 1, 0, 0);
+    m_fields.offsetXSpin = makeDecimalSpin(box, "offsetXSpin", -99999999, 99999999, 0.05, 3, 0);
+    m_fields.offsetYSpin = makeDecimalSpin(box, "offsetYSpin", -99999999, 99999999, 0.05, 3, 0);
+    m_fields.alignCheck = makeKeyCheck(box, "alignCheck", "auto_align_shp_to_scene");
+    m_fields.topRangeCheck = makeKeyCheck(box, "topRangeCheck", "output_top_range");
+    m_fields.colourCombo = makeCombo(box, "colourCombo");
     for (const ColourChoice& colour : kRangeLineColours)
-        m_colourCombo->addItem(QString::fromUtf8(colour.label), QString::fromLatin1(colour.value));
-    m_lineLiftSpin = makeKeyDecimalSpin(box, "lineLiftSpin", "range_line_lift", 0.05, 2, 0, 10);
-    m_lineWidthSpin = makeKeyDecimalSpin(box, "lineWidthSpin", "range_line_width", 0.5, 1, 1, 30);
-    m_depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
-    m_allViewsOutlineCheck = makeKeyCheck(box, "allViewsOutlineCheck", "outline_all_views");
+        m_fields.colourCombo->addItem(QString::fromUtf8(colour.label), QString::fromLatin1(colour.value));
+    m_fields.lineLiftSpin = makeKeyDecimalSpin(box, "lineLiftSpin", "range_line_lift", 0.05, 2, 0, 10);
+    m_fields.lineWidthSpin = makeKeyDecimalSpin(box, "lineWidthSpin", "range_line_width", 0.5, 1, 1, 30);
+    m_fields.depthTestCheck = makeKeyCheck(box, "depthTestCheck", "range_line_depth_test");
+    m_fields.allViewsOutlineCheck = makeKeyCheck(box, "allViewsOutlineCheck", "outline_all_views");
 
-    addFrameChoiceRows(form, box);
+    addFrameChoiceRows(form);
     // Both parts are set once for a project, in sections.
     auto* place = makeSection(QStringLiteral("度带与偏移"), "placeSection", form);
     auto* placeForm = sectionForm(place);
-    placeForm->addRow(m_stripGaussCheck);
-    addKeyRow(placeForm, "gauss_zone_prefix", m_gaussPrefixSpin);
-    addKeyRow(placeForm, "shp_offset_x", m_offsetXSpin);
-    addKeyRow(placeForm, "shp_offset_y", m_offsetYSpin);
-    placeForm->addRow(m_alignCheck);
+    placeForm->addRow(m_fields.stripGaussCheck);
+    addKeyRow(placeForm, "gauss_zone_prefix", m_fields.gaussPrefixSpin);
+    addKeyRow(placeForm, "shp_offset_x", m_fields.offsetXSpin);
+    addKeyRow(placeForm, "shp_offset_y", m_fields.offsetYSpin);
+    placeForm->addRow(m_fields.alignCheck);
     auto* line = makeSection(QStringLiteral("范围线"), "lineSection", form);
     auto* lineForm = sectionForm(line);
-    lineForm->addRow(m_topRangeCheck);
-    addKeyRow(lineForm, "range_line_color", m_colourCombo);
-    addKeyRow(lineForm, "range_line_lift", m_lineLiftSpin);
-    addKeyRow(lineForm, "range_line_width", m_lineWidthSpin);
-    lineForm->addRow(m_depthTestCheck);
-    lineForm->addRow(m_allViewsOutlineCheck);
+    lineForm->addRow(m_fields.topRangeCheck);
+    addKeyRow(lineForm, "range_line_color", m_fields.colourCombo);
+    addKeyRow(lineForm, "range_line_lift", m_fields.lineLiftSpin);
+    addKeyRow(lineForm, "range_line_width", m_fields.lineWidthSpin);
+    lineForm->addRow(m_fields.depthTestCheck);
+    lineForm->addRow(m_fields.allViewsOutlineCheck);
 
     column->addWidget(box);
     column->addStretch();
@@ -380,51 +386,52 @@ QWidget* SettingsForm::buildScenePanel()
 
 // Beside the task buttons: the resume beside 开始批量截图, the test count
 // beside 测试导出.
-QWidget* SettingsForm::buildRunOptions()
+QWidget* SettingsPanels::buildRunOptions()
 {
-    auto* options = new QWidget(this);
+    auto* options = new QWidget(m_form);
     options->setObjectName(QStringLiteral("runOptions"));
-    m_parts.append(options);
+    m_lockable.append(options);
     auto* row = new QHBoxLayout(options);
     row->setContentsMargins(0, 0, 0, 0);
-    m_resumeCheck->setParent(options);
-    m_previewSpin->setParent(options);
+    m_fields.resumeCheck->setParent(options);
+    m_fields.previewSpin->setParent(options);
     auto* label = new QLabel(configLabel("preview_limit"), options);
     label->setToolTip(configTooltip("preview_limit"));
-    label->setBuddy(m_previewSpin);
-    m_previewSpin->setToolTip(configTooltip("preview_limit"));
-    row->addWidget(m_resumeCheck);
+    label->setBuddy(m_fields.previewSpin);
+    m_fields.previewSpin->setToolTip(configTooltip("preview_limit"));
+    row->addWidget(m_fields.resumeCheck);
     row->addSpacing(12);
     row->addWidget(label);
-    row->addWidget(m_previewSpin);
+    row->addWidget(m_fields.previewSpin);
     return options;
 }
 
 // The filter is typed as OGR SQL; the retry resumes the batch, so it turns
 // 继续上次任务 on, and off again with it.
-void SettingsForm::addFrameChoiceRows(QFormLayout* form, QWidget* box)
+void SettingsPanels::addFrameChoiceRows(QFormLayout* form)
 {
     auto* choice = makeSection(QStringLiteral("选择图斑"), "frameChoiceSection", form);
     auto* choiceForm = sectionForm(choice);
-    m_whereEdit = new QLineEdit(choice->content());
-    m_whereEdit->setObjectName(QStringLiteral("whereEdit"));
-    m_whereEdit->setPlaceholderText(QStringLiteral("ZDDM LIKE '441302%'"));
-    m_retryCheck = makeKeyCheck(choice->content(), "retryCheck", "retry_failed_only");
-    addKeyRow(choiceForm, "where", m_whereEdit);
-    choiceForm->addRow(m_retryCheck);
-    connect(m_whereEdit, &QLineEdit::editingFinished, this, &SettingsForm::pathsChanged);  // other frames
-    connect(m_retryCheck, &QCheckBox::toggled, this, [this](bool on) {
+    m_fields.whereEdit = new QLineEdit(choice->content());
+    m_fields.whereEdit->setObjectName(QStringLiteral("whereEdit"));
+    m_fields.whereEdit->setPlaceholderText(QStringLiteral("ZDDM LIKE '441302%'"));
+    m_fields.retryCheck = makeKeyCheck(choice->content(), "retryCheck", "retry_failed_only");
+    addKeyRow(choiceForm, "where", m_fields.whereEdit);
+    choiceForm->addRow(m_fields.retryCheck);
+    // The retry resumes; a resume turned off takes the retry with it.
+    QCheckBox* retry = m_fields.retryCheck;
+    QCheckBox* resume = m_fields.resumeCheck;
+    QObject::connect(retry, &QCheckBox::toggled, resume, [resume](bool on) {
         if (on)
-            m_resumeCheck->setChecked(true);
+            resume->setChecked(true);
     });
-    connect(m_resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+    QObject::connect(resume, &QCheckBox::toggled, retry, [retry](bool on) {
         if (!on)
-            m_retryCheck->setChecked(false);
+            retry->setChecked(false);
     });
-    Q_UNUSED(box);
 }
 
-QWidget* SettingsForm::buildAnglePanel()
+QWidget* SettingsPanels::buildAnglePanel()
 {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -441,7 +448,7 @@ QWidget* SettingsForm::buildAnglePanel()
         check->setObjectName(QStringLiteral("angle_") + key);
         check->setToolTip(configTooltip("angles"));
         angleGrid->addWidget(check, cell / kAngleGridColumns, cell % kAngleGridColumns);
-        m_angleChecks[key] = check;
+        m_fields.angleChecks[key] = check;
         ++cell;
     }
 
@@ -450,11 +457,11 @@ QWidget* SettingsForm::buildAnglePanel()
     qualityRows->setContentsMargins(0, 0, 0, 0);
     auto* quality = makeSection(QStringLiteral("遮挡与质量"), "qualitySection", qualityRows);
     auto* qualityForm = sectionForm(quality);
-    m_avoidOcclusionCheck = makeKeyCheck(quality->content(), "avoidOcclusionCheck", "avoid_occlusion");
-    m_occlusionStepSpin =
+    m_fields.avoidOcclusionCheck = makeKeyCheck(quality->content(), "avoidOcclusionCheck", "avoid_occlusion");
+    m_fields.occlusionStepSpin =
         makeKeyDecimalSpin(quality->content(), "occlusionStepSpin", "occlusion_sample_step", 0.05, 2, 0, 1);
-    qualityForm->addRow(m_avoidOcclusionCheck);
-    addKeyRow(qualityForm, "occlusion_sample_step", m_occlusionStepSpin);
+    qualityForm->addRow(m_fields.avoidOcclusionCheck);
+    addKeyRow(qualityForm, "occlusion_sample_step", m_fields.occlusionStepSpin);
 
     column->addWidget(angleBox);
     column->addWidget(qualityBox);
