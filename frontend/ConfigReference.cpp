@@ -108,7 +108,9 @@ const std::vector<ConfigKeyInfo> kKeys = {
      "required unless model_path is given; must exist; a relative path is taken from the configuration file's folder",
      "The model: its project folder (with metadata.xml and Data/), its Data folder, or one .osgb file; or a 3D "
      "Tiles tileset.json or the folder holding one.",
-     "OSGB 模型目录/文件", "倾斜摄影模型：工程目录（含 metadata.xml 与 Data）、Data 目录或单个 .osgb 文件。",
+     "模型目录/文件",
+     "倾斜摄影模型：OSGB 工程目录（含 metadata.xml 与 Data）、Data 目录或单个 .osgb 文件；或 3D Tiles 的 tileset.json "
+     "及其所在目录。",
      "必须存在；相对路径相对于配置文件所在目录"},
     {"shp_path", nullptr, "required; must exist; a relative path is taken from the configuration file's folder",
      "The shapefile of the frames (polygons or multipolygons).", "SHP 图斑文件",

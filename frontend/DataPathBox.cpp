@@ -127,7 +127,7 @@ QLineEdit* DataPathBox::addPathRow(QGridLayout* grid, int row, const char* key, 
 bool DataPathBox::checkDataPaths()
 {
     const std::pair<QLineEdit*, const char*> needed[] = {
-        {m_modelPathEdit, "OSGB 模型目录/文件"},
+        {m_modelPathEdit, "OSGB/3D Tiles 模型"},
         {m_shapefileEdit, "SHP 图斑文件"},
     };
     QStringList problems;

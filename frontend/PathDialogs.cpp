@@ -69,7 +69,7 @@ QString chooseModelPath(QWidget* parent, const QString& title, const QString& st
     FolderOrFileDialog dialog(parent, title, start);
     dialog.setFileMode(QFileDialog::Directory);
     speakChinese(dialog, QStringLiteral("选择"));
-    dialog.setNameFilter(QStringLiteral("OSGB 模型 (*.osgb)"));
+    dialog.setNameFilter(QStringLiteral("模型 (*.osgb tileset.json *.json)"));
     return chosen(dialog);
 }
 

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <cpl_conv.h>
@@ -49,10 +52,53 @@ OGRLayerH framesLayer(GDALDatasetH dataset)
     return count > 0 ? GDALDatasetGetLayer(dataset, 0) : nullptr;
 }
 
-// The SRS element of the model's metadata.xml (beside it or one folder up).
+// A 3D Tiles model stands in an east-north-up frame at its root transform's
+// origin (ECEF), or at the centre of its root region: "ENU:lat,lon,h", as
+// Vistrel names it; empty when the tileset places it nowhere on the Earth.
+QString tilesetSrsText(const QString& tilesetPath)
+{
+    QFile file(tilesetPath);
+    if (file.size() > qint64(256) * 1024 * 1024 || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object().value(u"root").toObject();
+    const QJsonArray transform = root.value(u"transform").toArray();
+    const QJsonArray region = root.value(u"boundingVolume").toObject().value(u"region").toArray();
+    double lat = 0.0, lon = 0.0, h = 0.0;
+    if (transform.size() == 16) {
+        const double x = transform[12].toDouble(), y = transform[13].toDouble(), z = transform[14].toDouble();
+        if (std::hypot(x, y, z) < 6.0e6)
+            return {};
+        SrsPtr ecef(OSRNewSpatialReference(nullptr));
+        SrsPtr geodetic(OSRNewSpatialReference(nullptr));
+        OSRImportFromEPSG(ecef.get(), 4978);
+        OSRImportFromEPSG(geodetic.get(), 4979);
+        OSRSetAxisMappingStrategy(geodetic.get(), OAMS_TRADITIONAL_GIS_ORDER);
+        OGRCoordinateTransformationH to = OCTNewCoordinateTransformation(ecef.get(), geodetic.get());
+        double px = x, py = y, pz = z;
+        const bool moved = to && OCTTransform(to, 1, &px, &py, &pz);
+        OCTDestroyCoordinateTransformation(to);
+        if (!moved)
+            return {};
+        lon = px, lat = py, h = pz;
+    } else if (region.size() == 6) {
+        const double degrees = 180.0 / 3.14159265358979323846;
+        lon = (region[0].toDouble() + region[2].toDouble()) / 2.0 * degrees;
+        lat = (region[1].toDouble() + region[3].toDouble()) / 2.0 * degrees;
+    } else {
+        return {};
+    }
+    return QStringLiteral("ENU:%1,%2,%3").arg(lat, 0, 'f', 9).arg(lon, 0, 'f', 9).arg(h, 0, 'f', 3);
+}
+
+// The model's SRS text: a 3D Tiles model's frame (tilesetSrsText), else the
+// SRS element of the model's metadata.xml (beside it or one folder up).
 QString modelSrsText(const QString& modelPath)
 {
     const QFileInfo info(modelPath);
+    const QString tileset =
+        info.isDir() ? QDir(info.absoluteFilePath()).filePath(QStringLiteral("tileset.json")) : info.absoluteFilePath();
+    if (tileset.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) && QFileInfo(tileset).isFile())
+        return tilesetSrsText(tileset);
     const QDir folder = info.isDir() ? QDir(info.absoluteFilePath()) : info.absoluteDir();
     for (const QString& candidate :
          {folder.filePath(QStringLiteral("metadata.xml")), folder.filePath(QStringLiteral("../metadata.xml"))}) {

@@ -33,8 +33,7 @@ static QByteArray dbfFile(const QList<QByteArray>& names, int headerLength = -1,
     return bytes + QByteArray(qMax(0, fileSize - int(bytes.size())), ' ');
 }
 
-class FieldDiscoveryTest : public QObject
-{
+class FieldDiscoveryTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -95,7 +94,8 @@ QStringList FieldDiscoveryTest::order() const
 
 QListWidgetItem* FieldDiscoveryTest::entry(const QString& name) const
 {
-    const QList<QListWidgetItem*> items = widget<QListWidget>(*m_window, "fieldList")->findItems(name, Qt::MatchExactly);
+    const QList<QListWidgetItem*> items =
+        widget<QListWidget>(*m_window, "fieldList")->findItems(name, Qt::MatchExactly);
     if (items.isEmpty())
         qFatal("no entry %s", qPrintable(name));
     return items.first();
@@ -129,7 +129,7 @@ void FieldDiscoveryTest::namesAndEncodings()
     QCOMPARE(read(dbfFile({"ZDDM", " ZDDM ", "zddm", "   ", "FWBH"})), (QStringList{u"ZDDM"_s, u"zddm"_s, u"FWBH"_s}));
 
     QByteArray full = dbfFile({"X"});
-    full.replace(32, 12, "ABCDEFGHIJKC"); // 11 name bytes, no NUL, then the type
+    full.replace(32, 12, "ABCDEFGHIJKC");  // 11 name bytes, no NUL, then the type
     QCOMPARE(read(full), QStringList{u"ABCDEFGHIJK"_s});
 
     // Names follow the renderer's rule for the whole file: "宗地代码" in GBK
@@ -176,7 +176,7 @@ void FieldDiscoveryTest::pickerMoves()
     click("fieldDownButton");
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
     QCOMPARE(entry(u"QLR"_s)->checkState(), Qt::Unchecked);
-    entry(u"QLR"_s)->setCheckState(Qt::Checked); // moved items keep working
+    entry(u"QLR"_s)->setCheckState(Qt::Checked);  // moved items keep working
     QCOMPARE(fields(*m_window).selectedFields(), (QStringList{u"ZDDM"_s, u"QLR"_s, u"FWBH"_s}));
 
     // Unchecking every field says how the frames will be named.
@@ -254,9 +254,9 @@ void FieldDiscoveryTest::chosenOrderSurvivesARestart()
     // run keep that order, the file's other fields following.
     QDir().mkpath(m_dir->filePath(u"city"_s));
     form(*m_window).loadSettings({{u"osgb_path"_s, m_dir->filePath(u"city"_s)},
-                            {u"shp_path"_s, shapefile(u"parcels"_s, {"ZDDM", "QLR", "FWBH"})},
-                            {u"output_dir"_s, m_dir->filePath(u"out"_s)},
-                            {u"field_names"_s, QJsonArray{u"ZDDM"_s, u"FWBH"_s}}});
+                                  {u"shp_path"_s, shapefile(u"parcels"_s, {"ZDDM", "QLR", "FWBH"})},
+                                  {u"output_dir"_s, m_dir->filePath(u"out"_s)},
+                                  {u"field_names"_s, QJsonArray{u"ZDDM"_s, u"FWBH"_s}}});
     QCOMPARE(order(), (QStringList{u"ZDDM"_s, u"FWBH"_s, u"QLR"_s}));
     widget<QListWidget>(*m_window, "fieldList")->setCurrentItem(entry(u"FWBH"_s));
     click("fieldUpButton");
@@ -291,6 +291,10 @@ void FieldDiscoveryTest::otherVectorSourcesAndCoordinateSystems()
     QVERIFY2(coordinateSystemsNote(city, sample + u"/parcels.shp"_s).endsWith(u"（坐标系一致）"_s),
              qPrintable(coordinateSystemsNote(city, sample + u"/parcels.shp"_s)));
     QVERIFY(coordinateSystemsNote(sample + u"/city_enu"_s, gpkg).startsWith(u"模型：ENU:30."_s));
+    // A 3D Tiles model stands at its root transform's origin, named as Vistrel names it.
+    for (const QString& tileset : {sample + u"/city_3dtiles"_s, sample + u"/city_3dtiles/tileset.json"_s})
+        QVERIFY2(coordinateSystemsNote(tileset, gpkg).startsWith(u"模型：ENU:30.631815"_s),
+                 qPrintable(coordinateSystemsNote(tileset, gpkg)));
     QVERIFY(coordinateSystemsNote(u""_s, gpkg).isEmpty());
 }
 

@@ -537,11 +537,11 @@ void RendererRunTest::checksBeforeStarting()
     QCOMPARE(m_messages->size(), 2);
     auto* problem = widget<QLabel>(*m_window, "pathProblemLabel");
     QVERIFY(problem->isVisibleTo(m_window.get()));
-    QCOMPARE(problem->text(), u"找不到 OSGB 模型目录/文件："_s + QDir::toNativeSeparators(path(u"data/town"_s)));
+    QCOMPARE(problem->text(), u"找不到 OSGB/3D Tiles 模型："_s + QDir::toNativeSeparators(path(u"data/town"_s)));
     // The report follows the path as it changes.
     auto* model = widget<QLineEdit>(*m_window, "modelPathEdit");
     model->setText(path(u"data/village"_s));
-    QCOMPARE(problem->text(), u"找不到 OSGB 模型目录/文件："_s + QDir::toNativeSeparators(path(u"data/village"_s)));
+    QCOMPARE(problem->text(), u"找不到 OSGB/3D Tiles 模型："_s + QDir::toNativeSeparators(path(u"data/village"_s)));
     model->setText(path(u"data/city"_s));
     QVERIFY(problem->isHidden());
     QVERIFY(model->styleSheet().isEmpty());
