@@ -58,12 +58,40 @@ AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height)
     return grid;
 }
 
+namespace {
+
+// Whether pixel (x, y), at height z, stands more than `tolerance` above both
+// neighbours across a row or across a column. A wall seen edge-on from above
+// projects to a sliver far narrower than a pixel (walls lean by a hair where
+// the model's frame is not the one they were built upright in); where it
+// covers a pixel centre, the depth the rasterizer interpolates across so thin
+// a triangle means nothing and may lie anywhere up to the near plane. Such
+// pixels sit singly along the edges of roofs; nothing the picture resolves
+// rises that steeply on both sides of one pixel.
+bool standsAboveNeighbours(const DepthPicture& model, int x, int y, double z, double tolerance)
+{
+    const auto above = [&](int ax, int ay, int bx, int by) {
+        if (ax < 0 || ay < 0 || bx >= model.width || by >= model.height || !model.drawn(ax, ay) ||
+            !model.drawn(bx, by)) {
+            return false;
+        }
+        return z - model.pointAt(ax, ay).z() > tolerance && z - model.pointAt(bx, by).z() > tolerance;
+    };
+    return above(x - 1, y, x + 1, y) || above(x, y - 1, x, y + 1);
+}
+
+}  // namespace
+
 void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
                          PictureMeasure& measure)
 {
-    const std::vector<unsigned char> area = frameAreaMask(frame, verticalPictureGrid(setup, model.width, model.height));
+    const AreaGrid grid = verticalPictureGrid(setup, model.width, model.height);
+    const std::vector<unsigned char> area = frameAreaMask(frame, grid);
+    // Two pixels' width of rise per pixel: steeper than 60 degrees.
+    const double spike = 2.0 * std::max(grid.cellX, grid.cellY);
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -lowest;
+    double highestOfAll = -lowest;  // spikes included: when nothing else is left
     for (int y = 0; y < model.height; ++y) {
         for (int x = 0; x < model.width; ++x) {
             if (!area[static_cast<std::size_t>(y) * static_cast<std::size_t>(model.width) +
@@ -77,13 +105,16 @@ void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, c
             ++measure.modelPixels;
             const double z = model.heightAt(x, y);
             lowest = std::min(lowest, z);
-            highest = std::max(highest, z);
+            highestOfAll = std::max(highestOfAll, z);
+            if (z > highest && !standsAboveNeighbours(model, x, y, z, spike)) {
+                highest = z;
+            }
         }
     }
     measure.hasHeights = measure.modelPixels > 0;
     if (measure.hasHeights) {
         measure.minZ = lowest;
-        measure.maxZ = highest;
+        measure.maxZ = std::isfinite(highest) ? highest : highestOfAll;
     }
 }
 

@@ -71,7 +71,9 @@ double modelShare(const PictureMeasure& measure);
 AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height);
 
 // Counts the area and model pixels of a vertical picture and the heights of
-// the model over the area (`model`: the picture's depth, from `setup`).
+// the model over the area (`model`: the picture's depth, from `setup`). A
+// pixel standing alone high above its neighbours (a wall seen edge-on) does
+// not count for the highest.
 void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
                          PictureMeasure& measure);
 

@@ -111,3 +111,42 @@ TEST(PictureMeasure, HeightsAndSharesComeFromWhatThePicturesShow)
         }
     }
 }
+
+TEST(PictureMeasure, AWallSeenEdgeOnDoesNotRaiseTheHighest)
+{
+    // 64 x 36 pixels of 0.1 m over (-3.2, -1.8); depth 0 at z = 12, 1 at z = 0.
+    CameraSetup setup;
+    setup.orthoWidth = 6.4;
+    setup.orthoHeight = 3.6;
+    DepthPicture picture;
+    picture.width = 64;
+    picture.height = 36;
+    picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, -3.2, -1.8, 12, 1));
+    const auto depthOf = [](double z) { return static_cast<float>((12.0 - z) / 12.0); };
+    // A roof at 8 m south of row 20, the ground at 2 m north of it, and a
+    // plant of 3 x 3 pixels at 9 m on the roof.
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const bool plant = x >= 10 && x < 13 && y >= 5 && y < 8;
+            picture.depth.push_back(depthOf(y >= 20 ? 2.0 : plant ? 9.0 : 8.0));
+        }
+    }
+    // Along the roof's edge the north wall, a hair off upright, shows
+    // through single pixels: one at the near plane, others down its face.
+    picture.depth[19 * 64 + 40] = 0.0f;
+    picture.depth[19 * 64 + 41] = depthOf(5.0);
+    picture.depth[19 * 64 + 50] = depthOf(10.5);
+    PolygonFrame frame;
+    frame.rings = {{{-3, -1.6}, {3, -1.6}, {3, 1.6}, {-3, 1.6}, {-3, -1.6}}};
+    frame.ringIsHole = {false};
+    frame.minX = -3;
+    frame.minY = -1.6;
+    frame.maxX = 3;
+    frame.maxY = 1.6;
+
+    PictureMeasure measure;
+    measureVerticalArea(picture, frame, setup, measure);
+    ASSERT_TRUE(measure.hasHeights);
+    EXPECT_NEAR(measure.maxZ, 9.0, 1e-4);
+    EXPECT_NEAR(measure.minZ, 2.0, 1e-4);
+}
