@@ -124,3 +124,29 @@ TEST(Tiles3dModel, ThreeShardsAndAResumeGiveWhatOneRunGives)
     };
     EXPECT_TRUE(bytes(dir / "shards") == bytes(dir / "one"));
 }
+
+TEST(Tiles3dModel, ADamagedContentFileIsWarnedAndTheRestRenders)
+{
+    TempDir dir("t3damaged");
+    const fs::path model = dir / "model";
+    fs::copy(sampleDir() / "city_3dtiles", model, fs::copy_options::recursive);
+    // A finest-level glb cut in its binary chunk: the chunk is longer than the file.
+    const fs::path cut = model / "Data" / "Tile_+001_+001" / "Tile_+001_+001_L19_00.glb";
+    fs::resize_file(cut, fs::file_size(cut) / 2);
+    json config = settledConfig("city_3dtiles");
+    config["osgb_path"] = model.string();
+    const SampleRun run = runVistrel(dir, config);
+    ASSERT_EQ(run.process.exitCode, 0) << run.log();
+    bool warned = false;
+    for (const auto& line : linesWith(run.log(), "[WARN]")) {
+        warned = warned || line.find(cut.string()) != std::string::npos;
+    }
+    EXPECT_TRUE(warned) << run.log();
+    const auto rows = reportRows(run.outputDir);
+    int written = 0;
+    for (const auto& [folder, row] : rows) {
+        written += row.top == "成功" ? 1 : 0;
+    }
+    // The frames over the cut tile are drawn from its coarser level.
+    EXPECT_EQ(written, static_cast<int>(rows.size()) - 2);
+}
