@@ -1,6 +1,7 @@
 #include "vector/FrameSystems.h"
 
 #include "core/Logger.h"
+#include "core/RunProtocol.h"
 
 #include <ogr_spatialref.h>
 
@@ -98,8 +99,8 @@ FramesPlaced placeFramesInModel(const RenderConfig& config, const RunSystems& sy
     log.info("Frames before: " + before.text() + "; after: " + framesExtent(frames).text());
     logUnplacedFrames(frames, moved, systems.model);
     if (moved.stopped) {
-        log.warn("Stopped by signal while transforming frames (" + std::to_string(moved.moved) + " of " +
-                 std::to_string(frames.size()) + " moved)");
+        log.warn(runMessage(RunMessage::StoppedWhileTransforming,
+                            {std::to_string(moved.moved), std::to_string(frames.size())}));
     }
     return {PlanSystems::Transformed, ""};
 }
