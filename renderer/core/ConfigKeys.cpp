@@ -227,10 +227,12 @@ std::string retryRule(RenderConfig& c)
     return c.retry_failed_only && !c.resume ? refusalText(RunMessage::ConfigRetryNeedsResume) : std::string();
 }
 
-std::vector<ConfigKey> buildTable()
+using R = RenderConfig;
+constexpr auto V = BatchIdentity::Value;
+
+// The keys of the pictures: size, views, formats, marks, dossier sheets and cameras.
+std::vector<ConfigKey> pictureKeys()
 {
-    using R = RenderConfig;
-    const auto V = BatchIdentity::Value;
     return {
         Row("width", &R::width)
             .refuseBelow(1, RunMessage::ConfigSizePositive)
@@ -262,6 +264,15 @@ std::vector<ConfigKey> buildTable()
         Row("oblique_view_angle", &R::oblique_view_angle).clamp(30.0, 70.0).identity(V),
         Row("avoid_occlusion", &R::avoid_occlusion).identity(V),
         Row("occlusion_sample_step", &R::occlusion_sample_step).clamp(0.1, 0.9).identity(V),
+    };
+}
+
+// The keys of the run: inputs and output, names, outline, loading, resume,
+// shards and coordinate systems. model_path comes before osgb_path, whose
+// rule reads it.
+std::vector<ConfigKey> runKeys()
+{
+    return {
         Row("model_path", &R::model_path).notWrittenByTavrin(),
         Row("osgb_path", &R::osgb_path).rule(osgbPathRule).identity(BatchIdentity::FileName).tavrin(R"("")"),
         Row("shp_path", &R::shp_path).rule(shpPathRule).identity(BatchIdentity::FileName).tavrin(R"("")"),
@@ -307,6 +318,15 @@ std::vector<ConfigKey> buildTable()
             .identity(BatchIdentity::ValueWhenSet),
         Row("retry_failed_only", &R::retry_failed_only).rule(retryRule),
     };
+}
+
+// Rows in their documented order, which is also the order of the checks.
+std::vector<ConfigKey> buildTable()
+{
+    std::vector<ConfigKey> table = pictureKeys();
+    const std::vector<ConfigKey> run = runKeys();
+    table.insert(table.end(), run.begin(), run.end());
+    return table;
 }
 
 const json* findValue(const json& root, const char* key)

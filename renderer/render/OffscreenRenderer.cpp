@@ -223,6 +223,23 @@ bool OffscreenRenderer::initialize(osg::Node* scene, std::vector<std::string>& e
     return true;
 }
 
+void OffscreenRenderer::frameWith(GLbitfield clearMask, osg::StateSet* state)
+{
+    camera_->setClearMask(clearMask);
+    sceneRoot_->setStateSet(state);
+    const auto restore = [this] {
+        camera_->setClearMask(kPictureClear);
+        sceneRoot_->setStateSet(nullptr);
+    };
+    try {
+        viewer_->frame();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+}
+
 void OffscreenRenderer::drawOneFrame(bool picture)
 {
     const auto start = Clock::now();
@@ -234,18 +251,8 @@ void OffscreenRenderer::drawOneFrame(bool picture)
             lookState_->setAttributeAndModes(new osg::Scissor(0, 0, 0, 0),
                                              osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
         }
-        camera_->setClearMask(0);
-        sceneRoot_->setStateSet(lookState_.get());
     }
-    try {
-        viewer_->frame();
-    } catch (...) {
-        camera_->setClearMask(kPictureClear);
-        sceneRoot_->setStateSet(nullptr);
-        throw;
-    }
-    camera_->setClearMask(kPictureClear);
-    sceneRoot_->setStateSet(nullptr);
+    frameWith(picture ? kPictureClear : 0, picture ? nullptr : lookState_.get());
     timings_.drawSeconds += secondsBetween(start, Clock::now());
     ++(picture ? timings_.draws : timings_.looks);
     lookedOnly_ = !picture;
@@ -544,20 +551,11 @@ bool OffscreenRenderer::drawOwnSurface(const PolygonFrame& frame, DepthPicture& 
     // The colour buffer keeps the picture: the surface writes depth alone.
     const osg::BoundingSphere bound = scene_->getBound();
     const osg::Matrixd sceneToWindow = drawnView_ * pictureProjection * camera_->getViewport()->computeWindowMatrix();
-    sceneRoot_->setStateSet(ownSurfaceState(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
-                                            bound.center().z() + bound.radius(), config_.width, config_.height)
-                                .get());
-    camera_->setClearMask(GL_DEPTH_BUFFER_BIT);
-    try {
-        viewer_->frame();
-    } catch (...) {
-        camera_->setClearMask(kPictureClear);
-        sceneRoot_->setStateSet(nullptr);
-        throw;
-    }
-    camera_->setClearMask(kPictureClear);
+    frameWith(GL_DEPTH_BUFFER_BIT,
+              ownSurfaceState(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
+                              bound.center().z() + bound.radius(), config_.width, config_.height)
+                  .get());
     fittedProjection_ = camera_->getProjectionMatrix();
-    sceneRoot_->setStateSet(nullptr);
     ++timings_.measures;
     const bool read = readDepth(own);
     bool restored = false;

@@ -146,6 +146,9 @@ private:
     // Reads the driver's names and render-target limits with `context` made
     // current; the limit ERROR text when the configured size exceeds them.
     std::string readContextLimits(osg::GraphicsContext* context);
+    // One viewer frame with `clearMask` and `state` over the scene root; the
+    // picture's clear and no state are put back, also when the frame throws.
+    void frameWith(GLbitfield clearMask, osg::StateSet* state);
     // Draws the scene root; with `picture` false it only looks: the view is
     // culled (its tiles asked for, those arrived merged) and nothing drawn.
     void drawOneFrame(bool picture);
