@@ -78,4 +78,20 @@ Surface pdfSurface(std::FILE* file, double width, double height)
     return pdf;
 }
 
+TextLayout textLayout(cairo_t* cr, const std::string& text, double size, bool bold, double widthLimit)
+{
+    TextLayout layout(pango_cairo_create_layout(cr));
+    PangoFontDescription* font = pango_font_description_from_string(kMarkFont);
+    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+    pango_font_description_set_weight(font, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_layout_set_font_description(layout.get(), font);
+    pango_font_description_free(font);
+    pango_layout_set_text(layout.get(), text.c_str(), -1);
+    if (widthLimit > 0) {
+        pango_layout_set_width(layout.get(), static_cast<int>(widthLimit * PANGO_SCALE));
+        pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+    }
+    return layout;
+}
+
 }  // namespace vistrel

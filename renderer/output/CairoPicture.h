@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cairo.h>
+#include <pango/pangocairo.h>
 #include <osg/Image>
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace vistrel {
 
@@ -30,5 +32,17 @@ cairo_status_t writeToStream(void* closure, const unsigned char* data, unsigned 
 // A PDF surface of `width` x `height` points writing to `file`: PDF 1.4,
 // without a creation date, so that the same content gives the same bytes.
 Surface pdfSurface(std::FILE* file, double width, double height);
+
+// Marks, captions and sheets are written in this font (fonts-noto-cjk).
+inline constexpr const char* kMarkFont = "Noto Sans CJK SC";
+
+struct LayoutRelease {
+    void operator()(PangoLayout* layout) const { g_object_unref(layout); }
+};
+using TextLayout = std::unique_ptr<PangoLayout, LayoutRelease>;
+
+// One line of `text` in kMarkFont at `size` (pixels or points, as the
+// surface counts), bold or not, cut with "…" at `widthLimit` when it is above 0.
+TextLayout textLayout(cairo_t* cr, const std::string& text, double size, bool bold, double widthLimit);
 
 }  // namespace vistrel

@@ -14,7 +14,6 @@ namespace vistrel {
 
 namespace {
 
-constexpr const char* kFont = "Noto Sans CJK SC";
 // The page and its parts, in points.
 constexpr double kPageWidth = 595.0;
 constexpr double kPageHeight = 842.0;
@@ -96,18 +95,9 @@ SheetLayout layoutSheet(const SheetContent& content)
 // One line of text with its top-left at (x, y), cut with "…" at `width`.
 void showText(cairo_t* cr, const std::string& text, double size, double x, double y, double width, bool bold = false)
 {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_from_string(kFont);
-    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
-    pango_font_description_set_weight(font, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_layout_set_font_description(layout, font);
-    pango_layout_set_text(layout, text.c_str(), -1);
-    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
-    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    const TextLayout layout = textLayout(cr, text, size, bold, width);
     cairo_move_to(cr, x, y);
-    pango_cairo_show_layout(cr, layout);
-    pango_font_description_free(font);
-    g_object_unref(layout);
+    pango_cairo_show_layout(cr, layout.get());
 }
 
 void drawTable(cairo_t* cr, const SheetContent& content, double top)

@@ -1,5 +1,6 @@
 #include "output/PictureMarks.h"
 
+#include "output/CairoPicture.h"
 #include "output/CaptureRows.h"
 
 #include <cairo.h>
@@ -14,8 +15,6 @@
 namespace vistrel {
 
 namespace {
-
-constexpr const char* kFont = "Noto Sans CJK SC";
 
 struct Sizes {
     int margin;
@@ -52,11 +51,6 @@ MarkBox clampedBox(const char* mark, int x, int y, int w, int h, int width, int 
     box.height = std::clamp(y + h, 0, height) - box.y;
     return box;
 }
-
-struct SurfaceRelease {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceRelease>;
 
 // The box's pixels as a premultiplied cairo surface, and back.
 void copyIn(const osg::Image& image, int pixelBytes, const MarkBox& box, cairo_surface_t* surface)
@@ -105,29 +99,18 @@ void copyOut(cairo_surface_t* surface, const MarkBox& box, int pixelBytes, osg::
 void drawText(cairo_t* cr, const std::string& text, double size, double x, double y, double widthLimit, bool bold,
               bool outline)
 {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_from_string(kFont);
-    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
-    pango_font_description_set_weight(font, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_layout_set_font_description(layout, font);
-    pango_layout_set_text(layout, text.c_str(), -1);
-    if (widthLimit > 0) {
-        pango_layout_set_width(layout, static_cast<int>(widthLimit * PANGO_SCALE));
-        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
-    }
+    const TextLayout layout = textLayout(cr, text, size, bold, widthLimit);
     cairo_move_to(cr, x, y);
     if (outline) {
-        pango_cairo_layout_path(cr, layout);
+        pango_cairo_layout_path(cr, layout.get());
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_fill_preserve(cr);
         cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
         cairo_set_line_width(cr, std::max(1.0, size / 14));
         cairo_stroke(cr);
     } else {
-        pango_cairo_show_layout(cr, layout);
+        pango_cairo_show_layout(cr, layout.get());
     }
-    pango_font_description_free(font);
-    g_object_unref(layout);
 }
 
 void drawCaption(cairo_t* cr, const MarkBox& box, const std::string& text)
