@@ -142,24 +142,36 @@ std::vector<double> rowCrossings(const std::vector<std::vector<RingPoint>>& ring
 
 }  // namespace
 
-std::vector<unsigned char> frameAreaMask(const PolygonFrame& frame, const AreaGrid& grid)
+std::vector<CellSpan> frameAreaSpans(const PolygonFrame& frame, const AreaGrid& grid)
 {
     const int columns = std::max(0, grid.columns);
     const int rows = std::max(0, grid.rows);
-    std::vector<unsigned char> mask(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), 0);
     const std::vector<std::vector<RingPoint>> rings =
         frame.rings.empty() ? std::vector<std::vector<RingPoint>>{boundsRing(frame)} : frame.rings;
+    std::vector<CellSpan> spans;
     for (int row = 0; row < rows; ++row) {
         const std::vector<double> crossings = rowCrossings(rings, grid.originY + (row + 0.5) * grid.cellY);
-        unsigned char* line = mask.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(columns);
         for (std::size_t k = 0; k + 1 < crossings.size(); k += 2) {
             // Cells whose centre lies in [from, to).
             const double from = (crossings[k] - grid.originX) / grid.cellX - 0.5;
             const double to = (crossings[k + 1] - grid.originX) / grid.cellX - 0.5;
             const double first = std::clamp(std::ceil(from), 0.0, static_cast<double>(columns));
             const double last = std::clamp(std::ceil(to), first, static_cast<double>(columns));
-            std::fill(line + static_cast<int>(first), line + static_cast<int>(last), 1);
+            if (last > first) {
+                spans.push_back({row, static_cast<int>(first), static_cast<int>(last)});
+            }
         }
+    }
+    return spans;
+}
+
+std::vector<unsigned char> frameAreaMask(const PolygonFrame& frame, const AreaGrid& grid)
+{
+    const std::size_t columns = static_cast<std::size_t>(std::max(0, grid.columns));
+    std::vector<unsigned char> mask(columns * static_cast<std::size_t>(std::max(0, grid.rows)), 0);
+    for (const CellSpan& span : frameAreaSpans(frame, grid)) {
+        unsigned char* line = mask.data() + static_cast<std::size_t>(span.row) * columns;
+        std::fill(line + span.first, line + span.last, 1);
     }
     return mask;
 }

@@ -36,9 +36,21 @@ struct AreaGrid {
     int rows = 0;
 };
 
-// One byte per cell of `grid`, row by row from the bottom: 1 where the cell's
-// centre lies in the frame's area, else 0. Scan lines with the even-odd rule,
-// which agrees with insideFrameArea for parts that do not overlap.
+// A run of cells of one grid row: columns first .. last - 1.
+struct CellSpan {
+    int row = 0;
+    int first = 0;
+    int last = 0;
+};
+
+// The cells of `grid` whose centre lies in the frame's area, as runs, row by
+// row from the bottom and left to right, none empty. Scan lines with the
+// even-odd rule, which agrees with insideFrameArea for parts that do not
+// overlap.
+std::vector<CellSpan> frameAreaSpans(const PolygonFrame& frame, const AreaGrid& grid);
+
+// One byte per cell of `grid`, row by row from the bottom: 1 where the cell
+// lies in frameAreaSpans, else 0.
 std::vector<unsigned char> frameAreaMask(const PolygonFrame& frame, const AreaGrid& grid);
 
 }  // namespace vistrel

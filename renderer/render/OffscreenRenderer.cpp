@@ -5,7 +5,6 @@
 #include "core/Seconds.h"
 #include "render/ArrayPointerReset.h"
 #include "render/EglGraphicsContext.h"
-#include "render/OwnSurface.h"
 #include "render/RangeLine.h"
 
 #include <osg/FrameBufferObject>
@@ -87,7 +86,7 @@ OffscreenRenderer::~OffscreenRenderer()
     // The viewer closes the context; drop the camera's references first.
     osg::GraphicsContext* context = camera_ ? camera_->getGraphicsContext() : nullptr;
     if (context && context->getState() && context->isRealized() && context->makeCurrent()) {
-        depthStash_.release(*context->getState());
+        spareDepth_.release(*context->getState());
         context->releaseContext();
     }
     camera_ = nullptr;
@@ -154,13 +153,11 @@ void OffscreenRenderer::attachCamera(osg::GraphicsContext* context)
     camera_->setClearColor(clearColour(config_));
     camera_->setInitialDrawCallback(new ArrayPointerReset);
 
-    // The colour buffer is a renderbuffer of the format the capture image
-    // used to give it; only the kept picture is read back (readBack), as RGB
-    // when the background is opaque: the writers store no alpha then.
-    const osg::Vec4 clear = clearColour(config_);
-    readFormat_ = clear.a() < 1.0f ? GL_RGBA : GL_RGB;
+    // The colour buffer is an RGBA renderbuffer; only the kept picture is
+    // read back (readBack), as RGBA: the renderbuffer's own layout, copied
+    // without a conversion. The encoders take RGBA rows as they are.
     captureImage_ = new osg::Image;
-    captureImage_->allocateImage(config_.width, config_.height, 1, readFormat_, GL_UNSIGNED_BYTE, 1);
+    captureImage_->allocateImage(config_.width, config_.height, 1, GL_RGBA, GL_UNSIGNED_BYTE, 1);
     camera_->attach(osg::Camera::COLOR_BUFFER, GL_RGBA);
 }
 
@@ -408,24 +405,30 @@ bool OffscreenRenderer::readBack()
 {
     const bool read = readFrameBuffer([this] {
         glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
-        captureImage_->readPixels(0, 0, config_.width, config_.height, readFormat_, GL_UNSIGNED_BYTE, 1);
+        captureImage_->readPixels(0, 0, config_.width, config_.height, GL_RGBA, GL_UNSIGNED_BYTE, 1);
     });
     timings_.readbacks += read ? 1 : 0;
     return read;
 }
 
-bool OffscreenRenderer::readDepth(DepthPicture& picture)
+bool OffscreenRenderer::readDepth(DepthPicture& picture, const PixelRect& part)
 {
     picture.width = config_.width;
     picture.height = config_.height;
+    picture.region = grownWithin(part, 0, config_.width, config_.height);
     // Every value is read: a buffer of the right size is taken as it is.
-    picture.depth.resize(static_cast<std::size_t>(config_.width) * static_cast<std::size_t>(config_.height));
+    picture.depth.resize(static_cast<std::size_t>(picture.region.width) *
+                         static_cast<std::size_t>(picture.region.height));
     // The projection as the draw used it: the cull fits its near and far planes.
     picture.place(
         osg::Matrixd::inverse(drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix()));
     return readFrameBuffer([&picture] {
-        glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        glReadPixels(0, 0, picture.width, picture.height, GL_DEPTH_COMPONENT, GL_FLOAT, picture.depth.data());
+        const PixelRect& region = picture.region;
+        if (!region.empty()) {
+            glPixelStorei(GL_PACK_ALIGNMENT, 4);
+            glReadPixels(region.x, region.y, region.width, region.height, GL_DEPTH_COMPONENT, GL_FLOAT,
+                         picture.depth.data());
+        }
     });
 }
 
@@ -540,31 +543,65 @@ bool OffscreenRenderer::drawOverModelPicture(osg::Node* overlay)
     return true;
 }
 
-bool OffscreenRenderer::drawOwnSurface(const PolygonFrame& frame, DepthPicture& own)
+OwnSurfacePass OffscreenRenderer::ownSurfaceOf(const PolygonFrame& frame) const
+{
+    const osg::BoundingSphere bound = scene_->getBound();
+    const osg::Matrixd sceneToWindow = drawnView_ * fittedProjection_ * camera_->getViewport()->computeWindowMatrix();
+    return ownSurfacePass(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
+                          bound.center().z() + bound.radius(), config_.width, config_.height);
+}
+
+void OffscreenRenderer::clearDepth(osg::State& state, osg::FrameBufferObject& fbo, const PixelRect& part) const
+{
+    if (part.empty()) {
+        return;
+    }
+    state.get<osg::GLExtensions>()->glBindFramebuffer(GL_FRAMEBUFFER_EXT, fbo.getHandle(state.getContextID()));
+    glScissor(part.x, part.y, part.width, part.height);
+    glEnable(GL_SCISSOR_TEST);
+    glDepthMask(GL_TRUE);
+    glClearDepth(1.0);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    // Set behind the scene graph's back: applied anew by the next draw.
+    state.haveAppliedMode(GL_SCISSOR_TEST, osg::StateAttribute::OFF);
+    state.haveAppliedAttribute(osg::StateAttribute::SCISSOR);
+    state.haveAppliedAttribute(osg::StateAttribute::DEPTH);
+}
+
+bool OffscreenRenderer::drawOwnSurface(const OwnSurfacePass& pass, DepthPicture& own)
 {
     const osg::Matrixd pictureProjection = fittedProjection_;
     const bool idle = pagerIdle() && !drawWouldChange();
-    bool stashed = false;
+    // The colour buffer keeps the picture and the depth buffer its depth:
+    // the surface writes depth alone, into the spare depth buffer, within
+    // the pass's rectangle.
+    bool spare = false;
     withFrameBuffer([&](osg::State& state, osg::FrameBufferObject& fbo) {
-        stashed = depthStash_.save(state, fbo, config_.width, config_.height);
+        spare = spareDepth_.attach(state, fbo, config_.width, config_.height);
+        clearDepth(state, fbo, pass.window);
     });
-    // The colour buffer keeps the picture: the surface writes depth alone.
-    const osg::BoundingSphere bound = scene_->getBound();
-    const osg::Matrixd sceneToWindow = drawnView_ * pictureProjection * camera_->getViewport()->computeWindowMatrix();
-    frameWith(GL_DEPTH_BUFFER_BIT,
-              ownSurfaceState(frame, drawnView_, sceneToWindow, bound.center().z() - bound.radius(),
-                              bound.center().z() + bound.radius(), config_.width, config_.height)
-                  .get());
+    const auto putBack = [this] {
+        bool back = false;
+        withFrameBuffer([&](osg::State& state, osg::FrameBufferObject& fbo) { back = spareDepth_.detach(state, fbo); });
+        return back;
+    };
+    try {
+        frameWith(0, pass.state.get());
+    } catch (...) {
+        putBack();
+        fittedProjection_ = pictureProjection;
+        hasDrawn_ = false;
+        throw;
+    }
     fittedProjection_ = camera_->getProjectionMatrix();
     ++timings_.measures;
-    const bool read = readDepth(own);
-    bool restored = false;
-    if (stashed && idle && pagerIdle()) {
-        withFrameBuffer(
-            [&](osg::State& state, osg::FrameBufferObject& fbo) { restored = depthStash_.restore(state, fbo); });
-    }
+    const bool read = readDepth(own, pass.window);
+    const bool back = spare && putBack();
     fittedProjection_ = pictureProjection;
-    hasDrawn_ = restored;
+    // Without the spare the surface was drawn over the picture's depth; with
+    // tiles merged meanwhile the picture is no longer the model's.
+    hasDrawn_ = back && idle && pagerIdle();
     return read;
 }
 
@@ -574,17 +611,27 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     measure = PictureMeasure{};
     renderError_.clear();
     const auto start = Clock::now();
+    if (!hasDrawn_) {
+        renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the picture cannot be read"});
+        return false;
+    }
+    // The frame's own surface, drawn alone from the same placement, reaches
+    // only its pass's rectangle; the area of a vertical view and a pixel
+    // around it are read besides.
+    const OwnSurfacePass pass = ownSurfaceOf(frame);
+    const std::vector<CellSpan> area =
+        vertical ? verticalAreaSpans(frame, setup, config_.width, config_.height) : std::vector<CellSpan>{};
+    const PixelRect needed = unite(pass.window, grownWithin(spanBounds(area), 1, config_.width, config_.height));
     DepthPicture& model = modelDepth_;
-    if (!hasDrawn_ || !readDepth(model)) {
+    if (!readDepth(model, needed)) {
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the picture cannot be read"});
         return false;
     }
     if (vertical) {
-        measureVerticalArea(model, frame, setup, measure);
+        measureVerticalArea(model, area, setup, measure);
     }
-    // The frame's own surface, drawn alone from the same placement.
     DepthPicture& own = ownDepth_;
-    if (!drawOwnSurface(frame, own)) {
+    if (!drawOwnSurface(pass, own)) {
         timings_.measureSeconds += secondsBetween(start, Clock::now());
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
         return false;

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "core/RenderConfig.h"
-#include "render/DepthStash.h"
 #include "render/FrameCamera.h"
+#include "render/OwnSurface.h"
 #include "render/PictureSource.h"
+#include "render/SpareDepth.h"
 
 #include <osg/Group>
 #include <osg/Image>
@@ -94,12 +95,12 @@ public:
     // the last draw showed the model alone from there, settled, and the
     // pager has nothing to add to it.
     bool holdsModelPicture(const CameraSetup& setup);
-    // Reads the depth of the last draw, then draws the frame's own surface
-    // alone (OwnSurface) into the frame-buffer object's depth buffer and
-    // compares the two. The capture image and the colour buffer are left as
-    // they are and the picture's depth is put back (DepthStash), so that the
-    // frame-buffer object holds the picture still; where it cannot be put
-    // back, the next render draws anew.
+    // Reads the depth of the last draw where the frame can show, then draws
+    // the frame's own surface alone (OwnSurface) into a spare depth buffer
+    // (SpareDepth) and compares the two. The capture image and the picture's
+    // colour and depth are left as they are, so that the frame-buffer object
+    // holds the picture still; where the spare cannot be had, the next render
+    // draws anew.
     bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
                         PictureMeasure& measure) override;
 
@@ -175,11 +176,17 @@ private:
     bool withFrameBuffer(const std::function<void(osg::State&, osg::FrameBufferObject&)>& work);
     // The overlay alone drawn over the kept picture (renderOverlay).
     bool drawOverModelPicture(osg::Node* overlay);
-    // Draws the frame's own surface into the depth buffer alone, the
-    // picture's depth stashed and put back; false when not put back.
-    bool drawOwnSurface(const PolygonFrame& frame, DepthPicture& own);
-    // The depth buffer of the last draw, with its placement.
-    bool readDepth(DepthPicture& picture);
+    // The draw of the frame's own surface from the last draw's placement.
+    OwnSurfacePass ownSurfaceOf(const PolygonFrame& frame) const;
+    // Draws the frame's own surface into a spare depth buffer alone, within
+    // the pass's window rectangle (cleared first), and reads that rectangle
+    // into `own`; false when it cannot be read. The picture's colour and
+    // depth stay as they are.
+    bool drawOwnSurface(const OwnSurfacePass& pass, DepthPicture& own);
+    // Clears the depth within `part` of the frame-buffer object.
+    void clearDepth(osg::State& state, osg::FrameBufferObject& fbo, const PixelRect& part) const;
+    // The depth buffer of the last draw within `part`, with its placement.
+    bool readDepth(DepthPicture& picture, const PixelRect& part);
 
     const RenderConfig& config_;
     osg::ref_ptr<osg::Node> scene_;
@@ -203,13 +210,12 @@ private:
     osg::Matrixd drawnProjection_;
     osg::Matrixd fittedProjection_;  // the projection of the last draw, its near and far planes fitted
     std::vector<const osg::Node*> drawnChildren_;
-    GLenum readFormat_ = GL_RGBA;  // GL_RGB when the background is opaque
     RenderTargetLimits limits_;
     std::string contextDescription_;
     std::string glRenderer_;
     std::string glVersion_;
     RenderTimings timings_;
-    DepthStash depthStash_;
+    SpareDepth spareDepth_;
     // The depth pictures of the measures, kept from one to the next: no new
     // memory, no fill per measure.
     DepthPicture modelDepth_;

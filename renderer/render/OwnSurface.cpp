@@ -81,7 +81,7 @@ osg::ref_ptr<osg::Texture2D> maskTexture(const PolygonFrame& frame, const AreaGr
 
 // The window rectangle of the grid's box between lowZ and highZ, a pixel
 // wider on every side, within the window; empty (zero size) when it misses.
-osg::ref_ptr<osg::Scissor> maskScissor(const AreaGrid& grid, const osg::Matrixd& sceneToWindow, double lowZ,
+PixelRect maskWindow(const AreaGrid& grid, const osg::Matrixd& sceneToWindow, double lowZ,
                                        double highZ, int width, int height)
 {
     const double xs[2] = {grid.originX, grid.originX + grid.columns * grid.cellX};
@@ -109,14 +109,13 @@ osg::ref_ptr<osg::Scissor> maskScissor(const AreaGrid& grid, const osg::Matrixd&
     const int y0 = clampTo(std::floor(bottom) - 1.0, height);
     const int x1 = clampTo(std::ceil(right) + 1.0, width);
     const int y1 = clampTo(std::ceil(top) + 1.0, height);
-    return new osg::Scissor(x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0));
+    return PixelRect{x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0)};
 }
 
 }  // namespace
 
-osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view,
-                                            const osg::Matrixd& sceneToWindow, double lowZ, double highZ, int width,
-                                            int height)
+OwnSurfacePass ownSurfacePass(const PolygonFrame& frame, const osg::Matrixd& view, const osg::Matrixd& sceneToWindow,
+                              double lowZ, double highZ, int width, int height)
 {
     const AreaGrid grid = maskGrid(frame);
     // Eye coordinates to mask coordinates (0..1 over the grid), composed in
@@ -132,11 +131,12 @@ osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg
     osg::ref_ptr<osg::StateSet> state = new osg::StateSet;
     state->setAttributeAndModes(program.get(), kOverride);
     state->setAttributeAndModes(new osg::ColorMask(false, false, false, false), kOverride);
-    state->setAttributeAndModes(maskScissor(grid, sceneToWindow, lowZ, highZ, width, height).get(), kOverride);
+    const PixelRect window = maskWindow(grid, sceneToWindow, lowZ, highZ, width, height);
+    state->setAttributeAndModes(new osg::Scissor(window.x, window.y, window.width, window.height), kOverride);
     state->setTextureAttributeAndModes(kMaskUnit, maskTexture(frame, grid).get(), kOverride);
     state->addUniform(new osg::Uniform("areaMask", kMaskUnit));
     state->addUniform(new osg::Uniform("eyeToMask", osg::Matrixf(eyeToMask)));
-    return state;
+    return OwnSurfacePass{state, window};
 }
 
 }  // namespace vistrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/PolygonFrame.h"
+#include "render/PictureMeasure.h"
 
 #include <osg/Matrixd>
 #include <osg/StateSet>
@@ -20,9 +21,13 @@ namespace vistrel {
 // projection and viewport of an orthographic placement), the draw is held to
 // the window rectangle that the mask's cells between the heights `lowZ` and
 // `highZ` (the scene's) cover, with a pixel to spare: no fragment outside it
-// passes the mask, so the depth buffer is the same, for the part of a draw.
-osg::ref_ptr<osg::StateSet> ownSurfaceState(const PolygonFrame& frame, const osg::Matrixd& view,
-                                            const osg::Matrixd& sceneToWindow, double lowZ, double highZ, int width,
-                                            int height);
+// passes the mask, so the depth buffer is the same, for the part of a draw;
+// only that rectangle needs clearing before it and reading after it.
+struct OwnSurfacePass {
+    osg::ref_ptr<osg::StateSet> state;
+    PixelRect window;  // the rectangle the draw is held to; empty when it misses the window
+};
+OwnSurfacePass ownSurfacePass(const PolygonFrame& frame, const osg::Matrixd& view, const osg::Matrixd& sceneToWindow,
+                              double lowZ, double highZ, int width, int height);
 
 }  // namespace vistrel

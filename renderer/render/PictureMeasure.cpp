@@ -46,6 +46,39 @@ double modelShare(const PictureMeasure& measure)
                                   : -1.0;
 }
 
+PixelRect unite(const PixelRect& a, const PixelRect& b)
+{
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    const int x0 = std::min(a.x, b.x);
+    const int y0 = std::min(a.y, b.y);
+    const int x1 = std::max(a.x + a.width, b.x + b.width);
+    const int y1 = std::max(a.y + a.height, b.y + b.height);
+    return PixelRect{x0, y0, x1 - x0, y1 - y0};
+}
+
+PixelRect grownWithin(const PixelRect& rect, int pixels, int width, int height)
+{
+    if (rect.empty()) {
+        return rect;
+    }
+    const int x0 = std::max(0, rect.x - pixels);
+    const int y0 = std::max(0, rect.y - pixels);
+    const int x1 = std::min(width, rect.x + rect.width + pixels);
+    const int y1 = std::min(height, rect.y + rect.height + pixels);
+    return PixelRect{x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0)};
+}
+
+PixelRect spanBounds(const std::vector<CellSpan>& spans)
+{
+    PixelRect bounds;
+    for (const CellSpan& span : spans) {
+        bounds = unite(bounds, PixelRect{span.first, span.row, span.last - span.first, 1});
+    }
+    return bounds;
+}
+
 AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height)
 {
     AreaGrid grid;
@@ -71,8 +104,8 @@ namespace {
 bool standsAboveNeighbours(const DepthPicture& model, int x, int y, double z, double tolerance)
 {
     const auto above = [&](int ax, int ay, int bx, int by) {
-        if (ax < 0 || ay < 0 || bx >= model.width || by >= model.height || !model.drawn(ax, ay) ||
-            !model.drawn(bx, by)) {
+        if (ax < 0 || ay < 0 || bx >= model.width || by >= model.height || !model.holds(ax, ay) ||
+            !model.holds(bx, by) || !model.drawn(ax, ay) || !model.drawn(bx, by)) {
             return false;
         }
         return z - model.pointAt(ax, ay).z() > tolerance && z - model.pointAt(bx, by).z() > tolerance;
@@ -82,31 +115,37 @@ bool standsAboveNeighbours(const DepthPicture& model, int x, int y, double z, do
 
 }  // namespace
 
+std::vector<CellSpan> verticalAreaSpans(const PolygonFrame& frame, const CameraSetup& setup, int width, int height)
+{
+    return frameAreaSpans(frame, verticalPictureGrid(setup, width, height));
+}
+
 void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
                          PictureMeasure& measure)
 {
+    measureVerticalArea(model, verticalAreaSpans(frame, setup, model.width, model.height), setup, measure);
+}
+
+void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
+                         PictureMeasure& measure)
+{
     const AreaGrid grid = verticalPictureGrid(setup, model.width, model.height);
-    const std::vector<unsigned char> area = frameAreaMask(frame, grid);
     // Two pixels' width of rise per pixel: steeper than 60 degrees.
     const double spike = 2.0 * std::max(grid.cellX, grid.cellY);
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -lowest;
     double highestOfAll = -lowest;  // spikes included: when nothing else is left
-    for (int y = 0; y < model.height; ++y) {
-        for (int x = 0; x < model.width; ++x) {
-            if (!area[static_cast<std::size_t>(y) * static_cast<std::size_t>(model.width) +
-                      static_cast<std::size_t>(x)]) {
-                continue;
-            }
-            ++measure.areaPixels;
-            if (!model.drawn(x, y)) {
+    for (const CellSpan& span : area) {
+        measure.areaPixels += span.last - span.first;
+        for (int x = span.first; x < span.last; ++x) {
+            if (!model.holds(x, span.row) || !model.drawn(x, span.row)) {
                 continue;
             }
             ++measure.modelPixels;
-            const double z = model.heightAt(x, y);
+            const double z = model.heightAt(x, span.row);
             lowest = std::min(lowest, z);
             highestOfAll = std::max(highestOfAll, z);
-            if (z > highest && !standsAboveNeighbours(model, x, y, z, spike)) {
+            if (z > highest && !standsAboveNeighbours(model, x, span.row, z, spike)) {
                 highest = z;
             }
         }
@@ -123,13 +162,15 @@ void compareSurfaces(const DepthPicture& model, const DepthPicture& own, double 
     if (model.width != own.width || model.height != own.height) {
         return;
     }
-    for (int y = 0; y < own.height; ++y) {
-        for (int x = 0; x < own.width; ++x) {
+    const PixelRect& part = own.region;
+    for (int y = part.y; y < part.y + part.height; ++y) {
+        for (int x = part.x; x < part.x + part.width; ++x) {
             if (!own.drawn(x, y)) {
                 continue;
             }
             ++measure.surfacePixels;
-            if (model.drawn(x, y) && std::fabs(model.distanceAt(x, y) - own.distanceAt(x, y)) <= tolerance) {
+            if (model.holds(x, y) && model.drawn(x, y) &&
+                std::fabs(model.distanceAt(x, y) - own.distanceAt(x, y)) <= tolerance) {
                 ++measure.visiblePixels;
             }
         }

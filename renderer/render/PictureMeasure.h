@@ -11,12 +11,34 @@
 
 namespace vistrel {
 
-// The depth buffer of one draw with the placement it was drawn with.
-struct DepthPicture {
+// A rectangle of window pixels: columns x .. x + width - 1, rows y ..
+// y + height - 1 (from the bottom).
+struct PixelRect {
+    int x = 0;
+    int y = 0;
     int width = 0;
     int height = 0;
-    // Window depth per pixel, row by row from the bottom: 0 at the near
-    // plane, 1 where nothing was drawn.
+
+    bool empty() const { return width <= 0 || height <= 0; }
+    bool holds(int px, int py) const { return px >= x && py >= y && px < x + width && py < y + height; }
+};
+
+// The smallest rectangle holding both (the other one when one is empty).
+PixelRect unite(const PixelRect& a, const PixelRect& b);
+// `rect` grown by `pixels` on every side and cut to a width x height window.
+PixelRect grownWithin(const PixelRect& rect, int pixels, int width, int height);
+// The smallest rectangle holding every cell of `spans` (columns, rows).
+PixelRect spanBounds(const std::vector<CellSpan>& spans);
+
+// The depth buffer of one draw, or of a rectangle of it, with the placement
+// it was drawn with.
+struct DepthPicture {
+    int width = 0;  // of the whole picture
+    int height = 0;
+    // The part read; depth holds its values, row by row from the bottom.
+    PixelRect region;
+    // Window depth per pixel of the region: 0 at the near plane, 1 where
+    // nothing was drawn.
     std::vector<float> depth;
     // Window coordinates (column, row, depth) to scene coordinates, from the
     // view, the projection as the draw fitted its near and far planes, and
@@ -25,6 +47,9 @@ struct DepthPicture {
 
     void place(const osg::Matrixd& windowToScene);
 
+    // Pixels outside the region are taken as not read: drawn() is for pixels
+    // inside it.
+    bool holds(int x, int y) const { return region.holds(x, y); }
     bool drawn(int x, int y) const { return depth[index(x, y)] < 1.0f; }
     // The scene point the centre of pixel (x, y) shows.
     osg::Vec3d pointAt(int x, int y) const;
@@ -40,7 +65,8 @@ private:
     double depthRange_ = 0.0;  // from the near to the far plane
     std::size_t index(int x, int y) const
     {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
+        return static_cast<std::size_t>(y - region.y) * static_cast<std::size_t>(region.width) +
+               static_cast<std::size_t>(x - region.x);
     }
 };
 
@@ -70,17 +96,24 @@ double modelShare(const PictureMeasure& measure);
 // The cell grid of the pixels of a vertical picture taken with `setup`.
 AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height);
 
+// The pixels of a vertical picture taken with `setup` whose centre lies in
+// the frame's area, as runs of pixels (row from the bottom, columns).
+std::vector<CellSpan> verticalAreaSpans(const PolygonFrame& frame, const CameraSetup& setup, int width, int height);
+
 // Counts the area and model pixels of a vertical picture and the heights of
-// the model over the area (`model`: the picture's depth, from `setup`). A
-// pixel standing alone high above its neighbours (a wall seen edge-on) does
-// not count for the highest.
+// the model over the area (`model`: the picture's depth, from `setup`, read
+// over the area and a pixel around it). A pixel standing alone high above its
+// neighbours (a wall seen edge-on) does not count for the highest.
 void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
+                         PictureMeasure& measure);
+// The same over the area's pixels as verticalAreaSpans gives them.
+void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
                          PictureMeasure& measure);
 
 // Counts the surface and visible pixels: `own` holds the depth of the frame's
 // own surface drawn alone, `model` that of the whole model from the same
-// placement; a pixel is visible where both show the same point, within
-// `tolerance` scene units.
+// placement (read over at least own's region); a pixel is visible where both
+// show the same point, within `tolerance` scene units.
 void compareSurfaces(const DepthPicture& model, const DepthPicture& own, double tolerance, PictureMeasure& measure);
 
 }  // namespace vistrel

@@ -121,6 +121,7 @@ TEST(PictureMeasure, AWallSeenEdgeOnDoesNotRaiseTheHighest)
     DepthPicture picture;
     picture.width = 64;
     picture.height = 36;
+    picture.region = {0, 0, 64, 36};
     picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, -3.2, -1.8, 12, 1));
     const auto depthOf = [](double z) { return static_cast<float>((12.0 - z) / 12.0); };
     // A roof at 8 m south of row 20, the ground at 2 m north of it, and a
