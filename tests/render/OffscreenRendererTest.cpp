@@ -173,7 +173,7 @@ TEST(OffscreenRenderer, WarmupFramesLetThePagerLoadFinerLevels)
         EXPECT_EQ(renderer.timings().readbacks, 1);
         EXPECT_GE(renderer.timings().sleepSeconds, warmup * 0.025);
         EXPECT_TRUE(colourAt(*renderer.captureImage(), 160, 120, 255, 0, 0));
-        EXPECT_EQ(renderer.captureImage()->getPixelFormat(), static_cast<GLenum>(GL_RGB));
+        EXPECT_EQ(renderer.captureImage()->getPixelFormat(), static_cast<GLenum>(GL_RGBA));  // as the buffer holds it
 
         const int draws = renderer.timings().draws;
         ASSERT_TRUE(renderer.renderFrame(setup));
