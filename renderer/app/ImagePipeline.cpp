@@ -118,7 +118,7 @@ int ImagePipeline::writersStarted() const
     return scaling_.writers();
 }
 
-ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
+osg::ref_ptr<osg::Image> ImagePipeline::freeBuffer(double bytes)
 {
     osg::ref_ptr<osg::Image> buffer;
     bool anotherWriter = false;
@@ -127,8 +127,7 @@ ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
         std::unique_lock<std::mutex> lock(mutex_);
         // writers + 1 pictures, but no more than the byte budget allows (two
         // at the least, so that writing still overlaps rendering).
-        const double bytes = std::max<double>(1.0, picture.getTotalSizeInBytes());
-        const int affordable = static_cast<int>(std::max(2.0, kBufferBudgetBytes / bytes));
+        const int affordable = static_cast<int>(std::max(2.0, kBufferBudgetBytes / std::max(1.0, bytes)));
         const int capacity = std::min(scaling_.writers() + 1, affordable);
         changed_.wait(lock, [&] { return !freeBuffers_.empty() || buffers_ < capacity; });
         if (!freeBuffers_.empty()) {
@@ -145,6 +144,17 @@ ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
     if (anotherWriter) {
         startWriter();
     }
+    return buffer;
+}
+
+ImagePipeline::Picture ImagePipeline::held(osg::ref_ptr<osg::Image> buffer)
+{
+    osg::Image* raw = buffer.get();
+    return Picture(raw, [this, buffer](osg::Image*) { giveBack(buffer); });
+}
+
+ImagePipeline::Picture ImagePipeline::copied(osg::ref_ptr<osg::Image> buffer, const osg::Image& picture)
+{
     if (!buffer || buffer->s() != picture.s() || buffer->t() != picture.t() ||
         buffer->getPixelFormat() != picture.getPixelFormat() || buffer->getDataType() != picture.getDataType()) {
         buffer = new osg::Image;
@@ -152,8 +162,19 @@ ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
                               picture.getPacking());
     }
     std::memcpy(buffer->data(), picture.data(), picture.getTotalSizeInBytes());
-    osg::Image* raw = buffer.get();
-    return Picture(raw, [this, buffer](osg::Image*) { giveBack(buffer); });
+    return held(std::move(buffer));
+}
+
+ImagePipeline::Picture ImagePipeline::snapshot(const osg::Image& picture)
+{
+    return copied(freeBuffer(picture.getTotalSizeInBytes()), picture);
+}
+
+ImagePipeline::Picture ImagePipeline::take(PictureSource& source)
+{
+    osg::ref_ptr<osg::Image> buffer = freeBuffer(source.captureImage()->getTotalSizeInBytes());
+    osg::ref_ptr<osg::Image> taken = source.exchangeCapture(buffer);
+    return taken ? held(std::move(taken)) : copied(std::move(buffer), *source.captureImage());
 }
 
 ImagePipeline::Picture ImagePipeline::forWriting(osg::Image& picture)
@@ -162,6 +183,14 @@ ImagePipeline::Picture ImagePipeline::forWriting(osg::Image& picture)
         return Picture(&picture, [](osg::Image*) {});
     }
     return snapshot(picture);
+}
+
+ImagePipeline::Picture ImagePipeline::forWriting(PictureSource& source)
+{
+    if (workers_ == 0) {
+        return Picture(source.captureImage(), [](osg::Image*) {});
+    }
+    return take(source);
 }
 
 void ImagePipeline::giveBack(osg::ref_ptr<osg::Image> buffer)

@@ -6,6 +6,7 @@
 #include "app/WriterScaling.h"
 #include "output/WriteRequest.h"
 #include "output/WriteResult.h"
+#include "render/PictureSource.h"
 
 #include <osg/Image>
 #include <osg/ref_ptr>
@@ -80,9 +81,15 @@ public:
     // A copy of `picture` in one of the pipeline's buffers; waits while all
     // workers + 1 buffers are taken.
     Picture snapshot(const osg::Image& picture);
+    // The last picture of `source` as a buffer of the pipeline's: taken from
+    // the source in exchange for a free buffer (nothing copied), or a
+    // snapshot where the source keeps its picture. Waits as snapshot does.
+    Picture take(PictureSource& source);
     // What write() should get for a picture that is written right away: a
-    // snapshot when writing overlaps, the picture itself when it does not.
+    // snapshot (or the source's picture taken) when writing overlaps, the
+    // picture itself when it does not.
     Picture forWriting(osg::Image& picture);
+    Picture forWriting(PictureSource& source);
 
     // Writes `picture` to the image file `name` (writeImageFile, reported by
     // reportImageWrite); with `place`, the world files beside it once it is
@@ -136,6 +143,13 @@ private:
     std::condition_variable changed_;
     std::deque<std::function<void()>> jobs_;
     std::deque<std::function<void()>> steps_;
+    // `buffer` as a picture that goes back to the free buffers when let go.
+    Picture held(osg::ref_ptr<osg::Image> buffer);
+    // `picture` copied into `buffer` (another where it does not fit), held.
+    Picture copied(osg::ref_ptr<osg::Image> buffer, const osg::Image& picture);
+    // A free buffer, or null where one more may be made; waits while all
+    // the buffers that pictures of `bytes` may have are taken.
+    osg::ref_ptr<osg::Image> freeBuffer(double bytes);
     std::vector<osg::ref_ptr<osg::Image>> freeBuffers_;
     int buffers_ = 0;
     int stepsRunning_ = 0;

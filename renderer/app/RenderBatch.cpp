@@ -658,8 +658,7 @@ void RenderBatch::noteMeasures(const PolygonFrame& frame, const AngleWork& work,
 ImagePipeline::Picture RenderBatch::capturePicture(ImagePipeline& pipeline, const FrameJob& job, const std::string& key,
                                                    const CameraSetup& setup, bool keep)
 {
-    osg::Image& drawn = *pictures_.captureImage();
-    ImagePipeline::Picture picture = keep ? pipeline.snapshot(drawn) : pipeline.forWriting(drawn);
+    ImagePipeline::Picture picture = keep ? pipeline.take(pictures_) : pipeline.forWriting(pictures_);
     finishPicture(FinishingContext{job.frame, key, setup, config_}, *picture);
     if (job.sheet) {
         const bool vertical = key == "top" || key == kOutlineImageKey;

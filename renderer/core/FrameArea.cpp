@@ -100,6 +100,78 @@ bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin)
     return insideFrameArea(frame, x, y) || distanceToFrameEdge(frame, x, y) <= margin;
 }
 
+FrameAreaLine::FrameAreaLine(const PolygonFrame& frame, double margin) : margin_(margin)
+{
+    rings_ = frame.rings.empty() ? std::vector<std::vector<RingPoint>>{boundsRing(frame)} : frame.rings;
+    double largest = 0.0;
+    for (std::size_t i = 0; i < rings_.size(); ++i) {
+        holes_.push_back(!frame.rings.empty() && isHoleRing(frame, i));
+        for (const RingPoint& p : rings_[i]) {
+            largest = std::max({largest, std::fabs(p.x), std::fabs(p.y)});
+        }
+    }
+    slack_ = 1e-6 * (1.0 + largest);
+    crossings_.resize(rings_.size());
+}
+
+void FrameAreaLine::moveTo(double y)
+{
+    y_ = y;
+    nearEdges_.clear();
+    for (std::size_t r = 0; r < rings_.size(); ++r) {
+        const std::vector<RingPoint>& ring = rings_[r];
+        std::vector<double>& crossings = crossings_[r];
+        crossings.clear();
+        const std::size_t n = ring.size();
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+            const RingPoint& a = ring[i];
+            const RingPoint& b = ring[j];
+            // insideRing's crossing, by the same arithmetic.
+            if ((a.y > y) != (b.y > y)) {
+                crossings.push_back((b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x);
+            }
+            // An edge farther than the margin across y is farther from every
+            // point of the line.
+            if (std::min(a.y, b.y) - y <= margin_ + slack_ && y - std::max(a.y, b.y) <= margin_ + slack_) {
+                nearEdges_.push_back({b, a});  // as ringDistance takes them
+            }
+        }
+    }
+}
+
+bool FrameAreaLine::near(double x) const
+{
+    // insideFrameArea's parts and holes, with insideRing's parity.
+    const auto inRing = [&](std::size_t r) {
+        bool inside = false;
+        for (const double crossing : crossings_[r]) {
+            inside = x < crossing ? !inside : inside;
+        }
+        return inside;
+    };
+    bool inPart = false;
+    bool inside = false;
+    for (std::size_t r = 0; r < rings_.size() && !inside; ++r) {
+        if (rings_[r].empty()) {
+            continue;
+        }
+        if (!holes_[r]) {
+            inside = inPart;
+            inPart = inside || inRing(r);
+        } else if (inPart && inRing(r)) {
+            inPart = false;
+        }
+    }
+    if (inside || inPart) {
+        return true;
+    }
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const Edge& edge : nearEdges_) {
+        nearest = std::min(nearest, segmentDistance(edge.a, edge.b, x, y_));
+    }
+    return nearest <= margin_;
+}
+
 double frameAreaSize(const PolygonFrame& frame)
 {
     if (frame.rings.empty()) {

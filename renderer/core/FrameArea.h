@@ -21,6 +21,30 @@ double distanceToFrameEdge(const PolygonFrame& frame, double x, double y);
 // True when (x, y) lies in the frame's area or within `margin` of its edge.
 bool nearFrameArea(const PolygonFrame& frame, double x, double y, double margin);
 
+// nearFrameArea for many points of one line across y at a time, with the
+// same answers: the line's crossings with every ring and the edges that come
+// within the margin of it are found once per line.
+class FrameAreaLine {
+public:
+    FrameAreaLine(const PolygonFrame& frame, double margin);
+    void moveTo(double y);
+    // nearFrameArea(frame, x, y, margin) on the line moveTo set.
+    bool near(double x) const;
+
+private:
+    struct Edge {
+        RingPoint a;
+        RingPoint b;
+    };
+    std::vector<std::vector<RingPoint>> rings_;
+    std::vector<bool> holes_;
+    double margin_;
+    double slack_;  // rounding of a point along an edge
+    double y_ = 0.0;
+    std::vector<std::vector<double>> crossings_;  // per ring, where its edges cross the line
+    std::vector<Edge> nearEdges_;  // the edges within the margin of the line
+};
+
 // The area of the frame's polygons, holes taken out, in square scene units
 // (the bounds' area for a frame without rings).
 double frameAreaSize(const PolygonFrame& frame);

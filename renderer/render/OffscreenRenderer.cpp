@@ -401,6 +401,23 @@ bool OffscreenRenderer::readFrameBuffer(const std::function<void()>& read)
     });
 }
 
+osg::ref_ptr<osg::Image> OffscreenRenderer::exchangeCapture(osg::ref_ptr<osg::Image> next)
+{
+    if (!captureImage_) {
+        return nullptr;
+    }
+    if (!next || next->s() != captureImage_->s() || next->t() != captureImage_->t() ||
+        next->getPixelFormat() != captureImage_->getPixelFormat() ||
+        next->getDataType() != captureImage_->getDataType() || next->getPacking() != captureImage_->getPacking()) {
+        next = new osg::Image;
+        next->allocateImage(captureImage_->s(), captureImage_->t(), 1, captureImage_->getPixelFormat(),
+                            captureImage_->getDataType(), captureImage_->getPacking());
+    }
+    osg::ref_ptr<osg::Image> taken = captureImage_;
+    captureImage_ = next;
+    return taken;
+}
+
 bool OffscreenRenderer::readBack()
 {
     const bool read = readFrameBuffer([this] {

@@ -125,6 +125,7 @@ public:
     // The picture of the last render: RGBA, 8 bits per channel, bottom row
     // first. Owned by the renderer and overwritten by the next render.
     osg::Image* captureImage() const override { return captureImage_.get(); }
+    osg::ref_ptr<osg::Image> exchangeCapture(osg::ref_ptr<osg::Image> next) override;
     osg::Camera* camera() const { return camera_.get(); }
     const RenderConfig& config() const { return config_; }
 

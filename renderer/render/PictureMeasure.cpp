@@ -13,20 +13,10 @@ osg::Vec3d DepthPicture::pointAt(int x, int y) const
     return osg::Vec3d(x + 0.5, y + 0.5, depth[index(x, y)]) * toScene;
 }
 
-double DepthPicture::heightAt(int x, int y) const
-{
-    // Matrixd::preMult's third row and its divide, nothing else.
-    const double px = x + 0.5;
-    const double py = y + 0.5;
-    const double pz = depth[index(x, y)];
-    const osg::Matrixd& m = toScene;
-    const double d = 1.0f / (m(0, 3) * px + m(1, 3) * py + m(2, 3) * pz + m(3, 3));
-    return (m(0, 2) * px + m(1, 2) * py + m(2, 2) * pz + m(3, 2)) * d;
-}
-
 void DepthPicture::place(const osg::Matrixd& windowToScene)
 {
     toScene = windowToScene;
+    affine_ = toScene(0, 3) == 0.0 && toScene(1, 3) == 0.0 && toScene(2, 3) == 0.0 && toScene(3, 3) == 1.0;
     const osg::Vec3d nearPoint = osg::Vec3d(0.0, 0.0, 0.0) * toScene;
     osg::Vec3d forward = osg::Vec3d(0.0, 0.0, 1.0) * toScene - nearPoint;
     depthRange_ = forward.normalize();
@@ -135,13 +125,22 @@ void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>&
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -lowest;
     double highestOfAll = -lowest;  // spikes included: when nothing else is left
+    long long modelPixels = 0;
     for (const CellSpan& span : area) {
         measure.areaPixels += span.last - span.first;
-        for (int x = span.first; x < span.last; ++x) {
-            if (!model.holds(x, span.row) || !model.drawn(x, span.row)) {
+        // The part of the run the region holds (all of it where the region
+        // was read for the area).
+        const int first = std::max(span.first, model.region.x);
+        const int last = std::min(span.last, model.region.x + model.region.width);
+        if (!model.holds(first, span.row) || last <= first) {
+            continue;
+        }
+        const float* depth = model.depthFrom(first, span.row);
+        for (int x = first; x < last; ++x) {
+            if (!(depth[x - first] < 1.0f)) {
                 continue;
             }
-            ++measure.modelPixels;
+            ++modelPixels;
             const double z = model.heightAt(x, span.row);
             lowest = std::min(lowest, z);
             highestOfAll = std::max(highestOfAll, z);
@@ -150,6 +149,7 @@ void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>&
             }
         }
     }
+    measure.modelPixels += modelPixels;
     measure.hasHeights = measure.modelPixels > 0;
     if (measure.hasHeights) {
         measure.minZ = lowest;
@@ -157,13 +157,42 @@ void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>&
     }
 }
 
+namespace {
+
+// compareSurfaces over one row of `count` pixels from `own` and `model`.
+void compareRow(const float* own, const float* model, int count, const DepthPicture& ownPicture,
+                const DepthPicture& modelPicture, double tolerance, PictureMeasure& measure)
+{
+    long long surface = 0;
+    long long visible = 0;
+    for (int i = 0; i < count; ++i) {
+        const bool drawn = own[i] < 1.0f;
+        surface += drawn ? 1 : 0;
+        visible += drawn && model[i] < 1.0f &&
+                           std::fabs(modelPicture.distanceOf(model[i]) - ownPicture.distanceOf(own[i])) <= tolerance
+                       ? 1
+                       : 0;
+    }
+    measure.surfacePixels += surface;
+    measure.visiblePixels += visible;
+}
+
+}  // namespace
+
 void compareSurfaces(const DepthPicture& model, const DepthPicture& own, double tolerance, PictureMeasure& measure)
 {
     if (model.width != own.width || model.height != own.height) {
         return;
     }
     const PixelRect& part = own.region;
+    const bool inModel = part.empty() || (model.holds(part.x, part.y) &&
+                                          model.holds(part.x + part.width - 1, part.y + part.height - 1));
     for (int y = part.y; y < part.y + part.height; ++y) {
+        if (inModel) {
+            compareRow(own.depthFrom(part.x, y), model.depthFrom(part.x, y), part.width, own, model, tolerance,
+                       measure);
+            continue;
+        }
         for (int x = part.x; x < part.x + part.width; ++x) {
             if (!own.drawn(x, y)) {
                 continue;

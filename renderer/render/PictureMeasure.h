@@ -54,13 +54,28 @@ struct DepthPicture {
     // The scene point the centre of pixel (x, y) shows.
     osg::Vec3d pointAt(int x, int y) const;
     // The z of pointAt(x, y) alone, by the same arithmetic.
-    double heightAt(int x, int y) const;
+    double heightAt(int x, int y) const { return heightOf(x + 0.5, y + 0.5, depth[index(x, y)]); }
+    double heightOf(double px, double py, double pz) const
+    {
+        // Matrixd::preMult's third row and its divide, nothing else.
+        const osg::Matrixd& m = toScene;
+        const double z = m(0, 2) * px + m(1, 2) * py + m(2, 2) * pz + m(3, 2);
+        if (affine_) {
+            return z;  // the divide by exactly 1, left out
+        }
+        const double d = 1.0f / (m(0, 3) * px + m(1, 3) * py + m(2, 3) * pz + m(3, 3));
+        return z * d;
+    }
     // How far along the view direction pixel (x, y) shows its point, from a
     // plane across the view. The placements are orthographic: that distance
     // is the same linear function of the depth for every pixel.
-    double distanceAt(int x, int y) const { return nearDistance_ + depthRange_ * depth[index(x, y)]; }
+    double distanceAt(int x, int y) const { return distanceOf(depth[index(x, y)]); }
+    double distanceOf(float windowDepth) const { return nearDistance_ + depthRange_ * windowDepth; }
+    // The depth of pixel (x, y) and those to its right in the region.
+    const float* depthFrom(int x, int y) const { return depth.data() + index(x, y); }
 
 private:
+    bool affine_ = false;  // toScene keeps w at 1: no divide (orthographic placements)
     double nearDistance_ = 0.0;  // of the near plane, along the view direction
     double depthRange_ = 0.0;  // from the near to the far plane
     std::size_t index(int x, int y) const

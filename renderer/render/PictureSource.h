@@ -6,6 +6,7 @@
 
 #include <osg/Image>
 #include <osg/Node>
+#include <osg/ref_ptr>
 
 #include <string>
 #include <vector>
@@ -38,6 +39,15 @@ public:
     // The last picture: 8 bits per channel, bottom row first; owned by the
     // source and overwritten by the next draw.
     virtual osg::Image* captureImage() const = 0;
+    // Hands over the last picture and takes `next` (an image of the same
+    // size and layout; another is made where it is not) to read the pictures
+    // that follow into: captureImage() is `next` until the next draw fills
+    // it. Null where the source keeps its picture; the caller copies it then.
+    virtual osg::ref_ptr<osg::Image> exchangeCapture(osg::ref_ptr<osg::Image> next)
+    {
+        (void)next;
+        return nullptr;
+    }
     // Why the last draw gave no picture; empty after one that did.
     virtual const std::string& renderError() const = 0;
     // True when the last picture was taken at tile_load_timeout with tiles

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace vistrel {
 
@@ -46,10 +47,21 @@ PixelFilter frameAreaPixels(const PolygonFrame& frame, const CameraSetup& setup,
     const double bottom = setup.center.y() - setup.orthoHeight / 2.0;
     const double margin = std::max(pixelX, pixelY);
     const Extent extent = nearExtent(frame, margin);
-    return [&frame, pixelX, pixelY, left, bottom, margin, extent](int x, int y) {
+    // The pixels are asked for row by row: each row's crossings and near
+    // edges are found once.
+    auto line = std::make_shared<FrameAreaLine>(frame, margin);
+    auto lineRow = std::make_shared<int>(-1);
+    return [line, lineRow, pixelX, pixelY, left, bottom, extent](int x, int y) {
         const double px = left + (x + 0.5) * pixelX;
         const double py = bottom + (y + 0.5) * pixelY;
-        return extent.holds(px, py) && nearFrameArea(frame, px, py, margin);
+        if (!extent.holds(px, py)) {
+            return false;
+        }
+        if (*lineRow != y) {
+            line->moveTo(py);
+            *lineRow = y;
+        }
+        return line->near(px);
     };
 }
 
