@@ -81,8 +81,8 @@ osg::ref_ptr<osg::Texture2D> maskTexture(const PolygonFrame& frame, const AreaGr
 
 // The window rectangle of the grid's box between lowZ and highZ, a pixel
 // wider on every side, within the window; empty (zero size) when it misses.
-PixelRect maskWindow(const AreaGrid& grid, const osg::Matrixd& sceneToWindow, double lowZ,
-                                       double highZ, int width, int height)
+PixelRect maskWindow(const AreaGrid& grid, const osg::Matrixd& sceneToWindow, double lowZ, double highZ, int width,
+                     int height)
 {
     const double xs[2] = {grid.originX, grid.originX + grid.columns * grid.cellX};
     const double ys[2] = {grid.originY, grid.originY + grid.rows * grid.cellY};

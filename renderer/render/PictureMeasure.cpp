@@ -185,8 +185,8 @@ void compareSurfaces(const DepthPicture& model, const DepthPicture& own, double 
         return;
     }
     const PixelRect& part = own.region;
-    const bool inModel = part.empty() || (model.holds(part.x, part.y) &&
-                                          model.holds(part.x + part.width - 1, part.y + part.height - 1));
+    const bool inModel =
+        part.empty() || (model.holds(part.x, part.y) && model.holds(part.x + part.width - 1, part.y + part.height - 1));
     for (int y = part.y; y < part.y + part.height; ++y) {
         if (inModel) {
             compareRow(own.depthFrom(part.x, y), model.depthFrom(part.x, y), part.width, own, model, tolerance,

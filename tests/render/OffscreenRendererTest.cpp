@@ -58,8 +58,8 @@ RenderConfig smallConfig()
     if (isColour(c, r, g, b)) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << yFromTop << " from top) is " << c.r << ","
-                                         << c.g << "," << c.b << " not " << r << "," << g << "," << b;
+    return ::testing::AssertionFailure() << "pixel (" << x << ", " << yFromTop << " from top) is " << c.r << "," << c.g
+                                         << "," << c.b << " not " << r << "," << g << "," << b;
 }
 
 }  // namespace
@@ -80,11 +80,11 @@ TEST(OffscreenRenderer, TopViewHasNorthUpAndEastRight)
     EXPECT_TRUE(renderer.drewThroughFrameBufferObject());
     const osg::Image& image = *renderer.captureImage();
     // View 112 x 84 units on 320 x 240 pixels, centred on (0, 0).
-    EXPECT_TRUE(colourAt(image, 160, 240 - 191, 255, 0, 0));   // red box at y = +25: upper half
-    EXPECT_TRUE(colourAt(image, 231, 120, 0, 0, 255));         // blue box at x = +25: right
-    EXPECT_TRUE(colourAt(image, 74, 240 - 34, 0, 255, 0));     // ground in the south-west
-    EXPECT_TRUE(colourAt(image, 5, 120, 255, 255, 255));       // beyond the ground: white background
-    EXPECT_TRUE(colourAt(image, 160, 240 - 49, 0, 255, 0));    // mirror of the red box: ground
+    EXPECT_TRUE(colourAt(image, 160, 240 - 191, 255, 0, 0));  // red box at y = +25: upper half
+    EXPECT_TRUE(colourAt(image, 231, 120, 0, 0, 255));  // blue box at x = +25: right
+    EXPECT_TRUE(colourAt(image, 74, 240 - 34, 0, 255, 0));  // ground in the south-west
+    EXPECT_TRUE(colourAt(image, 5, 120, 255, 255, 255));  // beyond the ground: white background
+    EXPECT_TRUE(colourAt(image, 160, 240 - 49, 0, 255, 0));  // mirror of the red box: ground
 }
 
 TEST(OffscreenRenderer, NorthViewLooksSouth)
