@@ -9,15 +9,24 @@ namespace vistrel {
 
 namespace {
 
+// Whether the edge a-b crosses the line y (half-open in y), and at which x.
+bool crossesLine(const RingPoint& a, const RingPoint& b, double y, double& x)
+{
+    if ((a.y > y) == (b.y > y)) {
+        return false;
+    }
+    x = (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x;
+    return true;
+}
+
 // Crossing test; the ring may be closed or open.
 bool insideRing(const std::vector<RingPoint>& ring, double x, double y)
 {
     bool inside = false;
     const std::size_t n = ring.size();
     for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-        const RingPoint& a = ring[i];
-        const RingPoint& b = ring[j];
-        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) {
+        double crossing = 0.0;
+        if (crossesLine(ring[i], ring[j], y, crossing) && x < crossing) {
             inside = !inside;
         }
     }
@@ -126,9 +135,9 @@ void FrameAreaLine::moveTo(double y)
         for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
             const RingPoint& a = ring[i];
             const RingPoint& b = ring[j];
-            // insideRing's crossing, by the same arithmetic.
-            if ((a.y > y) != (b.y > y)) {
-                crossings.push_back((b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x);
+            double crossing = 0.0;
+            if (crossesLine(a, b, y, crossing)) {
+                crossings.push_back(crossing);  // insideRing's
             }
             // An edge farther than the margin across y is farther from every
             // point of the line.
@@ -201,10 +210,9 @@ std::vector<double> rowCrossings(const std::vector<std::vector<RingPoint>>& ring
     for (const std::vector<RingPoint>& ring : rings) {
         const std::size_t n = ring.size();
         for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-            const RingPoint& a = ring[i];
-            const RingPoint& b = ring[j];
-            if ((a.y > y) != (b.y > y)) {
-                crossings.push_back((b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x);
+            double crossing = 0.0;
+            if (crossesLine(ring[i], ring[j], y, crossing)) {
+                crossings.push_back(crossing);
             }
         }
     }
