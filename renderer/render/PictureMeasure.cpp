@@ -110,12 +110,6 @@ std::vector<CellSpan> verticalAreaSpans(const PolygonFrame& frame, const CameraS
     return frameAreaSpans(frame, verticalPictureGrid(setup, width, height));
 }
 
-void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
-                         PictureMeasure& measure)
-{
-    measureVerticalArea(model, verticalAreaSpans(frame, setup, model.width, model.height), setup, measure);
-}
-
 void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
                          PictureMeasure& measure)
 {

@@ -116,12 +116,10 @@ AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height);
 std::vector<CellSpan> verticalAreaSpans(const PolygonFrame& frame, const CameraSetup& setup, int width, int height);
 
 // Counts the area and model pixels of a vertical picture and the heights of
-// the model over the area (`model`: the picture's depth, from `setup`, read
-// over the area and a pixel around it). A pixel standing alone high above its
-// neighbours (a wall seen edge-on) does not count for the highest.
-void measureVerticalArea(const DepthPicture& model, const PolygonFrame& frame, const CameraSetup& setup,
-                         PictureMeasure& measure);
-// The same over the area's pixels as verticalAreaSpans gives them.
+// the model over the area (`area`: its pixels as verticalAreaSpans gives
+// them; `model`: the picture's depth, from `setup`, read over the area and a
+// pixel around it). A pixel standing alone high above its neighbours (a wall
+// seen edge-on) does not count for the highest.
 void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
                          PictureMeasure& measure);
 

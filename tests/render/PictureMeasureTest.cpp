@@ -146,7 +146,7 @@ TEST(PictureMeasure, AWallSeenEdgeOnDoesNotRaiseTheHighest)
     frame.maxY = 1.6;
 
     PictureMeasure measure;
-    measureVerticalArea(picture, frame, setup, measure);
+    measureVerticalArea(picture, verticalAreaSpans(frame, setup, picture.width, picture.height), setup, measure);
     ASSERT_TRUE(measure.hasHeights);
     EXPECT_NEAR(measure.maxZ, 9.0, 1e-4);
     EXPECT_NEAR(measure.minZ, 2.0, 1e-4);
