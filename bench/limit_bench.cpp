@@ -121,7 +121,7 @@ int main(int argc, char** argv)
             }
             files += write("top_" + std::to_string(i) + ".jpg");
             PictureMeasure measure;
-            renderer.measurePicture(setups[i], frames[i], true, measure);
+            renderer.measurePicture(setups[i], frames[i], MeasureParts::SurfaceAndArea, measure);
             if (renderer.renderOutline(setups[i], frames[i], config.range_line_depth_test)) {
                 files += write("range_" + std::to_string(i) + ".jpg");
             }

@@ -285,7 +285,9 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
         if (drawn && job.precheck != Precheck::Fail) {
             job.precheckSetup = *drawn;
             job.looked = true;
-            measureFrame(job);
+            // A skipped frame reports its area's model share and heights;
+            // how much of its surface shows is said of written pictures only.
+            measureFrame(job, job.precheck == Precheck::Skip ? MeasureParts::Area : MeasureParts::SurfaceAndArea);
         }
     }
     if (job.precheck == Precheck::Skip) {
@@ -297,10 +299,10 @@ void RenderBatch::prepareFrame(ImagePipeline& pipeline, FrameJob& job)
     }
 }
 
-void RenderBatch::measureFrame(FrameJob& job)
+void RenderBatch::measureFrame(FrameJob& job, MeasureParts parts)
 {
     PictureMeasure measure;
-    if (!pictures_.measurePicture(job.precheckSetup, job.frame, true, measure)) {
+    if (!pictures_.measurePicture(job.precheckSetup, job.frame, parts, measure)) {
         Logger::instance().warn("Cannot measure the vertical view of frame " + job.frame.name + ": " +
                                 pictures_.renderError());
         return;
@@ -630,7 +632,8 @@ ImagePipeline::Picture RenderBatch::drawPicture(ImagePipeline& pipeline, const F
 void RenderBatch::measureImage(const PolygonFrame& frame, const AngleWork& work, ImageSlot& slot)
 {
     PictureMeasure measure;
-    if (pictures_.measurePicture(work.setup, frame, work.angle == "top", measure)) {
+    const MeasureParts parts = work.angle == "top" ? MeasureParts::SurfaceAndArea : MeasureParts::Surface;
+    if (pictures_.measurePicture(work.setup, frame, parts, measure)) {
         slot.result.visibleShare = visibleShare(measure);
     } else {
         Logger::instance().warn("Cannot measure the picture of frame " + frame.name + " angle " + work.angle + ": " +

@@ -173,7 +173,7 @@ private:
     int logRetriedFrames(const std::vector<PolygonFrame>& frames) const;
     // Measures the pre-check's picture: the frame's heights (which the side
     // views' cameras use), its model share and what the picture shows of it.
-    void measureFrame(FrameJob& job);
+    void measureFrame(FrameJob& job, MeasureParts parts);
     void keepPrecheckPicture(ImagePipeline& pipeline, FrameJob& job);
 
     // Renders one angle of a frame and hands its writes to the pipeline;

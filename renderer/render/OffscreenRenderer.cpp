@@ -622,7 +622,7 @@ bool OffscreenRenderer::drawOwnSurface(const OwnSurfacePass& pass, DepthPicture&
     return read;
 }
 
-bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFrame& frame, MeasureParts parts,
                                        PictureMeasure& measure)
 {
     measure = PictureMeasure{};
@@ -635,7 +635,9 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     // The frame's own surface, drawn alone from the same placement, reaches
     // only its pass's rectangle; the area of a vertical view and a pixel
     // around it are read besides.
-    const OwnSurfacePass pass = ownSurfaceOf(frame);
+    const bool surface = parts != MeasureParts::Area;
+    const bool vertical = parts != MeasureParts::Surface;
+    const OwnSurfacePass pass = surface ? ownSurfaceOf(frame) : OwnSurfacePass{};
     const std::vector<CellSpan> area =
         vertical ? verticalAreaSpans(frame, setup, config_.width, config_.height) : std::vector<CellSpan>{};
     const PixelRect needed = unite(pass.window, grownWithin(spanBounds(area), 1, config_.width, config_.height));
@@ -647,9 +649,19 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     if (vertical) {
         measureVerticalArea(model, area, setup, measure);
     }
+    if (surface && !measureOwnSurface(pass, model, setup, measure)) {
+        timings_.measureSeconds += secondsBetween(start, Clock::now());
+        return false;
+    }
+    timings_.measureSeconds += secondsBetween(start, Clock::now());
+    return true;
+}
+
+bool OffscreenRenderer::measureOwnSurface(const OwnSurfacePass& pass, const DepthPicture& model,
+                                          const CameraSetup& setup, PictureMeasure& measure)
+{
     DepthPicture& own = ownDepth_;
     if (!drawOwnSurface(pass, own)) {
-        timings_.measureSeconds += secondsBetween(start, Clock::now());
         renderError_ = runMessage(RunMessage::RenderFailed, {"the depth of the frame's own surface cannot be read"});
         return false;
     }
@@ -657,7 +669,6 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     // centimetre covers what rounding differs.
     constexpr double kSamePoint = 0.01;
     compareSurfaces(model, own, kSamePoint * std::max(1.0, setup.orthoWidth / 100.0), measure);
-    timings_.measureSeconds += secondsBetween(start, Clock::now());
     return true;
 }
 

@@ -101,7 +101,7 @@ public:
     // colour and depth are left as they are, so that the frame-buffer object
     // holds the picture still; where the spare cannot be had, the next render
     // draws anew.
-    bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+    bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, MeasureParts parts,
                         PictureMeasure& measure) override;
 
     // True when the database pager has nothing requested, loading, to
@@ -179,6 +179,10 @@ private:
     bool drawOverModelPicture(osg::Node* overlay);
     // The draw of the frame's own surface from the last draw's placement.
     OwnSurfacePass ownSurfaceOf(const PolygonFrame& frame) const;
+    // Draws the frame's own surface and counts how much of it the picture
+    // (`model`, its depth) shows.
+    bool measureOwnSurface(const OwnSurfacePass& pass, const DepthPicture& model, const CameraSetup& setup,
+                           PictureMeasure& measure);
     // Draws the frame's own surface into a spare depth buffer alone, within
     // the pass's window rectangle (cleared first), and reads that rectangle
     // into `own`; false when it cannot be read. The picture's colour and

@@ -103,6 +103,11 @@ struct PictureMeasure {
     double maxZ = 0.0;
 };
 
+// What a measure takes of a picture: the frame's own surface and how much of
+// it shows (every view), the frame's area with its model pixels and heights
+// (vertical views), or both.
+enum class MeasureParts { Surface, Area, SurfaceAndArea };
+
 // visiblePixels / surfacePixels; -1 when the frame's surface is not in the picture.
 double visibleShare(const PictureMeasure& measure);
 // modelPixels / areaPixels; -1 when no pixel lies in the area (or not a vertical view).

@@ -31,10 +31,10 @@ public:
     // the model stands in front of it.
     virtual bool renderOutline(const CameraSetup& setup, const PolygonFrame& frame, bool depthTested) = 0;
     // Measures what the last picture, drawn by renderModel with `setup`, shows
-    // of the frame (PictureMeasure; the area, model and heights for a
-    // `vertical` view) without touching that picture. False when it cannot
-    // be measured; renderError() then says why.
-    virtual bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, bool vertical,
+    // of the frame (PictureMeasure: its `parts`; the area's only for a
+    // vertical view) without touching that picture. False when it cannot be
+    // measured; renderError() then says why.
+    virtual bool measurePicture(const CameraSetup& setup, const PolygonFrame& frame, MeasureParts parts,
                                 PictureMeasure& measure) = 0;
     // The last picture: 8 bits per channel, bottom row first; owned by the
     // source and overwritten by the next draw.

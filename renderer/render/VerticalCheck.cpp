@@ -96,13 +96,15 @@ PixelTally tallyPixels(const osg::Image& image, const PixelFilter& counts)
     const int height = image.t();
     const int stepX = std::max(1, width / 512);
     const int stepY = std::max(1, height / 512);
+    const std::size_t pixelBytes = image.getPixelSizeInBits() / 8;
     PixelTally tally;
     for (int y = 0; y < height; y += stepY) {
+        const unsigned char* row = image.data(0, y);
         for (int x = 0; x < width; x += stepX) {
             if (counts && !counts(x, y)) {
                 continue;
             }
-            const unsigned char* p = image.data(x, y);
+            const unsigned char* p = row + static_cast<std::size_t>(x) * pixelBytes;
             const int r = p[0];
             const int g = p[1];
             const int b = p[2];

@@ -47,7 +47,7 @@ public:
     bool initialize(osg::Node*, std::vector<std::string>&) override { return true; }
     bool renderModel(const CameraSetup& setup) override { return draw(setup); }
     bool renderOutline(const CameraSetup& setup, const PolygonFrame&, bool) override { return draw(setup); }
-    bool measurePicture(const CameraSetup&, const PolygonFrame&, bool, PictureMeasure&) override { return true; }
+    bool measurePicture(const CameraSetup&, const PolygonFrame&, MeasureParts, PictureMeasure&) override { return true; }
     osg::Image* captureImage() const override { return picture_.get(); }
     const std::string& renderError() const override { return error_; }
     bool tilesIncomplete() const override { return incomplete_; }

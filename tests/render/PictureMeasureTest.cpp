@@ -86,7 +86,7 @@ TEST(PictureMeasure, HeightsAndSharesComeFromWhatThePicturesShow)
     const osg::Image& picture = *renderer.captureImage();
     const std::vector<unsigned char> before(picture.data(), picture.data() + picture.getTotalSizeInBytes());
     PictureMeasure measure;
-    ASSERT_TRUE(renderer.measurePicture(top, frame, true, measure)) << renderer.renderError();
+    ASSERT_TRUE(renderer.measurePicture(top, frame, MeasureParts::SurfaceAndArea, measure)) << renderer.renderError();
     // The measure leaves the picture as it was drawn.
     EXPECT_EQ(std::memcmp(before.data(), picture.data(), before.size()), 0);
     // The house's roof, not the pole in the hole; the ground's top.
@@ -96,12 +96,21 @@ TEST(PictureMeasure, HeightsAndSharesComeFromWhatThePicturesShow)
     // Model under the eastern half of the area (holes left out).
     EXPECT_NEAR(modelShare(measure), 0.5, 0.03);
     EXPECT_GT(visibleShare(measure), 0.99);
+    // The area alone (a skipped frame's measure): the same counts and
+    // heights, without the frame's surface.
+    PictureMeasure area;
+    ASSERT_TRUE(renderer.measurePicture(top, frame, MeasureParts::Area, area)) << renderer.renderError();
+    EXPECT_EQ(area.areaPixels, measure.areaPixels);
+    EXPECT_EQ(area.modelPixels, measure.modelPixels);
+    EXPECT_EQ(area.minZ, measure.minZ);
+    EXPECT_EQ(area.maxZ, measure.maxZ);
+    EXPECT_EQ(area.surfacePixels, 0);
 
     // From the south the wall hides the frame; from the north nothing does.
     for (const char* angle : {"south", "north"}) {
         const CameraSetup side = camera.computeSetup(frame, angle);
         ASSERT_TRUE(renderer.renderModel(side));
-        ASSERT_TRUE(renderer.measurePicture(side, frame, false, measure)) << renderer.renderError();
+        ASSERT_TRUE(renderer.measurePicture(side, frame, MeasureParts::Surface, measure)) << renderer.renderError();
         EXPECT_EQ(measure.areaPixels, 0);
         EXPECT_GT(measure.surfacePixels, 1000) << angle;
         if (std::string(angle) == "south") {

@@ -378,7 +378,7 @@ TEST(RangeLineOverlay, OutlineOverTheKeptPictureEqualsAFullDraw)
         ASSERT_TRUE(renderer.renderModel(setup));
         const std::string model = bytes(*renderer.captureImage());
         PictureMeasure measure;
-        ASSERT_TRUE(renderer.measurePicture(setup, frame, true, measure));
+        ASSERT_TRUE(renderer.measurePicture(setup, frame, MeasureParts::SurfaceAndArea, measure));
         EXPECT_GT(measure.visiblePixels, 0);
         ASSERT_TRUE(renderer.renderOutline(setup, frame, depthTest));
         EXPECT_EQ(renderer.timings().overlayDraws, 1) << "depth test " << depthTest;
