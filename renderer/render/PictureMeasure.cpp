@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace vistrel {
@@ -83,6 +85,25 @@ AreaGrid verticalPictureGrid(const CameraSetup& setup, int width, int height)
 
 namespace {
 
+// Depths are looked at kDepthRun at a time first: most runs of a picture
+// are either all drawn or all empty (depth 1, nothing drawn). A float's bits,
+// as a signed integer, are below 1's for every value below 1 (negative
+// values included), so a run without such bits has no drawn pixel; counting
+// them takes many values at once.
+constexpr int kDepthRun = 32;
+constexpr std::int32_t kDepthOneBits = 0x3f800000;
+
+bool noneDrawn(const float* depth)
+{
+    int below = 0;
+    for (int i = 0; i < kDepthRun; ++i) {
+        std::int32_t bits = 0;
+        std::memcpy(&bits, depth + i, sizeof bits);
+        below += bits < kDepthOneBits ? 1 : 0;
+    }
+    return below == 0;
+}
+
 // Whether pixel (x, y), at height z, stands more than `tolerance` above both
 // neighbours across a row or across a column. A wall seen edge-on from above
 // projects to a sliver far narrower than a pixel (walls lean by a hair where
@@ -110,16 +131,43 @@ std::vector<CellSpan> verticalAreaSpans(const PolygonFrame& frame, const CameraS
     return frameAreaSpans(frame, verticalPictureGrid(setup, width, height));
 }
 
+namespace {
+
+// The heights over the area, gathered pixel by pixel.
+struct AreaHeights {
+    double spike = 0.0;  // a rise per pixel no surface the picture resolves has
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
+    double highestOfAll = -std::numeric_limits<double>::infinity();  // spikes included
+    long long modelPixels = 0;
+};
+
+// Pixels first .. last - 1 of `row`, their depths from `depth`.
+void gatherHeights(const DepthPicture& model, int row, int first, int last, const float* depth, AreaHeights& heights)
+{
+    for (int x = first; x < last; ++x) {
+        if (!(depth[x - first] < 1.0f)) {
+            continue;
+        }
+        ++heights.modelPixels;
+        const double z = model.heightAt(x, row);
+        heights.lowest = std::min(heights.lowest, z);
+        heights.highestOfAll = std::max(heights.highestOfAll, z);
+        if (z > heights.highest && !standsAboveNeighbours(model, x, row, z, heights.spike)) {
+            heights.highest = z;
+        }
+    }
+}
+
+}  // namespace
+
 void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
                          PictureMeasure& measure)
 {
     const AreaGrid grid = verticalPictureGrid(setup, model.width, model.height);
+    AreaHeights heights;
     // Two pixels' width of rise per pixel: steeper than 60 degrees.
-    const double spike = 2.0 * std::max(grid.cellX, grid.cellY);
-    double lowest = std::numeric_limits<double>::infinity();
-    double highest = -lowest;
-    double highestOfAll = -lowest;  // spikes included: when nothing else is left
-    long long modelPixels = 0;
+    heights.spike = 2.0 * std::max(grid.cellX, grid.cellY);
     for (const CellSpan& span : area) {
         measure.areaPixels += span.last - span.first;
         // The part of the run the region holds (all of it where the region
@@ -130,24 +178,18 @@ void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>&
             continue;
         }
         const float* depth = model.depthFrom(first, span.row);
-        for (int x = first; x < last; ++x) {
-            if (!(depth[x - first] < 1.0f)) {
-                continue;
-            }
-            ++modelPixels;
-            const double z = model.heightAt(x, span.row);
-            lowest = std::min(lowest, z);
-            highestOfAll = std::max(highestOfAll, z);
-            if (z > highest && !standsAboveNeighbours(model, x, span.row, z, spike)) {
-                highest = z;
+        for (int start = first; start < last; start += kDepthRun) {
+            const int end = std::min(last, start + kDepthRun);
+            if (end - start < kDepthRun || !noneDrawn(depth + (start - first))) {
+                gatherHeights(model, span.row, start, end, depth + (start - first), heights);
             }
         }
     }
-    measure.modelPixels += modelPixels;
+    measure.modelPixels += heights.modelPixels;
     measure.hasHeights = measure.modelPixels > 0;
     if (measure.hasHeights) {
-        measure.minZ = lowest;
-        measure.maxZ = std::isfinite(highest) ? highest : highestOfAll;
+        measure.minZ = heights.lowest;
+        measure.maxZ = std::isfinite(heights.highest) ? heights.highest : heights.highestOfAll;
     }
 }
 
@@ -159,13 +201,19 @@ void compareRow(const float* own, const float* model, int count, const DepthPict
 {
     long long surface = 0;
     long long visible = 0;
-    for (int i = 0; i < count; ++i) {
-        const bool drawn = own[i] < 1.0f;
-        surface += drawn ? 1 : 0;
-        visible += drawn && model[i] < 1.0f &&
-                           std::fabs(modelPicture.distanceOf(model[i]) - ownPicture.distanceOf(own[i])) <= tolerance
-                       ? 1
-                       : 0;
+    for (int start = 0; start < count; start += kDepthRun) {
+        const int end = std::min(count, start + kDepthRun);
+        if (end - start == kDepthRun && noneDrawn(own + start)) {
+            continue;  // none of the frame's surface here
+        }
+        for (int i = start; i < end; ++i) {
+            const bool drawn = own[i] < 1.0f;
+            surface += drawn ? 1 : 0;
+            visible += drawn && model[i] < 1.0f &&
+                               std::fabs(modelPicture.distanceOf(model[i]) - ownPicture.distanceOf(own[i])) <= tolerance
+                           ? 1
+                           : 0;
+        }
     }
     measure.surfacePixels += surface;
     measure.visiblePixels += visible;
