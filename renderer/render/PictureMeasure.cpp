@@ -159,6 +159,29 @@ void gatherHeights(const DepthPicture& model, int row, int first, int last, cons
     }
 }
 
+// Whether one of the drawn pixels of a full run (kDepthRun pixels from
+// column `first` of `row`, orthographic placements only) lies below the
+// lowest or above the highest height so far: only such a pixel changes the
+// heights. `drawn` counts the run's drawn pixels. Many pixels at a time.
+bool changesHeights(const DepthPicture& model, int row, int first, const float* depth, const AreaHeights& heights,
+                    long long& drawn)
+{
+    const double py = row + 0.5;
+    const double lowest = heights.lowest;
+    const double highest = heights.highest;
+    long long count = 0;
+    long long outside = 0;
+    for (int i = 0; i < kDepthRun; ++i) {
+        const double z = model.affineHeightOf(first + i + 0.5, py, depth[i]);
+        const long long shows = depth[i] < 1.0f ? 1 : 0;
+        count += shows;
+        const long long beyond = (z < lowest ? 1 : 0) | (z > highest ? 1 : 0);
+        outside += shows & beyond;
+    }
+    drawn = count;
+    return outside > 0;
+}
+
 }  // namespace
 
 void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>& area, const CameraSetup& setup,
@@ -180,9 +203,14 @@ void measureVerticalArea(const DepthPicture& model, const std::vector<CellSpan>&
         const float* depth = model.depthFrom(first, span.row);
         for (int start = first; start < last; start += kDepthRun) {
             const int end = std::min(last, start + kDepthRun);
-            if (end - start < kDepthRun || !noneDrawn(depth + (start - first))) {
-                gatherHeights(model, span.row, start, end, depth + (start - first), heights);
+            const float* run = depth + (start - first);
+            long long drawn = 0;
+            if (end - start == kDepthRun &&
+                (noneDrawn(run) || (model.affine() && !changesHeights(model, span.row, start, run, heights, drawn)))) {
+                heights.modelPixels += drawn;  // nothing else changes
+                continue;
             }
+            gatherHeights(model, span.row, start, end, run, heights);
         }
     }
     measure.modelPixels += heights.modelPixels;
@@ -206,13 +234,13 @@ void compareRow(const float* own, const float* model, int count, const DepthPict
         if (end - start == kDepthRun && noneDrawn(own + start)) {
             continue;  // none of the frame's surface here
         }
+        // Every term for every pixel, without branches: many at a time.
         for (int i = start; i < end; ++i) {
-            const bool drawn = own[i] < 1.0f;
-            surface += drawn ? 1 : 0;
-            visible += drawn && model[i] < 1.0f &&
-                               std::fabs(modelPicture.distanceOf(model[i]) - ownPicture.distanceOf(own[i])) <= tolerance
-                           ? 1
-                           : 0;
+            const long long drawn = own[i] < 1.0f ? 1 : 0;
+            const long long shows = model[i] < 1.0f ? 1 : 0;
+            const double gap = std::fabs(modelPicture.distanceOf(model[i]) - ownPicture.distanceOf(own[i]));
+            surface += drawn;
+            visible += drawn & shows & (gap <= tolerance ? 1 : 0);
         }
     }
     measure.surfacePixels += surface;

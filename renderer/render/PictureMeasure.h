@@ -58,14 +58,21 @@ struct DepthPicture {
     double heightOf(double px, double py, double pz) const
     {
         // Matrixd::preMult's third row and its divide, nothing else.
-        const osg::Matrixd& m = toScene;
-        const double z = m(0, 2) * px + m(1, 2) * py + m(2, 2) * pz + m(3, 2);
+        const double z = affineHeightOf(px, py, pz);
         if (affine_) {
             return z;  // the divide by exactly 1, left out
         }
+        const osg::Matrixd& m = toScene;
         const double d = 1.0f / (m(0, 3) * px + m(1, 3) * py + m(2, 3) * pz + m(3, 3));
         return z * d;
     }
+    // heightOf before its divide: the height itself where affine().
+    double affineHeightOf(double px, double py, double pz) const
+    {
+        const osg::Matrixd& m = toScene;
+        return m(0, 2) * px + m(1, 2) * py + m(2, 2) * pz + m(3, 2);
+    }
+    bool affine() const { return affine_; }
     // How far along the view direction pixel (x, y) shows its point, from a
     // plane across the view. The placements are orthographic: that distance
     // is the same linear function of the depth for every pixel.
