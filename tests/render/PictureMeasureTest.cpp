@@ -160,3 +160,35 @@ TEST(PictureMeasure, AWallSeenEdgeOnDoesNotRaiseTheHighest)
     EXPECT_NEAR(measure.maxZ, 9.0, 1e-4);
     EXPECT_NEAR(measure.minZ, 2.0, 1e-4);
 }
+
+TEST(PictureMeasure, HeightsInsideLongRunsAreFoundAsPixelByPixel)
+{
+    // Two rows of 100 pixels of 0.1 m, flat at 5 m; the measure takes such
+    // rows 32 pixels at a time.
+    CameraSetup setup;
+    setup.orthoWidth = 10.0;
+    setup.orthoHeight = 0.2;
+    DepthPicture picture;
+    picture.width = 100;
+    picture.height = 2;
+    picture.region = {0, 0, 100, 2};
+    picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, -5, -0.1, 12, 1));
+    const auto depthOf = [](double z) { return static_cast<float>((12.0 - z) / 12.0); };
+    picture.depth.assign(200, depthOf(5.0));
+    std::fill(picture.depth.begin(), picture.depth.begin() + 32, 1.0f);  // a whole run of nothing drawn
+    picture.depth[100 + 40] = depthOf(3.0);  // the lowest, in a run after flat ones
+    for (int x = 69; x <= 71; ++x) {
+        picture.depth[100 + x] = depthOf(7.0);  // the highest, three pixels wide
+    }
+    picture.depth[80] = depthOf(11.0);  // a single spike, left out
+    picture.depth[99] = depthOf(2.0);  // in the short last run
+    const std::vector<CellSpan> area = {{0, 0, 100}, {1, 0, 100}};
+
+    PictureMeasure measure;
+    measureVerticalArea(picture, area, setup, measure);
+    EXPECT_EQ(measure.areaPixels, 200);
+    EXPECT_EQ(measure.modelPixels, 168);
+    ASSERT_TRUE(measure.hasHeights);
+    EXPECT_NEAR(measure.minZ, 2.0, 1e-4);
+    EXPECT_NEAR(measure.maxZ, 7.0, 1e-4);
+}
