@@ -649,12 +649,9 @@ bool OffscreenRenderer::measurePicture(const CameraSetup& setup, const PolygonFr
     if (vertical) {
         measureVerticalArea(model, area, setup, measure);
     }
-    if (surface && !measureOwnSurface(pass, model, setup, measure)) {
-        timings_.measureSeconds += secondsBetween(start, Clock::now());
-        return false;
-    }
+    const bool measured = !surface || measureOwnSurface(pass, model, setup, measure);
     timings_.measureSeconds += secondsBetween(start, Clock::now());
-    return true;
+    return measured;
 }
 
 bool OffscreenRenderer::measureOwnSurface(const OwnSurfacePass& pass, const DepthPicture& model,

@@ -121,18 +121,34 @@ TEST(PictureMeasure, HeightsAndSharesComeFromWhatThePicturesShow)
     }
 }
 
+namespace {
+
+// A depth picture of width x height pixels of 0.1 m from (left, bottom),
+// read whole: depth 0 at z = 12, 1 at z = 0.
+DepthPicture tenthMetrePicture(int width, int height, double left, double bottom)
+{
+    DepthPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.region = {0, 0, width, height};
+    picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, left, bottom, 12, 1));
+    return picture;
+}
+
+float depthOf(double z)
+{
+    return static_cast<float>((12.0 - z) / 12.0);
+}
+
+}  // namespace
+
 TEST(PictureMeasure, AWallSeenEdgeOnDoesNotRaiseTheHighest)
 {
     // 64 x 36 pixels of 0.1 m over (-3.2, -1.8); depth 0 at z = 12, 1 at z = 0.
     CameraSetup setup;
     setup.orthoWidth = 6.4;
     setup.orthoHeight = 3.6;
-    DepthPicture picture;
-    picture.width = 64;
-    picture.height = 36;
-    picture.region = {0, 0, 64, 36};
-    picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, -3.2, -1.8, 12, 1));
-    const auto depthOf = [](double z) { return static_cast<float>((12.0 - z) / 12.0); };
+    DepthPicture picture = tenthMetrePicture(64, 36, -3.2, -1.8);
     // A roof at 8 m south of row 20, the ground at 2 m north of it, and a
     // plant of 3 x 3 pixels at 9 m on the roof.
     for (int y = 0; y < picture.height; ++y) {
@@ -168,12 +184,7 @@ TEST(PictureMeasure, HeightsInsideLongRunsAreFoundAsPixelByPixel)
     CameraSetup setup;
     setup.orthoWidth = 10.0;
     setup.orthoHeight = 0.2;
-    DepthPicture picture;
-    picture.width = 100;
-    picture.height = 2;
-    picture.region = {0, 0, 100, 2};
-    picture.place(osg::Matrixd(0.1, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, -12, 0, -5, -0.1, 12, 1));
-    const auto depthOf = [](double z) { return static_cast<float>((12.0 - z) / 12.0); };
+    DepthPicture picture = tenthMetrePicture(100, 2, -5.0, -0.1);
     picture.depth.assign(200, depthOf(5.0));
     std::fill(picture.depth.begin(), picture.depth.begin() + 32, 1.0f);  // a whole run of nothing drawn
     picture.depth[100 + 40] = depthOf(3.0);  // the lowest, in a run after flat ones
